@@ -1,0 +1,8 @@
+// korvex: TEM diffraction-contrast images of crystal defects.
+#include "driver/program.hpp"
+#include "gui/front_end.hpp"
+
+int main(int argc, char** argv) {
+    return korvex::program_main(argc, argv,
+                                [](korvex::State& st) { return korvex::make_graphic_session(st); });
+}

@@ -1,0 +1,32 @@
+# Shared by scripts/demo and scripts/test: install what is missing, configure and build.
+# Usage: source scripts/setup.sh; korvex_setup <extra Debian packages...>
+set -euo pipefail
+
+KORVEX_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+KORVEX_BUILD="${KORVEX_BUILD:-$KORVEX_ROOT/build}"
+
+# Packages every build needs.
+KORVEX_BUILD_PACKAGES=(build-essential cmake pkg-config giza-dev libcpgplot0 libgiza0 libgif-dev
+                       libpng-dev libtiff-dev libgtest-dev libbenchmark-dev fonts-dejavu-core)
+
+korvex_install() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "== installing: ${missing[*]}"
+        local sudo=""
+        [ "$(id -u)" -eq 0 ] || sudo="sudo"
+        $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+        $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    fi
+}
+
+korvex_setup() {
+    korvex_install "${KORVEX_BUILD_PACKAGES[@]}" "$@"
+    local jobs
+    jobs="$(nproc 2>/dev/null || echo 2)"
+    cmake -S "$KORVEX_ROOT" -B "$KORVEX_BUILD" -DCMAKE_BUILD_TYPE=Release -DKORVEX_WERROR=ON
+    cmake --build "$KORVEX_BUILD" -j "$jobs"
+}

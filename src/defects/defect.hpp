@@ -1,0 +1,47 @@
+// The defect models: for each slice they fill the per-column terms the solver consumes
+// (s_g_r, s_f, flag_vacancy, projection, g_r). One `DefectField` is made per beam condition;
+// models that read their configuration file re-read it at every slice.
+#pragma once
+
+#include "state/state.hpp"
+
+#include <memory>
+#include <string>
+
+namespace korvex {
+
+// Model code of a defect style: "no" 0, "edge" 1, "screw" 2, "loop" 3, "void" 4, "pg_loop" 5,
+// "tetrahedron" 6, "3D-strain" 7; -1 for anything else (case matters).
+int defect_model_code(const std::string& defect);
+
+class DefectField {
+  public:
+    virtual ~DefectField() = default;
+    // Fills the terms of slice `islice` (1-based) for every column of the grid.
+    virtual void fill_slice(State& st, int islice) = 0;
+    // Amplitude-phase job: the terms of the single column at st.colxy for slice `islice`,
+    // stored at column (1, 1) (s_g_r, and g_r for the screw dislocation).
+    virtual void fill_column(State& st, int islice) { fill_slice(st, islice); }
+};
+
+// The field of st.defect_model for one beam condition (model 0 clears the terms).
+std::unique_ptr<DefectField> make_defect_field(State& st);
+
+// Factories of the individual models (one file each).
+std::unique_ptr<DefectField> make_edge_field();        // 1, cal_dislocation
+std::unique_ptr<DefectField> make_screw_field();       // 2, cal_screw
+std::unique_ptr<DefectField> make_loop_field();        // 3, cal_loop_iso
+std::unique_ptr<DefectField> make_void_field();        // 4, void
+std::unique_ptr<DefectField> make_pgloop_field();      // 5, pgloop
+std::unique_ptr<DefectField> make_tetrahedron_field(); // 6, tetrahedron
+std::unique_ptr<DefectField> make_strain_field();      // 7, atomic
+
+// Per-beam quantities every model forms from mtx_q, mtx_g and g: tan of the beam tilt
+// (kgx/kgz) and the beam order m_n = nint(mtx_g(n)/g).
+struct BeamTilts {
+    Array1<double> tan_tilt; // kgx(n) / kgz(n)
+    Array1<int> order;       // m_n
+};
+BeamTilts beam_tilts(const State& st);
+
+} // namespace korvex

@@ -1,0 +1,11 @@
+#include "defects/defect.hpp"
+#include "state/error.hpp"
+
+namespace korvex {
+
+// Placeholder until the model lands.
+std::unique_ptr<DefectField> make_screw_field() {
+    halt("The defect model \"screw\" is not available in this build");
+}
+
+} // namespace korvex

@@ -1,0 +1,44 @@
+// The program: banner, command line, and the text-mode or graphic-mode run.
+#pragma once
+
+#include "driver/display.hpp"
+#include "state/state.hpp"
+
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace korvex {
+
+// The graphical front end, supplied by the GUI library.
+class GraphicSession {
+  public:
+    virtual ~GraphicSession() = default;
+    // Fills the state through the entry form (directories, parameters, defect file) and makes
+    // the arrays.
+    virtual void input_parameters(State& st) = 0;
+    // The RUN panel: true when RUN is pressed, false on EXIT.
+    virtual bool run_panel(State& st) = 0;
+    virtual RunDisplay& display() = 0;
+    virtual PhasePlotter* phase_plotter() { return nullptr; }
+    // After a run: true to go back to the RUN panel, false to end.
+    virtual bool result_viewer(State& st, const std::string& last_image) = 0;
+};
+
+using GraphicFactory = std::function<std::unique_ptr<GraphicSession>(State&)>;
+
+// The whole program; returns the process exit status. Fatal stops are printed here.
+int program_main(int argc, char** argv, const GraphicFactory& gui = {});
+
+// Run mode and files from the command line, with the messages the parsing prints.
+struct CommandLine {
+    std::string option; // first two characters of the first argument
+    bool text_mode = false;
+    bool usage_error = false; // "-t" without a file: usage printed, the program stops
+    std::string f_in, f_defect;
+};
+CommandLine parse_command_line(const std::vector<std::string>& args, std::ostream& out);
+
+} // namespace korvex

@@ -1,0 +1,31 @@
+// Driver-facing entry points of the dynamical diffraction solver: the amplitudes of every
+// column carried through one slice (structure matrix, eigen-solution, slice transfer and
+// displacement phase, on all cores), the lateral shift of inclined beams, and intensities.
+#pragma once
+
+#include "state/state.hpp"
+
+namespace korvex {
+
+// Sets every column's amplitudes to sqrt(mtx_bg(n)) for the transmitted beam and 0 otherwise.
+void initial_amplitudes(State& st);
+
+// Warnings when a pixel is narrower than the sideways travel of the last beam in one slice;
+// written to st.console().
+void resolution_check(const State& st);
+
+// Carries phi_grid through slice `islice` using s_g_r, s_f and flag_vacancy. `flag` is 1 when
+// the structure matrix must be solved for each column; it drops to 0 after the first solution
+// when trim(defect) is "no" or "void" (that solution then serves every later column). The
+// result does not depend on the number of threads.
+void propagate_slice(State& st, int islice, int& flag);
+
+// Lateral shift of every beam field along x by |tan(shift_angle)| * dz / dx of a pixel.
+void linear_itp(const std::array<int, 3>& n_xyz, int n_beams, const Vec3& size,
+                const Array1<double>& shift_angle, Array3<cplx>& phi);
+
+// mtx_intensity(i, j, n) = |phi_grid(i, j, n)|^2 / mtx_bg(n) (the normalised amplitudes);
+// phi_grid itself is left as it is, so propagation can continue.
+void intensities(State& st);
+
+} // namespace korvex

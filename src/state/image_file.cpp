@@ -1,0 +1,62 @@
+#include "state/image_file.hpp"
+
+#include "state/fmt.hpp"
+#include "state/reader.hpp"
+#include "state/textout.hpp"
+
+namespace korvex {
+
+std::string format_image(const ImageData& img, RowFormat fmt) {
+    std::string s;
+    const int nx = img.nx(), ny = img.ny();
+    s.reserve(static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny) * 13 + 128);
+    s += " width\n " + list_int(nx) + "\n height\n " + list_int(ny) + "\n unit of width\n " +
+         list_real(img.unit_x) + "\n unit of height\n " + list_real(img.unit_y) + "\n";
+    for (int i = 1; i <= nx; ++i) {
+        if (fmt == RowFormat::es12_3) {
+            for (int j = 1; j <= ny; ++j) {
+                s += fmt_es(img.values(i, j), 12, 3);
+                if (j % 2000 == 0 && j < ny) s += '\n';
+            }
+            s += '\n';
+        } else {
+            for (int j = 1; j <= ny; ++j) {
+                s += ' ';
+                s += list_real(img.values(i, j));
+            }
+            s += '\n';
+        }
+    }
+    return s;
+}
+
+void write_image_file(const std::string& path, const ImageData& img, RowFormat fmt) {
+    write_text_file(path, format_image(img, fmt));
+}
+
+ImageData read_image_file(const std::string& path) {
+    RecordReader r(path);
+    std::string label;
+    int nx = 0, ny = 0;
+    ImageData img;
+    r.read(label);
+    r.read(nx);
+    r.read(label);
+    r.read(ny);
+    r.read(label);
+    r.read(img.unit_x);
+    r.read(label);
+    r.read(img.unit_y);
+    if (nx < 1 || ny < 1)
+        throw ReadError("Error reading \"" + path + "\": the image size " + std::to_string(nx) +
+                        " x " + std::to_string(ny) + " is not valid");
+    img.values.resize(nx, ny);
+    for (int i = 1; i <= nx; ++i) {
+        r.begin_read();
+        for (int j = 1; j <= ny; ++j) r.read_more(img.values(i, j));
+        r.end_read();
+    }
+    return img;
+}
+
+} // namespace korvex

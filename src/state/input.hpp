@@ -1,0 +1,22 @@
+// Reading the directory configuration "filesystem.ini" and the 28-record input parameter file.
+#pragma once
+
+#include "state/state.hpp"
+
+#include <string>
+
+namespace korvex {
+
+// Reads "filesystem.ini" from the current directory into homedir, sysdir, rundir, simrecdir and
+// datadir (defaults "./" when it is missing or incomplete) and prefixes the root directory.
+void read_filesystem_ini(State& st, const std::string& path = "filesystem.ini");
+
+// Text mode: read_filesystem_ini, then the input file rundir + file_name; sets the derived
+// grid and beam quantities, checks them, and calls allocate_arrays.
+void read_system_parameters(State& st, const std::string& file_name);
+
+// Checks made on every parameter set before arrays are made (also used by the entry form):
+// grid sizes that round to no column or slice, and the array-size guard.
+void check_grid(const State& st);
+
+} // namespace korvex

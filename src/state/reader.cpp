@@ -1,0 +1,248 @@
+#include "state/reader.hpp"
+
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <sstream>
+
+namespace korvex {
+
+namespace {
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
+}
+
+bool all_digits(std::string_view s) {
+    if (s.empty()) return false;
+    for (char c : s)
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+} // namespace
+
+std::optional<int> parse_fortran_int(std::string_view s) {
+    std::string_view d = s;
+    bool neg = false;
+    if (!d.empty() && (d[0] == '+' || d[0] == '-')) {
+        neg = d[0] == '-';
+        d.remove_prefix(1);
+    }
+    if (!all_digits(d)) return std::nullopt;
+    long long v = 0;
+    for (char c : d) {
+        v = v * 10 + (c - '0');
+        if (v > static_cast<long long>(std::numeric_limits<int>::max()) + 1) return std::nullopt;
+    }
+    if (neg) v = -v;
+    if (v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max())
+        return std::nullopt;
+    return static_cast<int>(v);
+}
+
+std::optional<double> parse_fortran_real(std::string_view s) {
+    // [sign] (digits [. [digits]] | . digits) [(E|D|Q) [sign] digits]
+    std::size_t i = 0;
+    std::string norm;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) norm += s[i++];
+    std::size_t mant_digits = 0;
+    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
+        norm += s[i++];
+        ++mant_digits;
+    }
+    if (i < s.size() && s[i] == '.') {
+        norm += s[i++];
+        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
+            norm += s[i++];
+            ++mant_digits;
+        }
+    }
+    if (mant_digits == 0) return std::nullopt;
+    if (i < s.size()) {
+        char e = static_cast<char>(std::toupper(static_cast<unsigned char>(s[i])));
+        if (e != 'E' && e != 'D' && e != 'Q') return std::nullopt;
+        norm += 'e';
+        ++i;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-')) norm += s[i++];
+        if (!all_digits(s.substr(i))) return std::nullopt;
+        norm += s.substr(i);
+        i = s.size();
+    }
+    errno = 0;
+    char* end = nullptr;
+    double v = std::strtod(norm.c_str(), &end);
+    if (end != norm.c_str() + norm.size()) return std::nullopt;
+    if (errno == ERANGE && (v == HUGE_VAL || v == -HUGE_VAL)) return std::nullopt;
+    return v;
+}
+
+RecordReader::RecordReader(const std::string& path) : name_(path) {
+    auto f = std::make_unique<std::ifstream>(path);
+    if (!f->is_open()) {
+        const int err = errno;
+        throw ReadError("Error opening \"" + path + "\" for reading: " +
+                        (err ? std::string(std::strerror(err)) : std::string("cannot open")));
+    }
+    in_ = std::move(f);
+}
+
+RecordReader::RecordReader(std::string name, std::string text)
+    : name_(std::move(name)), in_(std::make_unique<std::istringstream>(std::move(text))) {}
+
+RecordReader::~RecordReader() = default;
+
+bool RecordReader::exists(const std::string& path) {
+    std::ifstream f(path);
+    return f.is_open();
+}
+
+bool RecordReader::next_line(std::string& line) {
+    if (!std::getline(*in_, line)) return false;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    ++record_no_;
+    return true;
+}
+
+bool RecordReader::at_end() {
+    return in_->peek() == std::char_traits<char>::eof();
+}
+
+void RecordReader::skip(int count) {
+    std::string line;
+    for (int c = 0; c < count; ++c) {
+        if (!next_line(line))
+            throw ReadError("Error reading \"" + name_ + "\": the file ends after record " +
+                            std::to_string(record_no_) + ", but a further record is needed");
+    }
+}
+
+void RecordReader::begin_statement() {
+    in_statement_ = true;
+    line_open_ = false;
+    stopped_ = false;
+    after_value_ = false;
+    repeat_left_ = 0;
+}
+
+void RecordReader::end_statement() {
+    in_statement_ = false;
+    line_open_ = false;
+    stopped_ = false;
+    repeat_left_ = 0;
+}
+
+std::optional<RecordReader::Token> RecordReader::next_token(const char* expected) {
+    for (;;) {
+        if (repeat_left_ > 0) {
+            --repeat_left_;
+            return repeat_;
+        }
+        if (stopped_) return std::nullopt;
+        if (!line_open_) {
+            if (!next_line(line_))
+                throw ReadError("Error reading \"" + name_ + "\": the file ends after record " +
+                                std::to_string(record_no_) + ", before " + expected +
+                                " could be read");
+            pos_ = 0;
+            line_open_ = true;
+            after_value_ = false;
+        }
+        while (pos_ < line_.size() && is_blank(line_[pos_])) ++pos_;
+        if (pos_ >= line_.size()) {
+            line_open_ = false;
+            continue;
+        }
+        const char c = line_[pos_];
+        if (c == ',') {
+            ++pos_;
+            if (after_value_) {
+                after_value_ = false;
+                continue;
+            }
+            return Token{Token::Null, {}, false};
+        }
+        if (c == '/') {
+            stopped_ = true;
+            return std::nullopt;
+        }
+        Token tok;
+        if (c == '\'' || c == '"') {
+            tok.quoted = true;
+            ++pos_;
+            while (pos_ < line_.size()) {
+                if (line_[pos_] == c) {
+                    if (pos_ + 1 < line_.size() && line_[pos_ + 1] == c) {
+                        tok.text += c;
+                        pos_ += 2;
+                        continue;
+                    }
+                    ++pos_;
+                    break;
+                }
+                tok.text += line_[pos_++];
+            }
+        } else {
+            const std::size_t start = pos_;
+            while (pos_ < line_.size() && !is_blank(line_[pos_]) && line_[pos_] != ',' &&
+                   line_[pos_] != '/')
+                ++pos_;
+            tok.text = line_.substr(start, pos_ - start);
+            // Repeat count: n*value or n* (n nulls).
+            const auto star = tok.text.find('*');
+            if (star != std::string::npos && star > 0 && all_digits(tok.text.substr(0, star))) {
+                const auto reps = parse_fortran_int(tok.text.substr(0, star));
+                if (reps && *reps > 0) {
+                    Token rep;
+                    rep.text = tok.text.substr(star + 1);
+                    rep.kind = rep.text.empty() ? Token::Null : Token::Value;
+                    repeat_ = rep;
+                    repeat_left_ = *reps - 1;
+                    after_value_ = true;
+                    return rep;
+                }
+            }
+        }
+        after_value_ = true;
+        return tok;
+    }
+}
+
+void RecordReader::fail_type(const char* expected, const std::string& found) const {
+    throw ReadError("Error reading \"" + name_ + "\", record " + std::to_string(record_no_) +
+                    ": expected " + expected + ", found \"" + found + "\"");
+}
+
+void RecordReader::item(int& v) {
+    auto t = next_token("an integer");
+    if (!t || t->kind == Token::Null) return;
+    auto p = t->quoted ? std::nullopt : parse_fortran_int(t->text);
+    if (!p) fail_type("an integer", t->text);
+    v = *p;
+}
+
+void RecordReader::item(double& v) {
+    auto t = next_token("a real number");
+    if (!t || t->kind == Token::Null) return;
+    auto p = t->quoted ? std::nullopt : parse_fortran_real(t->text);
+    if (!p) fail_type("a real number", t->text);
+    v = *p;
+}
+
+void RecordReader::item(float& v) {
+    double d = v;
+    item(d);
+    v = static_cast<float>(d);
+}
+
+void RecordReader::item(std::string& v) {
+    auto t = next_token("a text value");
+    if (!t || t->kind == Token::Null) return;
+    v = t->text;
+}
+
+} // namespace korvex

@@ -1,0 +1,134 @@
+// The simulation state: every parameter, derived quantity and working array of one run.
+//
+// One `State` is made per run and passed by reference to the routines that need it; there are
+// no globals, so tests build as many states as they like and the column loop can share a state
+// read-only across threads. Members keep the names the physics is written with. Text values
+// are std::string holding the trimmed value (fixed-length blank padding is applied only where a
+// value is written with its full width).
+#pragma once
+
+#include "state/array.hpp"
+
+#include <array>
+#include <iostream>
+#include <string>
+
+namespace korvex {
+
+using Vec3 = std::array<double, 3>;
+
+// Maximum lengths of the text values (longer values are truncated when they are set).
+inline constexpr std::size_t kFileNameLen = 300;
+inline constexpr std::size_t kDirLen = 100;
+
+struct State {
+    // ---- files and directories --------------------------------------------------------------
+    std::string f_in;           // input parameter file name as given
+    std::string f_out;          // base name of all result files
+    std::string f_defect;       // defect configuration file name
+    std::string file_parameter; // name of the parameter report
+    std::string homedir;        // root directory, prefixed to the four below
+    std::string sysdir = "./";
+    std::string rundir = "./";
+    std::string simrecdir = "./";
+    std::string datadir = "./";
+
+    // ---- optics, beams and job control -------------------------------------------------------
+    std::string sample_no; // specimen label (reported only), up to 20 characters
+    std::string sample;    // crystal symbol; its first two characters are used
+    int job = 0;           // 1, 2, 3, 9 or 999
+    std::string ca;        // column approximation: "yes", "no" or "half"
+    double voltage = 0.0;  // kV
+    int eigen_model = 4;   // always 4
+    std::string interpolation_method = "linear";
+    std::string slicing_method = "normal";
+    double converangle = 0.0; // always parallel illumination
+    int ncon = 1;
+    int n_beams = 0;
+    double f_g = 0.0;           // diffraction condition n of (g, ng); 999 selects the series
+    int iabs = 0;               // non-zero: absorption included
+    double lat_c = 0.0;         // lattice constant, Angstrom
+    double d = 0.0;             // spacing of the diffracting planes, Angstrom
+    double g = 0.0;             // |g|, 1/Angstrom
+    double k = 0.0;             // |k|, 1/Angstrom
+    double wavelength = 0.0;    // Angstrom
+    double b_angle = 0.0;       // Bragg angle, rad
+    double u0 = 0.0, ui0 = 0.0; // zero-beam Fourier coefficients, 1/Angstrom^2
+    int processing_time = 0;    // whole seconds since start-up
+
+    // ---- sample grid -------------------------------------------------------------------------
+    double size_x = 0.0, size_y = 0.0, size_z = 0.0;
+    int n_pixel_x = 0, n_pixel_y = 0, n_slice = 0;
+    Vec3 size{};                // (size_x, size_y, size_z), set by cal_sample
+    std::array<int, 3> n_xyz{}; // (n_pixel_x, n_pixel_y, n_slice), set by cal_sample
+    double unit_x = 0.0, unit_y = 0.0, unit_z = 0.0;
+    int effslicenumber = 0;
+    std::array<double, 2> colxy{}; // column of the amplitude-phase job
+
+    // ---- crystal directions (crystal axes) ---------------------------------------------------
+    Vec3 foil{};           // zone axis = sample z
+    Vec3 v_g{};            // diffraction vector (h k l)
+    Vec3 co_x{};           // sample x, a copy of v_g
+    Vec3 co_y{};           // sample y = foil x co_x
+    Vec3 v_0g{};           // zero vector
+    Vec3 beam_direction{}; // reported as the optical axis
+    Vec3 v_b{};            // Burgers vector direction, with b_p_m / b_p_n
+    double b_p_m = 0.0, b_p_n = 1.0;
+    Vec3 b_sf{}; // stacking-fault vector direction, with b_sf_m / b_sf_n
+    double b_sf_m = 0.0, b_sf_n = 1.0;
+
+    // ---- defect description ------------------------------------------------------------------
+    std::string defect = "no"; // model name of the input file
+    int defect_model = 0;      // 0..7
+    double poissonsratio = 0.0;
+    Vec3 v_position{}; // void centre
+    double v_radius = 0.0;
+    Vec3 l_position{}, l_normal{}, l_polar{}, l_z{};
+    double l_radius = 0.0;
+    int nsides = 0;
+    std::string loopstyle, loop_cal_model;
+    double correction = 0.0;
+    Vec3 cut_plane{}; // screw dislocation cut plane
+
+    // ---- working arrays (made by allocate_arrays) --------------------------------------------
+    Array1<double> p_x, p_y, p_z;
+    Array1<cplx> mtx_q;          // beam tilts: imaginary part is the tilt angle
+    Array1<double> shift_angle;  // tilt actually used (0 under the column approximation)
+    Array1<double> mtx_g;        // mtx_beams(n) * g
+    Array1<double> mtx_bg;       // per-beam wave-number divisor of the structure matrix
+    Array1<int> mtx_beams;       // multiple of g of beam n
+    Array2<cplx> h;              // structure matrix scratch (nb, nb)
+    Array2<cplx> eigenvectors_h; // (nb, nb)
+    Array1<cplx> eigenvalues_h;  // (nb)
+    Array1<cplx> mtx_phi_in, mtx_phi_out;
+    Array3<double> mtx_intensity; // (npx, npy, nb)
+    Array3<cplx> phi_grid;        // (npx, npy, nb)
+    Array3<double> s_g_r;         // (npx, npy, nb) strain term of the current slice, 1/Angstrom
+    Array3<double> g_r;           // (npx, npy, nb) phase g.R of the amplitude-phase job
+    Array3<double> s_f;           // (npx, npy, 3) displacement jump of the current slice
+    Array3<int> projection;       // (npx, npy, 2) loop / tetrahedron markers
+    Array1<double> s_g;           // excitation errors, 1/Angstrom
+    Array1<double> kg_z;          // z component of each beam's wave vector
+    Array2<int> flag_vacancy;     // (npx, npy): 0 where the slice of the column is inside a void
+    Array1<double> u, ui;         // (nb - 1) Fourier coefficients of m*g, 1/Angstrom^2
+    Array1<double> sliceposition, slicethickness; // made by cal_sample
+    bool allocated = false;
+
+    // ---- run context -------------------------------------------------------------------------
+    bool text_mode = true;          // "-t": batch run in the terminal
+    std::ostream* out = &std::cout; // where messages and progress go
+
+    std::ostream& console() const { return *out; }
+};
+
+// Creates the working arrays for n_pixel_x, n_pixel_y, n_slice and n_beams. A second call on
+// the same state is a programming error and throws std::logic_error.
+void allocate_arrays(State& st);
+
+// The first two characters of a text value, blank-padded ("C" -> "C ").
+std::string first_two(const std::string& s);
+
+// Nearest integer, halves away from zero (Fortran NINT).
+int nint(double x);
+
+} // namespace korvex

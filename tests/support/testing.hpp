@@ -1,0 +1,60 @@
+// Shared test helpers: scratch directories, stop assertions, file reading, tolerances.
+#pragma once
+
+#include "state/error.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace korvex::testing {
+
+// A fresh directory under the system temporary directory, removed at destruction; while it
+// lives the process's working directory can be switched into it with `enter()`.
+class ScratchDir {
+  public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::string str() const { return path_.string() + "/"; }
+    // Makes this the working directory until destruction.
+    void enter();
+    // Writes a file relative to the directory.
+    void write(const std::string& name, const std::string& text) const;
+    std::string read(const std::string& name) const;
+    bool exists(const std::string& name) const;
+
+  private:
+    std::filesystem::path path_;
+    std::filesystem::path previous_;
+    bool entered_ = false;
+};
+
+std::string read_file(const std::string& path);
+std::vector<std::string> read_lines(const std::string& path);
+std::vector<std::string> split_lines(const std::string& text);
+
+// Runs `f` and returns the message lines of the stop it must raise (fails the test otherwise).
+template <class F> std::vector<std::string> stop_lines(F&& f) {
+    try {
+        f();
+    } catch (const Fatal& e) {
+        return e.lines();
+    }
+    ADD_FAILURE() << "expected the run to stop";
+    return {};
+}
+
+// |a - b| <= abs + rel * |b|
+::testing::AssertionResult near_rel(double a, double b, double rel, double abs = 0.0);
+
+// Runs the korvex program with arguments in directory `dir`; returns the exit status and
+// fills `output` with standard output and standard error together.
+int run_program(const std::string& dir, const std::string& args, std::string& output,
+                const std::string& env = "");
+
+} // namespace korvex::testing
