@@ -58,18 +58,6 @@ TEST(CalSample, SlicesOfOneAngstrom) {
     EXPECT_EQ(st.unit_z, 1.0);
 }
 
-TEST(CalSample, RoundedGridStretchesTheUnits) {
-    State st = grid_state(127.5, 1.0, 250.4); // 128 columns, 250 slices
-    cal_sample(st);
-    EXPECT_DOUBLE_EQ(st.unit_x, 127.5 / 128);
-    EXPECT_DOUBLE_EQ(st.unit_z, 250.4 / 250);
-    EXPECT_DOUBLE_EQ(st.p_x(128), 127.5 - 0.5 * 127.5 / 128);
-    EXPECT_DOUBLE_EQ(st.sliceposition(250) + 0.5 * st.slicethickness(250), 250.4);
-    double total = 0.0;
-    for (int l = 1; l <= st.effslicenumber; ++l) total += st.slicethickness(l);
-    EXPECT_NEAR(total, 250.4, 1e-9);
-}
-
 TEST(Geometry, CopperBeamsMinusOneToThreeAtTheBraggCondition) {
     State st = copper_row(-1, 3);
     EXPECT_TRUE(near_rel(st.mtx_g(1), -0.554017, 5e-6));

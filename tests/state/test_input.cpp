@@ -10,36 +10,14 @@ using korvex::testing::stop_lines;
 
 namespace {
 
-// The 28 records of an input parameter file; value records can be replaced by number (1-based).
+// The 28 records of an input parameter file (Cu, 200 kV, g 2 0 0, beams -1..3); records can be
+// replaced by number (1-based).
 std::string input_file(const std::map<int, std::string>& replace = {}) {
-    std::vector<std::string> rec{"Specimen label",
-                                 "test-1",
-                                 "Crystal",
-                                 "Cu",
-                                 "Job",
-                                 "1",
-                                 "Column approximation",
-                                 "yes",
-                                 "Voltage (kV)",
-                                 "200",
-                                 "Defect",
-                                 "no",
-                                 "Image width x",
-                                 "100.0",
-                                 "Image width y",
-                                 "80",
-                                 "Foil thickness",
-                                 "250.4",
-                                 "Zone axis",
-                                 "0 0 1",
-                                 "Diffraction vector",
-                                 "2 0 0",
-                                 "Beams",
-                                 "-1 3",
-                                 "(g,ng)",
-                                 "1.0",
-                                 "Absorption",
-                                 "1"};
+    auto rec = korvex::testing::split_lines(
+        "Specimen label\ntest-1\nCrystal\nCu\nJob\n1\nColumn approximation\nyes\n"
+        "Voltage (kV)\n200\nDefect\nno\nImage width x\n100.0\nImage width y\n80\n"
+        "Foil thickness\n250.4\nZone axis\n0 0 1\nDiffraction vector\n2 0 0\nBeams\n-1 3\n"
+        "(g,ng)\n1.0\nAbsorption\n1\n");
     for (const auto& [n, text] : replace) rec.at(static_cast<std::size_t>(n - 1)) = text;
     std::string s;
     for (const auto& r : rec) s += r + "\n";
