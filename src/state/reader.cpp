@@ -150,7 +150,8 @@ std::optional<RecordReader::Token> RecordReader::next_token(const char* expected
                                 " could be read");
             pos_ = 0;
             line_open_ = true;
-            after_value_ = false;
+            // The end of a record acts as a blank: a comma opening the next record still
+            // belongs to the separator after the last value, so it is no null value.
         }
         while (pos_ < line_.size() && is_blank(line_[pos_])) ++pos_;
         if (pos_ >= line_.size()) {
@@ -170,14 +171,33 @@ std::optional<RecordReader::Token> RecordReader::next_token(const char* expected
             stopped_ = true;
             return std::nullopt;
         }
+        // Repeat count: n*value or n* (n nulls); the value may be quoted.
+        int reps = 1;
+        bool counted = false;
+        {
+            std::size_t q = pos_;
+            while (q < line_.size() && std::isdigit(static_cast<unsigned char>(line_[q]))) ++q;
+            if (q > pos_ && q < line_.size() && line_[q] == '*') {
+                const auto r = parse_fortran_int(std::string_view(line_).substr(pos_, q - pos_));
+                if (r && *r > 0) {
+                    reps = *r;
+                    counted = true;
+                    pos_ = q + 1;
+                }
+            }
+        }
         Token tok;
-        if (c == '\'' || c == '"') {
+        const char v = pos_ < line_.size() ? line_[pos_] : ' ';
+        if (counted && (is_blank(v) || v == ',' || v == '/')) tok.kind = Token::Null;
+        if (tok.kind == Token::Null) {
+            // n* stands for n null values
+        } else if (v == '\'' || v == '"') {
             tok.quoted = true;
             ++pos_;
             while (pos_ < line_.size()) {
-                if (line_[pos_] == c) {
-                    if (pos_ + 1 < line_.size() && line_[pos_ + 1] == c) {
-                        tok.text += c;
+                if (line_[pos_] == v) {
+                    if (pos_ + 1 < line_.size() && line_[pos_ + 1] == v) {
+                        tok.text += v;
                         pos_ += 2;
                         continue;
                     }
@@ -192,20 +212,10 @@ std::optional<RecordReader::Token> RecordReader::next_token(const char* expected
                    line_[pos_] != '/')
                 ++pos_;
             tok.text = line_.substr(start, pos_ - start);
-            // Repeat count: n*value or n* (n nulls).
-            const auto star = tok.text.find('*');
-            if (star != std::string::npos && star > 0 && all_digits(tok.text.substr(0, star))) {
-                const auto reps = parse_fortran_int(tok.text.substr(0, star));
-                if (reps && *reps > 0) {
-                    Token rep;
-                    rep.text = tok.text.substr(star + 1);
-                    rep.kind = rep.text.empty() ? Token::Null : Token::Value;
-                    repeat_ = rep;
-                    repeat_left_ = *reps - 1;
-                    after_value_ = true;
-                    return rep;
-                }
-            }
+        }
+        if (reps > 1) {
+            repeat_ = tok;
+            repeat_left_ = reps - 1;
         }
         after_value_ = true;
         return tok;
