@@ -3,6 +3,8 @@
 #include "state/error.hpp"
 #include "state/reader.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 
@@ -70,7 +72,77 @@ Vec3 relax_distortion(const Vec3& p, double t, int terms) {
     return {x * y * s_rho / kTwoPi, (s + y * y * s_rho) / kTwoPi, y * s_z / kTwoPi};
 }
 
-ScrewSlice ScrewSlice::make(const State& st, const ScrewConfig& cfg) {
+RelaxTable::RelaxTable(double z, double t, int terms) : z_(z), t_(t), terms_(terms) {
+    // Expansion of one image term in u = rho^2 / a^2 (convergent for rho < a):
+    //   1 / (a + R) = sum_k c_k rho^(2k) / a^(2k+1),   c_k = binom(1/2, k + 1),
+    //   1 / (A R) = -d/da of it,   1 / (A^2 R) = -2 d/d(rho^2) of it.
+    std::array<double, kOrder + 1> c{};
+    c[0] = 0.5;
+    for (int k = 1; k <= kOrder; ++k) c[k] = c[k - 1] * (0.5 - k) / (k + 1);
+    // Alternating suffix sums over n >= N of a_n^-(2k+1), a_n^-(2k+2) and the same for b_n.
+    const std::size_t rows = static_cast<std::size_t>(terms) + 1;
+    std::vector<double> a1(rows * (kOrder + 1)), a2(a1.size()), b1(a1.size()), b2(a1.size());
+    for (int n = terms - 1; n >= 0; --n) {
+        const double sign = (n % 2 == 0) ? 1.0 : -1.0;
+        const double ia = 1.0 / (n * t + z), ib = 1.0 / ((n + 1) * t - z);
+        double pa = ia, pb = ib;
+        for (int k = 0; k <= kOrder; ++k) {
+            const std::size_t at = static_cast<std::size_t>(n) * (kOrder + 1) + k;
+            const std::size_t next = at + (kOrder + 1);
+            a1[at] = a1[next] + sign * pa;
+            a2[at] = a2[next] + sign * pa * ia;
+            b1[at] = b1[next] + sign * pb;
+            b2[at] = b2[next] + sign * pb * ib;
+            pa *= ia * ia;
+            pb *= ib * ib;
+        }
+    }
+    s_.assign(rows * kOrder, 0.0);
+    s_rho_.assign(s_.size(), 0.0);
+    s_z_.assign(s_.size(), 0.0);
+    for (std::size_t n = 0; n < rows; ++n)
+        for (int k = 0; k < kOrder; ++k) {
+            const std::size_t in = n * (kOrder + 1) + k, out = n * kOrder + k;
+            s_[out] = c[k] * (a1[in] - b1[in]);
+            s_rho_[out] = -2.0 * (k + 1) * c[k + 1] * (b1[in + 1] - a1[in + 1]);
+            s_z_[out] = -(2 * k + 1) * c[k] * (a2[in] + b2[in]);
+        }
+}
+
+Vec3 RelaxTable::distortion(double x, double y) const {
+    const double rho2 = x * x + y * y;
+    if (rho2 == 0.0) return {0.0, 0.0, 0.0};
+    // The far terms start where a_n and b_n both reach rho / sqrt(kMaxRatio).
+    const double reach = std::sqrt(rho2 / kMaxRatio);
+    const double first =
+        std::max({0.0, std::ceil((reach - z_) / t_), std::ceil((reach + z_) / t_ - 1.0)});
+    const int far = first >= terms_ ? terms_ : static_cast<int>(first);
+    double s = 0.0, s_rho = 0.0, s_z = 0.0, sign = 1.0;
+    for (int n = 0; n < far; ++n) { // the same terms as relax_distortion
+        const double a = n * t_ + z_, b = (n + 1) * t_ - z_;
+        const double ra = std::sqrt(a * a + rho2), rb = std::sqrt(b * b + rho2);
+        const double pa = (a + ra) * ra, pb = (b + rb) * rb;
+        const double inv = 1.0 / (pa * pb);
+        const double ia = pb * inv, ib = pa * inv;
+        s += sign * (ra * ia - rb * ib);
+        s_rho += sign * (ib * ib * rb - ia * ia * ra);
+        s_z -= sign * (ia + ib);
+        sign = -sign;
+    }
+    const std::size_t row = static_cast<std::size_t>(far) * kOrder;
+    double ts = 0.0, ts_rho = 0.0, ts_z = 0.0;
+    for (int k = kOrder - 1; k >= 0; --k) {
+        ts = ts * rho2 + s_[row + k];
+        ts_rho = ts_rho * rho2 + s_rho_[row + k];
+        ts_z = ts_z * rho2 + s_z_[row + k];
+    }
+    s += ts;
+    s_rho += ts_rho;
+    s_z += ts_z;
+    return {x * y * s_rho / kTwoPi, (s + y * y * s_rho) / kTwoPi, y * s_z / kTwoPi};
+}
+
+ScrewSlice ScrewSlice::make(const State& st, const ScrewConfig& cfg, double z) {
     if (dot(cfg.cut_plane, cfg.b_index) != 0.0)
         halt("For a screw dislocation, Burgers vector must lay on the cut_plane");
     if (cfg.relaxation == 1 && dot(cfg.b_index, st.v_g) != 0.0)
@@ -92,6 +164,7 @@ ScrewSlice ScrewSlice::make(const State& st, const ScrewConfig& cfg) {
     s.thickness = st.size[2];
     s.relax = cfg.relaxation == 1;
     s.origin = cfg.position;
+    if (s.relax) s.table.emplace(z, s.thickness, 101);
     return s;
 }
 
@@ -109,7 +182,7 @@ Vec3 ScrewSlice::angle_gradient(const Vec3& p) const {
 Vec3 ScrewSlice::phase_gradient(const Vec3& p) const {
     Vec3 grad = scaled(angle_gradient(p), gb);
     if (relax) {
-        const Vec3 d = surfacerelaxscrewdistortion(p, thickness);
+        const Vec3 d = table->distortion(p[0], p[1]);
         for (std::size_t e = 0; e < 3; ++e) grad[e] += g_hkl * b_z * d[e];
     }
     return grad;
@@ -127,7 +200,8 @@ namespace {
 // displacement), read, checked and set up once.
 void run_screw(State& st, int islice, bool distortion, bool displacement, Site site) {
     const ScrewConfig cfg = read_screw_config(st.f_defect);
-    const ScrewSlice s = ScrewSlice::make(st, cfg);
+    const double z = (islice - 0.5) * st.size[2] / st.n_xyz[2] - cfg.position[2];
+    const ScrewSlice s = ScrewSlice::make(st, cfg, z);
 
     // Kept for the parameter report.
     st.v_b = cfg.b_index;
@@ -153,7 +227,6 @@ void run_screw(State& st, int islice, bool distortion, bool displacement, Site s
     if (cfg.relaxation != 0 && cfg.relaxation != 1)
         st.console() << " Surface Relaxation indicator only can be 0 or 1\n";
 
-    const double z = (islice - 0.5) * st.size[2] / st.n_xyz[2] - s.origin[2];
     // Writes the values of the column at p, beam n at out[(n - 1) * stride].
     auto treat = [&](const Vec3& p, double* out_s, double* out_g, std::size_t stride) {
         if (distortion) {
@@ -199,7 +272,7 @@ void cal_screw(State& st, int islice, const std::string& field, Site site) {
     const bool distortion = field == "distortion";
     if (!distortion && field != "displacement") {
         // The file is read and checked first, as for a valid field.
-        ScrewSlice::make(st, read_screw_config(st.f_defect));
+        ScrewSlice::make(st, read_screw_config(st.f_defect), 0.0);
         halt("Please choose either displacement or distortion field");
     }
     run_screw(st, islice, distortion, !distortion, site);

@@ -10,7 +10,9 @@
 #include "defects/defect.hpp"
 #include "optics/vectors.hpp"
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace korvex::screw {
 
@@ -42,6 +44,25 @@ inline Vec3 surfacerelaxscrewdistortion(const Vec3& p, double t) {
     return relax_distortion(p, t, 101);
 }
 
+// The relaxation distortion of one depth z for many columns, equal to relax_distortion(
+// {x, y, z}, t, terms) to rounding but several times cheaper. Far image terms (a_n, b_n several
+// times rho) are summed as a power series in rho^2 whose coefficients depend on z only and are
+// tabulated once: only the near terms cost square roots for each column.
+class RelaxTable {
+  public:
+    RelaxTable(double z, double t, int terms);
+    Vec3 distortion(double x, double y) const;
+
+  private:
+    static constexpr int kOrder = 12;         // powers of rho^2 kept in the far terms
+    static constexpr double kMaxRatio = 0.04; // (rho / a_n)^2 of every far term at most this
+    double z_, t_;
+    int terms_;
+    // For the far terms n >= N: coefficients of rho^(2k) in S, (1/rho) dS/drho and dS/dz,
+    // row N of kOrder values each.
+    std::vector<double> s_, s_rho_, s_z_;
+};
+
 // Everything a slice needs that does not depend on the column. Built once per slice.
 struct ScrewSlice {
     Mat3 t;         // sample -> dislocation frame (E1 = E2 x E3, E2 cut-plane normal, E3 b)
@@ -51,15 +72,18 @@ struct ScrewSlice {
     double thickness{};
     bool relax = false;
     Vec3 origin{};
+    std::optional<RelaxTable> table; // relaxation distortion at the slice depth (with relax)
 
-    // Checks the configuration (cut plane, relaxation) and builds the frame.
-    static ScrewSlice make(const State& st, const ScrewConfig& cfg);
+    // Checks the configuration (cut plane, relaxation) and builds the frame; with relaxation
+    // also the table for the depth z (relative to the point of the line).
+    static ScrewSlice make(const State& st, const ScrewConfig& cfg, double z);
     // theta / 2 pi at p (relative to origin), theta = atan2(p'2, p'1), so that the cut (the jump
     // of one turn) lies in the cut plane on the side of negative E1; 0 on the line.
     double angle(const Vec3& p) const;
     // Regularised gradient of theta / 2 pi along the sample axes at p.
     Vec3 angle_gradient(const Vec3& p) const;
-    // Gradient of g.R per unit beam order along the sample axes (dislocation and relaxation).
+    // Gradient of g.R per unit beam order along the sample axes (dislocation and relaxation);
+    // p must lie at the depth of the table.
     Vec3 phase_gradient(const Vec3& p) const;
     // g.R per unit beam order at p: g.b theta / 2 pi plus the relaxation term.
     double phase(const Vec3& p) const;
