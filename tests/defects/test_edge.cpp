@@ -206,3 +206,12 @@ TEST_F(EdgeTest, MissingOrShortFile) {
     st.f_defect = dir.str() + "short.ini";
     EXPECT_THROW(fill(st, 1), ReadError);
 }
+
+TEST_F(EdgeTest, ExampleConfiguration) {
+    State st = make("no", "", 1.0, Grid{64, 64, 200, 64.0, 64.0, 200.0});
+    st.f_defect = std::string(KORVEX_SOURCE_DIR) + "/examples/edge/edge.ini";
+    fill(st, 100);
+    EXPECT_GT(max_abs(st.s_g_r, beam(1)), 1e-3);
+    // The line runs along y: every row of columns sees the same strain.
+    for (int j = 2; j <= 64; ++j) EXPECT_EQ(st.s_g_r(20, j, beam(1)), st.s_g_r(20, 1, beam(1)));
+}

@@ -293,3 +293,13 @@ TEST_F(ScrewTest, Checks) {
     st.f_defect = dir.str() + "absent.ini";
     EXPECT_THROW(fill(st, 1), ReadError);
 }
+
+TEST_F(ScrewTest, ExampleConfiguration) {
+    State st = make("no", "", 1.0, Grid{64, 64, 200, 64.0, 64.0, 200.0});
+    st.f_defect = std::string(KORVEX_SOURCE_DIR) + "/examples/screw/screw.ini";
+    fill(st, 90);
+    EXPECT_GT(max_abs(st.s_g_r, beam(1)), 1e-3);
+    for (int n = 1; n <= 5; ++n)
+        for (int j = 1; j <= 64; ++j)
+            for (int i = 1; i <= 64; ++i) ASSERT_TRUE(std::isfinite(st.s_g_r(i, j, n)));
+}
