@@ -35,8 +35,9 @@ Vec3 relax_displacement(const Vec3& p, double t, int terms);
 // Gradient (d/dx, d/dy, d/dz) of the x component U1 of that displacement, `terms` pairs.
 Vec3 relax_distortion(const Vec3& p, double t, int terms);
 
-// The routines the slice uses: 100 pairs for the displacement, 101 for the distortion. On the
-// line itself (x = y = 0) both give zero.
+// The series as the model sums them: 100 pairs for the displacement, 101 for the distortion
+// (the mesh evaluates the latter through RelaxTable, which gives the same sums). On the line
+// itself (x = y = 0) both are zero.
 inline Vec3 surfacerelaxscrewdisplacement(const Vec3& p, double t) {
     return relax_displacement(p, t, 100);
 }

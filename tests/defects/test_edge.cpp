@@ -92,6 +92,12 @@ TEST_F(EdgeTest, BeamSignsAndColumnApproximation) {
                                  3.0 * (yes.s_g_r(i, j, beam(1)) + tan3 * dgdx), 1e-9, 1e-15));
         }
     EXPECT_TRUE(lateral_seen);
+    // "half" is treated as "no".
+    State half = make("half", ini, 0.0);
+    fill(half, 4);
+    for (int n = 1; n <= 5; ++n)
+        for (int j = 1; j <= 6; ++j)
+            for (int i = 1; i <= 8; ++i) EXPECT_EQ(half.s_g_r(i, j, n), no.s_g_r(i, j, n));
 }
 
 TEST_F(EdgeTest, GradientAgreesWithNumericalDerivativeOfDisplacement) {
@@ -102,6 +108,7 @@ TEST_F(EdgeTest, GradientAgreesWithNumericalDerivativeOfDisplacement) {
     State st = make("no", edge_ini("1 2 1 1 0", "20 15 80", "1 -1 2", nu, 0.0), 1.0);
     const int islice = 3;
     fill(st, islice);
+    const edge::EdgeSlice frame = edge::EdgeSlice::make(st, edge::read_edge_config(st.f_defect));
     const double h = 1e-4;
     int checked = 0;
     for (int j = 1; j <= 6; ++j)
@@ -111,6 +118,8 @@ TEST_F(EdgeTest, GradientAgreesWithNumericalDerivativeOfDisplacement) {
             auto at = [&](double dx, double dz) {
                 return edge_phase(b, l, nu, {p[0] + dx, p[1], p[2] + dz});
             };
+            // The model's own displacement is the field the test differentiates.
+            EXPECT_TRUE(near_rel(frame.phase(p), at(0, 0), 1e-12, 1e-14));
             const double ddz = (at(0, h) - at(0, -h)) / (2 * h);
             const double ddx = (at(h, 0) - at(-h, 0)) / (2 * h);
             for (int n = 1; n <= 5; ++n) {
