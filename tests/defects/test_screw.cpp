@@ -74,18 +74,6 @@ TEST_F(ScrewTest, WithRelaxationOnlyTheSurfaceTermsRemain) {
     }
 }
 
-TEST_F(ScrewTest, BeamSigns) {
-    State st = make("yes", screw_ini("1 2 1 0 1", "30 20 90", "0 1 0"));
-    fill(st, 3);
-    for (int j = 1; j <= 6; ++j)
-        for (int i = 1; i <= 8; ++i) {
-            EXPECT_EQ(st.s_g_r(i, j, beam(0)), 0.0);
-            EXPECT_EQ(st.s_g_r(i, j, beam(-1)), -st.s_g_r(i, j, beam(1)));
-            EXPECT_EQ(st.s_g_r(i, j, beam(3)), 3.0 * st.s_g_r(i, j, beam(1)));
-        }
-    EXPECT_GT(max_abs(st.s_g_r, beam(1)), 1e-4);
-}
-
 TEST_F(ScrewTest, GradientIsTheRegularisedDerivativeOfTheAngle) {
     // An inclined screw, b = 1/2[1 0 1] (g.b = 1), cut plane (1 0 -1).
     const Vec3 o{20, 15, 80};
@@ -250,16 +238,6 @@ TEST_F(ScrewTest, UnknownRelaxationIndicatorWarnsOncePerSliceAndRunsWithout) {
     EXPECT_EQ(console.str(), kRelaxWarning + kRelaxWarning);
     fill(odd, 3);
     for (int n = 1; n <= 5; ++n) EXPECT_EQ(max_abs(odd.s_g_r, n), 0.0); // g.b = 0, no relaxation
-}
-
-TEST_F(ScrewTest, KeepsParametersForTheReport) {
-    State st = make("yes", screw_ini("1 2 1 -1 0", "31.5 20 7", "1 1 1"));
-    fill(st, 1);
-    EXPECT_EQ(st.v_b, (Vec3{1, -1, 0}));
-    EXPECT_EQ(st.b_p_m, 1.0);
-    EXPECT_EQ(st.b_p_n, 2.0);
-    EXPECT_EQ(st.l_position, (Vec3{31.5, 20, 7}));
-    EXPECT_EQ(st.cut_plane, (Vec3{1, 1, 1}));
 }
 
 TEST_F(ScrewTest, Checks) {
