@@ -8,6 +8,7 @@
 #include <tiffio.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -68,14 +69,17 @@ std::string image_description(const ImageInfo& info, const ImageData& img) {
 }
 
 ImageData as_printed(const ImageData& img, RowFormat fmt) {
+    // Correctly rounded conversions both ways: the digits the file's formatting writes (four or
+    // ten significant), then the value a correctly rounding reader makes of them.
     ImageData out = img;
-    const char* form = fmt == RowFormat::es12_3 ? "%.3E" : "%.10G";
+    const int digits = fmt == RowFormat::es12_3 ? 3 : 9;
     double* v = out.values.data();
     for (std::size_t k = 0; k < out.values.size(); ++k) {
         if (!std::isfinite(v[k])) continue;
         char buf[64];
-        std::snprintf(buf, sizeof buf, form, v[k]);
-        v[k] = std::strtod(buf, nullptr);
+        const auto end =
+            std::to_chars(buf, buf + sizeof buf, v[k], std::chars_format::scientific, digits).ptr;
+        std::from_chars(buf, end, v[k]);
     }
     return out;
 }
@@ -100,6 +104,7 @@ void export_png(const std::string& path_without_ext, const ImageData& img) {
     png.width = static_cast<png_uint_32>(nx);
     png.height = static_cast<png_uint_32>(ny);
     png.format = PNG_FORMAT_GRAY;
+    png.flags = PNG_IMAGE_FLAG_FAST; // previews: speed over the last percent of size
     const bool ok = png_image_write_to_stdio(&png, fp, 0, pixels.data(), 0, nullptr) != 0;
     const std::string message = ok ? std::string() : std::string(png.message);
     png_image_free(&png);

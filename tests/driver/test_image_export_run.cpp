@@ -15,17 +15,17 @@ using namespace korvex::testing;
 
 namespace {
 
-struct Run {
+struct RunResult {
     int status = -1;
     std::string output;
 };
 
 // Runs `spec` with the data directory "data/" inside `dir`.
-Run run_in(const ScratchDir& dir, const InputSpec& spec) {
+RunResult run_in(const ScratchDir& dir, const InputSpec& spec) {
     std::filesystem::create_directories(dir.path() / "data");
     dir.write("filesystem.ini", filesystem_text("data/"));
     dir.write("in", input_text(spec));
-    Run r;
+    RunResult r;
     r.status = run_program(dir.path().string(), "-t in", r.output);
     return r;
 }
@@ -74,7 +74,7 @@ bool have(const char* program) {
 
 TEST(ImageExportRun, EveryImageOfAJobOneRunHasItsPictureAndFloatCopy) {
     ScratchDir dir;
-    const Run r = run_in(dir, InputSpec{});
+    const RunResult r = run_in(dir, InputSpec{});
     ASSERT_EQ(r.status, 0) << r.output;
     for (const char* name : {"in-01g", "in00g", "in01g"}) {
         const std::string path = dir.str() + "data/" + name;
@@ -85,10 +85,9 @@ TEST(ImageExportRun, EveryImageOfAJobOneRunHasItsPictureAndFloatCopy) {
         EXPECT_FALSE(dir.exists(std::string("data/") + name + ".ps")); // layer images only
     }
     const TiffFloat tif = read_tiff(dir.str() + "data/in-01g.tif");
-    for (const char* item :
-         {"crystal = Cu\n", "voltage = 200 kV\n", "g = 2 0 0\n", "beams = -1 0 1\n",
-          "condition = (g, 1g)\n", "defect = no\n", "thickness = 20 Angstrom\n",
-          "beam order = -1\n"})
+    for (const char* item : {"crystal = Cu\n", "voltage = 200 kV\n", "g = 2 0 0\n",
+                             "beams = -1 0 1\n", "condition = (g, 1g)\n", "defect = no\n",
+                             "thickness = 20 Angstrom\n", "beam order = -1\n"})
         EXPECT_NE(tif.description.find(item), std::string::npos) << item << tif.description;
 }
 
@@ -118,7 +117,7 @@ TEST(ImageExportRun, TheReportDocumentBuildsWithItsLayerImages) {
     s.size_x = 6;
     s.size_y = 4;
     s.size_z = 12;
-    const Run r = run_in(dir, s);
+    const RunResult r = run_in(dir, s);
     ASSERT_EQ(r.status, 0) << r.output;
     const std::string data = dir.str() + "data/";
     std::vector<std::string> layers;
@@ -140,8 +139,7 @@ TEST(ImageExportRun, TheReportDocumentBuildsWithItsLayerImages) {
                               .c_str()),
               0)
         << read_file(data + "latex.log");
-    ASSERT_EQ(std::system((cd + "dvips -q Imagesin.dvi -o Imagesin.ps >dvips.log 2>&1").c_str()),
-              0)
+    ASSERT_EQ(std::system((cd + "dvips -q Imagesin.dvi -o Imagesin.ps >dvips.log 2>&1").c_str()), 0)
         << read_file(data + "dvips.log");
     const std::string ps = read_file(data + "Imagesin.ps");
     for (const auto& l : layers)
@@ -157,7 +155,7 @@ TEST(ImageExportRun, OutputsLeaveOtherFilesAlone) {
         {"data/in01g.ps", "not a result of job 1\n"},
         {"data/notes.txt", "notes\n"}};
     for (const auto& [name, text] : mine) dir.write(name, text);
-    const Run r = run_in(dir, InputSpec{});
+    const RunResult r = run_in(dir, InputSpec{});
     ASSERT_EQ(r.status, 0) << r.output;
     for (const auto& [name, text] : mine) EXPECT_EQ(dir.read(name), text) << name;
     for (const auto& e : std::filesystem::directory_iterator(dir.path() / "data")) {
@@ -171,10 +169,9 @@ TEST(ImageExportRun, AnExportThatCannotBeWrittenStopsTheRun) {
     ScratchDir dir;
     // The picture's name is taken by a directory with something in it.
     std::filesystem::create_directories(dir.path() / "data" / "in00g.tif" / "keep");
-    const Run r = run_in(dir, InputSpec{});
+    const RunResult r = run_in(dir, InputSpec{});
     EXPECT_NE(r.status, 0);
-    EXPECT_NE(r.output.find(" Error writing \"data/in00g.tif\": "), std::string::npos)
-        << r.output;
+    EXPECT_NE(r.output.find(" Error writing \"data/in00g.tif\": "), std::string::npos) << r.output;
     EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "data" / "in00g.tif" / "keep"));
     for (const auto& e : std::filesystem::directory_iterator(dir.path() / "data"))
         EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
