@@ -7,6 +7,23 @@
 
 namespace korvex {
 
+namespace {
+
+// The integer part of t, a level computed in floating point. (A - min)*(levels - 1) rounds
+// before the division, so a value that lies exactly on a level boundary (the largest value
+// itself, or 6 in 1..6 over 100 levels) can come out a hair below it; anything closer to the
+// level above than the rounding of the formula could cause (1e-10 of a level against some
+// 1e-13) counts as that level. The guards keep a value that is not a number, or an
+// overflowing range, from becoming an undefined conversion.
+int grey_level(double t, int top) {
+    if (!(t >= 0.0)) return 0;
+    if (t >= top) return top;
+    const int k = static_cast<int>(t);
+    return t > k + 1 - 1e-10 ? k + 1 : k;
+}
+
+} // namespace
+
 GreyLevels grey_levels(const ImageData& img, int levels) {
     if (levels < 2) throw std::invalid_argument("grey_levels: at least two levels are needed");
     GreyLevels g;
@@ -50,17 +67,13 @@ GreyLevels grey_levels(const ImageData& img, int levels) {
         g.max = std::max(g.max, v);
         any = true;
     }
-    const double range = g.max - g.min;
-    if (!(range > 0.0)) return g; // all equal (or nothing to map): every level 0
+    if (!(g.max > g.min)) return g; // all equal (or nothing to map): every level 0
 
+    const double range = g.max - g.min;
     const int top = levels - 1;
     for (int j = 1; j <= ny; ++j)
-        for (int i = 1; i <= nx; ++i) {
-            const double t = (at(i, j) - g.min) * top / range;
-            // The guards keep a value that is not a number, or a range that overflowed,
-            // from becoming an undefined conversion.
-            g.level(i, j) = t >= 0.0 ? (t < top ? static_cast<int>(t) : top) : 0;
-        }
+        for (int i = 1; i <= nx; ++i)
+            g.level(i, j) = grey_level((at(i, j) - g.min) * top / range, top);
     return g;
 }
 

@@ -23,8 +23,9 @@ struct GreyLevels {
     double clip = std::numeric_limits<double>::infinity();
 };
 
-// The level of a value is the integer part of (A - min)*(levels - 1)/(max - min); an image
-// whose values are all equal gets level 0 everywhere. In an image of intensities (no negative
+// The level of a value is the integer part of (A - min)*(levels - 1)/(max - min), a value on
+// a level boundary taking that level despite rounding (the largest value gets levels - 1); an
+// image whose values are all equal gets level 0 everywhere. In an image of intensities (no negative
 // value) every value above 10000 times the mean is first set to that limit, so that a few
 // extreme columns do not turn the rest of the picture black; signed maps (strain terms) are
 // mapped over their whole range. Values that are not numbers get level 0. `levels` >= 2.

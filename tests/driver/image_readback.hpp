@@ -92,7 +92,14 @@ inline Array2<int> expected_levels(const ImageData& img, int levels) {
         for (int i = 1; i <= img.nx(); ++i) {
             const double v =
                 a[static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(img.nx()) * (j - 1)];
-            g(i, j) = hi > lo ? static_cast<int>((v - lo) * (levels - 1) / (hi - lo)) : 0;
+            if (!(hi > lo)) {
+                g(i, j) = 0;
+                continue;
+            }
+            // The integer part of the exact formula: a value on a level boundary, which the
+            // floating-point evaluation can put a few 1e-14 below it, takes that level.
+            const double t = (v - lo) * (levels - 1) / (hi - lo);
+            g(i, j) = static_cast<int>(std::floor(t + 1e-10));
         }
     return g;
 }

@@ -75,6 +75,18 @@ TEST(GreyLevels, SmallImageOfTheDisplay) {
         for (int j = 1; j <= 2; ++j) EXPECT_EQ(g.level(i, j), expect[i - 1][j - 1]) << i << j;
 }
 
+TEST(GreyLevels, TheLargestValueGetsTheTopLevel) {
+    // In doubles (A - min)*255/(max - min) gives 254.99999999999997 for A = max here.
+    ImageData img = make_image(3, 1, 1, 1);
+    img.values(1, 1) = 0.0405495241;
+    img.values(2, 1) = 0.6397953458;
+    img.values(3, 1) = 0.3401724350; // level 127.5 (up to the last digit)
+    const GreyLevels g = grey_levels(img, 256);
+    EXPECT_EQ(g.level(1, 1), 0);
+    EXPECT_EQ(g.level(2, 1), 255);
+    EXPECT_EQ(g.level(3, 1), 127);
+}
+
 TEST(GreyLevels, HighlightsAreClippedAtTenThousandTimesTheMean) {
     ImageData img = make_image(500, 500, 1, 1);
     img.values.fill(1.0);
