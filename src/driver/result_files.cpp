@@ -48,7 +48,11 @@ bool multi_layer_images(const State& st, RunContext& rc, int islice) {
         const ImageData img = beam_image(st, st.mtx_intensity, n);
         write_image_file(rc.FILE_ML, img, RowFormat::es12_3);
         ImageInfo info = image_info(st, 1);
-        info.quantity = "intensity after slice " + std::to_string(islice);
+        info.quantity = "intensity at the exit of slice " + std::to_string(islice);
+        if (islice <= st.sliceposition.size() && islice <= st.slicethickness.size())
+            info.quantity += " (depth " +
+                             list_real(st.sliceposition(islice) + 0.5 * st.slicethickness(islice)) +
+                             " Angstrom)";
         export_views(rc.FILE_ML, img, RowFormat::es12_3, info);
         // The report document names the layer images by their PostScript copies.
         export_postscript(rc.FILE_ML, as_printed(img, RowFormat::es12_3));

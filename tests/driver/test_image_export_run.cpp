@@ -128,6 +128,10 @@ TEST(ImageExportRun, TheReportDocumentBuildsWithItsLayerImages) {
         expect_views_match(data + l, read_image_file(data + l));
         EXPECT_EQ(read_file(data + l + ".ps").rfind("%!PS", 0), 0u) << l;
     }
+    EXPECT_NE(read_tiff(data + "in01gml0012.tif")
+                  .description.find("quantity = intensity at the exit of slice 12 (depth 12.0 "
+                                    "Angstrom)\n"),
+              std::string::npos);
 
     if (!have("latex") || !have("dvips"))
         GTEST_SKIP() << "TeX (latex, dvips) is not installed: the report document is not built "
