@@ -50,8 +50,9 @@ void read_loop_tables(LoopTables& t) {
 int loop_table_index(double a) {
     // The grid step of the tables as they were made: 0.02 in single precision.
     constexpr double step = static_cast<double>(0.02f);
-    const int i = a > step ? nint(a / step) : 1;
-    return std::clamp(i, 1, kLoopTableSize);
+    if (!(a > step)) return 1;
+    const double q = a / step;
+    return q >= kLoopTableSize ? kLoopTableSize : nint(q);
 }
 
 double loop_far_field(const LoopGeometry& lg, double X, double Y, double Z) {
