@@ -9,6 +9,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
+#include <filesystem>
+#include <utility>
+#include <vector>
 
 namespace korvex {
 
@@ -40,11 +44,24 @@ void read_loop_table(const std::string& path, LoopTable& table) {
 }
 
 void read_loop_tables(LoopTables& t) {
-    read_loop_table("i01.data", t.i01);
-    read_loop_table("i10.data", t.i10);
-    read_loop_table("i11.data", t.i11);
-    read_loop_table("i02.data", t.i02);
-    read_loop_table("i12.data", t.i12);
+    const std::array<std::pair<const char*, LoopTable*>, 5> files{{{"i01.data", &t.i01},
+                                                                   {"i10.data", &t.i10},
+                                                                   {"i11.data", &t.i11},
+                                                                   {"i02.data", &t.i02},
+                                                                   {"i12.data", &t.i12}}};
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        LoopTables::Stamp now;
+        std::error_code e1, e2;
+        now.size = std::filesystem::file_size(files[k].first, e1);
+        const auto time = std::filesystem::last_write_time(files[k].first, e2);
+        now.mtime = static_cast<std::int64_t>(time.time_since_epoch().count());
+        now.valid = !e1 && !e2;
+        LoopTables::Stamp& last = t.stamps[k];
+        if (now.valid && last.valid && now.size == last.size && now.mtime == last.mtime) continue;
+        last.valid = false;
+        read_loop_table(files[k].first, *files[k].second);
+        last = now;
+    }
 }
 
 int loop_table_index(double a) {
@@ -123,13 +140,24 @@ void print_sgr(const State& st) {
     img.unit_x = st.size[0] / nx;
     img.unit_y = st.size[1] / ny;
     img.values.resize(nx, ny);
+
+    // One file per beam, formatted and written side by side; a failure stops the run after
+    // the loop, as the first failing beam's error.
+    std::vector<std::exception_ptr> errors(static_cast<std::size_t>(std::max(st.n_beams, 0)));
+#pragma omp parallel for schedule(dynamic) firstprivate(img)
     for (int n = 1; n <= st.n_beams; ++n) {
-        for (int j = 1; j <= ny; ++j)
-            for (int i = 1; i <= nx; ++i) img.values(i, j) = st.s_g_r(i, j, n);
-        std::string nn = std::to_string(n);
-        if (nn.size() < 2) nn = "0" + nn;
-        write_image_file(trim(st.f_out) + "sgr" + nn, img, RowFormat::list);
+        try {
+            for (int j = 1; j <= ny; ++j)
+                for (int i = 1; i <= nx; ++i) img.values(i, j) = st.s_g_r(i, j, n);
+            std::string nn = std::to_string(n);
+            if (nn.size() < 2) nn = "0" + nn;
+            write_image_file(trim(st.f_out) + "sgr" + nn, img, RowFormat::list);
+        } catch (...) {
+            errors[static_cast<std::size_t>(n - 1)] = std::current_exception();
+        }
     }
+    for (const auto& e : errors)
+        if (e) std::rethrow_exception(e);
 }
 
 void cal_loop_iso(State& st, int islice, LoopTables& tables) {

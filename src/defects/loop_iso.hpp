@@ -5,6 +5,8 @@
 
 #include "state/state.hpp"
 
+#include <array>
+#include <cstdint>
 #include <string>
 
 namespace korvex {
@@ -28,10 +30,20 @@ inline constexpr int kLoopTableSize = 200;
 
 // One loop-integral table: value (q, r) is the integral at |u| = 0.02 q and v = 0.02 r.
 using LoopTable = Array2<float>;
+void read_loop_table(const std::string& path, LoopTable& table);
+
+// The five tables of the near field. They are taken from the files at every slice; a table
+// whose file has the same size and modification time as when it was last read is kept
+// rather than parsed again (parsing them costs as much as a slice of columns on many cores).
 struct LoopTables {
     LoopTable i01, i10, i11, i02, i12;
+    struct Stamp {
+        bool valid = false;
+        std::uintmax_t size = 0;
+        std::int64_t mtime = 0;
+    };
+    std::array<Stamp, 5> stamps{};
 };
-void read_loop_table(const std::string& path, LoopTable& table);
 // Reads "i01.data", "i10.data", "i11.data", "i02.data", "i12.data" from the working directory.
 void read_loop_tables(LoopTables& t);
 

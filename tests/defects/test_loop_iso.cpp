@@ -8,6 +8,7 @@
 #include "support/testing.hpp"
 
 #include <cmath>
+#include <filesystem>
 #include <sstream>
 
 using namespace korvex;
@@ -303,4 +304,18 @@ TEST(LoopIso, MissingLoopIniStopsWithTheReadersMessage) {
     } catch (const ReadError& e) {
         EXPECT_NE(std::string(e.what()).find("loop.ini"), std::string::npos) << e.what();
     }
+}
+
+TEST(LoopIso, TablesAreTakenAgainWhenTheirFilesChange) {
+    LoopRun run(loop_ini(70.0, "tabulation", {16, 0, 8}, {0, 1, 0}, "1 1 1 0 0"));
+    for (const char* t : {"i01.data", "i11.data", "i02.data", "i12.data"})
+        run.dir.write(t, zero_table());
+    run.dir.write("i10.data", index_table());
+    run.slice(3);
+    EXPECT_NE(run.st.s_g_r(5, 5, 3), 0.0);
+    run.dir.write("i10.data", zero_table());
+    run.slice(3);
+    EXPECT_EQ(run.st.s_g_r(5, 5, 3), 0.0);
+    std::filesystem::remove(run.dir.path() / "i10.data");
+    EXPECT_THROW(run.slice(3), ReadError);
 }
