@@ -83,14 +83,18 @@ int whole(const std::string& opt, const std::string& s) {
 // label record before every value; the values not needed here are read as text).
 void read_input_file(const std::string& path, Options& o) {
     RecordReader r(path);
-    std::string label, text;
-    for (int k = 0; k < 6; ++k) r.read(label, text); // sample_no .. defect
+    std::string text;
+    auto value = [&r](auto& v) {
+        r.skip(1); // the label record
+        r.read(v);
+    };
+    for (int k = 0; k < 6; ++k) value(text); // specimen label .. defect
     double sx = 0, sy = 0, sz = 0;
-    r.read(label, sx);
-    r.read(label, sy);
-    r.read(label, sz);
-    r.read(label, o.box.foil);
-    r.read(label, o.box.v_g);
+    value(sx);
+    value(sy);
+    value(sz);
+    value(o.box.foil);
+    value(o.box.v_g);
     o.box.size = {sx, sy, sz};
     o.have_size = true;
     o.have_cells = false; // the program's grid follows the sizes
