@@ -1,6 +1,10 @@
 #include "driver/program.hpp"
 
+#include "driver/reports.hpp"
+#include "driver/run.hpp"
 #include "state/error.hpp"
+#include "state/fmt.hpp"
+#include "state/input.hpp"
 
 #include <iostream>
 
@@ -8,22 +12,105 @@ namespace korvex {
 
 CommandLine parse_command_line(const std::vector<std::string>& args, std::ostream& out) {
     CommandLine cl;
-    (void)args;
-    (void)out;
+    auto arg = [&](std::size_t i) { return i < args.size() ? args[i] : std::string(); };
+    cl.option = arg(0).substr(0, 2);
+    if (cl.option == "-x" || cl.option == "-X") {
+        out << " * KORVEX is  running in graphic interface.\n";
+    } else if (cl.option == "-t" || cl.option == "-T") {
+        cl.text_mode = true;
+        cl.f_in = trim(arg(1)).substr(0, kFileNameLen);
+        if (cl.f_in.empty()) {
+            out << "\n";
+            out << " * ERROR..........\n";
+            out << " > Usage: korvex -t <input file> [defect configuration file]\n";
+            out << " * Program now exiting.....Bye.....\n";
+            cl.usage_error = true;
+            return cl;
+        }
+        out << " * KORVEX is runing under text environment...\n";
+        cl.f_defect = trim(arg(2)).substr(0, kFileNameLen);
+        if (cl.f_defect.empty()) {
+            out << "\n";
+            out << " * WARNING..........\n";
+            out << " > No defect configuration file is given.\n";
+            out << " * Program will stop if you have chosen a defect in the input file.\n";
+        }
+    } else if (trim(cl.option).empty()) {
+        out << " * WARNING..........\n";
+        out << " > No graphic or text option given\n";
+        out << " * Program is forced to run in graphic interface.\n";
+    } else {
+        out << " * WARNING..........\n";
+        out << " > The input character for runing option is wrong\n";
+        out << " * Program is forced to run in graphic interface.\n";
+    }
+    out << " option=" << pad(cl.option, 2) << "\n";
     return cl;
 }
 
+namespace {
+
+// One run from the potential coefficients to the closing records.
+void simulate(State& st, RunContext& rc) {
+    start_run(st, rc);
+    run_conditions(st, rc);
+    end_run(st, rc);
+}
+
+int run_program(int argc, char** argv, const GraphicFactory& gui) {
+    State st;
+    RunContext rc;
+    print_head(st.console());
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const CommandLine cl = parse_command_line(args, st.console());
+    if (cl.usage_error) return 1;
+    st.text_mode = cl.text_mode;
+
+    if (cl.text_mode) {
+        read_system_parameters(st, cl.f_in);
+        st.f_defect = cl.f_defect;
+        simulate(st, rc);
+        return 0;
+    }
+
+    std::unique_ptr<GraphicSession> session = gui ? gui(st) : nullptr;
+    if (!session) {
+        st.console() << " * The graphic interface is not available (no X display can be used, "
+                        "or this build has none); use korvex -t <input file> [defect file].\n";
+        return 1;
+    }
+    session->input_parameters(st);
+    rc.display = &session->display();
+    rc.plotter = session->phase_plotter();
+    while (session->run_panel(st)) {
+        rc.job9_finished = rc.back_to_run_panel = false;
+        simulate(st, rc);
+        if (rc.exit_requested) break;
+        if (rc.job9_finished) {
+            if (rc.back_to_run_panel) continue;
+            break;
+        }
+        if (!session->result_viewer(st, rc.FILE_ML)) break;
+    }
+    return 0;
+}
+
+} // namespace
+
 int program_main(int argc, char** argv, const GraphicFactory& gui) {
-    (void)argc;
-    (void)argv;
-    (void)gui;
     try {
+        const int status = run_program(argc, argv, gui);
+        std::cout.flush();
+        return status;
     } catch (const Fatal& e) {
         for (const auto& l : e.lines()) std::cout << ' ' << l << '\n';
         std::cout.flush();
         return 1;
+    } catch (const std::bad_alloc&) {
+        std::cout << " Not enough memory for the arrays of this run; reduce the number of grids\n";
+        std::cout.flush();
+        return 1;
     }
-    return 0;
 }
 
 } // namespace korvex

@@ -1,0 +1,94 @@
+#include "driver/amplitude_phase.hpp"
+
+#include "driver/record.hpp"
+#include "driver/reports.hpp"
+#include "state/error.hpp"
+#include "state/fmt.hpp"
+#include "state/textout.hpp"
+
+#include <cmath>
+
+namespace korvex {
+
+double amplitude_phase_position(int p) {
+    return p <= 50 ? 2.0 * (p - 51) : 2.0 * (p - 50);
+}
+
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+
+std::string phase_record(double z, double v) {
+    return fmt_f(static_cast<float>(z), 6, 2) + " " + fmt_f(v, 10, 5);
+}
+
+} // namespace
+
+void amplitude_phase_job(State& st, RunContext& rc, DefectField& field) {
+    if (st.n_beams < 2)
+        halt("The amplitude-phase job needs at least two beams (the second beam is diagrammed)");
+    const std::string filetemp = trim(st.f_out);
+    const bool screw = st.defect_model == 2;
+    const int nz = st.n_slice;
+    const double dz = st.size_z / nz;
+    bool to_files = st.text_mode; // no screen in text mode: every diagram goes to a file
+    for (int p = 1; p <= 100; ++p) {
+        st.colxy[1] = amplitude_phase_position(p);
+        const std::string s = trim(realnumtochar(std::abs(st.colxy[1])));
+        st.f_out = st.colxy[1] >= 0 ? filetemp + "_" + s : filetemp + "_-" + s;
+        st.console() << (Rec("colxy") << st.colxy[0] << st.colxy[1]).list() << '\n';
+
+        PhaseDiagram d;
+        cplx a(0.0, 0.0);
+        d.perfect.emplace_back(0.0, 0.0);
+        for (int j = 1; j <= nz; ++j) {
+            const double z = j * dz;
+            a += dz * std::exp(cplx(0.0, -kTwoPi * st.s_g(2) * z));
+            d.perfect.emplace_back(a.real(), a.imag());
+        }
+
+        std::string gdr, sgz, tot;
+        a = cplx(0.0, 0.0);
+        double alpha = 0.0;
+        d.defect.emplace_back(0.0, 0.0);
+        for (int j = 1; j <= nz; ++j) {
+            const double z = j * dz;
+            field.fill_column(st, j);
+            if (screw) {
+                const double gr = st.g_r(1, 1, 2);
+                alpha = kTwoPi * (st.s_g(2) * z + gr);
+                gdr += phase_record(z, gr) + "\n";
+                sgz += phase_record(z, st.s_g(2) * z) + "\n";
+                tot += phase_record(z, gr + st.s_g(2) * z) + "\n";
+            } else {
+                alpha += kTwoPi * (st.s_g(2) + st.s_g_r(1, 1, 2)) * dz;
+            }
+            a += dz * std::exp(cplx(0.0, -alpha));
+            d.defect.emplace_back(a.real(), a.imag());
+        }
+        write_text_file(trim(st.f_out) + ".gdr", gdr);
+        write_text_file(trim(st.f_out) + ".sgz", sgz);
+        write_text_file(trim(st.f_out) + ".tot", tot);
+
+        if (!rc.plotter) continue;
+        for (;;) {
+            const auto choice = rc.plotter->draw(st, d, to_files ? trim(st.f_out) + ".ps" : "");
+            if (choice == PhasePlotter::Choice::to_files && !to_files) {
+                to_files = true; // redo this position into its file
+                continue;
+            }
+            if (choice == PhasePlotter::Choice::exit) {
+                rc.exit_requested = true;
+                return;
+            }
+            if (choice == PhasePlotter::Choice::back_to_run) {
+                rc.back_to_run_panel = true;
+                return;
+            }
+            break;
+        }
+    }
+    st.console() << " Amplitude-Phase plotting finished\n";
+}
+
+} // namespace korvex

@@ -1,0 +1,40 @@
+// The numeric result files of a run: per-beam images, thickness-fringe profiles, layer images,
+// the middle-slice strain maps and the slice table.
+#pragma once
+
+#include "driver/run.hpp"
+#include "state/image_file.hpp"
+
+#include <string>
+#include <vector>
+
+namespace korvex {
+
+// Image of beam n of a per-column array (mtx_intensity, s_g_r).
+ImageData beam_image(const State& st, const Array3<double>& a, int n);
+
+// Jobs 1 and 3 after the last slice: one image per beam; FILE_ML names the last one.
+void amplitude_contrast_images(const State& st, RunContext& rc);
+
+// Job 3: the layer image of the beam of order 1 after slice `islice`; sets F_ML and FILE_ML.
+// Returns false (writing nothing) when the beam row has no beam of order 1.
+bool multi_layer_images(const State& st, RunContext& rc, int islice);
+
+// Middle-slice maps of s_g_r, one per beam: tag//"sgr".
+void print_sgr(const State& st);
+
+// Job 2: the profiles of every beam, collected slice by slice and written whole at the end.
+class ThicknessFringes {
+  public:
+    void open_files(const State& st);
+    void thickness_fringes(const State& st, int islice);
+    void close_files();
+
+  private:
+    std::vector<std::string> names_, texts_;
+};
+
+// trim(f_out)//".slice" in the working directory.
+void write_slice_table(const State& st);
+
+} // namespace korvex

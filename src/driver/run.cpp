@@ -1,0 +1,228 @@
+#include "driver/run.hpp"
+
+#include "defects/defect.hpp"
+#include "driver/amplitude_phase.hpp"
+#include "driver/progress.hpp"
+#include "driver/record.hpp"
+#include "driver/reports.hpp"
+#include "driver/result_files.hpp"
+#include "driver/tex_report.hpp"
+#include "optics/crystal.hpp"
+#include "optics/geometry.hpp"
+#include "optics/potential.hpp"
+#include "solver/propagation.hpp"
+#include "state/error.hpp"
+#include "state/fmt.hpp"
+#include "state/input.hpp"
+
+#include <cmath>
+
+namespace korvex {
+
+int elapsed_seconds(const RunContext& rc) {
+    const auto d = std::chrono::steady_clock::now() - rc.count_start;
+    return static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(d).count());
+}
+
+namespace {
+
+// Potential coefficients of the zero beam and of the reflections 1g .. (n_beams - 1)g, scaled
+// by the relativistic factor.
+void potential_coefficients(State& st) {
+    st.v_0g = {0.0, 0.0, 0.0};
+    const double volts = 1000.0 * st.voltage;
+    const auto zero = birdking(volts, st.sample, 1, {0, 0, 0}, st.iabs, st.console());
+    st.lat_c = zero.a;
+    st.u0 = zero.u.at(0);
+    st.ui0 = zero.ui.at(0);
+    const std::array<int, 3> hkl{nint(st.v_g[0]), nint(st.v_g[1]), nint(st.v_g[2])};
+    const auto row = birdking(volts, st.sample, st.n_beams - 1, hkl, st.iabs, st.console());
+    st.lat_c = row.a;
+    for (int m = 1; m <= st.n_beams - 1; ++m) {
+        st.u(m) = row.u.at(static_cast<std::size_t>(m - 1));
+        st.ui(m) = row.ui.at(static_cast<std::size_t>(m - 1));
+    }
+    const double f = lorentzfactor(volts);
+    st.u0 *= f;
+    st.ui0 *= f;
+    for (int m = 1; m <= st.n_beams - 1; ++m) {
+        st.u(m) *= f;
+        st.ui(m) *= f;
+    }
+}
+
+bool needs_configuration_file(int model) {
+    return model != 0 && model != 3;
+}
+
+} // namespace
+
+void start_run(State& st, RunContext& rc) {
+    if (st.job != 999) potential_coefficients(st);
+    check_grid(st);
+    cal_sample(st);
+    write_slice_table(st);
+    cal_wave_quantities(st);
+    cal_mtx_g(st);
+    rc.F_TEMP = st.f_out;
+    rc.nominal_f_g = st.f_g;
+    rc.n_layer = 0;
+    printtexfilehead(st, rc);
+    rc.imi.open(trim(st.datadir) + trim(st.f_out) + ".imi");
+}
+
+void end_run(State& st, RunContext& rc) {
+    if (rc.tex.is_open()) printtexfileends(st, rc);
+    if (rc.imi.is_open()) {
+        rc.imi.line(" exit");
+        rc.imi.close();
+    }
+    st.sliceposition.clear();
+    st.slicethickness.clear();
+}
+
+void run_conditions(State& st, RunContext& rc) {
+    if (rc.nominal_f_g != 999.0) {
+        rc.STRING_F_G = realnumtochar(st.f_g);
+        run_condition(st, rc);
+        return;
+    }
+    for (int s = 1; s <= 12; ++s) {
+        st.f_g = 3.5 + 0.25 * (s - 1);
+        rc.STRING_F_G = realnumtochar(st.f_g);
+        st.f_out = trim(rc.F_TEMP) + "g" + trim(rc.STRING_F_G) + "g";
+        run_condition(st, rc);
+        if (rc.job9_finished) return;
+        if (s < 12) rc.imi.line(" NewSimulation");
+    }
+}
+
+namespace {
+
+// Beam geometry and per-beam divisors of the current condition.
+void condition_setup(State& st) {
+    const std::string ca = trim(st.ca);
+    if (ca == "no" || ca == "half") {
+        geometry(st.n_beams, st.g, st.mtx_g, st.k, st.f_g, st.mtx_q, st.s_g);
+        for (int n = 1; n <= st.n_beams; ++n) st.shift_angle(n) = st.mtx_q(n).imag();
+    } else if (ca == "yes") {
+        geometry(st.n_beams, st.g, st.mtx_g, st.k, st.f_g, st.mtx_q, st.s_g);
+        for (int n = 1; n <= st.n_beams; ++n) {
+            st.mtx_q(n) = cplx(0.0, 0.0);
+            st.shift_angle(n) = 0.0;
+        }
+    } else {
+        halt("System HALT! Please select the Column Approximation applied or not.");
+    }
+    show_system_parameters(st);
+    for (int n = 1; n <= st.n_beams; ++n) {
+        st.kg_z(n) = st.k * std::cos(st.mtx_q(n).imag());
+        st.mtx_bg(n) = (ca == "yes") ? st.k : st.kg_z(n);
+    }
+}
+
+void choose_defect_model(State& st) {
+    const int code = defect_model_code(trim(st.defect));
+    if (code < 0) {
+        st.console() << " SYSTEM HALT, the style of defect given is wrong\n";
+        return; // the previous model stays
+    }
+    st.defect_model = code;
+    if (needs_configuration_file(code) && trim(st.f_defect).empty())
+        halt({"No defect configuration file is given, but the defect \"" + trim(st.defect) +
+                  "\" needs one.",
+              "Usage: korvex -t <input file> <defect configuration file>"});
+}
+
+bool strained_model(int model) {
+    return model != 0 && model != 4;
+}
+
+// Job 3 after the intensities of slice `islice`.
+void layer_selection(State& st, RunContext& rc, int islice, bool& warned) {
+    auto save = [&](bool page_breaks) {
+        st.console() << (Rec("The intensity is saved for the layer") << islice).list() << '\n';
+        if (!multi_layer_images(st, rc, islice)) {
+            if (!warned)
+                st.console() << " * WARNING: the beam row holds no beam 1g, so no layer images "
+                                "are written\n";
+            warned = true;
+            return;
+        }
+        if (!page_breaks && rc.display) rc.display->show_image(st, rc.FILE_ML);
+        ++rc.n_layer;
+        if (page_breaks && rc.n_layer == 32) {
+            printtexfilepagebreak(st, rc);
+            rc.n_layer = 0;
+        }
+        printtexfileimagenames(rc);
+        rc.imi.line(" " + trim(rc.F_ML));
+    };
+    if (std::abs(st.f_g - 1.0) <= 0.8) {
+        save(true);
+        return;
+    }
+    // Thick slices (over 4 Angstrom) would round the step to zero; one slice is the least.
+    const int nstep = std::max(1, nint(2.0 / st.slicethickness(islice)));
+    const double ratio = static_cast<double>(islice) / nstep;
+    if ((st.n_slice - islice) / nstep <= 31 && ratio - std::floor(ratio) <= 0.1) save(false);
+}
+
+} // namespace
+
+void run_condition(State& st, RunContext& rc) {
+    st.console() << (Rec("Start calculations for the condition (g,") << st.f_g << ")").list()
+                 << '\n';
+    condition_setup(st);
+    resolution_check(st);
+    initial_amplitudes(st);
+    choose_defect_model(st);
+    std::unique_ptr<DefectField> field = make_defect_field(st);
+
+    if (st.job == 9) {
+        amplitude_phase_job(st, rc, *field);
+        rc.job9_finished = true;
+        return;
+    }
+
+    if (rc.display) rc.display->begin_condition(st);
+    int flag = 1;
+    ThicknessFringes fringes;
+    if (st.job == 2) fringes.open_files(st);
+    st.s_f.fill(0.0);
+    st.projection.fill(0);
+    const int middle = std::max(1, st.n_slice / 2);
+    bool warned = false;
+
+    for (int islice = 1; islice <= st.effslicenumber; ++islice) {
+        field->fill_slice(st, islice);
+        if (islice == middle && strained_model(st.defect_model)) print_sgr(st);
+        propagate_slice(st, islice, flag);
+        if (auto line = indicator_line(islice, st.effslicenumber)) st.console() << *line << '\n';
+        if (rc.display) rc.display->slice_done(st, islice, st.effslicenumber);
+        if (st.job == 2) {
+            intensities(st);
+            fringes.thickness_fringes(st, islice);
+        } else if (st.job == 3) {
+            intensities(st);
+            layer_selection(st, rc, islice, warned);
+        }
+    }
+    intensities(st);
+
+    if (st.job == 1 || st.job == 3) {
+        amplitude_contrast_images(st, rc);
+        if (rc.display) rc.display->show_image(st, rc.FILE_ML);
+    } else if (st.job == 2) {
+        fringes.close_files();
+    } else {
+        st.console() << " * WARNING: job " << st.job << " writes no images\n";
+    }
+
+    st.processing_time = elapsed_seconds(rc);
+    print_parameters(st, rc);
+    print_projection(st);
+    printtexfilepagebreak(st, rc);
+}
+
+} // namespace korvex

@@ -1,0 +1,58 @@
+// One simulation run: the quantities fixed for the run, the beam-condition loop with its jobs,
+// and the closing records.
+#pragma once
+
+#include "driver/display.hpp"
+#include "state/state.hpp"
+#include "state/textout.hpp"
+
+#include <chrono>
+#include <ctime>
+#include <functional>
+#include <string>
+
+namespace korvex {
+
+// Values the driver keeps beside the simulation state during a run.
+struct RunContext {
+    RunDisplay* display = nullptr;   // graphic-mode hooks (none in text mode)
+    PhasePlotter* plotter = nullptr; // amplitude-phase diagrams (none: records only)
+    std::string F_TEMP;              // f_out at start-up; series names are built from it
+    double nominal_f_g = 0.0;        // f_g as read
+    std::string STRING_F_G;          // text of the current f_g (20 characters)
+    std::string FILE_ML;             // full name of the last image written
+    std::string F_ML;                // name of the last layer image, without directory
+    int n_layer = 0;                 // layer images on the current report page
+    RecordFile imi;                  // run record (.imi)
+    RecordFile tex;                  // report document (.tex)
+    std::chrono::steady_clock::time_point count_start = std::chrono::steady_clock::now();
+    // Local date and time used by the reports (replaceable in tests).
+    std::function<std::tm()> now = [] {
+        std::time_t t = std::time(nullptr);
+        std::tm tm{};
+        localtime_r(&t, &tm);
+        return tm;
+    };
+    bool job9_finished = false;     // the amplitude-phase job ended the run
+    bool exit_requested = false;    // EXIT was pressed during the run
+    bool back_to_run_panel = false; // another panel button was pressed during job 9
+};
+
+// Start-up steps after the parameters are known: potential coefficients, array-size guard,
+// sample grid and slice table, wave quantities, beam vectors, report head, run record.
+void start_run(State& st, RunContext& rc);
+// All beam conditions of the run (one, or the twelve of a series).
+void run_conditions(State& st, RunContext& rc);
+// Closing records of the report document and the run record; releases the slice tables.
+void end_run(State& st, RunContext& rc);
+
+// One beam condition with the current f_g and f_out.
+void run_condition(State& st, RunContext& rc);
+
+// The beam tag of order m: "01g", "00g", "-02g".
+std::string beam_tag(int m);
+
+// Seconds since start-up, whole.
+int elapsed_seconds(const RunContext& rc);
+
+} // namespace korvex

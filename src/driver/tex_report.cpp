@@ -1,0 +1,49 @@
+#include "driver/tex_report.hpp"
+
+#include "state/fmt.hpp"
+
+namespace korvex {
+
+namespace {
+const std::string SPCS = "\\"; // begins every command line
+}
+
+void printtexfilehead(State& st, RunContext& rc) {
+    st.console() << " tex file opened\n";
+    rc.tex.open(trim(st.datadir) + "Images" + trim(st.f_out) + ".tex");
+    rc.tex.line(" " + SPCS + "documentclass[11pt,a4paper]{article}");
+    rc.tex.line(" " + SPCS + "usepackage{graphicx}");
+    rc.tex.line(" " + SPCS + "begin{document}");
+    rc.tex.line("");
+    rc.tex.line(" " + SPCS + "begin{figure}");
+}
+
+void printtexfileimagenames(RunContext& rc) {
+    rc.tex.line(" " + SPCS + "includegraphics[width=1in,height=1in,angle=-90]");
+    rc.tex.line(" {" + trim(rc.F_ML) + ".ps}");
+}
+
+void printtexfilepagebreak(const State& st, RunContext& rc) {
+    rc.tex.line(" " + SPCS + "hspace{10cm}" + SPCS + ",");
+    rc.tex.line(" " + SPCS + "caption{ Loop diameter=$ nm, {" + SPCS + "bf b}= $ ,");
+    rc.tex.line(" ${" + SPCS + "bf g}=" + SPCS + "langle " + list_int(nint(st.v_g[0])) + " " +
+                list_int(nint(st.v_g[1])) + " " + list_int(nint(st.v_g[2])) + SPCS + "rangle $, ");
+    rc.tex.line(" $(g," + pad(rc.STRING_F_G, 20) + "g)$");
+    rc.tex.line(" }");
+    rc.tex.line(" " + SPCS + "label{}");
+    rc.tex.line(" " + SPCS + "end{figure}");
+    rc.tex.line(" " + SPCS + "pagebreak");
+    rc.tex.line("");
+    rc.tex.line(" " + SPCS + "begin{figure}");
+}
+
+void printtexfileends(const State& st, RunContext& rc) {
+    rc.tex.line(" " + SPCS + "hspace{10cm}\\,");
+    rc.tex.line(" " + SPCS + "caption{}");
+    rc.tex.line(" " + SPCS + "label{" + trim(st.f_out) + "}");
+    rc.tex.line(" " + SPCS + "end{figure}");
+    rc.tex.line(" " + SPCS + "end{document}");
+    rc.tex.close();
+}
+
+} // namespace korvex
