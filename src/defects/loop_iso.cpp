@@ -134,7 +134,7 @@ LoopDerivatives infinitesimal_loop_terms(double x, double y, double z, const Vec
     return d;
 }
 
-void print_sgr(const State& st) {
+void print_loop_sgr(const State& st) {
     const int nx = st.n_xyz[0], ny = st.n_xyz[1];
     ImageData img;
     img.unit_x = st.size[0] / nx;
@@ -160,7 +160,69 @@ void print_sgr(const State& st) {
         if (e) std::rethrow_exception(e);
 }
 
-void cal_loop_iso(State& st, int islice, LoopTables& tables) {
+namespace {
+
+// Everything one column of a slice needs, built once per slice.
+struct LoopSlice {
+    bool infinitesimal = false;
+    // Infinitesimal model.
+    Vec3 N{}, B{};
+    double nu = 0.0, cb = 0.0;
+    bool lateral = false;
+    // Far and near field.
+    LoopGeometry lg;
+    bool far_only = false, use_tables = false;
+    const LoopTables* tables = nullptr;
+    // Per beam: m_n |g| and the tangent of the tilt.
+    Array1<double> wz, tan_tilt;
+
+    // The column at (x, y) relative to the loop centre, at the depth z below it.
+    void column(double x, double y, double z, double* out, std::size_t stride) const {
+        const int nb = wz.size();
+        if (infinitesimal) {
+            const LoopDerivatives d = infinitesimal_loop_terms(x, y, z, N, B, nu, cb);
+            const double dx = lateral ? d.dx : 0.0;
+            for (int n = 1; n <= nb; ++n)
+                out[static_cast<std::size_t>(n - 1) * stride] =
+                    wz(n) == 0.0 ? 0.0 : wz(n) * (tan_tilt(n) * dx + d.dz);
+            return;
+        }
+        const double X = x, Y = y, Z = -z; // Z: height above the column's slice
+        double bracket = 0.0;
+        if (far_only) {
+            bracket = loop_far_field(lg, X, Y, Z);
+        } else {
+            const double R = lg.radius;
+            const double r2 = X * X + Y * Y + Z * Z;
+            const double p = Y * lg.c1 + X * lg.c2 + Z * lg.c3;
+            const double u = p / R;
+            // On the loop axis rho^2 is only rounding noise: take it as 0 there.
+            const double rho2 = r2 - p * p;
+            const double v = rho2 > 1e-14 * r2 ? std::sqrt(rho2) / R : 0.0;
+            if (std::abs(u) > 4.0 && v > 3.0) {
+                bracket = loop_far_field(lg, X, Y, Z);
+            } else {
+                LoopIntegrals in;
+                if (use_tables) {
+                    const int iu = loop_table_index(std::abs(u));
+                    const int iv = loop_table_index(v);
+                    in.i01 = tables->i01(iu, iv);
+                    in.i10 = tables->i10(iu, iv);
+                    in.i11 = tables->i11(iu, iv);
+                    in.i02 = tables->i02(iu, iv);
+                    in.i12 = tables->i12(iu, iv);
+                }
+                bracket = loop_near_field(lg, X, Z, u, v, in);
+            }
+        }
+        for (int n = 1; n <= nb; ++n)
+            out[static_cast<std::size_t>(n - 1) * stride] = wz(n) == 0.0 ? 0.0 : -wz(n) * bracket;
+    }
+};
+
+} // namespace
+
+void cal_loop_iso(State& st, int islice, LoopTables& tables, bool single_column) {
     const LoopIniFile f = read_loop_ini("loop.ini");
     st.v_b = f.b_dir;
     st.b_p_m = f.b_m;
@@ -183,98 +245,65 @@ void cal_loop_iso(State& st, int islice, LoopTables& tables) {
     const BeamTilts tilts = beam_tilts(st);
     const int nx = st.n_xyz[0], ny = st.n_xyz[1], nz = st.n_xyz[2], nb = st.n_beams;
     const std::string model = trim(f.model);
-    Array3<double>& sgr = st.s_g_r;
 
+    LoopSlice ls;
+    ls.wz.resize(nb);
+    ls.tan_tilt.resize(nb);
+    for (int n = 1; n <= nb; ++n) {
+        ls.wz(n) = tilts.order(n) * ghkl;
+        ls.tan_tilt(n) = tilts.tan_tilt(n);
+    }
     if (model == "infinitesimal") {
+        ls.infinitesimal = true;
         const Vec3 bhat = scaled(bvec, 1.0 / b);
-        const Vec3 N{dot(nrm, ex), dot(nrm, ey), dot(nrm, ez)};
-        const Vec3 B{dot(bhat, ex), dot(bhat, ey), dot(bhat, ez)};
-        const double nu = f.poissonsratio;
-        const double cb = -R * R * b / (8.0 * (1.0 - nu));
-        const bool lateral = trim(st.ca) == "no";
-        const double z = (islice - 0.5) * st.size[2] / nz - f.position[2];
-#pragma omp parallel for schedule(static)
-        for (int j = 1; j <= ny; ++j) {
-            const double y = (j - 0.5) * st.size[1] / ny - f.position[1];
-            for (int i = 1; i <= nx; ++i) {
-                const double x = (i - 0.5) * st.size[0] / nx - f.position[0];
-                LoopDerivatives d = infinitesimal_loop_terms(x, y, z, N, B, nu, cb);
-                if (!lateral) d.dx = 0.0;
-                for (int n = 1; n <= nb; ++n) {
-                    const int m = tilts.order(n);
-                    sgr(i, j, n) = m == 0 ? 0.0 : m * ghkl * (tilts.tan_tilt(n) * d.dx + d.dz);
-                }
+        ls.N = {dot(nrm, ex), dot(nrm, ey), dot(nrm, ez)};
+        ls.B = {dot(bhat, ex), dot(bhat, ey), dot(bhat, ez)};
+        ls.nu = f.poissonsratio;
+        ls.cb = -R * R * b / (8.0 * (1.0 - ls.nu));
+        ls.lateral = trim(st.ca) == "no";
+    } else {
+        // A loop up to the table radius is treated with the far field everywhere.
+        ls.far_only = !(R > kLoopTableRadius);
+        if (!ls.far_only) {
+            if (model == "tabulation") {
+                read_loop_tables(tables);
+                ls.use_tables = true;
+                ls.tables = &tables;
+            } else if (model != "integral") {
+                st.console() << " Distortion field calculation method has been NOT selected\n";
             }
         }
-        print_sgr(st);
+        ls.lg.b = b;
+        ls.lg.radius = R;
+        ls.lg.c1 = dot(nrm, ey);
+        ls.lg.c2 = dot(nrm, ex);
+        ls.lg.c3 = -dot(nrm, ez);
+    }
+
+    const double z = (islice - 0.5) * st.size[2] / nz - f.position[2];
+    Array3<double>& sgr = st.s_g_r;
+    if (single_column) {
+        sgr.fill(0.0);
+        ls.column(st.colxy[0], st.colxy[1], z, &sgr(1, 1, 1), sgr.plane());
         return;
     }
-
-    // A loop up to the table radius is treated with the far field everywhere.
-    const bool far_only = !(R > kLoopTableRadius);
-    bool use_tables = false;
-    if (!far_only) {
-        if (model == "tabulation") {
-            read_loop_tables(tables);
-            use_tables = true;
-        } else if (model != "integral") {
-            st.console() << " Distortion field calculation method has been NOT selected\n";
-        }
-    }
-
-    LoopGeometry lg;
-    lg.b = b;
-    lg.radius = R;
-    lg.c1 = dot(nrm, ey);
-    lg.c2 = dot(nrm, ex);
-    lg.c3 = -dot(nrm, ez);
-    const double Z = f.position[2] - (islice - 0.5) * st.size[2] / nz;
-
 #pragma omp parallel for schedule(static)
     for (int j = 1; j <= ny; ++j) {
-        const double Y = (j - 0.5) * st.size[1] / ny - f.position[1];
+        const double y = (j - 0.5) * st.size[1] / ny - f.position[1];
         for (int i = 1; i <= nx; ++i) {
-            const double X = (i - 0.5) * st.size[0] / nx - f.position[0];
-            double bracket = 0.0;
-            if (far_only) {
-                bracket = loop_far_field(lg, X, Y, Z);
-            } else {
-                const double r2 = X * X + Y * Y + Z * Z;
-                const double p = Y * lg.c1 + X * lg.c2 + Z * lg.c3;
-                const double u = p / R;
-                // On the loop axis rho^2 is only rounding noise: take it as 0 there.
-                const double rho2 = r2 - p * p;
-                const double v = rho2 > 1e-14 * r2 ? std::sqrt(rho2) / R : 0.0;
-                if (std::abs(u) > 4.0 && v > 3.0) {
-                    bracket = loop_far_field(lg, X, Y, Z);
-                } else {
-                    LoopIntegrals in;
-                    if (use_tables) {
-                        const int iu = loop_table_index(std::abs(u));
-                        const int iv = loop_table_index(v);
-                        in.i01 = tables.i01(iu, iv);
-                        in.i10 = tables.i10(iu, iv);
-                        in.i11 = tables.i11(iu, iv);
-                        in.i02 = tables.i02(iu, iv);
-                        in.i12 = tables.i12(iu, iv);
-                    }
-                    bracket = loop_near_field(lg, X, Z, u, v, in);
-                }
-            }
-            for (int n = 1; n <= nb; ++n) {
-                const int m = tilts.order(n);
-                sgr(i, j, n) = m == 0 ? 0.0 : -m * ghkl * bracket;
-            }
+            const double x = (i - 0.5) * st.size[0] / nx - f.position[0];
+            ls.column(x, y, z, &sgr(i, j, 1), sgr.plane());
         }
     }
-    print_sgr(st);
+    print_loop_sgr(st);
 }
 
 namespace {
 
 class LoopField : public DefectField {
   public:
-    void fill_slice(State& st, int islice) override { cal_loop_iso(st, islice, tables_); }
+    void fill_slice(State& st, int islice) override { cal_loop_iso(st, islice, tables_, false); }
+    void fill_column(State& st, int islice) override { cal_loop_iso(st, islice, tables_, true); }
 
   private:
     LoopTables tables_;

@@ -79,11 +79,13 @@ struct LoopDerivatives {
 LoopDerivatives infinitesimal_loop_terms(double x, double y, double z, const Vec3& N, const Vec3& B,
                                          double nu, double cb);
 
-// One slice of the circular loop read from "loop.ini": fills st.s_g_r, writes the maps
-// (print_sgr). `tables` is scratch for the loop integrals, kept between slices.
-void cal_loop_iso(State& st, int islice, LoopTables& tables);
+// One slice of the circular loop read from "loop.ini": fills st.s_g_r and writes the maps
+// (print_loop_sgr). `tables` holds the loop integrals between slices. With `single_column`
+// only the column of the amplitude-phase job, at st.colxy from the loop centre, is computed,
+// into column (1, 1), and no maps are written.
+void cal_loop_iso(State& st, int islice, LoopTables& tables, bool single_column = false);
 
 // The maps trim(f_out) + "sgr" + NN of every beam, in the working directory.
-void print_sgr(const State& st);
+void print_loop_sgr(const State& st);
 
 } // namespace korvex

@@ -127,7 +127,7 @@ bool PgLoopKernel::crosses(const Vec3& p, double half_slab) const {
 }
 
 void pgloop(State& st, const std::string& file, int islice, Array3<double>& sgr, Array3<double>& sf,
-            bool accumulate) {
+            bool accumulate, const std::array<double, 2>* column) {
     const int marker = loop_marker(file);
     const PgLoopFile f = read_pgloop_file(file);
     const LoopStyle style = loop_style(f.loopstyle);
@@ -161,8 +161,35 @@ void pgloop(State& st, const std::string& file, int islice, Array3<double>& sgr,
     const double z = (islice - 0.5) * st.size[2] / nz - f.position[2];
     const bool strain = style != LoopStyle::pure_fault;
     const bool perfect = style == LoopStyle::perfect;
-    Array3<int>& proj = st.projection;
 
+    // The depth rate of g.R of every beam at p, stored in (or added to) sgr(i, j, :).
+    auto store = [&](int i, int j, const Vec3& p) {
+        Vec3 grad{};
+        if (strain) {
+            grad = kernel.gradient(p);
+            // On a leg of an angular dislocation without a core term the field is undefined;
+            // such a column gets no strain in this slice.
+            if (!std::isfinite(grad[0]) || !std::isfinite(grad[1]) || !std::isfinite(grad[2]))
+                grad = Vec3{};
+        }
+        for (int n = 1; n <= nb; ++n) {
+            const int m = tilts.order(n);
+            const double v = m == 0    ? 0.0
+                             : lateral ? m * (grad[0] * tilts.tan_tilt(n) + grad[2])
+                                       : m * grad[2];
+            if (accumulate)
+                sgr(i, j, n) += v;
+            else
+                sgr(i, j, n) = v;
+        }
+    };
+
+    if (column) {
+        store(1, 1, Vec3{(*column)[0], (*column)[1], z});
+        return;
+    }
+
+    Array3<int>& proj = st.projection;
 #pragma omp parallel for schedule(static)
     for (int j = 1; j <= ny; ++j) {
         const double y = (j - 0.5) * st.size[1] / ny - f.position[1];
@@ -186,25 +213,7 @@ void pgloop(State& st, const std::string& file, int islice, Array3<double>& sgr,
             }
             if (perfect)
                 for (int c = 1; c <= 3; ++c) sf(i, j, c) = 0.0;
-
-            Vec3 grad{};
-            if (strain) {
-                grad = kernel.gradient(p);
-                // On a leg of an angular dislocation without a core term the field is
-                // undefined; such a column gets no strain in this slice.
-                if (!std::isfinite(grad[0]) || !std::isfinite(grad[1]) || !std::isfinite(grad[2]))
-                    grad = Vec3{};
-            }
-            for (int n = 1; n <= nb; ++n) {
-                const int m = tilts.order(n);
-                const double v = m == 0    ? 0.0
-                                 : lateral ? m * (grad[0] * tilts.tan_tilt(n) + grad[2])
-                                           : m * grad[2];
-                if (accumulate)
-                    sgr(i, j, n) += v;
-                else
-                    sgr(i, j, n) = v;
-            }
+            store(i, j, p);
         }
     }
 }
@@ -215,6 +224,11 @@ class PgLoopField : public DefectField {
   public:
     void fill_slice(State& st, int islice) override {
         pgloop(st, st.f_defect, islice, st.s_g_r, st.s_f, false);
+    }
+    // The amplitude-phase job: the column at st.colxy from the loop centre.
+    void fill_column(State& st, int islice) override {
+        st.s_g_r.fill(0.0);
+        pgloop(st, st.f_defect, islice, st.s_g_r, st.s_f, false, &st.colxy);
     }
 };
 

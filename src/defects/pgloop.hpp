@@ -9,6 +9,7 @@
 #include "optics/vectors.hpp"
 #include "state/state.hpp"
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -71,7 +72,9 @@ class PgLoopKernel {
 // One slice of the loop read from `file`: the strain term of every column and beam goes to
 // `sgr` (added to it when `accumulate`), the fault jump of the columns crossing the loop in
 // this slice to `sf`, and the markers to st.projection. Sets the loop variables of the state.
+// With `column` (the amplitude-phase job) only the strain term of the column at that (x, y)
+// from the loop centre is computed, into column (1, 1) of `sgr`.
 void pgloop(State& st, const std::string& file, int islice, Array3<double>& sgr, Array3<double>& sf,
-            bool accumulate);
+            bool accumulate, const std::array<double, 2>* column = nullptr);
 
 } // namespace korvex

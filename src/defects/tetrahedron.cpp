@@ -48,16 +48,22 @@ std::string text_item(const std::string& s) {
 
 } // namespace
 
-std::string tetrahedron_face_text(const State& st, const TetrahedronFile& t, int face) {
+Vec3 tetrahedron_face_centre(const State& st, const TetrahedronFile& t, int face) {
     const TetrahedronFace& fc = kTetrahedronFaces[static_cast<std::size_t>(face)];
-    constexpr double sqrt3 = 1.7320508075688772;
     // Distance from the centroid of a regular tetrahedron of unit edge to a face: 1/(2 sqrt 6).
     constexpr double face_distance = 0.2041241452319315;
     const Vec3 y = cross_product(fc.normal, fc.reference);
     const Mat3 tf = coordinates_transfer(fc.reference, y, fc.normal, st.co_x,
                                          cross_product(st.foil, st.co_x), st.foil);
     const Vec3 shift = mul(tf, Vec3{0.0, 0.0, -t.edge * face_distance});
-    const Vec3 centre{t.centroid[0] + shift[0], t.centroid[1] + shift[1], t.centroid[2] + shift[2]};
+    return {t.centroid[0] + shift[0], t.centroid[1] + shift[1], t.centroid[2] + shift[2]};
+}
+
+std::string tetrahedron_face_text(const State& st, const TetrahedronFile& t, int face) {
+    const TetrahedronFace& fc = kTetrahedronFaces[static_cast<std::size_t>(face)];
+    constexpr double sqrt3 = 1.7320508075688772;
+    const Vec3 y = cross_product(fc.normal, fc.reference);
+    const Vec3 centre = tetrahedron_face_centre(st, t, face);
 
     std::string s;
     s += std::string("            {Data for the triangle loop in ") + fc.name + " plane}\n";
@@ -75,7 +81,7 @@ std::string tetrahedron_face_text(const State& st, const TetrahedronFile& t, int
     return s;
 }
 
-void tetrahedron(State& st, int islice) {
+void tetrahedron(State& st, int islice, bool single_column) {
     const TetrahedronFile t = read_tetrahedron_file(st.f_defect);
     st.poissonsratio = t.poissonsratio;
     std::array<std::string, 4> files;
@@ -88,14 +94,26 @@ void tetrahedron(State& st, int islice) {
     // of the later face.
     st.s_g_r.fill(0.0);
     st.s_f.fill(0.0);
-    for (const std::string& file : files) pgloop(st, file, islice, st.s_g_r, st.s_f, true);
+    for (int face = 0; face < 4; ++face) {
+        const std::string& file = files[static_cast<std::size_t>(face)];
+        if (!single_column) {
+            pgloop(st, file, islice, st.s_g_r, st.s_f, true);
+            continue;
+        }
+        // The column at colxy from the centroid, seen from the face's centre.
+        const Vec3 c = tetrahedron_face_centre(st, t, face);
+        const std::array<double, 2> col{t.centroid[0] + st.colxy[0] - c[0],
+                                        t.centroid[1] + st.colxy[1] - c[1]};
+        pgloop(st, file, islice, st.s_g_r, st.s_f, true, &col);
+    }
 }
 
 namespace {
 
 class TetrahedronField : public DefectField {
   public:
-    void fill_slice(State& st, int islice) override { tetrahedron(st, islice); }
+    void fill_slice(State& st, int islice) override { tetrahedron(st, islice, false); }
+    void fill_column(State& st, int islice) override { tetrahedron(st, islice, true); }
 };
 
 } // namespace

@@ -28,11 +28,15 @@ struct TetrahedronFace {
 };
 extern const std::array<TetrahedronFace, 4> kTetrahedronFaces;
 
+// Centre of face `face` (0..3), sample frame.
+Vec3 tetrahedron_face_centre(const State& st, const TetrahedronFile& t, int face);
 // Text of the polygonal-loop configuration file of face `face` (0..3).
 std::string tetrahedron_face_text(const State& st, const TetrahedronFile& t, int face);
 
 // One slice: writes the four face files in st.rundir and sums their strain terms into
 // st.s_g_r; the fault jumps go to st.s_f, the face markers 2/4/6/8 to st.projection.
-void tetrahedron(State& st, int islice);
+// With `single_column` (the amplitude-phase job) only the strain term of the column at
+// st.colxy from the centroid is computed, into column (1, 1).
+void tetrahedron(State& st, int islice, bool single_column = false);
 
 } // namespace korvex

@@ -319,3 +319,16 @@ TEST(LoopIso, TablesAreTakenAgainWhenTheirFilesChange) {
     std::filesystem::remove(run.dir.path() / "i10.data");
     EXPECT_THROW(run.slice(3), ReadError);
 }
+
+TEST(LoopIso, SingleColumnOfTheAmplitudePhaseJobIsTheGridColumn) {
+    for (const char* model : {"infinitesimal", "tabulation"}) {
+        LoopRun run(loop_ini(model[0] == 'i' ? 8.0 : 40.0, model));
+        run.slice(6);
+        const Array3<double> grid = run.st.s_g_r;
+        run.st.colxy = {19.5 - 16.0, 12.5 - 16.0}; // column (20, 13) from the loop centre
+        run.field->fill_column(run.st, 6);
+        for (int n = 1; n <= 5; ++n)
+            EXPECT_DOUBLE_EQ(run.st.s_g_r(1, 1, n), grid(20, 13, n)) << model << ' ' << n;
+        EXPECT_NE(grid(20, 13, 3), 0.0) << model;
+    }
+}

@@ -255,3 +255,13 @@ TEST(PgLoop, StopsOnBadInput) {
         EXPECT_NE(std::string(e.what()).find("nothere.ini"), std::string::npos) << e.what();
     }
 }
+
+TEST(PgLoop, SingleColumnOfTheAmplitudePhaseJobIsTheGridColumn) {
+    LoopRun run(hexagon());
+    run.slice(7);
+    const Array3<double> grid = run.st.s_g_r;
+    run.st.colxy = {19.5 - 16.5, 12.5 - 16.5}; // column (20, 13) from the loop centre
+    run.field->fill_column(run.st, 7);
+    for (int n = 1; n <= 5; ++n) EXPECT_DOUBLE_EQ(run.st.s_g_r(1, 1, n), grid(20, 13, n)) << n;
+    EXPECT_NE(grid(20, 13, 3), 0.0);
+}

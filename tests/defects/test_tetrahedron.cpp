@@ -216,3 +216,15 @@ TEST(Tetrahedron, FarOutsideTheImageLeavesThePerfectCrystal) {
     for (std::size_t q = 0; q < run.st.projection.size(); ++q)
         ASSERT_EQ(run.st.projection.data()[q], 0);
 }
+
+TEST(Tetrahedron, SingleColumnOfTheAmplitudePhaseJobIsTheGridColumn) {
+    TetraRun run("faulted", {12, 12, 12}, 14.0, 24);
+    run.slice(10);
+    const Array3<double> grid = run.st.s_g_r;
+    run.st.colxy = {14.5 - 12.0, 8.5 - 12.0}; // column (15, 9) from the centroid
+    run.field->fill_column(run.st, 10);
+    for (int n = 1; n <= 5; ++n)
+        EXPECT_TRUE(korvex::testing::near_rel(run.st.s_g_r(1, 1, n), grid(15, 9, n), 1e-6, 1e-12))
+            << n;
+    EXPECT_NE(grid(15, 9, 3), 0.0);
+}
