@@ -50,7 +50,7 @@ inline std::string vec_text(const Vec3& v) {
 }
 
 // A polygonal-loop configuration file.
-struct PgLoopSpec {
+struct PgLoopConfig {
     std::string style = "faulted";
     std::string burgers = "1 3 1 1 1";
     std::string fault = "1 3 1 1 1";

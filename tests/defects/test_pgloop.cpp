@@ -10,7 +10,7 @@
 
 using namespace korvex;
 using korvex::testing::loop_state;
-using korvex::testing::PgLoopSpec;
+using korvex::testing::PgLoopConfig;
 using korvex::testing::ScratchDir;
 using korvex::testing::stop_lines;
 
@@ -18,17 +18,17 @@ namespace {
 
 constexpr double kPi = 3.141592653589793;
 
-// Whether the column centre (x, y) lies inside the horizontal regular polygon of `spec`
+// Whether the column centre (x, y) lies inside the horizontal regular polygon of `cfg`
 // (normal [0 0 1], pole along the sample x axis): +1 inside, -1 outside, 0 too close to an
 // edge to tell.
-int inside_polygon(const PgLoopSpec& spec, double x, double y) {
-    const int n = spec.nsides;
+int inside_polygon(const PgLoopConfig& cfg, double x, double y) {
+    const int n = cfg.nsides;
     std::vector<double> vx(static_cast<std::size_t>(n)), vy(static_cast<std::size_t>(n));
     for (int k = 0; k < n; ++k) {
         // Vertices on the circle, half a side angle before each side's middle.
         const double phi = 2.0 * kPi * k / n - kPi / n;
-        vx[static_cast<std::size_t>(k)] = spec.position[0] + spec.radius * std::cos(phi);
-        vy[static_cast<std::size_t>(k)] = spec.position[1] + spec.radius * std::sin(phi);
+        vx[static_cast<std::size_t>(k)] = cfg.position[0] + cfg.radius * std::cos(phi);
+        vy[static_cast<std::size_t>(k)] = cfg.position[1] + cfg.radius * std::sin(phi);
     }
     int sign = 1;
     for (int k = 0; k < n; ++k) {
@@ -45,9 +45,9 @@ struct LoopRun {
     ScratchDir dir;
     State st;
     std::unique_ptr<DefectField> field;
-    LoopRun(const PgLoopSpec& spec, int nz = 16, double sz = 16.0, const std::string& ca = "no")
+    LoopRun(const PgLoopConfig& cfg, int nz = 16, double sz = 16.0, const std::string& ca = "no")
         : st(loop_state(32, 32, nz, 32.0, 32.0, sz, ca)) {
-        dir.write("pgLoop.ini", spec.text());
+        dir.write("pgLoop.ini", cfg.text());
         st.f_defect = dir.str() + "pgLoop.ini";
         st.defect = "pg_loop";
         st.defect_model = 5;
@@ -66,8 +66,8 @@ struct LoopRun {
     }
 };
 
-PgLoopSpec hexagon() {
-    PgLoopSpec s;
+PgLoopConfig hexagon() {
+    PgLoopConfig s;
     // Centred on the column (17, 17): the spoke along y runs through column centres.
     s.position = {16.5, 16.5, 8.3};
     return s;
@@ -76,15 +76,15 @@ PgLoopSpec hexagon() {
 } // namespace
 
 TEST(PgLoop, FaultedLoopJumpsOnceInsideItsPolygon) {
-    const PgLoopSpec spec = hexagon();
-    LoopRun run(spec);
+    const PgLoopConfig cfg = hexagon();
+    LoopRun run(cfg);
     int checked = 0;
     for (int l = 1; l <= 16; ++l) {
         run.slice(l);
         EXPECT_TRUE(run.any_strain());
         for (int j = 1; j <= 32; ++j)
             for (int i = 1; i <= 32; ++i) {
-                const int in = inside_polygon(spec, i - 0.5, j - 0.5);
+                const int in = inside_polygon(cfg, i - 0.5, j - 0.5);
                 if (in == 0) continue;
                 // Only slice 9 (centre 8.5) lies within 1/1.9 of a slice of the plane z = 8.3.
                 const bool jump = l == 9 && in > 0;
@@ -112,13 +112,13 @@ TEST(PgLoop, FaultedLoopJumpsOnceInsideItsPolygon) {
 }
 
 TEST(PgLoop, PureFaultHasNoStrainAndPerfectLoopNoJump) {
-    PgLoopSpec pure = hexagon();
+    PgLoopConfig pure = hexagon();
     pure.style = "pureSF";
     LoopRun a(pure);
-    PgLoopSpec perfect = hexagon();
+    PgLoopConfig perfect = hexagon();
     perfect.style = "perfect";
     LoopRun b(perfect);
-    PgLoopSpec faulted = hexagon();
+    PgLoopConfig faulted = hexagon();
     LoopRun c(faulted);
     bool jumped = false;
     for (int l = 1; l <= 16; ++l) {
@@ -144,7 +144,7 @@ TEST(PgLoop, PureFaultHasNoStrainAndPerfectLoopNoJump) {
 TEST(PgLoop, JumpOnlyWithinTheSlabAroundThePlane) {
     // Slices 2 Angstrom thick: the plane must lie within 2/1.9 = 1.0526 of a slice centre.
     auto jumps = [](double depth) {
-        PgLoopSpec s = hexagon();
+        PgLoopConfig s = hexagon();
         s.position[2] = depth;
         LoopRun run(s, 10, 20.0);
         std::vector<int> slices;
@@ -163,7 +163,7 @@ TEST(PgLoop, JumpOnlyWithinTheSlabAroundThePlane) {
 TEST(PgLoop, ColumnCrossingTheSameLoopAgainGetsNoSecondJump) {
     // The plane z = 8 lies halfway between the centres of slices 8 and 9: both are close
     // enough, only the first crossing counts.
-    PgLoopSpec s = hexagon();
+    PgLoopConfig s = hexagon();
     s.position[2] = 8.0;
     LoopRun run(s);
     std::vector<int> slices;
@@ -177,7 +177,7 @@ TEST(PgLoop, ColumnCrossingTheSameLoopAgainGetsNoSecondJump) {
 }
 
 TEST(PgLoop, SecondLoopMarksTheSecondProjectionPlane) {
-    const PgLoopSpec s = hexagon();
+    const PgLoopConfig s = hexagon();
     ScratchDir dir;
     dir.write("pgLoop.ini", s.text());
     dir.write("alpha.ini", s.text());
@@ -203,7 +203,7 @@ TEST(PgLoop, SecondLoopMarksTheSecondProjectionPlane) {
 }
 
 TEST(PgLoop, ColumnApproximationKeepsTheDepthTermWithItsSign) {
-    const PgLoopSpec s = hexagon();
+    const PgLoopConfig s = hexagon();
     LoopRun no(s, 16, 16.0, "no");
     LoopRun yes(s, 16, 16.0, "yes");
     no.slice(6);
@@ -229,7 +229,7 @@ TEST(PgLoop, ColumnApproximationKeepsTheDepthTermWithItsSign) {
 }
 
 TEST(PgLoop, StopsOnBadInput) {
-    PgLoopSpec s = hexagon();
+    PgLoopConfig s = hexagon();
     s.style = "twisted";
     LoopRun bad_style(s);
     EXPECT_EQ(stop_lines([&] { bad_style.slice(1); }),
@@ -245,6 +245,11 @@ TEST(PgLoop, StopsOnBadInput) {
     const auto lines = stop_lines([&] { two.slice(1); });
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines[0], "POINT A B C ARE NOT VERTEXES OF A TRIANGLE");
+
+    s = hexagon();
+    s.polar = s.normal; // no loop plane
+    LoopRun flat(s);
+    EXPECT_FALSE(stop_lines([&] { flat.slice(1); }).empty());
 
     LoopRun missing(hexagon());
     missing.st.f_defect = missing.dir.str() + "nothere.ini";

@@ -18,10 +18,10 @@ struct ImageRun {
     std::string output;
     bool no_solver = false;
 
-    // Runs the input of `spec` with the defect file pgLoop.ini holding `loop` (if any).
-    ImageRun(const InputSpec& spec, const std::string& loop) {
+    // Runs the input `in` with the defect file pgLoop.ini holding `loop` (if any).
+    ImageRun(const InputSpec& in, const std::string& loop) {
         dir.write("filesystem.ini", filesystem_text());
-        dir.write("in", input_text(spec));
+        dir.write("in", input_text(in));
         std::string args = "-t in";
         if (!loop.empty()) {
             dir.write("pgLoop.ini", loop);
