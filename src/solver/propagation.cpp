@@ -1,19 +1,214 @@
 #include "solver/propagation.hpp"
 
-#include "state/error.hpp"
+#include "solver/eigen.hpp"
+#include "solver/kernels.hpp"
+
+#include <cmath>
+#include <cstddef>
+#include <string_view>
+#include <vector>
 
 namespace korvex {
 
-// Placeholders until the solver lands.
-void initial_amplitudes(State&) {
-    halt("solver not available in this build");
+namespace {
+
+using solver::ColumnKernel;
+using solver::SliceData;
+
+std::string_view trimmed(const std::string& s) {
+    std::string_view v(s);
+    while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
+    return v;
 }
-void resolution_check(const State&) {}
-void propagate_slice(State&, int, int&) {
-    halt("solver not available in this build");
+
+// Storage of the run-time (N = 0) kernels: grown once per thread and kept, so that neither a
+// slice nor a column allocates. Fixed-size kernels carry their own storage.
+double* runtime_storage(std::vector<double>& buf, std::size_t need) {
+    if (buf.size() < need) buf.resize(need);
+    return buf.data();
 }
-void linear_itp(const std::array<int, 3>&, int, const Vec3&, const Array1<double>&, Array3<cplx>&) {
+
+template <int N> struct SliceHolder {
+    SliceData<N> sd;
+    explicit SliceHolder(int) {}
+};
+template <> struct SliceHolder<0> {
+    SliceData<0> sd;
+    explicit SliceHolder(int n) {
+        thread_local std::vector<double> buf;
+        sd.bind(runtime_storage(buf, SliceData<0>::doubles_needed(n)), n);
+    }
+};
+
+template <int N> struct KernelHolder {
+    ColumnKernel<N> k;
+    explicit KernelHolder(const SliceData<N>& sd) : k(sd) {}
+};
+template <> struct KernelHolder<0> {
+    ColumnKernel<0> k;
+    explicit KernelHolder(const SliceData<0>& sd) : k(sd, storage(sd.n)) {}
+    static double* storage(int n) {
+        thread_local std::vector<double> buf;
+        return runtime_storage(buf, ColumnKernel<0>::doubles_needed(n));
+    }
+};
+
+// Records a column's structure matrix and eigen-solution in the state's cell variables.
+template <int N> void store_solution(State& st, const SliceData<N>& sd, const ColumnKernel<N>& k) {
+    const int n = sd.n;
+    for (int c = 0; c < n; ++c) {
+        for (int r = 0; r < n; ++r) {
+            const int e = r + n * c;
+            const double re = r == c ? 2.0 * (sd.s_g.p()[r] + k.sgr_in()[r]) : sd.a_off.p()[e];
+            st.h(r + 1, c + 1) = cplx(re, sd.b.p()[e]);
+            st.eigenvectors_h(r + 1, c + 1) = cplx(k.eigenvectors()[e], 0.0);
+        }
+        st.eigenvalues_h(c + 1) = cplx(k.eigenvalues_re()[c], k.eigenvalues_im()[c]);
+    }
 }
-void intensities(State&) {}
+
+// The shared solution of the slice, from the state's cell variables.
+template <int N> void load_solution(const State& st, SliceData<N>& sd) {
+    const int n = sd.n;
+    for (int c = 0; c < n; ++c) {
+        for (int r = 0; r < n; ++r) sd.v.p()[r + n * c] = st.eigenvectors_h(r + 1, c + 1).real();
+        sd.wr.p()[c] = st.eigenvalues_h(c + 1).real();
+        sd.wi.p()[c] = st.eigenvalues_h(c + 1).imag();
+    }
+    sd.set_shared_propagator();
+}
+
+template <int N> void run_slice(State& st, double dz, int& flag, bool shared, bool is_void) {
+    const int n = st.n_beams;
+    SliceHolder<N> holder(n);
+    SliceData<N>& sd = holder.sd;
+    prepare_slice_data<N>(st, dz, sd);
+
+    const auto ncol = static_cast<std::ptrdiff_t>(st.phi_grid.plane());
+    const auto plane = static_cast<std::ptrdiff_t>(st.phi_grid.plane());
+    if (ncol == 0) return;
+    const double* sgr = st.s_g_r.data();
+
+    // The perfect crystal and the void: the solution of the first column of the first slice
+    // serves every column from then on.
+    if (flag != 0 && shared) {
+        KernelHolder<N> first(sd);
+        for (int r = 0; r < n; ++r) first.k.sgr()[r] = sgr[plane * r];
+        first.k.solve();
+        store_solution(st, sd, first.k);
+        flag = 0;
+    }
+    const bool per_column = flag != 0;
+    if (!per_column) load_solution(st, sd);
+
+    cplx* phi = st.phi_grid.data();
+    const double* sf = st.s_f.data();
+    const int* vacancy = st.flag_vacancy.data();
+    const std::array<double, 3> vg = st.v_g;
+
+#pragma omp parallel
+    {
+        KernelHolder<N> holder_k(sd);
+        ColumnKernel<N>& k = holder_k.k;
+        double* re = k.re();
+        double* im = k.im();
+#pragma omp for schedule(static)
+        for (std::ptrdiff_t c = 0; c < ncol; ++c) {
+            if (per_column) {
+                double* s = k.sgr();
+                for (int r = 0; r < n; ++r) s[r] = sgr[c + plane * r];
+                k.solve();
+                // Serially the last column solved is the one whose solution stays in the
+                // state; exactly one thread owns it.
+                if (c == ncol - 1) store_solution(st, sd, k);
+            }
+            // Inside a void the amplitudes pass the slice unchanged.
+            if (is_void && vacancy[c] == 0) continue;
+            for (int r = 0; r < n; ++r) {
+                re[r] = phi[c + plane * r].real();
+                im[r] = phi[c + plane * r].imag();
+            }
+            const double p = vg[0] * sf[c] + vg[1] * sf[c + plane] + vg[2] * sf[c + 2 * plane];
+            if (per_column)
+                k.transfer_own(p);
+            else
+                k.transfer_shared(p);
+            for (int r = 0; r < n; ++r) phi[c + plane * r] = cplx(re[r], im[r]);
+        }
+    }
+}
+
+} // namespace
+
+void initial_amplitudes(State& st) {
+    const std::size_t plane = st.phi_grid.plane();
+    cplx* phi = st.phi_grid.data();
+    for (int b = 1; b <= st.n_beams; ++b) {
+        const cplx a0 = st.mtx_beams(b) == 0 ? cplx(std::sqrt(st.mtx_bg(b)), 0.0) : cplx(0.0);
+        cplx* pb = phi + plane * static_cast<std::size_t>(b - 1);
+        for (std::size_t c = 0; c < plane; ++c) pb[c] = a0;
+    }
+}
+
+void resolution_check(const State& st) {
+    if (st.n_beams < 1) return;
+    const double dz = st.size_z / st.n_slice;
+    const double travel = dz * st.mtx_g(st.n_beams) / st.k;
+    if (st.size_x / st.n_pixel_x <= travel)
+        st.console() << " The number of pixels in x or y coordinate is too large or the number "
+                        "of slices is too small\n";
+    if (st.size_y / st.n_pixel_y <= travel)
+        st.console() << " the number of pixels in y coordinate  is too large or the number of "
+                        "slices is too small\n";
+}
+
+void propagate_slice(State& st, int islice, int& flag) {
+    const std::string_view defect = trimmed(st.defect);
+    const bool is_void = defect == "void";
+    const bool shared = is_void || defect == "no";
+    const double dz = st.slicethickness(islice);
+    solver::with_beam_count(st.n_beams,
+                            [&]<int N>() { run_slice<N>(st, dz, flag, shared, is_void); });
+
+    const std::string_view ca = trimmed(st.ca);
+    if (ca == "no" || ca == "half")
+        linear_itp(st.n_xyz, st.n_beams, st.size, st.shift_angle, st.phi_grid);
+}
+
+void linear_itp(const std::array<int, 3>& n_xyz, int n_beams, const Vec3& size,
+                const Array1<double>& shift_angle, Array3<cplx>& phi) {
+    const int npx = n_xyz[0], npy = n_xyz[1];
+    const double dx = size[0] / n_xyz[0];
+    const double dz = size[2] / n_xyz[2];
+#pragma omp parallel for collapse(2) schedule(static)
+    for (int b = 1; b <= n_beams; ++b) {
+        for (int j = 1; j <= npy; ++j) {
+            const double angle = shift_angle(b);
+            const double t = std::abs(std::tan(angle)) * dz / dx;
+            cplx* row = &phi(1, j, b);
+            if (angle < 0.0) {
+                // Each new value uses its right neighbour's old value: go left to right.
+                for (int i = 0; i < npx - 1; ++i) row[i] = row[i] + t * (row[i + 1] - row[i]);
+            } else if (npx >= 2) {
+                // Each new value uses its left neighbour's old value: go right to left.
+                for (int i = npx - 1; i >= 1; --i) row[i] = row[i] - t * (row[i] - row[i - 1]);
+            }
+        }
+    }
+}
+
+void intensities(State& st) {
+    const std::size_t plane = st.phi_grid.plane();
+    for (int b = 1; b <= st.n_beams; ++b) {
+        const double scale = std::sqrt(st.mtx_bg(b));
+        const cplx* pb = st.phi_grid.data() + plane * static_cast<std::size_t>(b - 1);
+        double* ib = st.mtx_intensity.data() + plane * static_cast<std::size_t>(b - 1);
+        for (std::size_t c = 0; c < plane; ++c) {
+            // The amplitude normalised by sqrt(mtx_bg), then its modulus squared.
+            const double m = std::abs(cplx(pb[c].real() / scale, pb[c].imag() / scale));
+            ib[c] = m * m;
+        }
+    }
+}
 
 } // namespace korvex
