@@ -21,7 +21,10 @@ void matrix_h(int n_beams, const Array1<double>& s_g, const double* sgr,
 
 int dvoevd(Array2<double>& a, Array2<double>& v, int n, int maxsweep, double rel_tol, int keep,
            double& offnorm) {
-    return solver::dvoevd_impl<0>(a.data(), v.data(), n, maxsweep, rel_tol, keep, offnorm);
+    int sweeps = 0;
+    solver::dvoevd_lanes<0, 1>(a.data(), v.data(), n, maxsweep, rel_tol, keep, &sweeps);
+    offnorm = solver::off_diagonal_norm(a.data(), n);
+    return sweeps;
 }
 
 void diagon(int n, Array2<double>& a, Array2<double>& v, Array1<double>& e) {
@@ -42,7 +45,7 @@ void diagonalizationeigenmtx(int n_beams, const Array2<cplx>& h, Array1<cplx>& e
         }
     }
     diagon(n, a, v, w);
-    solver::absorption_diagonal<0>(v.data(), b.data(), n, t.data(), bv.data());
+    solver::absorption_diagonal<0, 1>(v.data(), b.data(), n, t.data(), bv.data());
     for (int j = 1; j <= n; ++j) {
         eigenvalues_h(j) = cplx(w(j), t(j));
         for (int r = 1; r <= n; ++r) eigenvectors_h(r, j) = cplx(v(r, j), 0.0);
@@ -65,11 +68,11 @@ void two_two_scattering(int n_beams, const Array1<double>& mtx_g, double g, doub
         re[c] = phi_in(c + 1).real();
         im[c] = phi_in(c + 1).imag();
     }
-    solver::inverse_transposed<0>(v.data(), n, w.data());
-    solver::slice_phases<0>(wr.data(), wi.data(), n, dz, dre.data(), dim.data());
+    solver::inverse_transposed<0, 1>(v.data(), n, w.data());
+    solver::slice_phases<0, 1>(wr.data(), wi.data(), n, dz, dre.data(), dim.data());
     const double p = v_g[0] * sf[0] + v_g[1] * sf[1] + v_g[2] * sf[2];
-    solver::transfer<0>(v.data(), w.data(), dre.data(), dim.data(), coef.data(), p, n, re.data(),
-                        im.data(), yre.data(), yim.data());
+    solver::transfer<0, 1>(v.data(), w.data(), dre.data(), dim.data(), coef.data(), &p, n,
+                           re.data(), im.data(), yre.data(), yim.data());
     for (int r = 0; r < n; ++r) phi_out(r + 1) = cplx(re[r], im[r]);
 }
 

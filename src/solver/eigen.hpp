@@ -29,7 +29,7 @@ void diagonalizationeigenmtx(int n_beams, const Array2<cplx>& h, Array1<cplx>& e
 // final diagonal of a) into e.
 void diagon(int n, Array2<double>& a, Array2<double>& v, Array1<double>& e);
 
-// The rotation method (see solver::dvoevd_impl) on 1-based arrays. `rel_tol` scales the pair
+// The rotation method (see solver::dvoevd_lanes) on 1-based arrays. `rel_tol` scales the pair
 // test by ||a||_F^2 of the entering matrix. Returns the number of sweeps begun.
 int dvoevd(Array2<double>& a, Array2<double>& v, int n, int maxsweep, double rel_tol, int keep,
            double& offnorm);

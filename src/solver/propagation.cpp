@@ -3,6 +3,7 @@
 #include "solver/eigen.hpp"
 #include "solver/kernels.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <string_view>
@@ -12,7 +13,6 @@ namespace korvex {
 
 namespace {
 
-using solver::ColumnKernel;
 using solver::SliceData;
 
 std::string_view trimmed(const std::string& s) {
@@ -40,30 +40,31 @@ template <> struct SliceHolder<0> {
     }
 };
 
-template <int N> struct KernelHolder {
-    ColumnKernel<N> k;
+template <int N, int L> struct KernelHolder {
+    solver::BatchKernel<N, L> k;
     explicit KernelHolder(const SliceData<N>& sd) : k(sd) {}
 };
-template <> struct KernelHolder<0> {
-    ColumnKernel<0> k;
+template <int L> struct KernelHolder<0, L> {
+    solver::BatchKernel<0, L> k;
     explicit KernelHolder(const SliceData<0>& sd) : k(sd, storage(sd.n)) {}
     static double* storage(int n) {
         thread_local std::vector<double> buf;
-        return runtime_storage(buf, ColumnKernel<0>::doubles_needed(n));
+        return runtime_storage(buf, solver::BatchKernel<0, L>::doubles_needed(n));
     }
 };
 
-// Records a column's structure matrix and eigen-solution in the state's cell variables.
-template <int N> void store_solution(State& st, const SliceData<N>& sd, const ColumnKernel<N>& k) {
+// Records lane l's structure matrix and eigen-solution in the state's cell variables.
+template <int N, int L>
+void store_solution(State& st, const SliceData<N>& sd, const solver::BatchKernel<N, L>& k, int l) {
     const int n = sd.n;
     for (int c = 0; c < n; ++c) {
         for (int r = 0; r < n; ++r) {
             const int e = r + n * c;
-            const double re = r == c ? 2.0 * (sd.s_g.p()[r] + k.sgr_in()[r]) : sd.a_off.p()[e];
+            const double re = r == c ? 2.0 * (sd.s_g.p()[r] + k.sgr()[r * L + l]) : sd.a_off.p()[e];
             st.h(r + 1, c + 1) = cplx(re, sd.b.p()[e]);
-            st.eigenvectors_h(r + 1, c + 1) = cplx(k.eigenvectors()[e], 0.0);
+            st.eigenvectors_h(r + 1, c + 1) = cplx(k.eigenvector(r, c, l), 0.0);
         }
-        st.eigenvalues_h(c + 1) = cplx(k.eigenvalues_re()[c], k.eigenvalues_im()[c]);
+        st.eigenvalues_h(c + 1) = cplx(k.eigenvalue_re(c, l), k.eigenvalue_im(c, l));
     }
 }
 
@@ -78,63 +79,120 @@ template <int N> void load_solution(const State& st, SliceData<N>& sd) {
     sd.set_shared_propagator();
 }
 
+struct Grid {
+    std::ptrdiff_t ncol; // columns, also the distance between beams
+    cplx* phi;
+    const double* sgr;
+    const double* sf;
+    const int* vacancy;
+    std::array<double, 3> v_g;
+    bool is_void;
+
+    double jump(std::ptrdiff_t c) const {
+        return v_g[0] * sf[c] + v_g[1] * sf[c + ncol] + v_g[2] * sf[c + 2 * ncol];
+    }
+    // Inside a void the amplitudes pass the slice unchanged.
+    bool passes(std::ptrdiff_t c) const { return is_void && vacancy[c] == 0; }
+};
+
+// Every column solves its own structure matrix, kLanes columns at a time.
+template <int N> void solve_every_column(State& st, const SliceData<N>& sd, const Grid& grid) {
+    constexpr int L = solver::kLanes;
+    const int n = sd.n;
+    const std::ptrdiff_t ncol = grid.ncol;
+    const std::ptrdiff_t nblock = (ncol + L - 1) / L;
+#pragma omp parallel
+    {
+        KernelHolder<N, L> holder(sd);
+        solver::BatchKernel<N, L>& k = holder.k;
+        double* sgr = k.sgr();
+        double* re = k.re();
+        double* im = k.im();
+#pragma omp for schedule(static)
+        for (std::ptrdiff_t blk = 0; blk < nblock; ++blk) {
+            // A short last block repeats its last column in the spare lanes.
+            std::ptrdiff_t col[L];
+            double p[L];
+            const std::ptrdiff_t c0 = blk * L;
+            const int count = static_cast<int>(std::min<std::ptrdiff_t>(L, ncol - c0));
+            for (int l = 0; l < L; ++l) {
+                const std::ptrdiff_t c = c0 + std::min(l, count - 1);
+                col[l] = c;
+                p[l] = grid.jump(c);
+                for (int r = 0; r < n; ++r) {
+                    const cplx x = grid.phi[c + ncol * r];
+                    sgr[r * L + l] = grid.sgr[c + ncol * r];
+                    re[r * L + l] = x.real();
+                    im[r * L + l] = x.imag();
+                }
+            }
+            k.solve();
+            // Serially the last column solved is the one whose solution stays in the state;
+            // exactly one thread owns it.
+            if (c0 + count == ncol) store_solution(st, sd, k, count - 1);
+            k.transfer_own(p);
+            for (int l = 0; l < count; ++l) {
+                const std::ptrdiff_t c = col[l];
+                if (grid.passes(c)) continue;
+                for (int r = 0; r < n; ++r)
+                    grid.phi[c + ncol * r] = cplx(re[r * L + l], im[r * L + l]);
+            }
+        }
+    }
+}
+
+// One eigen-solution (already in sd) serves every column.
+template <int N> void apply_shared(const SliceData<N>& sd, const Grid& grid) {
+    const int n = sd.n;
+    const std::ptrdiff_t ncol = grid.ncol;
+#pragma omp parallel
+    {
+        KernelHolder<N, 1> holder(sd);
+        solver::ColumnKernel<N>& k = holder.k;
+        double* re = k.re();
+        double* im = k.im();
+#pragma omp for schedule(static)
+        for (std::ptrdiff_t c = 0; c < ncol; ++c) {
+            if (grid.passes(c)) continue;
+            for (int r = 0; r < n; ++r) {
+                re[r] = grid.phi[c + ncol * r].real();
+                im[r] = grid.phi[c + ncol * r].imag();
+            }
+            k.transfer_shared(grid.jump(c));
+            for (int r = 0; r < n; ++r) grid.phi[c + ncol * r] = cplx(re[r], im[r]);
+        }
+    }
+}
+
 template <int N> void run_slice(State& st, double dz, int& flag, bool shared, bool is_void) {
     const int n = st.n_beams;
     SliceHolder<N> holder(n);
     SliceData<N>& sd = holder.sd;
     prepare_slice_data<N>(st, dz, sd);
 
-    const auto ncol = static_cast<std::ptrdiff_t>(st.phi_grid.plane());
-    const auto plane = static_cast<std::ptrdiff_t>(st.phi_grid.plane());
-    if (ncol == 0) return;
-    const double* sgr = st.s_g_r.data();
+    const Grid grid{static_cast<std::ptrdiff_t>(st.phi_grid.plane()),
+                    st.phi_grid.data(),
+                    st.s_g_r.data(),
+                    st.s_f.data(),
+                    st.flag_vacancy.data(),
+                    st.v_g,
+                    is_void};
+    if (grid.ncol == 0) return;
 
     // The perfect crystal and the void: the solution of the first column of the first slice
     // serves every column from then on.
     if (flag != 0 && shared) {
-        KernelHolder<N> first(sd);
-        for (int r = 0; r < n; ++r) first.k.sgr()[r] = sgr[plane * r];
+        KernelHolder<N, 1> first(sd);
+        for (int r = 0; r < n; ++r) first.k.sgr()[r] = grid.sgr[grid.ncol * r];
         first.k.solve();
-        store_solution(st, sd, first.k);
+        store_solution(st, sd, first.k, 0);
         flag = 0;
     }
-    const bool per_column = flag != 0;
-    if (!per_column) load_solution(st, sd);
-
-    cplx* phi = st.phi_grid.data();
-    const double* sf = st.s_f.data();
-    const int* vacancy = st.flag_vacancy.data();
-    const std::array<double, 3> vg = st.v_g;
-
-#pragma omp parallel
-    {
-        KernelHolder<N> holder_k(sd);
-        ColumnKernel<N>& k = holder_k.k;
-        double* re = k.re();
-        double* im = k.im();
-#pragma omp for schedule(static)
-        for (std::ptrdiff_t c = 0; c < ncol; ++c) {
-            if (per_column) {
-                double* s = k.sgr();
-                for (int r = 0; r < n; ++r) s[r] = sgr[c + plane * r];
-                k.solve();
-                // Serially the last column solved is the one whose solution stays in the
-                // state; exactly one thread owns it.
-                if (c == ncol - 1) store_solution(st, sd, k);
-            }
-            // Inside a void the amplitudes pass the slice unchanged.
-            if (is_void && vacancy[c] == 0) continue;
-            for (int r = 0; r < n; ++r) {
-                re[r] = phi[c + plane * r].real();
-                im[r] = phi[c + plane * r].imag();
-            }
-            const double p = vg[0] * sf[c] + vg[1] * sf[c + plane] + vg[2] * sf[c + 2 * plane];
-            if (per_column)
-                k.transfer_own(p);
-            else
-                k.transfer_shared(p);
-            for (int r = 0; r < n; ++r) phi[c + plane * r] = cplx(re[r], im[r]);
-        }
+    if (flag != 0) {
+        solve_every_column(st, sd, grid);
+    } else {
+        load_solution(st, sd);
+        apply_shared(sd, grid);
     }
 }
 

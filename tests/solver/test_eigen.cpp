@@ -191,41 +191,48 @@ TEST(EigenSolution, KeepLeavesTheVectorsAlone) {
     EXPECT_LT(offnorm, 1e-20);
 }
 
-// The slice loop runs the fixed-size kernels; they must give the bits of the plain routines.
-TEST(ColumnKernel, SameBitsAsThePlainRoutinesForEveryBeamCount) {
+// The slice loop runs the fixed-size kernels on several columns at once; every column must
+// get the bits of the plain routines whatever its neighbours.
+TEST(BatchKernel, SameBitsAsThePlainRoutinesForEveryBeamCount) {
+    constexpr int L = solver::kLanes;
     for (int nb = 1; nb <= 12; ++nb) {
         for (const char* ca : {"yes", "no"}) {
             State st =
                 make_state({.first = -(nb / 2), .last = nb - 1 - nb / 2, .ca = ca, .f_g = 1.5});
-            std::vector<double> sgr(nb);
-            for (int n = 0; n < nb; ++n) sgr[n] = 0.003 * (n - 1.3);
             const double dz = 7.5;
-            const Vec3 sf{0.05, 0.01, -0.02};
-            Array1<cplx> phi_in(nb), phi_ref(nb);
+            std::vector<double> sgr[L], p(L);
+            Array1<cplx> phi_in(nb), phi_ref[L];
             for (int n = 1; n <= nb; ++n) phi_in(n) = cplx(0.3 * n - 0.7, 0.1 * n * n - 0.2);
-            const Solution s = solve_column(st, sgr);
-            two_two_scattering(nb, st.mtx_g, st.g, dz, s.vals, s.vecs, st.v_g, sf, phi_in, phi_ref);
-
+            for (int l = 0; l < L; ++l) {
+                // Lanes of very different strain (and so different sweep counts).
+                for (int n = 0; n < nb; ++n) sgr[l].push_back(0.003 * (n - 1.3) * l * l);
+                const Vec3 sf{0.05 * (l % 2), 0.01, -0.02};
+                p[l] = st.v_g[0] * sf[0] + st.v_g[1] * sf[1] + st.v_g[2] * sf[2];
+                const Solution s = solve_column(st, sgr[l]);
+                phi_ref[l] = Array1<cplx>(nb);
+                two_two_scattering(nb, st.mtx_g, st.g, dz, s.vals, s.vecs, st.v_g, sf, phi_in,
+                                   phi_ref[l]);
+            }
             solver::with_beam_count(nb, [&]<int N>() {
                 std::vector<double> sd_store(solver::SliceData<N>::doubles_needed(nb));
-                std::vector<double> k_store(solver::ColumnKernel<N>::doubles_needed(nb));
+                std::vector<double> k_store(solver::BatchKernel<N, L>::doubles_needed(nb));
                 solver::SliceData<N> sd;
                 if constexpr (N == 0) sd.bind(sd_store.data(), nb);
                 prepare_slice_data<N>(st, dz, sd);
-                solver::ColumnKernel<N> k(sd, k_store.data());
-                for (int n = 0; n < nb; ++n) {
-                    k.sgr()[n] = sgr[n];
-                    k.re()[n] = phi_in(n + 1).real();
-                    k.im()[n] = phi_in(n + 1).imag();
-                }
+                solver::BatchKernel<N, L> k(sd, k_store.data());
+                for (int l = 0; l < L; ++l)
+                    for (int n = 0; n < nb; ++n) {
+                        k.sgr()[n * L + l] = sgr[l][n];
+                        k.re()[n * L + l] = phi_in(n + 1).real();
+                        k.im()[n * L + l] = phi_in(n + 1).imag();
+                    }
                 k.solve();
-                k.transfer_own(st.v_g[0] * sf[0] + st.v_g[1] * sf[1] + st.v_g[2] * sf[2]);
-                for (int n = 0; n < nb; ++n) {
-                    EXPECT_EQ(k.eigenvalues_re()[n], s.vals(n + 1).real()) << nb << ca;
-                    EXPECT_EQ(k.eigenvalues_im()[n], s.vals(n + 1).imag()) << nb << ca;
-                    EXPECT_EQ(k.re()[n], phi_ref(n + 1).real()) << nb << ca;
-                    EXPECT_EQ(k.im()[n], phi_ref(n + 1).imag()) << nb << ca;
-                }
+                k.transfer_own(p.data());
+                for (int l = 0; l < L; ++l)
+                    for (int n = 0; n < nb; ++n) {
+                        EXPECT_EQ(k.re()[n * L + l], phi_ref[l](n + 1).real()) << nb << ca << l;
+                        EXPECT_EQ(k.im()[n * L + l], phi_ref[l](n + 1).imag()) << nb << ca << l;
+                    }
             });
         }
     }
