@@ -19,7 +19,6 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
-#include <type_traits>
 #include <utility>
 
 namespace korvex::solver {
@@ -86,6 +85,11 @@ void dvoevd_lanes(double* a, double* v, int n_runtime, int maxsweep, double rel_
         for (int l = 0; l < L; ++l) thresh[l] += a[e * L + l] * a[e * L + l];
     for (int l = 0; l < L; ++l) thresh[l] *= rel_tol;
 
+    // Without a pair there is nothing to transform: every sweep is empty.
+    if (n < 2) {
+        for (int l = 0; l < L; ++l) sweeps[l] = maxsweep > 0 ? maxsweep : 0;
+        return;
+    }
     const int idle_reset = n * n - n;
     int idle[L];
     bool live[L];
