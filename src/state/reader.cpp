@@ -48,36 +48,38 @@ std::optional<int> parse_fortran_int(std::string_view s) {
 std::optional<double> parse_fortran_real(std::string_view s) {
     // [sign] (digits [. [digits]] | . digits) [(E|D|Q) [sign] digits]
     std::size_t i = 0;
-    std::string norm;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) norm += s[i++];
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
     std::size_t mant_digits = 0;
-    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
-        norm += s[i++];
-        ++mant_digits;
-    }
+    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) ++i, ++mant_digits;
     if (i < s.size() && s[i] == '.') {
-        norm += s[i++];
-        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
-            norm += s[i++];
-            ++mant_digits;
-        }
+        ++i;
+        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) ++i, ++mant_digits;
     }
     if (mant_digits == 0) return std::nullopt;
+    std::size_t exp_at = std::string_view::npos;
     if (i < s.size()) {
-        char e = static_cast<char>(std::toupper(static_cast<unsigned char>(s[i])));
+        const char e = static_cast<char>(std::toupper(static_cast<unsigned char>(s[i])));
         if (e != 'E' && e != 'D' && e != 'Q') return std::nullopt;
-        norm += 'e';
-        ++i;
-        if (i < s.size() && (s[i] == '+' || s[i] == '-')) norm += s[i++];
+        exp_at = i++;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
         if (!all_digits(s.substr(i))) return std::nullopt;
-        norm += s.substr(i);
-        i = s.size();
     }
-    errno = 0;
-    char* end = nullptr;
-    double v = std::strtod(norm.c_str(), &end);
-    if (end != norm.c_str() + norm.size()) return std::nullopt;
-    if (errno == ERANGE && (v == HUGE_VAL || v == -HUGE_VAL)) return std::nullopt;
+    // from_chars takes no leading '+' and only 'e' / 'E' exponents: normalise on the stack.
+    char buf[128];
+    if (s.size() >= sizeof buf) return std::nullopt;
+    std::size_t n = 0;
+    for (std::size_t k = (s[0] == '+') ? 1 : 0; k < s.size(); ++k)
+        buf[n++] = (k == exp_at) ? 'e' : s[k];
+    double v = 0.0;
+    const auto [end, ec] = std::from_chars(buf, buf + n, v, std::chars_format::general);
+    if (ec == std::errc::result_out_of_range && end == buf + n) {
+        // Underflow reads as zero (or the nearest subnormal); overflow is an error.
+        buf[n] = '\0';
+        v = std::strtod(buf, nullptr);
+        if (std::isinf(v)) return std::nullopt;
+        return v;
+    }
+    if (ec != std::errc() || end != buf + n) return std::nullopt;
     return v;
 }
 
