@@ -42,6 +42,9 @@ std::string image_description(const ImageInfo& info, const ImageData& img);
 // The values an image file holds once written in `fmt` and read back (the precision the image
 // display works with).
 ImageData as_printed(const ImageData& img, RowFormat fmt);
+// One value of it, and the same through the text itself (the reference of the fast route).
+double printed_value(double v, RowFormat fmt);
+double printed_value_reference(double v, RowFormat fmt);
 
 void export_png(const std::string& path_without_ext, const ImageData& img);
 void export_tiff(const std::string& path_without_ext, const ImageData& img, const ImageInfo& info);

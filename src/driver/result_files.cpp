@@ -53,9 +53,11 @@ bool multi_layer_images(const State& st, RunContext& rc, int islice) {
             info.quantity += " (depth " +
                              list_real(st.sliceposition(islice) + 0.5 * st.slicethickness(islice)) +
                              " Angstrom)";
-        export_views(rc.FILE_ML, img, RowFormat::es12_3, info);
+        const ImageData shown = as_printed(img, RowFormat::es12_3);
+        export_png(rc.FILE_ML, shown);
+        export_tiff(rc.FILE_ML, img, info);
         // The report document names the layer images by their PostScript copies.
-        export_postscript(rc.FILE_ML, as_printed(img, RowFormat::es12_3));
+        export_postscript(rc.FILE_ML, shown);
         return true;
     }
     return false;

@@ -77,14 +77,16 @@ inline TiffFloat read_tiff(const std::string& path) {
     return t;
 }
 
-// The display's grey levels of an image of intensities, as its description reads: clip above
-// 10000 times the mean, then the integer part of (A - min)*(levels - 1)/(max - min).
-inline Array2<int> expected_levels(const ImageData& img, int levels) {
+// The display's grey levels of an image, as its description reads: for intensities clip above
+// 10000 times the mean, then the integer part of (A - min)*(levels - 1)/(max - min). Signed
+// maps (`clip` false) are not clipped.
+inline Array2<int> expected_levels(const ImageData& img, int levels, bool clip = true) {
     std::vector<double> a(img.values.data(), img.values.data() + img.values.size());
     double mean = 0.0;
     for (double v : a) mean += v;
     mean /= static_cast<double>(a.size());
-    for (double& v : a) v = std::min(v, 10000.0 * mean);
+    if (clip)
+        for (double& v : a) v = std::min(v, 10000.0 * mean);
     const double lo = *std::min_element(a.begin(), a.end());
     const double hi = *std::max_element(a.begin(), a.end());
     Array2<int> g(img.nx(), img.ny());

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <set>
 
 using namespace korvex;
@@ -228,6 +229,33 @@ TEST(ImageExport, PrintedValuesFollowTheRowFormat) {
     const ImageData list = as_printed(img, RowFormat::list);
     EXPECT_EQ(list.values(1, 3), 0.3333333333);
     EXPECT_EQ(list.unit_x, 1.0);
+}
+
+TEST(ImageExport, FastPrintedValuesAgreeWithTheText) {
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> mantissa(1.0, 10.0);
+    std::uniform_int_distribution<int> exponent(-40, 40);
+    std::vector<double> values = {1.0,    10.0,    0.1,      1e-3,      9.9995,      0.99995,
+                                  1234.5, 12345.0, 0.125,    9999.5,    1e22,        1e23,
+                                  1e-22,  1e-23,   4.9e-324, 1.7e308,   0.0,         -0.0,
+                                  -2.5,   1e300,   1e-300,   0.3333333, 0.6666666667};
+    for (int n = 0; n < 200000; ++n)
+        values.push_back(mantissa(rng) * std::pow(10.0, exponent(rng)));
+    // Values that sit on or next to a tie of the fourth or tenth digit.
+    for (int n = 0; n < 20000; ++n) {
+        const double tie4 = (std::floor(mantissa(rng) * 1000.0) + 0.5) / 1000.0;
+        const double tie10 = (std::floor(mantissa(rng) * 1e9) + 0.5) / 1e9;
+        for (double t : {tie4, tie10})
+            for (double v : {t, std::nextafter(t, 0.0), std::nextafter(t, 100.0)})
+                values.push_back(v);
+    }
+    for (double v : values)
+        for (RowFormat f : {RowFormat::es12_3, RowFormat::list}) {
+            for (double x : {v, -v}) {
+                const double fast = printed_value(x, f), text = printed_value_reference(x, f);
+                ASSERT_EQ(fast, text) << std::hexfloat << x;
+            }
+        }
 }
 
 TEST(ImageExport, WritesOnlyItsOwnNames) {

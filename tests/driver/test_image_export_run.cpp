@@ -5,6 +5,7 @@
 #include "support/input_files.hpp"
 #include "support/testing.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -30,8 +31,9 @@ RunResult run_in(const ScratchDir& dir, const InputSpec& spec) {
     return r;
 }
 
-// The picture and float copies of `text` agree with it (shape, values, grey levels).
-void expect_views_match(const std::string& path, const ImageData& text) {
+// The picture and float copies of `text` agree with it (shape, values, grey levels; `clip`
+// false for signed maps).
+void expect_views_match(const std::string& path, const ImageData& text, bool clip = true) {
     SCOPED_TRACE(path);
     const PngGrey png = read_png(path + ".png");
     ASSERT_EQ(png.width, text.nx());
@@ -40,7 +42,7 @@ void expect_views_match(const std::string& path, const ImageData& text) {
     ASSERT_TRUE(tif.opened);
     ASSERT_EQ(static_cast<int>(tif.width), text.nx());
     ASSERT_EQ(static_cast<int>(tif.height), text.ny());
-    const Array2<int> levels = expected_levels(text, 256);
+    const Array2<int> levels = expected_levels(text, 256, clip);
     for (int j = 1; j <= text.ny(); ++j)
         for (int i = 1; i <= text.nx(); ++i) {
             ASSERT_EQ(png.at(i - 1, j - 1), static_cast<unsigned>(levels(i, j))) << i << "," << j;
@@ -89,6 +91,45 @@ TEST(ImageExportRun, EveryImageOfAJobOneRunHasItsPictureAndFloatCopy) {
                              "beams = -1 0 1\n", "condition = (g, 1g)\n", "defect = no\n",
                              "thickness = 20 Angstrom\n", "beam order = -1\n"})
         EXPECT_NE(tif.description.find(item), std::string::npos) << item << tif.description;
+}
+
+TEST(ImageExportRun, DislocationImagesAndTheirMiddleSliceStrainMaps) {
+    ScratchDir dir;
+    dir.write("edge.ini", "{edge}\n---\n1 2 1 0 1  b\n8.0 4.0 10.0  point\n0 1 0  line\n"
+                          "0.34  nu\n1.0  core\n0  relaxation\n");
+    InputSpec s;
+    s.defect = "edge";
+    s.size_x = 16;
+    s.size_y = 6;
+    std::filesystem::create_directories(dir.path() / "data");
+    dir.write("filesystem.ini", filesystem_text("data/"));
+    dir.write("in", input_text(s));
+    std::string out;
+    ASSERT_EQ(run_program(dir.path().string(), "-t in edge.ini", out), 0) << out;
+    const std::string data = dir.str() + "data/";
+    for (const char* name : {"in-01g", "in00g", "in01g"}) {
+        const ImageData text = read_image_file(data + name);
+        expect_views_match(data + name, text);
+        // The dislocation shows: the picture spans the whole grey scale.
+        const PngGrey png = read_png(data + name + ".png");
+        EXPECT_EQ(*std::max_element(png.pixels.begin(), png.pixels.end()), 255u) << name;
+        EXPECT_EQ(*std::min_element(png.pixels.begin(), png.pixels.end()), 0u) << name;
+    }
+    // The strain term is signed (opposite on the two sides of the core): mapped unclipped.
+    for (const char* name : {"in-01gsgr", "in01gsgr"}) {
+        const ImageData text = read_image_file(data + name);
+        double lo = 0, hi = 0;
+        for (int j = 1; j <= text.ny(); ++j)
+            for (int i = 1; i <= text.nx(); ++i) {
+                lo = std::min(lo, text.values(i, j));
+                hi = std::max(hi, text.values(i, j));
+            }
+        EXPECT_LT(lo, 0.0) << name;
+        EXPECT_GT(hi, 0.0) << name;
+        expect_views_match(data + name, text, false);
+        EXPECT_NE(read_tiff(data + name + ".tif").description.find("quantity = strain term"),
+                  std::string::npos);
+    }
 }
 
 TEST(ImageExportRun, ThicknessFringesBecomeDepthImages) {
