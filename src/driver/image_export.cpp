@@ -1,7 +1,7 @@
 #include "driver/image_export.hpp"
 
 #include "driver/grey_levels.hpp"
-#include "driver/pending_file.hpp"
+#include "state/pending_file.hpp"
 #include "state/fmt.hpp"
 
 #include <png.h>

@@ -1,7 +1,7 @@
 #include "driver/layer_postscript.hpp"
 
 #include "driver/grey_levels.hpp"
-#include "driver/pending_file.hpp"
+#include "state/pending_file.hpp"
 
 #include <cpgplot.h>
 extern "C" {

@@ -1,4 +1,4 @@
-#include "driver/pending_file.hpp"
+#include "state/pending_file.hpp"
 
 #include "state/error.hpp"
 
