@@ -1,5 +1,7 @@
 #include "defects/gradient_files.hpp"
 
+#include "defects/edge.hpp"
+
 #include "state/error.hpp"
 #include "state/reader.hpp"
 
@@ -13,14 +15,15 @@
 namespace korvex {
 
 EdgeDislocation read_edge_configuration(const std::string& path) {
-    RecordReader r(path);
+    const edge::EdgeConfig c = edge::read_edge_config(path);
     EdgeDislocation e;
-    r.skip(2);
-    r.read(e.b_m, e.b_n, e.b_dir);
-    r.read(e.point);
-    r.read(e.line);
-    r.read(e.nu);
-    r.read(e.r0);
+    e.b_m = c.b_m;
+    e.b_n = c.b_n;
+    e.b_dir = c.b_index;
+    e.point = c.point;
+    e.line = c.line;
+    e.nu = c.nu;
+    e.r0 = c.r0;
     return e;
 }
 

@@ -1,6 +1,8 @@
 // Spherical void: a sphere of missing crystal with no strain field around it. For each slice
 // the columns whose slice centre lies inside the sphere are marked; the propagation lets their
 // amplitudes pass that slice unchanged, and every other column sees perfect crystal.
+#include "defects/void.hpp"
+
 #include "defects/defect.hpp"
 
 #include "state/reader.hpp"
@@ -9,16 +11,24 @@
 
 namespace korvex {
 
+VoidConfig read_void_config(const std::string& path) {
+    RecordReader r(path);
+    VoidConfig c;
+    r.skip(2);
+    r.read(c.radius);
+    r.read(c.position);
+    return c;
+}
+
 namespace {
 
 class VoidField final : public DefectField {
   public:
     void fill_slice(State& st, int islice) override {
         // The configuration is read at every slice, like every model's file.
-        RecordReader r(st.f_defect);
-        r.skip(2);
-        r.read(st.v_radius);
-        r.read(st.v_position);
+        const VoidConfig cfg = read_void_config(st.f_defect);
+        st.v_radius = cfg.radius;
+        st.v_position = cfg.position;
 
         const int nx = st.n_xyz[0], ny = st.n_xyz[1], nz = st.n_xyz[2];
         const double sx = st.size[0], sy = st.size[1];

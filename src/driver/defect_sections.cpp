@@ -1,9 +1,13 @@
 #include "driver/defect_sections.hpp"
 
+#include "defects/loop_iso.hpp"
+#include "defects/pgloop.hpp"
+#include "defects/screw.hpp"
+#include "defects/tetrahedron.hpp"
+#include "defects/void.hpp"
 #include "driver/record.hpp"
 #include "optics/vectors.hpp"
 #include "state/fmt.hpp"
-#include "state/reader.hpp"
 
 namespace korvex {
 
@@ -28,180 +32,135 @@ Rec direction(const Vec3& v) {
 }
 
 std::vector<std::string> screw_section(State& st, const std::string& file) {
-    RecordReader r(file);
-    r.skip(2);
-    double m = 0, n = 1;
-    Vec3 b{}, pos{};
-    r.read(m, n, b);
-    r.read(pos);
-    st.v_b = b;
-    st.b_p_m = m;
-    st.b_p_n = n;
-    st.l_position = pos;
+    const screw::ScrewConfig c = screw::read_screw_config(file);
+    st.v_b = c.b_index;
+    st.b_p_m = c.b_m;
+    st.b_p_n = c.b_n;
+    st.l_position = c.position;
     Section s;
     s.add_rule();
     s.text("Screw dislocation");
     s.add_rule();
     s.text("Burgers Vector");
-    s.rec(burgers(m, n, b));
+    s.rec(burgers(c.b_m, c.b_n, c.b_index));
     s.add_rule();
     s.text("Position of the dislocation centre (in Angstrom)");
-    s.rec(point(pos));
+    s.rec(point(c.position));
     s.add_rule();
     return s.lines;
 }
 
 std::vector<std::string> loop_section(State& st, const std::string& file) {
-    RecordReader r(file);
-    r.skip(2);
-    double m = 0, n = 1, radius = 0;
-    Vec3 b{}, pos{}, normal{};
-    std::string model;
-    r.read(m, n, b);
-    r.read(radius);
-    r.read(pos);
-    r.read(normal);
-    r.skip(1);
-    r.read(model);
-    st.v_b = b;
-    st.b_p_m = m;
-    st.b_p_n = n;
-    st.l_radius = radius;
-    st.l_position = pos;
-    st.l_normal = normal;
-    st.loop_cal_model = model.substr(0, 30);
+    const LoopIniFile c = read_loop_ini(file);
+    st.v_b = c.b_dir;
+    st.b_p_m = c.b_m;
+    st.b_p_n = c.b_n;
+    st.l_radius = c.radius;
+    st.l_position = c.position;
+    st.l_normal = c.normal;
+    st.loop_cal_model = c.model;
     Section s;
     s.add_rule();
     s.text("Distortion Field Calculation Model");
-    s.text(st.loop_cal_model);
+    s.text(c.model);
     s.add_rule();
     s.text("Burgers Vector");
-    s.rec(burgers(m, n, b));
+    s.rec(burgers(c.b_m, c.b_n, c.b_dir));
     s.add_rule();
     s.text("Radius of the loop");
-    s.rec(Rec() << radius << " Angstrom");
+    s.rec(Rec() << c.radius << " Angstrom");
     s.add_rule();
     s.text("Position of the loop centre (in Angstrom)");
-    s.rec(point(pos));
+    s.rec(point(c.position));
     s.add_rule();
     s.text("Loop normal");
-    s.rec(direction(normal));
+    s.rec(direction(c.normal));
     s.add_rule();
     s.text("g.b");
-    s.rec(Rec() << dot(st.v_g, b) * m / n);
+    s.rec(Rec() << dot(st.v_g, c.b_dir) * c.b_m / c.b_n);
     s.add_rule();
     return s.lines;
 }
 
 std::vector<std::string> pg_loop_section(State& st, const std::string& file) {
-    RecordReader r(file);
-    r.skip(2);
-    std::string style;
-    double m = 0, n = 1, fm = 0, fn = 1, size = 0, nu = 0, corr = 0;
-    Vec3 b{}, f{}, pos{}, normal{}, polar{};
-    int sides = 0;
-    r.read(style);
-    r.read(m, n, b);
-    r.read(fm, fn, f);
-    r.read(size);
-    r.read(pos);
-    r.read(normal);
-    r.read(polar);
-    r.read(sides);
-    r.read(nu);
-    r.read(corr);
-    st.loopstyle = style.substr(0, 30);
-    st.v_b = b;
-    st.b_p_m = m;
-    st.b_p_n = n;
-    st.b_sf = f;
-    st.b_sf_m = fm;
-    st.b_sf_n = fn;
-    st.l_radius = size;
-    st.l_position = pos;
-    st.l_normal = normal;
-    st.l_polar = polar;
-    st.nsides = sides;
-    st.poissonsratio = nu;
-    st.correction = corr;
+    const PgLoopFile c = read_pgloop_file(file);
+    st.loopstyle = c.loopstyle;
+    st.v_b = c.b_dir;
+    st.b_p_m = c.b_m;
+    st.b_p_n = c.b_n;
+    st.b_sf = c.f_dir;
+    st.b_sf_m = c.f_m;
+    st.b_sf_n = c.f_n;
+    st.l_radius = c.radius;
+    st.l_position = c.position;
+    st.l_normal = c.normal;
+    st.l_polar = c.polar;
+    st.nsides = c.nsides;
+    st.poissonsratio = c.poissonsratio;
+    st.correction = c.correction;
     Section s;
     s.add_rule();
     s.text("Loop style");
-    s.rec(Rec() << sides << "-sided polygonal loop");
+    s.rec(Rec() << c.nsides << "-sided polygonal loop");
     s.add_rule();
     s.text("Burgers Vector");
-    s.rec(burgers(m, n, b));
+    s.rec(burgers(c.b_m, c.b_n, c.b_dir));
     s.add_rule();
     s.text("Loop size (twice of distance from the centroid to a vertex)");
-    s.rec(Rec() << size << " Angstrom");
+    s.rec(Rec() << c.radius << " Angstrom");
     s.add_rule();
     s.text("Position of the loop centre (in Angstrom)");
-    s.rec(point(pos));
+    s.rec(point(c.position));
     s.add_rule();
     s.text("Loop normal");
-    s.rec(direction(normal));
+    s.rec(direction(c.normal));
     s.add_rule();
     s.add_rule();
     s.text("Loop polar");
-    s.rec(direction(polar));
+    s.rec(direction(c.polar));
     s.add_rule();
     s.text("g.b");
-    s.rec(Rec() << dot(st.v_g, b) * m / n);
+    s.rec(Rec() << dot(st.v_g, c.b_dir) * c.b_m / c.b_n);
     s.add_rule();
     s.text("Correction factor for avoiding the singularity of strain");
-    s.rec(Rec() << corr << " A ");
+    s.rec(Rec() << c.correction << " A ");
     s.add_rule();
     return s.lines;
 }
 
 std::vector<std::string> tetrahedron_section(State& st, const std::string& file) {
-    RecordReader r(file);
-    r.skip(2);
-    std::string type;
-    Vec3 pos{};
-    double edge = 0, nu = 0, corr = 0;
-    r.read(type);
-    r.read(pos);
-    r.read(edge);
-    r.read(nu);
-    r.read(corr);
-    type = type.substr(0, 20);
-    st.poissonsratio = nu;
+    const TetrahedronFile c = read_tetrahedron_file(file);
+    st.poissonsratio = c.poissonsratio;
     Section s;
     s.add_rule();
-    if (type == "pureSF")
+    if (c.style == "pureSF")
         s.text("Calculation for pure stacking faults");
-    else if (type == "faulted")
+    else if (c.style == "faulted")
         s.text("Calculation for SFT with strian of edges");
     s.add_rule();
     s.text("Size of the tetrahedraon");
-    s.rec(Rec() << edge << "(in Angstrom, length of the edge)");
+    s.rec(Rec() << c.edge << "(in Angstrom, length of the edge)");
     s.add_rule();
     s.text("Position of the centroid of the SFT (in Angstrom)");
-    s.rec(point(pos));
+    s.rec(point(c.centroid));
     s.add_rule();
     s.text("Correction factor for avoiding the singularity of strain");
-    s.rec(Rec() << corr << " A ");
+    s.rec(Rec() << c.correction << " A ");
     s.add_rule();
     return s.lines;
 }
 
 std::vector<std::string> vacancy_section(State& st, const std::string& file) {
-    RecordReader r(file);
-    r.skip(2);
-    double radius = 0;
-    Vec3 pos{};
-    r.read(radius);
-    r.read(pos);
-    st.v_radius = radius;
-    st.v_position = pos;
+    const VoidConfig c = read_void_config(file);
+    st.v_radius = c.radius;
+    st.v_position = c.position;
     Section s;
     s.add_rule();
     s.text("Position of the vacancy centre");
-    s.rec(point(pos));
+    s.rec(point(c.position));
     s.add_rule();
     s.text("Radius of the vacancy");
-    s.rec(Rec() << radius << " Angstrom");
+    s.rec(Rec() << c.radius << " Angstrom");
     s.add_rule();
     return s.lines;
 }

@@ -1,8 +1,8 @@
 #include "driver/image_export.hpp"
 
 #include "driver/grey_levels.hpp"
-#include "state/pending_file.hpp"
 #include "state/fmt.hpp"
+#include "state/pending_file.hpp"
 
 #include <png.h>
 #include <tiffio.h>

@@ -184,3 +184,28 @@ TEST(TexDocument, OneConditionGivesTwentyLines) {
     EXPECT_EQ(l[17], " \\label{run}");
     EXPECT_EQ(l[19], " \\end{document}");
 }
+
+TEST(ParameterReport, DefectSectionsReadTheFileTheRunUsed) {
+    ScratchDir dir;
+    State st = report_state(-1, 1);
+    dir.write("my_void.ini", "{void}\n====\n30.0 radius\n10 20 5 centre\n");
+    st.defect = "void";
+    st.f_defect = dir.str() + "my_void.ini";
+    auto r = parameter_report(st, fixed_time());
+    const std::vector<std::string> tail(r.end() - 7, r.end());
+    const std::string rule = " " + std::string(39, '-');
+    EXPECT_EQ(tail,
+              (std::vector<std::string>{rule, " Position of the vacancy centre", " (10.0,20.0,5.0)",
+                                        rule, " Radius of the vacancy", " 30.0 Angstrom", rule}));
+    EXPECT_EQ(st.v_radius, 30.0);
+
+    dir.write("hex.ini", "{loop}\n====\nfaulted\n1 3 1 1 1\n1 3 1 1 1\n40\n32 32 50\n1 1 1\n"
+                         "1 -1 0\n6\n0.34\n1.0\n");
+    st.defect = "pg_loop";
+    st.f_defect = dir.str() + "hex.ini";
+    r = parameter_report(st, fixed_time());
+    EXPECT_EQ(r[r.size() - 24], " 6-sided polygonal loop");
+    EXPECT_EQ(r[r.size() - 21], " 1.0/3.0[1.0,1.0,1.0]");
+    EXPECT_EQ(r[r.size() - 5], " 0.6666666667");
+    EXPECT_EQ(r[r.size() - 2], " 1.0 A ");
+}
