@@ -114,7 +114,9 @@ TEST(VoidImages, ColumnsThroughAVoidSeeTheFoilLessItsChord) {
     // 1 Angstrom slices, with the column approximation so that columns do not mix. Its centre
     // lies on a slice boundary, so a column at a whole-number distance r with
     // h = sqrt(100 - r^2) whole has a chord of 2h slices exactly: r = 8 gives 12, r = 6 gives
-    // 16; the column through the centre has the void through the whole foil.
+    // 16; the column through the centre has the void through the whole foil. A column meets
+    // the slice matrix of the perfect crystal once per crystal slice, as the thinner foil does,
+    // so the two agree to the printed digits.
     InputSpec in;
     in.ca = "yes";
     in.defect = "void";
