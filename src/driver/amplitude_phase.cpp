@@ -35,7 +35,7 @@ int diagrammed_beam(const State& st) {
 
 void amplitude_phase_job(State& st, RunContext& rc, DefectField& field) {
     if (st.n_beams < 2)
-        halt("The amplitude-phase job needs at least two beams (the second beam is diagrammed)");
+        halt("The amplitude-phase job needs at least two beams (it diagrams a diffracted beam)");
     const std::string filetemp = trim(st.f_out);
     const bool screw = st.defect_model == 2;
     const int nb = diagrammed_beam(st);
