@@ -126,12 +126,13 @@ void expect_same_images(const DislocationRun& a, const DislocationRun& b,
 // thick, w = +1. The displacement g.R = (g.b) theta / 2 pi tilts the reflecting planes about the
 // line, so near the dislocation's depth the local deviation s_g + s_g_r falls to zero on one
 // side of the core (at about g.b / (2 pi s_g) = 69 Angstrom) and grows on the other. The
-// bright field then shows one dark line, on the side where s_g_r opposes s_g; its width is a
-// fraction of xi_g. Turning the foil into (g, 0.4g) reverses s_g: the two-beam dark field obeys
-// I_g(dx, s) = I_g(-dx, -s) for a dislocation at mid-depth, with absorption too, so its image
-// is mirrored about the core. The bright field is not: anomalous absorption transmits the
-// s > 0 side of the rocking curve far better (perfect crystal 0.41 against 0.09 here), and at
-// w = -1 the whole bright field is dark, with its darkest part still right of the core.
+// bright field then shows one dark line, on the side where s_g_r opposes s_g, darkest 5
+// Angstrom from the core and about a fifth of xi_g wide (86 Angstrom at half depth). Turning the
+// foil into (g, 0.4g) reverses s_g: the two-beam dark field obeys I_g(dx, s) = I_g(-dx, -s) for a
+// dislocation at mid-depth, with absorption too, so its image is mirrored about the core. The
+// bright field is not: anomalous absorption transmits the s > 0 side of the rocking curve far
+// better (perfect crystal 0.41 against 0.09 here), and at w = -1 the whole bright field is dark,
+// with its darkest part still on the same side.
 TEST(DislocationImages, ScrewShowsOneDarkLineBesideTheCoreThatFollowsTheSignOfS) {
     constexpr double thickness = 2132; // 5.00 xi_g
     const InputSpec plus = two_beams(1.6, 400, 2, thickness);
@@ -181,7 +182,7 @@ TEST(DislocationImages, ScrewShowsOneDarkLineBesideTheCoreThatFollowsTheSignOfS)
         EXPECT_LT(darkest, 0.1 * background);
 
         // One line: the far side grows steadily darker towards the core and is brighter than
-        // the mirror column for a quarter of xi_g; beyond the minimum the line side brightens
+        // the mirror column over 100 columns; beyond the minimum the line side brightens
         // steadily to the edge of the image.
         for (int k = 2; k < reach; ++k)
             EXPECT_GE(b.at(-dark_side, k + 1), b.at(-dark_side, k) * (1 - 1e-3)) << k;
@@ -325,7 +326,7 @@ TEST(DislocationImages, GbZeroLeavesThePerfectCrystal) {
 }
 
 // Job 9 with a screw dislocation: for each of the 100 column positions y = -100 .. 100 Angstrom
-// (step 2, 0 left out) three records files in the working directory, one record per slice in
+// (step 2, 0 left out) three record files in the working directory, one record per slice in
 // the form (F6.2,1X,F10.5): depth and g.R (".gdr"), depth and s_g z (".sgz"), depth and their
 // sum (".tot"), all for the reflection g, which is not the second beam of the row -1 .. 1.
 TEST(DislocationImages, AmplitudePhaseRecordsOfAScrew) {
