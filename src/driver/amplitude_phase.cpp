@@ -22,13 +22,24 @@ std::string phase_record(double z, double v) {
     return fmt_f(static_cast<float>(z), 6, 2) + " " + fmt_f(v, 10, 5);
 }
 
+// The beam that is diagrammed: the first-order reflection g. The second beam of the row is g
+// only when the row starts at the transmitted beam; with a row such as -1 .. 3 it is the
+// transmitted beam itself, whose phase terms are all zero. A row without g keeps the second.
+int diagrammed_beam(const State& st) {
+    for (int n = 1; n <= st.n_beams; ++n)
+        if (st.mtx_beams(n) == 1) return n;
+    return 2;
+}
+
 } // namespace
 
 void amplitude_phase_job(State& st, RunContext& rc, DefectField& field) {
     if (st.n_beams < 2)
-        halt("The amplitude-phase job needs at least two beams (the second beam is diagrammed)");
+        halt("The amplitude-phase job needs at least two beams (it diagrams a diffracted beam)");
     const std::string filetemp = trim(st.f_out);
     const bool screw = st.defect_model == 2;
+    const int nb = diagrammed_beam(st);
+    const double s_g = st.s_g(nb);
     const int nz = st.n_slice;
     const double dz = st.size_z / nz;
     bool to_files = st.text_mode; // no screen in text mode: every diagram goes to a file
@@ -43,7 +54,7 @@ void amplitude_phase_job(State& st, RunContext& rc, DefectField& field) {
         d.perfect.emplace_back(0.0, 0.0);
         for (int j = 1; j <= nz; ++j) {
             const double z = j * dz;
-            a += dz * std::exp(cplx(0.0, -kTwoPi * st.s_g(2) * z));
+            a += dz * std::exp(cplx(0.0, -kTwoPi * s_g * z));
             d.perfect.emplace_back(a.real(), a.imag());
         }
 
@@ -55,13 +66,13 @@ void amplitude_phase_job(State& st, RunContext& rc, DefectField& field) {
             const double z = j * dz;
             field.fill_column(st, j);
             if (screw) {
-                const double gr = st.g_r(1, 1, 2);
-                alpha = kTwoPi * (st.s_g(2) * z + gr);
+                const double gr = st.g_r(1, 1, nb);
+                alpha = kTwoPi * (s_g * z + gr);
                 gdr += phase_record(z, gr) + "\n";
-                sgz += phase_record(z, st.s_g(2) * z) + "\n";
-                tot += phase_record(z, gr + st.s_g(2) * z) + "\n";
+                sgz += phase_record(z, s_g * z) + "\n";
+                tot += phase_record(z, gr + s_g * z) + "\n";
             } else {
-                alpha += kTwoPi * (st.s_g(2) + st.s_g_r(1, 1, 2)) * dz;
+                alpha += kTwoPi * (s_g + st.s_g_r(1, 1, nb)) * dz;
             }
             a += dz * std::exp(cplx(0.0, -alpha));
             d.defect.emplace_back(a.real(), a.imag());
