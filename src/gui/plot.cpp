@@ -72,15 +72,23 @@ bool type_is(const std::string& given, const char* full, std::size_t min_len) {
            f.compare(0, given.size(), given) == 0;
 }
 
-// Opens a device with a page of the given size. The sized open is an extension of the plot
-// library outside the classic interface; it is looked up at run time in the library already
-// loaded for that interface, and a plain open (default page size) is used without it.
+// Devices are opened through two extensions of the plot library outside the classic
+// interface: a page of a given size (PostScript and GIF pages of the classic sizes) and a
+// window title. They are looked up at run time in the library already loaded for the classic
+// interface; without them a plain open (default size, default title) is used.
 int open_sized(const std::string& name, double width, double height, int units) {
     using OpenSized = int (*)(const char*, const char*, double, double, int);
     static const auto fn =
         reinterpret_cast<OpenSized>(dlsym(RTLD_DEFAULT, "giza_open_device_size"));
     if (!fn) return cpgopen(name.c_str());
     return fn(name.c_str(), "korvex", width, height, units);
+}
+
+int open_titled(const std::string& name, const char* title) {
+    using OpenTitled = int (*)(const char*, const char*);
+    static const auto fn = reinterpret_cast<OpenTitled>(dlsym(RTLD_DEFAULT, "giza_open_device"));
+    if (!fn) return cpgopen(name.c_str());
+    return fn(name.c_str(), title);
 }
 
 class PlotDevices final : public Graphics {
@@ -108,7 +116,7 @@ class PlotDevices final : public Graphics {
         };
         if (type_is(type, "XWINDOW", 2) || type_is(type, "XSERVE", 2)) {
             dev.kind = Kind::screen;
-            id = cpgopen("/XW");
+            id = open_titled("/XW", "KORVEX");
         } else if (type_is(type, "VCPS", 3)) {
             dev.kind = Kind::postscript;
             const std::string path = file.empty() ? std::string("pgplot.ps") : file;
