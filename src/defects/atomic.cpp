@@ -1,11 +1,159 @@
+// Strain field from an atomistic calculation: the displacement gradients of every cell of the
+// simulation grid come from three files, one per derivative direction (".dX", ".dY", ".dZ"),
+// and give the depth rate of the phase g.R of every beam.
+//
+// The files list their cells slice after slice (x fastest, then y, then z), the order in which
+// the slice loop needs them. They are therefore opened once per beam condition and read as a
+// stream in step with the slices, one slice of gradients held at a time (9 values per column);
+// reading each slice from the start of the files instead would make the reading grow with the
+// square of the slice count. A request for an earlier slice than the stream has passed (a new
+// pass through the foil, as the amplitude-phase job makes for every column position) reopens
+// the files, so any order of requests gives the values of re-reading the files every time.
 #include "defects/defect.hpp"
+
+#include "optics/vectors.hpp"
 #include "state/error.hpp"
+#include "state/reader.hpp"
+
+#include <array>
+#include <exception>
+#include <vector>
 
 namespace korvex {
 
-// Placeholder until the model lands.
+namespace {
+
+constexpr std::array<const char*, 3> kSuffix{".dX", ".dY", ".dZ"};
+constexpr std::array<const char*, 3> kCannotOpen{
+    "error in reading the input file for the strin field dU/dX",
+    "error in reading the input file for the strin field dU/dY",
+    "error in reading the input file for the strin field dU/dZ"};
+
+struct BoxHeader {
+    std::array<int, 3> cells{}; // cells along x, y, z
+    Vec3 unit{};                // cell size along x, y, z, Angstrom
+};
+
+class StrainField final : public DefectField {
+  public:
+    void fill_slice(State& st, int islice) override {
+        if (next_ == 0 || islice < next_) open(st);
+        // Slices before the one wanted are read all the same: their records must be valid.
+        while (next_ <= islice) read_slice();
+
+        if (st.ca != "yes" && st.ca != "no")
+            halt("Please make right choice for the Column Approximation");
+        strain_terms(st);
+    }
+
+  private:
+    // Base name from the configuration file, the three files opened, their headers read and
+    // checked against the grid.
+    void open(const State& st) {
+        std::string base;
+        {
+            RecordReader cfg(st.f_defect);
+            cfg.skip(2);
+            cfg.read(base);
+        }
+        for (std::size_t f = 0; f < 3; ++f) file_[f].reset();
+        for (std::size_t f = 0; f < 3; ++f) {
+            try {
+                file_[f] = std::make_unique<RecordReader>(base + kSuffix[f]);
+            } catch (const ReadError&) {
+                halt(kCannotOpen[f]);
+            }
+        }
+        for (std::size_t f = 0; f < 3; ++f) {
+            RecordReader& r = *file_[f];
+            BoxHeader& h = header_[f];
+            for (auto& n : h.cells) {
+                r.skip(1);
+                r.read(n);
+            }
+            for (auto& u : h.unit) {
+                r.skip(1);
+                r.read(u);
+            }
+        }
+        // Every file must describe the simulation grid (cell sizes compared exactly).
+        for (const auto& h : header_)
+            if (h.cells != st.n_xyz)
+                halt("The numbers of cells in system and atomic box are not coincide");
+        for (const auto& h : header_)
+            for (std::size_t a = 0; a < 3; ++a)
+                if (h.unit[a] != st.size[a] / st.n_xyz[a])
+                    halt("The units of cells in system and atomic box are not coincide");
+
+        ncol_ = static_cast<std::size_t>(st.n_xyz[0]) * static_cast<std::size_t>(st.n_xyz[1]);
+        for (auto& s : slice_) s.assign(ncol_, Vec3{});
+        next_ = 1;
+    }
+
+    // The cell records of slice next_ of the three files, one file per thread.
+    void read_slice() {
+        std::array<std::exception_ptr, 3> err{};
+        std::array<std::size_t, 3> failed_at{};
+#pragma omp parallel for schedule(static)
+        for (std::size_t f = 0; f < 3; ++f) {
+            std::size_t c = 0;
+            try {
+                RecordReader& r = *file_[f];
+                std::vector<Vec3>& s = slice_[f];
+                for (; c < ncol_; ++c) r.read(s[c]);
+            } catch (...) {
+                err[f] = std::current_exception();
+                failed_at[f] = c;
+            }
+        }
+        ++next_;
+        // Report the failure that reading the files record by record in step (cell by cell,
+        // x file before y before z) would meet first.
+        std::size_t first = 3;
+        for (std::size_t f = 0; f < 3; ++f)
+            if (err[f] && (first == 3 || failed_at[f] < failed_at[first])) first = f;
+        if (first < 3) std::rethrow_exception(err[first]);
+    }
+
+    // s_g_r from the gradients of the current slice. The derivative along y is not needed;
+    // the depth derivative enters with a negative sign.
+    void strain_terms(State& st) const {
+        const BeamTilts bt = beam_tilts(st);
+        const bool column_approx = st.ca == "yes";
+        const double gl = magnitude(st.v_g);
+        const Vec3 gh{st.g * st.v_g[0] / gl, st.g * st.v_g[1] / gl, st.g * st.v_g[2] / gl};
+        const int nx = st.n_xyz[0], ny = st.n_xyz[1], nb = st.n_beams;
+        const std::vector<Vec3>& ddx = slice_[0];
+        const std::vector<Vec3>& ddz = slice_[2];
+        Array3<double>& sgr = st.s_g_r;
+#pragma omp parallel for schedule(static)
+        for (int j = 1; j <= ny; ++j)
+            for (int i = 1; i <= nx; ++i) {
+                const std::size_t c =
+                    static_cast<std::size_t>(i - 1) +
+                    static_cast<std::size_t>(nx) * static_cast<std::size_t>(j - 1);
+                const Vec3& ux = ddx[c];
+                const Vec3& uz = ddz[c];
+                const double gx = gh[0] * ux[0] + gh[1] * ux[1] + gh[2] * ux[2];
+                const double gz = gh[0] * uz[0] + gh[1] * uz[1] + gh[2] * uz[2];
+                for (int n = 1; n <= nb; ++n) {
+                    const double m = bt.order(n);
+                    sgr(i, j, n) = column_approx ? -(m * gz) : m * (bt.tan_tilt(n) * gx - gz);
+                }
+            }
+    }
+
+    std::array<std::unique_ptr<RecordReader>, 3> file_;
+    std::array<BoxHeader, 3> header_;
+    std::array<std::vector<Vec3>, 3> slice_; // d/dx, d/dy, d/dz of the displacement, per column
+    std::size_t ncol_ = 0;
+    int next_ = 0; // slice whose records come next in the streams; 0 before the files are open
+};
+
+} // namespace
+
 std::unique_ptr<DefectField> make_strain_field() {
-    halt("The defect model \"atomic\" is not available in this build");
+    return std::make_unique<StrainField>();
 }
 
 } // namespace korvex

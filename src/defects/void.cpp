@@ -1,11 +1,48 @@
+// Spherical void: a sphere of missing crystal with no strain field around it. For each slice
+// the columns whose slice centre lies inside the sphere are marked; the propagation lets their
+// amplitudes pass that slice unchanged, and every other column sees perfect crystal.
 #include "defects/defect.hpp"
-#include "state/error.hpp"
+
+#include "state/reader.hpp"
+
+#include <cmath>
 
 namespace korvex {
 
-// Placeholder until the model lands.
+namespace {
+
+class VoidField final : public DefectField {
+  public:
+    void fill_slice(State& st, int islice) override {
+        // The configuration is read at every slice, like every model's file.
+        RecordReader r(st.f_defect);
+        r.skip(2);
+        r.read(st.v_radius);
+        r.read(st.v_position);
+
+        const int nx = st.n_xyz[0], ny = st.n_xyz[1], nz = st.n_xyz[2];
+        const double sx = st.size[0], sy = st.size[1];
+        const double radius = st.v_radius;
+        const Vec3 c = st.v_position;
+        const double dz = (islice - 0.5) * st.size[2] / nz - c[2];
+        Array2<int>& flag = st.flag_vacancy;
+#pragma omp parallel for schedule(static)
+        for (int j = 1; j <= ny; ++j) {
+            const double dy = (j - 0.5) * sy / ny - c[1];
+            for (int i = 1; i <= nx; ++i) {
+                const double dx = (i - 0.5) * sx / nx - c[0];
+                const double d = std::sqrt(dx * dx + dy * dy + dz * dz);
+                // Strictly inside only: a column centre on the surface is crystal.
+                flag(i, j) = radius - d > 0.0 ? 0 : 1;
+            }
+        }
+    }
+};
+
+} // namespace
+
 std::unique_ptr<DefectField> make_void_field() {
-    halt("The defect model \"void\" is not available in this build");
+    return std::make_unique<VoidField>();
 }
 
 } // namespace korvex

@@ -1,7 +1,9 @@
 #include "optics/vectors.hpp"
 
 #include "state/error.hpp"
+#include "state/fmt.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace korvex {
@@ -77,7 +79,7 @@ Mat3 inverse_three_real_matrix(const Mat3& a) {
     double scale = 0.0;
     for (double v : a.a) scale = std::max(scale, std::abs(v));
     if (!(std::abs(det) > 1e-12 * scale * scale * scale))
-        halt("The matrix to be inverted is singular (determinant " + std::to_string(det) + ")");
+        halt("The matrix to be inverted is singular (determinant " + list_real(det) + ")");
     Mat3 b;
     for (int i = 1; i <= 3; ++i)
         for (int j = 1; j <= 3; ++j) b(i, j) = c(j, i) / det;

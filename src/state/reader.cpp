@@ -48,36 +48,38 @@ std::optional<int> parse_fortran_int(std::string_view s) {
 std::optional<double> parse_fortran_real(std::string_view s) {
     // [sign] (digits [. [digits]] | . digits) [(E|D|Q) [sign] digits]
     std::size_t i = 0;
-    std::string norm;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) norm += s[i++];
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
     std::size_t mant_digits = 0;
-    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
-        norm += s[i++];
-        ++mant_digits;
-    }
+    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) ++i, ++mant_digits;
     if (i < s.size() && s[i] == '.') {
-        norm += s[i++];
-        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
-            norm += s[i++];
-            ++mant_digits;
-        }
+        ++i;
+        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) ++i, ++mant_digits;
     }
     if (mant_digits == 0) return std::nullopt;
+    std::size_t exp_at = std::string_view::npos;
     if (i < s.size()) {
-        char e = static_cast<char>(std::toupper(static_cast<unsigned char>(s[i])));
+        const char e = static_cast<char>(std::toupper(static_cast<unsigned char>(s[i])));
         if (e != 'E' && e != 'D' && e != 'Q') return std::nullopt;
-        norm += 'e';
-        ++i;
-        if (i < s.size() && (s[i] == '+' || s[i] == '-')) norm += s[i++];
+        exp_at = i++;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
         if (!all_digits(s.substr(i))) return std::nullopt;
-        norm += s.substr(i);
-        i = s.size();
     }
-    errno = 0;
-    char* end = nullptr;
-    double v = std::strtod(norm.c_str(), &end);
-    if (end != norm.c_str() + norm.size()) return std::nullopt;
-    if (errno == ERANGE && (v == HUGE_VAL || v == -HUGE_VAL)) return std::nullopt;
+    // from_chars takes no leading '+' and only 'e' / 'E' exponents: normalise on the stack.
+    char buf[128];
+    if (s.size() >= sizeof buf) return std::nullopt;
+    std::size_t n = 0;
+    for (std::size_t k = (s[0] == '+') ? 1 : 0; k < s.size(); ++k)
+        buf[n++] = (k == exp_at) ? 'e' : s[k];
+    double v = 0.0;
+    const auto [end, ec] = std::from_chars(buf, buf + n, v, std::chars_format::general);
+    if (ec == std::errc::result_out_of_range && end == buf + n) {
+        // Underflow reads as zero (or the nearest subnormal); overflow is an error.
+        buf[n] = '\0';
+        v = std::strtod(buf, nullptr);
+        if (std::isinf(v)) return std::nullopt;
+        return v;
+    }
+    if (ec != std::errc() || end != buf + n) return std::nullopt;
     return v;
 }
 
@@ -150,7 +152,8 @@ std::optional<RecordReader::Token> RecordReader::next_token(const char* expected
                                 " could be read");
             pos_ = 0;
             line_open_ = true;
-            after_value_ = false;
+            // The end of a record acts as a blank: a comma opening the next record still
+            // belongs to the separator after the last value, so it is no null value.
         }
         while (pos_ < line_.size() && is_blank(line_[pos_])) ++pos_;
         if (pos_ >= line_.size()) {
@@ -170,14 +173,33 @@ std::optional<RecordReader::Token> RecordReader::next_token(const char* expected
             stopped_ = true;
             return std::nullopt;
         }
+        // Repeat count: n*value or n* (n nulls); the value may be quoted.
+        int reps = 1;
+        bool counted = false;
+        {
+            std::size_t q = pos_;
+            while (q < line_.size() && std::isdigit(static_cast<unsigned char>(line_[q]))) ++q;
+            if (q > pos_ && q < line_.size() && line_[q] == '*') {
+                const auto r = parse_fortran_int(std::string_view(line_).substr(pos_, q - pos_));
+                if (r && *r > 0) {
+                    reps = *r;
+                    counted = true;
+                    pos_ = q + 1;
+                }
+            }
+        }
         Token tok;
-        if (c == '\'' || c == '"') {
+        const char v = pos_ < line_.size() ? line_[pos_] : ' ';
+        if (counted && (is_blank(v) || v == ',' || v == '/')) tok.kind = Token::Null;
+        if (tok.kind == Token::Null) {
+            // n* stands for n null values
+        } else if (v == '\'' || v == '"') {
             tok.quoted = true;
             ++pos_;
             while (pos_ < line_.size()) {
-                if (line_[pos_] == c) {
-                    if (pos_ + 1 < line_.size() && line_[pos_ + 1] == c) {
-                        tok.text += c;
+                if (line_[pos_] == v) {
+                    if (pos_ + 1 < line_.size() && line_[pos_ + 1] == v) {
+                        tok.text += v;
                         pos_ += 2;
                         continue;
                     }
@@ -192,20 +214,10 @@ std::optional<RecordReader::Token> RecordReader::next_token(const char* expected
                    line_[pos_] != '/')
                 ++pos_;
             tok.text = line_.substr(start, pos_ - start);
-            // Repeat count: n*value or n* (n nulls).
-            const auto star = tok.text.find('*');
-            if (star != std::string::npos && star > 0 && all_digits(tok.text.substr(0, star))) {
-                const auto reps = parse_fortran_int(tok.text.substr(0, star));
-                if (reps && *reps > 0) {
-                    Token rep;
-                    rep.text = tok.text.substr(star + 1);
-                    rep.kind = rep.text.empty() ? Token::Null : Token::Value;
-                    repeat_ = rep;
-                    repeat_left_ = *reps - 1;
-                    after_value_ = true;
-                    return rep;
-                }
-            }
+        }
+        if (reps > 1) {
+            repeat_ = tok;
+            repeat_left_ = reps - 1;
         }
         after_value_ = true;
         return tok;

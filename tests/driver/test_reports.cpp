@@ -1,6 +1,7 @@
 #include "driver/progress.hpp"
 #include "driver/reports.hpp"
 #include "driver/tex_report.hpp"
+#include "state/fmt.hpp"
 #include "support/testing.hpp"
 
 #include <sstream>
@@ -8,6 +9,7 @@
 using namespace korvex;
 using korvex::testing::ScratchDir;
 using korvex::testing::split_lines;
+using korvex::testing::stop_lines;
 
 TEST(RealNumToChar, TruncatesToTwoDecimals) {
     EXPECT_EQ(realnumtochar(3.75), pad("3.75", 20));

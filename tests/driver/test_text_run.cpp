@@ -10,16 +10,16 @@ using namespace korvex::testing;
 
 namespace {
 
-struct Run {
+struct RunResult {
     int status = -1;
     std::string output;
 };
 
-Run run_case(ScratchDir& dir, const InputSpec& spec, const std::string& extra_args = "",
+RunResult run_case(ScratchDir& dir, const InputSpec& spec, const std::string& extra_args = "",
              const std::string& env = "") {
     dir.write("filesystem.ini", filesystem_text());
     dir.write("in", input_text(spec));
-    Run r;
+    RunResult r;
     r.status = run_program(dir.path().string(), "-t in " + extra_args, r.output, env);
     return r;
 }
@@ -34,7 +34,7 @@ int count(const std::vector<std::string>& lines, const std::string& s) {
 
 TEST(TextRun, JobOneWritesEveryResultFile) {
     ScratchDir dir;
-    const Run r = run_case(dir, InputSpec{});
+    const RunResult r = run_case(dir, InputSpec{});
     ASSERT_EQ(r.status, 0) << r.output;
     for (const char* f : {"in-01g", "in00g", "in01g", "in.imi", "Imagesin.tex", "in.par", "in_pjt",
                           "in.slice", "record.sim"})
@@ -143,7 +143,7 @@ TEST(TextRun, BadInputStopsWithItsMessage) {
         ScratchDir dir;
         InputSpec s;
         s.ca = "maybe";
-        const Run r = run_case(dir, s);
+        const RunResult r = run_case(dir, s);
         EXPECT_NE(r.status, 0);
         EXPECT_NE(
             r.output.find(" System HALT! Please select the Column Approximation applied or not."),
@@ -153,7 +153,7 @@ TEST(TextRun, BadInputStopsWithItsMessage) {
         ScratchDir dir;
         InputSpec s;
         s.defect = "Edge";
-        const Run r = run_case(dir, s);
+        const RunResult r = run_case(dir, s);
         EXPECT_EQ(r.status, 0) << r.output; // the perfect crystal is computed
         EXPECT_NE(r.output.find(" SYSTEM HALT, the style of defect given is wrong"),
                   std::string::npos);
@@ -169,7 +169,7 @@ TEST(TextRun, BadInputStopsWithItsMessage) {
         ScratchDir dir;
         InputSpec s;
         s.defect = "edge";
-        const Run r = run_case(dir, s);
+        const RunResult r = run_case(dir, s);
         EXPECT_NE(r.status, 0);
         EXPECT_NE(r.output.find("No defect configuration file is given"), std::string::npos);
     }

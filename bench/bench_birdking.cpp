@@ -1,0 +1,32 @@
+// Potential coefficients of a run: U and U' (with the Bird-King absorption integral) of the zero
+// beam and of nine reflections of Cu g (2 0 0) at 200 kV, i.e. a ten-beam systematic row.
+#include "optics/potential.hpp"
+
+#include <benchmark/benchmark.h>
+
+#include <sstream>
+
+namespace {
+
+void BM_BirdKingCopperTenBeams(benchmark::State& state) {
+    std::ostringstream log;
+    for (auto _ : state) {
+        auto zero = korvex::birdking(200000.0, "Cu", 1, {0, 0, 0}, 1, log);
+        auto row = korvex::birdking(200000.0, "Cu", 9, {2, 0, 0}, 1, log);
+        benchmark::DoNotOptimize(zero);
+        benchmark::DoNotOptimize(row);
+    }
+}
+BENCHMARK(BM_BirdKingCopperTenBeams)->Unit(benchmark::kMillisecond);
+
+// One reflection, the unit of work of the absorption integral.
+void BM_BirdKingOneReflection(benchmark::State& state) {
+    std::ostringstream log;
+    for (auto _ : state) {
+        auto r = korvex::birdking(200000.0, "Cu", 1, {2, 0, 0}, 1, log);
+        benchmark::DoNotOptimize(r);
+    }
+}
+BENCHMARK(BM_BirdKingOneReflection)->Unit(benchmark::kMillisecond);
+
+} // namespace

@@ -1,0 +1,60 @@
+// Straight edge dislocation in an isotropic crystal (defect model 1).
+//
+// The field is the classical isotropic-elasticity field of an infinite straight edge
+// dislocation. It is written in the dislocation frame (E1 along b, E3 along the line l, E2
+// along l x b); the core singularity is removed by adding a constant r0 to the radial distance
+// in the gradient formulas. For each slice the depth rate of the phase g.R of every beam is
+// stored as the local change of excitation error s_g_r.
+#pragma once
+
+#include "defects/defect.hpp"
+#include "optics/vectors.hpp"
+
+#include <string>
+
+namespace korvex::edge {
+
+// The configuration file: two ignored records, then one record per value group.
+struct EdgeConfig {
+    double b_m = 0.0, b_n = 1.0; // b = (m / n) [b1 b2 b3]
+    Vec3 b_index{};              // [b1 b2 b3]
+    Vec3 point{};                // a point on the line, sample frame, Angstrom
+    Vec3 line{};                 // line direction, crystal indices
+    double nu = 0.0;             // Poisson's ratio
+    double r0 = 0.0;             // core constant, Angstrom
+};
+EdgeConfig read_edge_config(const std::string& file);
+
+// Displacement per unit Burgers vector at the dislocation-frame point (x, y) (components
+// along E1, E2, E3; the last is zero). The angle is taken with atan2, so the cut lies on the
+// negative E1 half-plane. Undefined on the line itself.
+Vec3 edge_displacement(double x, double y, double nu);
+
+// Displacement gradient per unit Burgers vector, D(q, r) = d u_r / d x'_q, at the
+// dislocation-frame point (x, y), with sqrt(x^2 + y^2) + r0 in place of the radial distance.
+// A point where that distance vanishes (on the line with r0 = 0) gets zero strain.
+Mat3 cal_edge(double x, double y, double nu, double r0);
+
+// Everything a slice needs that does not depend on the column: the frame, the diffraction
+// vector in it and the per-beam weights. Built once per slice.
+struct EdgeSlice {
+    Mat3 t;         // sample -> dislocation frame: p' = t * p
+    Vec3 g_disl{};  // g along E1, E2, E3 (reciprocal lattice units)
+    double b_len{}; // |b|, lattice parameters
+    double nu{}, r0{};
+    Vec3 origin{}; // the point of the line, sample frame
+    bool column_approx = true;
+
+    // Checks the configuration against the state and builds the frames.
+    static EdgeSlice make(const State& st, const EdgeConfig& cfg);
+    // Gradient of g.R (cycles per Angstrom) along the sample axes at p (relative to origin).
+    Vec3 phase_gradient(const Vec3& p) const;
+    // g.R in cycles at p (relative to origin), from the unregularised displacement.
+    double phase(const Vec3& p) const;
+};
+
+// The slice terms of every column (mesh) or of the single column at st.colxy, stored at
+// column (1, 1) with every other column 0. Reads the file, checks it, prints "m=" islice.
+void cal_dislocation(State& st, int islice, bool single_column = false);
+
+} // namespace korvex::edge

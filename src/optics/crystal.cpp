@@ -1,0 +1,64 @@
+#include "optics/crystal.hpp"
+
+#include "state/error.hpp"
+#include "state/fmt.hpp"
+
+#include <array>
+#include <cmath>
+
+namespace korvex {
+
+namespace {
+
+struct CrystalRow {
+    const char* symbol;
+    CrystalParams params;
+};
+
+// Room-temperature cubic cells. <u^2> is the mean-square thermal displacement of one atom along
+// one direction (the Debye-Waller B is 8 pi^2 <u^2>).
+constexpr std::array<CrystalRow, 7> kCrystals{{
+    {"Ag", {4.0, 4.0853, 0.0105, Lattice::fcc}},
+    {"Al", {4.0, 4.0495, 0.0108, Lattice::fcc}},
+    {"Au", {4.0, 4.078, 0.0074, Lattice::fcc}},
+    {"Cu", {4.0, 3.61, 0.0069, Lattice::fcc}},
+    {"Mo", {2.0, 3.1472, 0.0022, Lattice::bcc}},
+    {"Si", {8.0, 5.42, 0.0045, Lattice::diamond}},
+    {"Fe", {2.0, 2.8664, 0.005, Lattice::bcc}},
+}};
+
+constexpr std::array<double, 10> kLorentz{1.1957, 1.3914, 1.5871, 1.7828, 1.9785,
+                                          2.1742, 2.3698, 2.5655, 2.7612, 2.9569};
+
+} // namespace
+
+CrystalParams crystalparameter(const std::string& symbol) {
+    const std::string key = first_two(symbol);
+    for (const auto& row : kCrystals)
+        if (key == row.symbol) return row.params;
+    halt("No this element found in the subroutine CrystalParameter.");
+}
+
+double lorentzfactor(double voltage_volts) {
+    for (int i = 1; i <= 10; ++i)
+        if (std::abs(voltage_volts - i * 100000.0) < 1.0)
+            return kLorentz[static_cast<std::size_t>(i - 1)];
+    halt({"ERROR: No Lorentz Factor found for",
+          "       accelerating voltage V = " + list_real(voltage_volts)});
+}
+
+void cal_wave_quantities(State& st) {
+    // The constants of the wave number are single-precision numbers used in double arithmetic.
+    const double c_rel = static_cast<double>(0.9788f);
+    const double c_kilo = static_cast<double>(0.001f);
+    const double c_h = static_cast<double>(12.26f);
+    const double v = st.voltage;
+    st.k = std::sqrt(1000.0 * v) * std::sqrt(1.0 + c_rel * c_kilo * v) / c_h;
+    st.wavelength = 1.0 / st.k;
+    st.d =
+        st.lat_c / std::sqrt(st.v_g[0] * st.v_g[0] + st.v_g[1] * st.v_g[1] + st.v_g[2] * st.v_g[2]);
+    st.b_angle = std::asin(st.wavelength / (2.0 * st.d));
+    st.g = 1.0 / st.d;
+}
+
+} // namespace korvex

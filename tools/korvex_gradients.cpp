@@ -1,0 +1,217 @@
+// korvex_gradients: writes the displacement-gradient files (".dX", ".dY", ".dZ") of an
+// analytic field on the grid of a KORVEX run, in the layout the "3D-strain" defect model reads.
+// Used to check a strain-field pipeline against the analytic models and to make test inputs of
+// any size. See docs/strain_fields.md.
+#include "defects/gradient_files.hpp"
+#include "state/error.hpp"
+#include "state/reader.hpp"
+
+#include <chrono>
+#include <cstdlib>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+using namespace korvex;
+
+namespace {
+
+constexpr const char* kUsage = R"(Usage: korvex_gradients [options] BASE
+
+Writes BASE.dX, BASE.dY and BASE.dZ: the displacement gradients of an analytic field at the
+cell centres of a KORVEX grid, in the layout the "3D-strain" defect model reads. The depth
+derivative is written negated (-dR/dz), as that model expects, so the files give the image
+of the same field in the analytic model.
+
+Grid and crystal:
+  --input FILE          take the foil size, zone axis and g from a KORVEX input parameter
+                        file (the path as given; the grid is the program's: cells = nearest
+                        integers of size_x, size_y, size_z)
+  --size X Y Z          block size along x, y, z in Angstrom
+  --cells NX NY NZ      cells along x, y, z (default: nearest integers of the sizes)
+  --zone U V W          zone axis = sample z (default 0 0 1)
+  --g H K L             diffraction vector = sample x (default 1 0 0)
+  --lattice A           lattice constant in Angstrom (edge field; Cu 3.61, Fe 2.8664, ...)
+  Options given after --input override its values.
+
+Field:
+  --field edge|zero     edge dislocation (default) or no displacement
+  --edge FILE           the edge dislocation of an edge configuration file (records 3-7)
+  --burgers M N I J K   Burgers vector (M/N)[I J K]
+  --point X Y Z         a point on the line, sample frame from the block corner, Angstrom
+  --line I J K          line direction, crystal indices
+  --nu V                Poisson's ratio
+  --r0 R                core radius added to the distance from the line, Angstrom (> 0)
+  Options given after --edge override its values.
+
+Output:
+  --digits N            significant digits of the values (default: as many as are needed
+                        for the files to read back exactly)
+  -h, --help            this text
+
+Example (the edge dislocation of edge.ini on the grid of cu.inp):
+  korvex_gradients --input cu.inp --lattice 3.61 --edge edge.ini box
+)";
+
+struct Options {
+    GradientBox box;
+    bool have_size = false, have_cells = false, have_lattice = false;
+    std::string field = "edge";
+    EdgeDislocation edge;
+    bool have_b = false, have_point = false, have_line = false, have_nu = false, have_r0 = false;
+    int digits = 0;
+    std::string base;
+};
+
+[[noreturn]] void usage_error(const std::string& what) {
+    std::cerr << "korvex_gradients: " << what << "\n(korvex_gradients --help shows the usage)\n";
+    std::exit(2);
+}
+
+double number(const std::string& opt, const std::string& s) {
+    if (auto v = parse_fortran_real(s)) return *v;
+    usage_error(opt + " expects numbers, found \"" + s + "\"");
+}
+
+int whole(const std::string& opt, const std::string& s) {
+    if (auto v = parse_fortran_int(s)) return *v;
+    usage_error(opt + " expects whole numbers, found \"" + s + "\"");
+}
+
+// Foil size, zone axis and diffraction vector from the 28-record input parameter file (a
+// label record before every value; the values not needed here are read as text).
+void read_input_file(const std::string& path, Options& o) {
+    RecordReader r(path);
+    std::string text;
+    auto value = [&r](auto& v) {
+        r.skip(1); // the label record
+        r.read(v);
+    };
+    for (int k = 0; k < 6; ++k) value(text); // specimen label .. defect
+    double sx = 0, sy = 0, sz = 0;
+    value(sx);
+    value(sy);
+    value(sz);
+    value(o.box.foil);
+    value(o.box.v_g);
+    o.box.size = {sx, sy, sz};
+    o.have_size = true;
+    o.have_cells = false; // the program's grid follows the sizes
+}
+
+Options parse(int argc, char** argv) {
+    Options o;
+    std::vector<std::string> a(argv + 1, argv + argc);
+    std::size_t i = 0;
+    auto take = [&](const std::string& opt, std::size_t n) {
+        if (a.size() < i + 1 + n) usage_error(opt + " needs " + std::to_string(n) + " value(s)");
+        std::vector<std::string> v(a.begin() + static_cast<long>(i + 1),
+                                   a.begin() + static_cast<long>(i + 1 + n));
+        i += n;
+        return v;
+    };
+    auto vec3 = [&](const std::string& opt) {
+        const auto v = take(opt, 3);
+        return Vec3{number(opt, v[0]), number(opt, v[1]), number(opt, v[2])};
+    };
+    for (; i < a.size(); ++i) {
+        const std::string& opt = a[i];
+        if (opt == "-h" || opt == "--help") {
+            std::cout << kUsage;
+            std::exit(0);
+        } else if (opt == "--input") {
+            read_input_file(take(opt, 1)[0], o);
+        } else if (opt == "--size") {
+            o.box.size = vec3(opt);
+            o.have_size = true;
+        } else if (opt == "--cells") {
+            const auto v = take(opt, 3);
+            o.box.cells = {whole(opt, v[0]), whole(opt, v[1]), whole(opt, v[2])};
+            o.have_cells = true;
+        } else if (opt == "--zone") {
+            o.box.foil = vec3(opt);
+        } else if (opt == "--g") {
+            o.box.v_g = vec3(opt);
+        } else if (opt == "--lattice") {
+            o.box.lat_c = number(opt, take(opt, 1)[0]);
+            o.have_lattice = true;
+        } else if (opt == "--field") {
+            o.field = take(opt, 1)[0];
+            if (o.field != "edge" && o.field != "zero")
+                usage_error("--field is \"edge\" or \"zero\", not \"" + o.field + "\"");
+        } else if (opt == "--edge") {
+            o.edge = read_edge_configuration(take(opt, 1)[0]);
+            o.have_b = o.have_point = o.have_line = o.have_nu = o.have_r0 = true;
+        } else if (opt == "--burgers") {
+            const auto v = take(opt, 5);
+            o.edge.b_m = number(opt, v[0]);
+            o.edge.b_n = number(opt, v[1]);
+            o.edge.b_dir = {number(opt, v[2]), number(opt, v[3]), number(opt, v[4])};
+            o.have_b = true;
+        } else if (opt == "--point") {
+            o.edge.point = vec3(opt);
+            o.have_point = true;
+        } else if (opt == "--line") {
+            o.edge.line = vec3(opt);
+            o.have_line = true;
+        } else if (opt == "--nu") {
+            o.edge.nu = number(opt, take(opt, 1)[0]);
+            o.have_nu = true;
+        } else if (opt == "--r0") {
+            o.edge.r0 = number(opt, take(opt, 1)[0]);
+            o.have_r0 = true;
+        } else if (opt == "--digits") {
+            o.digits = whole(opt, take(opt, 1)[0]);
+            if (o.digits < 1 || o.digits > 17) usage_error("--digits is between 1 and 17");
+        } else if (!opt.empty() && opt[0] == '-') {
+            usage_error("unknown option \"" + opt + "\"");
+        } else if (o.base.empty()) {
+            o.base = opt;
+        } else {
+            usage_error("only one BASE name is given, found also \"" + opt + "\"");
+        }
+    }
+    if (o.base.empty()) usage_error("the BASE name of the files is missing");
+    if (!o.have_size) usage_error("the grid is missing: give --input or --size");
+    if (!o.have_cells)
+        for (std::size_t k = 0; k < 3; ++k) o.box.cells[k] = nint(o.box.size[k]);
+    for (std::size_t k = 0; k < 3; ++k)
+        if (o.box.cells[k] < 1 || !(o.box.size[k] > 0.0))
+            usage_error("every size must be positive with at least one cell");
+    if (magnitude(cross_product(o.box.foil, o.box.v_g)) == 0.0)
+        usage_error("the zone axis and g must not be parallel (nor zero)");
+    if (o.field == "edge") {
+        std::string missing;
+        if (!o.have_lattice) missing += " --lattice";
+        if (!o.have_b) missing += " --burgers";
+        if (!o.have_point) missing += " --point";
+        if (!o.have_line) missing += " --line";
+        if (!o.have_nu) missing += " --nu";
+        if (!o.have_r0) missing += " --r0";
+        if (!missing.empty()) usage_error("the edge field needs" + missing + " (or --edge FILE)");
+    }
+    return o;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        const Options o = parse(argc, argv);
+        GradientFn field = zero_gradient;
+        if (o.field == "edge") field = EdgeGradient(o.edge, o.box);
+        const auto t0 = std::chrono::steady_clock::now();
+        write_gradient_files(o.base, o.box, field, o.digits);
+        const double secs =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        std::cout << " Wrote " << o.base << ".dX, .dY, .dZ: " << o.field << " field, "
+                  << o.box.cells[0] << " x " << o.box.cells[1] << " x " << o.box.cells[2]
+                  << " cells of " << o.box.unit(0) << " x " << o.box.unit(1) << " x "
+                  << o.box.unit(2) << " Angstrom (" << secs << " s)\n";
+    } catch (const Fatal& e) {
+        for (const auto& l : e.lines()) std::cout << ' ' << l << '\n';
+        return 1;
+    }
+    return 0;
+}
