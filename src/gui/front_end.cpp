@@ -59,7 +59,11 @@ class Session final : public GraphicSession {
         return korvex::result_viewer(gui_, memory_, st, last_image);
     }
 
+    // Keeps the X display connection the session was checked with open while it lives.
+    void hold(std::shared_ptr<void> x_connection) { x_connection_ = std::move(x_connection); }
+
   private:
+    std::shared_ptr<void> x_connection_; // released after the devices below are closed
     std::unique_ptr<Graphics> graphics_; // closes any device still open when the session ends
     Gui gui_;
     PanelMemory memory_;
@@ -75,11 +79,14 @@ std::unique_ptr<GraphicSession> make_graphic_session(State& st, std::unique_ptr<
 
 std::unique_ptr<GraphicSession> make_graphic_session(State& st) {
     std::string why;
-    if (!x_display_available(why)) {
+    std::shared_ptr<void> x = connect_x_display(why);
+    if (!x) {
         st.console() << " " << why << '\n';
         return nullptr;
     }
-    return make_graphic_session(st, open_plot_devices());
+    auto session = std::make_unique<Session>(st, open_plot_devices());
+    session->hold(std::move(x));
+    return session;
 }
 
 } // namespace korvex

@@ -14,7 +14,10 @@ namespace korvex {
 
 std::unique_ptr<Graphics> open_plot_devices();
 
-// Whether an X display can be reached; when not, `why` says so in one line.
-bool x_display_available(std::string& why);
+// A connection to the X display of $DISPLAY, or nullptr when none can be made (`why` then says
+// so in one line). An X server may reset itself when its last client disconnects, and a window
+// opened during the reset fails; holding this connection while the window is opened and used
+// avoids that.
+std::shared_ptr<void> connect_x_display(std::string& why);
 
 } // namespace korvex

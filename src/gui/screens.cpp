@@ -135,6 +135,7 @@ PhasePlotter::Choice draw_phase_diagram(Gui& gui, PanelMemory& mem, const PhaseD
         g.sci(0);
         g.rect(-1.1f, 1.1f, -1.1f, 1.1f);
     }
+    g.sci(1);
     rpgenv(gui, -1.1f, 1.1f, -1.1f, 1.1f, 0, -1);
 
     const int fs = g.qfs();

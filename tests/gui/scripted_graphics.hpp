@@ -44,6 +44,7 @@ class ScriptedGraphics final : public Graphics {
     };
     struct Box {
         std::string xopt, yopt;
+        int ci;
     };
     struct Image {
         std::vector<int> cells;
@@ -140,7 +141,7 @@ class ScriptedGraphics final : public Graphics {
     }
     void vstd() override { svp(0.1f, 0.9f, 0.1f, 0.9f); }
     void box(const std::string& xopt, float, int, const std::string& yopt, float, int) override {
-        boxes.push_back({xopt, yopt});
+        boxes.push_back({xopt, yopt, ci});
     }
     void ptxt(float x, float y, float, float fjust, const std::string& text) override {
         texts.push_back({x, y, fjust, text, ci, font, height});

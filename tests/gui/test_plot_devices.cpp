@@ -125,11 +125,12 @@ TEST(PlotDevices, NoDisplayIsReportedInOneLine) {
     const std::string saved = old ? old : "";
     unsetenv("DISPLAY");
     std::string why;
-    EXPECT_FALSE(x_display_available(why));
+    EXPECT_EQ(connect_x_display(why), nullptr);
     EXPECT_NE(why.find("No X display"), std::string::npos);
     EXPECT_EQ(why.find('\n'), std::string::npos);
     setenv("DISPLAY", ":12345", 1); // no server there
-    EXPECT_FALSE(x_display_available(why));
+    EXPECT_EQ(connect_x_display(why), nullptr);
+    EXPECT_NE(why.find(":12345"), std::string::npos);
     if (old)
         setenv("DISPLAY", saved.c_str(), 1);
     else

@@ -144,6 +144,10 @@ TEST(PhasePanel, ScreenDiagramAndItsButtons) {
     EXPECT_TRUE(full);
     EXPECT_EQ(s.gr.arrows, 2);
     EXPECT_EQ(s.gr.lw, 2);
+    // The plot rectangle is cleared, then framed in the foreground colour.
+    ASSERT_FALSE(s.gr.boxes.empty());
+    EXPECT_EQ(s.gr.boxes.back().xopt, "BC");
+    EXPECT_EQ(s.gr.boxes.back().ci, 1);
 
     Screen e;
     e.gr.press(6);
