@@ -1,11 +1,125 @@
+#include "defects/tetrahedron.hpp"
+
 #include "defects/defect.hpp"
-#include "state/error.hpp"
+#include "defects/pgloop.hpp"
+#include "optics/vectors.hpp"
+#include "state/fmt.hpp"
+#include "state/reader.hpp"
+#include "state/textout.hpp"
 
 namespace korvex {
 
-// Placeholder until the model lands.
+const std::array<TetrahedronFace, 4> kTetrahedronFaces{{
+    {"alpha", {-1.0, 1.0, -1.0}, {-1.0, 1.0, -1.0}, {-1.0, -1.0, 0.0}},
+    {"beta", {1.0, -1.0, -1.0}, {1.0, -1.0, -1.0}, {0.0, -1.0, 1.0}},
+    {"gamma", {-1.0, -1.0, 1.0}, {-1.0, -1.0, 1.0}, {1.0, 0.0, 1.0}},
+    {"delta", {1.0, 1.0, 1.0}, {1.0, 1.0, 1.0}, {1.0, -1.0, 0.0}},
+}};
+
+TetrahedronFile read_tetrahedron_file(const std::string& path) {
+    TetrahedronFile t;
+    RecordReader r(path);
+    r.skip(2);
+    r.read(t.style);
+    if (t.style.size() > 20) t.style.resize(20);
+    r.read(t.centroid);
+    r.read(t.edge);
+    r.read(t.poissonsratio);
+    r.read(t.correction);
+    return t;
+}
+
+namespace {
+
+std::string list_vec(const Vec3& v) {
+    return list_real(v[0]) + " " + list_real(v[1]) + " " + list_real(v[2]);
+}
+
+// A text value as a list-directed read takes it back whole.
+std::string text_item(const std::string& s) {
+    if (!s.empty() && s.find_first_of(" ,/'\"\t") == std::string::npos) return s;
+    std::string q = "'";
+    for (char c : s) {
+        q += c;
+        if (c == '\'') q += '\'';
+    }
+    return q + "'";
+}
+
+} // namespace
+
+Vec3 tetrahedron_face_centre(const State& st, const TetrahedronFile& t, int face) {
+    const TetrahedronFace& fc = kTetrahedronFaces[static_cast<std::size_t>(face)];
+    // Distance from the centroid of a regular tetrahedron of unit edge to a face: 1/(2 sqrt 6).
+    constexpr double face_distance = 0.2041241452319315;
+    const Vec3 y = cross_product(fc.normal, fc.reference);
+    const Mat3 tf = coordinates_transfer(fc.reference, y, fc.normal, st.co_x,
+                                         cross_product(st.foil, st.co_x), st.foil);
+    const Vec3 shift = mul(tf, Vec3{0.0, 0.0, -t.edge * face_distance});
+    return {t.centroid[0] + shift[0], t.centroid[1] + shift[1], t.centroid[2] + shift[2]};
+}
+
+std::string tetrahedron_face_text(const State& st, const TetrahedronFile& t, int face) {
+    const TetrahedronFace& fc = kTetrahedronFaces[static_cast<std::size_t>(face)];
+    constexpr double sqrt3 = 1.7320508075688772;
+    const Vec3 y = cross_product(fc.normal, fc.reference);
+    const Vec3 centre = tetrahedron_face_centre(st, t, face);
+
+    std::string s;
+    s += std::string("            {Data for the triangle loop in ") + fc.name + " plane}\n";
+    s += std::string(67, '=') + "\n";
+    s += list_record({text_item(trim(t.style))}) + "\n";
+    s += list_record({list_real(1.0), list_real(12.0), list_vec(fc.burgers)}) + "\n";
+    s += list_record({list_real(1.0), list_real(12.0), list_vec(fc.burgers)}) + "\n";
+    s += list_record({list_real(t.edge / sqrt3)}) + "\n";
+    s += list_record({list_vec(centre)}) + "\n";
+    s += list_record({list_vec(fc.normal)}) + "\n";
+    s += list_record({list_vec(y)}) + "\n";
+    s += list_record({"3"}) + "\n";
+    s += list_record({list_real(t.poissonsratio)}) + "\n";
+    s += list_record({list_real(t.correction)}) + "\n";
+    return s;
+}
+
+void tetrahedron(State& st, int islice, bool single_column) {
+    const TetrahedronFile t = read_tetrahedron_file(st.f_defect);
+    st.poissonsratio = t.poissonsratio;
+    std::array<std::string, 4> files;
+    for (int face = 0; face < 4; ++face) {
+        const auto uf = static_cast<std::size_t>(face);
+        files[uf] = trim(st.rundir) + kTetrahedronFaces[uf].name + ".ini";
+        write_text_file(files[uf], tetrahedron_face_text(st, t, face));
+    }
+    // The faces' strain terms add up; a column crossing two faces in one slice keeps the jump
+    // of the later face.
+    st.s_g_r.fill(0.0);
+    st.s_f.fill(0.0);
+    for (int face = 0; face < 4; ++face) {
+        const std::string& file = files[static_cast<std::size_t>(face)];
+        if (!single_column) {
+            pgloop(st, file, islice, st.s_g_r, st.s_f, true);
+            continue;
+        }
+        // The column at colxy from the centroid, seen from the face's centre.
+        const Vec3 c = tetrahedron_face_centre(st, t, face);
+        const std::array<double, 2> col{t.centroid[0] + st.colxy[0] - c[0],
+                                        t.centroid[1] + st.colxy[1] - c[1]};
+        pgloop(st, file, islice, st.s_g_r, st.s_f, true, &col);
+    }
+}
+
+namespace {
+
+class TetrahedronField : public DefectField {
+  public:
+    void fill_slice(State& st, int islice) override { tetrahedron(st, islice, false); }
+    void fill_column(State& st, int islice) override { tetrahedron(st, islice, true); }
+};
+
+} // namespace
+
 std::unique_ptr<DefectField> make_tetrahedron_field() {
-    halt("The defect model \"tetrahedron\" is not available in this build");
+    return std::make_unique<TetrahedronField>();
 }
 
 } // namespace korvex

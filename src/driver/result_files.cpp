@@ -1,5 +1,7 @@
 #include "driver/result_files.hpp"
 
+#include "driver/image_export.hpp"
+#include "driver/layer_postscript.hpp"
 #include "state/fmt.hpp"
 #include "state/textout.hpp"
 
@@ -30,7 +32,9 @@ ImageData beam_image(const State& st, const Array3<double>& a, int n) {
 void amplitude_contrast_images(const State& st, RunContext& rc) {
     for (int n = 1; n <= st.n_beams; ++n) {
         rc.FILE_ML = trim(st.datadir) + trim(st.f_out) + beam_tag(st.mtx_beams(n));
-        write_image_file(rc.FILE_ML, beam_image(st, st.mtx_intensity, n), RowFormat::es12_3);
+        const ImageData img = beam_image(st, st.mtx_intensity, n);
+        write_image_file(rc.FILE_ML, img, RowFormat::es12_3);
+        export_views(rc.FILE_ML, img, RowFormat::es12_3, image_info(st, st.mtx_beams(n)));
     }
 }
 
@@ -41,7 +45,19 @@ bool multi_layer_images(const State& st, RunContext& rc, int islice) {
         std::snprintf(dddd, sizeof dddd, "%04d", islice % 10000);
         rc.F_ML = trim(st.f_out) + "01g" + "ml" + dddd;
         rc.FILE_ML = trim(st.datadir) + rc.F_ML;
-        write_image_file(rc.FILE_ML, beam_image(st, st.mtx_intensity, n), RowFormat::es12_3);
+        const ImageData img = beam_image(st, st.mtx_intensity, n);
+        write_image_file(rc.FILE_ML, img, RowFormat::es12_3);
+        ImageInfo info = image_info(st, 1);
+        info.quantity = "intensity at the exit of slice " + std::to_string(islice);
+        if (islice <= st.sliceposition.size() && islice <= st.slicethickness.size())
+            info.quantity += " (depth " +
+                             list_real(st.sliceposition(islice) + 0.5 * st.slicethickness(islice)) +
+                             " Angstrom)";
+        const ImageData shown = as_printed(img, RowFormat::es12_3);
+        export_png(rc.FILE_ML, shown);
+        export_tiff(rc.FILE_ML, img, info);
+        // The report document names the layer images by their PostScript copies.
+        export_postscript(rc.FILE_ML, shown);
         return true;
     }
     return false;
@@ -51,14 +67,29 @@ void print_sgr(const State& st) {
     for (int n = 1; n <= st.n_beams; ++n) {
         const std::string name =
             trim(st.datadir) + trim(st.f_out) + beam_tag(st.mtx_beams(n)) + "sgr";
-        write_image_file(name, beam_image(st, st.s_g_r, n), RowFormat::list);
+        const ImageData img = beam_image(st, st.s_g_r, n);
+        write_image_file(name, img, RowFormat::list);
+        ImageInfo info = image_info(st, st.mtx_beams(n));
+        info.quantity = "strain term s_g_r of the middle slice, 1/Angstrom";
+        export_views(name, img, RowFormat::list, info);
     }
 }
 
 void ThicknessFringes::open_files(const State& st) {
     names_.clear();
     texts_.clear();
+    images_.clear();
+    infos_.clear();
     for (int n = 1; n <= st.n_beams; ++n) {
+        ImageData img;
+        img.unit_x = st.unit_z; // one column per slice
+        img.unit_y = st.unit_y;
+        img.values.resize(st.effslicenumber, st.n_pixel_y);
+        images_.push_back(std::move(img));
+        ImageInfo info = image_info(st, st.mtx_beams(n));
+        info.quantity = "intensity against depth (thickness fringes)";
+        info.x_axis = "depth: column k is the exit of slice k";
+        infos_.push_back(std::move(info));
         names_.push_back(trim(st.datadir) + trim(st.f_out) + beam_tag(st.mtx_beams(n)));
         std::string h = " width\n " + list_int(st.n_pixel_x) + "\n height\n " +
                         list_int(st.n_pixel_y) + "\n unit of width\n " + list_real(st.unit_x) +
@@ -71,18 +102,25 @@ void ThicknessFringes::thickness_fringes(const State& st, int islice) {
     const int x = islice <= st.n_pixel_x ? islice : st.n_pixel_x;
     for (int n = 1; n <= st.n_beams; ++n) {
         std::string& t = texts_[static_cast<std::size_t>(n - 1)];
+        ImageData& img = images_[static_cast<std::size_t>(n - 1)];
         for (int j = 1; j <= st.n_pixel_y; ++j) {
             t += ' ';
             t += list_real(st.mtx_intensity(x, j, n));
+            if (islice <= img.nx()) img.values(islice, j) = st.mtx_intensity(x, j, n);
         }
         t += '\n';
     }
 }
 
 void ThicknessFringes::close_files() {
-    for (std::size_t n = 0; n < names_.size(); ++n) write_text_file(names_[n], texts_[n]);
+    for (std::size_t n = 0; n < names_.size(); ++n) {
+        write_text_file(names_[n], texts_[n]);
+        export_views(names_[n], images_[n], RowFormat::list, infos_[n]);
+    }
     names_.clear();
     texts_.clear();
+    images_.clear();
+    infos_.clear();
 }
 
 void write_slice_table(const State& st) {

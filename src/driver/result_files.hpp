@@ -2,6 +2,7 @@
 // the middle-slice strain maps and the slice table.
 #pragma once
 
+#include "driver/image_export.hpp"
 #include "driver/run.hpp"
 #include "state/image_file.hpp"
 
@@ -23,7 +24,8 @@ bool multi_layer_images(const State& st, RunContext& rc, int islice);
 // Middle-slice maps of s_g_r, one per beam: tag//"sgr".
 void print_sgr(const State& st);
 
-// Job 2: the profiles of every beam, collected slice by slice and written whole at the end.
+// Job 2: the profiles of every beam, collected slice by slice and written whole at the end
+// (with their picture and float copies).
 class ThicknessFringes {
   public:
     void open_files(const State& st);
@@ -32,6 +34,9 @@ class ThicknessFringes {
 
   private:
     std::vector<std::string> names_, texts_;
+    // The same profiles as images (x = slice), for the picture and float copies.
+    std::vector<ImageData> images_;
+    std::vector<ImageInfo> infos_;
 };
 
 // trim(f_out)//".slice" in the working directory.

@@ -1,6 +1,7 @@
 #include "state/textout.hpp"
 
 #include "state/error.hpp"
+#include "state/pending_file.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -16,21 +17,18 @@ namespace {
 } // namespace
 
 void write_text_file(const std::string& path, const std::string& content) {
-    const std::string tmp = path + ".part";
-    std::FILE* f = std::fopen(tmp.c_str(), "wb");
-    if (!f) io_fail("creating", path, errno);
-    const bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
-    const int werr = errno;
-    const bool closed = std::fclose(f) == 0;
-    if (!ok || !closed) {
-        std::remove(tmp.c_str());
-        io_fail("writing", path, ok ? errno : werr);
+    PendingFile file(path);
+    std::size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t n = ::write(file.fd(), content.data() + done, content.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            file.fail(std::strerror(errno));
+        }
+        done += static_cast<std::size_t>(n);
     }
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-        const int err = errno;
-        std::remove(tmp.c_str());
-        io_fail("writing", path, err);
-    }
+    file.close();
+    file.commit();
 }
 
 void append_text_file(const std::string& path, const std::string& content) {

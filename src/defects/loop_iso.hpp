@@ -1,0 +1,91 @@
+// Circular dislocation loop in an isotropic medium (defect "loop"): the depth rate of g.R of
+// every beam, from the closed-form field of an infinitesimal loop, or from a far-field
+// multipole expression and tabulated loop integrals near the loop.
+#pragma once
+
+#include "state/state.hpp"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace korvex {
+
+// "loop.ini", records 3 to 8.
+struct LoopIniFile {
+    double b_m = 0.0, b_n = 1.0;
+    Vec3 b_dir{};
+    double radius = 0.0; // Angstrom
+    Vec3 position{};     // loop centre, sample frame, Angstrom
+    Vec3 normal{};       // crystal indices
+    double poissonsratio = 0.0;
+    std::string model; // "infinitesimal", "tabulation" or "integral"
+};
+
+LoopIniFile read_loop_ini(const std::string& path = "loop.ini");
+
+// Below this radius (Angstrom) the far-field expression is used everywhere and no table is read.
+inline constexpr double kLoopTableRadius = 60.0;
+inline constexpr int kLoopTableSize = 200;
+
+// One loop-integral table: value (q, r) is the integral at |u| = 0.02 q and v = 0.02 r.
+using LoopTable = Array2<float>;
+void read_loop_table(const std::string& path, LoopTable& table);
+
+// The five tables of the near field. They are taken from the files at every slice; a table
+// whose file has the same size and modification time as when it was last read is kept
+// rather than parsed again (parsing them costs as much as a slice of columns on many cores).
+struct LoopTables {
+    LoopTable i01, i10, i11, i02, i12;
+    struct Stamp {
+        bool valid = false;
+        std::uintmax_t size = 0;
+        std::int64_t mtime = 0;
+    };
+    std::array<Stamp, 5> stamps{};
+};
+// Reads "i01.data", "i10.data", "i11.data", "i02.data", "i12.data" from the working directory.
+void read_loop_tables(LoopTables& t);
+
+// Table index of a coordinate a >= 0 (|u| or v): the nearest grid point at the single-precision
+// step 0.02, 1 at and below one step, never past the last row or column.
+int loop_table_index(double a);
+
+// Loop geometry of one slice: b the length of the Burgers vector (lattice parameters), R the
+// radius, c1, c2, c3 the direction cosines of the loop normal with the sample y, x and -z.
+struct LoopGeometry {
+    double b = 0.0, radius = 0.0;
+    double c1 = 0.0, c2 = 0.0, c3 = 0.0;
+};
+
+// The bracket of the far-field expression at (X, Y, Z) relative to the loop centre (Z the
+// height above the point); s_g_r = -m_n |g| times it. 0 at the centre.
+double loop_far_field(const LoopGeometry& lg, double X, double Y, double Z);
+
+struct LoopIntegrals {
+    double i01 = 0.0, i10 = 0.0, i11 = 0.0, i02 = 0.0, i12 = 0.0;
+};
+// The bracket of the near-field expression for given u = p/R (signed) and v = rho/R;
+// s_g_r = -m_n |g| times it. 0 where u or v is 0.
+double loop_near_field(const LoopGeometry& lg, double X, double Z, double u, double v,
+                       const LoopIntegrals& in);
+
+// Infinitesimal loop: d(u_x)/dx and d(u_x)/dz at (x, y, z) (z the depth below the centre),
+// N and B the unit normal and Burgers direction in sample axes, cb = -R^2 b / (8 (1 - nu)).
+// Both 0 at the centre.
+struct LoopDerivatives {
+    double dx = 0.0, dz = 0.0;
+};
+LoopDerivatives infinitesimal_loop_terms(double x, double y, double z, const Vec3& N, const Vec3& B,
+                                         double nu, double cb);
+
+// One slice of the circular loop read from "loop.ini": fills st.s_g_r and writes the maps
+// (print_loop_sgr). `tables` holds the loop integrals between slices. With `single_column`
+// only the column of the amplitude-phase job, at st.colxy from the loop centre, is computed,
+// into column (1, 1), and no maps are written.
+void cal_loop_iso(State& st, int islice, LoopTables& tables, bool single_column = false);
+
+// The maps trim(f_out) + "sgr" + NN of every beam, in the working directory.
+void print_loop_sgr(const State& st);
+
+} // namespace korvex

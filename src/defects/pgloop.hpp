@@ -1,0 +1,80 @@
+// Planar dislocation loop shaped as a regular polygon (defect "pg_loop"), also the building
+// block of the stacking-fault tetrahedron.
+//
+// The elastic field is the sum of one angular dislocation per vertex; a faulted loop also
+// gives the columns that cross its area the displacement jump of the fault, and marks them in
+// `projection` with the loop's marker (1, or 2/4/6/8 for the faces of a tetrahedron).
+#pragma once
+
+#include "optics/vectors.hpp"
+#include "state/state.hpp"
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace korvex {
+
+// Contents of a polygonal-loop configuration file (records 3 to 12).
+struct PgLoopFile {
+    std::string loopstyle;       // contains "perfect", "pureSF" or "faulted"
+    double b_m = 0.0, b_n = 1.0; // Burgers vector (b_m / b_n) [b_dir]
+    Vec3 b_dir{};                //
+    double f_m = 0.0, f_n = 1.0; // fault displacement (f_m / f_n) [f_dir]
+    Vec3 f_dir{};                //
+    double radius = 0.0;         // circumradius of the polygon, Angstrom
+    Vec3 position{};             // centre, sample frame, Angstrom
+    Vec3 normal{}, polar{};      // habit-plane normal and in-plane pole, crystal indices
+    int nsides = 0;              //
+    double poissonsratio = 0.0;  //
+    double correction = 0.0;     // core term added to r^2, Angstrom^2
+};
+
+PgLoopFile read_pgloop_file(const std::string& path);
+
+enum class LoopStyle { perfect, pure_fault, faulted };
+// The style a loop-style text names; stops with "LOOPSTYLE DEFINED WRONG IN THE INITIAL FILE"
+// when it names none.
+LoopStyle loop_style(const std::string& text);
+
+// Marker of a loop read from `file`: 2, 4, 6, 8 for the tetrahedron faces "alpha.ini",
+// "beta.ini", "gamma.ini", "delta.ini", 1 otherwise.
+int loop_marker(const std::string& file);
+
+// (m / n) [v]; stops when n is zero.
+Vec3 lattice_vector(double m, double n, const Vec3& v, const char* what);
+
+// The loop's frames for one slice: everything a pixel needs, built once.
+class PgLoopKernel {
+  public:
+    // Sample axes and g from the state (co_x, foil, v_g); loop from the file.
+    PgLoopKernel(const State& st, const PgLoopFile& f);
+
+    // grad (g . u) in the sample frame (1/Angstrom) at p, the point relative to the loop
+    // centre in sample coordinates (Angstrom).
+    Vec3 gradient(const Vec3& p) const;
+    // Whether p lies within `half_slab` of the loop plane and strictly inside the polygon.
+    bool crosses(const Vec3& p, double half_slab) const;
+
+    int nsides() const { return n_; }
+
+  private:
+    int n_ = 0;
+    double rc_ = 0.0, rs_ = 0.0; // R cos(alpha), R sin(alpha), alpha = pi / nsides
+    double cb_ = 0.0, sb_ = 0.0; // cos, sin of the vertex angle beta = 2 pi / nsides
+    double nu_ = 0.0, eps_ = 0.0;
+    Mat3 t1_;                     // sample -> loop frame
+    std::vector<Mat3> t2_;        // sample -> side frame k
+    std::vector<Vec3> b_, g_;     // Burgers vector and g in side frame k
+    std::vector<double> ck_, sk_; // cos, sin of the side angles
+};
+
+// One slice of the loop read from `file`: the strain term of every column and beam goes to
+// `sgr` (added to it when `accumulate`), the fault jump of the columns crossing the loop in
+// this slice to `sf`, and the markers to st.projection. Sets the loop variables of the state.
+// With `column` (the amplitude-phase job) only the strain term of the column at that (x, y)
+// from the loop centre is computed, into column (1, 1) of `sgr`.
+void pgloop(State& st, const std::string& file, int islice, Array3<double>& sgr, Array3<double>& sf,
+            bool accumulate, const std::array<double, 2>* column = nullptr);
+
+} // namespace korvex

@@ -1,0 +1,84 @@
+// Hand-made states for the solver tests: copper, 200 kV, systematic row of (2 0 0).
+#pragma once
+
+#include "state/state.hpp"
+
+#include <cmath>
+#include <string>
+
+namespace korvex::testing {
+
+inline constexpr double kCuK = 39.8884;               // 1/Angstrom at 200 kV
+inline constexpr double kCuU200 = 0.0672405 * 1.3914; // U_g of (2 0 0) with the relativistic factor
+inline constexpr double kCuG = 2.0 / 3.615;           // |(2 0 0)|, 1/Angstrom
+
+struct ColumnSetup {
+    int first = 0, last = 1; // beam orders
+    int npx = 1, npy = 1, nslice = 10;
+    double size_x = 100.0, size_y = 100.0, thickness = 1000.0;
+    std::string ca = "yes";
+    std::string defect = "no";
+    bool absorption = true;
+    double f_g = 1.0; // Bragg condition met for the beam f_g * g
+};
+
+// A state ready for initial_amplitudes / propagate_slice. The higher-order coefficients fall
+// off geometrically from U_g; the absorptive ones are a few percent of the real ones.
+inline State make_state(const ColumnSetup& s) {
+    State st;
+    st.n_pixel_x = s.npx;
+    st.n_pixel_y = s.npy;
+    st.n_slice = s.nslice;
+    st.n_beams = s.last - s.first + 1;
+    allocate_arrays(st);
+    st.size_x = s.size_x;
+    st.size_y = s.size_y;
+    st.size_z = s.thickness;
+    st.size = {s.size_x, s.size_y, s.thickness};
+    st.n_xyz = {s.npx, s.npy, s.nslice};
+    st.effslicenumber = s.nslice;
+    st.sliceposition.resize(s.nslice);
+    st.slicethickness.resize(s.nslice);
+    for (int l = 1; l <= s.nslice; ++l) {
+        st.slicethickness(l) = s.thickness / s.nslice;
+        st.sliceposition(l) = (l - 0.5) * s.thickness / s.nslice;
+    }
+    st.ca = s.ca;
+    st.defect = s.defect;
+    st.k = kCuK;
+    st.g = kCuG;
+    st.v_g = {2.0, 0.0, 0.0};
+    st.f_g = s.f_g;
+    st.u0 = 0.1;
+    st.ui0 = s.absorption ? 0.004 : 0.0;
+    for (int m = 1; m <= st.n_beams - 1; ++m) {
+        st.u(m) = kCuU200 * std::pow(0.55, m - 1);
+        st.ui(m) = s.absorption ? 0.035 * st.u(m) : 0.0;
+    }
+    const bool yes = s.ca == "yes";
+    for (int n = 1; n <= st.n_beams; ++n) {
+        const int m = s.first + n - 1;
+        st.mtx_beams(n) = m;
+        st.mtx_g(n) = m * st.g;
+        st.s_g(n) = m * (s.f_g - m) * st.g * st.g / (2.0 * st.k);
+        const double tilt = yes ? 0.0 : (m - 0.5 * s.f_g) * st.g / st.k;
+        st.mtx_q(n) = cplx(0.0, tilt);
+        st.shift_angle(n) = tilt;
+        st.kg_z(n) = st.k * std::cos(tilt);
+        st.mtx_bg(n) = yes ? st.k : st.kg_z(n);
+    }
+    return st;
+}
+
+// A smooth strain term for slice l: beam of order m gets m * amp * cos(2 pi z / period),
+// varying a little across the columns.
+inline void fill_strain(State& st, int l, double amp = 0.004, double period = 300.0) {
+    const double z = st.sliceposition(l);
+    for (int n = 1; n <= st.n_beams; ++n)
+        for (int j = 1; j <= st.n_pixel_y; ++j)
+            for (int i = 1; i <= st.n_pixel_x; ++i)
+                st.s_g_r(i, j, n) = st.mtx_beams(n) * amp * (1.0 + 0.1 * i - 0.07 * j) *
+                                    std::cos(6.283185307179586 * z / period);
+}
+
+} // namespace korvex::testing
