@@ -1,7 +1,7 @@
 #include "gui/image_display.hpp"
 
+#include "driver/grey_levels.hpp"
 #include "driver/progress.hpp"
-#include "gui/grey_levels.hpp"
 #include "state/fmt.hpp"
 #include "state/image_file.hpp"
 
@@ -9,12 +9,32 @@
 
 namespace korvex {
 
+std::vector<std::string> image_summary(const GreyLevels& g) {
+    const std::string negative_contrast =
+        g.min == 0.0 ? std::string("Infinity") : list_real(-g.background / g.min);
+    return {
+        " max: " + list_real(g.max) + " min: " + list_real(g.min),
+        " Max: " + list_real(g.max) + " Min: " + list_real(g.min) + " Background " +
+            list_real(g.background),
+        " Contrast: " + list_real(g.max / g.background) + " " + negative_contrast,
+    };
+}
+
+Array2<int> rows_top_down(const Array2<int>& level) {
+    const int nx = level.n1(), ny = level.n2();
+    Array2<int> flipped(nx, ny);
+    for (int j = 1; j <= ny; ++j)
+        for (int i = 1; i <= nx; ++i) flipped(i, ny + 1 - j) = level(i, j);
+    return flipped;
+}
+
 void dataimaging(Gui& gui, const std::string& file, int levels) {
     const ImageData img = read_image_file(trim(file));
-    const GreyLevels gl = grey_levels(img, levels);
-    for (const auto& l : gl.lines) gui.out << l << '\n';
+    const GreyLevels g = grey_levels(img, levels);
+    for (const auto& l : image_summary(g)) gui.out << l << '\n';
     gui.out.flush();
-    grayscaleimage(gui, img.nx(), img.ny(), img.unit_x, img.unit_y, gl.level, levels, file);
+    grayscaleimage(gui, img.nx(), img.ny(), img.unit_x, img.unit_y, rows_top_down(g.level), levels,
+                   file);
 }
 
 void grayscaleimage(Gui& gui, int n_x, int n_y, double /*unit_x*/, double /*unit_y*/,
