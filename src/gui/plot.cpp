@@ -100,11 +100,11 @@ class PlotDevices final : public Graphics {
         }
     }
 
-    int open(const std::string& spec) override {
-        const auto slash = spec.rfind('/');
+    int open(const std::string& device) override {
+        const auto slash = device.rfind('/');
         if (slash == std::string::npos) return 0;
-        const std::string file = spec.substr(0, slash);
-        const std::string type = upper(spec.substr(slash + 1));
+        const std::string file = device.substr(0, slash);
+        const std::string type = upper(device.substr(slash + 1));
         Device dev;
         int id = 0;
         // A file device whose file cannot be created is not available.
