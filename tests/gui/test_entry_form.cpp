@@ -104,16 +104,6 @@ TEST_F(EntryForm, PerfectCrystalRunFillsTheState) {
     EXPECT_FLOAT_EQ(t.gui.layout.plot_viewport_y2, 0.80f);
 }
 
-TEST_F(EntryForm, BoxRectangles) {
-    const BoxRect b1 = form_box(1), b25 = form_box(25);
-    EXPECT_FLOAT_EQ(b1.x1, 0.55f);
-    EXPECT_FLOAT_EQ(b1.x2, 0.95f);
-    EXPECT_FLOAT_EQ(b1.y1, 0.96f);
-    EXPECT_FLOAT_EQ(b1.y2, 0.9912f);
-    EXPECT_FLOAT_EQ(b25.y1, 0.0f);
-    EXPECT_FLOAT_EQ(b25.y2, 0.0312f);
-}
-
 TEST_F(EntryForm, CaseRulesAndReasks) {
     EXPECT_EQ(column_approximation_case("YES"), "yes");
     EXPECT_EQ(column_approximation_case("Yes "), "yes");
@@ -283,13 +273,6 @@ TEST_F(EntryForm, JobCheck) {
                 << job;
         }
     }
-}
-
-TEST(ConfigFiles, FieldsTooWideBecomeAsterisks) {
-    const std::string s = screw_ini_text({1000.0, 2, 1, 1, 1}, {123456.0, 0, 0}, {1, 0, -1}, 0);
-    const auto lines = testing::split_lines(s);
-    EXPECT_EQ(lines[2].substr(0, 5), "*****");
-    EXPECT_EQ(lines[3].substr(0, 8), "********");
 }
 
 } // namespace
