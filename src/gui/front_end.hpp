@@ -2,10 +2,16 @@
 #pragma once
 
 #include "driver/program.hpp"
+#include "gui/graphics.hpp"
+
+#include <memory>
 
 namespace korvex {
 
 // A graphic session, or nullptr when no X display is available (a message says why).
 std::unique_ptr<GraphicSession> make_graphic_session(State& st);
+
+// A session drawing through the given graphics (tests pass a scripted one).
+std::unique_ptr<GraphicSession> make_graphic_session(State& st, std::unique_ptr<Graphics> gr);
 
 } // namespace korvex

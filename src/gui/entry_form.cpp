@@ -1,0 +1,377 @@
+#include "gui/entry_form.hpp"
+
+#include "gui/input_box.hpp"
+#include "optics/vectors.hpp"
+#include "state/error.hpp"
+#include "state/fmt.hpp"
+#include "state/input.hpp"
+#include "state/textout.hpp"
+
+#include <vector>
+
+namespace korvex {
+
+namespace {
+
+std::string record_free(const std::string& text) {
+    return " " + text + "\n";
+}
+
+std::string header(const std::string& title) {
+    return record_free(title) + record_free(std::string(67, '='));
+}
+
+std::string f_fields(const double* v, int n, int w, int d) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += fmt_f(v[i], w, d);
+    return s;
+}
+
+std::string blanks(int n) {
+    return std::string(static_cast<std::size_t>(n), ' ');
+}
+
+// The form's boxes, with the colours and layout every one of them uses.
+class Form {
+  public:
+    Form(Gui& gui) : gui_(gui) {}
+
+    InputBox box(int n, const std::string& label) const {
+        const BoxRect r = form_box(n);
+        InputBox b;
+        b.box = n;
+        b.x1 = r.x1;
+        b.x2 = r.x2;
+        b.y1 = r.y1;
+        b.y2 = r.y2;
+        b.colour1 = {1.0f, 1.0f, 1.0f};
+        b.colour2 = {1.0f, 0.0f, 0.0f};
+        b.layout = 1;
+        b.label = label;
+        b.lablen = static_cast<int>(label.size());
+        return b;
+    }
+
+    // Each box is taken again for as long as its entry is cancelled with Backspace.
+    std::vector<double> reals(int n, const std::string& label, int count, int status = 1) {
+        std::vector<double> v;
+        do inputboxreal(gui_, box(n, label), status, count, v, flag(n));
+        while (status != 0 && flag(n) == 0);
+        return v;
+    }
+    std::vector<int> ints(int n, const std::string& label, int count, int status = 1) {
+        std::vector<int> v;
+        do inputboxinte(gui_, box(n, label), status, count, v, flag(n));
+        while (status != 0 && flag(n) == 0);
+        return v;
+    }
+    std::string text(int n, const std::string& label, int count, int status = 1) {
+        std::string t;
+        do inputboxchar(gui_, box(n, label), status, count, t, flag(n));
+        while (status != 0 && flag(n) == 0);
+        return trim(t);
+    }
+
+  private:
+    int& flag(int n) { return boxstatus_[static_cast<std::size_t>(n - 1)]; }
+    Gui& gui_;
+    std::array<int, 100> boxstatus_{};
+};
+
+Vec3 vec3(const std::vector<double>& v) {
+    return {v.at(0), v.at(1), v.at(2)};
+}
+
+FractionVector vec5(const std::vector<double>& v) {
+    return {v.at(0), v.at(1), v.at(2), v.at(3), v.at(4)};
+}
+
+const char* const kMainLabels[13] = {"Crystal:",
+                                     "Job module:",
+                                     "Column Approximation:",
+                                     "Accerlating Voltage:",
+                                     "Defect:",
+                                     "Image Size X-Y:",
+                                     "Foil Thickness:",
+                                     "Zone Axis:",
+                                     "Diffraction Vector:",
+                                     "Beam Range:",
+                                     "(g,ng):",
+                                     "Absorption:",
+                                     "Output File:"};
+
+const char* const kViewerButtons[12] = {"RUN",  "ZOOM+",  "ZOOM-", "GIF",  "C-PS",  "EXIT",
+                                        "DIFF", "DEFECT", "CTS+",  "CTS-", "LABEL", "STOP"};
+
+void draw_title(Gui& gui) {
+    Graphics& g = gui.gr;
+    const float ch = g.qch();
+    g.sch(1.2f * ch);
+    g.scf(3);
+    g.sci(4);
+    g.ptxt(1.05f, 1.05f, 0.0f, 1.0f, "KORVEX");
+    g.sci(2);
+    g.ptxt(1.053f, 1.047f, 0.0f, 1.0f, "KORVEX");
+    g.sch(0.7f * ch);
+    g.sci(4);
+    g.ptxt(1.05f, 1.025f, 0.0f, 1.0f, "version 2.1");
+    g.scf(1);
+    const char* const credits[4] = {
+        "TEM diffraction-contrast images of crystal defects",
+        "Fill the boxes from the top; Return ends a box.",
+        "Backspace clears the current box and takes it again.",
+        "RUN starts the simulation; GIF and C-PS store the last image.",
+    };
+    const float ys[4] = {-0.022f, -0.05f, -0.075f, -0.1f};
+    for (int i = 0; i < 4; ++i) g.ptxt(-0.05f, ys[i], 0.0f, 0.0f, credits[i]);
+    g.sch(ch);
+    g.scf(1);
+    g.sci(1);
+}
+
+void install_viewer_layout(ButtonLayout& l) {
+    l.grid_columns = 6;
+    l.grid_rows = 2;
+    l.button_font = 2;
+    l.button_char_height = 1.0f;
+    l.label_baseline_fraction = 0.35f;
+    l.plot_viewport_x1 = 0.05f;
+    l.plot_viewport_x2 = 0.95f;
+    l.plot_viewport_y1 = 0.35f;
+    l.plot_viewport_y2 = 0.80f;
+    l.button_area_x1 = 0.05f;
+    l.button_area_x2 = 0.95f;
+    l.button_area_y1 = 0.05f;
+    l.button_area_y2 = 0.13f;
+}
+
+void screw_panel(Form& form) {
+    const FractionVector b = vec5(form.reals(17, "Burgers Vector:", 5));
+    // The cut plane contains the Burgers vector: its normal is any short integer vector
+    // perpendicular to the direction [i j k].
+    const Vec3 cut = perpendicular_vector({b[2], b[3], b[4]});
+    Vec3 point = vec3(form.reals(18, "Position of dislocation:", 3));
+    const int relaxation = form.ints(19, "Surface relaxation:", 1).at(0);
+    // The relaxed solution is written for a dislocation lying in the entrance surface plane.
+    if (relaxation == 1) point[2] = 0.0;
+    write_text_file("screw.ini", screw_ini_text(b, point, cut, relaxation));
+}
+
+void edge_panel(Form& form, State& st) {
+    st.f_defect = "edge.ini";
+    const FractionVector b = vec5(form.reals(17, "Burgers Vector:", 5));
+    const Vec3 line = vec3(form.reals(18, "Dislocation line:", 3));
+    const Vec3 point = vec3(form.reals(19, "Position of dislocation:", 3));
+    const int relaxation = form.ints(20, "Surface relaxation:", 1).at(0);
+    const double poisson = form.reals(21, "Poissons ratio:", 1).at(0);
+    write_text_file("edge.ini", edge_ini_text(b, point, line, poisson, relaxation));
+}
+
+void loop_panel(Form& form, State& st) {
+    st.f_defect = "pgLoop.ini";
+    st.loopstyle = form.text(17, "Defect nature:", 30);
+    const FractionVector b = vec5(form.reals(18, "Burgers Vector:", 5));
+    const FractionVector fault = vec5(form.reals(19, "Stacking fault:", 5));
+    st.l_radius = form.reals(20, "Size of the loop:", 1).at(0) / 2.0; // a diameter is typed
+    st.l_position = vec3(form.reals(21, "Position of the loop:", 3));
+    st.l_normal = vec3(form.reals(22, "Loop habit plane:", 3));
+    st.l_polar = vec3(form.reals(23, "Loop plane pole:", 3));
+    st.nsides = form.ints(24, "Number of loop edges:", 1).at(0);
+    const double poisson = form.reals(25, "Poissons ratio:", 1).at(0);
+    write_text_file("pgLoop.ini",
+                    pgloop_ini_text(st.loopstyle, b, fault, st.l_radius, st.l_position, st.l_normal,
+                                    st.l_polar, st.nsides, poisson));
+}
+
+} // namespace
+
+BoxRect form_box(int n) {
+    const float y1 = static_cast<float>(25 - n) / 25.0f;
+    const float y2 = static_cast<float>(26 - n) / 25.0f - 0.0088f;
+    return BoxRect{0.55f, 0.95f, y1, y2};
+}
+
+std::string column_approximation_case(const std::string& typed) {
+    const std::string t = trim(typed);
+    if (t == "Yes" || t == "YES") return "yes";
+    if (t == "No" || t == "NO") return "no";
+    return t;
+}
+
+std::string defect_case(const std::string& typed) {
+    const std::string t = trim(typed);
+    if (t == "Screw" || t == "SCREW") return "screw";
+    if (t == "Edge" || t == "EDGE") return "edge";
+    if (t == "loop" || t == "Loop" || t == "LOOP") return "pg_loop";
+    if (t == "No" || t == "NO") return "no";
+    return t;
+}
+
+std::string screw_ini_text(const FractionVector& b, const Vec3& point, const Vec3& cut_plane,
+                           int relaxation) {
+    return header("             {Data for the screw dislocation in Crystal}") +
+           f_fields(b.data(), 5, 5, 1) + blanks(5) + fmt_a("Burger vector m/n[i,j,k]", 50) + "\n" +
+           f_fields(point.data(), 3, 8, 2) + blanks(5) +
+           fmt_a("A point that the screw dislocation passes", 50) + "\n" +
+           f_fields(cut_plane.data(), 3, 5, 1) + blanks(11) + fmt_a("Cut plane", 50) + "\n" +
+           fmt_i(relaxation, 4) + blanks(15) + fmt_a("Surface relaxation, 1: with, 0 without", 50) +
+           "\n";
+}
+
+std::string edge_ini_text(const FractionVector& b, const Vec3& point, const Vec3& line,
+                          double poisson, int relaxation) {
+    return header("             {Data for the edge dislocation in Crystal}") +
+           f_fields(b.data(), 5, 5, 1) + blanks(5) + fmt_a("Burger vector m/n[i,j,k]", 50) + "\n" +
+           f_fields(point.data(), 3, 8, 2) + blanks(5) +
+           fmt_a("A point that the edge dislocation passes", 50) + "\n" +
+           f_fields(line.data(), 3, 5, 1) + blanks(11) + fmt_a("Dislocation line", 50) + "\n" +
+           fmt_f(poisson, 8, 5) + blanks(11) + fmt_a("Poissons ratio", 30) + "\n" +
+           fmt_f(0.0, 8, 5) + blanks(11) + fmt_a("A factor to avoid the singularity", 30) + "\n" +
+           fmt_i(relaxation, 4) + blanks(15) + fmt_a("Surface relaxation, 1: with, 0 without", 50) +
+           "\n";
+}
+
+std::string pgloop_ini_text(const std::string& loopstyle, const FractionVector& b,
+                            const FractionVector& fault, double radius, const Vec3& position,
+                            const Vec3& normal, const Vec3& polar, int nsides, double poisson) {
+    return header("             {Data for the polygonal loop in Crystal}") +
+           record_free(pad(loopstyle, 30)) + f_fields(b.data(), 5, 5, 1) + blanks(5) +
+           fmt_a("Burger vector: m/n[i,j,k]", 50) + "\n" + f_fields(fault.data(), 5, 5, 1) +
+           blanks(5) + fmt_a("Stacking fault: m/n[i,j,k]", 50) + "\n" + fmt_f(radius, 10, 4) +
+           blanks(5) + fmt_a("Radius of the loop, diameter/2", 50) + "\n" +
+           f_fields(position.data(), 3, 8, 2) + blanks(5) +
+           fmt_a("The position of the loop in the foil", 50) + "\n" +
+           f_fields(normal.data(), 3, 5, 1) + blanks(11) + fmt_a("Loop habit plane", 50) + "\n" +
+           f_fields(polar.data(), 3, 5, 1) + blanks(11) + fmt_a("Loop plane pole", 50) + "\n" +
+           fmt_i(nsides, 5) + blanks(5) + fmt_a("The number of the loop edges", 50) + "\n" +
+           fmt_f(poisson, 10, 4) + blanks(5) + fmt_a("Poissons ratio", 50) + "\n" +
+           fmt_f(1.0, 10, 4) + blanks(5) + fmt_a("Factor to avoid singularity", 50) + "\n";
+}
+
+void guiinput_system_parameters(State& st, Gui& gui) {
+    Graphics& g = gui.gr;
+    read_filesystem_ini(st);
+
+    int idn = 0;
+    rpgbegin(gui, idn);
+    g.ask(false);
+    draw_title(gui);
+
+    install_viewer_layout(gui.layout);
+    g.subp(2, 1);
+    g.panl(2, 1);
+    for (int nb = 1; nb <= 12; ++nb) button(gui, nb, kViewerButtons[nb - 1], 0);
+    rpgenv(gui, -1.1f, 1.1f, -1.1f, 1.1f, 0, -1);
+    {
+        const float ch = g.qch();
+        g.sch(2.8f * ch);
+        g.ptxt(-1.1f, 1.6f, 0.0f, 0.5f, "TEM Diffraction Calculation");
+        g.sch(ch);
+    }
+
+    g.select(idn);
+    g.panl(1, 1);
+    rpgenv(gui, 0.0f, 1.0f, 0.0f, 1.0f, 0, -2);
+
+    Form form(gui);
+    // The whole main page first, empty, so that the user sees what will be asked.
+    for (int n = 1; n <= 13; ++n) {
+        const std::string label = kMainLabels[n - 1];
+        switch (n) {
+        case 1:
+            form.text(n, label, 2, 0);
+            break;
+        case 3:
+            form.text(n, label, 5, 0);
+            break;
+        case 5:
+            form.text(n, label, 30, 0);
+            break;
+        case 13:
+            form.text(n, label, 300, 0);
+            break;
+        case 2:
+        case 12:
+            form.ints(n, label, 1, 0);
+            break;
+        case 10:
+            form.ints(n, label, 2, 0);
+            break;
+        case 6:
+            form.reals(n, label, 2, 0);
+            break;
+        case 8:
+        case 9:
+            form.reals(n, label, 3, 0);
+            break;
+        default:
+            form.reals(n, label, 1, 0);
+            break;
+        }
+    }
+    st.f_defect = "screw.ini";
+
+    st.sample = form.text(1, kMainLabels[0], 2);
+    st.job = form.ints(2, kMainLabels[1], 1).at(0);
+    for (;;) {
+        st.ca = column_approximation_case(form.text(3, kMainLabels[2], 5));
+        if (st.ca == "yes" || st.ca == "no") break;
+        gui.out << " The value for COLUMN APPROXIMATION only can be <yes> or <no>\n";
+    }
+    st.voltage = form.reals(4, kMainLabels[3], 1).at(0);
+    st.defect = defect_case(form.text(5, kMainLabels[4], 30));
+    const std::vector<double> size_xy = form.reals(6, kMainLabels[5], 2);
+    const double size_z = form.reals(7, kMainLabels[6], 1).at(0);
+    st.foil = vec3(form.reals(8, kMainLabels[7], 3));
+    st.v_g = vec3(form.reals(9, kMainLabels[8], 3));
+    const std::vector<int> beams = form.ints(10, kMainLabels[9], 2);
+    st.f_g = form.reals(11, kMainLabels[10], 1).at(0);
+    for (;;) {
+        st.iabs = form.ints(12, kMainLabels[11], 1).at(0);
+        if (st.iabs == 0 || st.iabs == 1) break;
+        gui.out << " 1: with absorption; 0: without absorption.\n";
+    }
+    st.f_out = form.text(13, kMainLabels[12], static_cast<int>(kFileNameLen));
+    if (st.job == 9) {
+        const std::vector<double> c = form.reals(15, "Column Position:", 2);
+        st.colxy = {c.at(0), c.at(1)};
+    }
+
+    if (st.defect == "screw")
+        screw_panel(form);
+    else if (st.defect == "pg_loop")
+        loop_panel(form, st);
+    else if (st.defect == "edge")
+        edge_panel(form, st);
+    else if (st.defect != "no")
+        halt("This defect model has not been added");
+
+    st.sample_no = st.sample;
+    st.eigen_model = 4;
+    st.interpolation_method = "linear";
+    st.converangle = 0.0;
+    st.ncon = 1;
+    st.size_x = size_xy.at(0);
+    st.size_y = size_xy.at(1);
+    st.size_z = size_z;
+    st.size = {st.size_x, st.size_y, st.size_z};
+    st.n_slice = nint(st.size_z);
+    st.slicing_method = "normal";
+    st.n_pixel_x = nint(st.size_x);
+    st.n_pixel_y = nint(st.size_y);
+    st.co_x = st.v_g;
+    const int first = beams.at(0), last = beams.at(1);
+    st.n_beams = last - first + 1;
+
+    if (last < first) halt("The beam range given is wrong");
+    if (st.foil[0] * st.co_x[0] + st.foil[1] * st.co_x[1] + st.foil[2] * st.co_x[2] != 0.0)
+        halt("SAMPLE COORDINATES SYSTEM GIVEN WRONG!");
+    if (st.job > 3 && st.job != 9) halt("The job model given wrong!");
+    // The arrays are made only for a parameter set that passed every check, so a refused one
+    // never asks for memory it cannot have.
+    check_grid(st);
+    allocate_arrays(st);
+    for (int n = 1; n <= st.n_beams; ++n) st.mtx_beams(n) = first + n - 1;
+}
+
+} // namespace korvex

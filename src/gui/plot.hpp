@@ -1,0 +1,23 @@
+// The plot devices of this platform behind the `Graphics` interface: "/XWINDOW" (the screen:
+// an 800 x 600 window titled "KORVEX"), "file.ps/VCPS" (colour PostScript, portrait),
+// "file.gif/GIF" (an 850 x 680 GIF picture), "file.png/PNG" and "/NULL", each with the classic
+// colour table of its kind (screen and GIF pictures on black, PostScript on white), no
+// prompting, and the cursor convention of `Graphics::band`.
+#pragma once
+
+#include "gui/graphics.hpp"
+
+#include <memory>
+#include <string>
+
+namespace korvex {
+
+std::unique_ptr<Graphics> open_plot_devices();
+
+// A connection to the X display of $DISPLAY, or nullptr when none can be made (`why` then says
+// so in one line). An X server may reset itself when its last client disconnects, and a window
+// opened during the reset fails; holding this connection while the window is opened and used
+// avoids that.
+std::shared_ptr<void> connect_x_display(std::string& why);
+
+} // namespace korvex

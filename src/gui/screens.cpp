@@ -1,0 +1,173 @@
+#include "gui/screens.hpp"
+
+#include "gui/image_display.hpp"
+#include "state/error.hpp"
+#include "state/fmt.hpp"
+
+#include <vector>
+
+namespace korvex {
+
+namespace {
+
+// Draws the RUN button and waits for a click on a button; clicks beside every button print
+// where the cursor was.
+int wait_for_button(Gui& gui, PanelMemory& mem) {
+    for (;;) {
+        gui.gr.panl(2, 1);
+        gui.gr.sci(mem.colour_index);
+        gui.gr.sch(mem.char_height);
+        button(gui, kRunButton, "RUN", 0);
+        float x = 0.0f, y = 0.0f;
+        char ch = 0;
+        rpgband(gui, 0, 0, 0.0f, 0.0f, x, y, ch);
+        const int ib = ifbutton(gui, x, y);
+        if (ib != 0) return ib;
+        gui.out << " Cursor at: " << list_real32(x) << " " << list_real32(y) << '\n';
+        gui.out.flush();
+    }
+}
+
+void close_screen(Gui& gui) {
+    if (gui.device > 0) {
+        gui.gr.select(gui.device);
+        gui.gr.close();
+        gui.device = 0;
+    }
+}
+
+int open_file_device(Gui& gui, const std::string& device) {
+    const int id = gui.gr.open(device);
+    if (id <= 0) halt("the plot device is not available");
+    return id;
+}
+
+// A polyline through the running sums, scaled to the frame and lifted by 0.6.
+void phase_curve(Graphics& g, const std::vector<std::pair<double, double>>& pts) {
+    std::vector<float> x, y;
+    x.reserve(pts.size());
+    y.reserve(pts.size());
+    for (const auto& [re, im] : pts) {
+        x.push_back(static_cast<float>(re / 60.0));
+        y.push_back(static_cast<float>(im / 60.0 + 0.6));
+    }
+    if (x.size() >= 2) g.line(static_cast<int>(x.size()), x.data(), y.data());
+    if (x.empty()) return;
+    // The resultant amplitude from the start point, and a dot on the start point.
+    g.slw(10);
+    g.arro(x.front(), y.front(), x.back(), y.back());
+    g.slw(20);
+    const float dx[2] = {x.front(), x.front()}, dy[2] = {y.front(), y.front()};
+    g.line(2, dx, dy);
+}
+
+} // namespace
+
+bool run_panel(Gui& gui, PanelMemory& mem) {
+    for (;;) {
+        const int ib = wait_for_button(gui, mem);
+        if (ib == kRunButton) {
+            mem.colour_index = gui.gr.qci();
+            mem.char_height = gui.gr.qch();
+            button(gui, kRunButton, "RUN", 5);
+            gui.gr.panl(2, 1);
+            gui.gr.update();
+            return true;
+        }
+        if (ib == kExitButton) {
+            button(gui, kExitButton, "EXIT", 5);
+            close_screen(gui);
+            return false;
+        }
+    }
+}
+
+void export_image(Gui& gui, const std::string& image, bool postscript) {
+    close_screen(gui);
+    const std::string file = trim(image) + (postscript ? ".ps" : ".gif");
+    open_file_device(gui, file + (postscript ? "/VCPS" : "/GIF"));
+    rpgenv(gui, -1.1f, 1.1f, -1.1f, 1.1f, 0, -1);
+    dataimaging(gui, trim(image), postscript ? 256 : 128);
+    gui.gr.close();
+    gui.out << " The image has been stored into the file: \n " << file << '\n';
+    gui.out.flush();
+}
+
+bool result_viewer(Gui& gui, PanelMemory& mem, const State& st, const std::string& last_image) {
+    for (;;) {
+        const int ib = wait_for_button(gui, mem);
+        if (ib == kPostScriptButton || ib == kGifButton) {
+            if (trim(last_image).empty()) {
+                // Thickness fringes and the other jobs without images leave nothing to store.
+                gui.out << " No image to store: the run (job " << st.job
+                        << ") wrote no image file.\n";
+                gui.out.flush();
+                continue;
+            }
+            const bool ps = ib == kPostScriptButton;
+            button(gui, ib, ps ? "C-PS" : "GIF", 5);
+            gui.gr.update();
+            export_image(gui, last_image, ps);
+            return false;
+        }
+        if (ib == kExitButton) {
+            button(gui, kExitButton, "EXIT", 5);
+            close_screen(gui);
+            return false;
+        }
+        return true;
+    }
+}
+
+PhasePlotter::Choice draw_phase_diagram(Gui& gui, PanelMemory& mem, const PhaseDiagram& d,
+                                        const std::string& ps_path) {
+    Graphics& g = gui.gr;
+    const bool file_mode = !ps_path.empty();
+    int file_device = 0;
+    if (file_mode) {
+        close_screen(gui);
+        file_device = open_file_device(gui, ps_path + "/VCPS");
+    } else {
+        // A diagram replaces whatever the plot rectangle showed before.
+        g.panl(2, 1);
+        rpgenv(gui, -1.1f, 1.1f, -1.1f, 1.1f, 0, -2);
+        g.sfs(1);
+        g.sci(0);
+        g.rect(-1.1f, 1.1f, -1.1f, 1.1f);
+    }
+    g.sci(1);
+    rpgenv(gui, -1.1f, 1.1f, -1.1f, 1.1f, 0, -1);
+
+    const int fs = g.qfs();
+    g.sci(1);
+    g.sls(2);
+    g.slw(2);
+    phase_curve(g, d.perfect);
+    g.sci(1);
+    g.sls(1);
+    g.slw(2);
+    phase_curve(g, d.defect);
+    g.slw(2);
+    g.sfs(fs);
+
+    if (file_mode) {
+        // Each position's file is finished at once.
+        g.select(file_device);
+        g.close();
+        return PhasePlotter::Choice::next;
+    }
+    g.update();
+    const int ib = wait_for_button(gui, mem);
+    if (ib == kPostScriptButton) {
+        button(gui, kPostScriptButton, "C-PS", 5);
+        return PhasePlotter::Choice::to_files;
+    }
+    if (ib == kExitButton) {
+        button(gui, kExitButton, "EXIT", 5);
+        close_screen(gui);
+        return PhasePlotter::Choice::exit;
+    }
+    return PhasePlotter::Choice::back_to_run;
+}
+
+} // namespace korvex

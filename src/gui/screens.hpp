@@ -1,0 +1,41 @@
+// The screens of graphic mode after the entry form: the RUN panel, the result viewer with its
+// exports of the last image, and the amplitude-phase diagrams of job 9 with their panel.
+#pragma once
+
+#include "driver/display.hpp"
+#include "gui/toolkit.hpp"
+#include "state/state.hpp"
+
+#include <string>
+
+namespace korvex {
+
+// The colour index and character height the RUN panel restores each time it is drawn; saved
+// when RUN is pressed, first set from what the entry form leaves current.
+struct PanelMemory {
+    int colour_index = 1;
+    float char_height = 1.0f;
+};
+
+// Viewer buttons served by the panels.
+inline constexpr int kRunButton = 1, kGifButton = 4, kPostScriptButton = 5, kExitButton = 6;
+
+// Waits for RUN (true) or EXIT (false: the window is closed). A click beside every button
+// prints the cursor position; other buttons are ignored.
+bool run_panel(Gui& gui, PanelMemory& mem);
+
+// After a run: GIF or C-PS stores the last image and ends (false), EXIT ends (false), any
+// other button goes back to the RUN panel (true). An export after a run that wrote no image
+// is refused with a message and the viewer waits again.
+bool result_viewer(Gui& gui, PanelMemory& mem, const State& st, const std::string& last_image);
+
+// Stores `image` through the file device "image.ps/VCPS" (256 levels) or "image.gif/GIF"
+// (128 levels); the screen window is closed first. Stops when the device cannot be opened.
+void export_image(Gui& gui, const std::string& image, bool postscript);
+
+// One column position's amplitude-phase diagrams (job 9): on screen, followed by the panel,
+// or into the PostScript file `ps_path` when it is not empty.
+PhasePlotter::Choice draw_phase_diagram(Gui& gui, PanelMemory& mem, const PhaseDiagram& d,
+                                        const std::string& ps_path);
+
+} // namespace korvex
