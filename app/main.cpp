@@ -3,6 +3,7 @@
 #include "gui/front_end.hpp"
 
 int main(int argc, char** argv) {
-    return korvex::program_main(argc, argv,
-                                [](korvex::State& st) { return korvex::make_graphic_session(st); });
+    return korvex::program_main(
+        argc, argv, [](korvex::State& st) { return korvex::make_graphic_session(st); },
+        [](korvex::State& st) { return korvex::make_file_plotter(st); });
 }

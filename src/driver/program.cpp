@@ -57,7 +57,8 @@ void simulate(State& st, RunContext& rc) {
     end_run(st, rc);
 }
 
-int run_program(int argc, char** argv, const GraphicFactory& gui) {
+int run_program(int argc, char** argv, const GraphicFactory& gui,
+                const PlotterFactory& file_plotter) {
     State st;
     RunContext rc;
     print_head(st.console());
@@ -69,14 +70,19 @@ int run_program(int argc, char** argv, const GraphicFactory& gui) {
     if (cl.text_mode) {
         read_system_parameters(st, cl.f_in);
         st.f_defect = cl.f_defect;
+        std::unique_ptr<PhasePlotter> plotter;
+        if (st.job == 9 && file_plotter) plotter = file_plotter(st);
+        rc.plotter = plotter.get();
         simulate(st, rc);
         return 0;
     }
 
     std::unique_ptr<GraphicSession> session = gui ? gui(st) : nullptr;
     if (!session) {
-        st.console() << " * The graphic interface is not available (no X display can be used, "
-                        "or this build has none); use korvex -t <input file> [defect file].\n";
+        // The graphic front end says why itself; a build without one says so here.
+        if (!gui)
+            st.console() << " * The graphic interface is not available in this build; use "
+                            "korvex -t <input file> [defect configuration file].\n";
         return 1;
     }
     session->input_parameters(st);
@@ -97,9 +103,10 @@ int run_program(int argc, char** argv, const GraphicFactory& gui) {
 
 } // namespace
 
-int program_main(int argc, char** argv, const GraphicFactory& gui) {
+int program_main(int argc, char** argv, const GraphicFactory& gui,
+                 const PlotterFactory& file_plotter) {
     try {
-        const int status = run_program(argc, argv, gui);
+        const int status = run_program(argc, argv, gui, file_plotter);
         std::cout.flush();
         return status;
     } catch (const Fatal& e) {

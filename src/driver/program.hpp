@@ -28,9 +28,13 @@ class GraphicSession {
 };
 
 using GraphicFactory = std::function<std::unique_ptr<GraphicSession>(State&)>;
+using PlotterFactory = std::function<std::unique_ptr<PhasePlotter>(State&)>;
 
 // The whole program; returns the process exit status. Fatal stops are printed here.
-int program_main(int argc, char** argv, const GraphicFactory& gui = {});
+// `gui` makes the graphic session; `file_plotter` draws the amplitude-phase diagrams of a
+// text-mode run to files (without one, that job writes its records only).
+int program_main(int argc, char** argv, const GraphicFactory& gui = {},
+                 const PlotterFactory& file_plotter = {});
 
 // Run mode and files from the command line, with the messages the parsing prints.
 struct CommandLine {

@@ -5,6 +5,7 @@
 #include "gui/plot.hpp"
 #include "gui/screens.hpp"
 #include "gui/toolkit.hpp"
+#include "state/fmt.hpp"
 
 namespace korvex {
 
@@ -71,7 +72,27 @@ class Session final : public GraphicSession {
     Plotter plotter_;
 };
 
+// Text mode has no screen: each column position's diagrams go straight to their file.
+class FilePlotter final : public PhasePlotter {
+  public:
+    explicit FilePlotter(State& st)
+        : graphics_(open_plot_devices()), gui_{*graphics_, st.console(), {}, 0, 0} {}
+    Choice draw(const State& st, const PhaseDiagram& d, const std::string& ps_path) override {
+        return draw_phase_diagram(gui_, memory_, d,
+                                  ps_path.empty() ? trim(st.f_out) + ".ps" : ps_path);
+    }
+
+  private:
+    std::unique_ptr<Graphics> graphics_;
+    Gui gui_;
+    PanelMemory memory_;
+};
+
 } // namespace
+
+std::unique_ptr<PhasePlotter> make_file_plotter(State& st) {
+    return std::make_unique<FilePlotter>(st);
+}
 
 std::unique_ptr<GraphicSession> make_graphic_session(State& st, std::unique_ptr<Graphics> gr) {
     return std::make_unique<Session>(st, std::move(gr));
