@@ -32,13 +32,14 @@ void write_box(const State& st, const GradientFn& f, const char* base = "box",
     write_gradient_files(base, b, f);
 }
 
-// b = 1/2[110], line [1-10] through the middle of the block, r0 = 1.
+// b = 1/2[101], line [-1 2 1] through the middle of the block, r0 = 1: g = (2 0 0) has
+// components along both b and l x b, so both displacement components count.
 EdgeDislocation test_edge(const Vec3& size) {
     EdgeDislocation e;
     e.b_m = 1;
     e.b_n = 2;
-    e.b_dir = {1, 1, 0};
-    e.line = {1, -1, 0};
+    e.b_dir = {1, 0, 1};
+    e.line = {-1, 2, 1};
     e.point = {0.5 * size[0] + 0.3, 0.5 * size[1] - 0.2, 0.5 * size[2] + 0.1};
     return e;
 }
@@ -152,7 +153,7 @@ TEST(Strain, EdgeFieldFilesMatchTheEdgeModel) {
     for (const char* ca : {"no", "yes"}) {
         const Grid grid{9, 8, 7, 18.0, 16.0, 14.0};
         const EdgeDislocation e = test_edge({18.0, 16.0, 14.0});
-        DefectRun model(1, "edge.ini", edge_ini("1 2 1 1 0", vec_text(e.point), "1 -1 0", 0.3, 1.0),
+        DefectRun model(1, "edge.ini", edge_ini("1 2 1 0 1", vec_text(e.point), "-1 2 1", 0.3, 1.0),
                         ca, grid);
         DefectRun run = strain_run(ca, grid); // the working directory from here on
         write_box(run.st, EdgeGradient(e, box_of(run.st)));
