@@ -2,11 +2,14 @@
 #include "state/reader.hpp"
 #include "support/testing.hpp"
 
+#include <filesystem>
 #include <map>
+#include <tuple>
 
 using namespace korvex;
 using korvex::testing::ScratchDir;
 using korvex::testing::stop_lines;
+using Lines = std::vector<std::string>;
 
 namespace {
 
@@ -24,215 +27,143 @@ std::string input_file(const std::map<int, std::string>& replace = {}) {
     return s;
 }
 
-const std::string kFilesystem = "KORVEX directories\n"
-                                "------------------\n"
-                                "''\n"
-                                "'sys/'\n"
-                                "'./'\n"
-                                "'rec/'\n"
-                                "'out/'\n";
-
-// A scratch directory entered as the working directory, holding filesystem.ini and the input.
-struct RunDir {
+// Reads `input` as "cu.in" in a fresh working directory with the given filesystem.ini.
+struct InputRun {
     ScratchDir dir;
-    explicit RunDir(const std::string& input, const std::string& filesystem = kFilesystem) {
+    State st;
+    explicit InputRun(const std::string& input,
+                      const std::string& fs = "a\nb\n''\n'sys/'\n'./'\n'rec/'\n'out/'\n") {
         dir.enter();
-        dir.write("filesystem.ini", filesystem);
+        dir.write("filesystem.ini", fs);
         dir.write("cu.in", input);
+    }
+    State& read() {
+        read_system_parameters(st, "cu.in");
+        return st;
+    }
+    Lines stop() {
+        auto lines = stop_lines([&] { read_system_parameters(st, "cu.in"); });
+        EXPECT_FALSE(st.allocated) << "a refused parameter set must not make arrays";
+        return lines;
     }
 };
 
-std::vector<std::string> read_stop(const std::string& input) {
-    RunDir run(input);
-    State st;
-    auto lines = stop_lines([&] { read_system_parameters(st, "cu.in"); });
-    EXPECT_FALSE(st.allocated) << "a refused parameter set must not make arrays";
-    return lines;
-}
-
 } // namespace
 
-TEST(FilesystemIni, SevenRecordsSetTheDirectoriesWithTheRootPrefixed) {
-    ScratchDir dir;
-    dir.write("filesystem.ini", "a\nb\n'/data/run1/'  root\n'sys/'\n'in/'\n'rec/' x\n'out/'\n");
-    State st;
-    read_filesystem_ini(st, dir.str() + "filesystem.ini");
-    EXPECT_EQ(st.homedir, "/data/run1/");
-    EXPECT_EQ(st.sysdir, "/data/run1/sys/");
-    EXPECT_EQ(st.rundir, "/data/run1/in/");
-    EXPECT_EQ(st.simrecdir, "/data/run1/rec/");
-    EXPECT_EQ(st.datadir, "/data/run1/out/");
-}
-
-TEST(FilesystemIni, BlankRootLeavesTheDirectoriesAsRead) {
-    ScratchDir dir;
-    dir.write("filesystem.ini", kFilesystem);
-    State st;
-    read_filesystem_ini(st, dir.str() + "filesystem.ini");
-    EXPECT_EQ(st.homedir, "");
-    EXPECT_EQ(st.sysdir, "sys/");
-    EXPECT_EQ(st.rundir, "./");
-    EXPECT_EQ(st.simrecdir, "rec/");
-    EXPECT_EQ(st.datadir, "out/");
-}
-
-TEST(FilesystemIni, MissingOrIncompleteFileGivesAllDefaults) {
-    ScratchDir dir;
-    // Five records: three directories are read before the file ends, yet all five take the
-    // defaults.
-    dir.write("five.ini", "a\nb\n'/root/'\n'sys/'\n'in/'\n");
-    for (const std::string name : {"five.ini", "absent.ini"}) {
+// Seven records; the root (record 3) prefixes the other four, each cut to 100 characters; a
+// missing or short file gives "./" everywhere, even for directories read before its end.
+TEST(FilesystemIni, DirectoriesWithTheirRoot) {
+    const std::string long_root = "/" + std::string(90, 'r') + "/";
+    const std::pair<std::string, std::array<std::string, 5>> cases[] = {
+        {"a\nb\n'/data/run1/'  root\n'sys/'\n'in/'\n'rec/' x\n'out/'\n",
+         {"/data/run1/", "/data/run1/sys/", "/data/run1/in/", "/data/run1/rec/",
+          "/data/run1/out/"}},
+        {"a\nb\n''\n'sys/'\n'./'\n'rec/'\n'out/'\n", {"", "sys/", "./", "rec/", "out/"}},
+        {"a\nb\n'/root/'\n'sys/'\n'in/'\n", {"", "./", "./", "./", "./"}},
+        {"", {"", "./", "./", "./", "./"}}, // no file at all
+        {"a\nb\n'" + long_root + "'\n'system-directory/'\n'./'\n'./'\n'./'\n",
+         {long_root, (long_root + "system-directory/").substr(0, 100), long_root + "./",
+          long_root + "./", long_root + "./"}},
+    };
+    for (const auto& [text, want] : cases) {
+        ScratchDir dir;
+        if (!text.empty()) dir.write("filesystem.ini", text);
         State st;
         st.homedir = "old/";
-        read_filesystem_ini(st, dir.str() + name);
-        EXPECT_EQ(st.homedir, "") << name;
-        EXPECT_EQ(st.sysdir, "./") << name;
-        EXPECT_EQ(st.rundir, "./") << name;
-        EXPECT_EQ(st.simrecdir, "./") << name;
-        EXPECT_EQ(st.datadir, "./") << name;
+        read_filesystem_ini(st, dir.str() + "filesystem.ini");
+        EXPECT_EQ((std::array{st.homedir, st.sysdir, st.rundir, st.simrecdir, st.datadir}), want)
+            << text;
     }
 }
 
-TEST(FilesystemIni, PrefixedValuesAreCutToOneHundredCharacters) {
-    ScratchDir dir;
-    const std::string root = "'/" + std::string(90, 'r') + "/'";
-    dir.write("filesystem.ini", "a\nb\n" + root + "\n'system-directory/'\n'./'\n'./'\n'./'\n");
-    State st;
-    read_filesystem_ini(st, dir.str() + "filesystem.ini");
-    EXPECT_EQ(st.sysdir.size(), 100u);
-    EXPECT_EQ(st.sysdir, ("/" + std::string(90, 'r') + "/system-directory/").substr(0, 100));
-}
-
-TEST(ReadSystemParameters, ReadsEveryRecordAndDerivesTheGrid) {
-    RunDir run(input_file());
-    State st;
-    read_system_parameters(st, "cu.in");
-    EXPECT_EQ(st.sample_no, "test-1");
-    EXPECT_EQ(st.sample, "Cu");
-    EXPECT_EQ(st.job, 1);
-    EXPECT_EQ(st.ca, "yes");
-    EXPECT_EQ(st.voltage, 200.0);
-    EXPECT_EQ(st.defect, "no");
-    EXPECT_EQ(st.size_x, 100.0);
-    EXPECT_EQ(st.size_y, 80.0);
-    EXPECT_EQ(st.size_z, 250.4);
-    EXPECT_EQ(st.n_slice, 250);
-    EXPECT_EQ(st.n_pixel_x, 100);
-    EXPECT_EQ(st.n_pixel_y, 80);
+// Each record lands in its variable; sizes round half away from zero to the grid.
+TEST(ReadSystemParameters, RecordsAndDerivedGrid) {
+    InputRun run(input_file());
+    const State& st = run.read();
+    EXPECT_EQ(std::tie(st.sample_no, st.sample, st.ca, st.defect, st.f_in, st.f_out, st.datadir),
+              std::tuple("test-1", "Cu", "yes", "no", "cu.in", "cu.in", "out/"));
+    EXPECT_EQ(std::tie(st.job, st.voltage, st.size_x, st.size_y, st.size_z, st.f_g, st.iabs),
+              std::tuple(1, 200.0, 100.0, 80.0, 250.4, 1.0, 1));
+    EXPECT_EQ(std::tie(st.n_pixel_x, st.n_pixel_y, st.n_slice), std::tuple(100, 80, 250));
     EXPECT_EQ(st.foil, (Vec3{0, 0, 1}));
     EXPECT_EQ(st.v_g, (Vec3{2, 0, 0}));
     EXPECT_EQ(st.co_x, st.v_g);
-    EXPECT_EQ(st.f_g, 1.0);
-    EXPECT_EQ(st.iabs, 1);
-    EXPECT_EQ(st.eigen_model, 4);
-    EXPECT_EQ(st.interpolation_method, "linear");
-    EXPECT_EQ(st.slicing_method, "normal");
-    EXPECT_EQ(st.converangle, 0.0);
-    EXPECT_EQ(st.ncon, 1);
-    EXPECT_EQ(st.f_in, "cu.in");
-    EXPECT_EQ(st.f_out, "cu.in");
-    EXPECT_EQ(st.datadir, "out/");
-
     ASSERT_TRUE(st.allocated);
     ASSERT_EQ(st.n_beams, 5);
     for (int n = 1; n <= 5; ++n) EXPECT_EQ(st.mtx_beams(n), n - 2);
-    EXPECT_EQ(st.mtx_intensity.n1(), 100);
-    EXPECT_EQ(st.mtx_intensity.n2(), 80);
-    EXPECT_EQ(st.mtx_intensity.n3(), 5);
-    EXPECT_EQ(st.p_z.size(), 250);
-    EXPECT_EQ(st.u.size(), 4);
+    EXPECT_EQ(std::tuple(st.mtx_intensity.n1(), st.mtx_intensity.n2(), st.mtx_intensity.n3()),
+              std::tuple(100, 80, 5));
+    EXPECT_EQ(std::tuple(st.p_z.size(), st.u.size()), std::tuple(250, 4));
+
+    InputRun half(input_file({{14, "127.5"}, {16, "127.49"}, {18, "250.5"}}));
+    EXPECT_EQ(std::tie(half.read().n_pixel_x, half.st.n_pixel_y, half.st.n_slice),
+              std::tuple(128, 127, 251));
+    InputRun one(input_file({{24, "2 2"}}));
+    EXPECT_EQ(one.read().n_beams, 1);
+    EXPECT_EQ(one.st.mtx_beams(1), 2);
+    EXPECT_TRUE(one.st.u.empty());
+    // Half a column or slice still makes one.
+    InputRun tiny(input_file({{14, "0.5"}, {16, "0.5"}, {18, "0.5"}}));
+    EXPECT_EQ(tiny.read().n_pixel_x * tiny.st.n_pixel_y * tiny.st.n_slice, 1);
 }
 
-TEST(ReadSystemParameters, SizesRoundHalvesAwayFromZero) {
-    RunDir run(input_file({{14, "127.5"}, {16, "127.49"}, {18, "250.5"}}));
-    State st;
-    read_system_parameters(st, "cu.in");
-    EXPECT_EQ(st.n_pixel_x, 128);
-    EXPECT_EQ(st.n_pixel_y, 127);
-    EXPECT_EQ(st.n_slice, 251);
-}
-
-TEST(ReadSystemParameters, OneBeamAndTheReversedRange) {
-    {
-        RunDir run(input_file({{24, "2 2"}}));
-        State st;
-        read_system_parameters(st, "cu.in");
-        ASSERT_EQ(st.n_beams, 1);
-        EXPECT_EQ(st.mtx_beams(1), 2);
-        EXPECT_TRUE(st.u.empty());
-        EXPECT_TRUE(st.ui.empty());
-    }
-    EXPECT_EQ(read_stop(input_file({{24, "3 -1"}})),
-              std::vector<std::string>{"The beam range given is wrong"});
-}
-
-TEST(ReadSystemParameters, ZoneAxisMustBePerpendicularToG) {
-    EXPECT_EQ(read_stop(input_file({{20, "1 1 1"}, {22, "1 1 1"}})),
-              std::vector<std::string>{"SAMPLE COORDINATES SYSTEM GIVEN WRONG!"});
-    // The beam range is checked first.
-    EXPECT_EQ(read_stop(input_file({{20, "1 1 1"}, {22, "1 1 1"}, {24, "1 0"}})),
-              std::vector<std::string>{"The beam range given is wrong"});
-    // A word after the three values of a record is ignored.
-    RunDir run(input_file({{20, "1 1 1 zone"}, {22, "2 -2 0 g"}}));
-    State st;
-    read_system_parameters(st, "cu.in");
+// Text values: quoted text keeps its commas and slashes; each is cut to its length (label 20,
+// column approximation 5); words after the values of a record and records beyond the 28th
+// are ignored; record 27 is skipped whole even when blank.
+TEST(ReadSystemParameters, TextValuesLabelsAndSkippedRecords) {
+    InputRun run(input_file({{2, "'Cu foil, no. 1/2 of a long series'"},
+                             {4, "Cu-annealed"},
+                             {8, "half-and-half"},
+                             {12, "'pg_loop'"},
+                             {20, "1 1 1 zone"},
+                             {22, "2 -2 0 g"},
+                             {27, ""},
+                             {28, "0"}}) +
+                 "extra records are ignored\n");
+    const State& st = run.read();
+    EXPECT_EQ(std::tie(st.sample_no, st.sample, st.ca, st.defect),
+              std::tuple("Cu foil, no. 1/2 of", "Cu-annealed", "half-", "pg_loop"));
     EXPECT_EQ(st.foil, (Vec3{1, 1, 1}));
     EXPECT_EQ(st.v_g, (Vec3{2, -2, 0}));
-}
-
-TEST(ReadSystemParameters, TextValuesQuotedAndCutToTheirLength) {
-    RunDir run(input_file({{2, "'Cu foil, no. 1/2 of a long series'"},
-                           {4, "Cu-annealed"},
-                           {8, "half-and-half"},
-                           {12, "'pg_loop'"}}));
-    State st;
-    read_system_parameters(st, "cu.in");
-    EXPECT_EQ(st.sample_no, "Cu foil, no. 1/2 of"); // 20 characters, trailing blank trimmed
-    EXPECT_EQ(st.sample, "Cu-annealed");
-    EXPECT_EQ(st.ca, "half-");
-    EXPECT_EQ(st.defect, "pg_loop");
-}
-
-TEST(ReadSystemParameters, LabelBeforeAbsorptionIsSkippedUnread) {
-    // A blank record 27 would be passed over by a read; it is skipped as a whole record.
-    RunDir run(input_file({{27, ""}, {28, "0"}}) + "extra records are ignored\n");
-    State st;
-    read_system_parameters(st, "cu.in");
     EXPECT_EQ(st.iabs, 0);
 }
 
-TEST(ReadSystemParameters, ShortRecordShiftsTheFollowingRecords) {
-    // "0 0" continues on the label record of g, so g is read from "Beams".
-    const auto lines = read_stop(input_file({{20, "0 0"}, {21, "1"}}));
-    EXPECT_EQ(lines, std::vector<std::string>{"Error reading \"./cu.in\", record 23: expected a "
-                                              "real number, found \"Beams\""});
+// Every refusal with its exact message, before any array is made.
+TEST(ReadSystemParameters, Stops) {
+    const std::string big = "The size of array is too big, please reduce the number of grids";
+    std::string truncated = input_file();
+    truncated.erase(truncated.rfind("1\n")); // ends after record 27
+    const std::pair<std::string, std::string> cases[] = {
+        {input_file({{24, "3 -1"}}), "The beam range given is wrong"},
+        {input_file({{20, "1 1 1"}, {22, "1 1 1"}}), "SAMPLE COORDINATES SYSTEM GIVEN WRONG!"},
+        // The beam range is checked before the zone axis.
+        {input_file({{20, "1 1 1"}, {22, "1 1 1"}, {24, "1 0"}}), "The beam range given is wrong"},
+        {input_file({{14, "10000"}, {16, "10000"}}), big},
+        // "0 0" continues on the label record of g, so g is read from "Beams".
+        {input_file({{20, "0 0"}, {21, "1"}}),
+         "Error reading \"./cu.in\", record 23: expected a real number, found \"Beams\""},
+        {input_file({{6, "2.5"}}),
+         "Error reading \"./cu.in\", record 6: expected an integer, found \"2.5\""},
+        {input_file({{10, "abc"}}),
+         "Error reading \"./cu.in\", record 10: expected a real number, found \"abc\""},
+        {truncated, "Error reading \"./cu.in\": the file ends after record 27, before an integer "
+                    "could be read"},
+    };
+    for (const auto& [text, want] : cases) EXPECT_EQ(InputRun(text).stop(), Lines{want});
+    // Sizes giving no column or slice, or more than an int can count.
+    for (const std::string bad : {"0.4", "0", "-20", "1e12"})
+        for (const int rec : {14, 16, 18}) {
+            const auto lines = InputRun(input_file({{rec, bad}})).stop();
+            ASSERT_EQ(lines.size(), 1u) << bad;
+            EXPECT_NE(lines[0].find(rec == 18 ? "foil thickness" : "image width"),
+                      std::string::npos)
+                << lines[0];
+        }
 }
 
-TEST(ReadSystemParameters, InputErrorsOfTheReadingLayer) {
-    EXPECT_EQ(read_stop(input_file({{6, "2.5"}})),
-              std::vector<std::string>{
-                  "Error reading \"./cu.in\", record 6: expected an integer, found \"2.5\""});
-    EXPECT_EQ(read_stop(input_file({{10, "abc"}})),
-              std::vector<std::string>{
-                  "Error reading \"./cu.in\", record 10: expected a real number, found \"abc\""});
-    std::string text = input_file();
-    text.erase(text.rfind("1\n")); // ends after record 27
-    EXPECT_EQ(read_stop(text),
-              std::vector<std::string>{"Error reading \"./cu.in\": the file ends after record "
-                                       "27, before an integer could be read"});
-}
-
-TEST(ReadSystemParameters, MissingInputFileIsNamedWithItsDirectory) {
-    ScratchDir dir;
-    dir.enter();
-    dir.write("filesystem.ini", "a\nb\n''\n'./'\n'in/'\n'./'\n'./'\n");
-    State st;
-    const auto lines = stop_lines([&] { read_system_parameters(st, "none.in"); });
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].find("\"in/none.in\""), std::string::npos) << lines[0];
-}
-
-TEST(ReadSystemParameters, InputIsLookedUpInTheRootedRunDirectory) {
+// The input file is looked up in the run directory, with the root prefixed, and a missing one
+// is named with that directory.
+TEST(ReadSystemParameters, InputInTheRunDirectory) {
     ScratchDir dir;
     dir.enter();
     std::filesystem::create_directories(dir.path() / "in");
@@ -243,46 +174,27 @@ TEST(ReadSystemParameters, InputIsLookedUpInTheRootedRunDirectory) {
     EXPECT_EQ(st.rundir, dir.str() + "in/");
     EXPECT_EQ(st.f_out, "cu.in");
     EXPECT_EQ(st.sample, "Cu");
+    dir.write("filesystem.ini", "a\nb\n''\n'./'\n'in/'\n'./'\n'./'\n");
+    const auto lines = stop_lines([&] { read_system_parameters(st, "none.in"); });
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("\"in/none.in\""), std::string::npos) << lines[0];
 }
 
-TEST(ReadSystemParameters, SizesGivingNoColumnOrSliceAreRefusedBeforeArraysAreMade) {
-    for (const std::string bad : {"0.4", "0", "-20", "1e12"}) {
-        for (const int rec : {14, 16, 18}) {
-            const auto lines = read_stop(input_file({{rec, bad}}));
-            ASSERT_EQ(lines.size(), 1u) << bad;
-            EXPECT_NE(lines[0].find(rec == 18 ? "foil thickness" : "image width"),
-                      std::string::npos)
-                << lines[0];
-        }
-    }
-    RunDir run(input_file({{14, "0.5"}, {16, "0.5"}, {18, "0.5"}}));
-    State st;
-    read_system_parameters(st, "cu.in");
-    EXPECT_EQ(st.n_pixel_x * st.n_pixel_y * st.n_slice, 1);
-}
-
-TEST(ReadSystemParameters, OversizedGridStopsWithTheGuardBeforeAllocation) {
-    // 10000 x 10000 columns x 5 beams would need tens of GiB.
-    EXPECT_EQ(read_stop(input_file({{14, "10000"}, {16, "10000"}})),
-              std::vector<std::string>{
-                  "The size of array is too big, please reduce the number of grids"});
-}
-
+// The memory guard: columns x beams up to 62,500,000 pass, one more (or a product beyond 32
+// bits) is refused.
 TEST(CheckGrid, GuardAcceptsExactlyTheLimit) {
     State st;
     st.size_x = st.size_y = st.size_z = 1.0;
-    st.n_pixel_x = 2500;
-    st.n_pixel_y = 2500;
-    st.n_beams = 10;
-    EXPECT_NO_THROW(check_grid(st));
-    st.n_pixel_x = 62'500'001;
-    st.n_pixel_y = 1;
-    st.n_beams = 1;
-    EXPECT_EQ(stop_lines([&] { check_grid(st); }),
-              std::vector<std::string>{
-                  "The size of array is too big, please reduce the number of grids"});
-    // A product beyond 32 bits is still refused.
-    st.n_pixel_x = 100000;
-    st.n_pixel_y = 100000;
-    EXPECT_THROW(check_grid(st), Fatal);
+    const Lines big{"The size of array is too big, please reduce the number of grids"};
+    const std::tuple<int, int, int, bool> cases[] = {
+        {2500, 2500, 10, true}, {62'500'001, 1, 1, false}, {100000, 100000, 1, false}};
+    for (const auto& [nx, ny, nb, ok] : cases) {
+        st.n_pixel_x = nx;
+        st.n_pixel_y = ny;
+        st.n_beams = nb;
+        if (ok)
+            EXPECT_NO_THROW(check_grid(st));
+        else
+            EXPECT_EQ(stop_lines([&] { check_grid(st); }), big) << nx;
+    }
 }

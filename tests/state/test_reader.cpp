@@ -2,148 +2,60 @@
 #include "support/testing.hpp"
 
 #include <array>
+#include <tuple>
 
 using namespace korvex;
 using korvex::testing::ScratchDir;
 using korvex::testing::stop_lines;
 
 namespace {
-std::string only_line(const std::vector<std::string>& lines) {
-    EXPECT_EQ(lines.size(), 1u);
-    return lines.empty() ? std::string() : lines.front();
+// One read of the given variables from the first records of `text`.
+template <class... T> std::tuple<T...> read1(const std::string& text, T... v) {
+    RecordReader r("mem", text);
+    r.read(v...);
+    return {v...};
 }
+using S = std::string;
 } // namespace
 
-TEST(RecordReader, ValuesSeparatedByBlanksAndCommasRestOfRecordSkipped) {
-    RecordReader r("mem", "1, 2.5  abc   label text 99\n7\n");
-    int a = 0;
-    double b = 0;
-    std::string c;
-    r.read(a, b, c);
-    EXPECT_EQ(a, 1);
-    EXPECT_EQ(b, 2.5);
-    EXPECT_EQ(c, "abc");
-    EXPECT_EQ(r.record(), 1);
-    int d = 0;
-    r.read(d); // the labels after the values of record 1 are skipped
-    EXPECT_EQ(d, 7);
-    EXPECT_EQ(r.record(), 2);
-}
+// The list-directed record rules: separators, skipped rest of record, continuation over short
+// and blank records, null values (which leave the variable alone), slash, repeat counts,
+// quoting and the number forms.
+TEST(RecordReader, ListDirectedRules) {
+    EXPECT_EQ(read1("1, 2.5  abc   label 99\n", 0, 0.0, S()), std::tuple(1, 2.5, S("abc")));
+    EXPECT_EQ(read1("1,,3\n", -1, -1, -1), std::tuple(1, -1, 3));
+    EXPECT_EQ(read1(",2\n", -1, -1), std::tuple(-1, 2));
+    EXPECT_EQ(read1("1\n,2\n", -1, -1), std::tuple(1, 2)); // comma completes the separator
+    EXPECT_EQ(read1("1,\n,2\n", -1, -1, -1), std::tuple(1, -1, 2));
+    EXPECT_EQ(read1("2* 5\n", -1, -1, -1), std::tuple(-1, -1, 5));
+    EXPECT_EQ(read1("2*'a b' c\n", S(), S(), S()), std::tuple(S("a b"), S("a b"), S("c")));
+    EXPECT_EQ(read1("./ rest\n", S()), std::tuple(S("."))); // a directory must be quoted
+    EXPECT_EQ(read1("ab,cd\n", S()), std::tuple(S("ab")));
+    EXPECT_EQ(read1("'/data/run 1/, x'  next\n", S()), std::tuple(S("/data/run 1/, x")));
+    EXPECT_EQ(read1("\"it\"\"s\" 'don''t'\n", S(), S()), std::tuple(S("it\"s"), S("don't")));
+    EXPECT_EQ(read1("1.5D2 1e3 .5 5. -2 1.0E-2\n", 0.0, 0.0, 0.0, 0.0, 0.0, 0.0),
+              std::tuple(150.0, 1000.0, 0.5, 5.0, -2.0, 0.01));
+    EXPECT_EQ(read1("+7 3\n", 0, 0), std::tuple(7, 3));
+    for (const char* bad : {"2.5", "3000000000"}) EXPECT_FALSE(parse_fortran_int(bad)) << bad;
+    for (const char* bad : {"abc", "1e", ".", "1e999"})
+        EXPECT_FALSE(parse_fortran_real(bad)) << bad;
 
-TEST(RecordReader, ShortRecordContinuesOnTheNextOnesBlankRecordsSkipped) {
-    RecordReader r("mem", "1 2\n\n   \n3 4 5\n6\n");
+    RecordReader r("mem", "1 2\n\n   \n3 4 5\n6\n3*2.5 7\n1 / 2 3\n4\n");
     std::array<double, 3> v{};
     r.read(v);
     EXPECT_EQ(v, (std::array<double, 3>{1, 2, 3}));
     EXPECT_EQ(r.record(), 4);
     int n = 0;
-    r.read(n); // 4 and 5 were skipped with the rest of record 4
+    r.read(n); // 4 and 5 went with the rest of record 4
     EXPECT_EQ(n, 6);
-}
-
-TEST(RecordReader, NullValuesLeaveTheVariableUnchanged) {
-    {
-        RecordReader r("mem", "1,,3\n");
-        int a = -1, b = -1, c = -1;
-        r.read(a, b, c);
-        EXPECT_EQ(a, 1);
-        EXPECT_EQ(b, -1);
-        EXPECT_EQ(c, 3);
-    }
-    {
-        RecordReader r("mem", ",2\n");
-        int a = -1, b = -1;
-        r.read(a, b);
-        EXPECT_EQ(a, -1);
-        EXPECT_EQ(b, 2);
-    }
-    {
-        // A comma after the end of a record completes the separator of the last value.
-        RecordReader r("mem", "1\n,2\n");
-        int a = -1, b = -1;
-        r.read(a, b);
-        EXPECT_EQ(a, 1);
-        EXPECT_EQ(b, 2);
-    }
-    {
-        RecordReader r("mem", "1,\n,2\n");
-        int a = -1, b = -1, c = -1;
-        r.read(a, b, c);
-        EXPECT_EQ(a, 1);
-        EXPECT_EQ(b, -1);
-        EXPECT_EQ(c, 2);
-    }
-}
-
-TEST(RecordReader, SlashEndsTheReadAndTheRecord) {
-    RecordReader r("mem", "1 / 2 3\n4\n");
+    std::array<double, 4> w{};
+    r.read(w);
+    EXPECT_EQ(w, (std::array<double, 4>{2.5, 2.5, 2.5, 7}));
     int a = 0, b = -1, c = -1;
-    r.read(a, b, c);
-    EXPECT_EQ(a, 1);
-    EXPECT_EQ(b, -1);
-    EXPECT_EQ(c, -1);
-    int d = 0;
-    r.read(d);
-    EXPECT_EQ(d, 4);
-}
-
-TEST(RecordReader, UnquotedTextEndsAtBlankCommaOrSlash) {
-    RecordReader r("mem", "./ rest\nab,cd\nx y\n");
-    std::string a, b, c;
-    r.read(a);
-    r.read(b);
-    r.read(c);
-    EXPECT_EQ(a, "."); // a directory must be quoted to keep its slash
-    EXPECT_EQ(b, "ab");
-    EXPECT_EQ(c, "x");
-}
-
-TEST(RecordReader, QuotedTextKeepsBlanksCommasSlashesAndDoubledQuotes) {
-    RecordReader r("mem", "'/data/run 1/, x'  next\n\"it\"\"s\" 'don''t'\n");
-    std::string a, b, c;
-    r.read(a);
-    r.read(b, c);
-    EXPECT_EQ(a, "/data/run 1/, x");
-    EXPECT_EQ(b, "it\"s");
-    EXPECT_EQ(c, "don't");
-}
-
-TEST(RecordReader, RepeatCounts) {
-    RecordReader r("mem", "3*2.5 7\n2* 5\n2*'a b' c\n");
-    std::array<double, 4> v{};
-    r.read(v);
-    EXPECT_EQ(v, (std::array<double, 4>{2.5, 2.5, 2.5, 7}));
-    int a = -1, b = -1, c = -1;
-    r.read(a, b, c);
-    EXPECT_EQ(a, -1);
-    EXPECT_EQ(b, -1);
-    EXPECT_EQ(c, 5);
-    std::string s1, s2, s3;
-    r.read(s1, s2, s3);
-    EXPECT_EQ(s1, "a b");
-    EXPECT_EQ(s2, "a b");
-    EXPECT_EQ(s3, "c");
-}
-
-TEST(RecordReader, FortranNumberForms) {
-    RecordReader r("mem", "1.5D2 1e3 .5 5. -2 +7 1.0E-2 3\n");
-    double a = 0, b = 0, c = 0, d = 0, e = 0, g = 0;
-    int f = 0, h = 0;
-    r.read(a, b, c, d, e, f, g, h);
-    EXPECT_EQ(a, 150.0);
-    EXPECT_EQ(b, 1000.0);
-    EXPECT_EQ(c, 0.5);
-    EXPECT_EQ(d, 5.0);
-    EXPECT_EQ(e, -2.0);
-    EXPECT_EQ(f, 7);
-    EXPECT_EQ(g, 0.01);
-    EXPECT_EQ(h, 3);
-    EXPECT_FALSE(parse_fortran_int("2.5"));
-    EXPECT_FALSE(parse_fortran_int("3000000000"));
-    EXPECT_FALSE(parse_fortran_real("abc"));
-    EXPECT_FALSE(parse_fortran_real("1e"));
-    EXPECT_FALSE(parse_fortran_real("."));
-    EXPECT_FALSE(parse_fortran_real("1e999"));
+    r.read(a, b, c); // the slash ends the read and the record
+    EXPECT_EQ(std::tuple(a, b, c), std::tuple(1, -1, -1));
+    r.read(n);
+    EXPECT_EQ(n, 4);
 }
 
 TEST(RecordReader, WindowsLineEndsAndSplitReads) {
@@ -158,56 +70,41 @@ TEST(RecordReader, WindowsLineEndsAndSplitReads) {
     EXPECT_TRUE(r.at_end());
 }
 
-TEST(RecordReader, ErrorsNameFileRecordExpectationAndText) {
-    {
-        RecordReader r("job.in", "label\n2.5\n");
-        std::string l;
-        int job = 0;
-        r.read(l);
-        EXPECT_EQ(only_line(stop_lines([&] { r.read(job); })),
-                  "Error reading \"job.in\", record 2: expected an integer, found \"2.5\"");
-    }
-    {
-        RecordReader r("v.in", "1 abc\n");
-        double a = 0, b = 0;
-        EXPECT_EQ(only_line(stop_lines([&] { r.read(a, b); })),
-                  "Error reading \"v.in\", record 1: expected a real number, found \"abc\"");
-    }
-    {
-        RecordReader r("short.in", "1 2\n");
-        std::array<double, 3> v{};
-        EXPECT_EQ(only_line(stop_lines([&] { r.read(v); })),
-                  "Error reading \"short.in\": the file ends after record 1, before a real "
-                  "number could be read");
-    }
-    {
-        RecordReader r("s.in", "a\n");
-        EXPECT_EQ(only_line(stop_lines([&] { r.skip(2); })),
-                  "Error reading \"s.in\": the file ends after record 1, but a further record "
-                  "is needed");
-    }
-    {
-        // A quoted value is text, never a number.
-        RecordReader r("q.in", "'5'\n");
-        int a = 0;
-        EXPECT_EQ(only_line(stop_lines([&] { r.read(a); })),
-                  "Error reading \"q.in\", record 1: expected an integer, found \"5\"");
-    }
-}
+// Every read error names the file, the record, what was expected and what was found.
+TEST(RecordReader, ErrorMessages) {
+    auto error = [](const std::string& text, auto&& read) {
+        RecordReader r("f.in", text);
+        const auto lines = stop_lines([&] { read(r); });
+        return lines.size() == 1 ? lines[0] : "";
+    };
+    int i = 0;
+    double a = 0, b = 0;
+    std::array<double, 3> v{};
+    EXPECT_EQ(error("label\n2.5\n",
+                    [&](RecordReader& r) {
+                        r.skip(1);
+                        r.read(i);
+                    }),
+              "Error reading \"f.in\", record 2: expected an integer, found \"2.5\"");
+    EXPECT_EQ(error("1 abc\n", [&](RecordReader& r) { r.read(a, b); }),
+              "Error reading \"f.in\", record 1: expected a real number, found \"abc\"");
+    EXPECT_EQ(error("1 2\n", [&](RecordReader& r) { r.read(v); }),
+              "Error reading \"f.in\": the file ends after record 1, before a real number could "
+              "be read");
+    EXPECT_EQ(error("a\n", [&](RecordReader& r) { r.skip(2); }),
+              "Error reading \"f.in\": the file ends after record 1, but a further record is "
+              "needed");
+    // A quoted value is text, never a number.
+    EXPECT_EQ(error("'5'\n", [&](RecordReader& r) { r.read(i); }),
+              "Error reading \"f.in\", record 1: expected an integer, found \"5\"");
 
-TEST(RecordReader, MissingFileIsReadErrorNamingIt) {
     ScratchDir dir;
     const std::string path = dir.str() + "absent.in";
     EXPECT_FALSE(RecordReader::exists(path));
     try {
-        RecordReader r(path);
+        RecordReader missing(path);
         ADD_FAILURE() << "a missing file must be refused";
     } catch (const ReadError& e) {
-        EXPECT_NE(e.lines().at(0).find("\"" + path + "\""), std::string::npos) << e.lines().at(0);
+        EXPECT_NE(e.lines().at(0).find("\"" + path + "\""), std::string::npos) << e.lines()[0];
     }
-    dir.write("present.in", "3\n");
-    RecordReader r(dir.str() + "present.in");
-    int v = 0;
-    r.read(v);
-    EXPECT_EQ(v, 3);
 }

@@ -1,0 +1,144 @@
+// A hand-built state for the defect tests: Cu at 200 kV, g = (2 0 0), zone axis [0 0 1] (or as
+// given), five beams -1 .. 3 in the condition (g, f_g g). Under the column approximation the
+// beam tilts are zero, as the driver sets them.
+#pragma once
+
+#include "defects/defect.hpp"
+#include "optics/vectors.hpp"
+#include "state/state.hpp"
+#include "support/testing.hpp"
+
+#include <cmath>
+#include <memory>
+#include <sstream>
+#include <string>
+
+namespace korvex::testing {
+
+struct Grid {
+    int nx = 8, ny = 6, nz = 10;
+    double sx = 64.0, sy = 48.0, sz = 200.0;
+};
+
+// The loops' grid: 32 x 32 columns and 16 slices of 1 Angstrom.
+inline constexpr Grid kLoopGrid{32, 32, 16, 32.0, 32.0, 16.0};
+
+// A cubic grid of n cells of 1 Angstrom.
+inline Grid cube(int n) {
+    return {n, n, n, double(n), double(n), double(n)};
+}
+
+inline State cu_state(const std::string& ca, Grid grid = {}, double f_g = 1.0,
+                      Vec3 foil = {0, 0, 1}, Vec3 v_g = {2, 0, 0}) {
+    State st;
+    st.ca = ca;
+    st.n_beams = 5;
+    st.n_pixel_x = grid.nx;
+    st.n_pixel_y = grid.ny;
+    st.n_slice = grid.nz;
+    allocate_arrays(st);
+    st.size = {grid.sx, grid.sy, grid.sz};
+    st.n_xyz = {grid.nx, grid.ny, grid.nz};
+    st.foil = foil;
+    st.v_g = st.co_x = v_g;
+    st.lat_c = 3.61;
+    st.g = magnitude(v_g) / st.lat_c;
+    st.k = 39.8884;
+    st.f_g = f_g;
+    const double t = 0.5 * f_g * st.g, kz0 = std::sqrt(st.k * st.k - t * t);
+    for (int n = 1; n <= 5; ++n) {
+        st.mtx_beams(n) = n - 2;
+        st.mtx_g(n) = st.mtx_beams(n) * st.g;
+        st.mtx_q(n) = {0.0, ca == "yes" ? 0.0 : std::atan((st.mtx_g(n) - t) / kz0)};
+    }
+    return st;
+}
+
+// Beam of order m in the state above.
+inline int beam(int m) {
+    return m + 2;
+}
+
+// A configuration file: a header, the separator and the records, one value list per line.
+inline std::string config(const std::string& header, std::initializer_list<std::string> records) {
+    std::string s = header + "\n" + std::string(67, '=') + "\n";
+    for (const auto& r : records) s += r + "   label\n";
+    return s;
+}
+
+inline std::string vec_text(const Vec3& v) {
+    std::ostringstream s;
+    s.precision(17);
+    s << v[0] << ' ' << v[1] << ' ' << v[2];
+    return s.str();
+}
+
+inline std::string edge_ini(const std::string& b, const std::string& point, const std::string& line,
+                            double nu = 0.3, double r0 = 0.0) {
+    return config("{Data for the edge dislocation in Crystal}",
+                  {b, point, line, std::to_string(nu), std::to_string(r0), "0"});
+}
+
+inline std::string screw_ini(const std::string& b, const std::string& point, const std::string& cut,
+                             const std::string& relax = "0") {
+    return config("{Data for the screw dislocation in Crystal}", {b, point, cut, relax});
+}
+
+// A defect run: the configuration `text` written as `name` in a scratch directory that is also
+// the working and run directory, and the field of `model` made for the state.
+struct DefectRun {
+    ScratchDir dir;
+    State st;
+    std::unique_ptr<DefectField> field;
+    std::ostringstream console;
+    DefectRun(int model, const std::string& name, const std::string& text,
+              const std::string& ca = "no", Grid grid = {}, double f_g = 1.0, Vec3 foil = {0, 0, 1},
+              Vec3 v_g = {2, 0, 0})
+        : st(cu_state(ca, grid, f_g, foil, v_g)) {
+        dir.enter();
+        dir.write(name, text);
+        st.f_defect = st.rundir = dir.str();
+        st.f_defect += name;
+        st.f_out = "run.txt";
+        st.defect_model = model;
+        st.out = &console;
+        field = make_defect_field(st);
+    }
+    DefectRun& slice(int l) {
+        field->fill_slice(st, l);
+        return *this;
+    }
+    // The single column at (x, y) from the defect's reference point.
+    void column(int l, double x, double y) {
+        st.colxy = {x, y};
+        field->fill_column(st, l);
+    }
+};
+
+inline double max_abs(const Array3<double>& a, int n) {
+    double m = 0.0;
+    for (int j = 1; j <= a.n2(); ++j)
+        for (int i = 1; i <= a.n1(); ++i) m = std::max(m, std::abs(a(i, j, n)));
+    return m;
+}
+
+template <class A> bool any_nonzero(const A& a) {
+    for (std::size_t q = 0; q < a.size(); ++q)
+        if (a.data()[q] != 0) return true;
+    return false;
+}
+
+template <class A> bool all_finite(const A& a) {
+    for (std::size_t q = 0; q < a.size(); ++q)
+        if (!std::isfinite(a.data()[q])) return false;
+    return true;
+}
+
+template <class A> bool same_values(const A& a, const A& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t q = 0; q < a.size(); ++q)
+        if (a.data()[q] != b.data()[q]) return false;
+    return true;
+}
+
+} // namespace korvex::testing

@@ -1,0 +1,310 @@
+// Edge and screw dislocations: invisibility, beam signs, the gradients against the
+// displacements they come from, the core, surface relaxation, and the checks of the
+// configurations.
+#include "defects/edge.hpp"
+#include "defects/screw.hpp"
+#include "fixture.hpp"
+
+#include <numbers>
+
+using namespace korvex;
+using namespace korvex::testing;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+constexpr double kTwoPi = 2.0 * std::numbers::pi;
+
+// An edge (model 1) or screw (model 2) dislocation, as the configuration text says.
+DefectRun disl(const std::string& ca, const std::string& ini, double f_g = 1.0) {
+    const bool edge = ini.find("edge") != std::string::npos;
+    return DefectRun(edge ? 1 : 2, edge ? "edge.ini" : "screw.ini", ini, ca, {}, f_g);
+}
+
+// The terms of slice l must be m (G_z + tan(tilt) G_x) for the phase gradient G(p) at every
+// column centre p of the default grid, relative to the line point o.
+template <class F>
+void expect_terms(const State& st, int l, const Vec3& o, F&& grad, double rel, double abs) {
+    for (int j = 1; j <= 6; ++j)
+        for (int i = 1; i <= 8; ++i) {
+            const Vec3 g =
+                grad(Vec3{(i - 0.5) * 8.0 - o[0], (j - 0.5) * 8.0 - o[1], (l - 0.5) * 20.0 - o[2]});
+            for (int n = 1; n <= 5; ++n)
+                EXPECT_TRUE(near_rel(st.s_g_r(i, j, n),
+                                     st.mtx_beams(n) * (g[2] + std::tan(st.mtx_q(n).imag()) * g[0]),
+                                     rel, abs))
+                    << st.ca << " column " << i << "," << j << " beam " << n;
+        }
+}
+
+// Gradient of `phase` along x and z by central differences.
+template <class F> Vec3 numeric_gradient(F&& phase, const Vec3& p, double h = 1e-4) {
+    return {(phase(Vec3{p[0] + h, p[1], p[2]}) - phase(Vec3{p[0] - h, p[1], p[2]})) / (2 * h), 0,
+            (phase(Vec3{p[0], p[1], p[2] + h}) - phase(Vec3{p[0], p[1], p[2] - h})) / (2 * h)};
+}
+
+// g.R in cycles at p for g = (2 0 0) (crystal axes = sample axes here), from the isotropic
+// edge field written out afresh.
+double edge_phase(const Vec3& b, const Vec3& l, double nu, const Vec3& p) {
+    auto unit = [](Vec3 v) { return scaled(v, 1.0 / magnitude(v)); };
+    const Vec3 e1 = unit(b), e3 = unit(l), e2 = unit(cross_product(e3, e1));
+    const double x = dot(p, e1), y = dot(p, e2), r2 = x * x + y * y;
+    const double u1 = (std::atan2(y, x) + x * y / (2 * (1 - nu) * r2)) / kTwoPi;
+    const double u2 =
+        -((1 - 2 * nu) / (4 * (1 - nu)) * std::log(r2) + (x * x - y * y) / (4 * (1 - nu) * r2)) /
+        kTwoPi;
+    return magnitude(b) * 2.0 * (u1 * e1[0] + u2 * e2[0]);
+}
+
+} // namespace
+
+// g.b = 0 and g.(b x l) = 0 (edge), g.b = 0 without relaxation (screw): no contrast at all,
+// with or without the column approximation; a visible edge through the same block has some.
+TEST(Dislocation, InvisibilityCriteria) {
+    for (const char* ca : {"yes", "no"})
+        for (const auto& ini : {edge_ini("1 2 0 1 1", "30 20 90", "1 0 0", 0.3, 1),
+                                screw_ini("1 2 0 1 1", "30 20 90", "0 1 -1")}) {
+            DefectRun run = disl(ca, ini);
+            for (int l : {1, 5, 10}) {
+                run.st.s_g_r.fill(1.0);
+                EXPECT_FALSE(any_nonzero(run.slice(l).st.s_g_r)) << ca << ini << l;
+            }
+        }
+    DefectRun visible = disl("no", edge_ini("1 2 1 1 0", "30 20 90", "1 -1 2"));
+    EXPECT_GT(max_abs(visible.slice(5).st.s_g_r, beam(1)), 1e-4);
+}
+
+// "half" is "no" for the edge model; each slice is reported.
+TEST(EdgeDislocation, HalfIsNoAndSlicesAreReported) {
+    const std::string ini = edge_ini("1 2 1 1 0", "30 20 90", "1 -1 2", 0.31, 0.5);
+    DefectRun half = disl("half", ini), no = disl("no", ini);
+    EXPECT_TRUE(same_values(half.slice(3).slice(4).st.s_g_r, no.slice(4).st.s_g_r));
+    EXPECT_EQ(half.console.str(), " m= 3\n m= 4\n");
+}
+
+// An inclined edge with r0 = 0: the model's displacement is the isotropic one and its terms
+// are the exact derivatives of it.
+TEST(EdgeDislocation, GradientAgreesWithNumericalDerivativeOfDisplacement) {
+    const Vec3 b = scaled({1, 1, 0}, 0.5), l{1, -1, 2}, o{20, 15, 80};
+    DefectRun run = disl("no", edge_ini("1 2 1 1 0", "20 15 80", "1 -1 2", 0.31, 0.0));
+    const State& st = run.slice(3).st;
+    const auto frame = edge::EdgeSlice::make(st, edge::read_edge_config(st.f_defect));
+    auto phase = [&](const Vec3& p) { return edge_phase(b, l, 0.31, p); };
+    expect_terms(
+        st, 3, o,
+        [&](const Vec3& p) {
+            EXPECT_TRUE(near_rel(frame.phase(p), phase(p), 1e-12, 1e-14));
+            return numeric_gradient(phase, p);
+        },
+        1e-6, 1e-12);
+}
+
+// An inclined screw, b = 1/2[1 0 1] (g.b = 1), cut plane (1 0 -1): the terms are the
+// derivatives of the angle about the line softened by r^2 / (r^2 + core). A screw normal to
+// the foil with g.b = 0 and relaxation keeps only the surface terms, g D of the relaxation
+// distortion D.
+TEST(ScrewDislocation, GradientsOfTheAngleAndOfTheRelaxation) {
+    const Vec3 e3 = scaled({1, 0, 1}, 1 / std::sqrt(2.0)),
+               e2 = scaled({1, 0, -1}, 1 / std::sqrt(2.0));
+    const Vec3 e1 = cross_product(e2, e3);
+    auto theta = [&](const Vec3& p) { return std::atan2(dot(p, e2), dot(p, e1)) / kTwoPi; };
+    for (const char* ca : {"yes", "no"}) {
+        DefectRun run = disl(ca, screw_ini("1 2 1 0 1", "20 15 80", "1 0 -1"));
+        expect_terms(
+            run.slice(3).st, 3, {20, 15, 80},
+            [&](const Vec3& p) {
+                const double r2 = std::pow(dot(p, e1), 2) + std::pow(dot(p, e2), 2);
+                return scaled(numeric_gradient(theta, p), r2 / (r2 + screw::kCore));
+            },
+            1e-6, 1e-12);
+        DefectRun relax = disl(ca, screw_ini("1 1 0 0 1", "30 20 0", "1 0 0", "1"));
+        for (int l : {1, 4, 10}) {
+            expect_terms(
+                relax.slice(l).st, l, {30, 20, 0},
+                [](const Vec3& p) {
+                    return scaled(screw::surfacerelaxscrewdistortion(p, 200.0), 2.0);
+                },
+                1e-14, 1e-18);
+            EXPECT_GT(max_abs(relax.st.s_g_r, beam(1)), 1e-6) << ca << l;
+        }
+    }
+}
+
+// A line through the centre of column (4, 3): every term finite (edge, screw with and without
+// relaxation), the edge strain zero on the line with and without a core constant, and the
+// core constant softening the field next to it.
+TEST(Dislocation, ColumnOnTheLine) {
+    for (double r0 : {0.0, 2.0}) {
+        DefectRun run = disl("no", edge_ini("1 2 1 1 0", "28 20 90", "1 -1 2", 0.3, r0));
+        const State& st = run.slice(5).st;
+        EXPECT_TRUE(all_finite(st.s_g_r));
+        for (int n = 1; n <= 5; ++n) EXPECT_EQ(st.s_g_r(4, 3, n), 0.0) << r0;
+        EXPECT_NE(st.s_g_r(5, 3, beam(1)), 0.0);
+    }
+    auto next_to_core = [](double r0) {
+        DefectRun run = disl("yes", edge_ini("1 2 1 1 0", "28 20 90", "1 -1 2", 0.3, r0));
+        return std::abs(run.slice(5).st.s_g_r(5, 3, beam(1)));
+    };
+    EXPECT_LT(next_to_core(4.0), next_to_core(0.0));
+    for (const auto& ini : {screw_ini("1 1 0 0 1", "28 20 0", "1 0 0", "1"),
+                            screw_ini("1 2 1 0 1", "28 20 90", "1 0 -1", "0")})
+        EXPECT_TRUE(all_finite(disl("no", ini).slice(5).st.s_g_r));
+}
+
+// The relaxation distortion is the gradient of the relaxation displacement (both series
+// lengths); the routines of the slice differ by one image pair, a tiny alternating tail.
+TEST(ScrewRelaxation, DistortionIsTheGradientOfTheDisplacement) {
+    const double t = 200.0, h = 1e-4;
+    for (int terms : {100, 101})
+        for (const Vec3& p : {Vec3{12, 7, 5}, Vec3{-3, 25, 60}, Vec3{40, -9, 150},
+                              Vec3{-6, -4, 197}, Vec3{0.5, 30, 100}})
+            for (std::size_t e = 0; e < 3; ++e) {
+                Vec3 a = p, b = p;
+                a[e] += h;
+                b[e] -= h;
+                const double num = (screw::relax_displacement(a, t, terms)[0] -
+                                    screw::relax_displacement(b, t, terms)[0]) /
+                                   (2 * h);
+                EXPECT_TRUE(near_rel(screw::relax_distortion(p, t, terms)[e], num, 1e-6, 1e-12))
+                    << terms << " component " << e;
+            }
+    const Vec3 d100 = screw::relax_distortion({12, 7, 5}, t, 100);
+    const Vec3 d101 = screw::surfacerelaxscrewdistortion({12, 7, 5}, t);
+    EXPECT_TRUE(near_rel(d101[2], d100[2], 1e-4));
+    EXPECT_NE(d101[2], d100[2]);
+}
+
+// The per-slice table reproduces the series to rounding wherever the columns lie: near and far
+// from the line, near either surface, depths outside the foil, thin and thick foils.
+TEST(ScrewRelaxation, TableAgreesWithTheDirectSum) {
+    for (double t : {60.0, 200.0, 1000.0})
+        for (double z : {0.5, 3.0, t / 3, t / 2, t - 0.5, -40.0, t + 25.0}) {
+            const screw::RelaxTable table(z, t, 101);
+            for (double x : {-700.0, -33.3, -1.0, 0.0, 1e-3, 4.0, 150.0})
+                for (double y : {-250.0, -2.5, 0.0, 0.25, 17.0, 900.0}) {
+                    const Vec3 ref = screw::relax_distortion({x, y, z}, t, 101);
+                    const Vec3 got = table.distortion(x, y);
+                    const double scale =
+                        std::max({std::abs(ref[0]), std::abs(ref[1]), std::abs(ref[2]), 1e-300});
+                    for (std::size_t e = 0; e < 3; ++e)
+                        EXPECT_TRUE(near_rel(got[e], ref[e], 1e-12, 1e-14 * scale))
+                            << "t " << t << " z " << z << " x " << x << " y " << y << " e " << e;
+                }
+        }
+}
+
+// The displacement is azimuthal, antisymmetric about the mid-plane and zero on it; near the
+// surface of a very thick plate it is the single-surface image term rho / (z + R) / 2 pi; on
+// the line it is taken as zero.
+TEST(ScrewRelaxation, SurfaceLimitsAndSymmetry) {
+    const double t = 200.0;
+    const Vec3 u = screw::surfacerelaxscrewdisplacement({9, 4, 30}, t);
+    EXPECT_EQ(u[2], 0.0);
+    EXPECT_TRUE(near_rel(9 * u[0] + 4 * u[1], 0.0, 0.0, 1e-15));
+    EXPECT_TRUE(near_rel(screw::surfacerelaxscrewdisplacement({9, 4, t - 30}, t)[0], -u[0], 1e-12));
+    EXPECT_EQ(screw::surfacerelaxscrewdisplacement({9, 4, t / 2}, t)[0], 0.0);
+    const double z = 5, rho = 10.0, r = std::sqrt(z * z + rho * rho);
+    EXPECT_TRUE(near_rel(screw::surfacerelaxscrewdisplacement({6, 8, z}, 1e7)[0],
+                         rho / (z + r) / kTwoPi * 8 / rho, 1e-5));
+    for (double zz : {0.0, 50.0, 200.0}) {
+        EXPECT_EQ(screw::surfacerelaxscrewdisplacement({0, 0, zz}, t), (Vec3{0, 0, 0}));
+        EXPECT_EQ(screw::surfacerelaxscrewdistortion({0, 0, zz}, t), (Vec3{0, 0, 0}));
+    }
+}
+
+// The amplitude-phase job also takes the phase g.R of the single column: odd in the beam
+// order, one full turn g.b around the line (cut side and the other side together), and with
+// relaxation m g u_x of the relaxation displacement.
+TEST(ScrewDislocation, SingleColumnPhase) {
+    // Screw along x (b = [1 0 0], g.b = 2) at depth 100, cut plane (0 0 1) = the foil plane.
+    DefectRun run = disl("no", screw_ini("1 1 1 0 0", "30 20 100", "0 0 1"));
+    run.st.g_r.fill(5.0);
+    run.column(4, -10.0, -8.0);
+    EXPECT_EQ(run.st.g_r(1, 1, beam(0)), 0.0);
+    EXPECT_EQ(run.st.g_r(1, 1, beam(-1)), -run.st.g_r(1, 1, beam(1)));
+    EXPECT_NE(run.st.g_r(1, 1, beam(1)), 0.0);
+    EXPECT_EQ(run.st.g_r(8, 6, beam(1)), 0.0);
+    auto change = [&](double y) { // depth 90 to 110 across the line
+        run.column(5, 0.0, y);
+        const double before = run.st.g_r(1, 1, beam(1));
+        run.column(6, 0.0, y);
+        return run.st.g_r(1, 1, beam(1)) - before;
+    };
+    const double cut_side = change(-30.0), other_side = change(30.0);
+    EXPECT_TRUE(near_rel(std::abs(cut_side) + std::abs(other_side), 2.0, 1e-12));
+    EXPECT_GT(std::abs(cut_side), 1.5);
+
+    DefectRun relax = disl("yes", screw_ini("1 1 0 0 1", "30 20 0", "1 0 0", "1"));
+    relax.column(2, 7.0, -5.0);
+    const Vec3 u = screw::surfacerelaxscrewdisplacement({7.0, -5.0, 30.0}, 200.0);
+    for (int n = 1; n <= 5; ++n)
+        EXPECT_TRUE(
+            near_rel(relax.st.g_r(1, 1, n), relax.st.mtx_beams(n) * 2.0 * u[0], 1e-14, 1e-18));
+    EXPECT_NE(u[0], 0.0);
+}
+
+// Refused configurations with their messages ("*": any one-line stop; degenerate vectors
+// would fill the image with NaN); an unknown relaxation indicator is reported at every slice
+// and the run goes on without relaxation.
+TEST(Dislocation, Checks) {
+    const Lines perp{"The dislocation line is not perpendicular to v_b_edge"};
+    const Lines cut{"For a screw dislocation, Burgers vector must lay on the cut_plane"};
+    const Lines any{"*"};
+    // b = [0 0 1]: b.l is the third component of the line; the limit is 1e-4 on either side.
+    const std::tuple<std::string, const char*, Lines> cases[] = {
+        {edge_ini("1 1 0 0 1", "30 20 90", "1 0 1e-4"), "yes", perp},
+        {edge_ini("1 1 0 0 1", "30 20 90", "1 0 -1e-4"), "yes", perp},
+        {edge_ini("1 1 0 0 1", "30 20 90", "1 0 -3"), "yes", perp},
+        {edge_ini("1 1 0 0 1", "30 20 90", "1 0 5e-5"), "yes", {}},
+        {edge_ini("1 1 0 0 1", "30 20 90", "1 0 -5e-5"), "yes", {}},
+        {edge_ini("0 2 1 1 0", "30 20 90", "1 -1 2"), "yes", any},
+        {edge_ini("1 2 1 1 0", "30 20 90", "0 0 0"), "yes", any},
+        {edge_ini("1 0 1 1 0", "30 20 90", "1 -1 2"), "yes", any},
+        {edge_ini("1 2 1 1 0", "30 20 90", "1 -1 2"),
+         "maybe",
+         {"Please make right choice for the Column Approximation"}},
+        {screw_ini("1 2 1 1 0", "30 20 90", "1 -0.9999999999 0"), "yes", cut},
+        {screw_ini("1 2 1 1 0", "30 20 90", "0 0.000001 1"), "yes", cut},
+        {screw_ini("1 2 1 1 0", "30 20 90", "1 -1 0"), "yes", {}},
+        {screw_ini("1 2 1 1 0", "30 20 90", "1 -1 1"), "yes", {}},
+        {screw_ini("0 2 1 0 1", "30 20 90", "0 1 0"), "yes", any},
+        {screw_ini("1 2 1 0 1", "30 20 90", "0 1 0"),
+         "maybe",
+         {"Please make right choice for the Column Approximation"}},
+        {screw_ini("1 2 1 0 1", "30 20 0", "0 1 0", "1"),
+         "yes",
+         {"Surface relaxation model only available for screw disloations",
+          "perpendicular to the foil (in current version, also perpendicular",
+          "to diffraction vector"}},
+    };
+    for (const auto& [ini, ca, want] : cases) {
+        DefectRun run = disl(ca, ini);
+        if (want.empty())
+            EXPECT_NO_THROW(run.slice(1)) << ini;
+        else if (want == any)
+            EXPECT_EQ(stop_lines([&] { run.slice(1); }).size(), 1u) << ini;
+        else
+            EXPECT_EQ(stop_lines([&] { run.slice(1); }), want) << ini;
+    }
+    DefectRun odd = disl("no", screw_ini("1 1 0 0 1", "30 20 0", "1 0 0", "2"));
+    EXPECT_EQ(stop_lines([&] { screw::cal_screw(odd.st, 1, "strain", screw::Site::mesh); }),
+              Lines{"Please choose either displacement or distortion field"});
+    const std::string warning = " Surface Relaxation indicator only can be 0 or 1\n";
+    EXPECT_FALSE(any_nonzero(odd.slice(3).slice(4).st.s_g_r)); // g.b = 0, no relaxation
+    EXPECT_EQ(odd.console.str(), warning + warning);
+}
+
+// The shipped example configurations give a finite field with contrast; the edge line runs
+// along y, so every row of columns sees the same strain.
+TEST(Dislocation, ExampleConfigurations) {
+    for (const auto& [model, file, l] :
+         {std::tuple{1, "edge/edge.ini", 100}, std::tuple{2, "screw/screw.ini", 90}}) {
+        DefectRun run(model, "unused.ini", "", "no", {64, 64, 200, 64.0, 64.0, 200.0});
+        run.st.f_defect = std::string(KORVEX_SOURCE_DIR) + "/examples/" + file;
+        const State& st = run.slice(l).st;
+        EXPECT_GT(max_abs(st.s_g_r, beam(1)), 1e-3);
+        EXPECT_TRUE(all_finite(st.s_g_r));
+        for (int j = 2; j <= 64 && model == 1; ++j)
+            EXPECT_EQ(st.s_g_r(20, j, beam(1)), st.s_g_r(20, 1, beam(1)));
+    }
+}

@@ -1,0 +1,108 @@
+// What every defect model shares: the single column of the amplitude-phase job and the
+// configuration file read through the record reader.
+#include "fixture.hpp"
+#include "state/reader.hpp"
+
+#include <limits>
+
+using namespace korvex;
+using namespace korvex::testing;
+
+namespace {
+
+struct Case {
+    int model;
+    const char* file;
+    std::string text;
+    Grid grid;
+    int l, i, j;        // a slice and a column with a clear field
+    double x0, y0, rel; // the reference point of the defect; single-column tolerance
+};
+
+std::vector<Case> cases() {
+    const double ulps = 2 * std::numeric_limits<double>::epsilon();
+    const std::string loop = "16 16 8\n1 1 1\n0.3\n";
+    // clang-format off
+    return {
+        {1, "edge.ini", edge_ini("1 2 1 1 0", "30 20 90", "1 -1 2", 0.3, 0.5), {}, 6, 7, 2, 30, 20, 0},
+        {2, "screw.ini", screw_ini("1 1 1 0 0", "30 20 100", "0 0 1"), {}, 4, 3, 2, 30, 20, 0},
+        {3, "loop.ini", config("{loop}", {"1 3 1 1 1", "8", loop + "infinitesimal"}),
+         kLoopGrid, 6, 20, 13, 16, 16, ulps},
+        {3, "loop.ini", config("{loop}", {"1 3 1 1 1", "40", loop + "tabulation"}),
+         kLoopGrid, 6, 20, 13, 16, 16, ulps},
+        {5, "pgLoop.ini", config("{pg loop}", {"faulted", "1 3 1 1 1", "1 3 1 1 1", "10",
+                                               "16.5 16.5 8.3", "0 0 1", "1 0 0", "6", "0.3", "1"}),
+         kLoopGrid, 7, 20, 13, 16.5, 16.5, ulps},
+        {6, "tetrahedron.ini", config("{tetrahedron}", {"faulted", "12 12 12", "14", "0.3", "1"}),
+         cube(24), 10, 15, 9, 12, 12, 1e-6},
+    };
+    // clang-format on
+}
+
+} // namespace
+
+// Every model's term for the beam of order m is m G_z under the column approximation, and
+// m (G_z + tan(tilt) G_x) with the same G_z without it: the transmitted beam gets nothing, and
+// beams 1 and -1 fix G_z and G_x for the others.
+TEST(DefectModels, TermsFollowTheBeamOrder) {
+    for (const Case& c : cases()) {
+        DefectRun yes_run(c.model, c.file, c.text, "yes", c.grid);
+        const State& yes = yes_run.slice(c.l).st;
+        DefectRun no_run(c.model, c.file, c.text, "no", c.grid);
+        const State& no = no_run.slice(c.l).st;
+        const BeamTilts t = beam_tilts(no);
+        EXPECT_GT(max_abs(yes.s_g_r, beam(1)), 1e-6) << c.file;
+        for (int j = 1; j <= c.grid.ny; ++j)
+            for (int i = 1; i <= c.grid.nx; ++i) {
+                const double gz = yes.s_g_r(i, j, beam(1));
+                const double gx = (no.s_g_r(i, j, beam(1)) - gz) / t.tan_tilt(beam(1));
+                const double scale = std::abs(gz) + std::abs(gx);
+                for (int n = 1; n <= 5; ++n) {
+                    const double m = t.order(n);
+                    ASSERT_NEAR(yes.s_g_r(i, j, n), m * gz, 1e-12 * std::abs(gz) + 1e-300)
+                        << c.file << " column " << i << "," << j << " beam " << n;
+                    ASSERT_NEAR(no.s_g_r(i, j, n), m * (gz + t.tan_tilt(n) * gx), 1e-9 * scale)
+                        << c.file << " column " << i << "," << j << " beam " << n;
+                }
+            }
+    }
+}
+
+// The amplitude-phase job's single column at (x, y) from the defect's reference point is the
+// column of the grid at that place, stored at (1, 1); the rest is cleared.
+TEST(DefectModels, SingleColumnIsTheGridColumn) {
+    for (const Case& c : cases()) {
+        DefectRun run(c.model, c.file, c.text, "no", c.grid);
+        const Array3<double> grid = run.slice(c.l).st.s_g_r;
+        run.st.s_g_r.fill(7.0);
+        const double dx = c.grid.sx / c.grid.nx, dy = c.grid.sy / c.grid.ny;
+        run.column(c.l, (c.i - 0.5) * dx - c.x0, (c.j - 0.5) * dy - c.y0);
+        EXPECT_NE(grid(c.i, c.j, beam(1)), 0.0) << c.file;
+        for (int n = 1; n <= 5; ++n) {
+            EXPECT_TRUE(near_rel(run.st.s_g_r(1, 1, n), grid(c.i, c.j, n), c.rel, c.rel * 1e-6))
+                << c.file << ' ' << n;
+            EXPECT_TRUE(c.rel != 0 || run.st.s_g_r(8, 6, n) == 0.0) << c.file;
+        }
+    }
+}
+
+// A configuration file that is missing, or ends before its last record, stops the run with
+// the reader's message naming it.
+TEST(DefectModels, MissingOrShortConfigurationNamesTheFile) {
+    const std::pair<int, const char*> models[] = {
+        {1, "edge.ini"},   {2, "screw.ini"},       {3, "loop.ini"},  {4, "void.ini"},
+        {5, "pgLoop.ini"}, {6, "tetrahedron.ini"}, {7, "strain.ini"}};
+    for (const auto& [model, name] : models)
+        for (const std::string text : {"", "{short}\n====\n1 2 1 1 0\n"}) {
+            if (model == 7 && !text.empty()) continue; // one record is a whole strain file
+            DefectRun run(model, "written.ini", text);
+            if (!text.empty()) run.dir.write(name, text);
+            run.st.f_defect = run.dir.str() + name;
+            try {
+                run.slice(1);
+                ADD_FAILURE() << name << " is missing or short";
+            } catch (const ReadError& e) {
+                EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
+            }
+        }
+}
