@@ -1,11 +1,10 @@
 #include "defects/pgloop.hpp"
 
-#include "defects/angular_dislocation.hpp"
-#include "defects/defect.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
 #include "state/reader.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace korvex {
@@ -59,10 +58,7 @@ PgLoopKernel::PgLoopKernel(const State& st, const PgLoopFile& f) {
     rc_ = f.radius * std::cos(alpha);
     rs_ = f.radius * std::sin(alpha);
     const double beta = 2.0 * pi / n_;
-    cb_ = std::cos(beta);
-    sb_ = std::sin(beta);
-    nu_ = f.poissonsratio;
-    eps_ = f.correction;
+    ad_ = AngularConstants(std::cos(beta), std::sin(beta), f.poissonsratio, f.correction);
 
     const Vec3 x2 = cross_product(st.foil, st.co_x);
     const Vec3 lz = cross_product(f.normal, f.polar);
@@ -74,9 +70,7 @@ PgLoopKernel::PgLoopKernel(const State& st, const PgLoopFile& f) {
     const Vec3 b = lattice_vector(f.b_m, f.b_n, f.b_dir, "Burgers vector");
 
     const auto un = static_cast<std::size_t>(n_);
-    t2_.resize(un);
-    b_.resize(un);
-    g_.resize(un);
+    sides_.resize(un);
     ck_.resize(un);
     sk_.resize(un);
     for (std::size_t k = 0; k < un; ++k) {
@@ -89,31 +83,54 @@ PgLoopKernel::PgLoopKernel(const State& st, const PgLoopFile& f) {
         rk(2, 3) = sk_[k];
         rk(3, 2) = -sk_[k];
         rk(3, 3) = ck_[k];
-        t2_[k] = mul(rk, t1_);
+        sides_[k].t2 = mul(rk, t1_);
         const Mat3 t2c = mul(rk, t1c);
-        b_[k] = mul(t2c, b);
-        g_[k] = mul(t2c, st.v_g);
+        sides_[k].w = AngularWeights(mul(t2c, b), mul(t2c, st.v_g), ad_.sb);
     }
 }
 
-Vec3 PgLoopKernel::gradient(const Vec3& p) const {
-    Vec3 grad{};
-    const auto un = static_cast<std::size_t>(n_);
+namespace {
+
+// t p and its transpose, as mul and mul_t, for one or two points.
+template <class Real> std::array<Real, 3> apply(const Mat3& t, const std::array<Real, 3>& p) {
+    const auto& a = t.a;
+    return {a[0] * p[0] + a[1] * p[1] + a[2] * p[2], a[3] * p[0] + a[4] * p[1] + a[5] * p[2],
+            a[6] * p[0] + a[7] * p[1] + a[8] * p[2]};
+}
+template <class Real> std::array<Real, 3> apply_t(const Mat3& t, const std::array<Real, 3>& d) {
+    const auto& a = t.a;
+    return {a[0] * d[0] + a[3] * d[1] + a[6] * d[2], a[1] * d[0] + a[4] * d[1] + a[7] * d[2],
+            a[2] * d[0] + a[5] * d[1] + a[8] * d[2]};
+}
+
+} // namespace
+
+template <class Real> std::array<Real, 3> PgLoopKernel::field(const std::array<Real, 3>& p) const {
+    std::array<Real, 3> grad{};
     // The vertex shared by sides k-1 and k is the origin of the angular dislocation of side k;
     // side n precedes side 1.
-    Vec3 prev = mul(t2_[un - 1], p);
-    for (std::size_t k = 0; k < un; ++k) {
-        const Vec3 xi = mul(t2_[k], p);
-        const AngularGradients a = cal_strain_anglur(xi[0], xi[1] - rc_, xi[2] + rs_, prev[1] - rc_,
-                                                     prev[2] - rs_, cb_, sb_, nu_, eps_);
-        const Vec3 d = contract_gradients(a, b_[k], g_[k]);
-        const Vec3 s = mul_t(t2_[k], d);
+    std::array<Real, 3> prev = apply(sides_.back().t2, p);
+    for (const Side& side : sides_) {
+        const std::array<Real, 3> xi = apply(side.t2, p);
+        const std::array<Real, 3> d = angular_gradient_dot<Real>(
+            xi[0], xi[1] - rc_, xi[2] + rs_, prev[1] - rc_, prev[2] - rs_, ad_, side.w);
+        const std::array<Real, 3> s = apply_t(side.t2, d);
         grad[0] += s[0];
         grad[1] += s[1];
         grad[2] += s[2];
         prev = xi;
     }
     return grad;
+}
+
+Vec3 PgLoopKernel::gradient(const Vec3& p) const {
+    return field<double>(p);
+}
+
+std::array<Vec3, 2> PgLoopKernel::gradient_pair(const Vec3& p, const Vec3& q) const {
+    const std::array<Lanes2, 3> g =
+        field<Lanes2>({Lanes2{p[0], q[0]}, Lanes2{p[1], q[1]}, Lanes2{p[2], q[2]}});
+    return {Vec3{g[0][0], g[1][0], g[2][0]}, Vec3{g[0][1], g[1][1], g[2][1]}};
 }
 
 bool PgLoopKernel::crosses(const Vec3& p, double half_slab) const {
@@ -126,12 +143,12 @@ bool PgLoopKernel::crosses(const Vec3& p, double half_slab) const {
     return true;
 }
 
-void pgloop(State& st, const std::string& file, int islice, Array3<double>& sgr, Array3<double>& sf,
-            bool accumulate, const std::array<double, 2>* column) {
-    const int marker = loop_marker(file);
-    const PgLoopFile f = read_pgloop_file(file);
-    const LoopStyle style = loop_style(f.loopstyle);
+namespace {
 
+// Reads the loop's file and sets the loop variables of the state from it.
+PgLoopFile load_loop(State& st, const std::string& file) {
+    PgLoopFile f = read_pgloop_file(file);
+    loop_style(f.loopstyle); // an unknown style stops here
     st.loopstyle = f.loopstyle;
     st.l_radius = f.radius;
     st.l_position = f.position;
@@ -147,75 +164,99 @@ void pgloop(State& st, const std::string& file, int islice, Array3<double>& sgr,
     st.b_sf = f.f_dir;
     st.b_sf_m = f.f_m;
     st.b_sf_n = f.f_n;
+    return f;
+}
 
+// Whether the strain term takes the lateral derivative (ca = "no") or not ("yes").
+bool lateral_derivative(const State& st) {
     const std::string ca = trim(st.ca);
     if (ca != "yes" && ca != "no") halt("Please make right choice for the Column Approximation");
-    const bool lateral = ca == "no";
+    return ca == "no";
+}
 
-    const PgLoopKernel kernel(st, f);
-    const Vec3 fault = lattice_vector(f.f_m, f.f_n, f.f_dir, "stacking-fault vector");
-    const BeamTilts tilts = beam_tilts(st);
+} // namespace
 
-    const int nx = st.n_xyz[0], ny = st.n_xyz[1], nz = st.n_xyz[2], nb = st.n_beams;
-    const double half_slab = (st.size[2] / nz) / 1.9;
-    const double z = (islice - 0.5) * st.size[2] / nz - f.position[2];
-    const bool strain = style != LoopStyle::pure_fault;
-    const bool perfect = style == LoopStyle::perfect;
+PgLoopSlice::PgLoopSlice(State& st, const std::string& file, int islice)
+    : f_(load_loop(st, file)), marker_(loop_marker(file)), style_(loop_style(f_.loopstyle)),
+      lateral_(lateral_derivative(st)), kernel_(st, f_),
+      fault_(lattice_vector(f_.f_m, f_.f_n, f_.f_dir, "stacking-fault vector")),
+      tilts_(beam_tilts(st)), nx_(st.n_xyz[0]), ny_(st.n_xyz[1]), nb_(st.n_beams), sx_(st.size[0]),
+      sy_(st.size[1]), half_slab_((st.size[2] / st.n_xyz[2]) / 1.9),
+      z_((islice - 0.5) * st.size[2] / st.n_xyz[2] - f_.position[2]) {}
 
-    // The depth rate of g.R of every beam at p, stored in (or added to) sgr(i, j, :).
-    auto store = [&](int i, int j, const Vec3& p) {
-        Vec3 grad{};
-        if (strain) {
-            grad = kernel.gradient(p);
-            // On a leg of an angular dislocation without a core term the field is undefined;
-            // such a column gets no strain in this slice.
-            if (!std::isfinite(grad[0]) || !std::isfinite(grad[1]) || !std::isfinite(grad[2]))
-                grad = Vec3{};
+// The depth rate of g.R of every beam from grad (g . u), stored in (or added to) sgr(i, j, :).
+void PgLoopSlice::store(int i, int j, Vec3 grad, Array3<double>& sgr, bool accumulate) const {
+    // On a leg of an angular dislocation without a core term the field is undefined; such a
+    // column gets no strain in this slice.
+    if (!std::isfinite(grad[0]) || !std::isfinite(grad[1]) || !std::isfinite(grad[2]))
+        grad = Vec3{};
+    for (int n = 1; n <= nb_; ++n) {
+        const int m = tilts_.order(n);
+        const double v = m == 0     ? 0.0
+                         : lateral_ ? m * (grad[0] * tilts_.tan_tilt(n) + grad[2])
+                                    : m * grad[2];
+        if (accumulate)
+            sgr(i, j, n) += v;
+        else
+            sgr(i, j, n) = v;
+    }
+}
+
+void PgLoopSlice::row(int j, Array3<double>& sgr, Array3<double>& sf, Array3<int>& proj,
+                      bool accumulate) const {
+    const double y = (j - 0.5) * sy_ / ny_ - f_.position[1];
+    auto at = [&](int i) { return Vec3{(i - 0.5) * sx_ / nx_ - f_.position[0], y, z_}; };
+
+    for (int i = 1; i <= nx_; ++i) {
+        if (kernel_.crosses(at(i), half_slab_)) {
+            int& p1 = proj(i, j, 1);
+            int& p2 = proj(i, j, 2);
+            // A column takes the jump of a loop once, at its first crossing.
+            bool jump = false;
+            if (p1 == 0) {
+                p1 = marker_;
+                jump = true;
+            } else if (p1 != marker_ && p2 != marker_) {
+                p2 = marker_;
+                jump = true;
+            }
+            if (jump)
+                for (int c = 1; c <= 3; ++c) sf(i, j, c) = fault_[static_cast<std::size_t>(c - 1)];
         }
-        for (int n = 1; n <= nb; ++n) {
-            const int m = tilts.order(n);
-            const double v = m == 0    ? 0.0
-                             : lateral ? m * (grad[0] * tilts.tan_tilt(n) + grad[2])
-                                       : m * grad[2];
-            if (accumulate)
-                sgr(i, j, n) += v;
-            else
-                sgr(i, j, n) = v;
-        }
-    };
+        if (style_ == LoopStyle::perfect)
+            for (int c = 1; c <= 3; ++c) sf(i, j, c) = 0.0;
+    }
 
-    if (column) {
-        store(1, 1, Vec3{(*column)[0], (*column)[1], z});
+    if (style_ == LoopStyle::pure_fault) {
+        for (int i = 1; i <= nx_; ++i) store(i, j, Vec3{}, sgr, accumulate);
         return;
     }
-
-    Array3<int>& proj = st.projection;
-#pragma omp parallel for schedule(static)
-    for (int j = 1; j <= ny; ++j) {
-        const double y = (j - 0.5) * st.size[1] / ny - f.position[1];
-        for (int i = 1; i <= nx; ++i) {
-            const Vec3 p{(i - 0.5) * st.size[0] / nx - f.position[0], y, z};
-            if (kernel.crosses(p, half_slab)) {
-                int& p1 = proj(i, j, 1);
-                int& p2 = proj(i, j, 2);
-                // A column takes the jump of a loop once, at its first crossing.
-                bool jump = false;
-                if (p1 == 0) {
-                    p1 = marker;
-                    jump = true;
-                } else if (p1 != marker && p2 != marker) {
-                    p2 = marker;
-                    jump = true;
-                }
-                if (jump)
-                    for (int c = 1; c <= 3; ++c)
-                        sf(i, j, c) = fault[static_cast<std::size_t>(c - 1)];
-            }
-            if (perfect)
-                for (int c = 1; c <= 3; ++c) sf(i, j, c) = 0.0;
-            store(i, j, p);
-        }
+    // Two columns at a time (the last one twice when nx is odd).
+    for (int i = 1; i <= nx_; i += 2) {
+        const int i2 = std::min(i + 1, nx_);
+        const std::array<Vec3, 2> g = kernel_.gradient_pair(at(i), at(i2));
+        store(i, j, g[0], sgr, accumulate);
+        if (i2 != i) store(i2, j, g[1], sgr, accumulate);
     }
+}
+
+void PgLoopSlice::column(const std::array<double, 2>& xy, Array3<double>& sgr,
+                         bool accumulate) const {
+    const Vec3 g = style_ == LoopStyle::pure_fault ? Vec3{} : kernel_.gradient({xy[0], xy[1], z_});
+    store(1, 1, g, sgr, accumulate);
+}
+
+void pgloop(State& st, const std::string& file, int islice, Array3<double>& sgr, Array3<double>& sf,
+            bool accumulate, const std::array<double, 2>* column) {
+    const PgLoopSlice loop(st, file, islice);
+    if (column) {
+        loop.column(*column, sgr, accumulate);
+        return;
+    }
+    Array3<int>& proj = st.projection;
+    const int ny = st.n_xyz[1];
+#pragma omp parallel for schedule(static)
+    for (int j = 1; j <= ny; ++j) loop.row(j, sgr, sf, proj, accumulate);
 }
 
 namespace {

@@ -6,6 +6,8 @@
 // `projection` with the loop's marker (1, or 2/4/6/8 for the faces of a tetrahedron).
 #pragma once
 
+#include "defects/angular_dislocation.hpp"
+#include "defects/defect.hpp"
 #include "optics/vectors.hpp"
 #include "state/state.hpp"
 
@@ -53,20 +55,58 @@ class PgLoopKernel {
     // grad (g . u) in the sample frame (1/Angstrom) at p, the point relative to the loop
     // centre in sample coordinates (Angstrom).
     Vec3 gradient(const Vec3& p) const;
+    // The same at two points at once, each bit for bit as gradient() gives it.
+    std::array<Vec3, 2> gradient_pair(const Vec3& p, const Vec3& q) const;
     // Whether p lies within `half_slab` of the loop plane and strictly inside the polygon.
     bool crosses(const Vec3& p, double half_slab) const;
 
     int nsides() const { return n_; }
 
   private:
+    template <class Real> std::array<Real, 3> field(const std::array<Real, 3>& p) const;
+
+    // What side k needs per pixel, side by side in memory.
+    struct Side {
+        Mat3 t2;          // sample -> side frame
+        AngularWeights w; // its Burgers vector and g
+    };
     int n_ = 0;
     double rc_ = 0.0, rs_ = 0.0; // R cos(alpha), R sin(alpha), alpha = pi / nsides
-    double cb_ = 0.0, sb_ = 0.0; // cos, sin of the vertex angle beta = 2 pi / nsides
-    double nu_ = 0.0, eps_ = 0.0;
-    Mat3 t1_;                     // sample -> loop frame
-    std::vector<Mat3> t2_;        // sample -> side frame k
-    std::vector<Vec3> b_, g_;     // Burgers vector and g in side frame k
+    AngularConstants ad_;        // of the vertex angle beta = 2 pi / nsides
+    Mat3 t1_;                    // sample -> loop frame
+    std::vector<Side> sides_;
     std::vector<double> ck_, sk_; // cos, sin of the side angles
+};
+
+// One loop in one slice: its file read (the loop variables of the state set from it), the
+// column approximation checked, and its frames and per-beam terms prepared, so that the
+// columns can then be filled row by row, from any thread.
+class PgLoopSlice {
+  public:
+    PgLoopSlice(State& st, const std::string& file, int islice);
+
+    // Columns i = 1..nx of row j: the strain term of every beam to `sgr` (added to it when
+    // `accumulate`); for the columns crossing the loop in this slice the fault jump to `sf`
+    // and the marker to `proj`.
+    void row(int j, Array3<double>& sgr, Array3<double>& sf, Array3<int>& proj,
+             bool accumulate) const;
+    // The strain term of the single column at (x, y) from the loop centre, to column (1, 1).
+    void column(const std::array<double, 2>& xy, Array3<double>& sgr, bool accumulate) const;
+
+  private:
+    void store(int i, int j, Vec3 grad, Array3<double>& sgr, bool accumulate) const;
+
+    PgLoopFile f_;
+    int marker_;
+    LoopStyle style_;
+    bool lateral_; // ca = "no": the lateral derivative weighted by the beam tilts
+    PgLoopKernel kernel_;
+    Vec3 fault_;
+    BeamTilts tilts_;
+    int nx_, ny_, nb_;
+    double sx_, sy_;
+    double half_slab_; // a column crosses the loop within this distance of the plane
+    double z_;         // depth of the slice centre from the loop centre
 };
 
 // One slice of the loop read from `file`: the strain term of every column and beam goes to

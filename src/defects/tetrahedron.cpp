@@ -7,6 +7,8 @@
 #include "state/reader.hpp"
 #include "state/textout.hpp"
 
+#include <vector>
+
 namespace korvex {
 
 const std::array<TetrahedronFace, 4> kTetrahedronFaces{{
@@ -90,22 +92,30 @@ void tetrahedron(State& st, int islice, bool single_column) {
         files[uf] = trim(st.rundir) + kTetrahedronFaces[uf].name + ".ini";
         write_text_file(files[uf], tetrahedron_face_text(st, t, face));
     }
+    // The faces, read back from their files in the order alpha, beta, gamma, delta.
+    std::vector<PgLoopSlice> faces;
+    faces.reserve(files.size());
+    for (const std::string& file : files) faces.emplace_back(st, file, islice);
+
     // The faces' strain terms add up; a column crossing two faces in one slice keeps the jump
     // of the later face.
     st.s_g_r.fill(0.0);
     st.s_f.fill(0.0);
-    for (int face = 0; face < 4; ++face) {
-        const std::string& file = files[static_cast<std::size_t>(face)];
-        if (!single_column) {
-            pgloop(st, file, islice, st.s_g_r, st.s_f, true);
-            continue;
+    if (single_column) {
+        for (int face = 0; face < 4; ++face) {
+            // The column at colxy from the centroid, seen from the face's centre.
+            const Vec3 c = tetrahedron_face_centre(st, t, face);
+            const std::array<double, 2> col{t.centroid[0] + st.colxy[0] - c[0],
+                                            t.centroid[1] + st.colxy[1] - c[1]};
+            faces[static_cast<std::size_t>(face)].column(col, st.s_g_r, true);
         }
-        // The column at colxy from the centroid, seen from the face's centre.
-        const Vec3 c = tetrahedron_face_centre(st, t, face);
-        const std::array<double, 2> col{t.centroid[0] + st.colxy[0] - c[0],
-                                        t.centroid[1] + st.colxy[1] - c[1]};
-        pgloop(st, file, islice, st.s_g_r, st.s_f, true, &col);
+        return;
     }
+    // Every row takes the four faces in turn, so each column sees them in that order.
+    const int ny = st.n_xyz[1];
+#pragma omp parallel for schedule(static)
+    for (int j = 1; j <= ny; ++j)
+        for (const PgLoopSlice& face : faces) face.row(j, st.s_g_r, st.s_f, st.projection, true);
 }
 
 namespace {
