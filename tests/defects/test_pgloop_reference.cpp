@@ -11,7 +11,7 @@
 #include "defects/angular_dislocation.hpp"
 #include "defects/defect.hpp"
 #include "defects/pgloop.hpp"
-#include "loop_fixture.hpp"
+#include "fixture.hpp"
 #include "state/fmt.hpp"
 #include "support/testing.hpp"
 
@@ -21,8 +21,9 @@
 #include <vector>
 
 using namespace korvex;
-using korvex::testing::loop_state;
-using korvex::testing::PgLoopConfig;
+using korvex::testing::config;
+using korvex::testing::cu_state;
+using korvex::testing::Grid;
 using korvex::testing::ScratchDir;
 
 namespace {
@@ -163,7 +164,7 @@ struct Slice {
     ScratchDir dir;
     State st;
     explicit Slice(const std::string& ca, int nx = 256, int ny = 256)
-        : st(loop_state(nx, ny, 300, 256.0, 256.0, 300.0, ca)) {
+        : st(cu_state(ca, Grid{nx, ny, 300, 256.0, 256.0, 300.0})) {
         st.rundir = dir.str();
     }
     // Runs the model `model` on the configuration `text` for slice `islice`.
@@ -174,6 +175,13 @@ struct Slice {
         make_defect_field(st)->fill_slice(st, islice);
     }
 };
+
+// A faulted hexagon of radius 60 on (111) in the middle of the 256 x 256 x 300 block.
+std::string hexagon(const std::string& burgers, double correction) {
+    return config("{Data for the polygonal loop in Crystal}",
+                  {"faulted", burgers, "1 3 1 1 1", "60.0", "128 128 150", "1 1 1", "1 -1 0", "6",
+                   "0.3", std::to_string(correction)});
+}
 
 } // namespace
 
@@ -247,18 +255,11 @@ TEST(PgLoopReference, ContractedFieldOfOneAngularDislocation) {
 TEST(PgLoopReference, HexagonSlicesMatchTheTermByTermField) {
     // The Frank loop has its Burgers vector along the normal, which leaves the terms of the
     // in-plane components unweighted; the mixed loop weights them all.
-    PgLoopConfig cfg;
-    cfg.radius = 60.0;
-    cfg.position = {128.0, 128.0, 150.0};
-    cfg.normal = {1, 1, 1};
-    cfg.polar = {1, -1, 0};
     for (const char* burgers : {"1 3 1 1 1", "1 2 0 1 1"})
         for (const char* ca : {"no", "yes"})
             for (int islice : {100, 150, 151}) {
                 Slice s(ca);
-                cfg.burgers = burgers;
-                cfg.correction = islice == 151 ? 0.0 : 1.0;
-                s.run(5, "pgLoop.ini", cfg.text(), islice);
+                s.run(5, "pgLoop.ini", hexagon(burgers, islice == 151 ? 0.0 : 1.0), islice);
                 expect_matches(
                     s.st.s_g_r, reference_slice(s.st, {s.dir.str() + "pgLoop.ini"}, islice),
                     std::string("b ") + burgers + " ca " + ca + " slice " + std::to_string(islice));
@@ -267,14 +268,8 @@ TEST(PgLoopReference, HexagonSlicesMatchTheTermByTermField) {
 
 TEST(PgLoopReference, RowsOfOddLengthKeepTheirLastColumn) {
     // The columns are taken two at a time; the last of an odd row alone.
-    PgLoopConfig cfg;
-    cfg.burgers = "1 2 0 1 1";
-    cfg.radius = 60.0;
-    cfg.position = {128.0, 128.0, 150.0};
-    cfg.normal = {1, 1, 1};
-    cfg.polar = {1, -1, 0};
     Slice s("no", 37, 23);
-    s.run(5, "pgLoop.ini", cfg.text(), 150);
+    s.run(5, "pgLoop.ini", hexagon("1 2 0 1 1", 1.0), 150);
     const ReferenceSlice ref = reference_slice(s.st, {s.dir.str() + "pgLoop.ini"}, 150);
     expect_matches(s.st.s_g_r, ref, "37 x 23 columns");
     EXPECT_NE(ref.sgr(37, 23, 3), 0.0);
