@@ -1,9 +1,8 @@
-// A stand-in for the plot devices in unit tests: it keeps the viewport, window and attribute
-// state the way the real devices do, records what is drawn, and answers cursor reads from a
-// script of events (running out of events fails the test instead of waiting).
+// ScriptedGraphics stands in for the plot devices: it keeps viewport, window and attributes the
+// way the real devices do, records what is drawn, and answers cursor reads from a script (an
+// exhausted script fails the test instead of waiting for a user).
 #pragma once
 
-#include "gui/graphics.hpp"
 #include "gui/toolkit.hpp"
 
 #include <array>
@@ -12,94 +11,81 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace korvex::testing {
 
 struct CursorEvent {
-    float x = 0.5f, y = 0.5f;
+    float x = 0.7f, y = 0.5f;
     char ch = 'A';
     bool ok = true; // false: the read fails
     int button = 0; // > 0: a left click on the centre of this button, placed at read time
 };
 
-// Key events at one position: keys("12\r") is '1', '2', Return.
-std::vector<CursorEvent> keys(const std::string& text, float x = 0.7f, float y = 0.5f);
+// A frame drawn: x and y options, colour index.
+using Frame = std::tuple<std::string, std::string, int>;
 
 class ScriptedGraphics final : public Graphics {
   public:
+    using Colours = std::array<std::array<float, 3>, 272>;
     struct Text {
-        float x, y, fjust;
+        float x, y, fjust, height;
         std::string text;
         int ci, font;
-        float height;
-    };
-    struct Rect {
-        float x1, x2, y1, y2;
-        int ci;
     };
     struct Line {
         std::vector<float> x, y;
-        int ci, lw, ls;
-    };
-    struct Box {
-        std::string xopt, yopt;
-        int ci;
+        int ls;
     };
     struct Image {
         std::vector<int> cells;
         int nx, ny;
-        float x1, x2, y1, y2;
-        std::array<std::array<float, 3>, 272> colours;
+        float x1, y2;
+        Colours colours; // the colour table when the image was drawn
     };
 
     std::deque<CursorEvent> events;
     bool refuse_open = false;
+    const ButtonLayout* layout = nullptr; // where pressed buttons are looked up
 
-    // What was drawn.
+    // What was drawn (outlines excepted): texts, lines, the colour index of each rectangle and
+    // polygon, frames, images, the devices opened (names in order) and closed.
     std::vector<Text> texts;
-    std::vector<Rect> rects;
-    std::vector<Line> lines, polygons;
-    std::vector<Box> boxes;
+    std::vector<Line> lines;
+    std::vector<int> rects, polygons;
+    std::vector<Frame> boxes;
     std::vector<Image> images;
-    std::vector<std::string> opened; // device names, in order
-    int closes = 0;
-    int arrows = 0;
+    std::vector<std::string> opened;
+    int closes = 0, arrows = 0;
 
     // Current state.
-    float vp[4] = {0.0f, 1.0f, 0.0f, 1.0f};
-    float win[4] = {0.0f, 1.0f, 0.0f, 1.0f};
-    int ci = 1, font = 1, lw = 1, ls = 1, fs = 1;
+    std::array<float, 4> vp{0, 1, 0, 1}, win{0, 1, 0, 1};
+    int ci = 1, font = 1, lw = 1, ls = 1, fs = 1, panel_x = 1, current = 0;
     float height = 1.0f;
-    std::array<std::array<float, 3>, 272> colours{};
+    Colours colours{};
     std::map<int, std::string> devices;
-    int current = 0;
-    int panel_x = 1, panel_y = 1;
 
-    void add(const std::vector<CursorEvent>& ev) {
-        events.insert(events.end(), ev.begin(), ev.end());
+    // Key events at one position (inside the tests' input boxes): "12\r" is '1', '2', Return.
+    void type(const std::string& text) {
+        for (char c : text) events.push_back({0.7f, 0.5f, c});
     }
-    void click(float x, float y, char ch = 'A') { events.push_back({x, y, ch, true}); }
-    // A left click at the centre of button nb, in the world frame current when it is read.
-    void press(int nb) { events.push_back({0.0f, 0.0f, 'A', true, nb}); }
-    const ButtonLayout* layout = nullptr; // where pressed buttons are looked up
-    std::vector<std::string> texts_drawn() const {
-        std::vector<std::string> t;
-        for (const auto& x : texts) t.push_back(x.text);
-        return t;
+    void click(float x, float y) { events.push_back({x, y}); }
+    void press(int nb) { events.push_back({0, 0, 'A', true, nb}); }
+    void fail_reads(int n) { events.insert(events.end(), n, CursorEvent{0, 0, 'A', false}); }
+    // World coordinates of a position given in normalised device coordinates.
+    std::pair<float, float> to_world(float nx, float ny) const {
+        return {win[0] + (nx - vp[0]) * (win[1] - win[0]) / (vp[1] - vp[0]),
+                win[2] + (ny - vp[2]) * (win[3] - win[2]) / (vp[3] - vp[2])};
     }
 
     int open(const std::string& device) override {
         opened.push_back(device);
         if (refuse_open) return 0;
-        const int id = next_id_++;
-        devices[id] = device;
-        current = id;
-        return id;
+        devices[current = next_id_++] = device;
+        return current;
     }
-    void select(int id) override {
-        if (devices.count(id)) current = id;
-    }
+    void select(int id) override { current = devices.count(id) ? id : current; }
     void close() override {
         ++closes;
         devices.erase(current);
@@ -110,77 +96,36 @@ class ScriptedGraphics final : public Graphics {
     void eras() override {}
     void update() override {}
     void subp(int, int) override {}
-    void panl(int ix, int iy) override {
-        panel_x = ix;
-        panel_y = iy;
-    }
-    void svp(float x1, float x2, float y1, float y2) override {
-        vp[0] = x1;
-        vp[1] = x2;
-        vp[2] = y1;
-        vp[3] = y2;
-    }
-    void qvp(float& x1, float& x2, float& y1, float& y2) override {
-        x1 = vp[0];
-        x2 = vp[1];
-        y1 = vp[2];
-        y2 = vp[3];
-    }
-    void swin(float x1, float x2, float y1, float y2) override {
-        win[0] = x1;
-        win[1] = x2;
-        win[2] = y1;
-        win[3] = y2;
-    }
-    void wnad(float x1, float x2, float y1, float y2) override { swin(x1, x2, y1, y2); }
-    void qwin(float& x1, float& x2, float& y1, float& y2) override {
-        x1 = win[0];
-        x2 = win[1];
-        y1 = win[2];
-        y2 = win[3];
-    }
-    void vstd() override { svp(0.1f, 0.9f, 0.1f, 0.9f); }
+    void panl(int ix, int) override { panel_x = ix; }
+    void svp(float a, float b, float c, float d) override { vp = {a, b, c, d}; }
+    void qvp(float& a, float& b, float& c, float& d) override { get(vp.data(), a, b, c, d); }
+    void swin(float a, float b, float c, float d) override { win = {a, b, c, d}; }
+    void wnad(float a, float b, float c, float d) override { win = {a, b, c, d}; }
+    void qwin(float& a, float& b, float& c, float& d) override { get(win.data(), a, b, c, d); }
+    void vstd() override { vp = {0.1f, 0.9f, 0.1f, 0.9f}; }
     void box(const std::string& xopt, float, int, const std::string& yopt, float, int) override {
         boxes.push_back({xopt, yopt, ci});
     }
     void ptxt(float x, float y, float, float fjust, const std::string& text) override {
-        texts.push_back({x, y, fjust, text, ci, font, height});
+        texts.push_back({x, y, fjust, height, text, ci, font});
     }
     void line(int n, const float* x, const float* y) override {
-        lines.push_back({std::vector<float>(x, x + n), std::vector<float>(y, y + n), ci, lw, ls});
+        lines.push_back({{x, x + n}, {y, y + n}, ls});
     }
-    void move(float x, float y) override {
-        pen_x_ = x;
-        pen_y_ = y;
-    }
-    void draw(float x, float y) override {
-        const float px[2] = {pen_x_, x}, py[2] = {pen_y_, y};
-        line(2, px, py);
-        move(x, y);
-    }
-    void rect(float x1, float x2, float y1, float y2) override {
-        rects.push_back({x1, x2, y1, y2, ci});
-    }
-    void poly(int n, const float* x, const float* y) override {
-        polygons.push_back(
-            {std::vector<float>(x, x + n), std::vector<float>(y, y + n), ci, lw, ls});
-    }
+    void move(float, float) override {}
+    void draw(float, float) override {}
+    void rect(float, float, float, float) override { rects.push_back(ci); }
+    void poly(int, const float*, const float*) override { polygons.push_back(ci); }
     void arro(float, float, float, float) override { ++arrows; }
-    void pixl(const int* ia, int idim, int jdim, int, int, int, int, float x1, float x2, float y1,
+    void pixl(const int* ia, int idim, int jdim, int, int, int, int, float x1, float, float,
               float y2) override {
-        images.push_back(
-            {std::vector<int>(ia, ia + idim * jdim), idim, jdim, x1, x2, y1, y2, colours});
+        images.push_back({{ia, ia + idim * jdim}, idim, jdim, x1, y2, colours});
     }
     void sci(int c) override { ci = c; }
     int qci() override { return ci; }
-    void scr(int c, float r, float g, float b) override {
-        if (c >= 0 && c < 272) colours[static_cast<std::size_t>(c)] = {r, g, b};
-    }
+    void scr(int c, float r, float g, float b) override { colours.at(std::size_t(c)) = {r, g, b}; }
     void qcr(int c, float& r, float& g, float& b) override {
-        const auto& v = colours[static_cast<std::size_t>(c)];
-        r = v[0];
-        g = v[1];
-        b = v[2];
+        get(colours.at(std::size_t(c)).data(), r, g, b);
     }
     void scir(int, int) override {}
     void scf(int f) override { font = f; }
@@ -198,17 +143,21 @@ class ScriptedGraphics final : public Graphics {
         const CursorEvent e = events.front();
         events.pop_front();
         if (!e.ok) return 0;
-        x = e.x;
-        y = e.y;
-        ch = e.ch;
-        if (e.button > 0) button_centre(e.button, x, y);
+        std::tie(x, y, ch) = std::tuple{e.x, e.y, e.ch};
+        if (e.button > 0) {
+            if (!layout) throw std::logic_error("no button layout to press a button in");
+            const Cell c = button_cell(*layout, e.button);
+            std::tie(x, y) = to_world((c.x1 + c.x2) / 2, (c.y1 + c.y2) / 2);
+        }
         return 1;
     }
 
   private:
-    void button_centre(int nb, float& x, float& y) const;
+    template <class... F> static void get(const float* a, F&... v) {
+        int i = 0;
+        ((v = a[i++]), ...);
+    }
     int next_id_ = 1;
-    float pen_x_ = 0.0f, pen_y_ = 0.0f;
 };
 
 // A graphic context over a scripted device, with its terminal output kept.
@@ -218,5 +167,14 @@ struct TestGui {
     Gui gui{gr, out, {}, 0, 0};
     TestGui() { gr.layout = &gui.layout; }
 };
+
+// The viewer's layout: a 6 x 2 grid of buttons under the plot rectangle.
+inline void viewer_layout(ButtonLayout& l) {
+    std::tie(l.grid_columns, l.grid_rows) = std::pair(6, 2);
+    std::tie(l.button_area_x1, l.button_area_x2, l.button_area_y1, l.button_area_y2) =
+        std::tuple(0.05f, 0.95f, 0.05f, 0.13f);
+    std::tie(l.plot_viewport_x1, l.plot_viewport_x2, l.plot_viewport_y1, l.plot_viewport_y2) =
+        std::tuple(0.05f, 0.95f, 0.35f, 0.80f);
+}
 
 } // namespace korvex::testing

@@ -1,0 +1,351 @@
+// The plot layer's devices for real: the file devices drawn on and read back (no display
+// needed), and graphic mode end to end as a person uses it: a virtual X server (Xvfb) started
+// and stopped here, the program driven with xdotool key by key and click by click, screenshots
+// kept under the build directory (test-artifacts/gui/).
+//
+// The plot library reads one event at a time and drops what arrives while it redraws, so each
+// key is sent alone with a pause after it, and clicks come only once the program has shown
+// that it waits (its terminal output, or a pause longer than a redraw).
+#include "gui/gif_file.hpp"
+#include "gui/image_display.hpp"
+#include "gui/plot.hpp"
+
+#include "state/image_file.hpp"
+
+#include "scripted_graphics.hpp"
+#include "support/testing.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+
+extern char** environ;
+
+namespace korvex {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::ScratchDir;
+
+// Pixels of a picture read back from a real device: dark (< 64), light (> 192) and the rest.
+struct Tally {
+    long dark = 0, light = 0, mid = 0;
+};
+Tally tally(const RgbPicture& p) {
+    Tally t;
+    for (std::size_t i = 0; i + 2 < p.rgb.size(); i += 3) {
+        const int v = (p.rgb[i] + p.rgb[i + 1] + p.rgb[i + 2]) / 3;
+        ++(v < 64 ? t.dark : v > 192 ? t.light : t.mid);
+    }
+    return t;
+}
+
+// Runs a shell command; true when it succeeded.
+bool sh(const std::string& cmd) {
+    return std::system(cmd.c_str()) == 0;
+}
+
+bool have(const std::string& tool) {
+    return sh("command -v " + tool + " >/dev/null 2>&1");
+}
+
+// A PostScript page rendered by Ghostscript and read back.
+RgbPicture render_postscript(const std::string& ps, const std::string& png, int dpi) {
+    const std::string cmd = "gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=png16m -r" +
+                            std::to_string(dpi) + " -sOutputFile='" + png + "' '" + ps +
+                            "' >/dev/null 2>&1";
+    if (!sh(cmd)) throw std::runtime_error("Ghostscript failed on " + ps);
+    return read_png(png);
+}
+
+// Opens `device` for real and draws on it, as the result viewer does, a 40 x 30 image: a
+// bright disc on a grey background with a black strip at the left. Returns the colour of
+// index 0 (the background), -1s when the device could not be opened.
+std::array<float, 3> draw_page(const ScratchDir& dir, const std::string& device) {
+    ImageData img;
+    img.values.resize(40, 30);
+    for (int j = 1; j <= 30; ++j)
+        for (int i = 1; i <= 40; ++i)
+            img.values(i, j) =
+                i <= 4 ? 0.0 : 1.0 + ((i - 20) * (i - 20) + (j - 15) * (j - 15) < 64);
+    write_image_file(dir.str() + "disc_01g", img, RowFormat::es12_3);
+    auto g = open_plot_devices();
+    if (g->open(dir.str() + device) <= 0) return {-1, -1, -1};
+    std::array<float, 3> paper;
+    g->qcr(0, paper[0], paper[1], paper[2]);
+    std::ostringstream out;
+    Gui gui{*g, out, {}, 0, 0};
+    testing::viewer_layout(gui.layout);
+    rpgenv(gui, -1.1f, 1.1f, -1.1f, 1.1f, 0, -1);
+    dataimaging(gui, dir.str() + "disc_01g", 128);
+    g->close();
+    return paper;
+}
+
+// A GIF page is a real GIF of the page size, drawn on black, with the image's three tones,
+// readable by its owner and no temporary file left beside it. A PostScript page is on white
+// paper, and Ghostscript renders it with the image in it.
+TEST(PlotDevices, PagesOnTheFileDevices) {
+    ScratchDir dir;
+    EXPECT_EQ(draw_page(dir, "page.gif/GIF"), (std::array{0.0f, 0.0f, 0.0f}));
+    const RgbPicture p = read_gif(dir.str() + "page.gif");
+    EXPECT_EQ(std::pair(p.width, p.height), std::pair(850, 680));
+    const auto t = tally(p);
+    EXPECT_GT(t.light, 1000); // the disc (level 127 is white)
+    EXPECT_GT(t.mid, 10000);  // the grey background of the image
+    EXPECT_GT(t.dark, 10000); // the page
+    EXPECT_FALSE(dir.exists("page.gif.page.png"));
+    const auto perms = fs::status(dir.str() + "page.gif").permissions();
+    EXPECT_NE(perms & fs::perms::owner_read, fs::perms::none);
+
+    EXPECT_EQ(draw_page(dir, "page.ps/VCPS"), (std::array{1.0f, 1.0f, 1.0f}));
+    EXPECT_EQ(testing::read_file(dir.str() + "page.ps").substr(0, 4), "%!PS");
+    if (!have("gs")) GTEST_SKIP() << "no Ghostscript";
+    const auto r = tally(render_postscript(dir.str() + "page.ps", dir.str() + "p.png", 40));
+    EXPECT_GT(r.mid, 2000);   // grey background of the image
+    EXPECT_GT(r.light, 2000); // paper and disc
+}
+
+// Devices that cannot be opened are refused, not crashed on; a file device has no cursor.
+TEST(PlotDevices, UnavailableDevicesAndNoCursor) {
+    ScratchDir dir;
+    auto g = open_plot_devices();
+    for (const char* d : {"no/dir/x.ps/VCPS", "no/dir/x.gif/GIF", "x.foo/NOSUCHTYPE", "no-type"})
+        EXPECT_LE(g->open(dir.str() + d), 0) << d;
+    ASSERT_GT(g->open(dir.str() + "x.ps/VCPS"), 0);
+    float x, y;
+    char ch;
+    EXPECT_EQ(g->band(0, 0, 0.0f, 0.0f, x, y, ch), 0);
+    g->close();
+}
+
+// Up to 256 colours a GIF stores every pixel exactly; more are reduced to 256 with a bounded
+// error.
+TEST(GifFile, ExactAndQuantisedPalettes) {
+    ScratchDir dir;
+    RgbPicture few{3, 2, {0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30, 255, 255, 255}};
+    RgbPicture many{64, 64, {}};
+    for (int k = 0; k < 64 * 64; ++k)
+        many.rgb.insert(many.rgb.end(),
+                        {std::uint8_t(4 * (k % 64)), std::uint8_t(4 * (k / 64)), 128});
+    int worst[2] = {0, 0};
+    for (int k = 0; k < 2; ++k) {
+        const RgbPicture& p = k == 0 ? few : many;
+        std::ofstream(dir.str() + "p.gif", std::ios::binary) << encode_gif(p);
+        const RgbPicture back = read_gif(dir.str() + "p.gif");
+        ASSERT_EQ(std::tuple(back.width, back.height, back.rgb.size()),
+                  std::tuple(p.width, p.height, p.rgb.size()));
+        for (std::size_t i = 0; i < p.rgb.size(); ++i)
+            worst[k] = std::max(worst[k], std::abs(back.rgb[i] - p.rgb[i]));
+    }
+    EXPECT_EQ(worst[0], 0);
+    EXPECT_LE(worst[1], 32); // 4096 colours reduced to 256
+}
+
+// A file kept for people to look at: <build>/test-artifacts/gui/name (KORVEX_BINARY is
+// <build>/app/korvex).
+std::string artifact(const std::string& name) {
+    const fs::path dir = fs::path(KORVEX_BINARY).parent_path().parent_path() / "test-artifacts/gui";
+    fs::create_directories(dir);
+    return (dir / name).string();
+}
+
+pid_t spawn_shell(const std::string& cmd) {
+    const char* argv[] = {"/bin/sh", "-c", cmd.c_str(), nullptr};
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ);
+    return rc == 0 ? pid : -1;
+}
+
+// Whether `done()` came true, polled every 100 ms, within `limit`.
+template <class F> bool wait_until(F done, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(100ms);
+    }
+    return true;
+}
+
+void stop(pid_t pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    if (wait_until([&] { return waitpid(pid, nullptr, WNOHANG) == pid; }, 3s)) return;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+// A virtual X server of its own and the program on it, each test in a scratch directory, with
+// the tools that drive the window. Other test runs may start X servers at the same moment, so
+// the server picks a free display number itself and names it once it accepts connections.
+class GraphicSession : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char* tool : {"xdotool", "xwd", "convert"})
+            ASSERT_TRUE(have(tool)) << tool << " is needed to drive the window";
+        if (!have("Xvfb")) GTEST_SKIP() << "graphic session not tested: Xvfb is not installed";
+        xvfb_ =
+            spawn_shell("exec Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>'" +
+                        dir_.str() + "display' 2>/dev/null");
+        wait_until(
+            [&] {
+                if (waitpid(xvfb_, nullptr, WNOHANG) == xvfb_) xvfb_ = -1; // it gave up
+                return output("display").ends_with("\n") || xvfb_ == -1;
+            },
+            10s);
+        display_ = ":" + output("display").substr(0, output("display").find('\n'));
+        if (display_ == ":") GTEST_SKIP() << "graphic session not tested: Xvfb did not start";
+        dir_.write("filesystem.ini", "KORVEX directories\nroot, system, run, record, data\n''\n"
+                                     "'./'\n'./'\n'./'\n'./'\n");
+        program_ =
+            spawn_shell("cd '" + dir_.str() + "' && DISPLAY=" + display_ + " exec timeout 240 '" +
+                        KORVEX_BINARY + "' -x </dev/null >out.txt 2>&1");
+    }
+    void TearDown() override {
+        stop(program_);
+        stop(xvfb_);
+    }
+
+    std::string output(const std::string& file = "out.txt") const { return dir_.read(file); }
+    // Whether `text` appears in the terminal output after its first `from` characters within
+    // `limit`.
+    bool wait_output(const std::string& text, std::chrono::seconds limit, std::size_t from = 0) {
+        return wait_until([&] { return output().find(text, from) != std::string::npos; }, limit);
+    }
+    int wait_exit(std::chrono::seconds limit) {
+        int status = 0;
+        if (!wait_until([&] { return waitpid(program_, &status, WNOHANG) == program_; }, limit))
+            return -1;
+        program_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    // The full path of the file named after "The image has been stored into the file:".
+    std::string stored_file() const {
+        std::smatch m;
+        const std::string out = output();
+        if (!std::regex_search(out, m, std::regex("stored into the file: \n +(\\S+)"))) return {};
+        return (fs::path(dir_.str()) / m[1].str()).string();
+    }
+
+    // Finds the window and where its centred 800 x 600 drawing area begins.
+    bool find_window() {
+        wait_until([&] { return !(window_ = xdo("search --name '^KORVEX$'")).empty(); }, 30s);
+        window_ = window_.substr(0, window_.find('\n'));
+        int w = 0, h = 0;
+        std::sscanf(xdo("getwindowgeometry --shell " + window_).c_str(),
+                    "WINDOW=%*d X=%*d Y=%*d WIDTH=%d HEIGHT=%d", &w, &h);
+        off_x_ = (w - 800) / 2;
+        off_y_ = (h - 600) / 2;
+        return !window_.empty();
+    }
+    // Keys one by one, each followed by a pause; '\r' is Return. The pointer stays where it is.
+    void type(const std::string& text) {
+        for (char c : text) {
+            xdo(c == '\r' ? "key Return" : "type '" + std::string(1, c) + "'");
+            std::this_thread::sleep_for(120ms);
+        }
+    }
+    // Moves the pointer to a drawing-area pixel (from the top left), waits, clicks if asked.
+    void point_at(int x, int y, bool click = true) {
+        xdo("mousemove --window " + window_ + " " + std::to_string(off_x_ + x) + " " +
+            std::to_string(off_y_ + y));
+        std::this_thread::sleep_for(300ms);
+        if (!click) return;
+        xdo("click 1");
+        std::this_thread::sleep_for(200ms);
+    }
+    // The viewer buttons: 6 x 2 cells over x 0.05..0.95, y 0.05..0.13 of the right panel.
+    void press(int nb) { point_at(450 + 60 * ((nb - 1) % 6), 534 + 24 * ((nb - 1) / 6)); }
+    void screenshot(const std::string& name) const {
+        sh("xwd -root -silent -display " + display_ + " | convert xwd:- '" + artifact(name) + "'");
+    }
+    // Types the form of a Cu 200 kV perfect-crystal job-1 run (32 x 32 columns, 40 slices,
+    // g = 200, beams -1..1, absorption, output "cu"), presses RUN, returns once the image is shown.
+    void run_to_image(const std::string& shots) {
+        ASSERT_TRUE(find_window()) << "display " << display_ << "\n" << output();
+        ASSERT_TRUE(wait_output("Device types", 10s)) << output();
+        point_at(200, 450, false);
+        type("Cu1\rno\r200\rno\r32 32\r40\r0 0 1\r2 0 0\r-1 1\r1\r1\rcu\r");
+        std::this_thread::sleep_for(500ms);
+        screenshot(shots + "_form.png");
+        press(1);
+        ASSERT_TRUE(wait_output("Contrast:", 120s)) << output();
+        std::this_thread::sleep_for(500ms);
+        screenshot(shots + "_image.png");
+    }
+
+  private:
+    std::string xdo(const std::string& args) const {
+        sh("DISPLAY=" + display_ + " xdotool " + args + " >'" + dir_.str() + "xdo' 2>/dev/null");
+        return output("xdo");
+    }
+    ScratchDir dir_;
+    pid_t xvfb_ = -1, program_ = -1;
+    std::string display_, window_;
+    int off_x_ = 0, off_y_ = 0;
+};
+
+// Form, RUN, image on screen, C-PS: the PostScript file Ghostscript renders is not blank.
+TEST_F(GraphicSession, FormRunAndPostScriptExport) {
+    ASSERT_NO_FATAL_FAILURE(run_to_image("cu200"));
+    press(5);
+    ASSERT_EQ(wait_exit(60s), 0) << output();
+    const std::string ps = stored_file();
+    ASSERT_TRUE(ps.ends_with(".ps")) << output();
+    ASSERT_TRUE(fs::exists(ps)) << ps;
+    if (!have("gs")) GTEST_SKIP() << "Ghostscript is not installed: the PostScript is not rendered";
+    const auto t = tally(render_postscript(ps, artifact("cu200_export_ps.png"), 50));
+    EXPECT_GT(t.light, 1000);         // paper
+    EXPECT_GT(t.dark + t.mid, 20000); // the picture fills the frame (a frame alone is ~1200)
+}
+
+// A button the viewer does not serve leads back to the RUN panel; RUN runs again with the same
+// parameters, without the form; GIF stores the second image.
+TEST_F(GraphicSession, SecondRunExportsGif) {
+    ASSERT_NO_FATAL_FAILURE(run_to_image("cu200_rerun"));
+    const std::size_t first_run = output().size();
+    press(7);
+    std::this_thread::sleep_for(300ms);
+    press(1);
+    ASSERT_TRUE(wait_output("Contrast:", 120s, first_run)) << output();
+    std::this_thread::sleep_for(500ms);
+    screenshot("cu200_rerun_image.png");
+    press(4);
+    ASSERT_EQ(wait_exit(60s), 0) << output();
+    const std::string gif = stored_file();
+    ASSERT_TRUE(gif.ends_with(".gif")) << output();
+    const RgbPicture p = read_gif(gif);
+    EXPECT_EQ(std::pair(p.width, p.height), std::pair(850, 680));
+    const auto t = tally(p);
+    EXPECT_GT(t.dark, 1000);
+    EXPECT_GT(t.light, 100); // the frame and the bright parts of the image
+}
+
+// Without a display, or with one that cannot be reached (named), the program says so in one
+// line and stops before any window is tried.
+TEST(GraphicMode, WithoutDisplayTheProgramSaysSoAndStops) {
+    ScratchDir dir;
+    for (const char* env : {"DISPLAY=", "DISPLAY=:12345"}) {
+        std::string out;
+        EXPECT_NE(testing::run_program(dir.str(), "-x", out, env), 0);
+        const auto p = out.find("No X display is available");
+        ASSERT_NE(p, std::string::npos) << out;
+        const std::string line = out.substr(p, out.find('\n', p) - p);
+        EXPECT_NE(line.find(env[8] ? "\":12345\"" : "DISPLAY is not set"), std::string::npos)
+            << out;
+        EXPECT_EQ(out.find("Device types"), std::string::npos); // no window was tried
+    }
+}
+
+} // namespace
+} // namespace korvex

@@ -1,0 +1,568 @@
+// The graphic interface on a scripted device: the widgets every screen is built from
+// (buttons, plot frame, cursor read, input boxes), the entry form, the RUN panel, the result
+// viewer, the phase diagrams of job 9 and the grey-scale pictures they show.
+#include "gui/entry_form.hpp"
+#include "gui/image_display.hpp"
+#include "gui/input_box.hpp"
+#include "gui/screens.hpp"
+#include "gui/toolkit.hpp"
+
+#include "state/image_file.hpp"
+
+#include "scripted_graphics.hpp"
+#include "support/testing.hpp"
+
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+namespace korvex {
+namespace {
+
+using testing::Frame;
+using testing::ScratchDir;
+using testing::stop_lines;
+using testing::TestGui;
+
+using Lines = std::vector<std::string>;
+
+// A button sits in its cell with its style's colours and gives the caller back its font,
+// colour, viewport and window (whatever is drawn next would otherwise be misplaced); invalid
+// numbers and styles stop with the two-line message and draw nothing.
+TEST(Buttons, StylesColoursAndRestoredState) {
+    TestGui t;
+    button(t.gui, 1, "RUN", 0);
+    ASSERT_EQ(t.gr.texts.size(), 1u);
+    const auto& label = t.gr.texts[0];
+    EXPECT_EQ(std::tuple(label.text, label.ci, label.font), std::tuple("RUN", 0, 2));
+    EXPECT_NEAR(label.x, 0.93f, 1e-6); // centred in the cell 0.88 .. 0.98
+    EXPECT_EQ(t.gr.rects, std::vector<int>{kFaceColour});
+    EXPECT_EQ(t.gr.polygons, (std::vector{kLightColour, kLightColour, kDarkColour, kDarkColour}));
+    EXPECT_EQ(std::tuple(t.gr.font, t.gr.ci, t.gr.vp[1], t.gr.win[1]), std::tuple(1, 1, 1.f, 1.f));
+
+    // A label alone in colour index 2, a pressed button (light label, dark top and left), a
+    // disabled label (not active, colour index 1 left current).
+    button(t.gui, 2, "A", -3);
+    button(t.gui, 3, "B", 5);
+    button(t.gui, 4, "C", 3);
+    ASSERT_EQ(t.gr.texts.size(), 4u);
+    EXPECT_EQ((std::array{t.gr.texts[1].ci, t.gr.texts[2].ci, t.gr.texts[3].ci, t.gr.ci}),
+              (std::array{2, 1, kDisabledColour, 1}));
+    EXPECT_EQ(std::pair(t.gr.polygons.at(4), t.gr.polygons.at(6)),
+              std::pair(kDarkColour, kLightColour));
+    EXPECT_EQ(std::pair(t.gui.layout.button_active[3], t.gui.layout.button_active[4]),
+              std::pair(true, false));
+
+    const std::tuple<int, int, std::string> stops[] = {
+        {0, 0, "BUTTON NUMBER =    0"}, {9, 0, "BUTTON NUMBER =    9"}, {1, 6, "TYPE =    6"}};
+    for (const auto& [nb, type, first] : stops)
+        EXPECT_EQ(stop_lines([&] { button(t.gui, nb, "X", type); }),
+                  (Lines{first, "ERROR: invalid button " + std::string(type ? "type" : "number") +
+                                    " in SUBROUTINE BUTTON"}));
+    EXPECT_EQ(t.gr.texts.size(), 4u);
+}
+
+// Numbering goes left to right, then down; a shared edge goes to the lower number; the margin
+// around a drawn button counts; buttons not drawn, disabled or erased cannot be hit; the cells
+// are found under any viewport and window, reversed axes included.
+TEST(Buttons, HitTest) {
+    TestGui t;
+    ButtonLayout& l = t.gui.layout;
+    testing::viewer_layout(l);
+    const int drawn[] = {1, 2, 3, 4, 5, 6, 8};
+    for (int nb : drawn) button(t.gui, nb, "B", 0);
+    const float edge = button_cell(l, 1).x2;
+    const std::tuple<float, float, int> hits[] = {
+        {0.1f, 0.11f, 1},    {edge, 0.11f, 1},  {0.201f, 0.11f, 2},
+        {0.0501f, 0.11f, 1}, {0.1f, 0.07f, 0},  {0.3f, 0.07f, 8},
+        {0.5f, 0.5f, 0},     {0.04f, 0.11f, 0}, {0.949f, 0.129f, 6}};
+    for (const auto& [x, y, nb] : hits) EXPECT_EQ(ifbutton(t.gui, x, y), nb) << x << " " << y;
+    for (const auto& [type, hit] : {std::pair(3, 0), {-1, 0}, {1, 2}, {-3, 2}, {0, 2}}) {
+        button(t.gui, 2, "B", type);
+        EXPECT_EQ(ifbutton(t.gui, 0.3f, 0.11f), hit) << "style " << type;
+    }
+
+    const std::array<float, 8> frames[] = {{0.1f, 0.85f, 0.1f, 0.85f, -1.1f, 1.1f, -1.1f, 1.1f},
+                                           {0.0f, 0.5f, 0.2f, 0.3f, 100.0f, -100.0f, 5.0f, 7.0f},
+                                           {0.3f, 0.9f, 0.0f, 1.0f, 0.0f, 1e4f, 1.0f, 0.0f}};
+    for (const auto& f : frames) {
+        t.gr.svp(f[0], f[1], f[2], f[3]);
+        t.gr.swin(f[4], f[5], f[6], f[7]);
+        for (int nb : drawn) {
+            const Cell c = button_cell(l, nb);
+            const auto [x, y] = t.gr.to_world((c.x1 + c.x2) / 2, (c.y1 + c.y2) / 2);
+            EXPECT_EQ(ifbutton(t.gui, x, y), nb) << f[4];
+        }
+        const auto [x, y] = t.gr.to_world(0.5f, 0.5f);
+        EXPECT_EQ(ifbutton(t.gui, x, y), 0);
+    }
+}
+
+// The frame options of each axis choice in the plot rectangle; an illegal choice is reported
+// and framed as 0; equal limits are reported and leave window and frame alone.
+TEST(Rpgenv, FramesAndBadArguments) {
+    const std::tuple<int, std::string, std::string> table[] = {
+        {-2, " ", " "},          {-1, "BC", "BC"},          {0, "BCNST", "BCNST"},
+        {1, "ABCNST", "ABCNST"}, {2, "ABCGNST", "ABCGNST"}, {10, "BCNSTL", "BCNST"},
+        {20, "BCNST", "BCNSTL"}, {30, "BCNSTL", "BCNSTL"},  {7, "BCNST", "BCNST"}};
+    for (const auto& [axis, x, y] : table) {
+        TestGui t;
+        rpgenv(t.gui, -1.1f, 1.1f, -1.0f, 1.0f, 0, axis);
+        EXPECT_EQ(t.gr.boxes, (std::vector<Frame>{{x, y, 1}})) << axis;
+        EXPECT_EQ(t.out.str(), axis == 7 ? " RPGENV: illegal AXIS argument.\n" : "");
+        EXPECT_EQ(std::pair(t.gr.vp[0], t.gr.win[3]), std::pair(0.10f, 1.0f)); // plot rectangle
+    }
+    TestGui t;
+    t.gr.swin(2.0f, 3.0f, 4.0f, 5.0f);
+    rpgenv(t.gui, 1.0f, 1.0f, 0.0f, 1.0f, 0, -1);
+    rpgenv(t.gui, 0.0f, 1.0f, 7.0f, 7.0f, 0, -1);
+    EXPECT_EQ(t.out.str(), " invalid x limits in RPGENV: XMIN = XMAX.\n"
+                           " invalid y limits in RPGENV: YMIN = YMAX.\n");
+    EXPECT_TRUE(t.gr.boxes.empty());
+    EXPECT_FLOAT_EQ(t.gr.win[0], 2.0f);
+}
+
+// A failed cursor read gives (0, 0) and 'X' with the two-line message; a cursor that keeps
+// failing stops the run instead of looping for ever. Positions print in free format.
+TEST(Rpgband, FailedReadsAndTheStop) {
+    TestGui t;
+    float x = 9, y = 9;
+    char ch = 0;
+    t.gr.fail_reads(1);
+    t.gr.click(0.25f, 0.5f);
+    rpgband(t.gui, 0, 0, 0.0f, 0.0f, x, y, ch);
+    EXPECT_EQ(t.out.str(), " ERROR: in subroutine PGBAND.\n => returned XC=YC=0.0, CH=\"X\"\n");
+    EXPECT_EQ(std::tuple(x, y, ch), std::tuple(0.0f, 0.0f, 'X'));
+    rpgband(t.gui, 0, 0, 0.0f, 0.0f, x, y, ch);
+    EXPECT_EQ(std::tuple(x, y, ch), std::tuple(0.25f, 0.5f, 'A'));
+
+    t.gr.fail_reads(50);
+    const Lines lines = stop_lines([&] {
+        for (;;) rpgband(t.gui, 0, 0, 0.0f, 0.0f, x, y, ch);
+    });
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("cursor"), std::string::npos);
+    EXPECT_EQ(std::tuple(list_real32(-2.0f), list_real32(1.0f / 3)),
+              std::tuple("-2.0", "0.3333333"));
+}
+
+// A box in the middle of a 0..1 window; typed keys arrive inside it.
+InputBox test_box(int layout = 1, int lablen = 10) {
+    InputBox b;
+    std::tie(b.x1, b.x2, b.y1, b.y2) = std::tuple(0.55f, 0.95f, 0.50f, 0.53f);
+    std::tie(b.layout, b.lablen, b.label) = std::tuple(layout, lablen, "Zone Axis:");
+    return b;
+}
+
+std::string echoed(const TestGui& t) {
+    std::string s;
+    for (const auto& x : t.gr.texts) s += x.text.size() == 1 ? x.text : "";
+    return s;
+}
+
+// A real or an integer box taking the scripted keys; the values as reals.
+std::vector<double> numeric_box(TestGui& t, bool real, int n, int& flag) {
+    std::vector<double> r{5.0};
+    std::vector<int> i{5};
+    if (real) inputboxreal(t.gui, test_box(), 1, n, r, flag);
+    if (!real) inputboxinte(t.gui, test_box(), 1, n, i, flag);
+    return real ? r : std::vector<double>(i.begin(), i.end());
+}
+
+// Key sequences of the numeric boxes; what is echoed is what is taken. Separators count only
+// after a digit; an entry ends only after a digit, on Return or a click outside the box ('@';
+// a click inside is ignored); a second point and letters are ignored; '-' negates wherever it
+// comes; an integer box takes no point and no digit that would leave the integer range.
+// Backspace cancels (flag 0: the box is asked again) with the value cleared, except for the
+// digits typed before it, which stay without their sign.
+TEST(InputBox, NumericKeySequences) {
+    const std::tuple<bool, std::string, std::vector<double>, std::string> cases[] = {
+        {true, "1,-2.5 3\r", {1.0, -2.5, 3.0}, "1,-2.5 3"},
+        {true, "\r-.5A@", {-0.5}, "-.5"},
+        {true, "1..5\r", {1.5}, "1.5"},
+        {true, " ,2 x 7,0.05\r", {2.0, 7.0, 0.05}, "2 7,0.05"},
+        {true, "1-\r", {-1.0}, "1-"},
+        {false, "3 -4.\r", {3.0, -4.0}, "3 -4"},
+        {false, "21474836479\r", {2147483647.0}, "2147483647"},
+        {true, "\b", {0.0}, ""},
+        {false, "\b", {0.0}, ""},
+        {true, "-3\b", {3.0}, "-3"}};
+    for (const auto& [real, keys, want, echo] : cases) {
+        TestGui t;
+        for (char c : keys) c == '@' ? t.gr.click(0.2f, 0.51f) : t.gr.type({c});
+        int flag = -1;
+        const std::vector<double> got = numeric_box(t, real, int(want.size()), flag);
+        const bool cancel = keys.back() == '\b';
+        EXPECT_EQ(std::tuple(got, flag, echoed(t)), std::tuple(want, cancel ? 0 : 1, echo)) << keys;
+        EXPECT_TRUE(t.gr.events.empty()) << keys;
+        EXPECT_EQ(t.gr.ci, cancel ? kBoxTextColour : 1) << keys; // last cursor bar covered
+    }
+}
+
+// The text box ends when full or on Return, stores a left click as "A", skips the middle and
+// right buttons, leaves the text beyond n characters alone; Backspace cancels.
+TEST(InputBox, TextKeySequences) {
+    const std::tuple<std::string, std::string, std::string, int> cases[] = {
+        {"Cu", "", "Cu", 1},
+        {"W\r", "", "W ", 1},
+        {"qA", "abcdef", "qAcdef", 1},
+        {"DXab", "", "ab", 1},
+        {"\b", "zz", "  ", 0}};
+    for (const auto& [keys, before, want, want_flag] : cases) {
+        TestGui t;
+        t.gr.type(keys);
+        std::string s = before;
+        int flag = -1;
+        inputboxchar(t.gui, test_box(), 1, 2, s, flag);
+        EXPECT_EQ(std::tuple(flag, s, t.gr.events.size()), std::tuple(want_flag, want, 0u)) << keys;
+    }
+}
+
+// Status 0 draws the labelled box and clears the value without reading a key; the label sits
+// left of the box or above it; a bad rectangle or layout stops.
+TEST(InputBox, DrawingAndBadBoxes) {
+    TestGui t;
+    std::vector<double> v{1.0, 2.0};
+    int flag = 7;
+    inputboxreal(t.gui, test_box(), 0, 2, v, flag);
+    EXPECT_EQ(std::pair(flag, v), std::pair(7, std::vector<double>{0.0, 0.0}));
+    std::string s;
+    inputboxchar(t.gui, test_box(2, 4), 0, 5, s, flag);
+    ASSERT_EQ(t.gr.texts.size(), 2u);
+    const auto &left = t.gr.texts[0], &above = t.gr.texts[1];
+    EXPECT_EQ(std::tuple(left.text, left.x, left.fjust), std::tuple("Zone Axis:", 0.55f, 1.0f));
+    EXPECT_EQ(std::tuple(above.text, above.fjust), std::tuple("Zone", 0.0f));
+    EXPECT_TRUE(above.x < 0.55f && above.y > 0.53f) << above.x << " " << above.y;
+    EXPECT_NEAR(left.height, 30.0f * 0.03f, 1e-5); // the text scales with the box
+    EXPECT_EQ(t.gr.rects, (std::vector{kBoxFillColour, kBoxFillColour}));
+    EXPECT_EQ(t.gr.colours[kBoxTextColour], (std::array{1.0f, 0.0f, 0.0f}));
+
+    InputBox flat = test_box(), bad_layout = test_box(3);
+    flat.x2 = flat.x1;
+    EXPECT_EQ(stop_lines([&] { inputboxreal(t.gui, flat, 0, 1, v, flag); }),
+              Lines{"The location of input box defined wrong in INPUTBOXREAL"});
+    EXPECT_EQ(stop_lines([&] { inputboxreal(t.gui, bad_layout, 0, 1, v, flag); }),
+              Lines{"The layout of INPUTBOX given wrong"});
+}
+
+// The keys of the main page, one entry per box in the order they are taken (two characters
+// end the crystal box by themselves).
+struct Page {
+    std::string crystal = "Cu", job = "1\r", ca = "no\r", voltage = "200\r", defect = "no\r";
+    std::string size = "8 8\r", thickness = "20\r", zone = "0 0 1\r", g = "2 0 0\r";
+    std::string beams = "-1 1\r", fg = "1\r", absorption = "1\r", output = "cu200\r";
+    std::string column = "", defect_panel = ""; // job 9's column position; the defect's page
+};
+
+// The form run in a scratch directory of its own.
+struct Form {
+    ScratchDir dir;
+    TestGui t;
+    State st;
+
+    Form() {
+        dir.enter();
+        dir.write("filesystem.ini", "dirs\nroot, system, run, record, data\n'/data/'\n'sys/'\n"
+                                    "'run/'\n'rec/'\n'out/'\n");
+    }
+    // Types the page; returns the lines of the stop it caused (none when it passed). Every key
+    // must have been taken either way.
+    Lines run(const Page& p) {
+        t.gr.type(p.crystal + p.job + p.ca + p.voltage + p.defect + p.size + p.thickness + p.zone +
+                  p.g + p.beams + p.fg + p.absorption + p.output + p.column + p.defect_panel);
+        Lines stop;
+        try {
+            guiinput_system_parameters(st, t.gui);
+        } catch (const Fatal& e) {
+            stop = e.lines();
+        }
+        EXPECT_TRUE(t.gr.events.empty()) << t.gr.events.size() << " keys left";
+        EXPECT_EQ(st.allocated, stop.empty()); // arrays only for a parameter set that passed
+        return stop;
+    }
+};
+
+// Every box lands in its field of the State, and the derived grid and beams follow.
+TEST(EntryForm, PerfectCrystalRunFillsTheState) {
+    Form f;
+    ASSERT_EQ(f.run(Page{}), Lines{});
+    const State& st = f.st;
+    EXPECT_EQ(f.t.gr.opened, Lines{"/XWINDOW"});
+    EXPECT_EQ(
+        std::tie(st.datadir, st.rundir, st.sample, st.sample_no, st.ca, st.defect, st.f_defect,
+                 st.f_out),
+        std::make_tuple("/data/out/", "/data/run/", "Cu", "Cu", "no", "no", "screw.ini", "cu200"));
+    EXPECT_FALSE(f.dir.exists("screw.ini"));
+    EXPECT_EQ(std::tie(st.voltage, st.size_x, st.size_z, st.f_g),
+              std::make_tuple(200.0, 8.0, 20.0, 1.0));
+    EXPECT_EQ(std::tie(st.job, st.n_pixel_x, st.n_pixel_y, st.n_slice, st.n_beams, st.iabs,
+                       st.eigen_model, st.ncon),
+              std::make_tuple(1, 8, 8, 20, 3, 1, 4, 1));
+    EXPECT_EQ(std::tie(st.foil, st.v_g, st.co_x),
+              std::make_tuple(Vec3{0, 0, 1}, Vec3{2, 0, 0}, Vec3{2, 0, 0}));
+    EXPECT_EQ(std::pair(st.mtx_beams(1), st.mtx_beams(3)), std::pair(-1, 1));
+    EXPECT_EQ(st.colxy, (std::array{0.0, 0.0}));
+    // The viewer's buttons and the form's labels are drawn; the viewer's layout is left for the
+    // screens that follow.
+    std::string texts = "|";
+    for (const auto& x : f.t.gr.texts) texts += x.text + "|";
+    for (const char* s : {"|STOP|", "|RUN|", "|Accerlating Voltage:|"})
+        EXPECT_NE(texts.find(s), std::string::npos) << s;
+    EXPECT_EQ(std::pair(f.t.gui.layout.grid_columns, f.t.gui.layout.plot_viewport_y2),
+              std::pair(6, 0.80f));
+}
+
+// Case rules of the text boxes (the other spellings go through the form below and the defect
+// pages), and boxes asked again after a wrong value or a Backspace.
+TEST(EntryForm, CaseRulesAndReasks) {
+    for (const auto& [typed, want] :
+         {std::pair("SCREW", "screw"), {"loop", "pg_loop"}, {"No", "no"}})
+        EXPECT_EQ(defect_case(typed), want);
+
+    Form f;
+    Page p{.crystal = "W\r", .job = "7\b1\r", .ca = "half\ry\rYes \r"};
+    p.absorption = "2\r-1\r0\r";
+    ASSERT_EQ(f.run(p), Lines{});
+    EXPECT_EQ(std::tie(f.st.sample, f.st.ca), std::make_tuple("W", "yes"));
+    EXPECT_EQ(std::pair(f.st.job, f.st.iabs), std::pair(1, 0));
+    const std::string ca_msg = " The value for COLUMN APPROXIMATION only can be <yes> or <no>\n";
+    const std::string abs_msg = " 1: with absorption; 0: without absorption.\n";
+    EXPECT_NE(f.t.out.str().find(ca_msg + ca_msg + abs_msg + abs_msg), std::string::npos)
+        << f.t.out.str();
+}
+
+// The defect pages write the configuration file the defect model reads, byte for byte: the
+// screw's cut plane is perpendicular to b and its point moves to the surface when relaxed;
+// the loop's radius is half the diameter typed.
+TEST(EntryForm, DefectPagesWriteTheirFiles) {
+    const char* const rule =
+        " ===================================================================\n";
+    const struct {
+        std::string defect, keys, file, text;
+    } cases[] = {
+        {"Screw\r", "1 2 1 1 1\r20 30.5 40\r1\r", "screw.ini",
+         "              {Data for the screw dislocation in Crystal}\n" + std::string(rule) +
+             "  1.0  2.0  1.0  1.0  1.0                               Burger vector m/n[i,j,k]\n"
+             "   20.00   30.50    0.00              A point that the screw dislocation passes\n"
+             "  1.0  0.0 -1.0                                                    Cut plane\n"
+             "   1                           Surface relaxation, 1: with, 0 without\n"},
+        {"screw\r", "1 2 1 -1 0\r0 0 40\r0\r", "screw.ini",
+         "              {Data for the screw dislocation in Crystal}\n" + std::string(rule) +
+             "  1.0  2.0  1.0 -1.0  0.0                               Burger vector m/n[i,j,k]\n"
+             "    0.00    0.00   40.00              A point that the screw dislocation passes\n"
+             "  0.0  0.0  1.0                                                    Cut plane\n"
+             "   0                           Surface relaxation, 1: with, 0 without\n"},
+        {"Edge\r", "1 2 1 -1 0\r1 1 -2\r32 32 100\r0\r0.33\r", "edge.ini",
+         "              {Data for the edge dislocation in Crystal}\n" + std::string(rule) +
+             "  1.0  2.0  1.0 -1.0  0.0                               Burger vector m/n[i,j,k]\n"
+             "   32.00   32.00  100.00               A point that the edge dislocation passes\n"
+             "  1.0  1.0 -2.0                                             Dislocation line\n"
+             " 0.33000                           Poissons ratio\n"
+             " 0.00000           A factor to avoid the singular\n"
+             "   0                           Surface relaxation, 1: with, 0 without\n"},
+        {"Loop\r", "faulted\r1 3 1 1 1\r1 3 1 1 1\r20\r40 40 50\r1 1 1\r1 -1 0\r6\r0.3\r",
+         "pgLoop.ini",
+         "              {Data for the polygonal loop in Crystal}\n" + std::string(rule) +
+             " faulted                       \n"
+             "  1.0  3.0  1.0  1.0  1.0                              Burger vector: m/n[i,j,k]\n"
+             "  1.0  3.0  1.0  1.0  1.0                             Stacking fault: m/n[i,j,k]\n"
+             "   10.0000                         Radius of the loop, diameter/2\n"
+             "   40.00   40.00   50.00                   The position of the loop in the foil\n"
+             "  1.0  1.0  1.0                                             Loop habit plane\n"
+             "  1.0 -1.0  0.0                                              Loop plane pole\n"
+             "    6                           The number of the loop edges\n"
+             "    0.3000                                         Poissons ratio\n"
+             "    1.0000                            Factor to avoid singularity\n"}};
+    for (const auto& c : cases) {
+        Form f;
+        ASSERT_EQ(f.run(Page{.defect = c.defect, .defect_panel = c.keys}), Lines{}) << c.file;
+        EXPECT_EQ(f.st.f_defect, c.file);
+        EXPECT_EQ(f.dir.read(c.file), c.text);
+        if (c.file != "pgLoop.ini") continue;
+        EXPECT_EQ(std::tie(f.st.defect, f.st.loopstyle), std::make_tuple("pg_loop", "faulted"));
+        EXPECT_EQ(std::tuple(f.st.l_radius, f.st.nsides, f.st.l_normal),
+                  std::tuple(10.0, 6, Vec3{1, 1, 1}));
+    }
+}
+
+// The checks after the form: exact messages, nothing allocated when refused, and a defect file
+// typed before the refusal still written. Jobs up to 3 and 9 pass (9 with its column position).
+TEST(EntryForm, ChecksAfterTheForm) {
+    const std::string edge_keys = "1 2 1 -1 0\r1 1 -2\r4 4 10\r0\r0.3\r";
+    const std::pair<Page, std::string> cases[] = {
+        {Page{.defect = "void\r"}, "This defect model has not been added"},
+        {Page{.beams = "3 -1\r"}, "The beam range given is wrong"},
+        {Page{.defect = "edge\r", .beams = "2 1\r", .defect_panel = edge_keys},
+         "The beam range given is wrong"},
+        {Page{.zone = "1 1 1\r", .g = "1 1 1\r"}, "SAMPLE COORDINATES SYSTEM GIVEN WRONG!"},
+        {Page{.zone = "1 1 0\r", .g = "0 0 2\r"}, ""},
+        {Page{.job = "3\r"}, ""},
+        {Page{.job = "9\r", .column = "1.5 -20\r"}, ""},
+        {Page{.job = "4\r"}, "The job model given wrong!"},
+        {Page{.job = "10\r"}, "The job model given wrong!"}};
+    for (const auto& [page, stop] : cases) {
+        Form f;
+        EXPECT_EQ(f.run(page), stop.empty() ? Lines{} : Lines{stop}) << page.job << page.zone;
+        EXPECT_EQ(f.dir.exists("edge.ini"), !page.defect_panel.empty());
+        if (page.column.empty()) continue;
+        EXPECT_EQ(f.st.job, 9);
+        EXPECT_EQ(f.st.colxy, (std::array{1.5, -20.0}));
+    }
+}
+
+// A graphic context as the entry form leaves it: viewer layout, screen open, left-panel frame.
+struct Screen : TestGui {
+    Screen() {
+        testing::viewer_layout(gui.layout);
+        gui.device = gr.open("/XWINDOW");
+        for (int nb = 1; nb <= 12; ++nb) button(gui, nb, "B", 0);
+        rpgenv(gui, 0.0f, 1.0f, 0.0f, 1.0f, 0, -2);
+        gr.texts.clear();
+    }
+    PanelMemory mem{3, 0.9f};
+    State st;
+};
+
+// The RUN panel: a click beside the buttons prints where it was, buttons it does not serve are
+// ignored, RUN remembers the attributes current then and is redrawn pressed; EXIT closes.
+TEST(RunPanel, RunAndExit) {
+    Screen s;
+    s.gr.click(0.5f, 0.5f);
+    s.gr.press(2);
+    s.gr.press(1);
+    EXPECT_TRUE(run_panel(s.gui, s.mem));
+    EXPECT_EQ(s.out.str(), " Cursor at: 0.5 0.5\n");
+    EXPECT_TRUE(s.gr.events.empty());
+    EXPECT_EQ(std::pair(s.mem.colour_index, s.mem.char_height), std::pair(1, 0.9f));
+    ASSERT_FALSE(s.gr.texts.empty());
+    EXPECT_EQ(std::tuple(s.gr.texts.back().text, s.gr.texts.back().ci), std::tuple("RUN", 1));
+    EXPECT_EQ(s.gr.panel_x, 2);
+
+    s.gr.press(6);
+    EXPECT_FALSE(run_panel(s.gui, s.mem));
+    EXPECT_EQ(std::pair(s.gr.closes, s.gui.device), std::pair(1, 0));
+    EXPECT_EQ(s.gr.texts.back().text, "EXIT");
+}
+
+// The result viewer stores the last image through the file device (PostScript 256 levels,
+// GIF 128, picture flipped so data row 1 is on top), refuses an export when the run wrote no
+// image, goes back to the RUN panel on any other button, and stops on a refused device.
+TEST(ResultViewer, ExportsAndOtherButtons) {
+    ScratchDir dir;
+    ImageData img;
+    img.values.resize(2, 2);
+    img.values(1, 1) = 1.0;
+    img.values(2, 2) = 3.0;
+    const std::string file = dir.str() + "cu_01g";
+    write_image_file(file, img, RowFormat::es12_3);
+    for (const bool ps : {true, false}) {
+        Screen s;
+        s.gr.press(ps ? 5 : 4);
+        EXPECT_FALSE(result_viewer(s.gui, s.mem, s.st, file));
+        EXPECT_EQ(s.gr.opened.back(), file + (ps ? ".ps/VCPS" : ".gif/GIF"));
+        EXPECT_EQ(s.gr.closes, 2); // the screen, then the file
+        ASSERT_EQ(s.gr.images.size(), 1u);
+        EXPECT_EQ(s.gr.images[0].cells, (std::vector<int>{0, ps ? 255 : 127, ps ? 85 : 42, 0}));
+        EXPECT_NE(s.out.str().find(" The image has been stored into the file: \n " + file +
+                                   (ps ? ".ps\n" : ".gif\n")),
+                  std::string::npos);
+    }
+
+    Screen s;
+    s.st.job = 2;
+    for (int nb : {5, 4, 6}) s.gr.press(nb);
+    EXPECT_FALSE(result_viewer(s.gui, s.mem, s.st, ""));
+    const std::string msg = " No image to store: the run (job 2) wrote no image file.\n";
+    EXPECT_EQ(s.out.str(), msg + msg);
+    EXPECT_EQ(s.gr.opened.size(), 1u); // only the screen
+
+    for (int nb : {1, 2, 3, 7, 12}) {
+        Screen o;
+        o.gr.press(nb);
+        EXPECT_TRUE(result_viewer(o.gui, o.mem, o.st, "x_01g")) << nb;
+        EXPECT_EQ(o.gr.opened.size(), 1u);
+    }
+
+    Screen r;
+    r.gr.refuse_open = true;
+    r.gr.press(5);
+    EXPECT_EQ(stop_lines([&] { result_viewer(r.gui, r.mem, r.st, "x_01g"); }),
+              Lines{"the plot device is not available"});
+}
+
+// Job 9's amplitude-phase diagram: the perfect-crystal path dashed, scaled by 1/60 and lifted
+// by 0.6, the defect path solid, one arrow each, framed; then C-PS, EXIT or back to RUN. In file
+// mode each position gets its own finished PostScript file.
+TEST(PhasePanel, ScreenAndFiles) {
+    PhaseDiagram d;
+    d.perfect = {{0.0, 0.0}, {6.0, 0.0}, {6.0, 6.0}};
+    d.defect = {{0.0, 0.0}, {0.0, 12.0}};
+    using C = PhasePlotter::Choice;
+    for (const auto& [nb, want] : {std::pair(5, C::to_files), {6, C::exit}, {3, C::back_to_run}}) {
+        Screen s;
+        s.gr.press(nb);
+        EXPECT_EQ(draw_phase_diagram(s.gui, s.mem, d, ""), want);
+        EXPECT_EQ(s.gui.device, nb == 6 ? 0 : 1);
+        EXPECT_EQ(s.gr.arrows, 2);
+        ASSERT_FALSE(s.gr.boxes.empty());
+        EXPECT_EQ(s.gr.boxes.back(), std::tuple("BC", "BC", 1)); // framed in the foreground
+        int dashed = 0, solid = 0;
+        for (const auto& l : s.gr.lines) {
+            if (l.x.size() == 3 && l.ls == 2) {
+                ++dashed;
+                EXPECT_EQ(std::pair(l.x[1], l.y[2]), std::pair(0.1f, 0.7f));
+            }
+            if (l.x.size() == 2 && l.ls == 1 && l.y[1] > 0.79f) ++solid;
+        }
+        EXPECT_EQ(std::pair(dashed, solid), std::pair(1, 1));
+    }
+
+    Screen s;
+    for (const char* file : {"cu_-100.ps", "cu_-98.ps"})
+        EXPECT_EQ(draw_phase_diagram(s.gui, s.mem, d, file), C::next);
+    EXPECT_EQ(s.gr.opened,
+              (std::vector<std::string>{"/XWINDOW", "cu_-100.ps/VCPS", "cu_-98.ps/VCPS"}));
+    EXPECT_EQ(s.gr.closes, 3);
+    EXPECT_TRUE(s.gr.devices.empty());
+    s.gr.refuse_open = true;
+    EXPECT_EQ(stop_lines([&] { draw_phase_diagram(s.gui, s.mem, d, "x.ps"); }),
+              Lines{"the plot device is not available"});
+}
+
+// An image file read back and drawn: levels floor((A - min) * 99 / (max - min)), data row
+// y = 1 (values 1, 3, 5) drawn at the top, the three terminal lines, a black-to-white ramp
+// while drawing, and the colours of indices 1..20 (the buttons) given back afterwards.
+TEST(DataImaging, LevelsFlipLinesAndColours) {
+    ScratchDir dir;
+    ImageData img;
+    img.values.resize(3, 2);
+    for (int i = 1; i <= 3; ++i)
+        for (int j = 1; j <= 2; ++j) img.values(i, j) = 2 * (i - 1) + j;
+    write_image_file(dir.str() + "img_01g", img, RowFormat::es12_3);
+    TestGui t;
+    t.gr.scr(12, 0.5f, 0.5f, 0.5f);
+    dataimaging(t.gui, dir.str() + "img_01g   ", 100);
+    EXPECT_EQ(t.out.str(), " max: 6.0 min: 1.0\n Max: 6.0 Min: 1.0 Background 3.5\n"
+                           " Contrast: 1.714285714 -3.5\n");
+    ASSERT_EQ(t.gr.images.size(), 1u);
+    const auto& im = t.gr.images[0];
+    EXPECT_EQ(std::tuple(im.nx, im.ny, im.x1, im.y2), std::tuple(3, 2, -1.0f, 1.0f));
+    EXPECT_EQ(im.cells, (std::vector<int>{19, 59, 99, 0, 39, 79}));
+    EXPECT_EQ(std::pair(im.colours[0], im.colours[99]),
+              std::pair(std::array{0.0f, 0.0f, 0.0f}, std::array{1.0f, 1.0f, 1.0f}));
+    EXPECT_FLOAT_EQ(im.colours[12][0], 12.0f / 99.0f);
+    EXPECT_FLOAT_EQ(t.gr.colours[12][0], 0.5f);
+    EXPECT_FLOAT_EQ(t.gr.colours[21][0], 21.0f / 99.0f);
+
+    // A uniform image has contrast 1; an all-zero border gives a background of 1e-10 instead
+    // of a division by zero, and a zero minimum an infinite negative contrast.
+    img.values.fill(0.25);
+    EXPECT_EQ(image_summary(grey_levels(img, 256))[2], " Contrast: 1.0 -1.0");
+    img.values.resize(4, 3);
+    img.values.fill(0.0);
+    img.values(2, 2) = 2.0;
+    EXPECT_EQ(image_summary(grey_levels(img, 128))[2], " Contrast: 2E+10 Infinity");
+}
+
+} // namespace
+} // namespace korvex
