@@ -1,15 +1,14 @@
 // Reading the picture and float copies of image files back with the libraries a user's tools
-// are built on, and the grey-level formula worked out independently of the exporters.
+// are built on.
 #pragma once
 
-#include "state/array.hpp"
+#include "driver/grey_levels.hpp"
 #include "state/image_file.hpp"
+#include "support/testing.hpp"
 
 #include <png.h>
 #include <tiffio.h>
 
-#include <algorithm>
-#include <cmath>
 #include <string>
 #include <vector>
 
@@ -19,10 +18,7 @@ struct PngGrey {
     int width = 0, height = 0;
     bool grey8 = false;           // stored as one 8-bit grey channel
     std::vector<unsigned> pixels; // top row first
-    unsigned at(int col, int row) const {
-        return pixels[static_cast<std::size_t>(row) * static_cast<std::size_t>(width) +
-                      static_cast<std::size_t>(col)];
-    }
+    unsigned at(int col, int row) const { return pixels[std::size_t(row * width + col)]; }
 };
 
 inline PngGrey read_png(const std::string& path) {
@@ -34,8 +30,8 @@ inline PngGrey read_png(const std::string& path) {
     img.format = PNG_FORMAT_GRAY;
     std::vector<png_byte> buf(PNG_IMAGE_SIZE(img));
     if (!png_image_finish_read(&img, nullptr, buf.data(), 0, nullptr)) return out;
-    out.width = static_cast<int>(img.width);
-    out.height = static_cast<int>(img.height);
+    out.width = int(img.width);
+    out.height = int(img.height);
     out.pixels.assign(buf.begin(), buf.end());
     return out;
 }
@@ -47,16 +43,13 @@ struct TiffFloat {
     float xres = 0, yres = 0;
     std::string description;
     std::vector<float> values; // row-major, top row first
-    float at(int col, int row) const {
-        return values[static_cast<std::size_t>(row) * width + static_cast<std::size_t>(col)];
-    }
+    float at(int col, int row) const { return values[std::size_t(row) * width + col]; }
 };
 
 inline TiffFloat read_tiff(const std::string& path) {
     TiffFloat t;
     TIFF* tif = TIFFOpen(path.c_str(), "r");
-    if (!tif) return t;
-    t.opened = true;
+    if (!(t.opened = tif != nullptr)) return t;
     TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &t.width);
     TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &t.height);
     TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &t.bits);
@@ -68,42 +61,31 @@ inline TiffFloat read_tiff(const std::string& path) {
     TIFFGetField(tif, TIFFTAG_ORIENTATION, &t.orientation);
     char* desc = nullptr;
     if (TIFFGetField(tif, TIFFTAG_IMAGEDESCRIPTION, &desc) && desc) t.description = desc;
-    if (t.bits == 32 && t.spp == 1) {
-        t.values.resize(static_cast<std::size_t>(t.width) * t.height);
+    t.values.resize(std::size_t(t.width) * t.height);
+    if (t.bits == 32 && t.spp == 1)
         for (uint32_t r = 0; r < t.height; ++r)
-            TIFFReadScanline(tif, t.values.data() + static_cast<std::size_t>(r) * t.width, r, 0);
-    }
+            TIFFReadScanline(tif, t.values.data() + std::size_t(r) * t.width, r, 0);
     TIFFClose(tif);
     return t;
 }
 
-// The display's grey levels of an image, as its description reads: for intensities clip above
-// 10000 times the mean, then the integer part of (A - min)*(levels - 1)/(max - min). Signed
-// maps (`clip` false) are not clipped.
-inline Array2<int> expected_levels(const ImageData& img, int levels, bool clip = true) {
-    std::vector<double> a(img.values.data(), img.values.data() + img.values.size());
-    double mean = 0.0;
-    for (double v : a) mean += v;
-    mean /= static_cast<double>(a.size());
-    if (clip)
-        for (double& v : a) v = std::min(v, 10000.0 * mean);
-    const double lo = *std::min_element(a.begin(), a.end());
-    const double hi = *std::max_element(a.begin(), a.end());
-    Array2<int> g(img.nx(), img.ny());
-    for (int j = 1; j <= img.ny(); ++j)
-        for (int i = 1; i <= img.nx(); ++i) {
-            const double v =
-                a[static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(img.nx()) * (j - 1)];
-            if (!(hi > lo)) {
-                g(i, j) = 0;
-                continue;
-            }
-            // The integer part of the exact formula: a value on a level boundary, which the
-            // floating-point evaluation can put a few 1e-14 below it, takes that level.
-            const double t = (v - lo) * (levels - 1) / (hi - lo);
-            g(i, j) = static_cast<int>(std::floor(t + 1e-10));
+// The picture and float copies of the text image at `path` agree with it: the shape, the
+// display's grey levels of the printed values (row y = 1 at the top, column x = 1 at the left)
+// and the values to the four printed digits.
+inline void expect_views_match(const std::string& path, const ImageData& text) {
+    SCOPED_TRACE(path);
+    const PngGrey png = read_png(path + ".png");
+    const TiffFloat tif = read_tiff(path + ".tif");
+    ASSERT_EQ(png.width, text.nx());
+    ASSERT_EQ(png.height, text.ny());
+    ASSERT_EQ(int(tif.width), text.nx());
+    ASSERT_EQ(int(tif.height), text.ny());
+    const GreyLevels levels = grey_levels(text, 256);
+    for (int j = 1; j <= text.ny(); ++j)
+        for (int i = 1; i <= text.nx(); ++i) {
+            ASSERT_EQ(png.at(i - 1, j - 1), unsigned(levels.level(i, j))) << i << "," << j;
+            ASSERT_TRUE(near_rel(tif.at(i - 1, j - 1), text.values(i, j), 5.0001e-4)) << i << j;
         }
-    return g;
 }
 
 } // namespace korvex::testing

@@ -1,42 +1,19 @@
+// The command line, reports, progress lines and result-file names: exact texts that users and
+// their scripts read.
+#include "driver/program.hpp"
 #include "driver/progress.hpp"
 #include "driver/reports.hpp"
+#include "driver/result_files.hpp"
 #include "driver/tex_report.hpp"
 #include "state/fmt.hpp"
 #include "support/testing.hpp"
 
+#include <map>
 #include <sstream>
+#include <tuple>
 
 using namespace korvex;
-using korvex::testing::ScratchDir;
-using korvex::testing::split_lines;
-using korvex::testing::stop_lines;
-
-TEST(RealNumToChar, TruncatesToTwoDecimals) {
-    EXPECT_EQ(realnumtochar(3.75), pad("3.75", 20));
-    EXPECT_EQ(realnumtochar(5.5), pad("5.50", 20));
-    EXPECT_EQ(realnumtochar(9.999), pad("9.99", 20));
-    EXPECT_EQ(realnumtochar(0.5), pad("0.50", 20));
-    EXPECT_EQ(realnumtochar(12.0), pad("12.00", 20));
-    EXPECT_EQ(realnumtochar(100.0), pad("100.00", 20));
-    EXPECT_EQ(realnumtochar(1.0e9), pad("1000000000.00", 20));
-    EXPECT_EQ(stop_lines([] { realnumtochar(1.0e9 + 1.0); }),
-              std::vector<std::string>{"the number is bigger than 1E9"});
-}
-
-TEST(RealNumToChar, SeriesValuesNameTheirFiles) {
-    const char* want[] = {"3.50", "3.75", "4.00", "4.25", "4.50", "4.75",
-                          "5.00", "5.25", "5.50", "5.75", "6.00", "6.25"};
-    for (int s = 0; s < 12; ++s) EXPECT_EQ(trim(realnumtochar(3.5 + 0.25 * s)), want[s]);
-}
-
-TEST(Indicator, PrintsWhenTheWholePercentageChanges) {
-    EXPECT_EQ(indicator_line(1, 50).value_or(""), " 2% finished");
-    EXPECT_FALSE(indicator_line(1, 200).has_value());
-    EXPECT_EQ(indicator_line(2, 200).value_or(""), " 1% finished");
-    int lines = 0;
-    for (int i = 1; i <= 1000; ++i) lines += indicator_line(i, 1000).has_value();
-    EXPECT_EQ(lines, 100);
-}
+using namespace korvex::testing;
 
 namespace {
 
@@ -49,10 +26,8 @@ State report_state(int first, int last) {
     st.ca = "yes";
     st.voltage = 200;
     st.defect = "edge";
-    st.size_x = st.size_y = 64;
-    st.size_z = 100;
-    st.n_pixel_x = st.n_pixel_y = 64;
-    st.n_slice = 100;
+    st.size_x = st.size_y = st.n_pixel_x = st.n_pixel_y = 64;
+    st.size_z = st.n_slice = 100;
     st.foil = {0, 0, 1};
     st.v_g = st.co_x = {2, 0, 0};
     st.n_beams = last - first + 1;
@@ -71,84 +46,36 @@ State report_state(int first, int last) {
 
 std::tm fixed_time() {
     std::tm t{};
-    t.tm_mday = 6;
-    t.tm_mon = 11;
-    t.tm_year = 126;
-    t.tm_hour = 14;
-    t.tm_min = 5;
+    t.tm_mday = 6, t.tm_mon = 11, t.tm_year = 126, t.tm_hour = 14, t.tm_min = 5;
     return t;
 }
 
+const std::string rule = " " + std::string(39, '-');
+
 } // namespace
 
+// Condition values name the result files of a series: truncated (not rounded) to two decimals
+// in 20 characters, and a stop beyond 1E9; the progress line appears once per whole percent.
+TEST(ReportFormats, ConditionTextsAndProgressLines) {
+    const std::pair<double, const char*> cases[] = {
+        {3.75, "3.75"},  {5.5, "5.50"},     {9.999, "9.99"},         {0.5, "0.50"},
+        {12.0, "12.00"}, {100.0, "100.00"}, {1.0e9, "1000000000.00"}};
+    for (const auto& [v, text] : cases) EXPECT_EQ(realnumtochar(v), pad(text, 20)) << v;
+    EXPECT_EQ(stop_lines([] { realnumtochar(1.0e9 + 1.0); }),
+              std::vector<std::string>{"the number is bigger than 1E9"});
+
+    EXPECT_EQ(indicator_line(1, 50).value_or(""), " 2% finished");
+    EXPECT_FALSE(indicator_line(1, 200).has_value());
+    EXPECT_EQ(indicator_line(2, 200).value_or(""), " 1% finished");
+    int lines = 0;
+    for (int i = 1; i <= 1000; ++i) lines += indicator_line(i, 1000).has_value();
+    EXPECT_EQ(lines, 100);
+}
+
+// The report's records and the terminal summary in their fixed formats.
 TEST(ParameterReport, RecordsInOrderWithFixedFormats) {
     State st = report_state(-1, 3);
     st.processing_time = 90;
-    const auto r = parameter_report(st, fixed_time());
-    EXPECT_EQ(r[0], "");
-    EXPECT_EQ(r[2], " ++++++ PARAMETERS for result file, \"run\" ++++++");
-    EXPECT_EQ(r[5], " Date: 6-12-2026    Time: 14:05");
-    EXPECT_EQ(r[10], " 0:1:30 (hours:minutes:seconds)");
-    EXPECT_EQ(r[18], " Sample NO: Cu-1                ");
-    EXPECT_EQ(r[24], " Amplitude contrast images");
-    EXPECT_EQ(r[27], " used");
-    // No eigen-system line: the empty record 33 is followed by a rule.
-    EXPECT_EQ(r[32], "");
-    EXPECT_EQ(r[33], " " + std::string(39, '-'));
-    EXPECT_EQ(r[58],
-              " Fourier components of periodical potentials (U(0)-U(5g), in Angstrom E(-2))");
-    EXPECT_EQ(r[59], "U(  0)=  0.2108770000");
-    EXPECT_EQ(r[60], "U( 1g)=  0.0900000000");
-    EXPECT_EQ(r[65], " The immaginary parts of the Fourier components of periodical potentials");
-    EXPECT_EQ(r[66], "U'(  0)  0.0100000000");
-    EXPECT_EQ(r[67], "U'( 1 g)=  0.0010000000");
-    // "edge" has no section: the report ends with the defect name.
-    EXPECT_EQ(r.back(), " edge                          ");
-    EXPECT_EQ(r[r.size() - 2], " Style of defect");
-}
-
-TEST(ParameterReport, SingleBeamAndRowsWithoutTheFirstOrder) {
-    State one = report_state(2, 2);
-    const auto r1 = parameter_report(one, fixed_time());
-    EXPECT_EQ(r1[58],
-              " Fourier components of periodical potentials (U(0)-U(1g), in Angstrom E(-2))");
-    EXPECT_EQ(r1[60], " " + std::string(39, '-'));
-    EXPECT_EQ(r1[62], "U'(  0)  0.0100000000");
-    EXPECT_EQ(r1[63], " " + std::string(39, '-'));
-
-    State st = report_state(2, 4);
-    std::ostringstream out;
-    st.out = &out;
-    st.b_angle = 0.0069;
-    show_system_parameters(st);
-    EXPECT_EQ(out.str().find("s_g"), std::string::npos);
-    EXPECT_EQ(out.str().find("Extinction"), std::string::npos);
-    const auto r = parameter_report(st, fixed_time());
-    for (const auto& l : r) EXPECT_EQ(l.find("s_g="), std::string::npos);
-}
-
-TEST(ParameterReport, SimulationRecordSkippedForTest) {
-    ScratchDir dir;
-    State st = report_state(-1, 1);
-    st.datadir = dir.str();
-    st.simrecdir = dir.str();
-    RunContext rc;
-    rc.now = fixed_time;
-    print_parameters(st, rc);
-    EXPECT_TRUE(dir.exists("run.par"));
-    const auto rec = split_lines(dir.read("record.sim"));
-    ASSERT_EQ(rec.size(), 7u);
-    EXPECT_EQ(rec[1],
-              " SIMULATION: Amplitude contrast images from sampleCu-1 with edge dislocation");
-    EXPECT_EQ(rec[2], " OUTPUT FILE: run   for beams -1g ~ 1g");
-    st.f_out = "test";
-    print_parameters(st, rc);
-    EXPECT_TRUE(dir.exists("test.par"));
-    EXPECT_EQ(split_lines(dir.read("record.sim")).size(), 7u);
-}
-
-TEST(TerminalSummary, GeometryLinesAndExtinctionDistance) {
-    State st = report_state(-1, 3);
     std::ostringstream out;
     st.out = &out;
     st.b_angle = 0.00694464;
@@ -159,42 +86,58 @@ TEST(TerminalSummary, GeometryLinesAndExtinctionDistance) {
     EXPECT_EQ(l[2], "                    Y->    [ 0  2  0  ]");
     EXPECT_EQ(l[3], "                    Z->    [ 0  0  1  ]");
     EXPECT_NE(out.str().find("Extinction distance        : "), std::string::npos);
+    const auto r = parameter_report(st, fixed_time());
+    // No eigen-system line: the empty record 33 is followed by a rule.
+    const std::map<std::size_t, std::string> records = {
+        {0, ""},
+        {2, " ++++++ PARAMETERS for result file, \"run\" ++++++"},
+        {5, " Date: 6-12-2026    Time: 14:05"},
+        {10, " 0:1:30 (hours:minutes:seconds)"},
+        {18, " Sample NO: Cu-1                "},
+        {24, " Amplitude contrast images"},
+        {27, " used"},
+        {32, ""},
+        {33, rule},
+        {58, " Fourier components of periodical potentials (U(0)-U(5g), in Angstrom E(-2))"},
+        {59, "U(  0)=  0.2108770000"},
+        {60, "U( 1g)=  0.0900000000"},
+        {65, " The immaginary parts of the Fourier components of periodical potentials"},
+        {66, "U'(  0)  0.0100000000"},
+        {67, "U'( 1 g)=  0.0010000000"}};
+    for (const auto& [n, text] : records) EXPECT_EQ(r.at(n), text) << "record " << n;
+    // "edge" has no section: the report ends with the defect name.
+    EXPECT_EQ(r[r.size() - 2], " Style of defect");
+    EXPECT_EQ(r.back(), " edge                          ");
+
+    // A single beam has no rows of U(g); a row without the first order has no s_g or
+    // extinction distance, on the terminal or in the report.
+    State one = report_state(2, 2);
+    const auto r1 = parameter_report(one, fixed_time());
+    EXPECT_EQ(r1[58],
+              " Fourier components of periodical potentials (U(0)-U(1g), in Angstrom E(-2))");
+    EXPECT_EQ(r1[60], rule);
+    EXPECT_EQ(r1[62], "U'(  0)  0.0100000000");
+    EXPECT_EQ(r1[63], rule);
+    State far = report_state(2, 4);
+    out.str("");
+    far.out = &out;
+    far.b_angle = 0.0069;
+    show_system_parameters(far);
+    EXPECT_EQ(out.str().find("s_g"), std::string::npos);
+    EXPECT_EQ(out.str().find("Extinction"), std::string::npos);
+    for (const auto& record : parameter_report(far, fixed_time()))
+        EXPECT_EQ(record.find("s_g="), std::string::npos);
 }
 
-TEST(TexDocument, OneConditionGivesTwentyLines) {
-    ScratchDir dir;
-    State st = report_state(-1, 1);
-    st.datadir = dir.str();
-    st.v_g = {2.0, -0.4, 0.5};
-    std::ostringstream out;
-    st.out = &out;
-    RunContext rc;
-    rc.STRING_F_G = realnumtochar(1.0);
-    printtexfilehead(st, rc);
-    printtexfilepagebreak(st, rc);
-    printtexfileends(st, rc);
-    EXPECT_EQ(out.str(), " tex file opened\n");
-    const auto l = split_lines(dir.read("Imagesrun.tex"));
-    ASSERT_EQ(l.size(), 20u);
-    EXPECT_EQ(l[0], " \\documentclass[11pt,a4paper]{article}");
-    EXPECT_EQ(l[3], "");
-    EXPECT_EQ(l[5], " \\hspace{10cm}\\,");
-    EXPECT_EQ(l[7], " ${\\bf g}=\\langle 2 0 1\\rangle $, ");
-    EXPECT_EQ(l[8], " $(g,1.00                g)$");
-    EXPECT_EQ(l[17], " \\label{run}");
-    EXPECT_EQ(l[19], " \\end{document}");
-}
-
-TEST(ParameterReport, DefectSectionsReadTheFileTheRunUsed) {
+// The defect section is read from the configuration file the run used.
+TEST(ParameterReport, DefectSections) {
     ScratchDir dir;
     State st = report_state(-1, 1);
     dir.write("my_void.ini", "{void}\n====\n30.0 radius\n10 20 5 centre\n");
     st.defect = "void";
     st.f_defect = dir.str() + "my_void.ini";
     auto r = parameter_report(st, fixed_time());
-    const std::vector<std::string> tail(r.end() - 7, r.end());
-    const std::string rule = " " + std::string(39, '-');
-    EXPECT_EQ(tail,
+    EXPECT_EQ(std::vector<std::string>(r.end() - 7, r.end()),
               (std::vector<std::string>{rule, " Position of the vacancy centre", " (10.0,20.0,5.0)",
                                         rule, " Radius of the vacancy", " 30.0 Angstrom", rule}));
     EXPECT_EQ(st.v_radius, 30.0);
@@ -208,4 +151,93 @@ TEST(ParameterReport, DefectSectionsReadTheFileTheRunUsed) {
     EXPECT_EQ(r[r.size() - 21], " 1.0/3.0[1.0,1.0,1.0]");
     EXPECT_EQ(r[r.size() - 5], " 0.6666666667");
     EXPECT_EQ(r[r.size() - 2], " 1.0 A ");
+}
+
+// The files of a run named "run": the ".par" file and its "record.sim" entry (none for a run
+// named "test"), the 20-line document of one condition, and the names of images and layer
+// images (none without a beam of order 1).
+TEST(ResultFiles, ParametersDocumentAndImageNames) {
+    ScratchDir dir;
+    State st = report_state(-1, 1);
+    st.datadir = st.simrecdir = dir.str();
+    std::ostringstream out;
+    st.out = &out;
+    RunContext rc;
+    rc.now = fixed_time;
+    print_parameters(st, rc);
+    EXPECT_TRUE(dir.exists("run.par"));
+    const auto rec = split_lines(dir.read("record.sim"));
+    ASSERT_EQ(rec.size(), 7u);
+    EXPECT_EQ(rec[1],
+              " SIMULATION: Amplitude contrast images from sampleCu-1 with edge dislocation");
+    EXPECT_EQ(rec[2], " OUTPUT FILE: run   for beams -1g ~ 1g");
+    st.f_out = "test";
+    print_parameters(st, rc);
+    EXPECT_TRUE(dir.exists("test.par"));
+    EXPECT_EQ(split_lines(dir.read("record.sim")).size(), 7u);
+
+    st.f_out = "run";
+    st.v_g = {2.0, -0.4, 0.5};
+    rc.STRING_F_G = realnumtochar(1.0);
+    printtexfilehead(st, rc);
+    printtexfilepagebreak(st, rc);
+    printtexfileends(st, rc);
+    EXPECT_EQ(out.str(), " tex file opened\n");
+    const auto l = split_lines(dir.read("Imagesrun.tex"));
+    ASSERT_EQ(l.size(), 20u);
+    EXPECT_EQ(l[0], " \\documentclass[11pt,a4paper]{article}");
+    EXPECT_EQ(l[3] + l[5], " \\hspace{10cm}\\,");
+    EXPECT_EQ(l[7], " ${\\bf g}=\\langle 2 0 1\\rangle $, ");
+    EXPECT_EQ(l[8], " $(g,1.00                g)$");
+    EXPECT_EQ(l[17], " \\label{run}");
+    EXPECT_EQ(l[19], " \\end{document}");
+
+    st.unit_x = st.unit_y = 1.0;
+    amplitude_contrast_images(st, rc);
+    EXPECT_TRUE(dir.exists("run-01g") && dir.exists("run00g"));
+    EXPECT_EQ(rc.FILE_ML, dir.str() + "run01g");
+    ASSERT_TRUE(multi_layer_images(st, rc, 12));
+    EXPECT_EQ(rc.F_ML, "run01gml0012");
+    EXPECT_TRUE(dir.exists("run01gml0012"));
+    for (int n = 1; n <= 3; ++n) st.mtx_beams(n) = n + 1;
+    EXPECT_FALSE(multi_layer_images(st, rc, 13));
+}
+
+// The mode, the files and the exact lines printed for each kind of command line: options count
+// by their first two characters in either case, a missing defect file only warns, a missing
+// input file stops, anything else falls back to the graphic interface.
+TEST(CommandLine, ModesFilesAndMessages) {
+    const std::string text = " * KORVEX is runing under text environment...\n";
+    const std::string no_defect = "\n * WARNING..........\n > No defect configuration file is "
+                                  "given.\n * Program will stop if you have chosen a defect in "
+                                  "the input file.\n";
+    const std::string usage = "\n * ERROR..........\n > Usage: korvex -t <input file> [defect "
+                              "configuration file]\n * Program now exiting.....Bye.....\n";
+    const std::string warning = " * WARNING..........\n > ";
+    const std::string forced = "\n * Program is forced to run in graphic interface.\n";
+    // Mode 't': text, 'g': graphic interface, 'u': usage error.
+    const std::tuple<std::vector<std::string>, char, std::string> cases[] = {
+        {{"-t", "in.txt", "edge.ini"}, 't', text + " option=-t\n"},
+        {{"-text", "in", "d"}, 't', text + " option=-t\n"},
+        {{"-T", "in", "d"}, 't', text + " option=-T\n"},
+        {{"-t", "in"}, 't', text + no_defect + " option=-t\n"},
+        {{"-t"}, 'u', usage},
+        {{"-X", "ignored"}, 'g', " * KORVEX is  running in graphic interface.\n option=-X\n"},
+        {{}, 'g', warning + "No graphic or text option given" + forced + " option=  \n"},
+        {{"-q"},
+         'g',
+         warning + "The input character for runing option is wrong" + forced + " option=-q\n"},
+    };
+    for (const auto& [args, mode, printed] : cases) {
+        std::ostringstream out;
+        const CommandLine cl = parse_command_line(args, out);
+        SCOPED_TRACE(args.empty() ? "(none)" : args[0]);
+        EXPECT_EQ(out.str(), printed);
+        EXPECT_EQ(cl.usage_error, mode == 'u');
+        if (mode == 'u') continue;
+        EXPECT_EQ(cl.text_mode, mode == 't');
+        if (mode == 'g') continue;
+        EXPECT_EQ(cl.f_in, args[1]);
+        EXPECT_EQ(cl.f_defect, args.size() > 2 ? args[2] : "");
+    }
 }

@@ -1,189 +1,174 @@
-// Whole text-mode runs of the korvex program on small perfect-crystal inputs.
-#include "state/image_file.hpp"
+// Whole text-mode runs of the korvex program on perfect crystals: the result files of each
+// job, their picture and float copies, the report document, and the stops on bad input.
+#include "driver/image_readback.hpp"
 #include "support/input_files.hpp"
-#include "support/testing.hpp"
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <sstream>
 
 using namespace korvex;
 using namespace korvex::testing;
+namespace fs = std::filesystem;
 
-namespace {
+// Job 1 on one thread and on two, with files of a user's in the data directory: every result
+// file under its name, identical results for any thread count, a black picture and a float
+// copy of each beam's image (an old picture of that name replaced), the user's other files
+// untouched and no temporary file left.
+TEST(TextRun, JobOneResultFilesViewsAndThreadCount) {
+    const InputSpec s{.size_x = 9, .size_y = 7, .first = -2, .last = 3};
+    KorvexRun one(s, "data/"), two(s, "data/");
+    const std::map<std::string, std::string> mine = {
+        {"in01g.png.part", "a file with the temporary name\n"},
+        {"in01g.tiff", "another picture\n"},
+        {"in01g.ps", "not a result of job 1\n"},
+        {"notes.txt", "notes\n"}};
+    for (const auto& [name, text] : mine) one.dir.write("data/" + name, text);
+    one.dir.write("data/in00g.png", "an old picture of this name, to be replaced\n");
+    ASSERT_TRUE(one.run("", "OMP_NUM_THREADS=1")) << one.output;
+    ASSERT_TRUE(two.run("", "OMP_NUM_THREADS=2")) << two.output;
+    for (const auto& [name, text] : mine) EXPECT_EQ(read_file(one.file(name)), text) << name;
+    for (const auto& e : fs::directory_iterator(one.dir.path() / "data")) {
+        const std::string n = e.path().filename().string();
+        EXPECT_TRUE(n.find(".part") == n.npos || mine.contains(n)) << n;
+        EXPECT_TRUE(n.find(".ps") == n.npos || mine.contains(n)) << n; // layer images only
+    }
 
-struct RunResult {
-    int status = -1;
-    std::string output;
-};
-
-RunResult run_case(ScratchDir& dir, const InputSpec& spec, const std::string& extra_args = "",
-             const std::string& env = "") {
-    dir.write("filesystem.ini", filesystem_text());
-    dir.write("in", input_text(spec));
-    RunResult r;
-    r.status = run_program(dir.path().string(), "-t in " + extra_args, r.output, env);
-    return r;
+    for (const char* f : {"data/in.par", "data/in_pjt", "record.sim"})
+        EXPECT_TRUE(one.dir.exists(f)) << f;
+    EXPECT_EQ(read_lines(one.file("in.imi")), std::vector<std::string>{" exit"});
+    EXPECT_EQ(read_lines(one.file("Imagesin.tex")).size(), 20u);
+    EXPECT_EQ(one.dir.read("in.slice").substr(0, 36), "    1     0.500     1.000     1.000\n");
+    for (const char* line : {" Start calculations for the condition (g,1.0)", " 100% finished"})
+        EXPECT_EQ(std::ranges::count(split_lines(one.output), line), 1) << line;
+    EXPECT_EQ(read_file(one.file("in_pjt")), read_file(two.file("in_pjt")));
+    EXPECT_EQ(one.dir.read("in.slice"), two.dir.read("in.slice"));
+    for (const std::string beam : {"-02g", "-01g", "00g", "01g", "02g", "03g"}) {
+        const ImageData img = one.image(beam);
+        EXPECT_EQ(std::pair(img.nx(), img.ny()), std::pair(9, 7)) << beam;
+        EXPECT_EQ(read_file(one.file("in" + beam)), read_file(two.file("in" + beam))) << beam;
+        expect_views_match(one.file("in" + beam), img);
+        // A perfect crystal: one intensity everywhere, a black picture.
+        for (unsigned p : read_png(one.file("in" + beam + ".png")).pixels) ASSERT_EQ(p, 0u);
+    }
+    const std::string description = read_tiff(one.file("in-02g.tif")).description;
+    for (const char* item : {"crystal = Cu\n", "voltage = 200 kV\n", "g = 2 0 0\n",
+                             "beams = -2 -1 0 1 2 3\n", "condition = (g, 1g)\n", "defect = no\n",
+                             "thickness = 20 Angstrom\n", "beam order = -2\n"})
+        EXPECT_NE(description.find(item), std::string::npos) << item << description;
 }
 
-int count(const std::vector<std::string>& lines, const std::string& s) {
-    int c = 0;
-    for (const auto& l : lines) c += l == s;
-    return c;
+// Job 2: one record per slice (beyond the 5 columns in x) for each beam, and a depth image of
+// it. Without absorption the beams share the incident intensity at every depth.
+TEST(TextRun, ThicknessFringesAndTheirDepthImages) {
+    KorvexRun r({.job = 2, .size_x = 5, .size_y = 3, .size_z = 40, .iabs = 0}, "data/");
+    ASSERT_TRUE(r.run()) << r.output;
+    std::vector<double> total(40 * 3, 0.0);
+    for (const char* name : {"in-01g", "in00g", "in01g"}) {
+        const auto lines = read_lines(r.file(name));
+        ASSERT_EQ(lines.size(), 8u + 40u);
+        EXPECT_EQ(lines[0] + lines[3], " width 3");
+        ImageData depth;
+        depth.values.resize(40, 3);
+        for (int i = 1; i <= 40; ++i) {
+            std::istringstream record(lines[std::size_t(i + 7)]);
+            for (int j = 1; j <= 3; ++j) record >> depth.values(i, j);
+        }
+        expect_views_match(r.file(name), depth);
+        // The intensity swings with depth: the picture is not flat.
+        const PngGrey png = read_png(r.file(name) + ".png");
+        EXPECT_EQ(*std::max_element(png.pixels.begin(), png.pixels.end()), 255u);
+        for (std::size_t n = 0; n < total.size(); ++n) total[n] += depth.values.data()[n];
+    }
+    for (double t : total) EXPECT_NEAR(t, 1.0, 3e-3); // the files hold four significant digits
 }
 
-} // namespace
+// Job 3: a layer image after every slice near the Bragg condition, every 2nd slice of the last
+// 32 steps for a weak beam; the report document builds with the layers' PostScript copies.
+TEST(TextRun, LayerImagesAndTheReportDocument) {
+    // Weak beam: every nint(2 / 1 Angstrom) = 2nd slice.
+    KorvexRun w({.job = 3, .size_x = 2, .size_y = 2, .size_z = 100, .f_g = 3.0});
+    ASSERT_TRUE(w.run()) << w.output;
+    const auto wimi = read_lines(w.file("in.imi"));
+    ASSERT_EQ(wimi.size(), 33u);
+    EXPECT_EQ(wimi.front() + wimi[31], " in01gml0038 in01gml0100");
 
-TEST(TextRun, JobOneWritesEveryResultFile) {
-    ScratchDir dir;
-    const RunResult r = run_case(dir, InputSpec{});
-    ASSERT_EQ(r.status, 0) << r.output;
-    for (const char* f : {"in-01g", "in00g", "in01g", "in.imi", "Imagesin.tex", "in.par", "in_pjt",
-                          "in.slice", "record.sim"})
-        EXPECT_TRUE(dir.exists(f)) << f;
-    EXPECT_EQ(split_lines(dir.read("in.imi")), std::vector<std::string>{" exit"});
-    EXPECT_EQ(split_lines(dir.read("Imagesin.tex")).size(), 20u);
-    const auto img = read_image_file(dir.str() + "in01g");
-    EXPECT_EQ(img.nx(), 8);
-    EXPECT_EQ(img.ny(), 8);
-    // A perfect crystal gives the same intensity in every column.
-    EXPECT_DOUBLE_EQ(img.values(1, 1), img.values(8, 8));
-    EXPECT_NE(r.output.find(" Start calculations for the condition (g,1.0)"), std::string::npos);
-    EXPECT_NE(r.output.find(" 100% finished"), std::string::npos);
-    // Slice table: number, centre, thickness, exit face in fixed columns.
-    EXPECT_EQ(split_lines(dir.read("in.slice"))[0], "    1     0.500     1.000     1.000");
-}
-
-TEST(TextRun, BeamIntensitiesAddUpWithoutAbsorption) {
-    ScratchDir dir;
-    InputSpec s;
-    s.iabs = 0;
-    s.ca = "yes";
-    s.first = -1;
-    s.last = 3;
-    ASSERT_EQ(run_case(dir, s).status, 0);
-    double total = 0.0;
-    for (const char* f : {"in-01g", "in00g", "in01g", "in02g", "in03g"})
-        total += read_image_file(dir.str() + f).values(3, 5);
-    // The files hold four significant digits.
-    EXPECT_NEAR(total, 1.0, 3e-3);
-}
-
-TEST(TextRun, ThicknessFringesHoldOneRecordPerSlice) {
-    ScratchDir dir;
-    InputSpec s;
-    s.job = 2;
-    s.size_x = 5;
-    s.size_z = 12;
-    ASSERT_EQ(run_case(dir, s).status, 0);
-    const auto lines = split_lines(dir.read("in01g"));
-    ASSERT_EQ(lines.size(), 8u + 12u);
-    EXPECT_EQ(lines[0], " width");
-}
-
-TEST(TextRun, LayerImagesOfEverySliceNearTheBraggCondition) {
-    ScratchDir dir;
-    InputSpec s;
-    s.job = 3;
-    s.size_z = 12;
-    ASSERT_EQ(run_case(dir, s).status, 0);
-    const auto imi = split_lines(dir.read("in.imi"));
+    KorvexRun r({.job = 3, .size_x = 6, .size_y = 4, .size_z = 12}, "data/");
+    ASSERT_TRUE(r.run()) << r.output;
+    auto imi = read_lines(r.file("in.imi"));
     ASSERT_EQ(imi.size(), 13u);
-    EXPECT_EQ(imi[11], " in01gml0012");
-    EXPECT_EQ(imi[12], " exit");
-    EXPECT_TRUE(dir.exists("in01gml0001"));
-    const auto tex = split_lines(dir.read("Imagesin.tex"));
-    EXPECT_EQ(count(tex, " {in01gml0007.ps}"), 1);
+    EXPECT_EQ(imi[11] + imi[12], " in01gml0012 exit");
+    imi.pop_back();
+    EXPECT_EQ(std::ranges::count(read_lines(r.file("Imagesin.tex")), " {in01gml0007.ps}"), 1);
+    for (const auto& layer : imi) {
+        expect_views_match(r.file(layer.substr(1)), read_image_file(r.file(layer.substr(1))));
+        EXPECT_EQ(read_file(r.file(layer.substr(1) + ".ps")).rfind("%!PS", 0), 0u) << layer;
+    }
+    EXPECT_NE(read_tiff(r.file("in01gml0012.tif"))
+                  .description.find("quantity = intensity at the exit of slice 12 (depth 12.0 "
+                                    "Angstrom)\n"),
+              std::string::npos);
+
+    if (std::system("command -v latex >/dev/null && command -v dvips >/dev/null") != 0)
+        GTEST_SKIP() << "TeX (latex, dvips) is not installed: the report document is not built "
+                        "(scripts/test installs texlive-latex-base and texlive-latex-recommended)";
+    const std::string cd = "cd '" + r.file("") + "' && ";
+    ASSERT_EQ(
+        std::system((cd + "latex -interaction=nonstopmode Imagesin.tex >latex.log 2>&1 "
+                          "</dev/null && dvips -q Imagesin.dvi -o Imagesin.ps >>latex.log 2>&1")
+                        .c_str()),
+        0)
+        << read_file(r.file("latex.log"));
+    const std::string ps = read_file(r.file("Imagesin.ps"));
+    for (const auto& layer : imi)
+        EXPECT_NE(ps.find("%%BeginDocument: " + layer.substr(1) + ".ps"), ps.npos) << layer;
 }
 
-TEST(TextRun, WeakBeamLayersAreSpacedNearTheExitSurface) {
-    ScratchDir dir;
-    InputSpec s;
-    s.job = 3;
-    s.size_x = s.size_y = 2;
-    s.size_z = 100;
-    s.f_g = 3.0; // weak beam: every nint(2 / 1 Angstrom) = 2nd slice in the last 32 steps
-    ASSERT_EQ(run_case(dir, s).status, 0);
-    const auto imi = split_lines(dir.read("in.imi"));
-    ASSERT_EQ(imi.size(), 33u);
-    EXPECT_EQ(imi.front(), " in01gml0038");
-    EXPECT_EQ(imi[31], " in01gml0100");
-}
-
+// The series (f_g 999) runs twelve conditions, each with its own files and document page.
 TEST(TextRun, SeriesRunsTwelveConditions) {
-    ScratchDir dir;
-    InputSpec s;
-    s.f_g = 999;
-    s.size_x = s.size_y = 2;
-    s.size_z = 4;
-    ASSERT_EQ(run_case(dir, s).status, 0);
-    EXPECT_TRUE(dir.exists("ing3.50g01g"));
-    EXPECT_TRUE(dir.exists("ing6.25g-01g"));
-    EXPECT_TRUE(dir.exists("ing4.75g.par"));
-    const auto imi = split_lines(dir.read("in.imi"));
-    EXPECT_EQ(count(imi, " NewSimulation"), 11);
-    const auto tex = split_lines(dir.read("Imagesin.tex"));
-    EXPECT_EQ(count(tex, " $(g,5.25                g)$"), 1);
+    KorvexRun r({.size_x = 2, .size_y = 2, .size_z = 4, .f_g = 999});
+    ASSERT_TRUE(r.run()) << r.output;
+    for (const char* f : {"ing3.50g01g", "ing6.25g-01g", "ing4.75g.par"})
+        EXPECT_TRUE(r.dir.exists(f)) << f;
+    EXPECT_EQ(std::ranges::count(read_lines(r.file("in.imi")), " NewSimulation"), 11);
+    const auto tex = read_lines(r.file("Imagesin.tex"));
+    EXPECT_EQ(std::ranges::count(tex, " $(g,5.25                g)$"), 1);
     EXPECT_EQ(tex[tex.size() - 3], " \\label{ing6.25g}");
 }
 
-TEST(TextRun, ResultsDoNotDependOnTheThreadCount) {
-    ScratchDir one, two;
-    InputSpec s;
-    s.size_x = 9;
-    s.size_y = 7;
-    s.first = -2;
-    s.last = 3;
-    ASSERT_EQ(run_case(one, s, "", "OMP_NUM_THREADS=1").status, 0);
-    ASSERT_EQ(run_case(two, s, "", "OMP_NUM_THREADS=2").status, 0);
-    for (const char* f : {"in-02g", "in00g", "in01g", "in03g", "in_pjt", "in.slice"})
-        EXPECT_EQ(one.read(f), two.read(f)) << f;
-}
-
-TEST(TextRun, BadInputStopsWithItsMessage) {
-    {
-        ScratchDir dir;
-        InputSpec s;
-        s.ca = "maybe";
-        const RunResult r = run_case(dir, s);
-        EXPECT_NE(r.status, 0);
-        EXPECT_NE(
-            r.output.find(" System HALT! Please select the Column Approximation applied or not."),
-            std::string::npos);
-    }
-    {
-        ScratchDir dir;
-        InputSpec s;
-        s.defect = "Edge";
-        const RunResult r = run_case(dir, s);
-        EXPECT_EQ(r.status, 0) << r.output; // the perfect crystal is computed
-        EXPECT_NE(r.output.find(" SYSTEM HALT, the style of defect given is wrong"),
-                  std::string::npos);
-    }
-    {
-        ScratchDir dir;
-        dir.write("filesystem.ini", filesystem_text());
-        std::string out;
-        EXPECT_NE(run_program(dir.path().string(), "-t missing.in", out), 0);
-        EXPECT_NE(out.find("missing.in"), std::string::npos);
-    }
-    {
-        ScratchDir dir;
-        InputSpec s;
-        s.defect = "edge";
-        const RunResult r = run_case(dir, s);
-        EXPECT_NE(r.status, 0);
-        EXPECT_NE(r.output.find("No defect configuration file is given"), std::string::npos);
-    }
-}
-
-TEST(TextRun, UnwritableDataDirectoryStopsWithoutPartialImages) {
+// Each bad input prints its message line; a stop returns non-zero and leaves no image of the
+// last beam and no temporary file, and moves nothing of the user's out of the way.
+TEST(TextRun, BadInputStopsWithItsMessageAndNoPartialFiles) {
+    auto expect = [](const std::string& line, bool stops, const InputSpec& in,
+                     const std::string& data = "./",
+                     const std::function<void(const ScratchDir&)>& prepare = {}) {
+        SCOPED_TRACE(line);
+        KorvexRun r(in, data);
+        if (prepare) prepare(r.dir);
+        EXPECT_EQ(r.run(), !stops) << r.output;
+        EXPECT_EQ(std::ranges::count(split_lines(r.output), line), 1) << r.output;
+        for (const auto& e : fs::recursive_directory_iterator(r.dir.path())) {
+            const std::string n = e.path().filename().string();
+            EXPECT_EQ(n.find(".part"), n.npos) << n;
+            EXPECT_TRUE(!stops || n.rfind("in01g", 0) != 0) << n;
+        }
+        EXPECT_TRUE(!fs::is_directory(r.file("in00g.tif")) || r.dir.exists("data/in00g.tif/keep"));
+    };
+    expect(" System HALT! Please select the Column Approximation applied or not.", true,
+           {.ca = "maybe"});
+    // A misspelt defect name: the perfect crystal is computed.
+    expect(" SYSTEM HALT, the style of defect given is wrong", false, {.defect = "Edge"});
+    expect(" No defect configuration file is given, but the defect \"edge\" needs one.", true,
+           {.defect = "edge"});
+    expect(" Error opening \"./in\" for reading: No such file or directory", true, {}, "./",
+           [](const ScratchDir& d) { fs::remove(d.path() / "in"); });
     // A data directory that is a file: permissions would not stop root.
-    ScratchDir dir;
-    dir.write("filesystem.ini", filesystem_text("blocked/"));
-    dir.write("blocked", "a file, not a directory\n");
-    dir.write("in", input_text(InputSpec{}));
-    std::string out;
-    EXPECT_NE(run_program(dir.path().string(), "-t in", out), 0);
-    EXPECT_NE(out.find("blocked/"), std::string::npos) << out;
-    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
-        EXPECT_EQ(e.path().string().find("01g"), std::string::npos) << e.path();
+    expect(" Error creating \"blocked/Imagesin.tex\": Not a directory", true, {}, "blocked/",
+           [](const ScratchDir& d) { fs::remove(d.path() / "blocked"), d.write("blocked", ""); });
+    // A picture's name taken by a directory with something in it, which stays.
+    expect(" Error writing \"data/in00g.tif\": Is a directory", true, {}, "data/",
+           [](const ScratchDir& d) { fs::create_directories(d.path() / "data/in00g.tif/keep"); });
 }

@@ -1,5 +1,9 @@
-// Writing input parameter files and directory files for tests that run whole simulations.
+// Whole text-mode runs of the korvex program: the input files they read and the images they
+// leave.
 #pragma once
+
+#include "state/image_file.hpp"
+#include "support/testing.hpp"
 
 #include <string>
 
@@ -25,5 +29,26 @@ std::string input_text(const InputSpec& s);
 
 // A "filesystem.ini" with every directory "./" except the data directory.
 std::string filesystem_text(const std::string& datadir = "./");
+
+// `korvex -t in [defect.ini]` in a scratch directory: the constructor writes "filesystem.ini"
+// (data directory `datadir`, relative, made if it can be) and the input "in"; a test can lay
+// out files of its own before it calls `run`.
+struct KorvexRun {
+    ScratchDir dir;
+    std::string data;
+    int status = -1;
+    std::string output;
+    explicit KorvexRun(const InputSpec& in, const std::string& datadir = "./");
+    // Writes `config` (if any) as "defect.ini" and runs with it; true on success.
+    bool run(const std::string& config = "", const std::string& env = "");
+    std::string file(const std::string& name) const { return dir.str() + data + name; }
+    ImageData image(const std::string& beam) const { return read_image_file(file("in" + beam)); }
+};
+
+// The image files print four significant digits: equal results print the same digits, or at a
+// rounding boundary digits one unit apart.
+bool same_printed(double a, double b);
+// The number of columns of two images of one grid that differ beyond `same_printed`.
+int differing_columns(const ImageData& a, const ImageData& b);
 
 } // namespace korvex::testing

@@ -12,11 +12,9 @@ namespace korvex::testing {
 
 ScratchDir::ScratchDir() {
     std::random_device rd;
-    auto base = std::filesystem::temp_directory_path();
-    for (;;) {
-        path_ = base / ("korvex-test-" + std::to_string(rd()));
-        if (std::filesystem::create_directory(path_)) break;
-    }
+    const auto base = std::filesystem::temp_directory_path();
+    do path_ = base / ("korvex-test-" + std::to_string(rd()));
+    while (!std::filesystem::create_directory(path_));
 }
 
 ScratchDir::~ScratchDir() {
@@ -32,35 +30,20 @@ void ScratchDir::enter() {
 }
 
 void ScratchDir::write(const std::string& name, const std::string& text) const {
-    std::ofstream f(path_ / name, std::ios::binary);
-    f << text;
-}
-
-std::string ScratchDir::read(const std::string& name) const {
-    return read_file((path_ / name).string());
-}
-
-bool ScratchDir::exists(const std::string& name) const {
-    return std::filesystem::exists(path_ / name);
+    std::ofstream(path_ / name, std::ios::binary) << text;
 }
 
 std::string read_file(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
     std::ostringstream s;
-    s << f.rdbuf();
+    s << std::ifstream(path, std::ios::binary).rdbuf();
     return s.str();
 }
 
 std::vector<std::string> split_lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream s(text);
-    std::string l;
-    while (std::getline(s, l)) lines.push_back(l);
+    for (std::string l; std::getline(s, l);) lines.push_back(l);
     return lines;
-}
-
-std::vector<std::string> read_lines(const std::string& path) {
-    return split_lines(read_file(path));
 }
 
 ::testing::AssertionResult near_rel(double a, double b, double rel, double abs) {
@@ -77,8 +60,8 @@ int run_program(const std::string& dir, const std::string& args, std::string& ou
     std::FILE* p = popen(cmd.c_str(), "r");
     if (!p) return -1;
     std::array<char, 4096> buf{};
-    std::size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) output.append(buf.data(), n);
+    for (std::size_t n; (n = std::fread(buf.data(), 1, buf.size(), p)) > 0;)
+        output.append(buf.data(), n);
     const int status = pclose(p);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

@@ -11,6 +11,12 @@
 
 namespace korvex::testing {
 
+std::string read_file(const std::string& path);
+std::vector<std::string> split_lines(const std::string& text);
+inline std::vector<std::string> read_lines(const std::string& path) {
+    return split_lines(read_file(path));
+}
+
 // A fresh directory under the system temporary directory, removed at destruction; while it
 // lives the process's working directory can be switched into it with `enter()`.
 class ScratchDir {
@@ -23,20 +29,16 @@ class ScratchDir {
     std::string str() const { return path_.string() + "/"; }
     // Makes this the working directory until destruction.
     void enter();
-    // Writes a file relative to the directory.
+    // Files relative to the directory.
     void write(const std::string& name, const std::string& text) const;
-    std::string read(const std::string& name) const;
-    bool exists(const std::string& name) const;
+    std::string read(const std::string& name) const { return read_file(str() + name); }
+    bool exists(const std::string& name) const { return std::filesystem::exists(path_ / name); }
 
   private:
     std::filesystem::path path_;
     std::filesystem::path previous_;
     bool entered_ = false;
 };
-
-std::string read_file(const std::string& path);
-std::vector<std::string> read_lines(const std::string& path);
-std::vector<std::string> split_lines(const std::string& text);
 
 // Runs `f` and returns the message lines of the stop it must raise (fails the test otherwise).
 template <class F> std::vector<std::string> stop_lines(F&& f) {
