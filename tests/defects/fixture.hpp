@@ -1,5 +1,5 @@
 // A hand-built state for the defect tests: Cu at 200 kV, g = (2 0 0), zone axis [0 0 1] (or as
-// given), five beams -1 .. 3 in the condition (g, f_g g). Under the column approximation the
+// given), five beams -1 .. 3 in the condition (g, g). Under the column approximation the
 // beam tilts are zero, as the driver sets them.
 #pragma once
 
@@ -8,6 +8,7 @@
 #include "state/state.hpp"
 #include "support/testing.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <sstream>
@@ -28,8 +29,8 @@ inline Grid cube(int n) {
     return {n, n, n, double(n), double(n), double(n)};
 }
 
-inline State cu_state(const std::string& ca, Grid grid = {}, double f_g = 1.0,
-                      Vec3 foil = {0, 0, 1}, Vec3 v_g = {2, 0, 0}) {
+inline State cu_state(const std::string& ca, Grid grid = {}, Vec3 foil = {0, 0, 1},
+                      Vec3 v_g = {2, 0, 0}) {
     State st;
     st.ca = ca;
     st.n_beams = 5;
@@ -44,8 +45,8 @@ inline State cu_state(const std::string& ca, Grid grid = {}, double f_g = 1.0,
     st.lat_c = 3.61;
     st.g = magnitude(v_g) / st.lat_c;
     st.k = 39.8884;
-    st.f_g = f_g;
-    const double t = 0.5 * f_g * st.g, kz0 = std::sqrt(st.k * st.k - t * t);
+    st.f_g = 1.0;
+    const double t = 0.5 * st.g, kz0 = std::sqrt(st.k * st.k - t * t);
     for (int n = 1; n <= 5; ++n) {
         st.mtx_beams(n) = n - 2;
         st.mtx_g(n) = st.mtx_beams(n) * st.g;
@@ -64,13 +65,6 @@ inline std::string config(const std::string& header, std::initializer_list<std::
     std::string s = header + "\n" + std::string(67, '=') + "\n";
     for (const auto& r : records) s += r + "   label\n";
     return s;
-}
-
-inline std::string vec_text(const Vec3& v) {
-    std::ostringstream s;
-    s.precision(17);
-    s << v[0] << ' ' << v[1] << ' ' << v[2];
-    return s.str();
 }
 
 inline std::string edge_ini(const std::string& b, const std::string& point, const std::string& line,
@@ -92,9 +86,9 @@ struct DefectRun {
     std::unique_ptr<DefectField> field;
     std::ostringstream console;
     DefectRun(int model, const std::string& name, const std::string& text,
-              const std::string& ca = "no", Grid grid = {}, double f_g = 1.0, Vec3 foil = {0, 0, 1},
+              const std::string& ca = "no", Grid grid = {}, Vec3 foil = {0, 0, 1},
               Vec3 v_g = {2, 0, 0})
-        : st(cu_state(ca, grid, f_g, foil, v_g)) {
+        : st(cu_state(ca, grid, foil, v_g)) {
         dir.enter();
         dir.write(name, text);
         st.f_defect = st.rundir = dir.str();
@@ -122,23 +116,15 @@ inline double max_abs(const Array3<double>& a, int n) {
     return m;
 }
 
+// Over every element of an array (Array1/2/3, Vec3).
 template <class A> bool any_nonzero(const A& a) {
-    for (std::size_t q = 0; q < a.size(); ++q)
-        if (a.data()[q] != 0) return true;
-    return false;
+    return std::any_of(a.data(), a.data() + a.size(), [](auto v) { return v != 0; });
 }
-
 template <class A> bool all_finite(const A& a) {
-    for (std::size_t q = 0; q < a.size(); ++q)
-        if (!std::isfinite(a.data()[q])) return false;
-    return true;
+    return std::all_of(a.data(), a.data() + a.size(), [](double v) { return std::isfinite(v); });
 }
-
 template <class A> bool same_values(const A& a, const A& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t q = 0; q < a.size(); ++q)
-        if (a.data()[q] != b.data()[q]) return false;
-    return true;
+    return std::equal(a.data(), a.data() + a.size(), b.data(), b.data() + b.size());
 }
 
 } // namespace korvex::testing
