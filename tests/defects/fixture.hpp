@@ -5,6 +5,7 @@
 
 #include "defects/defect.hpp"
 #include "optics/vectors.hpp"
+#include "state/reader.hpp"
 #include "state/state.hpp"
 #include "support/testing.hpp"
 
@@ -108,6 +109,17 @@ struct DefectRun {
         field->fill_column(st, l);
     }
 };
+
+// The message of the read error `f` must raise (the reader names the file and the record).
+template <class F> std::string read_error(F&& f) {
+    try {
+        f();
+    } catch (const ReadError& e) {
+        return e.what();
+    }
+    ADD_FAILURE() << "expected a read error";
+    return "";
+}
 
 inline double max_abs(const Array3<double>& a, int n) {
     double m = 0.0;

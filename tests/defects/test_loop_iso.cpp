@@ -3,7 +3,6 @@
 #include "defects/loop_iso.hpp"
 #include "fixture.hpp"
 #include "state/image_file.hpp"
-#include "state/reader.hpp"
 
 #include <filesystem>
 
@@ -137,12 +136,8 @@ TEST(LoopIso, SmallLoopNeverOpensATable) {
         near_rel(loop_run("50.0", "tabulation").slice(4).st.s_g_r(8, 21, 3), expect, 1e-14));
     EXPECT_NE(expect, 0.0);
     EXPECT_EQ(loop_far_field(lg, 0, 0, 0), 0.0); // the centre
-    try {
-        loop_run("70.0", "tabulation").slice(1);
-        ADD_FAILURE() << "the tables are missing";
-    } catch (const ReadError& e) {
-        EXPECT_NE(std::string(e.what()).find("i01.data"), std::string::npos) << e.what();
-    }
+    const std::string message = read_error([] { loop_run("70.0", "tabulation").slice(1); });
+    EXPECT_NE(message.find("i01.data"), std::string::npos) << message;
 }
 
 // An unknown model is reported at every slice; "integral" evaluates the near field with zero
@@ -166,7 +161,7 @@ TEST(LoopIso, UnknownModelAndUndefinedPoints) {
 }
 
 // Every slice rewrites the maps "<f_out>sgr01".."sgr05" (list form, one per beam) with that
-// slice's terms; beam 0 is plain zeros.
+// slice's terms.
 TEST(LoopIso, MapsOfEveryBeamAreWrittenEverySlice) {
     DefectRun run = loop_run("8.0", "infinitesimal");
     const std::string first = run.slice(2).dir.read("run.txtsgr03");
@@ -179,11 +174,5 @@ TEST(LoopIso, MapsOfEveryBeamAreWrittenEverySlice) {
             for (int i = 1; i <= 32; ++i)
                 ASSERT_TRUE(near_rel(img.values(i, j), run.st.s_g_r(i, j, n), 1e-9, 1e-300));
     }
-    const auto lines = split_lines(run.dir.read("run.txtsgr02"));
-    ASSERT_GE(lines.size(), 9u);
-    EXPECT_EQ(lines[0], " width");
-    std::string zeros;
-    for (int i = 0; i < 32; ++i) zeros += " 0.0";
-    EXPECT_EQ(lines[8], zeros);
     EXPECT_FALSE(run.dir.exists("run.txtsgr06"));
 }

@@ -133,48 +133,41 @@ TEST(PgLoop, StopsOnBadInput) {
 }
 
 // The four faces are written as triangle loops, one file per face; with a zone axis that
-// mixes the crystal axes they must share their corners: four corners, three faces each,
-// centred on the centroid, all edges of length a.
+// mixes the crystal axes they must share their corners: each corner of a face is a corner of
+// two others, any two distinct corners are an edge of length a apart, and their mean is the
+// centroid.
 TEST(Tetrahedron, FacesCloseIntoARegularTetrahedron) {
     DefectRun run = tetra_run("faulted", "20 20 20", "30.0", 8, {1, 1, 0}, {1, -1, 1});
     const State& st = run.slice(1).st;
     auto unit = [](const Vec3& v) { return scaled(v, 1.0 / magnitude(v)); };
     const Vec3 ex = unit(st.co_x), ez = unit(st.foil), ey = cross_product(ez, ex);
     auto to_sample = [&](const Vec3& c) { return unit(Vec3{dot(c, ex), dot(c, ey), dot(c, ez)}); };
-    auto distance = [](const Vec3& a, const Vec3& b) {
-        return magnitude({a[0] - b[0], a[1] - b[1], a[2] - b[2]});
-    };
     std::vector<Vec3> corners;
-    std::vector<int> count;
     for (const std::string face : {"alpha", "beta", "gamma", "delta"}) {
         EXPECT_EQ(split_lines(run.dir.read(face + ".ini"))[0],
                   "            {Data for the triangle loop in " + face + " plane}");
         const PgLoopFile f = read_pgloop_file(run.dir.str() + face + ".ini");
         ASSERT_EQ(f.nsides, 3);
         const Vec3 e2 = to_sample(f.polar), e3 = to_sample(cross_product(f.normal, f.polar));
-        for (int k = 0; k < 3; ++k) {
-            const double phi = 2.0 * kPi * k / 3 - kPi / 3;
+        for (double phi : {-kPi / 3, kPi / 3, kPi}) {
             Vec3 v;
             for (std::size_t i = 0; i < 3; ++i)
                 v[i] = f.position[i] + f.radius * (std::cos(phi) * e2[i] + std::sin(phi) * e3[i]);
-            std::size_t c = 0;
-            while (c < corners.size() && distance(corners[c], v) > 1e-6) ++c;
-            if (c == corners.size()) {
-                corners.push_back(v);
-                count.push_back(0);
-            }
-            ++count[c];
+            corners.push_back(v);
         }
     }
-    ASSERT_EQ(corners.size(), 4u);
-    EXPECT_EQ(count, (std::vector<int>{3, 3, 3, 3}));
     Vec3 mean{};
-    for (const Vec3& v : corners)
-        for (std::size_t i = 0; i < 3; ++i) mean[i] += v[i] / 4.0;
-    EXPECT_LT(distance(mean, {20, 20, 20}), 1e-6);
-    for (std::size_t p = 0; p < 4; ++p)
-        for (std::size_t q = p + 1; q < 4; ++q)
-            EXPECT_NEAR(distance(corners[p], corners[q]), 30.0, 1e-6);
+    for (const Vec3& a : corners) {
+        int same = 0;
+        for (const Vec3& b : corners) {
+            const double d = magnitude({a[0] - b[0], a[1] - b[1], a[2] - b[2]});
+            same += d < 1e-6;
+            EXPECT_TRUE(d < 1e-6 || std::abs(d - 30.0) <= 1e-6) << d;
+        }
+        EXPECT_EQ(same, 3);
+        for (std::size_t i = 0; i < 3; ++i) mean[i] += a[i] / 12.0;
+    }
+    for (double m : mean) EXPECT_NEAR(m, 20.0, 1e-6);
 }
 
 // A column through the tetrahedron (off the projected edges, where it would lie on the
