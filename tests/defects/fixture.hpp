@@ -1,6 +1,4 @@
-// A hand-built state for the defect tests: Cu at 200 kV, g = (2 0 0), zone axis [0 0 1] (or as
-// given), five beams -1 .. 3 in the condition (g, g). Under the column approximation the
-// beam tilts are zero, as the driver sets them.
+// What the defect tests share: a hand-built state, configuration texts, a run of one model.
 #pragma once
 
 #include "defects/defect.hpp"
@@ -12,10 +10,13 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <numbers>
 #include <sstream>
 #include <string>
 
 namespace korvex::testing {
+
+inline constexpr double kPi = std::numbers::pi;
 
 struct Grid {
     int nx = 8, ny = 6, nz = 10;
@@ -30,33 +31,7 @@ inline Grid cube(int n) {
     return {n, n, n, double(n), double(n), double(n)};
 }
 
-inline State cu_state(const std::string& ca, Grid grid = {}, Vec3 foil = {0, 0, 1},
-                      Vec3 v_g = {2, 0, 0}) {
-    State st;
-    st.ca = ca;
-    st.n_beams = 5;
-    st.n_pixel_x = grid.nx;
-    st.n_pixel_y = grid.ny;
-    st.n_slice = grid.nz;
-    allocate_arrays(st);
-    st.size = {grid.sx, grid.sy, grid.sz};
-    st.n_xyz = {grid.nx, grid.ny, grid.nz};
-    st.foil = foil;
-    st.v_g = st.co_x = v_g;
-    st.lat_c = 3.61;
-    st.g = magnitude(v_g) / st.lat_c;
-    st.k = 39.8884;
-    st.f_g = 1.0;
-    const double t = 0.5 * st.g, kz0 = std::sqrt(st.k * st.k - t * t);
-    for (int n = 1; n <= 5; ++n) {
-        st.mtx_beams(n) = n - 2;
-        st.mtx_g(n) = st.mtx_beams(n) * st.g;
-        st.mtx_q(n) = {0.0, ca == "yes" ? 0.0 : std::atan((st.mtx_g(n) - t) / kz0)};
-    }
-    return st;
-}
-
-// Beam of order m in the state above.
+// Beam of order m in the state of a DefectRun.
 inline int beam(int m) {
     return m + 2;
 }
@@ -80,7 +55,9 @@ inline std::string screw_ini(const std::string& b, const std::string& point, con
 }
 
 // A defect run: the configuration `text` written as `name` in a scratch directory that is also
-// the working and run directory, and the field of `model` made for the state.
+// the working and run directory, and the field of `model` made for a hand-built state: Cu at
+// 200 kV, g = (2 0 0), zone axis [0 0 1] (or as given), five beams -1 .. 3 in the condition
+// (g, g). Under the column approximation the beam tilts are zero, as the driver sets them.
 struct DefectRun {
     ScratchDir dir;
     State st;
@@ -88,8 +65,27 @@ struct DefectRun {
     std::ostringstream console;
     DefectRun(int model, const std::string& name, const std::string& text,
               const std::string& ca = "no", Grid grid = {}, Vec3 foil = {0, 0, 1},
-              Vec3 v_g = {2, 0, 0})
-        : st(cu_state(ca, grid, foil, v_g)) {
+              Vec3 v_g = {2, 0, 0}) {
+        st.ca = ca;
+        st.n_beams = 5;
+        st.n_pixel_x = grid.nx;
+        st.n_pixel_y = grid.ny;
+        st.n_slice = grid.nz;
+        allocate_arrays(st);
+        st.size = {grid.sx, grid.sy, grid.sz};
+        st.n_xyz = {grid.nx, grid.ny, grid.nz};
+        st.foil = foil;
+        st.v_g = st.co_x = v_g;
+        st.lat_c = 3.61;
+        st.g = magnitude(v_g) / st.lat_c;
+        st.k = 39.8884;
+        st.f_g = 1.0;
+        const double t = 0.5 * st.g, kz0 = std::sqrt(st.k * st.k - t * t);
+        for (int n = 1; n <= 5; ++n) {
+            st.mtx_beams(n) = n - 2;
+            st.mtx_g(n) = st.mtx_beams(n) * st.g;
+            st.mtx_q(n) = {0.0, ca == "yes" ? 0.0 : std::atan((st.mtx_g(n) - t) / kz0)};
+        }
         dir.enter();
         dir.write(name, text);
         st.f_defect = st.rundir = dir.str();

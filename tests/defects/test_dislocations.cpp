@@ -5,15 +5,13 @@
 #include "defects/screw.hpp"
 #include "fixture.hpp"
 
-#include <numbers>
-
 using namespace korvex;
 using namespace korvex::testing;
 using Lines = std::vector<std::string>;
 
 namespace {
 
-constexpr double kTwoPi = 2.0 * std::numbers::pi;
+constexpr double kTwoPi = 2.0 * kPi;
 
 // An edge (model 1) or screw (model 2) dislocation, as the configuration text says.
 DefectRun disl(const std::string& ca, const std::string& ini) {

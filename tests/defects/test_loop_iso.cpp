@@ -11,8 +11,6 @@ using namespace korvex::testing;
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-
 DefectRun loop_run(const std::string& radius, const std::string& model,
                    const std::string& pos = "16 16 8", const std::string& normal = "1 1 1",
                    const std::string& b = "1 3 1 1 1") {

@@ -12,8 +12,6 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-
 // A loop of radius 10 in the plane z = depth, centred on column (17, 17) so that the spoke
 // along y runs through column centres; Burgers vector and fault 1/3[111].
 std::string hexagon(const std::string& style = "faulted", double depth = 8.3,

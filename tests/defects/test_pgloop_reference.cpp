@@ -19,7 +19,6 @@ using namespace korvex::testing;
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 constexpr double kTolerance = 1e-12;
 
 // grad u_i for a unit Burgers component c (u_0, u_1, u_2 = u, v, w).
@@ -236,27 +235,25 @@ TEST(AngularDislocation, ContractedFieldMatchesTheTermByTermOne) {
 // mixed Burgers vector that weights every term, with and without the approximation and with
 // no core term; a tetrahedron of edge 100.
 TEST(PgLoopReference, SlicesMatchTheTermByTermField) {
-    const std::string hexagon = "1 2 0 1 1", tetra = "tetrahedron";
-    const std::tuple<std::string, const char*, double, int> cases[] = {{hexagon, "no", 1.0, 150},
-                                                                       {hexagon, "yes", 1.0, 100},
-                                                                       {hexagon, "no", 0.0, 151},
-                                                                       {tetra, "no", 1.0, 150}};
-    for (const auto& [burgers, ca, core, l] : cases) {
-        const Grid grid{65, 63, 300, 256.0, 256.0, 300.0};
-        const std::string what = burgers + " ca " + ca + " core " + std::to_string(core);
-        if (burgers == tetra) {
-            DefectRun run(6, "tetrahedron.ini",
-                          config("{tetrahedron}", {"faulted", "128 128 150", "100.0", "0.3", "1"}),
-                          ca, grid);
-            std::vector<std::string> faces;
-            for (const char* f : {"alpha", "beta", "gamma", "delta"})
-                faces.push_back(run.dir.str() + f + ".ini");
-            expect_slice_matches(run.slice(l).st, faces, l, what);
-        } else {
-            DefectRun run(5, "pgLoop.ini",
-                          pg_loop("faulted", burgers, "60.0", "128 128 150", "6", core), ca, grid);
-            expect_slice_matches(run.slice(l).st, {run.st.f_defect}, l, what);
-        }
+    const std::string tetra =
+        config("{tetrahedron}", {"faulted", "128 128 150", "100.0", "0.3", "1"});
+    auto hexagon = [](double core) {
+        return pg_loop("faulted", "1 2 0 1 1", "60.0", "128 128 150", "6", core);
+    };
+    const std::tuple<std::string, const char*, int> cases[] = {{hexagon(1.0), "no", 150},
+                                                               {hexagon(1.0), "yes", 100},
+                                                               {hexagon(0.0), "no", 151},
+                                                               {tetra, "no", 150}};
+    for (const auto& [text, ca, l] : cases) {
+        DefectRun run(text == tetra ? 6 : 5, "loop.ini", text, ca,
+                      {65, 63, 300, 256.0, 256.0, 300.0});
+        std::vector<std::string> files;
+        for (const char* f : {"alpha", "beta", "gamma", "delta"})
+            files.push_back(run.dir.str() + f + ".ini");
+        if (text != tetra) files = {run.st.f_defect};
+        expect_slice_matches(run.slice(l).st, files, l,
+                             (text == tetra ? "tetrahedron ca " : "hexagon ca ") + std::string(ca) +
+                                 " slice " + std::to_string(l));
     }
 }
 
@@ -264,10 +261,9 @@ TEST(PgLoopReference, SlicesMatchTheTermByTermField) {
 // polygon of angular dislocations and the closed-form field must agree, sign included (the
 // next multipole is smaller by about (R / r)^2).
 TEST(PgLoop, FarFieldOfSmallPolygonMatchesInfinitesimalLoop) {
-    ScratchDir dir;
-    dir.write("loop.ini", pg_loop("perfect", "1 2 1 1 0", "2.0", "0 0 0", "12", 0.0));
-    const State st = cu_state("no", cube(4));
-    const PgLoopKernel kernel(st, read_pgloop_file(dir.str() + "loop.ini"));
+    DefectRun run(5, "loop.ini", pg_loop("perfect", "1 2 1 1 0", "2.0", "0 0 0", "12", 0.0), "no",
+                  cube(4));
+    const PgLoopKernel kernel(run.st, read_pgloop_file(run.st.f_defect));
     const double R = 2.0, b = std::sqrt(0.5), area = 6.0 * R * R * std::sin(kPi / 6.0);
     const Vec3 nhat = scaled({1, 1, 1}, 1.0 / std::sqrt(3.0)),
                bhat = scaled({1, 1, 0}, 1.0 / std::sqrt(2.0));
