@@ -17,6 +17,7 @@
 namespace korvex::testing {
 
 inline constexpr double kPi = std::numbers::pi;
+using Lines = std::vector<std::string>; // the lines of a stop message
 
 struct Grid {
     int nx = 8, ny = 6, nz = 10;

@@ -7,7 +7,6 @@
 
 using namespace korvex;
 using namespace korvex::testing;
-using Lines = std::vector<std::string>;
 
 namespace {
 

@@ -9,7 +9,6 @@
 
 using namespace korvex;
 using namespace korvex::testing;
-using Lines = std::vector<std::string>;
 
 namespace {
 
