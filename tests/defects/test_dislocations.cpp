@@ -34,7 +34,7 @@ void expect_terms(const State& st, int l, const Vec3& o, F&& grad, double rel, d
         }
 }
 
-// Gradient of `f` by central differences (the y component only when `all`).
+// Gradient of `f` by central differences: x and z, and y too when `all`.
 template <class F> Vec3 numeric_gradient(F&& f, const Vec3& p, bool all = false) {
     Vec3 g{};
     for (std::size_t e = 0; e < 3; e += all ? 1 : 2) {
