@@ -1,19 +1,23 @@
-// A hand-built state for the defect tests: Cu at 200 kV, g = (2 0 0), zone axis [0 0 1] (or as
-// given), five beams -1 .. 3 in the condition (g, f_g g). Under the column approximation the
-// beam tilts are zero, as the driver sets them.
+// What the defect tests share: a hand-built state, configuration texts, a run of one model.
 #pragma once
 
 #include "defects/defect.hpp"
 #include "optics/vectors.hpp"
+#include "state/reader.hpp"
 #include "state/state.hpp"
 #include "support/testing.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
+#include <numbers>
 #include <sstream>
 #include <string>
 
 namespace korvex::testing {
+
+inline constexpr double kPi = std::numbers::pi;
+using Lines = std::vector<std::string>; // the lines of a stop message
 
 struct Grid {
     int nx = 8, ny = 6, nz = 10;
@@ -28,33 +32,7 @@ inline Grid cube(int n) {
     return {n, n, n, double(n), double(n), double(n)};
 }
 
-inline State cu_state(const std::string& ca, Grid grid = {}, double f_g = 1.0,
-                      Vec3 foil = {0, 0, 1}, Vec3 v_g = {2, 0, 0}) {
-    State st;
-    st.ca = ca;
-    st.n_beams = 5;
-    st.n_pixel_x = grid.nx;
-    st.n_pixel_y = grid.ny;
-    st.n_slice = grid.nz;
-    allocate_arrays(st);
-    st.size = {grid.sx, grid.sy, grid.sz};
-    st.n_xyz = {grid.nx, grid.ny, grid.nz};
-    st.foil = foil;
-    st.v_g = st.co_x = v_g;
-    st.lat_c = 3.61;
-    st.g = magnitude(v_g) / st.lat_c;
-    st.k = 39.8884;
-    st.f_g = f_g;
-    const double t = 0.5 * f_g * st.g, kz0 = std::sqrt(st.k * st.k - t * t);
-    for (int n = 1; n <= 5; ++n) {
-        st.mtx_beams(n) = n - 2;
-        st.mtx_g(n) = st.mtx_beams(n) * st.g;
-        st.mtx_q(n) = {0.0, ca == "yes" ? 0.0 : std::atan((st.mtx_g(n) - t) / kz0)};
-    }
-    return st;
-}
-
-// Beam of order m in the state above.
+// Beam of order m in the state of a DefectRun.
 inline int beam(int m) {
     return m + 2;
 }
@@ -64,13 +42,6 @@ inline std::string config(const std::string& header, std::initializer_list<std::
     std::string s = header + "\n" + std::string(67, '=') + "\n";
     for (const auto& r : records) s += r + "   label\n";
     return s;
-}
-
-inline std::string vec_text(const Vec3& v) {
-    std::ostringstream s;
-    s.precision(17);
-    s << v[0] << ' ' << v[1] << ' ' << v[2];
-    return s.str();
 }
 
 inline std::string edge_ini(const std::string& b, const std::string& point, const std::string& line,
@@ -85,16 +56,37 @@ inline std::string screw_ini(const std::string& b, const std::string& point, con
 }
 
 // A defect run: the configuration `text` written as `name` in a scratch directory that is also
-// the working and run directory, and the field of `model` made for the state.
+// the working and run directory, and the field of `model` made for a hand-built state: Cu at
+// 200 kV, g = (2 0 0), zone axis [0 0 1] (or as given), five beams -1 .. 3 in the condition
+// (g, g). Under the column approximation the beam tilts are zero, as the driver sets them.
 struct DefectRun {
     ScratchDir dir;
     State st;
     std::unique_ptr<DefectField> field;
     std::ostringstream console;
     DefectRun(int model, const std::string& name, const std::string& text,
-              const std::string& ca = "no", Grid grid = {}, double f_g = 1.0, Vec3 foil = {0, 0, 1},
-              Vec3 v_g = {2, 0, 0})
-        : st(cu_state(ca, grid, f_g, foil, v_g)) {
+              const std::string& ca = "no", Grid grid = {}, Vec3 foil = {0, 0, 1},
+              Vec3 v_g = {2, 0, 0}) {
+        st.ca = ca;
+        st.n_beams = 5;
+        st.n_pixel_x = grid.nx;
+        st.n_pixel_y = grid.ny;
+        st.n_slice = grid.nz;
+        allocate_arrays(st);
+        st.size = {grid.sx, grid.sy, grid.sz};
+        st.n_xyz = {grid.nx, grid.ny, grid.nz};
+        st.foil = foil;
+        st.v_g = st.co_x = v_g;
+        st.lat_c = 3.61;
+        st.g = magnitude(v_g) / st.lat_c;
+        st.k = 39.8884;
+        st.f_g = 1.0;
+        const double t = 0.5 * st.g, kz0 = std::sqrt(st.k * st.k - t * t);
+        for (int n = 1; n <= 5; ++n) {
+            st.mtx_beams(n) = n - 2;
+            st.mtx_g(n) = st.mtx_beams(n) * st.g;
+            st.mtx_q(n) = {0.0, ca == "yes" ? 0.0 : std::atan((st.mtx_g(n) - t) / kz0)};
+        }
         dir.enter();
         dir.write(name, text);
         st.f_defect = st.rundir = dir.str();
@@ -115,6 +107,17 @@ struct DefectRun {
     }
 };
 
+// The message of the read error `f` must raise (the reader names the file and the record).
+template <class F> std::string read_error(F&& f) {
+    try {
+        f();
+    } catch (const ReadError& e) {
+        return e.what();
+    }
+    ADD_FAILURE() << "expected a read error";
+    return "";
+}
+
 inline double max_abs(const Array3<double>& a, int n) {
     double m = 0.0;
     for (int j = 1; j <= a.n2(); ++j)
@@ -122,23 +125,15 @@ inline double max_abs(const Array3<double>& a, int n) {
     return m;
 }
 
+// Over every element of an array (Array1/2/3, Vec3).
 template <class A> bool any_nonzero(const A& a) {
-    for (std::size_t q = 0; q < a.size(); ++q)
-        if (a.data()[q] != 0) return true;
-    return false;
+    return std::any_of(a.data(), a.data() + a.size(), [](auto v) { return v != 0; });
 }
-
 template <class A> bool all_finite(const A& a) {
-    for (std::size_t q = 0; q < a.size(); ++q)
-        if (!std::isfinite(a.data()[q])) return false;
-    return true;
+    return std::all_of(a.data(), a.data() + a.size(), [](double v) { return std::isfinite(v); });
 }
-
 template <class A> bool same_values(const A& a, const A& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t q = 0; q < a.size(); ++q)
-        if (a.data()[q] != b.data()[q]) return false;
-    return true;
+    return std::equal(a.data(), a.data() + a.size(), b.data(), b.data() + b.size());
 }
 
 } // namespace korvex::testing

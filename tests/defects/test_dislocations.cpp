@@ -1,24 +1,21 @@
-// Edge and screw dislocations: invisibility, beam signs, the gradients against the
-// displacements they come from, the core, surface relaxation, and the checks of the
+// Edge and screw dislocations: invisibility, the gradients against the displacements they come
+// from, the core, surface relaxation, the single column's phase and the checks of the
 // configurations.
 #include "defects/edge.hpp"
 #include "defects/screw.hpp"
 #include "fixture.hpp"
 
-#include <numbers>
-
 using namespace korvex;
 using namespace korvex::testing;
-using Lines = std::vector<std::string>;
 
 namespace {
 
-constexpr double kTwoPi = 2.0 * std::numbers::pi;
+constexpr double kTwoPi = 2.0 * kPi;
 
 // An edge (model 1) or screw (model 2) dislocation, as the configuration text says.
-DefectRun disl(const std::string& ca, const std::string& ini, double f_g = 1.0) {
+DefectRun disl(const std::string& ca, const std::string& ini) {
     const bool edge = ini.find("edge") != std::string::npos;
-    return DefectRun(edge ? 1 : 2, edge ? "edge.ini" : "screw.ini", ini, ca, {}, f_g);
+    return DefectRun(edge ? 1 : 2, edge ? "edge.ini" : "screw.ini", ini, ca);
 }
 
 // The terms of slice l must be m (G_z + tan(tilt) G_x) for the phase gradient G(p) at every
@@ -37,10 +34,16 @@ void expect_terms(const State& st, int l, const Vec3& o, F&& grad, double rel, d
         }
 }
 
-// Gradient of `phase` along x and z by central differences.
-template <class F> Vec3 numeric_gradient(F&& phase, const Vec3& p, double h = 1e-4) {
-    return {(phase(Vec3{p[0] + h, p[1], p[2]}) - phase(Vec3{p[0] - h, p[1], p[2]})) / (2 * h), 0,
-            (phase(Vec3{p[0], p[1], p[2] + h}) - phase(Vec3{p[0], p[1], p[2] - h})) / (2 * h)};
+// Gradient of `f` by central differences: x and z, and y too when `all`.
+template <class F> Vec3 numeric_gradient(F&& f, const Vec3& p, bool all = false) {
+    Vec3 g{};
+    for (std::size_t e = 0; e < 3; e += all ? 1 : 2) {
+        Vec3 a = p, b = p;
+        a[e] += 1e-4;
+        b[e] -= 1e-4;
+        g[e] = (f(a) - f(b)) / 2e-4;
+    }
+    return g;
 }
 
 // g.R in cycles at p for g = (2 0 0) (crystal axes = sample axes here), from the isotropic
@@ -60,7 +63,8 @@ double edge_phase(const Vec3& b, const Vec3& l, double nu, const Vec3& p) {
 
 // g.b = 0 and g.(b x l) = 0 (edge), g.b = 0 without relaxation (screw): no contrast at all,
 // with or without the column approximation; a visible edge through the same block has some.
-TEST(Dislocation, InvisibilityCriteria) {
+// "half" is "no" for the edge model, and each slice is reported.
+TEST(Dislocation, InvisibilityAndTheApproximation) {
     for (const char* ca : {"yes", "no"})
         for (const auto& ini : {edge_ini("1 2 0 1 1", "30 20 90", "1 0 0", 0.3, 1),
                                 screw_ini("1 2 0 1 1", "30 20 90", "0 1 -1")}) {
@@ -70,28 +74,24 @@ TEST(Dislocation, InvisibilityCriteria) {
                 EXPECT_FALSE(any_nonzero(run.slice(l).st.s_g_r)) << ca << ini << l;
             }
         }
-    DefectRun visible = disl("no", edge_ini("1 2 1 1 0", "30 20 90", "1 -1 2"));
-    EXPECT_GT(max_abs(visible.slice(5).st.s_g_r, beam(1)), 1e-4);
-}
-
-// "half" is "no" for the edge model; each slice is reported.
-TEST(EdgeDislocation, HalfIsNoAndSlicesAreReported) {
     const std::string ini = edge_ini("1 2 1 1 0", "30 20 90", "1 -1 2", 0.31, 0.5);
     DefectRun half = disl("half", ini), no = disl("no", ini);
     EXPECT_TRUE(same_values(half.slice(3).slice(4).st.s_g_r, no.slice(4).st.s_g_r));
+    EXPECT_GT(max_abs(no.st.s_g_r, beam(1)), 1e-4);
     EXPECT_EQ(half.console.str(), " m= 3\n m= 4\n");
 }
 
 // An inclined edge with r0 = 0: the model's displacement is the isotropic one and its terms
 // are the exact derivatives of it.
 TEST(EdgeDislocation, GradientAgreesWithNumericalDerivativeOfDisplacement) {
-    const Vec3 b = scaled({1, 1, 0}, 0.5), l{1, -1, 2}, o{20, 15, 80};
     DefectRun run = disl("no", edge_ini("1 2 1 1 0", "20 15 80", "1 -1 2", 0.31, 0.0));
     const State& st = run.slice(3).st;
     const auto frame = edge::EdgeSlice::make(st, edge::read_edge_config(st.f_defect));
-    auto phase = [&](const Vec3& p) { return edge_phase(b, l, 0.31, p); };
+    auto phase = [&](const Vec3& p) {
+        return edge_phase(scaled({1, 1, 0}, 0.5), {1, -1, 2}, 0.31, p);
+    };
     expect_terms(
-        st, 3, o,
+        st, 3, {20, 15, 80},
         [&](const Vec3& p) {
             EXPECT_TRUE(near_rel(frame.phase(p), phase(p), 1e-12, 1e-14));
             return numeric_gradient(phase, p);
@@ -134,49 +134,43 @@ TEST(ScrewDislocation, GradientsOfTheAngleAndOfTheRelaxation) {
 // relaxation), the edge strain zero on the line with and without a core constant, and the
 // core constant softening the field next to it.
 TEST(Dislocation, ColumnOnTheLine) {
+    auto edge = [](const char* ca, double r0) {
+        return disl(ca, edge_ini("1 2 1 1 0", "28 20 90", "1 -1 2", 0.3, r0));
+    };
     for (double r0 : {0.0, 2.0}) {
-        DefectRun run = disl("no", edge_ini("1 2 1 1 0", "28 20 90", "1 -1 2", 0.3, r0));
+        DefectRun run = edge("no", r0);
         const State& st = run.slice(5).st;
         EXPECT_TRUE(all_finite(st.s_g_r));
         for (int n = 1; n <= 5; ++n) EXPECT_EQ(st.s_g_r(4, 3, n), 0.0) << r0;
         EXPECT_NE(st.s_g_r(5, 3, beam(1)), 0.0);
     }
-    auto next_to_core = [](double r0) {
-        DefectRun run = disl("yes", edge_ini("1 2 1 1 0", "28 20 90", "1 -1 2", 0.3, r0));
-        return std::abs(run.slice(5).st.s_g_r(5, 3, beam(1)));
-    };
-    EXPECT_LT(next_to_core(4.0), next_to_core(0.0));
+    EXPECT_LT(std::abs(edge("yes", 4.0).slice(5).st.s_g_r(5, 3, beam(1))),
+              std::abs(edge("yes", 0.0).slice(5).st.s_g_r(5, 3, beam(1))));
     for (const auto& ini : {screw_ini("1 1 0 0 1", "28 20 0", "1 0 0", "1"),
                             screw_ini("1 2 1 0 1", "28 20 90", "1 0 -1", "0")})
         EXPECT_TRUE(all_finite(disl("no", ini).slice(5).st.s_g_r));
 }
 
 // The relaxation distortion is the gradient of the relaxation displacement (both series
-// lengths); the routines of the slice differ by one image pair, a tiny alternating tail.
-TEST(ScrewRelaxation, DistortionIsTheGradientOfTheDisplacement) {
-    const double t = 200.0, h = 1e-4;
+// lengths); the routines of the slice differ by one image pair, a tiny alternating tail. The
+// per-slice table reproduces the series to rounding wherever the columns lie: near and far
+// from the line, near either surface, depths outside the foil, thin and thick foils.
+TEST(ScrewRelaxation, DistortionIsTheGradientOfTheDisplacementAndTheTableItsSum) {
     for (int terms : {100, 101})
         for (const Vec3& p : {Vec3{12, 7, 5}, Vec3{-3, 25, 60}, Vec3{40, -9, 150},
-                              Vec3{-6, -4, 197}, Vec3{0.5, 30, 100}})
-            for (std::size_t e = 0; e < 3; ++e) {
-                Vec3 a = p, b = p;
-                a[e] += h;
-                b[e] -= h;
-                const double num = (screw::relax_displacement(a, t, terms)[0] -
-                                    screw::relax_displacement(b, t, terms)[0]) /
-                                   (2 * h);
-                EXPECT_TRUE(near_rel(screw::relax_distortion(p, t, terms)[e], num, 1e-6, 1e-12))
+                              Vec3{-6, -4, 197}, Vec3{0.5, 30, 100}}) {
+            const Vec3 num = numeric_gradient(
+                [&](const Vec3& q) { return screw::relax_displacement(q, 200.0, terms)[0]; }, p,
+                true);
+            for (std::size_t e = 0; e < 3; ++e)
+                EXPECT_TRUE(
+                    near_rel(screw::relax_distortion(p, 200.0, terms)[e], num[e], 1e-6, 1e-12))
                     << terms << " component " << e;
-            }
-    const Vec3 d100 = screw::relax_distortion({12, 7, 5}, t, 100);
-    const Vec3 d101 = screw::surfacerelaxscrewdistortion({12, 7, 5}, t);
+        }
+    const Vec3 d100 = screw::relax_distortion({12, 7, 5}, 200.0, 100);
+    const Vec3 d101 = screw::surfacerelaxscrewdistortion({12, 7, 5}, 200.0);
     EXPECT_TRUE(near_rel(d101[2], d100[2], 1e-4));
     EXPECT_NE(d101[2], d100[2]);
-}
-
-// The per-slice table reproduces the series to rounding wherever the columns lie: near and far
-// from the line, near either surface, depths outside the foil, thin and thick foils.
-TEST(ScrewRelaxation, TableAgreesWithTheDirectSum) {
     for (double t : {60.0, 200.0, 1000.0})
         for (double z : {0.5, 3.0, t / 3, t / 2, t - 0.5, -40.0, t + 25.0}) {
             const screw::RelaxTable table(z, t, 101);
@@ -197,18 +191,18 @@ TEST(ScrewRelaxation, TableAgreesWithTheDirectSum) {
 // surface of a very thick plate it is the single-surface image term rho / (z + R) / 2 pi; on
 // the line it is taken as zero.
 TEST(ScrewRelaxation, SurfaceLimitsAndSymmetry) {
-    const double t = 200.0;
-    const Vec3 u = screw::surfacerelaxscrewdisplacement({9, 4, 30}, t);
-    EXPECT_EQ(u[2], 0.0);
-    EXPECT_TRUE(near_rel(9 * u[0] + 4 * u[1], 0.0, 0.0, 1e-15));
-    EXPECT_TRUE(near_rel(screw::surfacerelaxscrewdisplacement({9, 4, t - 30}, t)[0], -u[0], 1e-12));
-    EXPECT_EQ(screw::surfacerelaxscrewdisplacement({9, 4, t / 2}, t)[0], 0.0);
-    const double z = 5, rho = 10.0, r = std::sqrt(z * z + rho * rho);
-    EXPECT_TRUE(near_rel(screw::surfacerelaxscrewdisplacement({6, 8, z}, 1e7)[0],
-                         rho / (z + r) / kTwoPi * 8 / rho, 1e-5));
+    auto u = [](const Vec3& p, double t = 200.0) {
+        return screw::surfacerelaxscrewdisplacement(p, t);
+    };
+    EXPECT_EQ(u({9, 4, 30})[2], 0.0);
+    EXPECT_TRUE(near_rel(9 * u({9, 4, 30})[0] + 4 * u({9, 4, 30})[1], 0.0, 0.0, 1e-15));
+    EXPECT_TRUE(near_rel(u({9, 4, 170})[0], -u({9, 4, 30})[0], 1e-12));
+    EXPECT_EQ(u({9, 4, 100})[0], 0.0);
+    const double r = std::sqrt(125.0); // z = 5, rho = 10
+    EXPECT_TRUE(near_rel(u({6, 8, 5}, 1e7)[0], 10.0 / (5 + r) / kTwoPi * 8 / 10.0, 1e-5));
     for (double zz : {0.0, 50.0, 200.0}) {
-        EXPECT_EQ(screw::surfacerelaxscrewdisplacement({0, 0, zz}, t), (Vec3{0, 0, 0}));
-        EXPECT_EQ(screw::surfacerelaxscrewdistortion({0, 0, zz}, t), (Vec3{0, 0, 0}));
+        EXPECT_EQ(u({0, 0, zz}), (Vec3{0, 0, 0}));
+        EXPECT_EQ(screw::surfacerelaxscrewdistortion({0, 0, zz}, 200.0), (Vec3{0, 0, 0}));
     }
 }
 
@@ -249,34 +243,26 @@ TEST(ScrewDislocation, SingleColumnPhase) {
 TEST(Dislocation, Checks) {
     const Lines perp{"The dislocation line is not perpendicular to v_b_edge"};
     const Lines cut{"For a screw dislocation, Burgers vector must lay on the cut_plane"};
-    const Lines any{"*"};
+    const Lines approx{"Please make right choice for the Column Approximation"}, any{"*"}, none{};
+    auto e = [](const char* b, const char* line) { return edge_ini(b, "30 20 90", line); };
+    auto s = [](const char* b, const char* plane) { return screw_ini(b, "30 20 90", plane); };
     // b = [0 0 1]: b.l is the third component of the line; the limit is 1e-4 on either side.
+    // clang-format off
     const std::tuple<std::string, const char*, Lines> cases[] = {
-        {edge_ini("1 1 0 0 1", "30 20 90", "1 0 1e-4"), "yes", perp},
-        {edge_ini("1 1 0 0 1", "30 20 90", "1 0 -1e-4"), "yes", perp},
-        {edge_ini("1 1 0 0 1", "30 20 90", "1 0 -3"), "yes", perp},
-        {edge_ini("1 1 0 0 1", "30 20 90", "1 0 5e-5"), "yes", {}},
-        {edge_ini("1 1 0 0 1", "30 20 90", "1 0 -5e-5"), "yes", {}},
-        {edge_ini("0 2 1 1 0", "30 20 90", "1 -1 2"), "yes", any},
-        {edge_ini("1 2 1 1 0", "30 20 90", "0 0 0"), "yes", any},
-        {edge_ini("1 0 1 1 0", "30 20 90", "1 -1 2"), "yes", any},
-        {edge_ini("1 2 1 1 0", "30 20 90", "1 -1 2"),
-         "maybe",
-         {"Please make right choice for the Column Approximation"}},
-        {screw_ini("1 2 1 1 0", "30 20 90", "1 -0.9999999999 0"), "yes", cut},
-        {screw_ini("1 2 1 1 0", "30 20 90", "0 0.000001 1"), "yes", cut},
-        {screw_ini("1 2 1 1 0", "30 20 90", "1 -1 0"), "yes", {}},
-        {screw_ini("1 2 1 1 0", "30 20 90", "1 -1 1"), "yes", {}},
-        {screw_ini("0 2 1 0 1", "30 20 90", "0 1 0"), "yes", any},
-        {screw_ini("1 2 1 0 1", "30 20 90", "0 1 0"),
-         "maybe",
-         {"Please make right choice for the Column Approximation"}},
-        {screw_ini("1 2 1 0 1", "30 20 0", "0 1 0", "1"),
-         "yes",
+        {e("1 1 0 0 1", "1 0 1e-4"), "yes", perp}, {e("1 1 0 0 1", "1 0 -1e-4"), "yes", perp},
+        {e("1 1 0 0 1", "1 0 -3"), "yes", perp},   {e("1 1 0 0 1", "1 0 5e-5"), "yes", none},
+        {e("1 1 0 0 1", "1 0 -5e-5"), "yes", none}, {e("0 2 1 1 0", "1 -1 2"), "yes", any},
+        {e("1 2 1 1 0", "0 0 0"), "yes", any},     {e("1 0 1 1 0", "1 -1 2"), "yes", any},
+        {e("1 2 1 1 0", "1 -1 2"), "maybe", approx},
+        {s("1 2 1 1 0", "1 -0.9999999999 0"), "yes", cut}, {s("1 2 1 1 0", "0 0.000001 1"), "yes", cut},
+        {s("1 2 1 1 0", "1 -1 0"), "yes", none},   {s("1 2 1 1 0", "1 -1 1"), "yes", none},
+        {s("0 2 1 0 1", "0 1 0"), "yes", any},     {s("1 2 1 0 1", "0 1 0"), "maybe", approx},
+        {screw_ini("1 2 1 0 1", "30 20 0", "0 1 0", "1"), "yes",
          {"Surface relaxation model only available for screw disloations",
           "perpendicular to the foil (in current version, also perpendicular",
           "to diffraction vector"}},
     };
+    // clang-format on
     for (const auto& [ini, ca, want] : cases) {
         DefectRun run = disl(ca, ini);
         if (want.empty())

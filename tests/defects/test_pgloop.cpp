@@ -1,44 +1,46 @@
-// Polygonal loop: loop styles, fault crossings and projection markers, stops.
+// Polygonal loop and stacking-fault tetrahedron: loop styles, fault crossings and projection
+// markers, the tetrahedron's faces, stops.
 #include "defects/pgloop.hpp"
+#include "defects/tetrahedron.hpp"
 #include "fixture.hpp"
+
+#include <set>
 
 using namespace korvex;
 using namespace korvex::testing;
-using Lines = std::vector<std::string>;
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-
-// A hexagon of radius 10 in the plane z = depth, centred on column (17, 17) so that the spoke
+// A loop of radius 10 in the plane z = depth, centred on column (17, 17) so that the spoke
 // along y runs through column centres; Burgers vector and fault 1/3[111].
-struct Hexagon {
-    std::string style = "faulted", polar = "1 0 0";
-    double depth = 8.3;
-    int nsides = 6;
-    std::string text() const {
-        return config("{Data for the polygonal loop in Crystal}",
-                      {style, "1 3 1 1 1", "1 3 1 1 1", "10", "16.5 16.5 " + std::to_string(depth),
-                       "0 0 1", polar, std::to_string(nsides), "0.3", "1"});
-    }
-    // +1 inside, -1 outside, 0 too close to an edge to tell for the point (x, y).
-    int inside(double x, double y) const {
-        int sign = 1;
-        for (int k = 0; k < nsides; ++k) {
-            const double a = 2 * kPi * k / nsides - kPi / nsides, b = a + 2 * kPi / nsides;
-            const double ax = 16.5 + 10 * std::cos(a), ay = 16.5 + 10 * std::sin(a);
-            const double ex = 10 * (std::cos(b) - std::cos(a)),
-                         ey = 10 * (std::sin(b) - std::sin(a));
-            const double c = (ex * (y - ay) - ey * (x - ax)) / std::hypot(ex, ey);
-            if (std::abs(c) < 1e-9) return 0;
-            if (c < 0) sign = -1;
-        }
-        return sign;
-    }
-};
+std::string hexagon(const std::string& style = "faulted", double depth = 8.3,
+                    const std::string& polar = "1 0 0", const std::string& nsides = "6") {
+    return config("{Data for the polygonal loop in Crystal}",
+                  {style, "1 3 1 1 1", "1 3 1 1 1", "10", "16.5 16.5 " + std::to_string(depth),
+                   "0 0 1", polar, nsides, "0.3", "1"});
+}
 
-DefectRun pg_run(const Hexagon& h, const std::string& ca = "no", Grid g = kLoopGrid) {
-    return DefectRun(5, "pgLoop.ini", h.text(), ca, g);
+// +1 strictly inside that hexagon at (x, y), -1 outside, 0 on its boundary: the sides' normals
+// lie at multiples of 60 degrees from x, the sides at 10 cos 30 degrees from the centre.
+int inside_hexagon(double x, double y) {
+    double d = -1e300;
+    for (int k = 0; k < 6; ++k)
+        d = std::max(d, std::cos(k * kPi / 3) * (x - 16.5) + std::sin(k * kPi / 3) * (y - 16.5));
+    d -= 10 * std::cos(kPi / 6);
+    return std::abs(d) < 1e-9 ? 0 : d < 0 ? 1 : -1;
+}
+
+DefectRun pg_run(const std::string& text, const std::string& ca = "no", Grid g = kLoopGrid) {
+    return DefectRun(5, "pgLoop.ini", text, ca, g);
+}
+
+DefectRun tetra_run(const std::string& style, const std::string& centroid = "12 12 12",
+                    const std::string& edge = "14.0", int n = 24, Vec3 foil = {0, 0, 1},
+                    Vec3 v_g = {2, 0, 0}) {
+    return DefectRun(
+        6, "tetrahedron.ini",
+        config("{Data for the stacking fault tetrahedron}", {style, centroid, edge, "0.3", "1.0"}),
+        "no", cube(n), foil, v_g);
 }
 
 } // namespace
@@ -47,14 +49,12 @@ DefectRun pg_run(const Hexagon& h, const std::string& ca = "no", Grid g = kLoopG
 // strictly inside the polygon take the fault 1/3[111] there and are marked in the first
 // projection plane from then on, the spoke through the centre included.
 TEST(PgLoop, FaultedLoopJumpsOnceInsideItsPolygon) {
-    const Hexagon hex;
-    DefectRun run = pg_run(hex);
+    DefectRun run = pg_run(hexagon());
     for (int l = 1; l <= 16; ++l) {
         const State& st = run.slice(l).st;
-        EXPECT_TRUE(any_nonzero(st.s_g_r));
         for (int j = 1; j <= 32; ++j)
             for (int i = 1; i <= 32; ++i) {
-                const int in = hex.inside(i - 0.5, j - 0.5);
+                const int in = inside_hexagon(i - 0.5, j - 0.5);
                 if (in == 0) continue;
                 for (int c = 1; c <= 3; ++c)
                     ASSERT_EQ(st.s_f(i, j, c), l == 9 && in > 0 ? 1.0 / 3.0 : 0.0)
@@ -68,36 +68,39 @@ TEST(PgLoop, FaultedLoopJumpsOnceInsideItsPolygon) {
     EXPECT_EQ(run.st.projection(17, 25, 1), 1);
 }
 
-// The perfect loop has the strain of the faulted one and no jump, the pure fault its jumps
-// and no strain; both mark the columns that cross them.
+// The style reaches the loop and every face of a tetrahedron: the perfect loop has the strain
+// of the faulted one and no jump, the pure fault its jumps and no strain; both mark the
+// columns that cross them.
 TEST(PgLoop, PureFaultHasNoStrainAndPerfectLoopNoJump) {
-    Hexagon pure, perfect;
-    pure.style = "pureSF";
-    perfect.style = "perfect";
-    DefectRun a = pg_run(pure), b = pg_run(perfect), c = pg_run(Hexagon());
-    bool jumped = false;
-    for (int l = 1; l <= 16; ++l) {
-        a.slice(l);
-        b.slice(l);
-        c.slice(l);
-        EXPECT_FALSE(any_nonzero(a.st.s_g_r)) << l;
-        EXPECT_FALSE(any_nonzero(b.st.s_f)) << l;
-        jumped = jumped || any_nonzero(a.st.s_f);
-        ASSERT_TRUE(same_values(b.st.s_g_r, c.st.s_g_r)) << l;
-        ASSERT_TRUE(same_values(a.st.s_f, c.st.s_f)) << l;
+    for (int model : {5, 6}) {
+        auto run = [&](const char* style) {
+            if (model == 5) return pg_run(hexagon(style));
+            return tetra_run(style);
+        };
+        DefectRun pure = run("pureSF"), perfect = run("perfect"), faulted = run("faulted");
+        bool jumped = false;
+        for (int l = 1; l <= faulted.st.n_xyz[2]; ++l) {
+            pure.slice(l);
+            perfect.slice(l);
+            faulted.slice(l);
+            EXPECT_FALSE(any_nonzero(pure.st.s_g_r)) << model << ' ' << l;
+            EXPECT_FALSE(any_nonzero(perfect.st.s_f)) << model << ' ' << l;
+            jumped = jumped || any_nonzero(pure.st.s_f);
+            ASSERT_TRUE(same_values(perfect.st.s_g_r, faulted.st.s_g_r)) << model << ' ' << l;
+            ASSERT_TRUE(same_values(pure.st.s_f, faulted.st.s_f)) << model << ' ' << l;
+        }
+        EXPECT_TRUE(jumped && any_nonzero(faulted.st.s_g_r)) << model;
+        EXPECT_TRUE(same_values(perfect.st.projection, faulted.st.projection)) << model;
+        EXPECT_TRUE(same_values(pure.st.projection, faulted.st.projection)) << model;
+        EXPECT_NE(perfect.st.projection(model == 5 ? 17 : 13, model == 5 ? 17 : 11, 1), 0);
     }
-    EXPECT_TRUE(jumped);
-    EXPECT_TRUE(same_values(b.st.projection, c.st.projection));
-    EXPECT_EQ(b.st.projection(17, 17, 1), 1);
 }
 
 // The plane must lie within slice thickness / 1.9 of a slice centre, and a column crossing the
 // same loop again gets no second jump.
 TEST(PgLoop, JumpOnlyWithinTheSlabAndOnlyOnce) {
     auto jumps = [](double depth, int nz, double dz, bool judge_each) {
-        Hexagon h;
-        h.depth = depth;
-        DefectRun run = pg_run(h, "no", {32, 32, nz, 32.0, 32.0, nz * dz});
+        DefectRun run = pg_run(hexagon("faulted", depth), "no", {32, 32, nz, 32.0, 32.0, nz * dz});
         std::vector<int> slices;
         for (int l = 1; l <= nz; ++l) {
             if (judge_each) run.st.projection.fill(0);
@@ -114,17 +117,74 @@ TEST(PgLoop, JumpOnlyWithinTheSlabAndOnlyOnce) {
 }
 
 TEST(PgLoop, StopsOnBadInput) {
-    auto stop = [](const Hexagon& h, const char* ca = "no") {
-        DefectRun run = pg_run(h, ca);
+    auto stop = [](const std::string& text, const char* ca = "no") {
+        DefectRun run = pg_run(text, ca);
         return stop_lines([&] { run.slice(1); });
     };
-    Hexagon style, two, flat;
-    style.style = "twisted";
-    two.nsides = 2;
-    flat.polar = "0 0 1"; // no loop plane
-    EXPECT_EQ(stop(style), Lines{"LOOPSTYLE DEFINED WRONG IN THE INITIAL FILE"});
-    EXPECT_EQ(stop(two).at(0), "POINT A B C ARE NOT VERTEXES OF A TRIANGLE");
-    EXPECT_FALSE(stop(flat).empty());
-    EXPECT_EQ(stop(Hexagon(), "half"),
+    EXPECT_EQ(stop(hexagon("twisted")), Lines{"LOOPSTYLE DEFINED WRONG IN THE INITIAL FILE"});
+    EXPECT_EQ(stop(hexagon("faulted", 8.3, "1 0 0", "2")).at(0),
+              "POINT A B C ARE NOT VERTEXES OF A TRIANGLE");
+    EXPECT_FALSE(stop(hexagon("faulted", 8.3, "0 0 1")).empty()); // no loop plane
+    EXPECT_EQ(stop(hexagon(), "half"),
               Lines{"Please make right choice for the Column Approximation"});
+}
+
+// The four faces are written as triangle loops, one file per face; with a zone axis that
+// mixes the crystal axes they must share their corners: each corner of a face is a corner of
+// two others, any two distinct corners are an edge of length a apart, and their mean is the
+// centroid.
+TEST(Tetrahedron, FacesCloseIntoARegularTetrahedron) {
+    DefectRun run = tetra_run("faulted", "20 20 20", "30.0", 8, {1, 1, 0}, {1, -1, 1});
+    const State& st = run.slice(1).st;
+    auto unit = [](const Vec3& v) { return scaled(v, 1.0 / magnitude(v)); };
+    const Vec3 ex = unit(st.co_x), ez = unit(st.foil), ey = cross_product(ez, ex);
+    auto to_sample = [&](const Vec3& c) { return unit(Vec3{dot(c, ex), dot(c, ey), dot(c, ez)}); };
+    std::vector<Vec3> corners;
+    for (const std::string face : {"alpha", "beta", "gamma", "delta"}) {
+        EXPECT_EQ(split_lines(run.dir.read(face + ".ini"))[0],
+                  "            {Data for the triangle loop in " + face + " plane}");
+        const PgLoopFile f = read_pgloop_file(run.dir.str() + face + ".ini");
+        ASSERT_EQ(f.nsides, 3);
+        const Vec3 e2 = to_sample(f.polar), e3 = to_sample(cross_product(f.normal, f.polar));
+        for (double phi : {-kPi / 3, kPi / 3, kPi}) {
+            Vec3 v;
+            for (std::size_t i = 0; i < 3; ++i)
+                v[i] = f.position[i] + f.radius * (std::cos(phi) * e2[i] + std::sin(phi) * e3[i]);
+            corners.push_back(v);
+        }
+    }
+    Vec3 mean{};
+    for (const Vec3& a : corners) {
+        int same = 0;
+        for (const Vec3& b : corners) {
+            const double d = magnitude({a[0] - b[0], a[1] - b[1], a[2] - b[2]});
+            same += d < 1e-6;
+            EXPECT_TRUE(d < 1e-6 || std::abs(d - 30.0) <= 1e-6) << d;
+        }
+        EXPECT_EQ(same, 3);
+        for (std::size_t i = 0; i < 3; ++i) mean[i] += a[i] / 12.0;
+    }
+    for (double m : mean) EXPECT_NEAR(m, 20.0, 1e-6);
+}
+
+// A column through the tetrahedron (off the projected edges, where it would lie on the
+// boundary of two faces and cross neither) enters and leaves through two faces, is marked with
+// both, and takes the fault of each once; columns outside are never marked.
+TEST(Tetrahedron, ColumnsThroughItCrossTwoMarkedFaces) {
+    DefectRun run = tetra_run("faulted");
+    const int ic = 13, jc = 11;
+    Vec3 total{};
+    for (int l = 1; l <= 24; ++l) {
+        run.slice(l);
+        for (std::size_t c = 0; c < 3; ++c) total[c] += run.st.s_f(ic, jc, int(c) + 1);
+    }
+    const std::set<int> markers(run.st.projection.data(),
+                                run.st.projection.data() + run.st.projection.size());
+    EXPECT_EQ(markers, (std::set<int>{0, 2, 4, 6, 8}));
+    const int p1 = run.st.projection(ic, jc, 1), p2 = run.st.projection(ic, jc, 2);
+    ASSERT_TRUE(p1 != 0 && p2 != 0 && p1 != p2) << p1 << ' ' << p2;
+    const Vec3 f1 = kTetrahedronFaces[std::size_t(p1 / 2 - 1)].burgers;
+    const Vec3 f2 = kTetrahedronFaces[std::size_t(p2 / 2 - 1)].burgers;
+    for (std::size_t c = 0; c < 3; ++c) EXPECT_NEAR(total[c], (f1[c] + f2[c]) / 12.0, 1e-15);
+    EXPECT_EQ(run.st.projection(2, 2, 1), 0);
 }
