@@ -52,9 +52,15 @@ namespace {
 
 // One run from the potential coefficients to the closing records.
 void simulate(State& st, RunContext& rc) {
+    // A series and job 9 rename f_out and step f_g: a rerun from the RUN panel starts again
+    // from the parameters as entered.
+    const std::string f_out = st.f_out;
+    const double f_g = st.f_g;
     start_run(st, rc);
     run_conditions(st, rc);
     end_run(st, rc);
+    st.f_out = f_out;
+    st.f_g = f_g;
 }
 
 int run_program(int argc, char** argv, const GraphicFactory& gui,
