@@ -123,6 +123,11 @@ int program_main(int argc, char** argv, const GraphicFactory& gui,
         std::cout << " Not enough memory for the arrays of this run; reduce the number of grids\n";
         std::cout.flush();
         return 1;
+    } catch (const std::exception& e) {
+        // A fault of the program itself, not of the input: say so rather than abort.
+        std::cout << " Internal error: " << e.what() << "\n";
+        std::cout.flush();
+        return 2;
     }
 }
 
