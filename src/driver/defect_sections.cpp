@@ -19,6 +19,12 @@ struct Section {
     void add_rule() { lines.push_back(rule); }
     void text(const std::string& s) { lines.push_back(Rec(s).list()); }
     void rec(const Rec& r) { lines.push_back(r.list()); }
+    // A label record, its value record and a rule.
+    void entry(const std::string& label, const Rec& value) {
+        text(label);
+        rec(value);
+        add_rule();
+    }
 };
 
 Rec burgers(double m, double n, const Vec3& b) {
@@ -41,12 +47,8 @@ std::vector<std::string> screw_section(State& st, const std::string& file) {
     s.add_rule();
     s.text("Screw dislocation");
     s.add_rule();
-    s.text("Burgers Vector");
-    s.rec(burgers(c.b_m, c.b_n, c.b_index));
-    s.add_rule();
-    s.text("Position of the dislocation centre (in Angstrom)");
-    s.rec(point(c.position));
-    s.add_rule();
+    s.entry("Burgers Vector", burgers(c.b_m, c.b_n, c.b_index));
+    s.entry("Position of the dislocation centre (in Angstrom)", point(c.position));
     return s.lines;
 }
 
@@ -64,21 +66,11 @@ std::vector<std::string> loop_section(State& st, const std::string& file) {
     s.text("Distortion Field Calculation Model");
     s.text(c.model);
     s.add_rule();
-    s.text("Burgers Vector");
-    s.rec(burgers(c.b_m, c.b_n, c.b_dir));
-    s.add_rule();
-    s.text("Radius of the loop");
-    s.rec(Rec() << c.radius << " Angstrom");
-    s.add_rule();
-    s.text("Position of the loop centre (in Angstrom)");
-    s.rec(point(c.position));
-    s.add_rule();
-    s.text("Loop normal");
-    s.rec(direction(c.normal));
-    s.add_rule();
-    s.text("g.b");
-    s.rec(Rec() << dot(st.v_g, c.b_dir) * c.b_m / c.b_n);
-    s.add_rule();
+    s.entry("Burgers Vector", burgers(c.b_m, c.b_n, c.b_dir));
+    s.entry("Radius of the loop", Rec() << c.radius << " Angstrom");
+    s.entry("Position of the loop centre (in Angstrom)", point(c.position));
+    s.entry("Loop normal", direction(c.normal));
+    s.entry("g.b", Rec() << dot(st.v_g, c.b_dir) * c.b_m / c.b_n);
     return s.lines;
 }
 
@@ -100,31 +92,17 @@ std::vector<std::string> pg_loop_section(State& st, const std::string& file) {
     st.correction = c.correction;
     Section s;
     s.add_rule();
-    s.text("Loop style");
-    s.rec(Rec() << c.nsides << "-sided polygonal loop");
+    s.entry("Loop style", Rec() << c.nsides << "-sided polygonal loop");
+    s.entry("Burgers Vector", burgers(c.b_m, c.b_n, c.b_dir));
+    s.entry("Loop size (twice of distance from the centroid to a vertex)",
+            Rec() << c.radius << " Angstrom");
+    s.entry("Position of the loop centre (in Angstrom)", point(c.position));
+    s.entry("Loop normal", direction(c.normal));
     s.add_rule();
-    s.text("Burgers Vector");
-    s.rec(burgers(c.b_m, c.b_n, c.b_dir));
-    s.add_rule();
-    s.text("Loop size (twice of distance from the centroid to a vertex)");
-    s.rec(Rec() << c.radius << " Angstrom");
-    s.add_rule();
-    s.text("Position of the loop centre (in Angstrom)");
-    s.rec(point(c.position));
-    s.add_rule();
-    s.text("Loop normal");
-    s.rec(direction(c.normal));
-    s.add_rule();
-    s.add_rule();
-    s.text("Loop polar");
-    s.rec(direction(c.polar));
-    s.add_rule();
-    s.text("g.b");
-    s.rec(Rec() << dot(st.v_g, c.b_dir) * c.b_m / c.b_n);
-    s.add_rule();
-    s.text("Correction factor for avoiding the singularity of strain");
-    s.rec(Rec() << c.correction << " A ");
-    s.add_rule();
+    s.entry("Loop polar", direction(c.polar));
+    s.entry("g.b", Rec() << dot(st.v_g, c.b_dir) * c.b_m / c.b_n);
+    s.entry("Correction factor for avoiding the singularity of strain",
+            Rec() << c.correction << " A ");
     return s.lines;
 }
 
@@ -138,15 +116,10 @@ std::vector<std::string> tetrahedron_section(State& st, const std::string& file)
     else if (c.style == "faulted")
         s.text("Calculation for SFT with strian of edges");
     s.add_rule();
-    s.text("Size of the tetrahedraon");
-    s.rec(Rec() << c.edge << "(in Angstrom, length of the edge)");
-    s.add_rule();
-    s.text("Position of the centroid of the SFT (in Angstrom)");
-    s.rec(point(c.centroid));
-    s.add_rule();
-    s.text("Correction factor for avoiding the singularity of strain");
-    s.rec(Rec() << c.correction << " A ");
-    s.add_rule();
+    s.entry("Size of the tetrahedraon", Rec() << c.edge << "(in Angstrom, length of the edge)");
+    s.entry("Position of the centroid of the SFT (in Angstrom)", point(c.centroid));
+    s.entry("Correction factor for avoiding the singularity of strain",
+            Rec() << c.correction << " A ");
     return s.lines;
 }
 
@@ -156,12 +129,8 @@ std::vector<std::string> vacancy_section(State& st, const std::string& file) {
     st.v_position = c.position;
     Section s;
     s.add_rule();
-    s.text("Position of the vacancy centre");
-    s.rec(point(c.position));
-    s.add_rule();
-    s.text("Radius of the vacancy");
-    s.rec(Rec() << c.radius << " Angstrom");
-    s.add_rule();
+    s.entry("Position of the vacancy centre", point(c.position));
+    s.entry("Radius of the vacancy", Rec() << c.radius << " Angstrom");
     return s.lines;
 }
 

@@ -151,6 +151,12 @@ std::vector<std::string> parameter_report(State& st, const std::tm& now) {
     auto line = [&](const Rec& rec) { r.push_back(rec.list()); };
     auto text = [&](const std::string& s) { r.push_back(Rec(s).list()); };
     auto empty = [&] { r.emplace_back(); };
+    // A label record, its value record and a rule.
+    auto entry = [&](const std::string& label, const Rec& value) {
+        text(label);
+        line(value);
+        r.push_back(rule);
+    };
 
     empty();
     empty();
@@ -189,31 +195,17 @@ std::vector<std::string> parameter_report(State& st, const std::tm& now) {
     r.push_back(rule);
     empty();
     r.push_back(rule);
-    text("Accelerating voltage");
-    line(Rec() << st.voltage << " kv");
-    r.push_back(rule);
-    text("Magnitude of wave vector k ");
-    line(Rec() << st.k);
-    r.push_back(rule);
-    text("The lattice constant of sample");
-    line(Rec() << st.lat_c);
-    r.push_back(rule);
-    text("The spacing of diffraction crystal planes");
-    line(Rec() << st.d);
-    r.push_back(rule);
-    text("size of sample (x*y*z in Angstrom)");
-    line(Rec() << st.size_x << " * " << st.size_y << " * " << st.size_z);
-    r.push_back(rule);
-    text("number of beams considered");
-    line(Rec() << st.n_beams);
-    r.push_back(rule);
-    text("number of grids");
-    line(Rec() << st.n_pixel_x << " * " << st.n_pixel_y << " * " << st.n_slice);
-    r.push_back(rule);
-    text("size of each grid (in Angstrom)");
-    line(Rec() << st.size_x / st.n_pixel_x << " * " << st.size_y / st.n_pixel_y << " * "
-               << st.size_z / st.n_slice);
-    r.push_back(rule);
+    entry("Accelerating voltage", Rec() << st.voltage << " kv");
+    entry("Magnitude of wave vector k ", Rec() << st.k);
+    entry("The lattice constant of sample", Rec() << st.lat_c);
+    entry("The spacing of diffraction crystal planes", Rec() << st.d);
+    entry("size of sample (x*y*z in Angstrom)",
+          Rec() << st.size_x << " * " << st.size_y << " * " << st.size_z);
+    entry("number of beams considered", Rec() << st.n_beams);
+    entry("number of grids", Rec() << st.n_pixel_x << " * " << st.n_pixel_y << " * " << st.n_slice);
+    entry("size of each grid (in Angstrom)", Rec() << st.size_x / st.n_pixel_x << " * "
+                                                   << st.size_y / st.n_pixel_y << " * "
+                                                   << st.size_z / st.n_slice);
     line(Rec("Fourier components of periodical potentials (U(0)-U(")
          << st.n_beams << "g), in Angstrom E(-2))");
     r.push_back(fmt_a("U(  0)=", 7) + fmt_f(st.u0, 14, 10));
@@ -237,12 +229,9 @@ std::vector<std::string> parameter_report(State& st, const std::tm& now) {
     text("Diffraction vector g");
     text(bracket(st.v_g));
     r.push_back(rule);
-    text("Bemas considered");
-    line(Rec() << st.mtx_beams(1) << "g ~ " << st.mtx_beams(st.n_beams) << "g");
-    r.push_back(rule);
-    text("Diffraction condition");
-    line(Rec() << st.f_g << "g strongly excited");
-    r.push_back(rule);
+    entry("Bemas considered", Rec()
+                                  << st.mtx_beams(1) << "g ~ " << st.mtx_beams(st.n_beams) << "g");
+    entry("Diffraction condition", Rec() << st.f_g << "g strongly excited");
     text("Diffraction condition");
     for (int n = 1; n <= st.n_beams; ++n)
         if (st.mtx_beams(n) == 1) line(Rec(" s_g= ") << st.s_g(n) << "  1/A");
