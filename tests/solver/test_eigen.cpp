@@ -3,8 +3,8 @@
 #include "solver/fixture.hpp"
 #include "support/testing.hpp"
 
+#include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 using namespace korvex;
@@ -53,10 +53,6 @@ double eigen_residual(const Array2<double>& a, const Array2<double>& v, const Ar
     return worst / std::sqrt(fro);
 }
 
-bool same_values(const Array2<double>& a, const Array2<double>& b) {
-    return std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
-}
-
 bool is_identity(const Array2<double>& v) {
     for (int c = 1; c <= v.n1(); ++c)
         for (int r = 1; r <= v.n1(); ++r)
@@ -77,13 +73,6 @@ TEST(EigenSolution, ShearStepsSolveTheNonSymmetricMatrixOfTiltedBeams) {
     Array1<double> e(n);
     diagon(n, a, v, e);
     EXPECT_LT(eigen_residual(real_part(h), v, e), 1e-8);
-    // The eigenvalues stay in the order of the diagonal they come from.
-    Array2<double> b = from_rows(3, {3.0, 0.01, 0.0, 0.01, 1.0, 0.02, 0.0, 0.02, 2.0}), w(3, 3);
-    Array1<double> f(3);
-    diagon(3, b, w, f);
-    EXPECT_NEAR(f(1), 3.0, 1e-3);
-    EXPECT_NEAR(f(2), 1.0, 1e-3);
-    EXPECT_NEAR(f(3), 2.0, 1e-3);
 }
 
 // The pair test is relative to the matrix: scaled down to 1e-5 (squares below any absolute test
@@ -112,9 +101,11 @@ TEST(EigenSolution, PairTestAndIdleCounter) {
     EXPECT_EQ(solve({0, 0, 0, 0, 0, 0, 0, 0, 0}, 1.0, a, v, off_a), 3);
     EXPECT_EQ(off_a, 0.0);
     EXPECT_TRUE(is_identity(v));
-    EXPECT_EQ(solve({1.0, 2.0, 0.0, -2.0, 1.0, 0.0, 0.0, 0.0, 3.0}, 1.0, a, v, off_a), 1000);
+    const auto rot = {1.0, 2.0, 0.0, -2.0, 1.0, 0.0, 0.0, 0.0, 3.0};
+    EXPECT_EQ(solve(rot, 1.0, a, v, off_a), 1000);
     EXPECT_EQ(off_a, 8.0);
-    EXPECT_TRUE(same_values(a, from_rows(3, {1.0, 2.0, 0.0, -2.0, 1.0, 0.0, 0.0, 0.0, 3.0})));
+    EXPECT_TRUE(
+        std::equal(a.data(), a.data() + 9, from_rows(3, rot).data())); // untouched, bit for bit
     EXPECT_TRUE(is_identity(v));
     EXPECT_LT(solve({1.0, 2.0, 0.0, 2.0, 1.0, 0.0, 0.0, 0.0, 3.0}, 1.0, a, v, off_a), 10);
 }
