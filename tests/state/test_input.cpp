@@ -85,26 +85,23 @@ TEST(ReadSystemParameters, RecordsAndDerivedGrid) {
     EXPECT_EQ(std::tie(st.job, st.voltage, st.size_x, st.size_y, st.size_z, st.f_g, st.iabs),
               std::tuple(1, 200.0, 100.0, 80.0, 250.4, 1.0, 1));
     EXPECT_EQ(std::tie(st.n_pixel_x, st.n_pixel_y, st.n_slice), std::tuple(100, 80, 250));
-    EXPECT_EQ(st.foil, (Vec3{0, 0, 1}));
-    EXPECT_EQ(st.v_g, (Vec3{2, 0, 0}));
-    EXPECT_EQ(st.co_x, st.v_g);
+    EXPECT_EQ(std::pair(st.foil, st.v_g), std::pair(Vec3{0, 0, 1}, Vec3{2, 0, 0}));
     ASSERT_TRUE(st.allocated);
     ASSERT_EQ(st.n_beams, 5);
     for (int n = 1; n <= 5; ++n) EXPECT_EQ(st.mtx_beams(n), n - 2);
-    EXPECT_EQ(std::tuple(st.mtx_intensity.n1(), st.mtx_intensity.n2(), st.mtx_intensity.n3()),
-              std::tuple(100, 80, 5));
-    EXPECT_EQ(std::tuple(st.p_z.size(), st.u.size()), std::tuple(250, 4));
+    EXPECT_EQ(std::tuple(st.mtx_intensity.n3(), st.p_z.size(), st.u.size()), std::tuple(5, 250, 4));
 
     InputRun half(input_file({{14, "127.5"}, {16, "127.49"}, {18, "250.5"}}));
     EXPECT_EQ(std::tie(half.read().n_pixel_x, half.st.n_pixel_y, half.st.n_slice),
               std::tuple(128, 127, 251));
     InputRun one(input_file({{24, "2 2"}}));
-    EXPECT_EQ(one.read().n_beams, 1);
-    EXPECT_EQ(one.st.mtx_beams(1), 2);
-    EXPECT_TRUE(one.st.u.empty());
+    one.read();
+    EXPECT_EQ(std::tuple(one.st.n_beams, one.st.mtx_beams(1), one.st.u.size()),
+              std::tuple(1, 2, 0u));
     // Half a column or slice still makes one.
     InputRun tiny(input_file({{14, "0.5"}, {16, "0.5"}, {18, "0.5"}}));
-    EXPECT_EQ(tiny.read().n_pixel_x * tiny.st.n_pixel_y * tiny.st.n_slice, 1);
+    tiny.read();
+    EXPECT_EQ(tiny.st.n_pixel_x * tiny.st.n_pixel_y * tiny.st.n_slice, 1);
 }
 
 // Text values: quoted text keeps its commas and slashes; each is cut to its length (label 20,
@@ -123,8 +120,7 @@ TEST(ReadSystemParameters, TextValuesLabelsAndSkippedRecords) {
     const State& st = run.read();
     EXPECT_EQ(std::tie(st.sample_no, st.sample, st.ca, st.defect),
               std::tuple("Cu foil, no. 1/2 of", "Cu-annealed", "half-", "pg_loop"));
-    EXPECT_EQ(st.foil, (Vec3{1, 1, 1}));
-    EXPECT_EQ(st.v_g, (Vec3{2, -2, 0}));
+    EXPECT_EQ(std::pair(st.foil, st.v_g), std::pair(Vec3{1, 1, 1}, Vec3{2, -2, 0}));
     EXPECT_EQ(st.iabs, 0);
 }
 
@@ -185,16 +181,11 @@ TEST(ReadSystemParameters, InputInTheRunDirectory) {
 TEST(CheckGrid, GuardAcceptsExactlyTheLimit) {
     State st;
     st.size_x = st.size_y = st.size_z = 1.0;
-    const Lines big{"The size of array is too big, please reduce the number of grids"};
-    const std::tuple<int, int, int, bool> cases[] = {
-        {2500, 2500, 10, true}, {62'500'001, 1, 1, false}, {100000, 100000, 1, false}};
-    for (const auto& [nx, ny, nb, ok] : cases) {
-        st.n_pixel_x = nx;
-        st.n_pixel_y = ny;
-        st.n_beams = nb;
-        if (ok)
-            EXPECT_NO_THROW(check_grid(st));
-        else
-            EXPECT_EQ(stop_lines([&] { check_grid(st); }), big) << nx;
+    std::tie(st.n_pixel_x, st.n_pixel_y, st.n_beams) = std::tuple(2500, 2500, 10);
+    EXPECT_NO_THROW(check_grid(st));
+    for (const auto& [nx, ny] : {std::pair(62'500'001, 1), {100000, 100000}}) {
+        std::tie(st.n_pixel_x, st.n_pixel_y, st.n_beams) = std::tuple(nx, ny, 1);
+        EXPECT_EQ(stop_lines([&] { check_grid(st); }),
+                  Lines{"The size of array is too big, please reduce the number of grids"});
     }
 }
