@@ -206,6 +206,32 @@ TEST(PropagateSlice, LateralShiftOnlyWithoutTheColumnApproximation) {
     EXPECT_TRUE(same_bits(out[0], out[2]));
 }
 
+// Direction and weight of the shift: a beam tilted towards -x takes from the column after it,
+// one tilted towards +x from the column before; the edge column keeps its value; one column
+// never changes.
+TEST(LinearItp, ShiftDirectionWeightAndEdges) {
+    Array3<cplx> phi(4, 1, 3);
+    for (std::size_t e = 0; e < phi.size(); ++e) phi.data()[e] = cplx(e * e + 10.0, 3.0 - e);
+    const Array3<cplx> old = phi;
+    Array1<double> angle(3);
+    angle(1) = -0.02;
+    angle(3) = 0.03;
+    linear_itp({4, 1, 10}, 3, {40.0, 10.0, 100.0}, angle, phi); // dx = dz = 10 Angstrom
+    const double t1 = std::tan(0.02), t3 = std::tan(0.03);
+    for (int i = 1; i <= 4; ++i) {
+        EXPECT_EQ(phi(i, 1, 2), old(i, 1, 2));
+        EXPECT_EQ(phi(i, 1, 1),
+                  i == 4 ? old(4, 1, 1) : old(i, 1, 1) + t1 * (old(i + 1, 1, 1) - old(i, 1, 1)));
+        EXPECT_EQ(phi(i, 1, 3),
+                  i == 1 ? old(1, 1, 3) : old(i, 1, 3) - t3 * (old(i, 1, 3) - old(i - 1, 1, 3)));
+    }
+    Array3<cplx> one(1, 2, 3);
+    one.fill(cplx(1.5, -2.0));
+    const Array3<cplx> one_old = one;
+    linear_itp({1, 2, 10}, 3, {10.0, 20.0, 100.0}, angle, one);
+    EXPECT_TRUE(same_bits(one, one_old));
+}
+
 TEST(PropagateSlice, SameBitsForOneAndTwoThreads) {
     const ColumnSetup s{
         .first = -2, .last = 3, .npx = 17, .npy = 9, .nslice = 12, .ca = "no", .defect = "edge"};
