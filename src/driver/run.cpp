@@ -215,7 +215,7 @@ void run_condition(State& st, RunContext& rc) {
         if (rc.display) rc.display->show_image(st, rc.FILE_ML);
     } else if (st.job == 2) {
         fringes.close_files();
-    } else {
+    } else if (st.job != 999) {
         st.console() << " * WARNING: job " << st.job << " writes no images\n";
     }
 
