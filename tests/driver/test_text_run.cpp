@@ -165,6 +165,8 @@ TEST(TextRun, BadInputStopsWithItsMessageAndNoPartialFiles) {
            {.defect = "edge"});
     expect(" Error opening \"./in\" for reading: No such file or directory", true, {}, "./",
            [](const ScratchDir& d) { fs::remove(d.path() / "in"); });
+    // An unknown job runs the slices and reports and says it writes no images.
+    expect(" * WARNING: job 5 writes no images", false, {.job = 5});
     // A data directory that is a file: permissions would not stop root.
     expect(" Error creating \"blocked/Imagesin.tex\": Not a directory", true, {}, "blocked/",
            [](const ScratchDir& d) { fs::remove(d.path() / "blocked"), d.write("blocked", ""); });
