@@ -93,63 +93,42 @@ void read_system_parameters(State& st, const std::string& file_name) {
     st.f_in = cut(file_name, kFileNameLen);
 
     RecordReader r(trim(st.rundir) + trim(file_name));
-    std::string label; // each value record follows one label record
-    std::string text;
+    // Each value record follows one label record, read as one text item and discarded.
+    auto value = [&r](auto&... v) {
+        std::string label;
+        r.read(label);
+        r.read(v...);
+    };
+    auto text = [&](std::size_t max) {
+        std::string t;
+        value(t);
+        return text_value(t, max);
+    };
 
-    r.read(label);
-    text.clear();
-    r.read(text);
-    st.sample_no = text_value(text, 20);
-
-    r.read(label);
-    text.clear();
-    r.read(text);
-    st.sample = text_value(text, 20);
-
-    r.read(label);
-    r.read(st.job);
-
-    r.read(label);
-    text.clear();
-    r.read(text);
-    st.ca = text_value(text, 5);
+    st.sample_no = text(20);
+    st.sample = text(20);
+    value(st.job);
+    st.ca = text(5);
     st.eigen_model = 4;
     st.interpolation_method = "linear";
-
-    r.read(label);
-    r.read(st.voltage);
+    value(st.voltage);
     st.converangle = 0.0;
     st.ncon = 1;
-
-    r.read(label);
-    text.clear();
-    r.read(text);
-    st.defect = text_value(text, 30);
-
-    r.read(label);
-    r.read(st.size_x);
-    r.read(label);
-    r.read(st.size_y);
-    r.read(label);
-    r.read(st.size_z);
+    st.defect = text(30);
+    value(st.size_x);
+    value(st.size_y);
+    value(st.size_z);
     // About one slice per Angstrom of thickness and one column per Angstrom of image width.
     st.n_slice = grid_count(st.size_z);
     st.slicing_method = "normal";
     st.n_pixel_x = grid_count(st.size_x);
     st.n_pixel_y = grid_count(st.size_y);
-
-    r.read(label);
-    r.read(st.foil);
-    r.read(label);
-    r.read(st.v_g);
+    value(st.foil);
+    value(st.v_g);
     st.co_x = st.v_g;
-
     int first = 0, last = 0;
-    r.read(label);
-    r.read(first, last);
-
-    r.read(label);
-    r.read(st.f_g);
+    value(first, last);
+    value(st.f_g);
 
     r.skip(1); // the label before the absorption switch is not read
     r.read(st.iabs);
