@@ -1,6 +1,7 @@
 #include "defects/loop_iso.hpp"
 
 #include "defects/defect.hpp"
+#include "defects/loop_tables.hpp"
 #include "defects/pgloop.hpp"
 #include "optics/vectors.hpp"
 #include "state/fmt.hpp"
@@ -76,36 +77,54 @@ double loop_far_field(const LoopGeometry& lg, double X, double Y, double Z) {
     const double r2 = X * X + Y * Y + Z * Z;
     const double r = std::sqrt(r2);
     if (r == 0.0) return 0.0;
-    const double R = lg.radius, b = lg.b, c1 = lg.c1, c2 = lg.c2, c3 = lg.c3;
-    const double p = Y * c1 + X * c2 + Z * c3;
-    const double r5 = r2 * r2 * r, r7 = r5 * r2;
-    const double A = R * R * b / (16.0 * r5);
-    const double W = 5.0 * R * R * b * Z / (16.0 * r7);
-    const double K1 = -4.0 * c2 * Z * p + (2.0 * Z - 18.0 * c3 * p) * X - 2.0 * c2 * c3 * r2;
-    const double K2 = r2 * (X - 2.0 * c2 * p) - 9.0 * p * p * X;
-    return K1 * A - W * K2;
+    const double R = lg.radius, c2 = lg.c2, c3 = lg.c3, kappa = 1.0 - 2.0 * lg.nu;
+    const double p = Y * lg.c1 + X * c2 + Z * c3;
+    const double r5 = r2 * r2 * r;
+    // u_x = C F / r^5 with F = (1 - 2 nu) r^2 (X - 2 c2 p) - 3 p^2 X.
+    const double C = R * R * lg.b / (8.0 * (1.0 - lg.nu));
+    const double F = kappa * r2 * (X - 2.0 * c2 * p) - 3.0 * p * p * X;
+    const double Fz =
+        kappa * (2.0 * Z * (X - 2.0 * c2 * p) - 2.0 * c2 * c3 * r2) - 6.0 * c3 * p * X;
+    return C * (Fz - 5.0 * Z * F / r2) / r5;
 }
+
+namespace {
+
+// The near field from the integrals, v > 0. With Ur, Un the radial and normal displacement
+// (Kroupa's solution), px, pz the x and Z components of the radial vector over R:
+// d(u_x)/dZ = [px c3 dUr/du / v + px pz (dUr/dv - Ur/v) / v^2 - c2 c3 Ur / v + c2 c3 dUn/du
+//              + c2 pz dUn/dv / v] / R.
+double near_bracket(const LoopGeometry& lg, double X, double Z, double u, double v,
+                    const LoopIntegrals& in) {
+    const double R = lg.radius, c2 = lg.c2, c3 = lg.c3;
+    const double a = lg.b / (4.0 * (1.0 - lg.nu)), kappa = 1.0 - 2.0 * lg.nu;
+    const double lambda = 2.0 * (1.0 - lg.nu);
+    const double au = std::abs(u), s = u > 0.0 ? 1.0 : u < 0.0 ? -1.0 : 0.0;
+    const double px = X / R - u * c2, pz = Z / R - u * c3;
+    const double ur = a * (kappa * in.i10 - au * in.i11);
+    const double ur_u = a * s * (au * in.i12 - lambda * in.i11);
+    const double ur_v =
+        a * (kappa * (in.i01 * v - 2.0 * in.i10) - au * (in.i02 * v - 2.0 * in.i11)) / v;
+    const double un_u = a * (kappa * in.i01 + au * in.i02);
+    const double un_v = a * s * (lambda * in.i11 + au * in.i12);
+    return (px * (c3 * ur_u + pz * ur_v / v) / v + c2 * (c3 * (un_u - ur / v) + pz * un_v / v)) / R;
+}
+
+} // namespace
 
 double loop_near_field(const LoopGeometry& lg, double X, double Z, double u, double v,
                        const LoopIntegrals& in) {
     if (u == 0.0 || v == 0.0) return 0.0;
-    const double R = lg.radius, b = lg.b, c2 = lg.c2, c3 = lg.c3;
-    const double au = std::abs(u);
-    const double sign_u = au / u;
-    const double U3 = 3.0 * au;
-    const double P1 = X / R - u * c2;
-    const double P2 = -c2 * c3 / R;
-    const double Q = (Z - u * R * c3) * b;
-    const double T1 = Q / (8.0 * R * R * v * v * v);
-    const double T3 = b * c3 / (8.0 * R * v);
-    const double T4 = Q / (8.0 * R * R * v);
-    const double E1 = in.i01 + U3 * in.i02;
-    const double E2 = (in.i01 - U3 * in.i02) * v + 6.0 * au * in.i11 - 2.0 * in.i10;
-    const double E3 = U3 * in.i12 - 4.0 * in.i11;
-    const double E4 = U3 * in.i12 + 4.0 * in.i11;
-    const double S = E3 * T3 * sign_u + E2 * T1;
-    return P1 * S + (b * c3 / (8.0 * R) * E1 + E4 * T4) * c2 +
-           P2 * (b / (8.0 * v)) * (in.i01 - U3 * in.i11);
+    return near_bracket(lg, X, Z, u, v, in);
+}
+
+double loop_exact_field(const LoopGeometry& lg, double X, double Y, double Z) {
+    const double R = lg.radius;
+    const double r2 = X * X + Y * Y + Z * Z;
+    const double p = Y * lg.c1 + X * lg.c2 + Z * lg.c3;
+    const double u = p / R;
+    const double v = std::max(std::sqrt(std::max(r2 - p * p, 0.0)) / R, kLoopCoreRadius);
+    return near_bracket(lg, X, Z, u, v, loop_integrals(std::abs(u), v));
 }
 
 LoopDerivatives infinitesimal_loop_terms(double x, double y, double z, const Vec3& N, const Vec3& B,
@@ -171,7 +190,7 @@ struct LoopSlice {
     bool lateral = false;
     // Far and near field.
     LoopGeometry lg;
-    bool far_only = false, use_tables = false;
+    bool exact = false, far_only = false, use_tables = false;
     const LoopTables* tables = nullptr;
     // Per beam: m_n |g| and the tangent of the tilt.
     Array1<double> wz, tan_tilt;
@@ -189,7 +208,9 @@ struct LoopSlice {
         }
         const double X = x, Y = y, Z = -z; // Z: height above the column's slice
         double bracket = 0.0;
-        if (far_only) {
+        if (exact) {
+            bracket = loop_exact_field(lg, X, Y, Z);
+        } else if (far_only) {
             bracket = loop_far_field(lg, X, Y, Z);
         } else {
             const double R = lg.radius;
@@ -262,19 +283,29 @@ void cal_loop_iso(State& st, int islice, LoopTables& tables, bool single_column)
         ls.cb = -R * R * b / (8.0 * (1.0 - ls.nu));
         ls.lateral = trim(st.ca) == "no";
     } else {
-        // A loop up to the table radius is treated with the far field everywhere.
-        ls.far_only = !(R > kLoopTableRadius);
-        if (!ls.far_only) {
+        // "integral": the exact field at every radius. Otherwise a loop up to the table radius
+        // is treated with the far field everywhere.
+        ls.exact = model == "integral";
+        ls.far_only = !ls.exact && !(R > kLoopTableRadius);
+        if (!ls.exact && !ls.far_only) {
             if (model == "tabulation") {
                 read_loop_tables(tables);
                 ls.use_tables = true;
                 ls.tables = &tables;
-            } else if (model != "integral") {
+            } else {
                 st.console() << " Distortion field calculation method has been NOT selected\n";
             }
         }
-        ls.lg.b = b;
+        ls.lg.b = dot(bvec, nrm);
+        if (!tables.shear_noted && std::abs(ls.lg.b) < (1.0 - 1e-9) * b) {
+            st.console()
+                << " * WARNING: the circular loop takes only the Burgers vector's component "
+                   "along its normal, "
+                << ls.lg.b << " of " << b << "\n";
+            tables.shear_noted = true;
+        }
         ls.lg.radius = R;
+        ls.lg.nu = f.poissonsratio;
         ls.lg.c1 = dot(nrm, ey);
         ls.lg.c2 = dot(nrm, ex);
         ls.lg.c3 = -dot(nrm, ez);
@@ -302,11 +333,31 @@ namespace {
 
 class LoopField : public DefectField {
   public:
-    void fill_slice(State& st, int islice) override { cal_loop_iso(st, islice, tables_, false); }
-    void fill_column(State& st, int islice) override { cal_loop_iso(st, islice, tables_, true); }
+    void fill_slice(State& st, int islice) override {
+        provide_tables(st);
+        cal_loop_iso(st, islice, tables_, false);
+    }
+    void fill_column(State& st, int islice) override {
+        provide_tables(st);
+        cal_loop_iso(st, islice, tables_, true);
+    }
 
   private:
+    // At the first slice of a "tabulation" run that needs the tables, those missing from the
+    // working directory are computed and written there, for this run and the later ones.
+    void provide_tables(State& st) {
+        if (tables_checked_) return;
+        const LoopIniFile f = read_loop_ini("loop.ini");
+        tables_checked_ = true;
+        if (trim(f.model) != "tabulation" || !(f.radius > kLoopTableRadius)) return;
+        const std::vector<std::string> written = write_missing_loop_tables();
+        if (written.empty()) return;
+        std::string names;
+        for (const auto& w : written) names += " " + w;
+        st.console() << " Loop integral tables not found: computed and written" << names << "\n";
+    }
     LoopTables tables_;
+    bool tables_checked_ = false;
 };
 
 } // namespace

@@ -1,8 +1,10 @@
 // Circular dislocation loop in an isotropic medium (defect "loop"): the depth rate of g.R of
-// every beam, from the closed-form field of an infinitesimal loop, or from a far-field
-// multipole expression and tabulated loop integrals near the loop.
+// every beam, from the closed-form field of an infinitesimal loop, from the exact field of the
+// loop (model "integral"), or from a far-field multipole expression and tabulated loop
+// integrals near the loop (model "tabulation").
 #pragma once
 
+#include "defects/loop_integrals.hpp"
 #include "state/state.hpp"
 
 #include <array>
@@ -43,6 +45,7 @@ struct LoopTables {
         std::int64_t mtime = 0;
     };
     std::array<Stamp, 5> stamps{};
+    bool shear_noted = false; // the warning on a Burgers vector off the normal, once a run
 };
 // Reads "i01.data", "i10.data", "i11.data", "i02.data", "i12.data" from the working directory.
 void read_loop_tables(LoopTables& t);
@@ -51,24 +54,31 @@ void read_loop_tables(LoopTables& t);
 // step 0.02, 1 at and below one step, never past the last row or column.
 int loop_table_index(double a);
 
-// Loop geometry of one slice: b the length of the Burgers vector (lattice parameters), R the
-// radius, c1, c2, c3 the direction cosines of the loop normal with the sample y, x and -z.
+// Loop geometry of one slice: b the component of the Burgers vector along the loop normal
+// (lattice parameters; the field is that of a prismatic loop), R the radius, c1, c2, c3 the
+// direction cosines of the loop normal with the sample y, x and -z, nu Poisson's ratio.
 struct LoopGeometry {
     double b = 0.0, radius = 0.0;
     double c1 = 0.0, c2 = 0.0, c3 = 0.0;
+    double nu = 1.0 / 3.0;
 };
 
-// The bracket of the far-field expression at (X, Y, Z) relative to the loop centre (Z the
-// height above the point); s_g_r = -m_n |g| times it. 0 at the centre.
+// Every bracket below is d(u_x)/dZ, u_x the displacement along x (lattice parameters) and Z
+// the height above the point (against the foil normal); s_g_r = -m_n |g| times it. A positive
+// b is the loop whose infinitesimal field has B along N.
+
+// The far field (the infinitesimal loop of area pi R^2) at (X, Y, Z) relative to the loop
+// centre. 0 at the centre.
 double loop_far_field(const LoopGeometry& lg, double X, double Y, double Z);
 
-struct LoopIntegrals {
-    double i01 = 0.0, i10 = 0.0, i11 = 0.0, i02 = 0.0, i12 = 0.0;
-};
-// The bracket of the near-field expression for given u = p/R (signed) and v = rho/R;
-// s_g_r = -m_n |g| times it. 0 where u or v is 0.
+// The near field for given u = p/R (signed) and v = rho/R from the five integrals at (|u|, v).
+// 0 where u or v is 0 (the look-up of the tables).
 double loop_near_field(const LoopGeometry& lg, double X, double Z, double u, double v,
                        const LoopIntegrals& in);
+
+// The exact field at (X, Y, Z), the integrals computed there (finite everywhere, see
+// kLoopCoreRadius).
+double loop_exact_field(const LoopGeometry& lg, double X, double Y, double Z);
 
 // Infinitesimal loop: d(u_x)/dx and d(u_x)/dz at (x, y, z) (z the depth below the centre),
 // N and B the unit normal and Burgers direction in sample axes, cb = -R^2 b / (8 (1 - nu)).

@@ -1,0 +1,30 @@
+// The tables of the five loop integrals that the "tabulation" model of the circular loop looks
+// up: made by the system itself from the closed forms of the integrals, and written to the
+// working directory when a run needs them and finds none.
+#pragma once
+
+#include "defects/loop_iso.hpp"
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace korvex {
+
+// The file of each table, in the order i01, i10, i11, i02, i12.
+inline constexpr std::array<const char*, 5> kLoopTableFiles{"i01.data", "i10.data", "i11.data",
+                                                            "i02.data", "i12.data"};
+
+// The five tables: value (q, r) is the integral at |u| = q h and v = r h, h the grid step of
+// the look-up (0.02 in single precision).
+void compute_loop_tables(LoopTables& t);
+
+// The text of table number `which` (0..4, as kLoopTableFiles): a header record, then record r
+// holding v = r h and the 200 values of the record.
+std::string format_loop_table(const LoopTables& t, std::size_t which);
+
+// Writes the table files missing from the directory `dir` ("" the working directory), each
+// complete under its name, and returns the names of those written (none when all are there).
+std::vector<std::string> write_missing_loop_tables(const std::string& dir = "");
+
+} // namespace korvex
