@@ -1,9 +1,11 @@
 // Per-slice cost of the loop models on a 5-beam, 256 x 256 column grid (Cu, 200 kV,
 // g = 2 0 0, zone axis 0 0 1): the faulted hexagonal loop, the stacking-fault tetrahedron
-// (four triangular loops, face files included) and the circular loop with its tables.
+// (four triangular loops, face files included) and the circular loop with its tables and with
+// its exact field.
 // Items are column-slices, so items_per_second reads as column-slices per second.
 #include "defects/defect.hpp"
 #include "defects/loop_iso.hpp"
+#include "defects/loop_tables.hpp"
 #include "optics/vectors.hpp"
 #include "state/state.hpp"
 
@@ -136,6 +138,29 @@ void BM_TabulatedCircularLoop(benchmark::State& state) {
     run_slices(state, st, *field);
 }
 BENCHMARK(BM_TabulatedCircularLoop)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The circular loop's exact field (model "integral"), the maps written at every slice.
+void BM_ExactCircularLoop(benchmark::State& state) {
+    TempDir dir;
+    dir.write("loop.ini", "   {Data for the circular loop}\n" + std::string(67, '=') +
+                              "\n1 3 1 1 1\n80.0\n128 128 150\n1 1 1\n0.3\nintegral\n");
+    State st = grid_state();
+    st.f_out = "bench";
+    st.defect_model = 3;
+    auto field = make_defect_field(st);
+    run_slices(state, st, *field);
+}
+BENCHMARK(BM_ExactCircularLoop)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The five tables made from the closed forms of the integrals (a run that finds none).
+void BM_ComputeLoopTables(benchmark::State& state) {
+    LoopTables t;
+    for (auto _ : state) {
+        compute_loop_tables(t);
+        benchmark::DoNotOptimize(t.i01.data());
+    }
+}
+BENCHMARK(BM_ComputeLoopTables)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Taking the five tables at a slice: parsing them (first slice, or changed files) and
 // finding them unchanged (every later slice).

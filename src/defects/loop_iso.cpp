@@ -350,7 +350,7 @@ class LoopField : public DefectField {
         const LoopIniFile f = read_loop_ini("loop.ini");
         tables_checked_ = true;
         if (trim(f.model) != "tabulation" || !(f.radius > kLoopTableRadius)) return;
-        const std::vector<std::string> written = write_missing_loop_tables();
+        const std::vector<std::string> written = write_loop_tables();
         if (written.empty()) return;
         std::string names;
         for (const auto& w : written) names += " " + w;

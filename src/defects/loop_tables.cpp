@@ -56,11 +56,12 @@ std::string format_loop_table(const LoopTables& t, std::size_t which) {
     return s;
 }
 
-std::vector<std::string> write_missing_loop_tables(const std::string& dir) {
+std::vector<std::string> write_loop_tables(const std::string& dir, bool only_missing) {
     std::vector<std::size_t> missing;
     for (std::size_t w = 0; w < kLoopTableFiles.size(); ++w) {
         std::error_code ec;
-        if (!std::filesystem::exists(dir + kLoopTableFiles[w], ec) && !ec) missing.push_back(w);
+        if (!only_missing || (!std::filesystem::exists(dir + kLoopTableFiles[w], ec) && !ec))
+            missing.push_back(w);
     }
     std::vector<std::string> written;
     if (missing.empty()) return written;

@@ -23,8 +23,9 @@ void compute_loop_tables(LoopTables& t);
 // holding v = r h and the 200 values of the record.
 std::string format_loop_table(const LoopTables& t, std::size_t which);
 
-// Writes the table files missing from the directory `dir` ("" the working directory), each
-// complete under its name, and returns the names of those written (none when all are there).
-std::vector<std::string> write_missing_loop_tables(const std::string& dir = "");
+// Writes the table files to the directory `dir` ("" the working directory, else ending in
+// '/'), each complete under its name, and returns the names of those written: with
+// `only_missing` those not there yet (none when all are), otherwise all five.
+std::vector<std::string> write_loop_tables(const std::string& dir = "", bool only_missing = true);
 
 } // namespace korvex
