@@ -181,6 +181,9 @@ void print_loop_sgr(const State& st) {
 
 namespace {
 
+// Half a step past the last point of the tables (single-precision step 0.02).
+constexpr double kTableEdge = (kLoopTableSize + 0.5) * static_cast<double>(0.02f);
+
 // Everything one column of a slice needs, built once per slice.
 struct LoopSlice {
     bool infinitesimal = false;
@@ -224,7 +227,11 @@ struct LoopSlice {
                 bracket = loop_far_field(lg, X, Y, Z);
             } else {
                 LoopIntegrals in;
-                if (use_tables) {
+                // Beyond the tables (|u| or v past their last point and a half step) the
+                // integrals are computed on the spot rather than taken from the edge.
+                if (use_tables && (std::abs(u) > kTableEdge || v > kTableEdge)) {
+                    in = loop_integrals(std::abs(u), v);
+                } else if (use_tables) {
                     const int iu = loop_table_index(std::abs(u));
                     const int iv = loop_table_index(v);
                     in.i01 = tables->i01(iu, iv);
