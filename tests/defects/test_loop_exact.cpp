@@ -70,8 +70,8 @@ TEST(LoopIntegrals, ClosedFormsAgainstBesselQuadrature) {
 
 // The loop (R = 80, b = 1/3[1 1 1] on (1 1 1), Cu, g = 2 0 0, zone axis 0 0 1, 240 x 240
 // x 100 Angstrom on 5 Angstrom cells) against the 120-gon, in the middle slice and one through
-// the rim. "tabulation" finds no tables: it writes them, says so once, and reads them back.
-// Reversing b reverses the field; a Burgers vector in the loop plane has no prismatic part.
+// the rim (a sign error would anticorrelate). "tabulation" finds no tables: it writes them, says
+// so once, and reads them back. A Burgers vector in the loop plane has no prismatic part.
 TEST(LoopIso, CircularModelsMatchAManySidedPolygon) {
     const Grid block{48, 48, 20, 240.0, 240.0, 100.0};
     DefectRun poly(5, "pg.ini",
@@ -95,12 +95,7 @@ TEST(LoopIso, CircularModelsMatchAManySidedPolygon) {
     read_loop_tables(back);
     EXPECT_FLOAT_EQ(back.i12(7, 50), float(loop_integrals(7 * 0.02f, 50 * 0.02f).i12));
 
-    const Array3<double> forward = exact.st.s_g_r;
     exact.dir.enter();
-    exact.dir.write("loop.ini", circular("integral", "-1 3 1 1 1"));
-    const Array3<double>& reversed = exact.slice(4).st.s_g_r;
-    EXPECT_TRUE(std::equal(forward.data(), forward.data() + forward.size(), reversed.data(),
-                           [](double a, double b) { return a == -b; }));
     exact.dir.write("loop.ini", circular("integral", "1 2 1 -1 0"));
     EXPECT_FALSE(any_nonzero(exact.slice(4).st.s_g_r));
     EXPECT_NE(exact.console.str().find("WARNING"), std::string::npos);
