@@ -2,6 +2,7 @@
 // two-fold axis in closed form, and for general orientations: numerical derivatives, stress
 // equilibrium, the Burgers jump and no net force around the line.
 #include "defects/edge.hpp"
+#include "defects/elasticity.hpp"
 #include "defects/stroh.hpp"
 #include "fixture.hpp"
 
@@ -74,6 +75,40 @@ TEST(Stroh, CopperScrewAlongTwoFoldAxis) {
         EXPECT_NEAR(u[2], std::atan2(r * y, x) / (2 * kPi), 1e-9);
         EXPECT_NEAR(std::abs(u[0]) + std::abs(u[1]), 0.0, 1e-9);
     }
+}
+
+// The same screw in the model: the amplitude-phase column's g.R (g = 2 0 0, g.b = 1, foil
+// 0 0 1, so sample and cube axes coincide) follows the closed form.
+TEST(Stroh, ScrewModelColumnPhase) {
+    const StrohDislocation s = make(elastic_constants("Cu"), {-1, 1, 0}, {1, 1, 0}, {0, 0, 1});
+    const double r = std::sqrt(s.stiffness(0, 2, 0, 2) / s.stiffness(1, 2, 1, 2));
+    DefectRun run(2, "screw.ini", screw_ini("1 2 1 1 0", "0 0 0", "0 0 1") + "anisotropic\n");
+    run.st.sample = "Cu";
+    for (auto [x, y] : kPoints)
+        for (int l : {2, 7}) {
+            run.column(l, 5 * x, 5 * y);
+            const double x1 = 5 * (y - x) / std::sqrt(2.0), x2 = (l - 0.5) * 20.0;
+            EXPECT_NEAR(run.st.g_r(1, 1, beam(1)), std::atan2(r * x2, x1) / (2 * kPi), 1e-9);
+        }
+}
+
+// The optional last record: the last word that is not blank decides; a number (the form's
+// relaxation indicator) or nothing means isotropic; another word is refused.
+TEST(Stroh, ElasticityRecord) {
+    const std::pair<const char*, Elasticity> cases[] = {
+        {"", Elasticity::isotropic},
+        {"0   relaxation\n", Elasticity::isotropic},
+        {"0\nANISOTROPIC label\n\n  \n", Elasticity::anisotropic},
+        {"'anisotropic'\n", Elasticity::anisotropic},
+        {"anisotropic\nisotropic, label\n", Elasticity::isotropic}};
+    for (const auto& [text, want] : cases) {
+        RecordReader r("f.ini", text);
+        EXPECT_EQ(read_elasticity(r), want) << text;
+    }
+    RecordReader bad("f.ini", "x\n0\nanisotropc 1\n");
+    EXPECT_EQ(read_error([&] { read_elasticity(bad); }),
+              "Error reading \"f.ini\": record 3 holds \"anisotropc\", but the elasticity is "
+              "\"isotropic\" or \"anisotropic\"");
 }
 
 // Mixed dislocations of low symmetry in crystals with A above and below 1: gradient = numerical
