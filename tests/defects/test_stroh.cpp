@@ -3,6 +3,7 @@
 // equilibrium, the Burgers jump and no net force around the line.
 #include "defects/edge.hpp"
 #include "defects/elasticity.hpp"
+#include "defects/gradient_files.hpp"
 #include "defects/stroh.hpp"
 #include "fixture.hpp"
 
@@ -90,6 +91,26 @@ TEST(Stroh, ScrewModelColumnPhase) {
             const double x1 = 5 * (y - x) / std::sqrt(2.0), x2 = (l - 0.5) * 20.0;
             EXPECT_NEAR(run.st.g_r(1, 1, beam(1)), std::atan2(r * x2, x1) / (2 * kPi), 1e-9);
         }
+}
+
+// The gradient-file tool's anisotropic edge (its file's last record) is the edge model's field,
+// core damping included: g.grad R / a = the model's phase gradient.
+TEST(Stroh, GradientToolFollowsTheEdgeModel) {
+    DefectRun run(1, "edge.ini",
+                  edge_ini("1 2 1 1 0", "20 15 80", "1 -1 2", 0.31, 1.0) + "anisotropic\n");
+    run.st.sample = "Cu";
+    const auto model = edge::EdgeSlice::make(run.st, edge::read_edge_config(run.st.f_defect));
+    EdgeDislocation e = read_edge_configuration(run.st.f_defect);
+    e.constants = elastic_constants("Cu");
+    const EdgeGradient tool(
+        e, GradientBox{.size = {64, 48, 200}, .foil = {0, 0, 1}, .v_g = {2, 0, 0}, .lat_c = 3.61});
+    for (auto [x, y] : kPoints) {
+        const Vec3 p{20 + 3 * x, 15 + 2 * y, 80 + x * y},
+            m = model.phase_gradient({3 * x, 2 * y, x * y});
+        const Gradient d = tool(p);
+        for (std::size_t k = 0; k < 3; ++k)
+            EXPECT_TRUE(near_rel(2 * d[k][0] / 3.61, m[k], 1e-12, 1e-15));
+    }
 }
 
 // The optional last record: the last word that is not blank decides; a number (the form's
