@@ -3,6 +3,7 @@
 // Used to check a strain-field pipeline against the analytic models and to make test inputs of
 // any size. See docs/strain_fields.md.
 #include "defects/gradient_files.hpp"
+#include "optics/crystal.hpp"
 #include "state/error.hpp"
 #include "state/reader.hpp"
 
@@ -43,7 +44,11 @@ Field:
   --line I J K          line direction, crystal indices
   --nu V                Poisson's ratio
   --r0 R                core radius added to the distance from the line, Angstrom (> 0)
-  Options given after --edge override its values.
+  --elasticity E        isotropic (default) or anisotropic: the sextic solution with the
+                        elastic constants of the crystal (the core damped by r^2/(r + r0)^2)
+  --crystal XX          crystal of the elastic constants (Ag, Al, Au, Cu, Fe, Mo, Si); taken
+                        from --input when not given
+  Options given after --edge override its values (its last record may set the elasticity).
 
 Output:
   --digits N            significant digits of the values (default: as many as are needed
@@ -62,6 +67,7 @@ struct Options {
     bool have_b = false, have_point = false, have_line = false, have_nu = false, have_r0 = false;
     int digits = 0;
     std::string base;
+    std::string crystal; // symbol of the elastic constants
 };
 
 [[noreturn]] void usage_error(const std::string& what) {
@@ -88,7 +94,9 @@ void read_input_file(const std::string& path, Options& o) {
         r.skip(1); // the label record
         r.read(v);
     };
-    for (int k = 0; k < 6; ++k) value(text); // specimen label .. defect
+    value(text); // specimen label
+    value(o.crystal);
+    for (int k = 0; k < 4; ++k) value(text); // the four values up to the defect
     double sx = 0, sy = 0, sz = 0;
     value(sx);
     value(sy);
@@ -161,6 +169,14 @@ Options parse(int argc, char** argv) {
         } else if (opt == "--r0") {
             o.edge.r0 = number(opt, take(opt, 1)[0]);
             o.have_r0 = true;
+        } else if (opt == "--elasticity") {
+            const std::string e = take(opt, 1)[0];
+            if (e != "isotropic" && e != "anisotropic")
+                usage_error("--elasticity is \"isotropic\" or \"anisotropic\", not \"" + e + "\"");
+            o.edge.elasticity =
+                e == "anisotropic" ? Elasticity::anisotropic : Elasticity::isotropic;
+        } else if (opt == "--crystal") {
+            o.crystal = take(opt, 1)[0];
         } else if (opt == "--digits") {
             o.digits = whole(opt, take(opt, 1)[0]);
             if (o.digits < 1 || o.digits > 17) usage_error("--digits is between 1 and 17");
@@ -190,6 +206,11 @@ Options parse(int argc, char** argv) {
         if (!o.have_nu) missing += " --nu";
         if (!o.have_r0) missing += " --r0";
         if (!missing.empty()) usage_error("the edge field needs" + missing + " (or --edge FILE)");
+        if (o.edge.elasticity == Elasticity::anisotropic) {
+            if (o.crystal.empty())
+                usage_error("the anisotropic field needs --crystal (or --input)");
+            o.edge.constants = elastic_constants(o.crystal);
+        }
     }
     return o;
 }

@@ -1,5 +1,6 @@
 #include "defects/edge.hpp"
 
+#include "optics/crystal.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
 #include "state/reader.hpp"
@@ -32,6 +33,7 @@ EdgeConfig read_edge_config(const std::string& file) {
     r.read(c.line);
     r.read(c.nu);
     r.read(c.r0);
+    c.elasticity = read_elasticity(r);
     return c;
 }
 
@@ -58,7 +60,7 @@ Mat3 cal_edge(double x, double y, double nu, double r0) {
     return d;
 }
 
-EdgeSlice EdgeSlice::make(const State& st, const EdgeConfig& cfg) {
+EdgeSlice EdgeSlice::make(const State& st, const EdgeConfig& cfg, StrohCache* cache) {
     if (cfg.b_n == 0.0) halt("The Burgers vector m/n[i,j,k] needs a non-zero n");
     const Vec3 b = scaled(cfg.b_index, cfg.b_m / cfg.b_n);
     if (std::abs(dot(b, cfg.line)) >= 1e-4)
@@ -77,11 +79,25 @@ EdgeSlice EdgeSlice::make(const State& st, const EdgeConfig& cfg) {
     s.r0 = cfg.r0;
     s.origin = cfg.point;
     s.column_approx = column_approximation(st.ca);
+    if (cfg.elasticity == Elasticity::anisotropic) {
+        StrohCache local;
+        s.stroh = (cache ? *cache : local).get(elastic_constants(st.sample), t0, {1.0, 0.0, 0.0});
+    }
     return s;
 }
 
 Vec3 EdgeSlice::phase_gradient(const Vec3& p) const {
     const Vec3 q = mul(t, p);
+    if (stroh) {
+        // Every displacement component may vary across the line; the core damped as the 1/r
+        // terms of the isotropic field.
+        const double r = std::hypot(q[0], q[1]), big_r = r + r0;
+        const Mat3 d =
+            big_r > 0.0 ? damped(stroh->gradient(q[0], q[1]), r * r / (big_r * big_r)) : Mat3{};
+        const double dq1 = d(1, 1) * g_disl[0] + d(1, 2) * g_disl[1] + d(1, 3) * g_disl[2];
+        const double dq2 = d(2, 1) * g_disl[0] + d(2, 2) * g_disl[1] + d(2, 3) * g_disl[2];
+        return scaled(mul_t(t, {dq1, dq2, 0.0}), b_len);
+    }
     const Mat3 d = cal_edge(q[0], q[1], nu, r0);
     // Derivatives along E1, E2 of g'.u (u3 and derivatives along the line vanish), then turned
     // into derivatives along the sample axes: dG/dX_e = sum_q t(q, e) dG/dx'_q.
@@ -93,13 +109,13 @@ Vec3 EdgeSlice::phase_gradient(const Vec3& p) const {
 
 double EdgeSlice::phase(const Vec3& p) const {
     const Vec3 q = mul(t, p);
-    const Vec3 u = edge_displacement(q[0], q[1], nu);
+    const Vec3 u = stroh ? stroh->displacement(q[0], q[1]) : edge_displacement(q[0], q[1], nu);
     return b_len * dot(u, g_disl);
 }
 
-void cal_dislocation(State& st, int islice, bool single_column) {
+void cal_dislocation(State& st, int islice, bool single_column, StrohCache* cache) {
     const EdgeConfig cfg = read_edge_config(st.f_defect);
-    const EdgeSlice s = EdgeSlice::make(st, cfg);
+    const EdgeSlice s = EdgeSlice::make(st, cfg, cache);
 
     // Kept for the parameter report.
     st.v_b = cfg.b_index;
@@ -146,8 +162,11 @@ namespace {
 
 class EdgeField : public DefectField {
   public:
-    void fill_slice(State& st, int islice) override { cal_dislocation(st, islice, false); }
-    void fill_column(State& st, int islice) override { cal_dislocation(st, islice, true); }
+    void fill_slice(State& st, int islice) override { cal_dislocation(st, islice, false, &cache_); }
+    void fill_column(State& st, int islice) override { cal_dislocation(st, islice, true, &cache_); }
+
+  private:
+    StrohCache cache_;
 };
 
 } // namespace

@@ -1,13 +1,16 @@
-// Straight edge dislocation in an isotropic crystal (defect model 1).
+// Straight edge dislocation (defect model 1).
 //
 // The field is the classical isotropic-elasticity field of an infinite straight edge
-// dislocation. It is written in the dislocation frame (E1 along b, E3 along the line l, E2
-// along l x b); the core singularity is removed by adding a constant r0 to the radial distance
-// in the gradient formulas. For each slice the depth rate of the phase g.R of every beam is
-// stored as the local change of excitation error s_g_r.
+// dislocation or, when the configuration asks for "anisotropic", the sextic solution with the
+// crystal's elastic constants (the core damped as described in defects/elasticity.hpp). It is
+// written in the dislocation frame (E1 along b, E3 along the line l, E2 along l x b); the core
+// singularity is removed by adding a constant r0 to the radial distance in the gradient formulas.
+// For each slice the depth rate of the phase g.R of every beam is stored as the local change of
+// excitation error s_g_r.
 #pragma once
 
 #include "defects/defect.hpp"
+#include "defects/elasticity.hpp"
 #include "optics/vectors.hpp"
 
 #include <string>
@@ -16,12 +19,13 @@ namespace korvex::edge {
 
 // The configuration file: two ignored records, then one record per value group.
 struct EdgeConfig {
-    double b_m = 0.0, b_n = 1.0; // b = (m / n) [b1 b2 b3]
-    Vec3 b_index{};              // [b1 b2 b3]
-    Vec3 point{};                // a point on the line, sample frame, Angstrom
-    Vec3 line{};                 // line direction, crystal indices
-    double nu = 0.0;             // Poisson's ratio
-    double r0 = 0.0;             // core constant, Angstrom
+    double b_m = 0.0, b_n = 1.0;                   // b = (m / n) [b1 b2 b3]
+    Vec3 b_index{};                                // [b1 b2 b3]
+    Vec3 point{};                                  // a point on the line, sample frame, Angstrom
+    Vec3 line{};                                   // line direction, crystal indices
+    double nu = 0.0;                               // Poisson's ratio
+    double r0 = 0.0;                               // core constant, Angstrom
+    Elasticity elasticity = Elasticity::isotropic; // optional last record
 };
 EdgeConfig read_edge_config(const std::string& file);
 
@@ -44,9 +48,12 @@ struct EdgeSlice {
     double nu{}, r0{};
     Vec3 origin{}; // the point of the line, sample frame
     bool column_approx = true;
+    // The anisotropic field per unit Burgers vector (E1 = b); null for the isotropic one.
+    std::shared_ptr<const StrohDislocation> stroh;
 
-    // Checks the configuration against the state and builds the frames.
-    static EdgeSlice make(const State& st, const EdgeConfig& cfg);
+    // Checks the configuration against the state and builds the frames; an anisotropic field
+    // is taken from `cache` when given (built with the constants of st.sample).
+    static EdgeSlice make(const State& st, const EdgeConfig& cfg, StrohCache* cache = nullptr);
     // Gradient of g.R (cycles per Angstrom) along the sample axes at p (relative to origin).
     Vec3 phase_gradient(const Vec3& p) const;
     // g.R in cycles at p (relative to origin), from the unregularised displacement.
@@ -55,6 +62,7 @@ struct EdgeSlice {
 
 // The slice terms of every column (mesh) or of the single column at st.colxy, stored at
 // column (1, 1) with every other column 0. Reads the file, checks it, prints "m=" islice.
-void cal_dislocation(State& st, int islice, bool single_column = false);
+void cal_dislocation(State& st, int islice, bool single_column = false,
+                     StrohCache* cache = nullptr);
 
 } // namespace korvex::edge

@@ -17,6 +17,7 @@
 // strain model as through the matching analytic model.
 #pragma once
 
+#include "defects/elasticity.hpp"
 #include "optics/vectors.hpp"
 #include "state/state.hpp"
 
@@ -50,7 +51,7 @@ struct GradientBox {
 using Gradient = std::array<Vec3, 3>;
 using GradientFn = std::function<Gradient(const Vec3& p)>;
 
-// A straight edge dislocation in an isotropic crystal, described as in its configuration file.
+// A straight edge dislocation, described as in its configuration file.
 struct EdgeDislocation {
     double b_m = 1.0, b_n = 1.0; // Burgers vector b = (b_m / b_n) [b_dir]
     Vec3 b_dir{1.0, 0.0, 0.0};   // crystal indices
@@ -58,13 +59,16 @@ struct EdgeDislocation {
     Vec3 line{0.0, 0.0, 1.0};    // line direction, crystal indices
     double nu = 0.3;             // Poisson's ratio
     double r0 = 1.0;             // core radius added to the distance from the line, Angstrom
+    Elasticity elasticity = Elasticity::isotropic;
+    CubicElastic constants{}; // the crystal's, for the anisotropic field
 };
 
 // Reads records 3 to 7 of an edge-dislocation configuration file (the first two are ignored).
 EdgeDislocation read_edge_configuration(const std::string& path);
 
 // The field of an edge dislocation with the core regularised as in the analytic edge model:
-// every x^2 + y^2 of the gradient replaced by (sqrt(x^2 + y^2) + r0)^2. Refuses a Burgers
+// every x^2 + y^2 of the gradient replaced by (sqrt(x^2 + y^2) + r0)^2, or the anisotropic field
+// damped as that model damps it. Refuses a Burgers
 // vector not perpendicular to the line, r0 <= 0 and a lattice constant <= 0.
 class EdgeGradient {
   public:
@@ -76,6 +80,7 @@ class EdgeGradient {
     Mat3 to_cube_;  // rows: E1, E2, E3 in crystal cube axes, scaled by lat_c |b|
     Vec3 origin_{}; // the point of the line
     double nu_ = 0.0, r0_ = 0.0;
+    std::shared_ptr<const StrohDislocation> stroh_; // null: isotropic
 };
 
 // The zero field (a perfect crystal).

@@ -1,5 +1,6 @@
 #include "defects/screw.hpp"
 
+#include "optics/crystal.hpp"
 #include "state/error.hpp"
 #include "state/reader.hpp"
 
@@ -24,6 +25,7 @@ ScrewConfig read_screw_config(const std::string& file) {
     r.read(c.position);
     r.read(c.cut_plane);
     r.read(c.relaxation);
+    c.elasticity = read_elasticity(r);
     return c;
 }
 
@@ -142,13 +144,17 @@ Vec3 RelaxTable::distortion(double x, double y) const {
     return {x * y * s_rho / kTwoPi, (s + y * y * s_rho) / kTwoPi, y * s_z / kTwoPi};
 }
 
-ScrewSlice ScrewSlice::make(const State& st, const ScrewConfig& cfg, double z) {
+ScrewSlice ScrewSlice::make(const State& st, const ScrewConfig& cfg, double z, StrohCache* cache) {
     if (dot(cfg.cut_plane, cfg.b_index) != 0.0)
         halt("For a screw dislocation, Burgers vector must lay on the cut_plane");
     if (cfg.relaxation == 1 && dot(cfg.b_index, st.v_g) != 0.0)
         halt({"Surface relaxation model only available for screw disloations",
               "perpendicular to the foil (in current version, also perpendicular",
               "to diffraction vector"});
+    const bool aniso = cfg.elasticity == Elasticity::anisotropic;
+    if (cfg.relaxation == 1 && aniso)
+        halt("The surface relaxation of the screw dislocation is isotropic: it cannot be used "
+             "with \"anisotropic\"");
     if (cfg.b_n == 0.0) halt("The Burgers vector m/n[i,j,k] needs a non-zero n");
     const Vec3 b = scaled(cfg.b_index, cfg.b_m / cfg.b_n);
     if (magnitude(b) == 0.0) halt("The Burgers vector of the screw dislocation is zero");
@@ -165,6 +171,13 @@ ScrewSlice ScrewSlice::make(const State& st, const ScrewConfig& cfg, double z) {
     s.relax = cfg.relaxation == 1;
     s.origin = cfg.position;
     if (s.relax) s.table.emplace(z, s.thickness, 101);
+    if (aniso) {
+        const Mat3 t0 = coordinates_transfer({1, 0, 0}, {0, 1, 0}, {0, 0, 1}, e1, cfg.cut_plane, b);
+        s.g_disl = mul(t0, st.v_g);
+        StrohCache local;
+        s.stroh = (cache ? *cache : local)
+                      .get(elastic_constants(st.sample), t0, {0.0, 0.0, magnitude(b)});
+    }
     return s;
 }
 
@@ -180,6 +193,15 @@ Vec3 ScrewSlice::angle_gradient(const Vec3& p) const {
 }
 
 Vec3 ScrewSlice::phase_gradient(const Vec3& p) const {
+    if (stroh) {
+        // Damped at the core as the angle gradient below: r^2 / (r^2 + kCore).
+        const Vec3 q = mul(t, p);
+        const double r2 = q[0] * q[0] + q[1] * q[1];
+        const Mat3 d = damped(stroh->gradient(q[0], q[1]), r2 / (r2 + kCore));
+        const double dq1 = d(1, 1) * g_disl[0] + d(1, 2) * g_disl[1] + d(1, 3) * g_disl[2];
+        const double dq2 = d(2, 1) * g_disl[0] + d(2, 2) * g_disl[1] + d(2, 3) * g_disl[2];
+        return mul_t(t, {dq1, dq2, 0.0});
+    }
     Vec3 grad = scaled(angle_gradient(p), gb);
     if (relax) {
         const Vec3 d = table->distortion(p[0], p[1]);
@@ -189,6 +211,10 @@ Vec3 ScrewSlice::phase_gradient(const Vec3& p) const {
 }
 
 double ScrewSlice::phase(const Vec3& p) const {
+    if (stroh) {
+        const Vec3 q = mul(t, p);
+        return dot(g_disl, stroh->displacement(q[0], q[1]));
+    }
     double v = gb * angle(p);
     if (relax) v += g_hkl * b_z * surfacerelaxscrewdisplacement(p, thickness)[0];
     return v;
@@ -198,10 +224,11 @@ namespace {
 
 // One slice of the model for the fields asked for (s_g_r for the distortion, g_r for the
 // displacement), read, checked and set up once.
-void run_screw(State& st, int islice, bool distortion, bool displacement, Site site) {
+void run_screw(State& st, int islice, bool distortion, bool displacement, Site site,
+               StrohCache* cache) {
     const ScrewConfig cfg = read_screw_config(st.f_defect);
     const double z = (islice - 0.5) * st.size[2] / st.n_xyz[2] - cfg.position[2];
-    const ScrewSlice s = ScrewSlice::make(st, cfg, z);
+    const ScrewSlice s = ScrewSlice::make(st, cfg, z, cache);
 
     // Kept for the parameter report.
     st.v_b = cfg.b_index;
@@ -268,14 +295,14 @@ void run_screw(State& st, int islice, bool distortion, bool displacement, Site s
 
 } // namespace
 
-void cal_screw(State& st, int islice, const std::string& field, Site site) {
+void cal_screw(State& st, int islice, const std::string& field, Site site, StrohCache* cache) {
     const bool distortion = field == "distortion";
     if (!distortion && field != "displacement") {
         // The file is read and checked first, as for a valid field.
         ScrewSlice::make(st, read_screw_config(st.f_defect), 0.0);
         halt("Please choose either displacement or distortion field");
     }
-    run_screw(st, islice, distortion, !distortion, site);
+    run_screw(st, islice, distortion, !distortion, site, cache);
 }
 
 namespace {
@@ -283,12 +310,15 @@ namespace {
 class ScrewField : public DefectField {
   public:
     void fill_slice(State& st, int islice) override {
-        cal_screw(st, islice, "distortion", Site::mesh);
+        cal_screw(st, islice, "distortion", Site::mesh, &cache_);
     }
     // The amplitude-phase job reads g_r; s_g_r is filled too so either use works.
     void fill_column(State& st, int islice) override {
-        run_screw(st, islice, true, true, Site::column);
+        run_screw(st, islice, true, true, Site::column, &cache_);
     }
+
+  private:
+    StrohCache cache_;
 };
 
 } // namespace

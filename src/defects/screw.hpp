@@ -1,13 +1,15 @@
-// Straight screw dislocation in an isotropic crystal (defect model 2), optionally with the
-// elastic relaxation at the two foil surfaces of a screw that runs through the foil.
+// Straight screw dislocation (defect model 2), optionally with the elastic relaxation at the two
+// foil surfaces of a screw that runs through the foil.
 //
 // The displacement of an infinite screw dislocation is u = b theta / 2 pi, theta the angle about
-// the line (along b). Its gradient is regularised at the core by a small constant. The surface
+// the line (along b); with "anisotropic" it is the sextic solution with the crystal's elastic
+// constants. The gradient is regularised at the core by a small constant. The surface
 // relaxation is the series of image terms of a screw normal to the surfaces of a plate of
 // thickness t.
 #pragma once
 
 #include "defects/defect.hpp"
+#include "defects/elasticity.hpp"
 #include "optics/vectors.hpp"
 
 #include <optional>
@@ -20,11 +22,12 @@ namespace korvex::screw {
 inline constexpr double kCore = 0.03999999910593033;
 
 struct ScrewConfig {
-    double b_m = 0.0, b_n = 1.0; // b = (m / n) [b1 b2 b3]
-    Vec3 b_index{};              // [b1 b2 b3]
-    Vec3 position{};             // a point on the line, sample frame, Angstrom
-    Vec3 cut_plane{};            // normal of the cut plane, crystal indices
-    int relaxation = 0;          // 1: with surface relaxation, 0: without
+    double b_m = 0.0, b_n = 1.0;                   // b = (m / n) [b1 b2 b3]
+    Vec3 b_index{};                                // [b1 b2 b3]
+    Vec3 position{};                               // a point on the line, sample frame, Angstrom
+    Vec3 cut_plane{};                              // normal of the cut plane, crystal indices
+    int relaxation = 0;                            // 1: with surface relaxation, 0: without
+    Elasticity elasticity = Elasticity::isotropic; // optional last record
 };
 ScrewConfig read_screw_config(const std::string& file);
 
@@ -74,10 +77,16 @@ struct ScrewSlice {
     bool relax = false;
     Vec3 origin{};
     std::optional<RelaxTable> table; // relaxation distortion at the slice depth (with relax)
+    // The anisotropic field (Burgers vector along E3, lattice parameters) and g along E1, E2,
+    // E3; null for the isotropic field.
+    std::shared_ptr<const StrohDislocation> stroh;
+    Vec3 g_disl{};
 
-    // Checks the configuration (cut plane, relaxation) and builds the frame; with relaxation
-    // also the table for the depth z (relative to the point of the line).
-    static ScrewSlice make(const State& st, const ScrewConfig& cfg, double z);
+    // Checks the configuration (cut plane, relaxation, which is isotropic only) and builds the
+    // frame; with relaxation also the table for the depth z (relative to the point of the line).
+    // An anisotropic field is taken from `cache` when given (constants of st.sample).
+    static ScrewSlice make(const State& st, const ScrewConfig& cfg, double z,
+                           StrohCache* cache = nullptr);
     // theta / 2 pi at p (relative to origin), theta = atan2(p'2, p'1), so that the cut (the jump
     // of one turn) lies in the cut plane on the side of negative E1; 0 on the line.
     double angle(const Vec3& p) const;
@@ -95,6 +104,7 @@ enum class Site { mesh, column };
 // One slice of the screw model. `field` "distortion" fills s_g_r, "displacement" fills g_r;
 // site "mesh" treats every column, "column" only the column at st.colxy (taken as given,
 // relative to the line), stored at (1, 1) with every other column 0.
-void cal_screw(State& st, int islice, const std::string& field, Site site);
+void cal_screw(State& st, int islice, const std::string& field, Site site,
+               StrohCache* cache = nullptr);
 
 } // namespace korvex::screw

@@ -1,11 +1,13 @@
 #include "driver/defect_sections.hpp"
 
+#include "defects/edge.hpp"
 #include "defects/loop_iso.hpp"
 #include "defects/pgloop.hpp"
 #include "defects/screw.hpp"
 #include "defects/tetrahedron.hpp"
 #include "defects/void.hpp"
 #include "driver/record.hpp"
+#include "optics/crystal.hpp"
 #include "optics/vectors.hpp"
 #include "state/fmt.hpp"
 
@@ -37,6 +39,32 @@ Rec direction(const Vec3& v) {
     return Rec("[") << v[0] << "," << v[1] << "," << v[2] << "]";
 }
 
+// The elastic constants an anisotropic dislocation field was computed with.
+void elasticity_entries(Section& s, const State& st) {
+    const CubicElastic c = elastic_constants(st.sample);
+    s.entry("Elasticity", Rec("anisotropic (sextic solution), crystal ") << first_two(st.sample));
+    s.entry("Elastic constants C11, C12, C44 (GPa)", Rec() << c.c11 << c.c12 << c.c44);
+}
+
+// Only for the anisotropic field: an isotropic edge dislocation has no section (nor has a run
+// whose file is gone, which keeps the report of a run without the file as it always was).
+std::vector<std::string> edge_section(State& st, const std::string& file) {
+    if (!RecordReader::exists(file)) return {};
+    const edge::EdgeConfig c = edge::read_edge_config(file);
+    if (c.elasticity != Elasticity::anisotropic) return {};
+    Section s;
+    s.add_rule();
+    s.text("Edge dislocation");
+    s.add_rule();
+    s.entry("Burgers Vector", burgers(c.b_m, c.b_n, c.b_index));
+    s.entry("Position of the dislocation (in Angstrom)", point(c.point));
+    s.entry("Dislocation line", direction(c.line));
+    s.entry("Poissons ratio (read, not used by the anisotropic field)", Rec() << c.nu);
+    s.entry("A factor to avoid the singularity", Rec() << c.r0 << " A ");
+    elasticity_entries(s, st);
+    return s.lines;
+}
+
 std::vector<std::string> screw_section(State& st, const std::string& file) {
     const screw::ScrewConfig c = screw::read_screw_config(file);
     st.v_b = c.b_index;
@@ -49,6 +77,7 @@ std::vector<std::string> screw_section(State& st, const std::string& file) {
     s.add_rule();
     s.entry("Burgers Vector", burgers(c.b_m, c.b_n, c.b_index));
     s.entry("Position of the dislocation centre (in Angstrom)", point(c.position));
+    if (c.elasticity == Elasticity::anisotropic) elasticity_entries(s, st);
     return s.lines;
 }
 
@@ -138,6 +167,7 @@ std::vector<std::string> vacancy_section(State& st, const std::string& file) {
 
 std::vector<std::string> defect_section(State& st) {
     const std::string style = trim(st.defect);
+    if (style == "edge") return edge_section(st, st.f_defect);
     if (style == "screw") return screw_section(st, st.f_defect);
     if (style == "loop") return loop_section(st, "loop.ini");
     if (style == "pg_loop") return pg_loop_section(st, st.f_defect);

@@ -7,6 +7,7 @@
 #include "state/input.hpp"
 #include "state/textout.hpp"
 
+#include <cctype>
 #include <vector>
 
 namespace korvex {
@@ -70,6 +71,18 @@ class Form {
         do inputboxchar(gui_, box(n, label), status, count, t, flag(n));
         while (status != 0 && flag(n) == 0);
         return trim(t);
+    }
+
+    // The elasticity of a dislocation: empty (Return alone) or "isotropic", or "anisotropic",
+    // in any case; anything else is refused with a message and the box taken again.
+    Elasticity elasticity(int n) {
+        for (;;) {
+            std::string t = text(n, "Elasticity:", 20);
+            for (char& ch : t) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+            if (t.empty() || t == "isotropic") return Elasticity::isotropic;
+            if (t == "anisotropic") return Elasticity::anisotropic;
+            gui_.out << " The elasticity only can be <isotropic> or <anisotropic>\n";
+        }
     }
 
   private:
@@ -154,7 +167,8 @@ void screw_panel(Form& form) {
     const int relaxation = form.ints(19, "Surface relaxation:", 1).at(0);
     // The relaxed solution is written for a dislocation lying in the entrance surface plane.
     if (relaxation == 1) point[2] = 0.0;
-    write_text_file("screw.ini", screw_ini_text(b, point, cut, relaxation));
+    const Elasticity elasticity = form.elasticity(20);
+    write_text_file("screw.ini", screw_ini_text(b, point, cut, relaxation, elasticity));
 }
 
 void edge_panel(Form& form, State& st) {
@@ -164,7 +178,8 @@ void edge_panel(Form& form, State& st) {
     const Vec3 point = vec3(form.reals(19, "Position of dislocation:", 3));
     const int relaxation = form.ints(20, "Surface relaxation:", 1).at(0);
     const double poisson = form.reals(21, "Poissons ratio:", 1).at(0);
-    write_text_file("edge.ini", edge_ini_text(b, point, line, poisson, relaxation));
+    const Elasticity elasticity = form.elasticity(22);
+    write_text_file("edge.ini", edge_ini_text(b, point, line, poisson, relaxation, elasticity));
 }
 
 void loop_panel(Form& form, State& st) {
@@ -207,19 +222,29 @@ std::string defect_case(const std::string& typed) {
     return t;
 }
 
+namespace {
+
+// The optional last record of the edge and screw files.
+std::string elasticity_record(Elasticity e) {
+    if (e == Elasticity::isotropic) return "";
+    return "anisotropic" + blanks(8) + fmt_a("Elasticity: isotropic or anisotropic", 50) + "\n";
+}
+
+} // namespace
+
 std::string screw_ini_text(const FractionVector& b, const Vec3& point, const Vec3& cut_plane,
-                           int relaxation) {
+                           int relaxation, Elasticity elasticity) {
     return header("             {Data for the screw dislocation in Crystal}") +
            f_fields(b.data(), 5, 5, 1) + blanks(5) + fmt_a("Burger vector m/n[i,j,k]", 50) + "\n" +
            f_fields(point.data(), 3, 8, 2) + blanks(5) +
            fmt_a("A point that the screw dislocation passes", 50) + "\n" +
            f_fields(cut_plane.data(), 3, 5, 1) + blanks(11) + fmt_a("Cut plane", 50) + "\n" +
            fmt_i(relaxation, 4) + blanks(15) + fmt_a("Surface relaxation, 1: with, 0 without", 50) +
-           "\n";
+           "\n" + elasticity_record(elasticity);
 }
 
 std::string edge_ini_text(const FractionVector& b, const Vec3& point, const Vec3& line,
-                          double poisson, int relaxation) {
+                          double poisson, int relaxation, Elasticity elasticity) {
     return header("             {Data for the edge dislocation in Crystal}") +
            f_fields(b.data(), 5, 5, 1) + blanks(5) + fmt_a("Burger vector m/n[i,j,k]", 50) + "\n" +
            f_fields(point.data(), 3, 8, 2) + blanks(5) +
@@ -228,7 +253,7 @@ std::string edge_ini_text(const FractionVector& b, const Vec3& point, const Vec3
            fmt_f(poisson, 8, 5) + blanks(11) + fmt_a("Poissons ratio", 30) + "\n" +
            fmt_f(0.0, 8, 5) + blanks(11) + fmt_a("A factor to avoid the singularity", 30) + "\n" +
            fmt_i(relaxation, 4) + blanks(15) + fmt_a("Surface relaxation, 1: with, 0 without", 50) +
-           "\n";
+           "\n" + elasticity_record(elasticity);
 }
 
 std::string pgloop_ini_text(const std::string& loopstyle, const FractionVector& b,

@@ -5,6 +5,8 @@
 // just as the parameter file reader does in text mode.
 #pragma once
 
+#include "defects/elasticity.hpp"
+
 #include "gui/toolkit.hpp"
 #include "state/state.hpp"
 
@@ -29,11 +31,14 @@ struct BoxRect {
 };
 BoxRect form_box(int n);
 
-// The configuration files the form writes, in the fixed layouts the defect models read.
+// The configuration files the form writes, in the fixed layouts the defect models read. The
+// edge and screw files get a last record "anisotropic" only for that choice, so that an
+// isotropic file is the same as one written before the choice existed.
 std::string screw_ini_text(const FractionVector& b, const Vec3& point, const Vec3& cut_plane,
-                           int relaxation);
+                           int relaxation, Elasticity elasticity = Elasticity::isotropic);
 std::string edge_ini_text(const FractionVector& b, const Vec3& point, const Vec3& line,
-                          double poisson, int relaxation);
+                          double poisson, int relaxation,
+                          Elasticity elasticity = Elasticity::isotropic);
 std::string pgloop_ini_text(const std::string& loopstyle, const FractionVector& b,
                             const FractionVector& fault, double radius, const Vec3& position,
                             const Vec3& normal, const Vec3& polar, int nsides, double poisson);

@@ -27,6 +27,23 @@ constexpr std::array<CrystalRow, 7> kCrystals{{
     {"Fe", {2.0, 2.8664, 0.005, Lattice::bcc}},
 }};
 
+struct ElasticRow {
+    const char* symbol;
+    CubicElastic c;
+};
+
+// Room-temperature stiffnesses C11, C12, C44 in GPa, as tabulated by Hirth and Lothe, Theory
+// of Dislocations (2nd ed., 1982), table 13-1.
+constexpr std::array<ElasticRow, 7> kElastic{{
+    {"Ag", {124.0, 93.4, 46.1}},
+    {"Al", {108.2, 61.3, 28.5}},
+    {"Au", {186.0, 157.0, 42.0}},
+    {"Cu", {168.4, 121.4, 75.4}},
+    {"Mo", {460.0, 176.0, 110.0}},
+    {"Si", {165.7, 63.9, 79.6}},
+    {"Fe", {242.0, 146.5, 112.0}},
+}};
+
 constexpr std::array<double, 10> kLorentz{1.1957, 1.3914, 1.5871, 1.7828, 1.9785,
                                           2.1742, 2.3698, 2.5655, 2.7612, 2.9569};
 
@@ -36,6 +53,13 @@ CrystalParams crystalparameter(const std::string& symbol) {
     const std::string key = first_two(symbol);
     for (const auto& row : kCrystals)
         if (key == row.symbol) return row.params;
+    halt("No this element found in the subroutine CrystalParameter.");
+}
+
+CubicElastic elastic_constants(const std::string& symbol) {
+    const std::string key = first_two(symbol);
+    for (const auto& row : kElastic)
+        if (key == row.symbol) return row.c;
     halt("No this element found in the subroutine CrystalParameter.");
 }
 

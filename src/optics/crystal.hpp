@@ -21,6 +21,17 @@ struct CrystalParams {
 // "No this element found in the subroutine CrystalParameter." when unknown.
 CrystalParams crystalparameter(const std::string& symbol);
 
+// Room-temperature elastic stiffnesses of a cubic crystal, GPa.
+struct CubicElastic {
+    double c11 = 0.0, c12 = 0.0, c44 = 0.0;
+    // Zener ratio 2 C44 / (C11 - C12): 1 for an elastically isotropic crystal.
+    double zener() const { return 2.0 * c44 / (c11 - c12); }
+};
+
+// The elastic constants of the crystal named by the first two characters of `symbol`, for the
+// same crystals as crystalparameter; stops with the same message when unknown.
+CubicElastic elastic_constants(const std::string& symbol);
+
 // Relativistic factor for a voltage in volts (within 1 V of 100..1000 kV in steps of 100 kV);
 // otherwise stops with the two-line message "ERROR: No Lorentz Factor found for" /
 // "       accelerating voltage V = <volts>".

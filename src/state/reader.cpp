@@ -114,6 +114,12 @@ bool RecordReader::at_end() {
     return in_->peek() == std::char_traits<char>::eof();
 }
 
+std::optional<std::string> RecordReader::next_record() {
+    std::string line;
+    if (!next_line(line)) return std::nullopt;
+    return line;
+}
+
 void RecordReader::skip(int count) {
     std::string line;
     for (int c = 0; c < count; ++c) {

@@ -61,6 +61,8 @@ class RecordReader {
     const std::string& name() const { return name_; }
     // True when no further record exists.
     bool at_end();
+    // The whole text of the next record, outside any read; nullopt at the end of the file.
+    std::optional<std::string> next_record();
 
     // Whether a file can be opened for reading.
     static bool exists(const std::string& path);

@@ -340,19 +340,20 @@ TEST(EntryForm, DefectPagesWriteTheirFiles) {
     const struct {
         std::string defect, keys, file, text;
     } cases[] = {
-        {"Screw\r", "1 2 1 1 1\r20 30.5 40\r1\r", "screw.ini",
+        {"Screw\r", "1 2 1 1 1\r20 30.5 40\r1\r\r", "screw.ini",
          "              {Data for the screw dislocation in Crystal}\n" + std::string(rule) +
              "  1.0  2.0  1.0  1.0  1.0                               Burger vector m/n[i,j,k]\n"
              "   20.00   30.50    0.00              A point that the screw dislocation passes\n"
              "  1.0  0.0 -1.0                                                    Cut plane\n"
              "   1                           Surface relaxation, 1: with, 0 without\n"},
-        {"screw\r", "1 2 1 -1 0\r0 0 40\r0\r", "screw.ini",
+        {"screw\r", "1 2 1 -1 0\r0 0 40\r0\rAnisotropic\r", "screw.ini",
          "              {Data for the screw dislocation in Crystal}\n" + std::string(rule) +
              "  1.0  2.0  1.0 -1.0  0.0                               Burger vector m/n[i,j,k]\n"
              "    0.00    0.00   40.00              A point that the screw dislocation passes\n"
              "  0.0  0.0  1.0                                                    Cut plane\n"
-             "   0                           Surface relaxation, 1: with, 0 without\n"},
-        {"Edge\r", "1 2 1 -1 0\r1 1 -2\r32 32 100\r0\r0.33\r", "edge.ini",
+             "   0                           Surface relaxation, 1: with, 0 without\n"
+             "anisotropic                      Elasticity: isotropic or anisotropic\n"},
+        {"Edge\r", "1 2 1 -1 0\r1 1 -2\r32 32 100\r0\r0.33\risotropic\r", "edge.ini",
          "              {Data for the edge dislocation in Crystal}\n" + std::string(rule) +
              "  1.0  2.0  1.0 -1.0  0.0                               Burger vector m/n[i,j,k]\n"
              "   32.00   32.00  100.00               A point that the edge dislocation passes\n"
@@ -388,7 +389,7 @@ TEST(EntryForm, DefectPagesWriteTheirFiles) {
 // The checks after the form: exact messages, nothing allocated when refused, and a defect file
 // typed before the refusal still written. Jobs up to 3 and 9 pass (9 with its column position).
 TEST(EntryForm, ChecksAfterTheForm) {
-    const std::string edge_keys = "1 2 1 -1 0\r1 1 -2\r4 4 10\r0\r0.3\r";
+    const std::string edge_keys = "1 2 1 -1 0\r1 1 -2\r4 4 10\r0\r0.3\r\r";
     const std::pair<Page, std::string> cases[] = {
         {Page{.defect = "void\r"}, "This defect model has not been added"},
         {Page{.beams = "3 -1\r"}, "The beam range given is wrong"},
