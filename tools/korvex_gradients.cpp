@@ -46,8 +46,10 @@ Field:
   Options given after --edge override its values.
 
 Output:
-  --digits N            significant digits of the values (default: as many as are needed
-                        for the files to read back exactly)
+  --format F            text (default), binary32 or binary64 (32- or 64-bit floats after
+                        a self-describing header; the "3D-strain" model reads either)
+  --digits N            text: significant digits of the values (default: as many as are
+                        needed for the files to read back exactly)
   -h, --help            this text
 
 Example (the edge dislocation of edge.ini on the grid of cu.inp):
@@ -60,7 +62,7 @@ struct Options {
     std::string field = "edge";
     EdgeDislocation edge;
     bool have_b = false, have_point = false, have_line = false, have_nu = false, have_r0 = false;
-    int digits = 0;
+    GradientOutput out;
     std::string base;
 };
 
@@ -161,9 +163,19 @@ Options parse(int argc, char** argv) {
         } else if (opt == "--r0") {
             o.edge.r0 = number(opt, take(opt, 1)[0]);
             o.have_r0 = true;
+        } else if (opt == "--format") {
+            const std::string f = take(opt, 1)[0];
+            if (f == "text")
+                o.out.format = GradientFormat::text;
+            else if (f == "binary32")
+                o.out.format = GradientFormat::binary32;
+            else if (f == "binary64")
+                o.out.format = GradientFormat::binary64;
+            else
+                usage_error("--format is text, binary32 or binary64, not \"" + f + "\"");
         } else if (opt == "--digits") {
-            o.digits = whole(opt, take(opt, 1)[0]);
-            if (o.digits < 1 || o.digits > 17) usage_error("--digits is between 1 and 17");
+            o.out.digits = whole(opt, take(opt, 1)[0]);
+            if (o.out.digits < 1 || o.out.digits > 17) usage_error("--digits is between 1 and 17");
         } else if (!opt.empty() && opt[0] == '-') {
             usage_error("unknown option \"" + opt + "\"");
         } else if (o.base.empty()) {
@@ -202,7 +214,7 @@ int main(int argc, char** argv) {
         GradientFn field = zero_gradient;
         if (o.field == "edge") field = EdgeGradient(o.edge, o.box);
         const auto t0 = std::chrono::steady_clock::now();
-        write_gradient_files(o.base, o.box, field, o.digits);
+        write_gradient_files(o.base, o.box, field, o.out);
         const double secs =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         std::cout << " Wrote " << o.base << ".dX, .dY, .dZ: " << o.field << " field, "
