@@ -37,11 +37,12 @@ TEST(SnapshotGradients, UniformStrainIsFoundInEveryCell) {
         const char* what;
         Cell cell;
         std::array<Vec3, 3> axes;
-        int format; // 0 LAMMPS x y z, 1 LAMMPS scaled, 2 extended XYZ
+        int format; // 0 LAMMPS x y z, 1 LAMMPS scaled, 2 extended XYZ, 3 fcc lattice reference
     };
     for (const Case& c :
          {Case{"cube axes", box, cube, 0}, Case{"[110] [-110] [001]", wide, turned, 0},
-          Case{"triclinic, scaled", skew, cube, 1}, Case{"xyz", wide, turned, 2}}) {
+          Case{"triclinic, scaled", skew, cube, 1}, Case{"xyz", wide, turned, 2},
+          Case{"fcc lattice", wide, turned, 3}}) {
         SCOPED_TRACE(c.what);
         ScratchDir dir;
         dir.enter();
@@ -54,11 +55,14 @@ TEST(SnapshotGradients, UniformStrainIsFoundInEveryCell) {
                             c.axes[1][2], c.axes[2][0], c.axes[2][1], c.axes[2][2]}},
                       x);
             const Vec3 u = mul(e, cx);
-            return Vec3{dot(c.axes[0], u) + 1.3, dot(c.axes[1], u) - 0.9, dot(c.axes[2], u)};
+            const double shift = c.format == 3 ? 0.0 : 1.0; // a lattice sees no rigid shift
+            return Vec3{dot(c.axes[0], u) + 1.3 * shift, dot(c.axes[1], u) - 0.9 * shift,
+                        dot(c.axes[2], u)};
         });
         Atoms wrapped = cur;
         const PeriodicCell cell(c.cell.origin, c.cell.edge, {true, true, false});
-        for (auto& a : wrapped) a.second = cell.wrap(a.second);
+        if (c.format != 3) // the turned lattice does not repeat with this cell
+            for (auto& a : wrapped) a.second = cell.wrap(a.second);
         auto file = [&](const Atoms& a) {
             return c.format == 2 ? xyz(a, c.cell) : lammps(a, c.cell, c.format == 1);
         };
@@ -69,6 +73,11 @@ TEST(SnapshotGradients, UniformStrainIsFoundInEveryCell) {
         conv.snapshot = "cur";
         conv.reference = "ref";
         conv.axes = c.axes;
+        if (c.format == 3) {
+            conv.reference.clear();
+            conv.lattice = Structure::fcc;
+            conv.lattice_a = 3.61;
+        }
         const ConversionSummary sum = convert_snapshot(conv, kGrid, "box");
         EXPECT_EQ(sum.empty_cells, 0);
         conv.snapshot = "wrapped";
