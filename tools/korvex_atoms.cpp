@@ -6,7 +6,6 @@
 #include "state/input.hpp"
 #include "state/reader.hpp"
 
-#include <chrono>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -158,15 +157,13 @@ int main(int argc, char** argv) {
         cal_sample(st);
         const GradientBox box{st.size, st.n_xyz, st.foil, st.v_g, 0.0};
         if (!o.quiet) o.c.progress = &std::cout;
-        const auto t0 = std::chrono::steady_clock::now();
         const ConversionSummary s = convert_snapshot(o.c, box, o.base);
-        const double secs =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         std::cout << " Wrote " << o.base << ".dX, .dY, .dZ from " << s.atoms
                   << " atoms: " << box.cells[0] << " x " << box.cells[1] << " x " << box.cells[2]
                   << " cells, kernel width " << s.width << " Angstrom, " << s.empty_cells << " of "
                   << s.cells << " cells empty (zero gradients), largest displacement "
-                  << s.max_displacement << " Angstrom (" << secs << " s)\n";
+                  << s.max_displacement << " Angstrom\n Read and averaged in " << s.read_seconds
+                  << " s, gradients written in " << s.write_seconds << " s\n";
         if (s.most_waiting > 0)
             std::cout << " The two snapshots list their atoms in different orders: up to "
                       << s.most_waiting << " atoms were held waiting for their partner\n";

@@ -71,6 +71,7 @@ class Progress {
 
 ConversionSummary convert_snapshot(const SnapshotConversion& c, const GradientBox& box,
                                    const std::string& base) {
+    const auto t0 = std::chrono::steady_clock::now();
     SnapshotReader cur(c.snapshot);
     std::unique_ptr<SnapshotReader> ref;
     if (!c.lattice) {
@@ -167,8 +168,12 @@ ConversionSummary convert_snapshot(const SnapshotConversion& c, const GradientBo
     sum.atoms = cur.count();
     sum.cells = std::int64_t{box.cells[0]} * box.cells[1] * box.cells[2];
     sum.empty_cells = avg.empty_cells();
+    const auto t1 = std::chrono::steady_clock::now();
     write_gradient_slices(
         base, box, [&avg](int l, std::vector<Gradient>& g) { avg.gradients(l, g); }, c.output);
+    sum.read_seconds = std::chrono::duration<double>(t1 - t0).count();
+    sum.write_seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count();
     return sum;
 }
 

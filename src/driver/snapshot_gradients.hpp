@@ -39,6 +39,7 @@ struct ConversionSummary {
     double width = 0.0;
     std::size_t most_waiting = 0; // atoms held at once waiting for their partner
     double max_displacement = 0.0;
+    double read_seconds = 0.0, write_seconds = 0.0; // reading and averaging; gradients
 };
 
 // Writes base + ".dX", ".dY", ".dZ" for the grid and orientation of `box`. Every check (file
