@@ -159,11 +159,11 @@ std::size_t KernelAverage::index(int i, int j, int k) const {
 
 void KernelAverage::add(const std::vector<Vec3>& pos, const std::vector<Vec3>& u) {
     const double h2 = h_ * h_;
-    // Cells i with |(i + 0.5) unit - x| < h along one axis, clipped to [lo, hi).
-    auto range = [this](double x, std::size_t a, int lo, int hi) {
+    // Cells i with |(i + 0.5) unit - x| <= r along one axis, clipped to [lo, hi).
+    auto range = [this](double x, std::size_t a, int lo, int hi, double r) {
         const double d = unit_[a];
-        const int b = static_cast<int>(std::max<double>(lo, std::ceil((x - h_) / d - 0.5)));
-        const int e = static_cast<int>(std::min<double>(hi - 1, std::floor((x + h_) / d - 0.5)));
+        const int b = static_cast<int>(std::max<double>(lo, std::ceil((x - r) / d - 0.5)));
+        const int e = static_cast<int>(std::min<double>(hi - 1, std::floor((x + r) / d - 0.5)));
         return std::array<int, 2>{b, e};
     };
     // Each thread owns a slab of slices: no two threads touch one cell, and every cell sums
@@ -175,16 +175,17 @@ void KernelAverage::add(const std::vector<Vec3>& pos, const std::vector<Vec3>& u
         const int k1 = static_cast<int>(static_cast<long>(n_[2]) * (t + 1) / nt);
         for (std::size_t n = 0; n < pos.size(); ++n) {
             const Vec3& p = pos[n];
-            const auto rk = range(p[2], 2, k0, k1);
+            const auto rk = range(p[2], 2, k0, k1, h_);
             if (rk[0] > rk[1]) continue;
-            const auto rj = range(p[1], 1, 0, n_[1]);
-            const auto ri = range(p[0], 0, 0, n_[0]);
+            const auto rj = range(p[1], 1, 0, n_[1], h_);
             for (int k = rk[0]; k <= rk[1]; ++k) {
                 const double dz = p[2] - (k + 0.5) * unit_[2];
                 for (int j = rj[0]; j <= rj[1]; ++j) {
                     const double dy = p[1] - (j + 0.5) * unit_[1];
                     const double ryz = dz * dz + dy * dy;
                     if (ryz >= h2) continue;
+                    const auto ri = range(p[0], 0, 0, n_[0], std::sqrt(h2 - ryz));
+                    if (ri[0] > ri[1]) continue;
                     double* c = &acc_[index(ri[0], j, k)];
                     for (int i = ri[0]; i <= ri[1]; ++i, c += kFields) {
                         const double dx = p[0] - (i + 0.5) * unit_[0];
