@@ -51,8 +51,10 @@ Field:
   Options given after --edge override its values (its last record may set the elasticity).
 
 Output:
-  --digits N            significant digits of the values (default: as many as are needed
-                        for the files to read back exactly)
+  --format F            text (default), binary32 or binary64 (32- or 64-bit floats after
+                        a self-describing header; the "3D-strain" model reads either)
+  --digits N            text: significant digits of the values (default: as many as are
+                        needed for the files to read back exactly)
   -h, --help            this text
 
 Example (the edge dislocation of edge.ini on the grid of cu.inp):
@@ -65,7 +67,7 @@ struct Options {
     std::string field = "edge";
     EdgeDislocation edge;
     bool have_b = false, have_point = false, have_line = false, have_nu = false, have_r0 = false;
-    int digits = 0;
+    GradientOutput out;
     std::string base;
     std::string crystal; // symbol of the elastic constants
 };
@@ -177,9 +179,19 @@ Options parse(int argc, char** argv) {
                 e == "anisotropic" ? Elasticity::anisotropic : Elasticity::isotropic;
         } else if (opt == "--crystal") {
             o.crystal = take(opt, 1)[0];
+        } else if (opt == "--format") {
+            const std::string f = take(opt, 1)[0];
+            if (f == "text")
+                o.out.format = GradientFormat::text;
+            else if (f == "binary32")
+                o.out.format = GradientFormat::binary32;
+            else if (f == "binary64")
+                o.out.format = GradientFormat::binary64;
+            else
+                usage_error("--format is text, binary32 or binary64, not \"" + f + "\"");
         } else if (opt == "--digits") {
-            o.digits = whole(opt, take(opt, 1)[0]);
-            if (o.digits < 1 || o.digits > 17) usage_error("--digits is between 1 and 17");
+            o.out.digits = whole(opt, take(opt, 1)[0]);
+            if (o.out.digits < 1 || o.out.digits > 17) usage_error("--digits is between 1 and 17");
         } else if (!opt.empty() && opt[0] == '-') {
             usage_error("unknown option \"" + opt + "\"");
         } else if (o.base.empty()) {
@@ -223,7 +235,7 @@ int main(int argc, char** argv) {
         GradientFn field = zero_gradient;
         if (o.field == "edge") field = EdgeGradient(o.edge, o.box);
         const auto t0 = std::chrono::steady_clock::now();
-        write_gradient_files(o.base, o.box, field, o.digits);
+        write_gradient_files(o.base, o.box, field, o.out);
         const double secs =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         std::cout << " Wrote " << o.base << ".dX, .dY, .dZ: " << o.field << " field, "

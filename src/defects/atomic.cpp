@@ -9,10 +9,12 @@
 // square of the slice count. A request for an earlier slice than the stream has passed (a new
 // pass through the foil, as the amplitude-phase job makes for every column position) reopens
 // the files, so any order of requests gives the values of re-reading the files every time.
+// Each file may be text or binary (state/gradient_stream.hpp), told apart by its first bytes.
 #include "defects/defect.hpp"
 
 #include "optics/vectors.hpp"
 #include "state/error.hpp"
+#include "state/gradient_stream.hpp"
 #include "state/reader.hpp"
 
 #include <array>
@@ -28,11 +30,6 @@ constexpr std::array<const char*, 3> kCannotOpen{
     "error in reading the input file for the strin field dU/dX",
     "error in reading the input file for the strin field dU/dY",
     "error in reading the input file for the strin field dU/dZ"};
-
-struct BoxHeader {
-    std::array<int, 3> cells{}; // cells along x, y, z
-    Vec3 unit{};                // cell size along x, y, z, Angstrom
-};
 
 class StrainField final : public DefectField {
   public:
@@ -59,23 +56,12 @@ class StrainField final : public DefectField {
         for (std::size_t f = 0; f < 3; ++f) file_[f].reset();
         for (std::size_t f = 0; f < 3; ++f) {
             try {
-                file_[f] = std::make_unique<RecordReader>(base + kSuffix[f]);
+                file_[f] = std::make_unique<GradientStream>(base + kSuffix[f]);
             } catch (const ReadError&) {
                 halt(kCannotOpen[f]);
             }
         }
-        for (std::size_t f = 0; f < 3; ++f) {
-            RecordReader& r = *file_[f];
-            BoxHeader& h = header_[f];
-            for (auto& n : h.cells) {
-                r.skip(1);
-                r.read(n);
-            }
-            for (auto& u : h.unit) {
-                r.skip(1);
-                r.read(u);
-            }
-        }
+        for (std::size_t f = 0; f < 3; ++f) header_[f] = file_[f]->read_header();
         // Every file must describe the simulation grid (cell sizes compared exactly).
         for (const auto& h : header_)
             if (h.cells != st.n_xyz)
@@ -96,14 +82,11 @@ class StrainField final : public DefectField {
         std::array<std::size_t, 3> failed_at{};
 #pragma omp parallel for schedule(static)
         for (std::size_t f = 0; f < 3; ++f) {
-            std::size_t c = 0;
             try {
-                RecordReader& r = *file_[f];
-                std::vector<Vec3>& s = slice_[f];
-                for (; c < ncol_; ++c) r.read(s[c]);
+                file_[f]->read_cells(slice_[f]);
             } catch (...) {
                 err[f] = std::current_exception();
-                failed_at[f] = c;
+                failed_at[f] = file_[f]->failed_cell();
             }
         }
         ++next_;
@@ -143,8 +126,8 @@ class StrainField final : public DefectField {
             }
     }
 
-    std::array<std::unique_ptr<RecordReader>, 3> file_;
-    std::array<BoxHeader, 3> header_;
+    std::array<std::unique_ptr<GradientStream>, 3> file_;
+    std::array<GradientHeader, 3> header_;
     std::array<std::vector<Vec3>, 3> slice_; // d/dx, d/dy, d/dz of the displacement, per column
     std::size_t ncol_ = 0;
     int next_ = 0; // slice whose records come next in the streams; 0 before the files are open

@@ -3,6 +3,8 @@
 #include "defects/edge.hpp"
 
 #include "state/error.hpp"
+#include "state/gradient_stream.hpp"
+#include "state/pending_file.hpp"
 #include "state/reader.hpp"
 
 #include <cerrno>
@@ -10,6 +12,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <unistd.h>
 #include <vector>
 
 namespace korvex {
@@ -90,29 +94,29 @@ void append_number(std::string& s, double v, int digits) {
     s.append(buf, res.ptr);
 }
 
-[[noreturn]] void write_failed(const std::string& path, int err) {
-    halt("Error writing \"" + path +
-         "\": " + (err ? std::string(std::strerror(err)) : std::string("write failed")));
+void append_binary(std::string& s, double v, GradientFormat f) {
+    char b[8];
+    if (f == GradientFormat::binary32) {
+        const float x = static_cast<float>(v);
+        std::memcpy(b, &x, 4);
+        s.append(b, 4);
+    } else {
+        std::memcpy(b, &v, 8);
+        s.append(b, 8);
+    }
 }
 
-} // namespace
+void write_all(PendingFile& file, const std::string& s) {
+    std::size_t done = 0;
+    while (done < s.size()) {
+        const ssize_t n = ::write(file.fd(), s.data() + done, s.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) file.fail(n < 0 ? std::strerror(errno) : "write failed");
+        done += static_cast<std::size_t>(n);
+    }
+}
 
-void write_gradient_files(const std::string& base, const GradientBox& box, const GradientFn& field,
-                          int digits) {
-    const int nx = box.cells[0], ny = box.cells[1], nz = box.cells[2];
-    if (nx < 1 || ny < 1 || nz < 1) halt("Gradient files need at least one cell along each axis");
-
-    const std::array<const char*, 3> suffix{".dX", ".dY", ".dZ"};
-    std::array<std::string, 3> path, tmp;
-    std::array<std::FILE*, 3> fp{};
-    auto close_all = [&fp]() {
-        for (auto*& f : fp)
-            if (f) {
-                std::fclose(f);
-                f = nullptr;
-            }
-    };
-
+std::string text_header(const GradientBox& box) {
     std::string header;
     const std::array<const char*, 3> axis{"x", "y", "z"};
     for (int a = 0; a < 3; ++a)
@@ -124,67 +128,87 @@ void write_gradient_files(const std::string& base, const GradientBox& box, const
         append_number(header, box.unit(a), 0); // exact: the model compares it exactly
         header += '\n';
     }
+    return header;
+}
 
+} // namespace
+
+void write_gradient_files(const std::string& base, const GradientBox& box, const GradientFn& field,
+                          int digits) {
+    write_gradient_files(base, box, field, GradientOutput{GradientFormat::text, digits});
+}
+
+void write_gradient_files(const std::string& base, const GradientBox& box, const GradientFn& field,
+                          const GradientOutput& out) {
+    const int nx = box.cells[0];
+    write_gradient_slices(
+        base, box,
+        [&](int l, std::vector<Gradient>& g) {
+#pragma omp parallel for schedule(static)
+            for (std::size_t c = 0; c < g.size(); ++c) {
+                const int i = static_cast<int>(c % static_cast<std::size_t>(nx)) + 1;
+                const int j = static_cast<int>(c / static_cast<std::size_t>(nx)) + 1;
+                g[c] = field(box.centre(i, j, l));
+            }
+        },
+        out);
+}
+
+void write_gradient_slices(const std::string& base, const GradientBox& box,
+                           const GradientSlices& slice, const GradientOutput& out) {
+    const int nx = box.cells[0], ny = box.cells[1], nz = box.cells[2];
+    if (nx < 1 || ny < 1 || nz < 1) halt("Gradient files need at least one cell along each axis");
+    const bool text = out.format == GradientFormat::text;
+
+    const std::array<const char*, 3> suffix{".dX", ".dY", ".dZ"};
+    std::array<std::unique_ptr<PendingFile>, 3> file;
     for (std::size_t f = 0; f < 3; ++f) {
-        path[f] = base + suffix[f];
-        tmp[f] = path[f] + ".part";
-        fp[f] = std::fopen(tmp[f].c_str(), "wb");
-        if (!fp[f]) {
-            const int err = errno;
-            close_all();
-            for (std::size_t g = 0; g < f; ++g) std::remove(tmp[g].c_str());
-            write_failed(path[f], err);
+        file[f] = std::make_unique<PendingFile>(base + suffix[f]);
+        if (text) {
+            write_all(*file[f], text_header(box));
+        } else {
+            GradientHeader h;
+            h.cells = box.cells;
+            for (int a = 0; a < 3; ++a) h.unit[static_cast<std::size_t>(a)] = box.unit(a);
+            h.value_bytes = out.format == GradientFormat::binary32 ? 4 : 8;
+            h.direction = static_cast<int>(f);
+            const auto b = encode_gradient_header(h);
+            write_all(*file[f], std::string(reinterpret_cast<const char*>(b.data()), b.size()));
         }
-        std::fputs(header.c_str(), fp[f]);
     }
 
     const std::size_t ncol = static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny);
-    std::vector<Gradient> slice(ncol);
-    std::array<std::string, 3> text;
-    std::array<int, 3> err{};
+    std::vector<Gradient> g(ncol);
+    std::array<std::string, 3> buf;
+    std::array<std::string, 3> err;
     for (int l = 1; l <= nz; ++l) {
-#pragma omp parallel for schedule(static)
-        for (std::size_t c = 0; c < ncol; ++c) {
-            const int i = static_cast<int>(c % static_cast<std::size_t>(nx)) + 1;
-            const int j = static_cast<int>(c / static_cast<std::size_t>(nx)) + 1;
-            slice[c] = field(box.centre(i, j, l));
-        }
+        slice(l, g);
         // One thread per file formats and writes its records.
 #pragma omp parallel for schedule(static)
         for (std::size_t f = 0; f < 3; ++f) {
-            if (err[f]) continue;
-            std::string& s = text[f];
+            std::string& s = buf[f];
             s.clear();
             for (std::size_t c = 0; c < ncol; ++c) {
                 for (std::size_t k = 0; k < 3; ++k) {
-                    const double v = slice[c][f][k];
-                    append_number(s, f == 2 ? 0.0 - v : v, digits); // 0 - v keeps zeros +0
+                    const double v = f == 2 ? 0.0 - g[c][f][k] : g[c][f][k]; // 0 - v keeps +0
+                    if (text)
+                        append_number(s, v, out.digits);
+                    else
+                        append_binary(s, v, out.format);
                 }
-                s += '\n';
+                if (text) s += '\n';
             }
-            if (std::fwrite(s.data(), 1, s.size(), fp[f]) != s.size()) err[f] = errno ? errno : -1;
+            try {
+                write_all(*file[f], s);
+            } catch (const Fatal& e) {
+                err[f] = e.what();
+            }
         }
         for (std::size_t f = 0; f < 3; ++f)
-            if (err[f]) {
-                close_all();
-                for (const auto& t : tmp) std::remove(t.c_str());
-                write_failed(path[f], err[f] > 0 ? err[f] : 0);
-            }
+            if (!err[f].empty()) halt(err[f]); // the pending files remove themselves
     }
-
-    for (std::size_t f = 0; f < 3; ++f) {
-        const bool bad = std::ferror(fp[f]) != 0;
-        const bool closed = std::fclose(fp[f]) == 0;
-        fp[f] = nullptr;
-        if (bad || !closed) {
-            const int e = errno;
-            close_all();
-            for (const auto& t : tmp) std::remove(t.c_str());
-            write_failed(path[f], e);
-        }
-    }
-    for (std::size_t f = 0; f < 3; ++f)
-        if (std::rename(tmp[f].c_str(), path[f].c_str()) != 0) write_failed(path[f], errno);
+    for (auto& f : file) f->close();
+    for (auto& f : file) f->commit();
 }
 
 } // namespace korvex

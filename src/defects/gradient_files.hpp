@@ -24,6 +24,7 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace korvex {
 
@@ -88,11 +89,28 @@ inline Gradient zero_gradient(const Vec3&) {
     return {};
 }
 
+// How the files are written: text (the layout above), or binary with 32- or 64-bit values
+// after a 64-byte header (state/gradient_stream.hpp). The strain model reads either.
+enum class GradientFormat { text, binary32, binary64 };
+struct GradientOutput {
+    GradientFormat format = GradientFormat::text;
+    int digits = 0; // text: significant digits; 0 = as many as read back exactly
+};
+
 // Writes base + ".dX", ".dY", ".dZ" for `field` sampled at every cell centre of `box`
 // (".dZ" negated, see above). Values are written with `digits` significant digits, or, with
 // digits = 0, with as many as are needed to read them back exactly. Each file is written to a
 // temporary name and renamed once complete; a failure stops with a message naming the file.
 void write_gradient_files(const std::string& base, const GradientBox& box, const GradientFn& field,
                           int digits = 0);
+void write_gradient_files(const std::string& base, const GradientBox& box, const GradientFn& field,
+                          const GradientOutput& out);
+
+// The same files from gradients made a slice at a time: `slice(l, g)` fills g (one entry per
+// column, x fastest) with the gradients of slice l = 1 .. cells[2], in the sign convention of
+// `field` above (physical dR/dz; ".dZ" gets it negated).
+using GradientSlices = std::function<void(int l, std::vector<Gradient>& g)>;
+void write_gradient_slices(const std::string& base, const GradientBox& box,
+                           const GradientSlices& slice, const GradientOutput& out);
 
 } // namespace korvex

@@ -130,3 +130,32 @@ TEST(Strain, EdgeFieldFilesMatchTheEdgeModel) {
         EXPECT_GT(largest, 1e-3); // the field is not trivially small
     }
 }
+
+// The binary files give the strain terms of the text files: to the bit in 64-bit values, to
+// float rounding in 32-bit ones. A binary file shorter than its header's grid, or of another
+// version, stops the run naming the file.
+TEST(Strain, BinaryFilesReadLikeText) {
+    DefectRun run = strain_run("no", {9, 8, 7, 18.0, 16.0, 14.0});
+    const GradientBox b{run.st.size, run.st.n_xyz, run.st.foil, run.st.v_g, run.st.lat_c};
+    const EdgeGradient edge({1, 2, {1, 0, 1}, {9.3, 7.8, 7.1}, {-1, 2, 1}}, b);
+    std::vector<std::vector<double>> want;
+    for (const auto format :
+         {GradientFormat::text, GradientFormat::binary64, GradientFormat::binary32}) {
+        write_gradient_files("box", b, edge, GradientOutput{format, 0});
+        for (int l = 1; l <= 7; ++l) {
+            const auto& s = run.slice(l).st.s_g_r;
+            const std::vector<double> got(s.data(), s.data() + s.size());
+            if (format == GradientFormat::text) want.push_back(got);
+            for (std::size_t n = 0; n < got.size(); ++n)
+                ASSERT_NEAR(got[n], want[std::size_t(l - 1)][n],
+                            format == GradientFormat::binary64 ? 0.0
+                                                               : 1e-7 * std::abs(got[n]) + 1e-9);
+        }
+    }
+    std::filesystem::resize_file("box.dY", std::filesystem::file_size("box.dY") - 1);
+    EXPECT_NE(read_error([&] { run.slice(1); }).find("\"box.dY\", binary data"), std::string::npos);
+    write_gradient_files("box", b, zero_gradient, GradientOutput{GradientFormat::binary32, 0});
+    std::fstream("box.dZ", std::ios::in | std::ios::out | std::ios::binary).seekp(8).put('\2');
+    EXPECT_NE(read_error([&] { run.slice(1); }).find("\"box.dZ\", binary header: version 2"),
+              std::string::npos);
+}
