@@ -12,6 +12,7 @@
 #include "defects/defect.hpp"
 
 #include "optics/vectors.hpp"
+#include "state/checks.hpp"
 #include "state/error.hpp"
 #include "state/reader.hpp"
 
@@ -100,7 +101,10 @@ class StrainField final : public DefectField {
             try {
                 RecordReader& r = *file_[f];
                 std::vector<Vec3>& s = slice_[f];
-                for (; c < ncol_; ++c) r.read(s[c]);
+                for (; c < ncol_; ++c) {
+                    r.read_record(s[c]);
+                    check_vector(r, "strain derivatives", s[c]);
+                }
             } catch (...) {
                 err[f] = std::current_exception();
                 failed_at[f] = c;

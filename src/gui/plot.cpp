@@ -345,37 +345,4 @@ std::unique_ptr<Graphics> open_plot_devices() {
     return std::make_unique<PlotDevices>();
 }
 
-std::shared_ptr<void> connect_x_display(std::string& why) {
-    const char* name = std::getenv("DISPLAY");
-    if (!name || !*name) {
-        why = "No X display is available (DISPLAY is not set): the graphic interface cannot "
-              "start; use -t <input file> for a text-mode run.";
-        return nullptr;
-    }
-    // The X library is loaded with the plot library; it is asked directly so that a display
-    // that cannot be reached is reported in one line.
-    using OpenFn = void* (*)(const char*);
-    using CloseFn = int (*)(void*);
-    void* lib = dlopen("libX11.so.6", RTLD_LAZY | RTLD_LOCAL);
-    auto open_display = lib ? reinterpret_cast<OpenFn>(dlsym(lib, "XOpenDisplay")) : nullptr;
-    auto close_display = lib ? reinterpret_cast<CloseFn>(dlsym(lib, "XCloseDisplay")) : nullptr;
-    if (!open_display || !close_display) {
-        // Without the library the plot device reports the failure itself when it opens.
-        return std::shared_ptr<void>(lib, [](void* l) {
-            if (l) dlclose(l);
-        });
-    }
-    void* dpy = open_display(name);
-    if (!dpy) {
-        dlclose(lib);
-        why = std::string("No X display is available (cannot open display \"") + name +
-              "\"): the graphic interface cannot start; use -t <input file> for a text-mode run.";
-        return nullptr;
-    }
-    return std::shared_ptr<void>(dpy, [lib, close_display](void* d) {
-        close_display(d);
-        dlclose(lib);
-    });
-}
-
 } // namespace korvex

@@ -17,7 +17,9 @@ std::unique_ptr<Graphics> open_plot_devices();
 // A connection to the X display of $DISPLAY, or nullptr when none can be made (`why` then says
 // so in one line). An X server may reset itself when its last client disconnects, and a window
 // opened during the reset fails; holding this connection while the window is opened and used
-// avoids that.
+// avoids that, and a check made during a reset (a previous run has just ended) is retried for
+// up to two seconds. A connection lost later (the window killed) ends the program at once:
+// the files in the making are removed, and the status is 1 during a run, 0 in the viewer.
 std::shared_ptr<void> connect_x_display(std::string& why);
 
 } // namespace korvex

@@ -111,12 +111,14 @@ void PendingFile::fail(const std::string& why) {
     halt("Error writing \"" + final_ + "\": " + why);
 }
 
-void remove_pending_files() noexcept {
+int remove_pending_files() noexcept {
     Registry& r = registry();
-    if (!r.lock.try_lock()) return;
+    if (!r.lock.try_lock()) return -1;
+    const int n = static_cast<int>(r.paths.size());
     for (const auto& p : r.paths) ::unlink(p.c_str());
     r.paths.clear();
     r.lock.unlock();
+    return n;
 }
 
 } // namespace korvex

@@ -46,8 +46,9 @@ class PendingFile {
 // Stops the run when `path` is a symbolic link: Error writing "<path>": ...
 void refuse_link(const std::string& path);
 
-// Removes every temporary file still in the making; for a stop that cannot unwind. Takes no
-// lock when one is held elsewhere, so that it can run from an error handler.
-void remove_pending_files() noexcept;
+// Removes every temporary file still in the making, for a stop that cannot unwind, and returns
+// how many there were (a run in progress always has its run record in the making). Does
+// nothing, returning -1, when the list is being changed at that moment.
+int remove_pending_files() noexcept;
 
 } // namespace korvex
