@@ -284,6 +284,11 @@ class GraphicSession : public ::testing::Test {
         screenshot(shots + "_image.png");
     }
 
+    // Kills the window's client connection, as a window manager does with a window that will
+    // not close.
+    void kill_window() { xdo("windowkill " + window_); }
+    bool exists(const std::string& name) const { return dir_.exists(name); }
+
   private:
     std::string xdo(const std::string& args) const {
         sh("DISPLAY=" + display_ + " xdotool " + args + " >'" + dir_.str() + "xdo' 2>/dev/null");
@@ -329,6 +334,16 @@ TEST_F(GraphicSession, SecondRunExportsGif) {
     const auto t = tally(p);
     EXPECT_GT(t.dark, 1000);
     EXPECT_GT(t.light, 100); // the frame and the bright parts of the image
+}
+
+// The window killed in the viewer: the program ends at once with status 0 and says why; the
+// finished run's record and document stay whole.
+TEST_F(GraphicSession, KilledWindowEndsTheViewer) {
+    ASSERT_NO_FATAL_FAILURE(run_to_image("cu200_killed"));
+    kill_window();
+    ASSERT_EQ(wait_exit(10s), 0) << output();
+    EXPECT_NE(output().find(" The connection to the X display was lost"), std::string::npos);
+    EXPECT_TRUE(exists("cu.imi") && exists("Imagescu.tex") && !exists("cu.imi.part"));
 }
 
 // Without a display, or with one that cannot be reached (named), the program says so in one
