@@ -2,14 +2,17 @@
 // under result names, long directories, an input in another folder, a signal mid-run and a
 // file-size limit. Whatever happens, nothing is written through a link, no temporary file
 // stays, and the run record and report document are complete or absent.
+#include "driver/finite_check.hpp"
 #include "support/input_files.hpp"
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 using namespace korvex;
@@ -103,4 +106,21 @@ TEST(SafeFiles, FileSizeLimitNamesTheReason) {
         << r.output;
     EXPECT_EQ(r.dir.read("record.sim"), old);
     expect_no_temporaries(r.dir);
+}
+
+// The guard against non-finite numbers names the first bad value's beam, column and slice.
+TEST(SafeFiles, NonFiniteResultsNameBeamColumnAndSlice) {
+    State st;
+    std::tie(st.n_pixel_x, st.n_pixel_y, st.n_slice, st.n_beams) = std::tuple(3, 2, 1, 3);
+    allocate_arrays(st);
+    for (int n = 1; n <= 3; ++n) st.mtx_beams(n) = n - 2;
+    EXPECT_NO_THROW(check_finite_strain(st, 7));
+    EXPECT_NO_THROW(check_finite_amplitudes(st, 7));
+    st.s_g_r(2, 1, 3) = std::nan("");
+    st.s_g_r(3, 2, 3) = std::nan("");
+    st.phi_grid(3, 2, 1) = cplx(0.0, HUGE_VAL);
+    EXPECT_EQ(stop_lines([&] { check_finite_strain(st, 7); })[0],
+              "The strain term turned non-finite: beam 1g, column (2, 1), slice 7.");
+    EXPECT_EQ(stop_lines([&] { check_finite_amplitudes(st, 9); })[0],
+              "The amplitude turned non-finite: beam -1g, column (3, 2), slice 9.");
 }
