@@ -154,19 +154,11 @@ void read_system_parameters(State& st, const std::string& file_name) {
     value(st.foil);
     check_vector(r, "zone axis", st.foil, true);
     value(st.v_g);
-    check_vector(r, "diffraction vector g", st.v_g, true);
-    // The reflections m g are lattice vectors: g is given by whole-number indices.
-    for (double c : st.v_g)
-        if (c != std::nearbyint(c))
-            bad_value(r, "the diffraction vector g must have whole-number indices",
-                      list_real(st.v_g[0]) + " " + list_real(st.v_g[1]) + " " +
-                          list_real(st.v_g[2]));
+    check_reflection(r, st.v_g);
     st.co_x = st.v_g;
     int first = 0, last = 0;
     value(first, last);
-    if (last >= first && (first > 0 || last < 0))
-        bad_value(r, "the beam row must contain the transmitted beam 0",
-                  std::to_string(first) + " " + std::to_string(last));
+    check_beam_row(r, first, last);
     value(st.f_g);
     check_real(r, "diffraction condition n of (g,ng)", st.f_g);
 
