@@ -284,9 +284,7 @@ class GraphicSession : public ::testing::Test {
         screenshot(shots + "_image.png");
     }
 
-    // Kills the window's client connection, as a window manager does with a window that will
-    // not close.
-    void kill_window() { xdo("windowkill " + window_); }
+    void kill_window() { xdo("windowkill " + window_); } // as a window manager does
     bool exists(const std::string& name) const { return dir_.exists(name); }
 
   private:

@@ -78,9 +78,10 @@ TEST(FilesystemIni, DirectoriesWithTheirRoot) {
     ScratchDir dir;
     dir.write("filesystem.ini", "a\nb\n''\n'./'\n'./'\n'./'\n'" + std::string(5000, 'd') + "/'\n");
     State st;
-    const Lines l = stop_lines([&] { read_filesystem_ini(st, dir.str() + "filesystem.ini"); });
-    ASSERT_EQ(l.size(), 2u);
-    EXPECT_NE(l[0].find("filesystem.ini\", record 7: the directory is longer"), std::string::npos);
+    EXPECT_NE(stop_lines([&] { read_filesystem_ini(st, dir.str() + "filesystem.ini"); })
+                  .at(0)
+                  .find("filesystem.ini\", record 7: the directory is longer"),
+              std::string::npos);
 }
 
 // Each record lands in its variable; sizes round half away from zero to the grid.
@@ -172,10 +173,9 @@ TEST(ReadSystemParameters, PhysicallyInvalidValuesNameTheirRecord) {
     for (const auto& [rec, text] : cases) {
         const Lines l = InputRun(input_file({{rec, text}})).stop();
         ASSERT_EQ(l.size(), 2u) << text;
-        EXPECT_EQ(l[0].rfind("Error reading \"./cu.in\", record " + std::to_string(rec) + ": ", 0),
-                  0u)
+        EXPECT_TRUE(l[0].starts_with("Error reading \"./cu.in\", record " + std::to_string(rec)) &&
+                    l[1].starts_with("Read: "))
             << l[0];
-        EXPECT_EQ(l[1].rfind("Read: ", 0), 0u) << l[1];
     }
 }
 
@@ -213,7 +213,6 @@ TEST(CheckGrid, GuardAcceptsExactlyTheLimit) {
     std::tie(st.n_pixel_x, st.n_pixel_y, st.n_beams, st.n_slice) =
         std::tuple(64, 64, 5, 200'000'000);
     st.size_z = 2e8;
-    const Lines l = stop_lines([&] { check_grid(st); });
-    ASSERT_EQ(l.size(), 2u);
-    EXPECT_NE(l[1].find("200000000 slices"), std::string::npos) << l[1];
+    EXPECT_NE(stop_lines([&] { check_grid(st); }).at(1).find("200000000 slices"),
+              std::string::npos);
 }
