@@ -117,6 +117,7 @@ class PlotDevices final : public Graphics {
         if (type_is(type, "XWINDOW", 2) || type_is(type, "XSERVE", 2)) {
             dev.kind = Kind::screen;
             id = open_titled("/XW", "KORVEX");
+            if (id > 0) hand_close_to_window_manager("KORVEX");
         } else if (type_is(type, "VCPS", 3)) {
             dev.kind = Kind::postscript;
             const std::string path = file.empty() ? std::string("pgplot.ps") : file;

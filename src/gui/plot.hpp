@@ -22,4 +22,10 @@ std::unique_ptr<Graphics> open_plot_devices();
 // the files in the making are removed, and the status is 1 during a run, 0 in the viewer.
 std::shared_ptr<void> connect_x_display(std::string& why);
 
+// The plot library asks the window manager to send it a close request, which it then ignores
+// while it waits for a key or a click: the window would stay open with the program waiting.
+// Without the request, a window manager's close ends the window's connection instead, and the
+// program ends as for any lost connection (see above). Applied to the windows titled `title`.
+void hand_close_to_window_manager(const char* title);
+
 } // namespace korvex

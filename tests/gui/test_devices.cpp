@@ -285,6 +285,11 @@ class GraphicSession : public ::testing::Test {
     }
 
     void kill_window() { xdo("windowkill " + window_); } // as a window manager does
+    std::string window_protocols() const {
+        sh("DISPLAY=" + display_ + " xprop -id " + window_ + " WM_PROTOCOLS >'" + dir_.str() +
+           "xdo'");
+        return output("xdo");
+    }
     bool exists(const std::string& name) const { return dir_.exists(name); }
 
   private:
@@ -338,6 +343,8 @@ TEST_F(GraphicSession, SecondRunExportsGif) {
 // finished run's record and document stay whole.
 TEST_F(GraphicSession, KilledWindowEndsTheViewer) {
     ASSERT_NO_FATAL_FAILURE(run_to_image("cu200_killed"));
+    // No close request the plot library would ignore: a window manager's close kills instead.
+    EXPECT_NE(window_protocols().find("WM_PROTOCOLS:  not found"), std::string::npos);
     kill_window();
     ASSERT_EQ(wait_exit(10s), 0) << output();
     EXPECT_NE(output().find(" The connection to the X display was lost"), std::string::npos);
