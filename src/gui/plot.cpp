@@ -6,6 +6,7 @@
 #include <cpgplot.h>
 #include <dlfcn.h>
 #include <giza-shared.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -107,8 +108,11 @@ class PlotDevices final : public Graphics {
         const std::string type = upper(device.substr(slash + 1));
         Device dev;
         int id = 0;
-        // A file device whose file cannot be created is not available.
+        // A file device whose file cannot be created is not available; nor is one whose name
+        // is taken by a symbolic link, which the plot library would write through.
         auto creatable = [](const std::string& path) {
+            struct stat info {};
+            if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) return false;
             std::FILE* f = std::fopen(path.c_str(), "wb");
             if (!f) return false;
             std::fclose(f);

@@ -116,12 +116,17 @@ TEST(PlotDevices, PagesOnTheFileDevices) {
     EXPECT_GT(r.light, 2000); // paper and disc
 }
 
-// Devices that cannot be opened are refused, not crashed on; a file device has no cursor.
+// Devices that cannot be opened (or would write through a link) are refused, not crashed on; a
+// file device has no cursor.
 TEST(PlotDevices, UnavailableDevicesAndNoCursor) {
     ScratchDir dir;
     auto g = open_plot_devices();
-    for (const char* d : {"no/dir/x.ps/VCPS", "no/dir/x.gif/GIF", "x.foo/NOSUCHTYPE", "no-type"})
+    dir.write("precious", "kept\n");
+    fs::create_symlink(dir.path() / "precious", dir.path() / "link.ps");
+    for (const char* d :
+         {"no/dir/x.ps/VCPS", "no/dir/x.gif/GIF", "x.foo/NOSUCHTYPE", "no-type", "link.ps/VCPS"})
         EXPECT_LE(g->open(dir.str() + d), 0) << d;
+    EXPECT_EQ(dir.read("precious"), "kept\n");
     ASSERT_GT(g->open(dir.str() + "x.ps/VCPS"), 0);
     float x, y;
     char ch;
