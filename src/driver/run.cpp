@@ -60,10 +60,15 @@ bool needs_configuration_file(int model) {
 } // namespace
 
 void check_defect_style(const State& st) {
-    if (defect_model_code(trim(st.defect)) < 0)
+    const int code = defect_model_code(trim(st.defect));
+    if (code < 0)
         halt({"SYSTEM HALT, the style of defect given is wrong",
               "Read: \"" + trim(st.defect) +
                   "\" (known: no, edge, screw, loop, void, pg_loop, tetrahedron, 3D-strain)"});
+    if (needs_configuration_file(code) && trim(st.f_defect).empty())
+        halt({"No defect configuration file is given, but the defect \"" + trim(st.defect) +
+                  "\" needs one.",
+              "Usage: korvex -t <input file> <defect configuration file>"});
 }
 
 void start_run(State& st, RunContext& rc) {
@@ -132,12 +137,7 @@ void condition_setup(State& st) {
 
 void choose_defect_model(State& st) {
     check_defect_style(st);
-    const int code = defect_model_code(trim(st.defect));
-    st.defect_model = code;
-    if (needs_configuration_file(code) && trim(st.f_defect).empty())
-        halt({"No defect configuration file is given, but the defect \"" + trim(st.defect) +
-                  "\" needs one.",
-              "Usage: korvex -t <input file> <defect configuration file>"});
+    st.defect_model = defect_model_code(trim(st.defect));
 }
 
 bool strained_model(int model) {
