@@ -13,6 +13,7 @@
 #include "defects/defect.hpp"
 
 #include "optics/vectors.hpp"
+#include "state/checks.hpp"
 #include "state/error.hpp"
 #include "state/gradient_stream.hpp"
 #include "state/reader.hpp"

@@ -1,6 +1,7 @@
 #include "defects/edge.hpp"
 
 #include "optics/crystal.hpp"
+#include "state/checks.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
 #include "state/reader.hpp"
@@ -29,10 +30,15 @@ EdgeConfig read_edge_config(const std::string& file) {
     EdgeConfig c;
     r.skip(2);
     r.read(c.b_m, c.b_n, c.b_index);
+    check_fraction(r, "Burgers vector", c.b_m, c.b_n, c.b_index);
     r.read(c.point);
+    check_vector(r, "point on the dislocation line", c.point);
     r.read(c.line);
+    check_vector(r, "direction of the dislocation line", c.line, true);
     r.read(c.nu);
+    check_poisson(r, c.nu);
     r.read(c.r0);
+    check_real(r, "core radius r0", c.r0);
     c.elasticity = read_elasticity(r);
     return c;
 }

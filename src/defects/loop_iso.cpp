@@ -4,6 +4,7 @@
 #include "defects/loop_tables.hpp"
 #include "defects/pgloop.hpp"
 #include "optics/vectors.hpp"
+#include "state/checks.hpp"
 #include "state/fmt.hpp"
 #include "state/image_file.hpp"
 #include "state/reader.hpp"
@@ -22,10 +23,15 @@ LoopIniFile read_loop_ini(const std::string& path) {
     RecordReader r(path);
     r.skip(2);
     r.read(f.b_m, f.b_n, f.b_dir);
+    check_fraction(r, "Burgers vector", f.b_m, f.b_n, f.b_dir);
     r.read(f.radius);
+    check_real(r, "loop radius", f.radius, true);
     r.read(f.position);
+    check_vector(r, "loop centre", f.position);
     r.read(f.normal);
+    check_vector(r, "loop normal", f.normal, true);
     r.read(f.poissonsratio);
+    check_poisson(r, f.poissonsratio);
     r.read(f.model);
     if (f.model.size() > 30) f.model.resize(30);
     return f;

@@ -1,5 +1,6 @@
 #include "defects/pgloop.hpp"
 
+#include "state/checks.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
 #include "state/reader.hpp"
@@ -16,14 +17,24 @@ PgLoopFile read_pgloop_file(const std::string& path) {
     r.read(f.loopstyle);
     if (f.loopstyle.size() > 30) f.loopstyle.resize(30);
     r.read(f.b_m, f.b_n, f.b_dir);
+    check_fraction(r, "Burgers vector", f.b_m, f.b_n, f.b_dir);
     r.read(f.f_m, f.f_n, f.f_dir);
+    check_vector(r, "stacking-fault vector", f.f_dir);
+    check_real(r, "stacking-fault vector m", f.f_m);
+    check_real(r, "stacking-fault vector n", f.f_n);
     r.read(f.radius);
+    check_real(r, "loop radius", f.radius, true);
     r.read(f.position);
+    check_vector(r, "loop centre", f.position);
     r.read(f.normal);
+    check_vector(r, "loop normal", f.normal, true);
     r.read(f.polar);
+    check_vector(r, "polar direction", f.polar, true);
     r.read(f.nsides);
     r.read(f.poissonsratio);
+    check_poisson(r, f.poissonsratio);
     r.read(f.correction);
+    check_real(r, "correction", f.correction);
     return f;
 }
 

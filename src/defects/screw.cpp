@@ -1,6 +1,7 @@
 #include "defects/screw.hpp"
 
 #include "optics/crystal.hpp"
+#include "state/checks.hpp"
 #include "state/error.hpp"
 #include "state/reader.hpp"
 
@@ -22,9 +23,15 @@ ScrewConfig read_screw_config(const std::string& file) {
     ScrewConfig c;
     r.skip(2);
     r.read(c.b_m, c.b_n, c.b_index);
+    check_fraction(r, "Burgers vector", c.b_m, c.b_n, c.b_index);
     r.read(c.position);
+    check_vector(r, "point on the dislocation line", c.position);
     r.read(c.cut_plane);
+    check_vector(r, "normal of the cut plane", c.cut_plane, true);
     r.read(c.relaxation);
+    if (c.relaxation != 0 && c.relaxation != 1)
+        bad_value(r, "Surface Relaxation indicator only can be 0 or 1",
+                  std::to_string(c.relaxation));
     c.elasticity = read_elasticity(r);
     return c;
 }
@@ -250,9 +257,9 @@ void run_screw(State& st, int islice, bool distortion, bool displacement, Site s
             halt("Please make right choice for the Column Approximation");
         }
     }
-    // Once per slice rather than once per column: the run goes on without relaxation.
     if (cfg.relaxation != 0 && cfg.relaxation != 1)
-        st.console() << " Surface Relaxation indicator only can be 0 or 1\n";
+        halt({"Surface Relaxation indicator only can be 0 or 1",
+              "Read: " + std::to_string(cfg.relaxation)});
 
     // Writes the values of the column at p, beam n at out[(n - 1) * stride].
     auto treat = [&](const Vec3& p, double* out_s, double* out_g, std::size_t stride) {

@@ -3,6 +3,7 @@
 #include "defects/defect.hpp"
 #include "defects/pgloop.hpp"
 #include "optics/vectors.hpp"
+#include "state/checks.hpp"
 #include "state/fmt.hpp"
 #include "state/reader.hpp"
 #include "state/textout.hpp"
@@ -25,9 +26,13 @@ TetrahedronFile read_tetrahedron_file(const std::string& path) {
     r.read(t.style);
     if (t.style.size() > 20) t.style.resize(20);
     r.read(t.centroid);
+    check_vector(r, "centroid", t.centroid);
     r.read(t.edge);
+    check_real(r, "edge length", t.edge, true);
     r.read(t.poissonsratio);
+    check_poisson(r, t.poissonsratio);
     r.read(t.correction);
+    check_real(r, "correction", t.correction);
     return t;
 }
 

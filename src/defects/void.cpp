@@ -5,6 +5,7 @@
 
 #include "defects/defect.hpp"
 
+#include "state/checks.hpp"
 #include "state/reader.hpp"
 
 #include <cmath>
@@ -16,7 +17,9 @@ VoidConfig read_void_config(const std::string& path) {
     VoidConfig c;
     r.skip(2);
     r.read(c.radius);
+    check_real(r, "void radius", c.radius, true);
     r.read(c.position);
+    check_vector(r, "void centre", c.position);
     return c;
 }
 

@@ -1,5 +1,7 @@
 #include "driver/amplitude_phase.hpp"
 
+#include "driver/stop_signals.hpp"
+
 #include "driver/record.hpp"
 #include "driver/reports.hpp"
 #include "state/error.hpp"
@@ -44,6 +46,7 @@ void amplitude_phase_job(State& st, RunContext& rc, DefectField& field) {
     const double dz = st.size_z / nz;
     bool to_files = st.text_mode; // no screen in text mode: every diagram goes to a file
     for (int p = 1; p <= 100; ++p) {
+        check_stop_signal();
         st.colxy[1] = amplitude_phase_position(p);
         const std::string s = trim(realnumtochar(std::abs(st.colxy[1])));
         st.f_out = st.colxy[1] >= 0 ? filetemp + "_" + s : filetemp + "_-" + s;

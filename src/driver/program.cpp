@@ -2,10 +2,13 @@
 
 #include "driver/reports.hpp"
 #include "driver/run.hpp"
+#include "driver/stop_signals.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
 #include "state/input.hpp"
 
+#include <csignal>
+#include <cstdio>
 #include <iostream>
 
 namespace korvex {
@@ -18,7 +21,7 @@ CommandLine parse_command_line(const std::vector<std::string>& args, std::ostrea
         out << " * KORVEX is  running in graphic interface.\n";
     } else if (cl.option == "-t" || cl.option == "-T") {
         cl.text_mode = true;
-        cl.f_in = trim(arg(1)).substr(0, kFileNameLen);
+        cl.f_in = trim(arg(1));
         if (cl.f_in.empty()) {
             out << "\n";
             out << " * ERROR..........\n";
@@ -28,7 +31,7 @@ CommandLine parse_command_line(const std::vector<std::string>& args, std::ostrea
             return cl;
         }
         out << " * KORVEX is runing under text environment...\n";
-        cl.f_defect = trim(arg(2)).substr(0, kFileNameLen);
+        cl.f_defect = trim(arg(2));
         if (cl.f_defect.empty()) {
             out << "\n";
             out << " * WARNING..........\n";
@@ -56,6 +59,7 @@ void simulate(State& st, RunContext& rc) {
     // from the parameters as entered.
     const std::string f_out = st.f_out;
     const double f_g = st.f_g;
+    const StopSignals signals;
     start_run(st, rc);
     run_conditions(st, rc);
     end_run(st, rc);
@@ -76,6 +80,7 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
     if (cl.text_mode) {
         read_system_parameters(st, cl.f_in);
         st.f_defect = cl.f_defect;
+        check_defect_style(st);
         std::unique_ptr<PhasePlotter> plotter;
         if (st.job == 9 && file_plotter) plotter = file_plotter(st);
         rc.plotter = plotter.get();
@@ -111,6 +116,10 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
 
 int program_main(int argc, char** argv, const GraphicFactory& gui,
                  const PlotterFactory& file_plotter) {
+    // Progress and summary lines reach a log file or a pipe as they are printed.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // A file-size limit makes the write fail with its reason instead of killing the process.
+    std::signal(SIGXFSZ, SIG_IGN);
     try {
         const int status = run_program(argc, argv, gui, file_plotter);
         std::cout.flush();

@@ -2,10 +2,12 @@
 
 #include "defects/defect.hpp"
 #include "driver/amplitude_phase.hpp"
+#include "driver/finite_check.hpp"
 #include "driver/progress.hpp"
 #include "driver/record.hpp"
 #include "driver/reports.hpp"
 #include "driver/result_files.hpp"
+#include "driver/stop_signals.hpp"
 #include "driver/tex_report.hpp"
 #include "optics/crystal.hpp"
 #include "optics/geometry.hpp"
@@ -56,6 +58,18 @@ bool needs_configuration_file(int model) {
 }
 
 } // namespace
+
+void check_defect_style(const State& st) {
+    const int code = defect_model_code(trim(st.defect));
+    if (code < 0)
+        halt({"SYSTEM HALT, the style of defect given is wrong",
+              "Read: \"" + trim(st.defect) +
+                  "\" (known: no, edge, screw, loop, void, pg_loop, tetrahedron, 3D-strain)"});
+    if (needs_configuration_file(code) && trim(st.f_defect).empty())
+        halt({"No defect configuration file is given, but the defect \"" + trim(st.defect) +
+                  "\" needs one.",
+              "Usage: korvex -t <input file> <defect configuration file>"});
+}
 
 void start_run(State& st, RunContext& rc) {
     if (st.job != 999) potential_coefficients(st);
@@ -122,16 +136,8 @@ void condition_setup(State& st) {
 }
 
 void choose_defect_model(State& st) {
-    const int code = defect_model_code(trim(st.defect));
-    if (code < 0) {
-        st.console() << " SYSTEM HALT, the style of defect given is wrong\n";
-        return; // the previous model stays
-    }
-    st.defect_model = code;
-    if (needs_configuration_file(code) && trim(st.f_defect).empty())
-        halt({"No defect configuration file is given, but the defect \"" + trim(st.defect) +
-                  "\" needs one.",
-              "Usage: korvex -t <input file> <defect configuration file>"});
+    check_defect_style(st);
+    st.defect_model = defect_model_code(trim(st.defect));
 }
 
 bool strained_model(int model) {
@@ -195,9 +201,12 @@ void run_condition(State& st, RunContext& rc) {
     bool warned = false;
 
     for (int islice = 1; islice <= st.effslicenumber; ++islice) {
+        check_stop_signal();
         field->fill_slice(st, islice);
+        check_finite_strain(st, islice);
         if (islice == middle && strained_model(st.defect_model)) print_sgr(st);
         propagate_slice(st, islice, flag);
+        check_finite_amplitudes(st, islice);
         if (auto line = indicator_line(islice, st.effslicenumber)) st.console() << *line << '\n';
         if (rc.display) rc.display->slice_done(st, islice, st.effslicenumber);
         if (st.job == 2) {

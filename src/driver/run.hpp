@@ -38,6 +38,10 @@ struct RunContext {
     bool back_to_run_panel = false; // another panel button was pressed during job 9
 };
 
+// Stops the run when the defect style is none of the known ones, or needs a configuration file
+// and none is given (checked before anything is computed).
+void check_defect_style(const State& st);
+
 // Start-up steps after the parameters are known: potential coefficients, array-size guard,
 // sample grid and slice table, wave quantities, beam vectors, report head, run record.
 void start_run(State& st, RunContext& rc);

@@ -2,6 +2,7 @@
 
 #include "gui/input_box.hpp"
 #include "optics/vectors.hpp"
+#include "state/checks.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
 #include "state/input.hpp"
@@ -13,6 +14,11 @@
 namespace korvex {
 
 namespace {
+
+// Where a value of the entry form was typed, for the messages of the value checks.
+ValueSource field(int n) {
+    return "In the entry form, field " + std::to_string(n);
+}
 
 std::string record_free(const std::string& text) {
     return " " + text + "\n";
@@ -370,6 +376,14 @@ void guiinput_system_parameters(State& st, Gui& gui) {
         edge_panel(form, st);
     else if (st.defect != "no")
         halt("This defect model has not been added");
+
+    // Values no model can use, named by their field.
+    for (double v : size_xy) check_real(field(6), "image width", v);
+    check_real(field(7), "foil thickness", size_z);
+    check_vector(field(8), "zone axis", st.foil, true);
+    check_reflection(field(9), st.v_g);
+    check_beam_row(field(10), beams.at(0), beams.at(1));
+    check_real(field(11), "diffraction condition n of (g,ng)", st.f_g);
 
     st.sample_no = st.sample;
     st.eigen_model = 4;

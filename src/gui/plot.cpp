@@ -6,6 +6,7 @@
 #include <cpgplot.h>
 #include <dlfcn.h>
 #include <giza-shared.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -107,8 +108,11 @@ class PlotDevices final : public Graphics {
         const std::string type = upper(device.substr(slash + 1));
         Device dev;
         int id = 0;
-        // A file device whose file cannot be created is not available.
+        // A file device whose file cannot be created is not available; nor is one whose name
+        // is taken by a symbolic link, which the plot library would write through.
         auto creatable = [](const std::string& path) {
+            struct stat info {};
+            if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) return false;
             std::FILE* f = std::fopen(path.c_str(), "wb");
             if (!f) return false;
             std::fclose(f);
@@ -117,6 +121,7 @@ class PlotDevices final : public Graphics {
         if (type_is(type, "XWINDOW", 2) || type_is(type, "XSERVE", 2)) {
             dev.kind = Kind::screen;
             id = open_titled("/XW", "KORVEX");
+            if (id > 0) hand_close_to_window_manager("KORVEX");
         } else if (type_is(type, "VCPS", 3)) {
             dev.kind = Kind::postscript;
             const std::string path = file.empty() ? std::string("pgplot.ps") : file;
@@ -343,39 +348,6 @@ class PlotDevices final : public Graphics {
 
 std::unique_ptr<Graphics> open_plot_devices() {
     return std::make_unique<PlotDevices>();
-}
-
-std::shared_ptr<void> connect_x_display(std::string& why) {
-    const char* name = std::getenv("DISPLAY");
-    if (!name || !*name) {
-        why = "No X display is available (DISPLAY is not set): the graphic interface cannot "
-              "start; use -t <input file> for a text-mode run.";
-        return nullptr;
-    }
-    // The X library is loaded with the plot library; it is asked directly so that a display
-    // that cannot be reached is reported in one line.
-    using OpenFn = void* (*)(const char*);
-    using CloseFn = int (*)(void*);
-    void* lib = dlopen("libX11.so.6", RTLD_LAZY | RTLD_LOCAL);
-    auto open_display = lib ? reinterpret_cast<OpenFn>(dlsym(lib, "XOpenDisplay")) : nullptr;
-    auto close_display = lib ? reinterpret_cast<CloseFn>(dlsym(lib, "XCloseDisplay")) : nullptr;
-    if (!open_display || !close_display) {
-        // Without the library the plot device reports the failure itself when it opens.
-        return std::shared_ptr<void>(lib, [](void* l) {
-            if (l) dlclose(l);
-        });
-    }
-    void* dpy = open_display(name);
-    if (!dpy) {
-        dlclose(lib);
-        why = std::string("No X display is available (cannot open display \"") + name +
-              "\"): the graphic interface cannot start; use -t <input file> for a text-mode run.";
-        return nullptr;
-    }
-    return std::shared_ptr<void>(dpy, [lib, close_display](void* d) {
-        close_display(d);
-        dlclose(lib);
-    });
 }
 
 } // namespace korvex

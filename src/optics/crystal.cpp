@@ -53,7 +53,10 @@ CrystalParams crystalparameter(const std::string& symbol) {
     const std::string key = first_two(symbol);
     for (const auto& row : kCrystals)
         if (key == row.symbol) return row.params;
-    halt("No this element found in the subroutine CrystalParameter.");
+    std::string known;
+    for (const auto& row : kCrystals) known += std::string(known.empty() ? "" : ", ") + row.symbol;
+    halt({"No this element found in the subroutine CrystalParameter.",
+          "Read: \"" + symbol + "\" (known: " + known + ")"});
 }
 
 CubicElastic elastic_constants(const std::string& symbol) {

@@ -1,5 +1,7 @@
 #include "state/gradient_stream.hpp"
 
+#include "state/checks.hpp"
+
 #include <bit>
 #include <cerrno>
 #include <cmath>
@@ -100,7 +102,11 @@ const GradientHeader& GradientStream::read_header() {
 
 void GradientStream::read_cells(std::vector<Vec3>& out) {
     if (text_) {
-        for (failed_ = 0; failed_ < out.size(); ++failed_) text_->read(out[failed_]);
+        for (failed_ = 0; failed_ < out.size(); ++failed_) {
+            text_->read_record(out[failed_]);
+            check_vector(*text_, "strain derivatives", out[failed_]);
+        }
+        cell_ += out.size();
         return;
     }
     const std::size_t bytes = static_cast<std::size_t>(header_.value_bytes);

@@ -1,5 +1,6 @@
 #include "state/input.hpp"
 
+#include "state/checks.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
 #include "state/reader.hpp"
@@ -7,6 +8,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <limits.h>
 
 namespace korvex {
 
@@ -53,11 +55,11 @@ void read_filesystem_ini(State& st, const std::string& path) {
             r.read(run);
             r.read(simrec);
             r.read(data);
-            st.homedir = text_value(home, kDirLen);
-            st.sysdir = text_value(sys, kDirLen);
-            st.rundir = text_value(run, kDirLen);
-            st.simrecdir = text_value(simrec, kDirLen);
-            st.datadir = text_value(data, kDirLen);
+            st.homedir = trim(home);
+            st.sysdir = trim(sys);
+            st.rundir = trim(run);
+            st.simrecdir = trim(simrec);
+            st.datadir = trim(data);
             ok = true;
         } catch (const ReadError&) {
             ok = false;
@@ -70,11 +72,18 @@ void read_filesystem_ini(State& st, const std::string& path) {
         return;
     }
     // The root directory is joined without a separator: the values carry their own "/".
+    // Values of any length are kept whole; one too long for a path is refused, never shortened.
     const std::string home = trim(st.homedir);
-    st.sysdir = text_value(home + trim(st.sysdir), kDirLen);
-    st.rundir = text_value(home + trim(st.rundir), kDirLen);
-    st.simrecdir = text_value(home + trim(st.simrecdir), kDirLen);
-    st.datadir = text_value(home + trim(st.datadir), kDirLen);
+    const std::pair<std::string*, int> dirs[] = {
+        {&st.sysdir, 4}, {&st.rundir, 5}, {&st.simrecdir, 6}, {&st.datadir, 7}};
+    for (auto [dir, record] : dirs) {
+        *dir = home + trim(*dir);
+        if (dir->size() >= PATH_MAX)
+            halt({"Error reading \"" + path + "\", record " + std::to_string(record) +
+                      ": the directory is longer than the system allows (" +
+                      std::to_string(PATH_MAX - 1) + " characters)",
+                  "Read: " + *dir});
+    }
 }
 
 void check_grid(const State& st) {
@@ -86,11 +95,27 @@ void check_grid(const State& st) {
                                static_cast<std::int64_t>(st.n_pixel_y) *
                                static_cast<std::int64_t>(st.n_beams);
     if (cells > 62'500'000) halt("The size of array is too big, please reduce the number of grids");
+    // Every array of a run, the per-slice tables and the per-slice records of the fringe and
+    // profile jobs included, counted before any is made.
+    const double columns = static_cast<double>(st.n_pixel_x) * st.n_pixel_y;
+    const double beams = st.n_beams, slices = st.n_slice;
+    double bytes = static_cast<double>(cells) * (8 + 16 + 8 + 8) + columns * (24 + 8 + 4) +
+                   slices * (8 + 8 + 8 + 48) + beams * beams * 48;
+    if (st.job == 2) bytes += slices * st.n_pixel_y * beams * 24;
+    if (st.job == 9) bytes += slices * beams * 96;
+    constexpr double kMaxBytes = 4e9;
+    if (bytes > kMaxBytes)
+        halt({"The size of array is too big, please reduce the number of grids",
+              "Read: " + std::to_string(st.n_pixel_x) + " x " + std::to_string(st.n_pixel_y) +
+                  " columns, " + std::to_string(st.n_slice) + " slices, " +
+                  std::to_string(st.n_beams) + " beams: about " +
+                  std::to_string(static_cast<long long>(bytes / 1e6)) + " MB, more than " +
+                  std::to_string(static_cast<long long>(kMaxBytes / 1e6)) + " MB"});
 }
 
 void read_system_parameters(State& st, const std::string& file_name) {
     read_filesystem_ini(st);
-    st.f_in = cut(file_name, kFileNameLen);
+    st.f_in = file_name;
 
     RecordReader r(trim(st.rundir) + trim(file_name));
     // Each value record follows one label record, read as one text item and discarded.
@@ -116,24 +141,36 @@ void read_system_parameters(State& st, const std::string& file_name) {
     st.ncon = 1;
     st.defect = text(30);
     value(st.size_x);
+    check_real(r, "image width along x", st.size_x);
     value(st.size_y);
+    check_real(r, "image width along y", st.size_y);
     value(st.size_z);
+    check_real(r, "foil thickness", st.size_z);
     // About one slice per Angstrom of thickness and one column per Angstrom of image width.
     st.n_slice = grid_count(st.size_z);
     st.slicing_method = "normal";
     st.n_pixel_x = grid_count(st.size_x);
     st.n_pixel_y = grid_count(st.size_y);
     value(st.foil);
+    check_vector(r, "zone axis", st.foil, true);
     value(st.v_g);
+    check_reflection(r, st.v_g);
     st.co_x = st.v_g;
     int first = 0, last = 0;
     value(first, last);
+    check_beam_row(r, first, last);
     value(st.f_g);
+    check_real(r, "diffraction condition n of (g,ng)", st.f_g);
 
     r.skip(1); // the label before the absorption switch is not read
     r.read(st.iabs);
+    check_switch(r, "absorption switch", st.iabs);
 
-    st.f_out = trim(cut(file_name, kFileNameLen));
+    // Result names come from the file's own name: an input in another folder writes its
+    // results into the data directory like any other.
+    const std::string given = trim(file_name);
+    st.f_out = given.substr(
+        given.find_last_of('/') == std::string::npos ? 0 : given.find_last_of('/') + 1);
 
     if (last < first) halt("The beam range given is wrong");
     st.n_beams = static_cast<int>(static_cast<std::int64_t>(last) - first + 1 > INT_MAX

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace korvex {
 
@@ -84,6 +85,10 @@ std::optional<double> parse_fortran_real(std::string_view s) {
 }
 
 RecordReader::RecordReader(const std::string& path) : name_(path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        throw ReadError("Error opening \"" + path + "\" for reading: " + std::strerror(EISDIR));
+    errno = 0;
     auto f = std::make_unique<std::ifstream>(path);
     if (!f->is_open()) {
         const int err = errno;
@@ -139,6 +144,7 @@ void RecordReader::begin_statement() {
 
 void RecordReader::end_statement() {
     in_statement_ = false;
+    one_record_ = false;
     line_open_ = false;
     stopped_ = false;
     repeat_left_ = 0;
@@ -163,6 +169,10 @@ std::optional<RecordReader::Token> RecordReader::next_token(const char* expected
         }
         while (pos_ < line_.size() && is_blank(line_[pos_])) ++pos_;
         if (pos_ >= line_.size()) {
+            if (one_record_)
+                throw ReadError("Error reading \"" + name_ + "\", record " +
+                                std::to_string(record_no_) + ": expected " + expected +
+                                ", but the record ends");
             line_open_ = false;
             continue;
         }

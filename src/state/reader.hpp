@@ -50,6 +50,13 @@ class RecordReader {
         end_statement();
     }
 
+    // A read whose values must all stand on one record (files of one value set per line): a
+    // record ending early is reported at that record.
+    template <class... Args> void read_record(Args&... args) {
+        one_record_ = true;
+        read(args...);
+    }
+
     // The same read split in parts, for a number of values known only at run time:
     // begin_read(), read_more(v) for each value, end_read().
     void begin_read() { begin_statement(); }
@@ -97,6 +104,7 @@ class RecordReader {
     bool line_open_ = false;   // a record of the current statement is being consumed
     bool stopped_ = false;     // a slash ended the current statement
     bool after_value_ = false; // a value was just taken on this record (comma rules)
+    bool one_record_ = false;  // the current statement may not continue on the next record
     int repeat_left_ = 0;      // pending repetitions of `repeat_` (n*value)
     Token repeat_;
 };

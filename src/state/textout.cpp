@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace korvex {
@@ -18,25 +19,34 @@ namespace {
 
 void write_text_file(const std::string& path, const std::string& content) {
     PendingFile file(path);
-    std::size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = ::write(file.fd(), content.data() + done, content.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            file.fail(std::strerror(errno));
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    file.close();
+    file.write(content);
     file.commit();
 }
 
 void append_text_file(const std::string& path, const std::string& content) {
-    std::FILE* f = std::fopen(path.c_str(), "ab");
-    if (!f) io_fail("opening", path, errno);
-    const bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
-    const int err = errno;
-    if (std::fclose(f) != 0 || !ok) io_fail("writing", path, err);
+    refuse_link(path);
+    std::string old;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && errno != ENOENT) io_fail("opening", path, errno);
+    if (fd >= 0) {
+        char buf[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                const int err = errno;
+                ::close(fd);
+                io_fail("reading", path, err);
+            }
+            if (n == 0) break;
+            old.append(buf, static_cast<std::size_t>(n));
+        }
+        ::close(fd);
+    }
+    PendingFile file(path);
+    file.write(old);
+    file.write(content);
+    file.commit();
 }
 
 std::string list_record(const std::vector<std::string>& items) {
@@ -49,29 +59,23 @@ std::string list_record(const std::vector<std::string>& items) {
     return r;
 }
 
-RecordFile::~RecordFile() {
-    if (fp_) std::fclose(static_cast<std::FILE*>(fp_));
-}
+RecordFile::~RecordFile() = default;
 
 void RecordFile::open(const std::string& path) {
     close();
     path_ = path;
-    fp_ = std::fopen(path.c_str(), "wb");
-    if (!fp_) io_fail("creating", path, errno);
+    file_ = std::make_unique<PendingFile>(path);
 }
 
 void RecordFile::line(const std::string& text) {
-    auto* f = static_cast<std::FILE*>(fp_);
-    if (!f) halt("Error writing \"" + path_ + "\": the file is not open");
-    if (std::fputs(text.c_str(), f) < 0 || std::fputc('\n', f) == EOF || std::fflush(f) != 0)
-        io_fail("writing", path_, errno);
+    if (!file_) halt("Error writing \"" + path_ + "\": the file is not open");
+    file_->write(text + "\n");
 }
 
 void RecordFile::close() {
-    if (!fp_) return;
-    auto* f = static_cast<std::FILE*>(fp_);
-    fp_ = nullptr;
-    if (std::fclose(f) != 0) io_fail("closing", path_, errno);
+    if (!file_) return;
+    const auto f = std::move(file_);
+    f->commit();
 }
 
 } // namespace korvex

@@ -3,6 +3,9 @@
 // complete. Failures stop the run with a message naming the file.
 #pragma once
 
+#include "state/pending_file.hpp"
+
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,14 +13,17 @@ namespace korvex {
 
 void write_text_file(const std::string& path, const std::string& content);
 
-// Appends to a file (created when missing); stops the run when that fails.
+// Appends to a file (created when missing): the old content and the new are written under a
+// temporary name and renamed over the file, so a failed append leaves the file as it was. A
+// link under the name is refused. Stops the run when that fails.
 void append_text_file(const std::string& path, const std::string& content);
 
 // One list-style record: a leading blank, then the items separated by single blanks.
 std::string list_record(const std::vector<std::string>& items);
 
-// A file kept open during the run (run record, report document): each record is written and
-// flushed at once. Opening or writing failures stop the run with a message naming the file.
+// A file written record by record during the run (run record, report document). It grows
+// under a temporary name and appears under its own name at close(); a run that stops before
+// (the object destroyed open) leaves neither. Failures stop the run naming the file.
 class RecordFile {
   public:
     RecordFile() = default;
@@ -27,13 +33,13 @@ class RecordFile {
     RecordFile& operator=(const RecordFile&) = delete;
     void open(const std::string& path);
     void line(const std::string& text); // writes text and a newline
-    void close();
-    bool is_open() const { return fp_ != nullptr; }
+    void close();                       // the file under its own name
+    bool is_open() const { return file_ != nullptr; }
     const std::string& path() const { return path_; }
 
   private:
     std::string path_;
-    void* fp_ = nullptr;
+    std::unique_ptr<PendingFile> file_;
 };
 
 } // namespace korvex

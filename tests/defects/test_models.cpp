@@ -1,5 +1,9 @@
 // What every defect model shares: the single column of the amplitude-phase job and the
 // configuration file read through the record reader.
+#include "defects/edge.hpp"
+#include "defects/loop_iso.hpp"
+#include "defects/pgloop.hpp"
+#include "defects/tetrahedron.hpp"
 #include "fixture.hpp"
 
 #include <limits>
@@ -100,4 +104,34 @@ TEST(DefectModels, MissingOrShortConfigurationNamesTheFile) {
             const std::string message = read_error([&] { run.slice(1); });
             EXPECT_NE(message.find(name), std::string::npos) << name << ": " << message;
         }
+}
+
+// Values a model would divide by or overflow with are refused where the configuration is read,
+// naming the record and the value (each gave NaN images or a run that never ended).
+TEST(DefectModels, PhysicallyInvalidConfigurationValues) {
+    const std::string b = "1 2 1 1 0";
+    const std::tuple<int, std::string, int, std::string> cases[] = {
+        {1, edge_ini(b, "30 20 90", "1 -1 2", 1.0), 6, "1.0"},
+        {1, edge_ini(b, "1e308 20 90", "1 -1 2"), 4, "E+308"},
+        {3, config("{loop}", {b, "1e300", "0 0 50", "1 1 1", "0.3", "'yes'"}), 4, "E+300"},
+        {3, config("{loop}", {b, "30", "0 0 50", "0 0 0", "0.3", "'yes'"}), 6, "0.0 0.0 0.0"},
+        {5,
+         config("{pg}",
+                {"'Frank'", b, "1 1 1e308 1 1", "30", "0 0 50", "1 1 1", "1 0 0", "6", "0.3", "0"}),
+         5, "E+308"},
+        {6, config("{t}", {"'Frank'", "0 0 50", "0", "0.3", "0"}), 5, "0.0"}};
+    ScratchDir dir;
+    for (const auto& [model, text, record, read] : cases) {
+        dir.write("c.ini", text);
+        const std::string f = dir.str() + "c.ini";
+        const Lines l = stop_lines([&, model = model] {
+            model == 1   ? (void)edge::read_edge_config(f)
+            : model == 3 ? (void)read_loop_ini(f)
+            : model == 5 ? (void)read_pgloop_file(f)
+                         : (void)read_tetrahedron_file(f);
+        });
+        ASSERT_EQ(l.size(), 2u) << text;
+        EXPECT_NE(l[0].find("c.ini\", record " + std::to_string(record) + ": "), std::string::npos);
+        EXPECT_TRUE(l[1].starts_with("Read: ") && l[1].find(read) != std::string::npos) << l[1];
+    }
 }

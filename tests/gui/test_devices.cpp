@@ -116,12 +116,17 @@ TEST(PlotDevices, PagesOnTheFileDevices) {
     EXPECT_GT(r.light, 2000); // paper and disc
 }
 
-// Devices that cannot be opened are refused, not crashed on; a file device has no cursor.
+// Devices that cannot be opened (or would write through a link) are refused, not crashed on; a
+// file device has no cursor.
 TEST(PlotDevices, UnavailableDevicesAndNoCursor) {
     ScratchDir dir;
     auto g = open_plot_devices();
-    for (const char* d : {"no/dir/x.ps/VCPS", "no/dir/x.gif/GIF", "x.foo/NOSUCHTYPE", "no-type"})
+    dir.write("precious", "kept\n");
+    fs::create_symlink(dir.path() / "precious", dir.path() / "link.ps");
+    for (const char* d :
+         {"no/dir/x.ps/VCPS", "no/dir/x.gif/GIF", "x.foo/NOSUCHTYPE", "no-type", "link.ps/VCPS"})
         EXPECT_LE(g->open(dir.str() + d), 0) << d;
+    EXPECT_EQ(dir.read("precious"), "kept\n");
     ASSERT_GT(g->open(dir.str() + "x.ps/VCPS"), 0);
     float x, y;
     char ch;
@@ -284,6 +289,14 @@ class GraphicSession : public ::testing::Test {
         screenshot(shots + "_image.png");
     }
 
+    void kill_window() { xdo("windowkill " + window_); } // as a window manager does
+    std::string window_protocols() const {
+        sh("DISPLAY=" + display_ + " xprop -id " + window_ + " WM_PROTOCOLS >'" + dir_.str() +
+           "xdo'");
+        return output("xdo");
+    }
+    bool exists(const std::string& name) const { return dir_.exists(name); }
+
   private:
     std::string xdo(const std::string& args) const {
         sh("DISPLAY=" + display_ + " xdotool " + args + " >'" + dir_.str() + "xdo' 2>/dev/null");
@@ -329,6 +342,18 @@ TEST_F(GraphicSession, SecondRunExportsGif) {
     const auto t = tally(p);
     EXPECT_GT(t.dark, 1000);
     EXPECT_GT(t.light, 100); // the frame and the bright parts of the image
+}
+
+// The window killed in the viewer: the program ends at once with status 0 and says why; the
+// finished run's record and document stay whole.
+TEST_F(GraphicSession, KilledWindowEndsTheViewer) {
+    ASSERT_NO_FATAL_FAILURE(run_to_image("cu200_killed"));
+    // No close request the plot library would ignore: a window manager's close kills instead.
+    EXPECT_NE(window_protocols().find("WM_PROTOCOLS:  not found"), std::string::npos);
+    kill_window();
+    ASSERT_EQ(wait_exit(10s), 0) << output();
+    EXPECT_NE(output().find(" The connection to the X display was lost"), std::string::npos);
+    EXPECT_TRUE(exists("cu.imi") && exists("Imagescu.tex") && !exists("cu.imi.part"));
 }
 
 // Without a display, or with one that cannot be reached (named), the program says so in one

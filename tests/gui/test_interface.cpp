@@ -409,6 +409,12 @@ TEST(EntryForm, ChecksAfterTheForm) {
         EXPECT_EQ(f.st.job, 9);
         EXPECT_EQ(f.st.colxy, (std::array{1.5, -20.0}));
     }
+    // Values no model can use are refused at their field, with what was typed.
+    Form g;
+    EXPECT_EQ(g.run(Page{.g = "2.5 0 0\r"}),
+              (Lines{"In the entry form, field 9: the diffraction vector g must have whole-number "
+                     "indices",
+                     "Read: 2.5 0.0 0.0"}));
 }
 
 // A graphic context as the entry form leaves it: viewer layout, screen open, left-panel frame.

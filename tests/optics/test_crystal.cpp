@@ -14,9 +14,10 @@ TEST(CrystalParameter, LookUpByTheFirstTwoCharacters) {
     EXPECT_EQ(std::tuple(crystalparameter("Ag").a, al.atoms, al.a, al.msd, mo.atoms, mo.a, mo.msd),
               std::tuple(4.0853, 4.0, 4.0495, 0.0108, 2.0, 3.1472, 0.0022));
     EXPECT_EQ(crystalparameter("Cu-annealed").a, 3.61);
-    for (const char* bad : {"cu", "C", "", "Li"})
+    for (const std::string bad : {"cu", "C", "", "Li"})
         EXPECT_EQ(stop_lines([&] { crystalparameter(bad); }),
-                  Lines{"No this element found in the subroutine CrystalParameter."})
+                  (Lines{"No this element found in the subroutine CrystalParameter.",
+                         "Read: \"" + bad + "\" (known: Ag, Al, Au, Cu, Mo, Si, Fe)"}))
             << bad;
 }
 

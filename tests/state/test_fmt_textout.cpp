@@ -2,6 +2,8 @@
 #include "state/textout.hpp"
 #include "support/testing.hpp"
 
+#include <filesystem>
+
 using namespace korvex;
 using korvex::testing::ScratchDir;
 using korvex::testing::stop_lines;
@@ -41,11 +43,19 @@ TEST(TextOut, WholeAppendAndRecordFiles) {
     append_text_file(dir.str() + "record.sim", "b\n");
     EXPECT_EQ(dir.read("record.sim"), "a\nb\n");
 
+    // A record file appears whole at close; one left open (a stopped run) leaves nothing.
+    {
+        RecordFile open(dir.str() + "stopped.imi");
+        open.line(" exit");
+    }
     RecordFile f(dir.str() + "run.imi");
     f.line(list_record({"width", "3"}));
-    EXPECT_EQ(dir.read("run.imi"), " width 3\n");
+    EXPECT_FALSE(dir.exists("run.imi"));
     f.line(list_record({}));
     f.close();
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().extension().string().find(".part"), std::string::npos) << e.path();
+    EXPECT_FALSE(dir.exists("stopped.imi"));
     EXPECT_THROW(f.line("x"), Fatal);
     EXPECT_EQ(dir.read("run.imi"), " width 3\n \n");
     EXPECT_THROW(RecordFile(dir.str() + "no/such/dir.imi"), Fatal);

@@ -50,7 +50,7 @@ struct InputRun {
 
 } // namespace
 
-// Seven records; the root (record 3) prefixes the other four, each cut to 100 characters; a
+// Seven records; the root (record 3) prefixes the other four, kept whole at any length; a
 // missing or short file gives "./" everywhere, even for directories read before its end.
 TEST(FilesystemIni, DirectoriesWithTheirRoot) {
     const std::string long_root = "/" + std::string(90, 'r') + "/";
@@ -62,8 +62,8 @@ TEST(FilesystemIni, DirectoriesWithTheirRoot) {
         {"a\nb\n'/root/'\n'sys/'\n'in/'\n", {"", "./", "./", "./", "./"}},
         {"", {"", "./", "./", "./", "./"}}, // no file at all
         {"a\nb\n'" + long_root + "'\n'system-directory/'\n'./'\n'./'\n'./'\n",
-         {long_root, (long_root + "system-directory/").substr(0, 100), long_root + "./",
-          long_root + "./", long_root + "./"}},
+         {long_root, long_root + "system-directory/", long_root + "./", long_root + "./",
+          long_root + "./"}},
     };
     for (const auto& [text, want] : cases) {
         ScratchDir dir;
@@ -74,6 +74,14 @@ TEST(FilesystemIni, DirectoriesWithTheirRoot) {
         EXPECT_EQ((std::array{st.homedir, st.sysdir, st.rundir, st.simrecdir, st.datadir}), want)
             << text;
     }
+    // A directory longer than a path can be is refused, not shortened.
+    ScratchDir dir;
+    dir.write("filesystem.ini", "a\nb\n''\n'./'\n'./'\n'./'\n'" + std::string(5000, 'd') + "/'\n");
+    State st;
+    EXPECT_NE(stop_lines([&] { read_filesystem_ini(st, dir.str() + "filesystem.ini"); })
+                  .at(0)
+                  .find("filesystem.ini\", record 7: the directory is longer"),
+              std::string::npos);
 }
 
 // Each record lands in its variable; sizes round half away from zero to the grid.
@@ -94,10 +102,10 @@ TEST(ReadSystemParameters, RecordsAndDerivedGrid) {
     InputRun half(input_file({{14, "127.5"}, {16, "127.49"}, {18, "250.5"}}));
     EXPECT_EQ(std::tie(half.read().n_pixel_x, half.st.n_pixel_y, half.st.n_slice),
               std::tuple(128, 127, 251));
-    InputRun one(input_file({{24, "2 2"}}));
+    InputRun one(input_file({{24, "0 0"}}));
     one.read();
     EXPECT_EQ(std::tuple(one.st.n_beams, one.st.mtx_beams(1), one.st.u.size()),
-              std::tuple(1, 2, 0u));
+              std::tuple(1, 0, 0u));
     // Half a column or slice still makes one.
     InputRun tiny(input_file({{14, "0.5"}, {16, "0.5"}, {18, "0.5"}}));
     tiny.read();
@@ -150,11 +158,25 @@ TEST(ReadSystemParameters, Stops) {
     for (const std::string bad : {"0.4", "0", "-20", "1e12"})
         for (const int rec : {14, 16, 18}) {
             const auto lines = InputRun(input_file({{rec, bad}})).stop();
-            ASSERT_EQ(lines.size(), 1u) << bad;
+            ASSERT_FALSE(lines.empty()) << bad;
             EXPECT_NE(lines[0].find(rec == 18 ? "foil thickness" : "image width"),
                       std::string::npos)
                 << lines[0];
         }
+}
+
+// Values the models cannot use are refused at their record, with the value as read.
+TEST(ReadSystemParameters, PhysicallyInvalidValuesNameTheirRecord) {
+    const std::pair<int, std::string> cases[] = {
+        {22, "0 0 0"}, {20, "0 0 0"}, {22, "2.5 0 0"}, {24, "1 3"}, {24, "-3 -1"},
+        {28, "2"},     {28, "-1"},    {14, "1e300"},   {26, "1e9"}, {20, "1e308 0 1"}};
+    for (const auto& [rec, text] : cases) {
+        const Lines l = InputRun(input_file({{rec, text}})).stop();
+        ASSERT_EQ(l.size(), 2u) << text;
+        EXPECT_TRUE(l[0].starts_with("Error reading \"./cu.in\", record " + std::to_string(rec)) &&
+                    l[1].starts_with("Read: "))
+            << l[0];
+    }
 }
 
 // The input file is looked up in the run directory, with the root prefixed, and a missing one
@@ -177,7 +199,7 @@ TEST(ReadSystemParameters, InputInTheRunDirectory) {
 }
 
 // The memory guard: columns x beams up to 62,500,000 pass, one more (or a product beyond 32
-// bits) is refused.
+// bits) is refused, and so is a thickness whose slice tables alone would not fit.
 TEST(CheckGrid, GuardAcceptsExactlyTheLimit) {
     State st;
     st.size_x = st.size_y = st.size_z = 1.0;
@@ -188,4 +210,9 @@ TEST(CheckGrid, GuardAcceptsExactlyTheLimit) {
         EXPECT_EQ(stop_lines([&] { check_grid(st); }),
                   Lines{"The size of array is too big, please reduce the number of grids"});
     }
+    std::tie(st.n_pixel_x, st.n_pixel_y, st.n_beams, st.n_slice) =
+        std::tuple(64, 64, 5, 200'000'000);
+    st.size_z = 2e8;
+    EXPECT_NE(stop_lines([&] { check_grid(st); }).at(1).find("200000000 slices"),
+              std::string::npos);
 }

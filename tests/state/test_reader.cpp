@@ -83,10 +83,17 @@ TEST(RecordReader, ErrorMessages) {
     EXPECT_EQ(error("'5'\n", [&](RecordReader& r) { r.read(i); }),
               "Error reading \"f.in\", record 1: expected an integer, found \"5\"");
 
+    // A read of one record: a short record is reported there, not at the end of the file.
+    EXPECT_EQ(error("1 2\n3 4 5\n", [&](RecordReader& r) { r.read_record(v); }),
+              "Error reading \"f.in\", record 1: expected a real number, but the record ends");
+
     ScratchDir dir;
     const std::string path = dir.str() + "absent.in";
     EXPECT_FALSE(RecordReader::exists(path));
     const auto lines = stop_lines([&] { RecordReader missing(path); });
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("\"" + path + "\""), std::string::npos) << lines[0];
+    EXPECT_EQ(stop_lines([&] { RecordReader folder(dir.str()); }),
+              std::vector<std::string>{"Error opening \"" + dir.str() +
+                                       "\" for reading: Is a directory"});
 }

@@ -1,0 +1,87 @@
+// Runs against a hostile file system and stops from outside: nothing written through a link,
+// no temporary file left, the run record and report document complete or absent.
+#include "driver/finite_check.hpp"
+#include "support/input_files.hpp"
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <tuple>
+
+using namespace korvex;
+using namespace korvex::testing;
+namespace fs = std::filesystem;
+
+namespace {
+void expect_stopped_clean(const KorvexRun& r) {
+    for (const auto& e : fs::recursive_directory_iterator(r.dir.path()))
+        EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
+    EXPECT_FALSE(fs::exists(r.file("in.imi")) || fs::exists(r.file("Imagesin.tex")));
+}
+} // namespace
+
+// A link under each run file (target untouched, named in the message); a file-size limit while
+// the simulation record is rebuilt (the real reason named, the old record kept).
+TEST(SafeFiles, LinksAndAFileSizeLimitStopCleanly) {
+    for (const std::string name :
+         {"data/in.imi", "data/Imagesin.tex", "record.sim", "data/in.par", "data/in00g"}) {
+        KorvexRun r({}, "data/");
+        r.dir.write("precious", "precious\n");
+        fs::create_symlink(r.dir.path() / "precious", r.dir.path() / name);
+        EXPECT_FALSE(r.run()) << name;
+        EXPECT_EQ(
+            r.dir.read("precious") + r.output.substr(r.output.rfind('\n', r.output.size() - 2)),
+            "precious\n\n Error writing \"" + (name == "record.sim" ? "./" + name : name) +
+                "\": a symbolic link stands under this name; it is not followed or replaced\n");
+        if (!name.ends_with(".imi") && !name.ends_with(".tex")) expect_stopped_clean(r);
+    }
+    KorvexRun r({}, "data/");
+    r.dir.write("record.sim", std::string(200000, 'x'));
+    EXPECT_FALSE(r.run("", "ulimit -f 100 &&"));
+    EXPECT_TRUE(r.output.ends_with(" Error writing \"./record.sim\": File too large\n") &&
+                r.dir.read("record.sim") == std::string(200000, 'x'))
+        << r.output;
+    expect_stopped_clean(r);
+}
+
+// A 150-character data directory receives the results; an input file in another folder gives
+// its own name to them, in the data directory.
+TEST(SafeFiles, LongDataDirectoryAndInputInAnotherFolder) {
+    KorvexRun r({}, std::string(70, 'd') + "/" + std::string(78, 'e') + "/");
+    ASSERT_TRUE(r.run()) << r.output;
+    for (const char* name : {"in00g", "in.imi", "Imagesin.tex", "in.par", "in_pjt"})
+        EXPECT_TRUE(fs::exists(r.file(name))) << name;
+    fs::create_directory(r.dir.path() / "sub");
+    r.dir.write("sub/cu.in", input_text({}));
+    EXPECT_EQ(run_program(r.dir.str(), "-t sub/cu.in", r.output), 0) << r.output;
+    EXPECT_TRUE(fs::exists(r.file("cu.in00g")) && fs::exists(r.file("Imagescu.in.tex")));
+}
+
+// SIGTERM once the first progress line is in the log (standard output is line-buffered): the
+// run stops non-zero and cleanly.
+TEST(SafeFiles, SignalMidRunStopsCleanly) {
+    KorvexRun r({.job = 3, .size_x = 48, .size_y = 48, .size_z = 3000}, "data/");
+    const std::string script = "cd '" + r.dir.str() +
+                               "' && { '" KORVEX_BINARY
+                               "' -t in >log 2>&1 & p=$!; until grep -q finished log; do "
+                               "sleep 0.02; done; kill -TERM $p; wait $p; echo $? >status; }";
+    ASSERT_EQ(std::system(script.c_str()), 0);
+    EXPECT_NE(r.dir.read("status"), "0\n");
+    EXPECT_NE(r.dir.read("log").find(" The run was stopped by signal SIGTERM."), std::string::npos)
+        << r.dir.read("log");
+    expect_stopped_clean(r);
+}
+
+// The guard against non-finite numbers names the first bad value's beam, column and slice.
+TEST(SafeFiles, NonFiniteResultsNameBeamColumnAndSlice) {
+    State st;
+    std::tie(st.n_pixel_x, st.n_pixel_y, st.n_slice, st.n_beams) = std::tuple(3, 2, 1, 3);
+    allocate_arrays(st);
+    for (int n = 1; n <= 3; ++n) st.mtx_beams(n) = n - 2;
+    st.s_g_r(2, 1, 3) = st.s_g_r(3, 2, 3) = std::nan("");
+    st.phi_grid(3, 2, 1) = cplx(0.0, HUGE_VAL);
+    EXPECT_EQ(stop_lines([&] { check_finite_strain(st, 7); })[0],
+              "The strain term turned non-finite: beam 1g, column (2, 1), slice 7.");
+    EXPECT_EQ(stop_lines([&] { check_finite_amplitudes(st, 9); })[0],
+              "The amplitude turned non-finite: beam -1g, column (3, 2), slice 9.");
+}
