@@ -2,6 +2,7 @@
 
 #include "driver/reports.hpp"
 #include "driver/run.hpp"
+#include "driver/usage.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
 #include "state/input.hpp"
@@ -65,10 +66,17 @@ void simulate(State& st, RunContext& rc) {
 
 int run_program(int argc, char** argv, const GraphicFactory& gui,
                 const PlotterFactory& file_plotter) {
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    if (const std::string info = information_request(args); !info.empty()) {
+        if (info == "--version")
+            std::cout << "korvex " << program_version() << '\n';
+        else
+            print_usage(std::cout);
+        return 0;
+    }
     State st;
     RunContext rc;
     print_head(st.console());
-    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     const CommandLine cl = parse_command_line(args, st.console());
     if (cl.usage_error) return 1;
     st.text_mode = cl.text_mode;

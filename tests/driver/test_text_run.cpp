@@ -1,6 +1,7 @@
 // Whole text-mode runs of the korvex program on perfect crystals: the result files of each
 // job, their picture and float copies, the report document, and the stops on bad input.
 #include "driver/image_readback.hpp"
+#include "driver/usage.hpp"
 #include "support/input_files.hpp"
 
 #include <algorithm>
@@ -175,3 +176,15 @@ TEST(TextRun, BadInputStopsWithItsMessageAndNoPartialFiles) {
            [](const ScratchDir& d) { fs::create_directories(d.path() / "data/in00g.tif/keep"); });
 }
 
+// --help lists every option and the user guide; --version prints the version; both exit 0
+// before anything else (no banner, no files).
+TEST(TextRun, HelpAndVersionAnswerAndExit) {
+    ScratchDir d;
+    std::string out;
+    EXPECT_EQ(run_program(d.str(), "--help", out), 0);
+    for (const auto& o : option_table()) EXPECT_NE(out.find(o.form), out.npos) << o.form;
+    EXPECT_NE(out.find("docs/user_guide.md"), out.npos);
+    EXPECT_EQ(run_program(d.str(), "--version", out), 0);
+    EXPECT_EQ(out, "korvex " + program_version() + "\n");
+    EXPECT_TRUE(fs::is_empty(d.path()));
+}
