@@ -5,6 +5,7 @@
 #include "gui/plot.hpp"
 #include "gui/screens.hpp"
 #include "gui/toolkit.hpp"
+#include "gui/viewer.hpp"
 #include "state/fmt.hpp"
 
 namespace korvex {
@@ -21,8 +22,9 @@ class Display final : public RunDisplay {
         gui_.gr.update();
     }
     void slice_done(const State&, int, int) override {}
-    void show_image(const State&, const std::string& path) override {
-        dataimaging(gui_, path, 100);
+    void show_image(const State& st, const std::string& path) override {
+        ImageView view = view_of_run(st, path);
+        draw_view(gui_, view, 100, true);
     }
 
   private:

@@ -314,7 +314,7 @@ TEST_F(GraphicSession, FormRunAndPostScriptExport) {
 TEST_F(GraphicSession, SecondRunExportsGif) {
     ASSERT_NO_FATAL_FAILURE(run_to_image("cu200_rerun"));
     const std::size_t first_run = output().size();
-    press(7);
+    press(8);
     std::this_thread::sleep_for(300ms);
     press(1);
     ASSERT_TRUE(wait_output("Contrast:", 120s, first_run)) << output();

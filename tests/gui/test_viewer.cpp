@@ -1,0 +1,148 @@
+// The result viewer's picture: the buttons on a scripted device (beam, contrast, labels, zoom
+// about a clicked point), and the picture a real file device draws (square pixels, zoom by two,
+// a uniform image in middle grey).
+#include "gui/gif_file.hpp"
+#include "gui/plot.hpp"
+#include "gui/screens.hpp"
+#include "gui/viewer.hpp"
+
+#include "scripted_graphics.hpp"
+#include "support/testing.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+namespace korvex {
+namespace {
+
+using testing::ScratchDir;
+using testing::TestGui;
+
+// An nx x ny image of pixel size u (Angstrom) with value 2 in columns c1..c2, 1 elsewhere, and
+// one column of 5 at x = 1 when `spike`.
+std::string write_stripe(const ScratchDir& d, const std::string& name, int nx, int ny, double u,
+                         int c1, int c2, bool spike = false) {
+    ImageData img;
+    img.unit_x = img.unit_y = u;
+    img.values.resize(nx, ny);
+    for (int j = 1; j <= ny; ++j)
+        for (int i = 1; i <= nx; ++i) img.values(i, j) = i >= c1 && i <= c2 ? 2.0 : 1.0;
+    if (spike)
+        for (int j = 1; j <= ny; ++j) img.values(1, j) = 5.0;
+    write_image_file(d.str() + name, img, RowFormat::es12_3);
+    return d.str() + name;
+}
+
+bool has_text(const testing::ScriptedGraphics& g, std::size_t from, const std::string& t) {
+    return std::any_of(g.texts.begin() + static_cast<long>(from), g.texts.end(),
+                       [&](const auto& x) { return x.text == t; });
+}
+
+// DIFF steps from the last beam to the first; CTS+ widens the grey step between stripe and
+// background; LABEL drops the annotations; ZOOM+ after a click halves the window about the
+// point clicked; a scale bar of the stated length and the g arrow are drawn.
+TEST(Viewer, ButtonsChangeTheView) {
+    ScratchDir d;
+    State st;
+    st.v_g = {2, 0, 0};
+    st.mtx_beams.resize(3);
+    for (int n = 1; n <= 3; ++n) st.mtx_beams(n) = n - 2;
+    for (const char* tag : {"-01g", "00g", "01g"})
+        write_stripe(d, std::string("cu") + tag, 40, 20, 10.0, 19, 22, true);
+    TestGui t;
+    testing::viewer_layout(t.gui.layout);
+    for (int nb = 1; nb <= 12; ++nb) button(t.gui, nb, "B", 0);
+    ImageView v = view_of_run(st, d.str() + "cu01g");
+    ASSERT_EQ(v.images.size(), 3u);
+    t.gr.lines.clear();
+    draw_view(t.gui, v, 100, false);
+    EXPECT_TRUE(has_text(t.gr, 0, "DF 2 0 0"));
+    EXPECT_TRUE(has_text(t.gr, 0, "10 nm")); // 40 nm wide: a quarter, rounded down to 1-2-5
+    const auto bar = std::find_if(t.gr.lines.begin(), t.gr.lines.end(),
+                                  [](const auto& l) { return l.x.size() == 2; });
+    ASSERT_NE(bar, t.gr.lines.end());
+    EXPECT_NEAR(bar->x[1] - bar->x[0], 10.0f, 1e-4f);
+    EXPECT_EQ(t.gr.arrows, 1);
+    auto step = [](const testing::ScriptedGraphics::Image& im) { // stripe minus background
+        return im.cells[20] - im.cells[10];
+    };
+    const int before = step(t.gr.images[0]);
+
+    std::size_t from = t.gr.texts.size();
+    ASSERT_TRUE(view_button(v, kDiffButton));
+    draw_view(t.gui, v, 100, false);
+    EXPECT_TRUE(has_text(t.gr, from, "DF -2 0 0"));
+    ASSERT_TRUE(view_button(v, kContrastUpButton));
+    draw_view(t.gui, v, 100, false);
+    EXPECT_GT(step(*(t.gr.images.end() - 2)), before + before / 2);
+    from = t.gr.texts.size();
+    ASSERT_TRUE(view_button(v, kLabelButton));
+    draw_view(t.gui, v, 100, false);
+    EXPECT_EQ(t.gr.texts.size(), from);
+
+    view_click(v, 10.0f, -8.0f);
+    ASSERT_TRUE(view_button(v, kZoomInButton));
+    draw_view(t.gui, v, 100, false);
+    EXPECT_FLOAT_EQ(v.win[1] - v.win[0], 20.0f);
+    EXPECT_FLOAT_EQ(v.win[0], 0.0f);   // about x = 10 nm
+    EXPECT_FLOAT_EQ(v.win[2], -10.0f); // y clamped: the view stays on the image
+    EXPECT_EQ(t.gr.images.back().nx, 20);
+    EXPECT_FALSE(view_button(v, 8)); // DEFECT does not change the view
+}
+
+// A picture drawn for real on a PNG page: its bright (or mid-grey) run of pixels along row
+// `y` and along column `x`.
+struct Runs {
+    int width, height;
+};
+Runs measure(const RgbPicture& p, int y, int x, int lo, int hi) {
+    auto in = [&](int i, int j) {
+        const int g = p.rgb[3 * (static_cast<std::size_t>(j) * p.width + i)];
+        return g >= lo && g <= hi;
+    };
+    Runs r{0, 0};
+    for (int i = 0; i < p.width; ++i) r.width += in(i, y);
+    for (int j = 0; j < p.height; ++j) r.height += in(x, j);
+    return r;
+}
+
+RgbPicture draw_png(const ScratchDir& d, ImageView& v, const std::string& name) {
+    auto g = open_plot_devices();
+    EXPECT_GT(g->open(d.str() + name + "/PNG"), 0);
+    std::ostringstream out;
+    Gui gui{*g, out, {}, 0, 0};
+    testing::viewer_layout(gui.layout);
+    v.labels = false;
+    draw_view(gui, v, 100, false);
+    g->close();
+    return read_png(d.str() + name);
+}
+
+// A 100 x 50 Angstrom uniform image is twice as wide as high within a pixel and middle grey;
+// ZOOM+ doubles the width of a stripe.
+TEST(Viewer, SquarePixelsUniformGreyAndZoomOnAPage) {
+    ScratchDir d;
+    State st;
+    ImageView u = view_of_run(st, write_stripe(d, "flat", 20, 10, 5.0, 0, 0));
+    const RgbPicture p = draw_png(d, u, "flat.png");
+    const int cx = static_cast<int>(p.width * (0.05 + 0.9 * 0.41));
+    const int cy = static_cast<int>(p.height * (1 - 0.575));
+    const Runs r = measure(p, cy + p.height / 20, cx - p.width / 10, 110, 140);
+    EXPECT_NEAR(r.width, 2 * r.height, 1.5) << r.width << " x " << r.height;
+    EXPECT_GT(r.height, 50);
+    const int grey =
+        p.rgb[3 * (static_cast<std::size_t>(cy + p.height / 20) * p.width + cx - p.width / 10)];
+    EXPECT_NEAR(grey, 127, 2);
+
+    ImageView s = view_of_run(st, write_stripe(d, "stripe", 40, 40, 1.0, 19, 22));
+    const int w0 = measure(draw_png(d, s, "z0.png"), cy, cx, 200, 255).width;
+    view_button(s, kZoomInButton);
+    const int w1 = measure(draw_png(d, s, "z1.png"), cy, cx, 200, 255).width;
+    EXPECT_GT(w0, 10);
+    EXPECT_NEAR(w1, 2 * w0, 1.5) << w0 << " -> " << w1;
+}
+
+} // namespace
+} // namespace korvex
