@@ -47,6 +47,10 @@ double printed_value(double v, RowFormat fmt);
 double printed_value_reference(double v, RowFormat fmt);
 
 void export_png(const std::string& path_without_ext, const ImageData& img);
+
+// A PNG of 8-bit grey or RGB pixels, rows from the top, written whole through the safe writer.
+void write_png(const std::string& path, int width, int height, bool rgb,
+               const std::vector<unsigned char>& pixels);
 void export_tiff(const std::string& path_without_ext, const ImageData& img, const ImageInfo& info);
 
 // Both views of an image file just written at `path` in `fmt`: the preview from the values as

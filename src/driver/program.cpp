@@ -65,7 +65,7 @@ void simulate(State& st, RunContext& rc) {
 }
 
 int run_program(int argc, char** argv, const GraphicFactory& gui,
-                const PlotterFactory& file_plotter) {
+                const PlotterFactory& file_plotter, const OverviewFactory& overview) {
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     if (const std::string info = information_request(args); !info.empty()) {
         if (info == "--version")
@@ -77,6 +77,8 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
     State st;
     RunContext rc;
     print_head(st.console());
+    const std::unique_ptr<OverviewWriter> overview_writer = overview ? overview() : nullptr;
+    rc.overview = overview_writer.get();
     const CommandLine cl = parse_command_line(args, st.console());
     if (cl.usage_error) return 1;
     st.text_mode = cl.text_mode;
@@ -102,6 +104,7 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
     session->input_parameters(st);
     rc.display = &session->display();
     rc.plotter = session->phase_plotter();
+    if (OverviewWriter* w = session->overview_writer()) rc.overview = w;
     while (session->run_panel(st)) {
         rc.job9_finished = rc.back_to_run_panel = false;
         simulate(st, rc);
@@ -118,9 +121,9 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
 } // namespace
 
 int program_main(int argc, char** argv, const GraphicFactory& gui,
-                 const PlotterFactory& file_plotter) {
+                 const PlotterFactory& file_plotter, const OverviewFactory& overview) {
     try {
-        const int status = run_program(argc, argv, gui, file_plotter);
+        const int status = run_program(argc, argv, gui, file_plotter, overview);
         std::cout.flush();
         return status;
     } catch (const Fatal& e) {

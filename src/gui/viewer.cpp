@@ -40,9 +40,9 @@ double scale_bar_length(double width) {
     return p;
 }
 
-std::string short_number(double v) {
+std::string short_number(double v, int digits = 4) {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%.4g", v);
+    std::snprintf(buf, sizeof buf, "%.*g", digits, v);
     return buf;
 }
 
@@ -89,16 +89,18 @@ void clamp_centre(ImageView& v, double a, double b) {
     v.cy = std::clamp(v.cy, -b + b / z, b - b / z);
 }
 
-void draw_annotations(Graphics& gr, const ImageView& v, const Shown& s, int levels) {
+// The annotations around the image; their strips are sized on the plot rectangle (pw x ph).
+void draw_annotations(Graphics& gr, const ImageView& v, const Shown& s, int levels, float pw,
+                      float ph) {
     const float vx1 = v.vp[0], vx2 = v.vp[1], vy1 = v.vp[2], vy2 = v.vp[3];
     const float wx1 = v.win[0], wx2 = v.win[1];
     const float width = wx2 - wx1;
     gr.sci(1);
-    gr.sch(0.8f);
+    gr.sch(v.text_height);
     gr.slw(2);
 
     // Beam label above, the magnification and contrast beside it.
-    gr.svp(vx1, vx2, vy2, vy2 + 0.05f);
+    gr.svp(vx1, vx2, vy2, vy2 + 0.11f * ph);
     gr.swin(0.0f, 1.0f, 0.0f, 1.0f);
     gr.ptxt(0.0f, 0.25f, 0.0f, 0.0f, v.images[static_cast<std::size_t>(v.current)].label);
     std::string state;
@@ -109,14 +111,12 @@ void draw_annotations(Graphics& gr, const ImageView& v, const Shown& s, int leve
     if (!state.empty()) gr.ptxt(1.0f, 0.25f, 0.0f, 1.0f, state);
 
     // Scale bar (left) and g (right) below, on the image's own x scale.
-    gr.svp(vx1, vx2, vy1 - 0.06f, vy1);
+    gr.svp(vx1, vx2, vy1 - 0.14f * ph, vy1);
     gr.swin(wx1, wx2, 0.0f, 1.0f);
     const double bar = scale_bar_length(width);
     const float bx1 = wx1 + 0.03f * width, bx2 = bx1 + static_cast<float>(bar);
-    gr.slw(4);
-    const float bx[2] = {bx1, bx2}, by[2] = {0.75f, 0.75f};
-    gr.line(2, bx, by);
-    gr.slw(2);
+    gr.sfs(1);
+    gr.rect(bx1, bx2, 0.68f, 0.82f); // square ends: its length is the length stated
     gr.ptxt(0.5f * (bx1 + bx2), 0.05f, 0.0f, 0.5f, nm_text(bar));
     const float ax2 = wx2 - 0.03f * width, ax1 = ax2 - 0.2f * width;
     gr.sah(1, 30.0f, 0.5f);
@@ -124,7 +124,7 @@ void draw_annotations(Graphics& gr, const ImageView& v, const Shown& s, int leve
     gr.ptxt(0.5f * (ax1 + ax2), 0.05f, 0.0f, 0.5f, "g " + v.g_text);
 
     // Intensity bar at the right: the grey ramp of the shown range with its ends.
-    gr.svp(vx2 + 0.015f, vx2 + 0.045f, vy1, vy2);
+    gr.svp(vx2 + 0.017f * pw, vx2 + 0.05f * pw, vy1, vy2);
     gr.swin(0.0f, 1.0f, 0.0f, 1.0f);
     const int steps = std::min(levels, 64);
     std::vector<int> ramp(static_cast<std::size_t>(steps));
@@ -132,9 +132,9 @@ void draw_annotations(Graphics& gr, const ImageView& v, const Shown& s, int leve
         ramp[static_cast<std::size_t>(k)] = kRampBase + k * (levels - 1) / (steps - 1);
     gr.pixl(ramp.data(), 1, steps, 1, 1, 1, steps, 0.0f, 1.0f, 0.0f, 1.0f);
     gr.sci(1);
-    gr.sch(0.6f);
-    gr.ptxt(1.3f, 0.92f, 0.0f, 0.0f, short_number(s.hi));
-    gr.ptxt(1.3f, 0.0f, 0.0f, 0.0f, short_number(s.lo));
+    gr.sch(0.75f * v.text_height);
+    gr.ptxt(1.3f, 0.92f, 0.0f, 0.0f, short_number(s.hi, 3));
+    gr.ptxt(1.3f, 0.0f, 0.0f, 0.0f, short_number(s.lo, 3));
 }
 
 } // namespace
@@ -183,12 +183,14 @@ void draw_view(Gui& gui, ImageView& v, int levels, bool summary) {
     const int saved_ci = gr.qci(), saved_font = gr.qcf(), saved_lw = gr.qlw(), saved_fs = gr.qfs();
     const float saved_ch = gr.qch();
     const ButtonLayout& l = gui.layout;
-    // Clear the picture area (frame, image and annotations) of the panel.
-    gr.svp(0.0f, 1.0f, l.button_area_y2 + 0.01f, l.plot_viewport_y2 + 0.06f);
-    gr.swin(0.0f, 1.0f, 0.0f, 1.0f);
-    gr.sfs(1);
-    gr.sci(0);
-    gr.rect(0.0f, 1.0f, 0.0f, 1.0f);
+    if (v.erase) {
+        // Clear the picture area (frame, image and annotations) of the panel.
+        gr.svp(0.0f, 1.0f, l.button_area_y2 + 0.01f, l.plot_viewport_y2 + 0.06f);
+        gr.swin(0.0f, 1.0f, 0.0f, 1.0f);
+        gr.sfs(1);
+        gr.sci(0);
+        gr.rect(0.0f, 1.0f, 0.0f, 1.0f);
+    }
 
     // The image in nm, square pixels: the window fits the viewport with equal scales.
     // A pixel size that is not a length (a hand-made file) counts as 1 Angstrom.
@@ -227,10 +229,10 @@ void draw_view(Gui& gui, ImageView& v, int levels, bool summary) {
             static_cast<float>(b - (ja - 1) * uy));
     if (s.uniform) {
         gr.sci(1);
-        gr.sch(1.0f);
+        gr.sch(1.25f * v.text_height);
         gr.ptxt(static_cast<float>(v.cx), static_cast<float>(v.cy), 0.0f, 0.5f, "uniform");
     }
-    if (v.labels) draw_annotations(gr, v, s, levels);
+    if (v.labels) draw_annotations(gr, v, s, levels, w, h);
 
     gr.svp(v.vp[0], v.vp[1], v.vp[2], v.vp[3]);
     gr.swin(v.win[0], v.win[1], v.win[2], v.win[3]);

@@ -33,6 +33,8 @@ struct ImageView {
     // them.
     float vp[4] = {0, 1, 0, 1}, win[4] = {0, 1, 0, 1};
     bool drawn = false;
+    bool erase = true;        // the picture area is cleared first (a page drawn once need not)
+    float text_height = 0.8f; // character height of the annotations
     // The image last read, kept while the view changes only zoom or contrast.
     std::string loaded_path;
     ImageData loaded;

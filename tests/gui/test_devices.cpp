@@ -289,19 +289,30 @@ class GraphicSession : public ::testing::Test {
         sh("DISPLAY=" + display_ + " xdotool " + args + " >'" + dir_.str() + "xdo' 2>/dev/null");
         return output("xdo");
     }
+
+  protected:
     ScratchDir dir_;
+
+  private:
     pid_t xvfb_ = -1, program_ = -1;
     std::string display_, window_;
     int off_x_ = 0, off_y_ = 0;
 };
 
-// Form, RUN, image on screen, C-PS: the PostScript file Ghostscript renders is not blank.
+// Form, RUN, image on screen with the run's overview picture beside its files, DIFF (another
+// beam on screen), C-PS: the beam shown is stored, and Ghostscript renders it not blank.
 TEST_F(GraphicSession, FormRunAndPostScriptExport) {
     ASSERT_NO_FATAL_FAILURE(run_to_image("cu200"));
+    EXPECT_EQ(read_png(dir_.str() + "cu_overview.png").width, 900);
+    press(7);
+    std::this_thread::sleep_for(1500ms);
+    screenshot("cu200_diff.png");
+    EXPECT_NE(testing::read_file(artifact("cu200_diff.png")),
+              testing::read_file(artifact("cu200_image.png")));
     press(5);
     ASSERT_EQ(wait_exit(60s), 0) << output();
     const std::string ps = stored_file();
-    ASSERT_TRUE(ps.ends_with(".ps")) << output();
+    ASSERT_TRUE(ps.ends_with("cu-01g.ps")) << output();
     ASSERT_TRUE(fs::exists(ps)) << ps;
     if (!have("gs")) GTEST_SKIP() << "Ghostscript is not installed: the PostScript is not rendered";
     const auto t = tally(render_postscript(ps, artifact("cu200_export_ps.png"), 50));

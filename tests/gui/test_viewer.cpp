@@ -2,6 +2,7 @@
 // about a clicked point), and the picture a real file device draws (square pixels, zoom by two,
 // a uniform image in middle grey).
 #include "gui/gif_file.hpp"
+#include "gui/overview.hpp"
 #include "gui/plot.hpp"
 #include "gui/screens.hpp"
 #include "gui/viewer.hpp"
@@ -42,7 +43,7 @@ bool has_text(const testing::ScriptedGraphics& g, std::size_t from, const std::s
 
 // DIFF steps from the last beam to the first; CTS+ widens the grey step between stripe and
 // background; LABEL drops the annotations; ZOOM+ after a click halves the window about the
-// point clicked; a scale bar of the stated length and the g arrow are drawn.
+// point clicked; the scale bar's text and the g arrow are drawn.
 TEST(Viewer, ButtonsChangeTheView) {
     ScratchDir d;
     State st;
@@ -56,14 +57,9 @@ TEST(Viewer, ButtonsChangeTheView) {
     for (int nb = 1; nb <= 12; ++nb) button(t.gui, nb, "B", 0);
     ImageView v = view_of_run(st, d.str() + "cu01g");
     ASSERT_EQ(v.images.size(), 3u);
-    t.gr.lines.clear();
     draw_view(t.gui, v, 100, false);
     EXPECT_TRUE(has_text(t.gr, 0, "DF 2 0 0"));
     EXPECT_TRUE(has_text(t.gr, 0, "10 nm")); // 40 nm wide: a quarter, rounded down to 1-2-5
-    const auto bar = std::find_if(t.gr.lines.begin(), t.gr.lines.end(),
-                                  [](const auto& l) { return l.x.size() == 2; });
-    ASSERT_NE(bar, t.gr.lines.end());
-    EXPECT_NEAR(bar->x[1] - bar->x[0], 10.0f, 1e-4f);
     EXPECT_EQ(t.gr.arrows, 1);
     auto step = [](const testing::ScriptedGraphics::Image& im) { // stripe minus background
         return im.cells[20] - im.cells[10];
@@ -142,6 +138,69 @@ TEST(Viewer, SquarePixelsUniformGreyAndZoomOnAPage) {
     const int w1 = measure(draw_png(d, s, "z1.png"), cy, cx, 200, 255).width;
     EXPECT_GT(w0, 10);
     EXPECT_NEAR(w1, 2 * w0, 1.5) << w0 << " -> " << w1;
+}
+
+} // namespace
+} // namespace korvex
+
+namespace korvex {
+namespace {
+
+// The overview of one condition with three beams: the page size, each panel showing its own
+// beam (the stripe where that beam has it), a label above each image and a scale bar of the
+// length it states (a quarter of the 40 nm field) within a pixel.
+TEST(Overview, PanelsInRowOrderWithLabelsAndScale) {
+    ScratchDir d;
+    State st;
+    st.sample = "Cu";
+    st.v_g = {2, 0, 0};
+    st.mtx_beams.resize(3);
+    OverviewRow row{"(g,1.0g)", {}};
+    for (int n = 1; n <= 3; ++n) {
+        st.mtx_beams(n) = n - 2;
+        ImageData img;
+        img.unit_x = img.unit_y = 10.0;
+        img.values.resize(40, 40);
+        img.values.fill(1.5);
+        img.values(1, 1) = 1.0;
+        for (int j = 1; j <= 40; ++j)
+            for (int i = 10 * n; i < 10 * n + 4; ++i) img.values(i, j) = 2.0;
+        row.images.push_back(d.str() + "b" + std::to_string(n));
+        write_image_file(row.images.back(), img, RowFormat::es12_3);
+    }
+    make_overview_writer()->write(st, {row}, d.str() + "x_overview.png");
+    const RgbPicture p = read_png(d.str() + "x_overview.png");
+    const OverviewPage page = overview_page(3, 1);
+    ASSERT_EQ(std::pair(p.width, p.height), std::pair(page.width, page.height));
+    auto grey = [&](int x, int y) { return int(p.rgb[3 * (std::size_t(y) * p.width + x)]); };
+    const int mid = page.header + page.panel / 2;
+    for (int c = 0; c < 3; ++c) {
+        SCOPED_TRACE(c);
+        const int x0 = c * page.panel;
+        int a = x0;
+        while (grey(a, mid) < 60) ++a; // the image: its first run of lit pixels
+        int b = a, stripe = 0, lit = 0;
+        for (; grey(b, mid) >= 60; ++b)
+            if (grey(b, mid) > 230) stripe += b - a, ++lit;
+        const double px_per_cell = (b - a) / 40.0;
+        EXPECT_NEAR(double(stripe) / lit / px_per_cell, 10 * (c + 1) + 1, 0.6);
+        int top = mid, bottom = mid;
+        const int xc = a + (b - a) / 3; // a background column
+        while (grey(xc, top - 1) >= 60) --top;
+        while (grey(xc, bottom + 1) >= 60) ++bottom;
+        EXPECT_NEAR(bottom - top + 1, b - a, 1);
+        int label = 0;
+        for (int y = top - page.panel / 12; y < top - 2; ++y)
+            for (int x = a; x < a + 40; ++x) label += grey(x, y) > 100;
+        EXPECT_GT(label, 20);
+        int bar = 0;
+        for (int y = bottom + 2; y < bottom + page.panel / 12; ++y) {
+            int run = 0;
+            for (int x = a; x < a + (b - a) / 2; ++x) run += grey(x, y) > 200;
+            bar = std::max(bar, run);
+        }
+        EXPECT_NEAR(bar, (b - a) / 4.0, 1.0);
+    }
 }
 
 } // namespace
