@@ -228,7 +228,7 @@ TEST(ImageExport, FailuresStopTheRunWithoutPartialFiles) {
 }
 
 // One page of the whole image, drawn without disturbing the caller's plot device or colours;
-// rendered, each cell shows its grey level, row y = 1 at the top.
+// rendered, each cell shows its grey level, turned for the report document.
 TEST(LayerPostScript, OnePageOfTheWholeImage) {
     ScratchDir dir;
     const int id = cpgopen("/NULL");
@@ -267,8 +267,9 @@ TEST(LayerPostScript, OnePageOfTheWholeImage) {
     const GreyLevels levels = grey_levels(img, 256);
     for (int j = 1; j <= 6; ++j)
         for (int i = 1; i <= 9; ++i) {
-            const std::size_t col = std::size_t((i - 0.5) * 288 / 9);
-            const std::size_t row = std::size_t((j - 0.5) * 288 / 6);
+            // Turned a quarter turn counter-clockwise: y runs left to right, x bottom to top.
+            const std::size_t col = std::size_t((j - 0.5) * 288 / 6);
+            const std::size_t row = std::size_t((9 - i + 0.5) * 288 / 9);
             EXPECT_NEAR(static_cast<unsigned char>(raw[data + row * 288u + col]),
                         levels.level(i, j), 2)
                 << i << "," << j;

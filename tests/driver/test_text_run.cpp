@@ -188,3 +188,58 @@ TEST(TextRun, HelpAndVersionAnswerAndExit) {
     EXPECT_EQ(out, "korvex " + program_version() + "\n");
     EXPECT_TRUE(fs::is_empty(d.path()));
 }
+
+// The report document, compiled and rendered, shows a layer image the way its PNG does (the
+// edge dislocation at the left, x = 6 of 24: the extreme column lands in the same place), and
+// its caption names the defect, b and g.
+TEST(TextRun, ReportDocumentShowsLayersUprightWithTheirValues) {
+    if (std::system("command -v latex >/dev/null && command -v dvips >/dev/null && "
+                    "command -v gs >/dev/null") != 0)
+        GTEST_SKIP() << "TeX or Ghostscript is not installed";
+    KorvexRun r({.job = 3, .defect = "edge", .size_x = 24, .size_y = 8, .size_z = 2, .f_g = 3.0});
+    ASSERT_TRUE(r.run(" {edge}\n ====\n1 2 1 0 1\n6.0 0.0 1.0\n0 1 0\n0.34\n1.0\n0\n")) << r.output;
+    const auto imi = read_lines(r.file("in.imi"));
+    ASSERT_EQ(imi.size(), 2u);
+    const std::string tex = r.dir.read("Imagesin.tex");
+    EXPECT_NE(tex.find("edge dislocation, {\\bf b}= $1/2[1 0 1]$"), tex.npos) << tex;
+    EXPECT_NE(tex.find("\\langle 2 0 0\\rangle"), tex.npos) << tex;
+    const std::string cd = "cd '" + r.file("") + "' && ";
+    ASSERT_EQ(std::system((cd + "latex -interaction=nonstopmode Imagesin.tex >log 2>&1 </dev/null"
+                                " && dvips -q Imagesin.dvi -o doc.ps >>log 2>&1 && gs -q -dNOPAUSE"
+                                " -dBATCH -dSAFER -sDEVICE=pnggray -r144 -sOutputFile=doc.png "
+                                "doc.ps >>log 2>&1")
+                              .c_str()),
+              0)
+        << read_file(r.file("log"));
+    // Where the darkest column lies, as a fraction of the picture's width.
+    auto darkest = [](const PngGrey& p, int x0, int x1, int y0, int y1) {
+        int best = x0;
+        double low = 1e30;
+        for (int x = x0; x < x1; ++x) {
+            double sum = 0;
+            for (int y = y0; y < y1; ++y) sum += p.at(x, y);
+            if (sum < low) low = sum, best = x;
+        }
+        return (best - x0 + 0.5) / (x1 - x0);
+    };
+    const PngGrey layer = read_png(r.file(imi[0].substr(1) + ".png"));
+    const PngGrey page = read_png(r.file("doc.png"));
+    // The picture: the first rows with grey (neither paper nor text black) and their extent.
+    int y0 = -1, y1 = -1, x0 = page.width, x1 = 0;
+    for (int y = 0; y < page.height; ++y) {
+        bool grey = false;
+        for (int x = 0; x < page.width; ++x)
+            if (page.at(x, y) > 20 && page.at(x, y) < 235) {
+                grey = true;
+                x0 = std::min(x0, x), x1 = std::max(x1, x + 1);
+            }
+        if (grey && y0 < 0) y0 = y;
+        if (!grey && y0 >= 0) {
+            y1 = y;
+            break;
+        }
+    }
+    ASSERT_GT(y1 - y0, 100); // one inch at 144 dpi
+    EXPECT_NEAR(darkest(page, x0, x1, y0 + 5, y1 - 5),
+                darkest(layer, 0, layer.width, 0, layer.height), 0.1);
+}
