@@ -1,5 +1,6 @@
 #include "gui/overview.hpp"
 
+#include "driver/defect_caption.hpp"
 #include "driver/image_export.hpp"
 #include "gui/gif_file.hpp"
 #include "gui/plot.hpp"
@@ -60,8 +61,8 @@ void PageWriter::write(const State& st, const std::vector<OverviewRow>& rows,
     std::ostringstream quiet;
     Gui gui{gr_, quiet, {}, 0, 0};
     const float W = static_cast<float>(p.width), H = static_cast<float>(p.height);
-    // About 13 pixels: a character height of 1 is 1/40 of the page's smaller side.
-    const float text = 13.0f * 40.0f / std::min(W, H);
+    // About 13 pixels: a character height of 1 is 1/40 of the page's height.
+    const float text = 13.0f * 40.0f / H;
     gr_.sci(1);
     gr_.sch(1.1f * text);
     gr_.svp(0.0f, 1.0f, 1.0f - static_cast<float>(p.header) / H, 1.0f);
@@ -132,8 +133,10 @@ std::string overview_caption(const State& st, const std::vector<OverviewRow>& ro
             "  beams " + std::to_string(st.mtx_beams(1)) + " .. " + std::to_string(st.mtx_beams(n));
     if (rows.size() == 1) s += "  " + rows.front().condition;
     s += "  foil " + num(st.size_z) + " A  field " + num(st.size_x) + " x " + num(st.size_y) +
-         " A  defect " + trim(st.defect);
-    if (trim(st.defect) != "no" && !trim(st.f_defect).empty()) s += " (" + trim(st.f_defect) + ")";
+         " A  ";
+    const DefectCaption d = defect_caption(st);
+    s += d.what;
+    if (!d.burgers.empty()) s += ", b = " + d.burgers;
     return s;
 }
 

@@ -385,25 +385,34 @@ TEST(EntryForm, DefectPagesWriteTheirFiles) {
     }
 }
 
-// The checks after the form: exact messages, nothing allocated when refused, and a defect file
-// typed before the refusal still written. Jobs up to 3 and 9 pass (9 with its column position).
-TEST(EntryForm, ChecksAfterTheForm) {
+// A value the run would refuse: its message on the terminal and under the boxes, the box taken
+// again and the form going on (a defect file typed later still written). Jobs up to 3 and 9
+// pass (9 with its column position).
+TEST(EntryForm, RefusedValuesAreAskedAgain) {
     const std::string edge_keys = "1 2 1 -1 0\r1 1 -2\r4 4 10\r0\r0.3\r";
     const std::pair<Page, std::string> cases[] = {
-        {Page{.defect = "void\r"}, "This defect model has not been added"},
-        {Page{.beams = "3 -1\r"}, "The beam range given is wrong"},
-        {Page{.defect = "edge\r", .beams = "2 1\r", .defect_panel = edge_keys},
+        {Page{.defect = "void\rno\r"}, "This defect model has not been added"},
+        {Page{.beams = "3 -1\r-1 1\r"}, "The beam range given is wrong"},
+        {Page{.defect = "edge\r", .beams = "2 1\r1 2\r", .defect_panel = edge_keys},
          "The beam range given is wrong"},
-        {Page{.zone = "1 1 1\r", .g = "1 1 1\r"}, "SAMPLE COORDINATES SYSTEM GIVEN WRONG!"},
+        {Page{.zone = "1 1 1\r", .g = "1 1 1\r2 -2 0\r"}, "SAMPLE COORDINATES SYSTEM GIVEN WRONG!"},
         {Page{.zone = "1 1 0\r", .g = "0 0 2\r"}, ""},
         {Page{.job = "3\r"}, ""},
         {Page{.job = "9\r", .column = "1.5 -20\r"}, ""},
-        {Page{.job = "4\r"}, "The job model given wrong!"},
-        {Page{.job = "10\r"}, "The job model given wrong!"}};
-    for (const auto& [page, stop] : cases) {
+        {Page{.job = "4\r1\r"}, "The job model given wrong!"},
+        {Page{.job = "10\r3\r"}, "The job model given wrong!"}};
+    for (const auto& [page, message] : cases) {
         Form f;
-        EXPECT_EQ(f.run(page), stop.empty() ? Lines{} : Lines{stop}) << page.job << page.zone;
+        EXPECT_EQ(f.run(page), Lines{}) << page.job << page.zone;
+        EXPECT_EQ(f.t.out.str().find(" " + message + "\n") != std::string::npos, !message.empty());
+        const auto& texts = f.t.gr.texts;
+        EXPECT_EQ(std::ranges::count_if(texts, [&](const auto& x) { return x.text == message; }),
+                  message.empty() ? 0 : 1)
+            << message;
         EXPECT_EQ(f.dir.exists("edge.ini"), !page.defect_panel.empty());
+        // Every box taken says what it takes.
+        EXPECT_TRUE(
+            std::ranges::any_of(texts, [](const auto& x) { return x.text == "yes or no"; }));
         if (page.column.empty()) continue;
         EXPECT_EQ(f.st.job, 9);
         EXPECT_EQ(f.st.colxy, (std::array{1.5, -20.0}));
