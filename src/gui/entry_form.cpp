@@ -385,6 +385,7 @@ void guiinput_system_parameters(State& st, Gui& gui) {
     else if (st.defect != "no")
         halt("This defect model has not been added");
 
+    form_notes(gui, "", ""); // the form is complete: nothing more to say under it
     st.sample_no = st.sample;
     st.eigen_model = 4;
     st.interpolation_method = "linear";
