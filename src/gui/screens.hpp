@@ -27,10 +27,10 @@ bool run_panel(Gui& gui, PanelMemory& mem);
 
 // After a run the viewer shows the beams of the row: DIFF steps to the next beam, ZOOM+ and
 // ZOOM- magnify by two about the centre or the point last clicked on the image, CTS+ and CTS-
-// narrow or widen the grey range, LABEL switches the annotations. GIF or C-PS stores the image
-// shown, as shown, and ends (false); EXIT ends (false); any other button goes back to the RUN
-// panel (true). An export after a run that wrote no image is refused with a message and the
-// viewer waits again.
+// narrow or widen the grey range, LABEL switches the annotations and DEFECT the defect's
+// outline. GIF or C-PS stores the image shown, as shown, and ends (false); EXIT ends (false);
+// RUN and STOP go back to the RUN panel (true). An export after a run that wrote no image is
+// refused with a message and the viewer waits again.
 bool result_viewer(Gui& gui, PanelMemory& mem, const State& st, const std::string& last_image);
 
 // Stores the image of `view`, as the screen shows it, through the file device

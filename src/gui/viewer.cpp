@@ -146,6 +146,7 @@ std::string beam_label(int m, const Vec3& g) {
 ImageView view_of_run(const State& st, const std::string& last_image) {
     ImageView v;
     v.g_text = g_indices(st.v_g, 1);
+    v.outline = defect_outline(st);
     const std::string last = trim(last_image);
     if (last.empty()) return v; // a run without images
     const int n = st.mtx_beams.size();
@@ -227,6 +228,19 @@ void draw_view(Gui& gui, ImageView& v, int levels, bool summary) {
     gr.pixl(cells.data(), cols, rows, 1, cols, 1, rows, static_cast<float>(-a + (ia - 1) * ux),
             static_cast<float>(-a + ib * ux), static_cast<float>(b - jb * uy),
             static_cast<float>(b - (ja - 1) * uy));
+    if (v.show_outline) {
+        // Sample frame (Angstrom, y = 0 at the top row) to the picture's nm.
+        gr.sci(7);
+        gr.slw(2);
+        for (const auto& path : v.outline) {
+            std::vector<float> x, y;
+            for (const auto& p : path) {
+                x.push_back(static_cast<float>(-a + p[0] / 10.0));
+                y.push_back(static_cast<float>(b - p[1] / 10.0));
+            }
+            if (x.size() >= 2) gr.line(static_cast<int>(x.size()), x.data(), y.data());
+        }
+    }
     if (s.uniform) {
         gr.sci(1);
         gr.sch(1.25f * v.text_height);
@@ -280,6 +294,10 @@ bool view_button(ImageView& v, int ib) {
     case kDiffButton:
         if (v.images.size() < 2) return false;
         v.current = (v.current + 1) % static_cast<int>(v.images.size());
+        return true;
+    case kDefectButton:
+        if (v.outline.empty()) return false;
+        v.show_outline = !v.show_outline;
         return true;
     case kLabelButton:
         v.labels = !v.labels;

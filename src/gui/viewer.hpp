@@ -4,6 +4,7 @@
 // (beam, zoom, contrast, annotations).
 #pragma once
 
+#include "gui/defect_outline.hpp"
 #include "gui/toolkit.hpp"
 #include "state/image_file.hpp"
 #include "state/state.hpp"
@@ -33,8 +34,10 @@ struct ImageView {
     // them.
     float vp[4] = {0, 1, 0, 1}, win[4] = {0, 1, 0, 1};
     bool drawn = false;
-    bool erase = true;        // the picture area is cleared first (a page drawn once need not)
-    float text_height = 0.8f; // character height of the annotations
+    bool erase = true;         // the picture area is cleared first (a page drawn once need not)
+    float text_height = 0.8f;  // character height of the annotations
+    Outline outline;           // the defect seen along the beam (sample frame, Angstrom)
+    bool show_outline = false; // DEFECT: the outline drawn over the image
     // The image last read, kept while the view changes only zoom or contrast.
     std::string loaded_path;
     ImageData loaded;
@@ -48,7 +51,8 @@ inline constexpr int kRampBase = 16;
 std::string beam_label(int m, const Vec3& g);
 
 // The view after a run whose last image is `last_image`: all beams of the row when it is a
-// beam image of the run (the last beam shown first), otherwise that image alone.
+// beam image of the run (the last beam shown first), otherwise that image alone; with the
+// outline of the run's defect.
 ImageView view_of_run(const State& st, const std::string& last_image);
 
 // Draws the current image of `v` in the plot rectangle of the current panel with `levels`
@@ -57,12 +61,13 @@ ImageView view_of_run(const State& st, const std::string& last_image);
 void draw_view(Gui& gui, ImageView& v, int levels, bool summary);
 
 // Viewer buttons that change the view.
-inline constexpr int kZoomInButton = 2, kZoomOutButton = 3, kDiffButton = 7, kContrastUpButton = 9,
-                     kContrastDownButton = 10, kLabelButton = 11;
+inline constexpr int kZoomInButton = 2, kZoomOutButton = 3, kDiffButton = 7, kDefectButton = 8,
+                     kContrastUpButton = 9, kContrastDownButton = 10, kLabelButton = 11;
 
 constexpr bool is_view_button(int ib) {
     return ib == kZoomInButton || ib == kZoomOutButton || ib == kDiffButton ||
-           ib == kContrastUpButton || ib == kContrastDownButton || ib == kLabelButton;
+           ib == kDefectButton || ib == kContrastUpButton || ib == kContrastDownButton ||
+           ib == kLabelButton;
 }
 
 // Applies viewer button `ib` to the view: true when it changed what is shown.

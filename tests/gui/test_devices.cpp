@@ -328,7 +328,7 @@ TEST_F(GraphicSession, SecondRunExportsGif) {
     ASSERT_NO_FATAL_FAILURE(run_to_image("cu200_rerun", "void\rno\r"));
     EXPECT_NE(output().find(" This defect model has not been added\n"), std::string::npos);
     const std::size_t first_run = output().size();
-    press(8);
+    press(12);
     std::this_thread::sleep_for(300ms);
     press(1);
     ASSERT_TRUE(wait_output("Contrast:", 120s, first_run)) << output();

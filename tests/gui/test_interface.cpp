@@ -488,7 +488,7 @@ TEST(ResultViewer, ExportsAndOtherButtons) {
     EXPECT_EQ(s.out.str(), msg + msg);
     EXPECT_EQ(s.gr.opened.size(), 1u); // only the screen
 
-    for (int nb : {1, 8, 12}) {
+    for (int nb : {1, 12}) {
         Screen o;
         o.gr.press(nb);
         EXPECT_TRUE(result_viewer(o.gui, o.mem, o.st, file)) << nb;

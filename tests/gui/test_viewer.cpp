@@ -205,3 +205,43 @@ TEST(Overview, PanelsInRowOrderWithLabelsAndScale) {
 
 } // namespace
 } // namespace korvex
+
+namespace korvex {
+namespace {
+
+// DEFECT draws the defect's outline over the image: a void's circle and an edge line where
+// the configuration puts them; a tetrahedron's faces meet at its four corners, which project
+// half an edge from the centroid along [001].
+TEST(Viewer, DefectOutlines) {
+    ScratchDir d;
+    State st;
+    st.v_g = st.co_x = {2, 0, 0};
+    st.foil = {0, 0, 1};
+    st.size_x = st.size_y = st.size_z = 100;
+    const std::string image = write_stripe(d, "img", 100, 100, 1.0, 0, 0);
+    auto drawn = [&](const std::string& defect, const std::string& config) {
+        st.defect = defect;
+        st.f_defect = d.str() + defect + ".ini";
+        d.write(defect + ".ini", " {" + defect + "}\n ===\n" + config);
+        TestGui t;
+        testing::viewer_layout(t.gui.layout);
+        ImageView v = view_of_run(st, image);
+        EXPECT_TRUE(view_button(v, kDefectButton)) << defect;
+        draw_view(t.gui, v, 100, false);
+        return t.gr.lines;
+    };
+    for (const auto& l : drawn("void", "20.0\n30.0 50.0 40.0\n"))
+        for (std::size_t k = 0; k < l.x.size(); ++k)
+            EXPECT_NEAR(std::hypot(l.x[k] + 2.0f, l.y[k]), 2.0, 1e-5);
+    const auto edge = drawn("edge", "1 2 1 0 1\n70.0 0.0 50.0\n0 1 0\n0.34\n1.0\n0\n");
+    ASSERT_EQ(edge.size(), 1u);
+    EXPECT_EQ(edge[0].x, (std::vector<float>{2.0f, 2.0f}));
+    const auto sft = drawn("tetrahedron", "faulted\n50.0 40.0 50.0\n60.0\n0.34\n1.0\n");
+    ASSERT_EQ(sft.size(), 4u);
+    for (const auto& l : sft)
+        for (std::size_t k = 0; k < l.x.size(); ++k)
+            EXPECT_NEAR(std::hypot(l.x[k] - 0.0f, l.y[k] - 1.0f), 3.0, 1e-4);
+}
+
+} // namespace
+} // namespace korvex
