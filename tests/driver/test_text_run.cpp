@@ -213,31 +213,22 @@ TEST(TextRun, ReportDocumentShowsLayersUprightWithTheirValues) {
         << read_file(r.file("log"));
     // Where the darkest column lies, as a fraction of the picture's width.
     auto darkest = [](const PngGrey& p, int x0, int x1, int y0, int y1) {
-        int best = x0;
-        double low = 1e30;
-        for (int x = x0; x < x1; ++x) {
-            double sum = 0;
-            for (int y = y0; y < y1; ++y) sum += p.at(x, y);
-            if (sum < low) low = sum, best = x;
-        }
-        return (best - x0 + 0.5) / (x1 - x0);
+        std::vector<double> sum(std::size_t(x1 - x0), 0.0);
+        for (int x = x0; x < x1; ++x)
+            for (int y = y0; y < y1; ++y) sum[std::size_t(x - x0)] += p.at(x, y);
+        return (std::ranges::min_element(sum) - sum.begin() + 0.5) / (x1 - x0);
     };
     const PngGrey layer = read_png(r.file(imi[0].substr(1) + ".png"));
     const PngGrey page = read_png(r.file("doc.png"));
-    // The picture: the first rows with grey (neither paper nor text black) and their extent.
+    // The picture: the first run of rows with grey (neither paper nor text), and its columns.
     int y0 = -1, y1 = -1, x0 = page.width, x1 = 0;
-    for (int y = 0; y < page.height; ++y) {
+    for (int y = 0; y < page.height && y1 < 0; ++y) {
         bool grey = false;
         for (int x = 0; x < page.width; ++x)
-            if (page.at(x, y) > 20 && page.at(x, y) < 235) {
-                grey = true;
-                x0 = std::min(x0, x), x1 = std::max(x1, x + 1);
-            }
+            if (page.at(x, y) > 20 && page.at(x, y) < 235)
+                grey = true, x0 = std::min(x0, x), x1 = std::max(x1, x + 1);
         if (grey && y0 < 0) y0 = y;
-        if (!grey && y0 >= 0) {
-            y1 = y;
-            break;
-        }
+        if (!grey && y0 >= 0) y1 = y;
     }
     ASSERT_GT(y1 - y0, 100); // one inch at 144 dpi
     EXPECT_NEAR(darkest(page, x0, x1, y0 + 5, y1 - 5),
