@@ -61,22 +61,27 @@ void amplitude_phase_job(State& st, RunContext& rc, DefectField& field) {
             d.perfect.emplace_back(a.real(), a.imag());
         }
 
+        // The records of every defect: depth, the displacement phase g.R in cycles of g, s_g z
+        // and their sum. The screw gives g.R itself; the other models give its depth
+        // derivative (the strain term), summed here from the entrance surface.
         std::string gdr, sgz, tot;
         a = cplx(0.0, 0.0);
-        double alpha = 0.0;
+        double alpha = 0.0, gr_sum = 0.0;
         d.defect.emplace_back(0.0, 0.0);
         for (int j = 1; j <= nz; ++j) {
             const double z = j * dz;
             field.fill_column(st, j);
+            double gr = 0.0;
             if (screw) {
-                const double gr = st.g_r(1, 1, nb);
+                gr = st.g_r(1, 1, nb);
                 alpha = kTwoPi * (s_g * z + gr);
-                gdr += phase_record(z, gr) + "\n";
-                sgz += phase_record(z, s_g * z) + "\n";
-                tot += phase_record(z, gr + s_g * z) + "\n";
             } else {
                 alpha += kTwoPi * (s_g + st.s_g_r(1, 1, nb)) * dz;
+                gr = gr_sum += st.s_g_r(1, 1, nb) * dz;
             }
+            gdr += phase_record(z, gr) + "\n";
+            sgz += phase_record(z, s_g * z) + "\n";
+            tot += phase_record(z, gr + s_g * z) + "\n";
             a += dz * std::exp(cplx(0.0, -alpha));
             d.defect.emplace_back(a.real(), a.imag());
         }

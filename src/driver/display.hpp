@@ -5,6 +5,7 @@
 #include "state/state.hpp"
 
 #include <string>
+#include <vector>
 
 namespace korvex {
 
@@ -33,6 +34,20 @@ class PhasePlotter {
     // mode, empty on screen. Returns what the user chose on screen.
     enum class Choice { next, to_files, exit, back_to_run };
     virtual Choice draw(const State& st, const PhaseDiagram& d, const std::string& ps_path) = 0;
+};
+
+// The overview picture of a run: every beam image of each beam condition side by side, one row
+// per condition (a series has twelve), drawn by the plotting layer.
+struct OverviewRow {
+    std::string condition;           // "(g,1.0g)"
+    std::vector<std::string> images; // full names, in the order of the beams
+};
+
+class OverviewWriter {
+  public:
+    virtual ~OverviewWriter() = default;
+    virtual void write(const State& st, const std::vector<OverviewRow>& rows,
+                       const std::string& path) = 0;
 };
 
 } // namespace korvex

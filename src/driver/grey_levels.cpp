@@ -67,7 +67,12 @@ GreyLevels grey_levels(const ImageData& img, int levels) {
         g.max = std::max(g.max, v);
         any = true;
     }
-    if (!(g.max > g.min)) return g; // all equal (or nothing to map): every level 0
+    if (!(g.max > g.min)) {
+        // All equal: nothing to map, a middle grey says so better than black.
+        g.uniform = any;
+        if (any) g.level.fill(uniform_level(levels));
+        return g;
+    }
 
     const double range = g.max - g.min;
     const int top = levels - 1;

@@ -132,26 +132,17 @@ double printed_value_reference(double v, RowFormat fmt) {
     return printed_slow(v, fmt == RowFormat::es12_3 ? 4 : 10);
 }
 
-void export_png(const std::string& path_without_ext, const ImageData& img) {
-    const std::string path = path_without_ext + ".png";
-    const GreyLevels g = grey_levels(img, 256);
-    const int nx = img.nx(), ny = img.ny();
-    // Top row first: row y = 1 at the top, column x = 1 at the left.
-    std::vector<png_byte> pixels(static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny));
-    for (int j = 1; j <= ny; ++j)
-        for (int i = 1; i <= nx; ++i)
-            pixels[static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(nx) +
-                   static_cast<std::size_t>(i - 1)] = static_cast<png_byte>(g.level(i, j));
-
+void write_png(const std::string& path, int width, int height, bool rgb,
+               const std::vector<unsigned char>& pixels) {
     PendingFile file(path);
     std::FILE* fp = ::fdopen(file.fd(), "wb");
     if (!fp) file.fail(std::strerror(errno));
     file.release();
     png_image png{};
     png.version = PNG_IMAGE_VERSION;
-    png.width = static_cast<png_uint_32>(nx);
-    png.height = static_cast<png_uint_32>(ny);
-    png.format = PNG_FORMAT_GRAY;
+    png.width = static_cast<png_uint_32>(width);
+    png.height = static_cast<png_uint_32>(height);
+    png.format = rgb ? PNG_FORMAT_RGB : PNG_FORMAT_GRAY;
     png.flags = PNG_IMAGE_FLAG_FAST; // previews: speed over the last percent of size
     const bool ok = png_image_write_to_stdio(&png, fp, 0, pixels.data(), 0, nullptr) != 0;
     const std::string message = ok ? std::string() : std::string(png.message);
@@ -162,6 +153,18 @@ void export_png(const std::string& path_without_ext, const ImageData& img) {
     if (!ok) file.fail(message);
     if (!flushed || !closed) file.fail(std::strerror(flushed ? errno : err));
     file.commit();
+}
+
+void export_png(const std::string& path_without_ext, const ImageData& img) {
+    const GreyLevels g = grey_levels(img, 256);
+    const int nx = img.nx(), ny = img.ny();
+    // Top row first: row y = 1 at the top, column x = 1 at the left.
+    std::vector<unsigned char> pixels(static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny));
+    for (int j = 1; j <= ny; ++j)
+        for (int i = 1; i <= nx; ++i)
+            pixels[static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(nx) +
+                   static_cast<std::size_t>(i - 1)] = static_cast<unsigned char>(g.level(i, j));
+    write_png(path_without_ext + ".png", nx, ny, false, pixels);
 }
 
 namespace {

@@ -2,7 +2,7 @@
 //
 // - <file>.png: an 8-bit grey preview, the picture the image display draws (256 grey levels of
 //   grey_levels(), row y = 1 at the top, column x = 1 at the left; an image of equal values is
-//   black).
+//   middle grey).
 // - <file>.tif: the values as single-channel 32-bit IEEE floats, one TIFF row per y index
 //   (row 1 = y index 1, at the top, as in the PNG), one TIFF column per x index. The pixel size
 //   is in the resolution tags as pixels per centimetre (1 cm = 1e8 Angstrom); the run's
@@ -47,6 +47,10 @@ double printed_value(double v, RowFormat fmt);
 double printed_value_reference(double v, RowFormat fmt);
 
 void export_png(const std::string& path_without_ext, const ImageData& img);
+
+// A PNG of 8-bit grey or RGB pixels, rows from the top, written whole through the safe writer.
+void write_png(const std::string& path, int width, int height, bool rgb,
+               const std::vector<unsigned char>& pixels);
 void export_tiff(const std::string& path_without_ext, const ImageData& img, const ImageInfo& info);
 
 // Both views of an image file just written at `path` in `fmt`: the preview from the values as

@@ -76,17 +76,17 @@ void export_postscript(const std::string& path_without_ext, const ImageData& img
     const int nx = img.nx(), ny = img.ny();
     const GreyLevels g = grey_levels(img, kLevels);
 
-    // Cell array for the library: index 1 of the second dimension is the bottom of the page,
-    // so data row y = 1 goes to the top rows.
+    // The picture is drawn turned a quarter turn counter-clockwise: the report document
+    // includes it turned a quarter turn back (clockwise), which shows it upright, data row
+    // y = 1 at the top and column x = 1 at the left, as in the other pictures. Turned, page
+    // column ii runs along y and page row jj (0 = bottom) along x.
     const int r = std::max(1, (kMinSamples + std::max(nx, ny) - 1) / std::max(nx, ny));
-    const int wx = nx * r, wy = ny * r;
+    const int wx = ny * r, wy = nx * r;
     std::vector<int> cells(static_cast<std::size_t>(wx) * static_cast<std::size_t>(wy));
-    for (int jj = 0; jj < wy; ++jj) {
-        const int j = ny - jj / r; // data row of page row jj (0 = bottom)
+    for (int jj = 0; jj < wy; ++jj)
         for (int ii = 0; ii < wx; ++ii)
             cells[static_cast<std::size_t>(jj) * static_cast<std::size_t>(wx) +
-                  static_cast<std::size_t>(ii)] = kFirstIndex + g.level(ii / r + 1, j);
-    }
+                  static_cast<std::size_t>(ii)] = kFirstIndex + g.level(jj / r + 1, ii / r + 1);
 
     PendingFile file(path);
     file.close(); // the plotting library writes the file under its temporary name

@@ -3,6 +3,7 @@
 #include "driver/reports.hpp"
 #include "driver/run.hpp"
 #include "driver/stop_signals.hpp"
+#include "driver/usage.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
 #include "state/input.hpp"
@@ -68,11 +69,20 @@ void simulate(State& st, RunContext& rc) {
 }
 
 int run_program(int argc, char** argv, const GraphicFactory& gui,
-                const PlotterFactory& file_plotter) {
+                const PlotterFactory& file_plotter, const OverviewFactory& overview) {
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    if (const std::string info = information_request(args); !info.empty()) {
+        if (info == "--version")
+            std::cout << "korvex " << program_version() << '\n';
+        else
+            print_usage(std::cout);
+        return 0;
+    }
     State st;
     RunContext rc;
     print_head(st.console());
-    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const std::unique_ptr<OverviewWriter> overview_writer = overview ? overview() : nullptr;
+    rc.overview = overview_writer.get();
     const CommandLine cl = parse_command_line(args, st.console());
     if (cl.usage_error) return 1;
     st.text_mode = cl.text_mode;
@@ -99,6 +109,7 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
     session->input_parameters(st);
     rc.display = &session->display();
     rc.plotter = session->phase_plotter();
+    if (OverviewWriter* w = session->overview_writer()) rc.overview = w;
     while (session->run_panel(st)) {
         rc.job9_finished = rc.back_to_run_panel = false;
         simulate(st, rc);
@@ -115,13 +126,13 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
 } // namespace
 
 int program_main(int argc, char** argv, const GraphicFactory& gui,
-                 const PlotterFactory& file_plotter) {
+                 const PlotterFactory& file_plotter, const OverviewFactory& overview) {
     // Progress and summary lines reach a log file or a pipe as they are printed.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     // A file-size limit makes the write fail with its reason instead of killing the process.
     std::signal(SIGXFSZ, SIG_IGN);
     try {
-        const int status = run_program(argc, argv, gui, file_plotter);
+        const int status = run_program(argc, argv, gui, file_plotter, overview);
         std::cout.flush();
         return status;
     } catch (const Fatal& e) {

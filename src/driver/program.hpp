@@ -23,18 +23,22 @@ class GraphicSession {
     virtual bool run_panel(State& st) = 0;
     virtual RunDisplay& display() = 0;
     virtual PhasePlotter* phase_plotter() { return nullptr; }
+    // Draws the overview picture through the session's own devices (none: the program's).
+    virtual OverviewWriter* overview_writer() { return nullptr; }
     // After a run: true to go back to the RUN panel, false to end.
     virtual bool result_viewer(State& st, const std::string& last_image) = 0;
 };
 
 using GraphicFactory = std::function<std::unique_ptr<GraphicSession>(State&)>;
 using PlotterFactory = std::function<std::unique_ptr<PhasePlotter>(State&)>;
+using OverviewFactory = std::function<std::unique_ptr<OverviewWriter>()>;
 
 // The whole program; returns the process exit status. Fatal stops are printed here.
 // `gui` makes the graphic session; `file_plotter` draws the amplitude-phase diagrams of a
-// text-mode run to files (without one, that job writes its records only).
+// text-mode run to files (without one, that job writes its records only); `overview` draws
+// each run's overview picture (without one, none is written).
 int program_main(int argc, char** argv, const GraphicFactory& gui = {},
-                 const PlotterFactory& file_plotter = {});
+                 const PlotterFactory& file_plotter = {}, const OverviewFactory& overview = {});
 
 // Run mode and files from the command line, with the messages the parsing prints.
 struct CommandLine {

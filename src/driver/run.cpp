@@ -86,6 +86,10 @@ void start_run(State& st, RunContext& rc) {
 }
 
 void end_run(State& st, RunContext& rc) {
+    if (rc.overview && !rc.overview_rows.empty())
+        rc.overview->write(st, rc.overview_rows,
+                           trim(st.datadir) + trim(rc.F_TEMP) + "_overview.png");
+    rc.overview_rows.clear();
     if (rc.tex.is_open()) printtexfileends(st, rc);
     if (rc.imi.is_open()) {
         rc.imi.line(" exit");
@@ -221,6 +225,10 @@ void run_condition(State& st, RunContext& rc) {
 
     if (st.job == 1 || st.job == 3) {
         amplitude_contrast_images(st, rc);
+        OverviewRow row{"(g," + trim(rc.STRING_F_G) + "g)", {}};
+        for (int n = 1; n <= st.n_beams; ++n)
+            row.images.push_back(trim(st.datadir) + trim(st.f_out) + beam_tag(st.mtx_beams(n)));
+        rc.overview_rows.push_back(std::move(row));
         if (rc.display) rc.display->show_image(st, rc.FILE_ML);
     } else if (st.job == 2) {
         fringes.close_files();

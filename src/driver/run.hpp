@@ -10,21 +10,24 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace korvex {
 
 // Values the driver keeps beside the simulation state during a run.
 struct RunContext {
-    RunDisplay* display = nullptr;   // graphic-mode hooks (none in text mode)
-    PhasePlotter* plotter = nullptr; // amplitude-phase diagrams (none: records only)
-    std::string F_TEMP;              // f_out at start-up; series names are built from it
-    double nominal_f_g = 0.0;        // f_g as read
-    std::string STRING_F_G;          // text of the current f_g (20 characters)
-    std::string FILE_ML;             // full name of the last image written
-    std::string F_ML;                // name of the last layer image, without directory
-    int n_layer = 0;                 // layer images on the current report page
-    RecordFile imi;                  // run record (.imi)
-    RecordFile tex;                  // report document (.tex)
+    RunDisplay* display = nullptr;          // graphic-mode hooks (none in text mode)
+    PhasePlotter* plotter = nullptr;        // amplitude-phase diagrams (none: records only)
+    OverviewWriter* overview = nullptr;     // the run's overview picture (none: not drawn)
+    std::vector<OverviewRow> overview_rows; // beam images of each condition so far
+    std::string F_TEMP;                     // f_out at start-up; series names are built from it
+    double nominal_f_g = 0.0;               // f_g as read
+    std::string STRING_F_G;                 // text of the current f_g (20 characters)
+    std::string FILE_ML;                    // full name of the last image written
+    std::string F_ML;                       // name of the last layer image, without directory
+    int n_layer = 0;                        // layer images on the current report page
+    RecordFile imi;                         // run record (.imi)
+    RecordFile tex;                         // report document (.tex)
     std::chrono::steady_clock::time_point count_start = std::chrono::steady_clock::now();
     // Local date and time used by the reports (replaceable in tests).
     std::function<std::tm()> now = [] {

@@ -1,12 +1,23 @@
 #include "driver/tex_report.hpp"
 
+#include "driver/defect_caption.hpp"
 #include "state/fmt.hpp"
 
 namespace korvex {
 
 namespace {
 const std::string SPCS = "\\"; // begins every command line
+
+// Plain text for a caption: the characters TeX treats specially are escaped.
+std::string tex_text(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '_' || c == '%' || c == '&' || c == '#' || c == '$') out += '\\';
+        out += c;
+    }
+    return out;
 }
+} // namespace
 
 void printtexfilehead(State& st, RunContext& rc) {
     st.console() << " tex file opened\n";
@@ -25,7 +36,10 @@ void printtexfileimagenames(RunContext& rc) {
 
 void printtexfilepagebreak(const State& st, RunContext& rc) {
     rc.tex.line(" " + SPCS + "hspace{10cm}" + SPCS + ",");
-    rc.tex.line(" " + SPCS + "caption{ Loop diameter=$ nm, {" + SPCS + "bf b}= $ ,");
+    // The caption names the defect, its size and b as the run's configuration gives them.
+    const DefectCaption d = defect_caption(st);
+    rc.tex.line(" " + SPCS + "caption{ " + tex_text(d.what) + ", {" + SPCS + "bf b}= $" +
+                d.burgers + "$ ,");
     rc.tex.line(" ${" + SPCS + "bf g}=" + SPCS + "langle " + list_int(nint(st.v_g[0])) + " " +
                 list_int(nint(st.v_g[1])) + " " + list_int(nint(st.v_g[2])) + SPCS + "rangle $, ");
     rc.tex.line(" $(g," + pad(rc.STRING_F_G, 20) + "g)$");

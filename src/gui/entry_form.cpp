@@ -1,5 +1,6 @@
 #include "gui/entry_form.hpp"
 
+#include "gui/form_notes.hpp"
 #include "gui/input_box.hpp"
 #include "optics/vectors.hpp"
 #include "state/checks.hpp"
@@ -59,21 +60,25 @@ class Form {
         return b;
     }
 
-    // Each box is taken again for as long as its entry is cancelled with Backspace.
+    // Each box is taken again for as long as its entry is cancelled with Backspace; while it
+    // is taken the lines below the boxes say what it takes and why a value was refused.
     std::vector<double> reals(int n, const std::string& label, int count, int status = 1) {
         std::vector<double> v;
+        notes(label, status);
         do inputboxreal(gui_, box(n, label), status, count, v, flag(n));
         while (status != 0 && flag(n) == 0);
         return v;
     }
     std::vector<int> ints(int n, const std::string& label, int count, int status = 1) {
         std::vector<int> v;
+        notes(label, status);
         do inputboxinte(gui_, box(n, label), status, count, v, flag(n));
         while (status != 0 && flag(n) == 0);
         return v;
     }
     std::string text(int n, const std::string& label, int count, int status = 1) {
         std::string t;
+        notes(label, status);
         do inputboxchar(gui_, box(n, label), status, count, t, flag(n));
         while (status != 0 && flag(n) == 0);
         return trim(t);
@@ -87,11 +92,24 @@ class Form {
             for (char& ch : t) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
             if (t.empty() || t == "isotropic") return Elasticity::isotropic;
             if (t == "anisotropic") return Elasticity::anisotropic;
-            gui_.out << " The elasticity only can be <isotropic> or <anisotropic>\n";
+            refuse("The elasticity only can be <isotropic> or <anisotropic>");
         }
     }
 
+    // A value refused: the message goes to the terminal and under the box asked again.
+    void refuse(const std::string& message) {
+        gui_.out << " " << message << "\n";
+        gui_.out.flush();
+        message_ = message;
+    }
+
   private:
+    void notes(const std::string& label, int status) {
+        if (status == 0) return;
+        form_notes(gui_, box_hint(label), message_);
+        message_.clear();
+    }
+    std::string message_;
     int& flag(int n) { return boxstatus_[static_cast<std::size_t>(n - 1)]; }
     Gui& gui_;
     std::array<int, 100> boxstatus_{};
@@ -342,25 +360,46 @@ void guiinput_system_parameters(State& st, Gui& gui) {
     }
     st.f_defect = "screw.ini";
 
+    // A value the run would refuse is refused at its box, which is taken again: nothing typed
+    // before is lost.
     st.sample = form.text(1, kMainLabels[0], 2);
-    st.job = form.ints(2, kMainLabels[1], 1).at(0);
+    for (;;) {
+        st.job = form.ints(2, kMainLabels[1], 1).at(0);
+        if (st.job <= 3 || st.job == 9) break;
+        form.refuse("The job model given wrong!");
+    }
     for (;;) {
         st.ca = column_approximation_case(form.text(3, kMainLabels[2], 5));
         if (st.ca == "yes" || st.ca == "no") break;
-        gui.out << " The value for COLUMN APPROXIMATION only can be <yes> or <no>\n";
+        form.refuse("The value for COLUMN APPROXIMATION only can be <yes> or <no>");
     }
     st.voltage = form.reals(4, kMainLabels[3], 1).at(0);
-    st.defect = defect_case(form.text(5, kMainLabels[4], 30));
+    for (;;) {
+        st.defect = defect_case(form.text(5, kMainLabels[4], 30));
+        if (st.defect == "screw" || st.defect == "pg_loop" || st.defect == "edge" ||
+            st.defect == "no")
+            break;
+        form.refuse("This defect model has not been added");
+    }
     const std::vector<double> size_xy = form.reals(6, kMainLabels[5], 2);
     const double size_z = form.reals(7, kMainLabels[6], 1).at(0);
     st.foil = vec3(form.reals(8, kMainLabels[7], 3));
-    st.v_g = vec3(form.reals(9, kMainLabels[8], 3));
-    const std::vector<int> beams = form.ints(10, kMainLabels[9], 2);
+    for (;;) {
+        st.v_g = vec3(form.reals(9, kMainLabels[8], 3));
+        if (st.foil[0] * st.v_g[0] + st.foil[1] * st.v_g[1] + st.foil[2] * st.v_g[2] == 0.0) break;
+        form.refuse("SAMPLE COORDINATES SYSTEM GIVEN WRONG!");
+    }
+    std::vector<int> beams;
+    for (;;) {
+        beams = form.ints(10, kMainLabels[9], 2);
+        if (beams.at(1) >= beams.at(0)) break;
+        form.refuse("The beam range given is wrong");
+    }
     st.f_g = form.reals(11, kMainLabels[10], 1).at(0);
     for (;;) {
         st.iabs = form.ints(12, kMainLabels[11], 1).at(0);
         if (st.iabs == 0 || st.iabs == 1) break;
-        gui.out << " 1: with absorption; 0: without absorption.\n";
+        form.refuse("1: with absorption; 0: without absorption.");
     }
     st.f_out = form.text(13, kMainLabels[12], static_cast<int>(kFileNameLen));
     if (st.job == 9) {
@@ -385,6 +424,7 @@ void guiinput_system_parameters(State& st, Gui& gui) {
     check_beam_row(field(10), beams.at(0), beams.at(1));
     check_real(field(11), "diffraction condition n of (g,ng)", st.f_g);
 
+    form_notes(gui, "", ""); // the form is complete: nothing more to say under it
     st.sample_no = st.sample;
     st.eigen_model = 4;
     st.interpolation_method = "linear";

@@ -2,9 +2,11 @@
 
 #include "gui/entry_form.hpp"
 #include "gui/image_display.hpp"
+#include "gui/overview.hpp"
 #include "gui/plot.hpp"
 #include "gui/screens.hpp"
 #include "gui/toolkit.hpp"
+#include "gui/viewer.hpp"
 #include "state/fmt.hpp"
 
 namespace korvex {
@@ -21,8 +23,9 @@ class Display final : public RunDisplay {
         gui_.gr.update();
     }
     void slice_done(const State&, int, int) override {}
-    void show_image(const State&, const std::string& path) override {
-        dataimaging(gui_, path, 100);
+    void show_image(const State& st, const std::string& path) override {
+        ImageView view = view_of_run(st, path);
+        draw_view(gui_, view, 100, true);
     }
 
   private:
@@ -45,7 +48,7 @@ class Session final : public GraphicSession {
   public:
     Session(State& st, std::unique_ptr<Graphics> gr)
         : graphics_(std::move(gr)), gui_{*graphics_, st.console(), {}, 0, 0}, display_(gui_),
-          plotter_(gui_, memory_) {}
+          plotter_(gui_, memory_), overview_(make_overview_writer(*graphics_)) {}
 
     void input_parameters(State& st) override {
         guiinput_system_parameters(st, gui_);
@@ -56,6 +59,7 @@ class Session final : public GraphicSession {
     bool run_panel(State&) override { return korvex::run_panel(gui_, memory_); }
     RunDisplay& display() override { return display_; }
     PhasePlotter* phase_plotter() override { return &plotter_; }
+    OverviewWriter* overview_writer() override { return overview_.get(); }
     bool result_viewer(State& st, const std::string& last_image) override {
         return korvex::result_viewer(gui_, memory_, st, last_image);
     }
@@ -70,6 +74,7 @@ class Session final : public GraphicSession {
     PanelMemory memory_;
     Display display_;
     Plotter plotter_;
+    std::unique_ptr<OverviewWriter> overview_;
 };
 
 // Text mode has no screen: each column position's diagrams go straight to their file.

@@ -22,6 +22,10 @@ class Graphics {
     // Opens "file/TYPE" (types XWINDOW, VCPS, GIF, NULL, ...) and selects it: the device
     // identifier (> 0), or 0 or less when it cannot be opened.
     virtual int open(const std::string& device) = 0;
+    // Opens and selects a PNG picture of width x height pixels, written at close.
+    virtual int open_picture(const std::string& file, int /*width*/, int /*height*/) {
+        return open(file + "/PNG");
+    }
     virtual void select(int id) = 0;
     // Closes the selected device (a file device is complete on disk afterwards).
     virtual void close() = 0;

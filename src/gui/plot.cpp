@@ -146,7 +146,9 @@ class PlotDevices final : public Graphics {
             const std::string path = file.empty() ? std::string("pgplot.png") : file;
             if (!creatable(path)) return 0;
             const std::string name = path + "/PNG";
-            id = cpgopen(name.c_str());
+            id = picture_.first > 0
+                     ? open_sized(name, picture_.first, picture_.second, GIZA_UNITS_PIXELS)
+                     : cpgopen(name.c_str());
         } else if (type_is(type, "NULL", 1)) {
             dev.kind = Kind::null;
             id = cpgopen("/NULL");
@@ -171,6 +173,13 @@ class PlotDevices final : public Graphics {
         cpgsci(1);
         cpgvstd();
         cpgswin(0.0f, 1.0f, 0.0f, 1.0f);
+        return id;
+    }
+
+    int open_picture(const std::string& file, int width, int height) override {
+        picture_ = {width, height};
+        const int id = open(file + "/PNG");
+        picture_ = {0, 0};
         return id;
     }
 
@@ -342,6 +351,7 @@ class PlotDevices final : public Graphics {
 
     std::map<int, Device> devices_;
     int current_ = 0;
+    std::pair<int, int> picture_{0, 0}; // pixel size of the next PNG opened (0: the default)
 };
 
 } // namespace

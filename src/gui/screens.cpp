@@ -1,6 +1,7 @@
 #include "gui/screens.hpp"
 
 #include "gui/image_display.hpp"
+#include "gui/viewer.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
 
@@ -11,18 +12,20 @@ namespace korvex {
 namespace {
 
 // Draws the RUN button and waits for a click on a button; clicks beside every button print
-// where the cursor was.
-int wait_for_button(Gui& gui, PanelMemory& mem) {
+// where the cursor was (with a view, in nm of its image, and remembered by the view).
+int wait_for_button(Gui& gui, PanelMemory& mem, ImageView* view = nullptr) {
     for (;;) {
         gui.gr.panl(2, 1);
         gui.gr.sci(mem.colour_index);
         gui.gr.sch(mem.char_height);
         button(gui, kRunButton, "RUN", 0);
+        if (view) use_view_window(gui, *view);
         float x = 0.0f, y = 0.0f;
         char ch = 0;
         rpgband(gui, 0, 0, 0.0f, 0.0f, x, y, ch);
         const int ib = ifbutton(gui, x, y);
         if (ib != 0) return ib;
+        if (view) view_click(*view, x, y);
         gui.out << " Cursor at: " << list_real32(x) << " " << list_real32(y) << '\n';
         gui.out.flush();
     }
@@ -82,22 +85,27 @@ bool run_panel(Gui& gui, PanelMemory& mem) {
     }
 }
 
-void export_image(Gui& gui, const std::string& image, bool postscript) {
+void export_view(Gui& gui, ImageView& view, bool postscript) {
     close_screen(gui);
-    const std::string file = trim(image) + (postscript ? ".ps" : ".gif");
+    const std::string image = view.images.at(static_cast<std::size_t>(view.current)).path;
+    const std::string file = image + (postscript ? ".ps" : ".gif");
     open_file_device(gui, file + (postscript ? "/VCPS" : "/GIF"));
-    rpgenv(gui, -1.1f, 1.1f, -1.1f, 1.1f, 0, -1);
-    dataimaging(gui, trim(image), postscript ? 256 : 128);
+    draw_view(gui, view, postscript ? 256 : 128, true);
     gui.gr.close();
     gui.out << " The image has been stored into the file: \n " << file << '\n';
     gui.out.flush();
 }
 
 bool result_viewer(Gui& gui, PanelMemory& mem, const State& st, const std::string& last_image) {
+    ImageView view = view_of_run(st, last_image);
+    if (!view.images.empty()) {
+        gui.gr.panl(2, 1);
+        draw_view(gui, view, 100, false);
+    }
     for (;;) {
-        const int ib = wait_for_button(gui, mem);
+        const int ib = wait_for_button(gui, mem, &view);
         if (ib == kPostScriptButton || ib == kGifButton) {
-            if (trim(last_image).empty()) {
+            if (view.images.empty()) {
                 // Thickness fringes and the other jobs without images leave nothing to store.
                 gui.out << " No image to store: the run (job " << st.job
                         << ") wrote no image file.\n";
@@ -107,13 +115,20 @@ bool result_viewer(Gui& gui, PanelMemory& mem, const State& st, const std::strin
             const bool ps = ib == kPostScriptButton;
             button(gui, ib, ps ? "C-PS" : "GIF", 5);
             gui.gr.update();
-            export_image(gui, last_image, ps);
+            export_view(gui, view, ps);
             return false;
         }
         if (ib == kExitButton) {
             button(gui, kExitButton, "EXIT", 5);
             close_screen(gui);
             return false;
+        }
+        if (is_view_button(ib)) {
+            if (view_button(view, ib)) {
+                gui.gr.panl(2, 1);
+                draw_view(gui, view, 100, false);
+            }
+            continue;
         }
         return true;
     }

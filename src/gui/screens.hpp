@@ -4,6 +4,7 @@
 
 #include "driver/display.hpp"
 #include "gui/toolkit.hpp"
+#include "gui/viewer.hpp"
 #include "state/state.hpp"
 
 #include <string>
@@ -24,14 +25,18 @@ inline constexpr int kRunButton = 1, kGifButton = 4, kPostScriptButton = 5, kExi
 // prints the cursor position; other buttons are ignored.
 bool run_panel(Gui& gui, PanelMemory& mem);
 
-// After a run: GIF or C-PS stores the last image and ends (false), EXIT ends (false), any
-// other button goes back to the RUN panel (true). An export after a run that wrote no image
-// is refused with a message and the viewer waits again.
+// After a run the viewer shows the beams of the row: DIFF steps to the next beam, ZOOM+ and
+// ZOOM- magnify by two about the centre or the point last clicked on the image, CTS+ and CTS-
+// narrow or widen the grey range, LABEL switches the annotations and DEFECT the defect's
+// outline. GIF or C-PS stores the image shown, as shown, and ends (false); EXIT ends (false);
+// RUN and STOP go back to the RUN panel (true). An export after a run that wrote no image is
+// refused with a message and the viewer waits again.
 bool result_viewer(Gui& gui, PanelMemory& mem, const State& st, const std::string& last_image);
 
-// Stores `image` through the file device "image.ps/VCPS" (256 levels) or "image.gif/GIF"
-// (128 levels); the screen window is closed first. Stops when the device cannot be opened.
-void export_image(Gui& gui, const std::string& image, bool postscript);
+// Stores the image of `view`, as the screen shows it, through the file device
+// "<image>.ps/VCPS" (256 levels) or "<image>.gif/GIF" (128 levels); the screen window is
+// closed first. Stops when the device cannot be opened.
+void export_view(Gui& gui, ImageView& view, bool postscript);
 
 // One column position's amplitude-phase diagrams (job 9): on screen, followed by the panel,
 // or into the PostScript file `ps_path` when it is not empty.

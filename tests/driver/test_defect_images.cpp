@@ -481,3 +481,20 @@ TEST(LoopImages, CircularLoopImagesMatchTheManySidedPolygon) {
         EXPECT_GT(contrast, 0.05) << beam;
     }
 }
+
+// Job 9 with an edge dislocation fills the records as the screw does: g.R summed from the
+// strain term, turning across the line's depth, with the sum record equal to its parts.
+TEST(DislocationImages, AmplitudePhaseRecordsOfAnEdge) {
+    InputSpec s = two_beams(1.6, 4, 4, 40, "edge");
+    s.job = 9;
+    // The inclined line crosses the column (0, 10) at depth 20.
+    const Sim run(s, edge("1 2 1 1 -1", "0.0 10.0 20.0", "0 1 1"));
+    auto value = [](const std::string& line) { return std::strtod(line.c_str() + 7, nullptr); };
+    const auto gdr = split_lines(run.dir.read("in_10.00.gdr"));
+    const auto sgz = split_lines(run.dir.read("in_10.00.sgz"));
+    const auto tot = split_lines(run.dir.read("in_10.00.tot"));
+    ASSERT_TRUE(gdr.size() == 40 && sgz.size() == 40 && tot.size() == 40) << run.output;
+    for (std::size_t l = 0; l < 40; ++l)
+        EXPECT_NEAR(value(tot[l]), value(gdr[l]) + value(sgz[l]), 1.5e-5) << l;
+    EXPECT_GT(std::abs(value(gdr[39]) - value(gdr[0])), 0.01);
+}

@@ -84,11 +84,12 @@ TEST(GreyLevels, FormulaTopLevelClippingAndOddImages) {
     EXPECT_EQ(c.level(17, 300), 255);
     EXPECT_EQ(c.level(1, 1) + c.level(500, 500), 0);
 
-    // A perfect crystal gives one value everywhere: its background, no division by zero.
+    // A perfect crystal gives one value everywhere: middle grey, its background, no division
+    // by zero.
     ImageData flat = image_of(4, 3);
     flat.values.fill(0.37);
     const GreyLevels f = grey_levels(flat, 256);
-    EXPECT_EQ(f.level(2, 2), 0);
+    EXPECT_EQ(std::pair(f.level(2, 2), f.uniform), std::pair(127, true));
     EXPECT_DOUBLE_EQ(f.background, 0.37);
 
     // A strain map is signed with a mean near zero: clipping at 10000 times that mean would
@@ -227,7 +228,7 @@ TEST(ImageExport, FailuresStopTheRunWithoutPartialFiles) {
 }
 
 // One page of the whole image, drawn without disturbing the caller's plot device or colours;
-// rendered, each cell shows its grey level, row y = 1 at the top.
+// rendered, each cell shows its grey level, turned for the report document.
 TEST(LayerPostScript, OnePageOfTheWholeImage) {
     ScratchDir dir;
     const int id = cpgopen("/NULL");
@@ -266,8 +267,9 @@ TEST(LayerPostScript, OnePageOfTheWholeImage) {
     const GreyLevels levels = grey_levels(img, 256);
     for (int j = 1; j <= 6; ++j)
         for (int i = 1; i <= 9; ++i) {
-            const std::size_t col = std::size_t((i - 0.5) * 288 / 9);
-            const std::size_t row = std::size_t((j - 0.5) * 288 / 6);
+            // Turned a quarter turn counter-clockwise: y runs left to right, x bottom to top.
+            const std::size_t col = std::size_t((j - 0.5) * 288 / 6);
+            const std::size_t row = std::size_t((9 - i + 0.5) * 288 / 9);
             EXPECT_NEAR(static_cast<unsigned char>(raw[data + row * 288u + col]),
                         levels.level(i, j), 2)
                 << i << "," << j;

@@ -1,6 +1,7 @@
 // Whole text-mode runs of the korvex program on perfect crystals: the result files of each
 // job, their picture and float copies, the report document, and the stops on bad input.
 #include "driver/image_readback.hpp"
+#include "driver/usage.hpp"
 #include "support/input_files.hpp"
 
 #include <algorithm>
@@ -15,7 +16,7 @@ using namespace korvex::testing;
 namespace fs = std::filesystem;
 
 // Job 1 on one thread and on two, with files of a user's in the data directory: every result
-// file under its name, identical results for any thread count, a black picture and a float
+// file under its name, identical results for any thread count, a middle-grey picture and a float
 // copy of each beam's image (an old picture of that name replaced), the user's other files
 // untouched and no temporary file left.
 TEST(TextRun, JobOneResultFilesViewsAndThreadCount) {
@@ -51,8 +52,8 @@ TEST(TextRun, JobOneResultFilesViewsAndThreadCount) {
         EXPECT_EQ(std::pair(img.nx(), img.ny()), std::pair(9, 7)) << beam;
         EXPECT_EQ(read_file(one.file("in" + beam)), read_file(two.file("in" + beam))) << beam;
         expect_views_match(one.file("in" + beam), img);
-        // A perfect crystal: one intensity everywhere, a black picture.
-        for (unsigned p : read_png(one.file("in" + beam + ".png")).pixels) ASSERT_EQ(p, 0u);
+        // A perfect crystal: one intensity everywhere, a middle-grey picture.
+        for (unsigned p : read_png(one.file("in" + beam + ".png")).pixels) ASSERT_EQ(p, 127u);
     }
     const std::string description = read_tiff(one.file("in-02g.tif")).description;
     for (const char* item : {"crystal = Cu\n", "voltage = 200 kV\n", "g = 2 0 0\n",
@@ -176,4 +177,63 @@ TEST(TextRun, BadInputStopsWithItsMessageAndNoPartialFiles) {
     // A picture's name taken by a directory with something in it, which stays.
     expect(" Error writing \"data/in00g.tif\": Is a directory", true, {}, "data/",
            [](const ScratchDir& d) { fs::create_directories(d.path() / "data/in00g.tif/keep"); });
+}
+
+// --help lists every option and the user guide; --version prints the version; both exit 0
+// before anything else (no banner, no files).
+TEST(TextRun, HelpAndVersionAnswerAndExit) {
+    ScratchDir d;
+    std::string out;
+    EXPECT_EQ(run_program(d.str(), "--help", out), 0);
+    for (const auto& o : option_table()) EXPECT_NE(out.find(o.form), out.npos) << o.form;
+    EXPECT_NE(out.find("docs/user_guide.md"), out.npos);
+    EXPECT_EQ(run_program(d.str(), "--version", out), 0);
+    EXPECT_EQ(out, "korvex " + program_version() + "\n");
+    EXPECT_TRUE(fs::is_empty(d.path()));
+}
+
+// The report document, compiled and rendered, shows a layer image the way its PNG does (the
+// edge dislocation at the left, x = 6 of 24: the extreme column lands in the same place), and
+// its caption names the defect, b and g.
+TEST(TextRun, ReportDocumentShowsLayersUprightWithTheirValues) {
+    if (std::system("command -v latex >/dev/null && command -v dvips >/dev/null && "
+                    "command -v gs >/dev/null") != 0)
+        GTEST_SKIP() << "TeX or Ghostscript is not installed";
+    KorvexRun r({.job = 3, .defect = "edge", .size_x = 24, .size_y = 8, .size_z = 2, .f_g = 3.0});
+    ASSERT_TRUE(r.run(" {edge}\n ====\n1 2 1 0 1\n6.0 0.0 1.0\n0 1 0\n0.34\n1.0\n0\n")) << r.output;
+    const auto imi = read_lines(r.file("in.imi"));
+    ASSERT_EQ(imi.size(), 2u);
+    const std::string tex = r.dir.read("Imagesin.tex");
+    EXPECT_NE(tex.find("edge dislocation, {\\bf b}= $1/2[1 0 1]$"), tex.npos) << tex;
+    EXPECT_NE(tex.find("\\langle 2 0 0\\rangle"), tex.npos) << tex;
+    const std::string cd = "cd '" + r.file("") + "' && ";
+    ASSERT_EQ(std::system((cd + "latex -interaction=nonstopmode Imagesin.tex >log 2>&1 </dev/null"
+                                " && dvips -q Imagesin.dvi -o doc.ps >>log 2>&1 && gs -q -dNOPAUSE"
+                                " -dBATCH -dSAFER -sDEVICE=pnggray -r144 -sOutputFile=doc.png "
+                                "doc.ps >>log 2>&1")
+                              .c_str()),
+              0)
+        << read_file(r.file("log"));
+    // Where the darkest column lies, as a fraction of the picture's width.
+    auto darkest = [](const PngGrey& p, int x0, int x1, int y0, int y1) {
+        std::vector<double> sum(std::size_t(x1 - x0), 0.0);
+        for (int x = x0; x < x1; ++x)
+            for (int y = y0; y < y1; ++y) sum[std::size_t(x - x0)] += p.at(x, y);
+        return (std::ranges::min_element(sum) - sum.begin() + 0.5) / (x1 - x0);
+    };
+    const PngGrey layer = read_png(r.file(imi[0].substr(1) + ".png"));
+    const PngGrey page = read_png(r.file("doc.png"));
+    // The picture: the first run of rows with grey (neither paper nor text), and its columns.
+    int y0 = -1, y1 = -1, x0 = page.width, x1 = 0;
+    for (int y = 0; y < page.height && y1 < 0; ++y) {
+        bool grey = false;
+        for (int x = 0; x < page.width; ++x)
+            if (page.at(x, y) > 20 && page.at(x, y) < 235)
+                grey = true, x0 = std::min(x0, x), x1 = std::max(x1, x + 1);
+        if (grey && y0 < 0) y0 = y;
+        if (!grey && y0 >= 0) y1 = y;
+    }
+    ASSERT_GT(y1 - y0, 100); // one inch at 144 dpi
+    EXPECT_NEAR(darkest(page, x0, x1, y0 + 5, y1 - 5),
+                darkest(layer, 0, layer.width, 0, layer.height), 0.1);
 }

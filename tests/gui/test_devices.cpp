@@ -276,11 +276,12 @@ class GraphicSession : public ::testing::Test {
     }
     // Types the form of a Cu 200 kV perfect-crystal job-1 run (32 x 32 columns, 40 slices,
     // g = 200, beams -1..1, absorption, output "cu"), presses RUN, returns once the image is shown.
-    void run_to_image(const std::string& shots) {
+    // `defect` is what is typed in the defect box.
+    void run_to_image(const std::string& shots, const std::string& defect = "no\r") {
         ASSERT_TRUE(find_window()) << "display " << display_ << "\n" << output();
         ASSERT_TRUE(wait_output("Device types", 10s)) << output();
         point_at(200, 450, false);
-        type("Cu1\rno\r200\rno\r32 32\r40\r0 0 1\r2 0 0\r-1 1\r1\r1\rcu\r");
+        type("Cu1\rno\r200\r" + defect + "32 32\r40\r0 0 1\r2 0 0\r-1 1\r1\r1\rcu\r");
         std::this_thread::sleep_for(500ms);
         screenshot(shots + "_form.png");
         press(1);
@@ -302,19 +303,30 @@ class GraphicSession : public ::testing::Test {
         sh("DISPLAY=" + display_ + " xdotool " + args + " >'" + dir_.str() + "xdo' 2>/dev/null");
         return output("xdo");
     }
+
+  protected:
     ScratchDir dir_;
+
+  private:
     pid_t xvfb_ = -1, program_ = -1;
     std::string display_, window_;
     int off_x_ = 0, off_y_ = 0;
 };
 
-// Form, RUN, image on screen, C-PS: the PostScript file Ghostscript renders is not blank.
+// Form, RUN, image on screen with the run's overview picture beside its files, DIFF (another
+// beam on screen), C-PS: the beam shown is stored, and Ghostscript renders it not blank.
 TEST_F(GraphicSession, FormRunAndPostScriptExport) {
     ASSERT_NO_FATAL_FAILURE(run_to_image("cu200"));
+    EXPECT_EQ(read_png(dir_.str() + "cu_overview.png").width, 900);
+    press(7);
+    std::this_thread::sleep_for(1500ms);
+    screenshot("cu200_diff.png");
+    EXPECT_NE(testing::read_file(artifact("cu200_diff.png")),
+              testing::read_file(artifact("cu200_image.png")));
     press(5);
     ASSERT_EQ(wait_exit(60s), 0) << output();
     const std::string ps = stored_file();
-    ASSERT_TRUE(ps.ends_with(".ps")) << output();
+    ASSERT_TRUE(ps.ends_with("cu-01g.ps")) << output();
     ASSERT_TRUE(fs::exists(ps)) << ps;
     if (!have("gs")) GTEST_SKIP() << "Ghostscript is not installed: the PostScript is not rendered";
     const auto t = tally(render_postscript(ps, artifact("cu200_export_ps.png"), 50));
@@ -322,12 +334,14 @@ TEST_F(GraphicSession, FormRunAndPostScriptExport) {
     EXPECT_GT(t.dark + t.mid, 20000); // the picture fills the frame (a frame alone is ~1200)
 }
 
-// A button the viewer does not serve leads back to the RUN panel; RUN runs again with the same
+// An unknown defect word is refused in its box, which is asked again, and the run goes on. A
+// button the viewer does not serve leads back to the RUN panel; RUN runs again with the same
 // parameters, without the form; GIF stores the second image.
 TEST_F(GraphicSession, SecondRunExportsGif) {
-    ASSERT_NO_FATAL_FAILURE(run_to_image("cu200_rerun"));
+    ASSERT_NO_FATAL_FAILURE(run_to_image("cu200_rerun", "void\rno\r"));
+    EXPECT_NE(output().find(" This defect model has not been added\n"), std::string::npos);
     const std::size_t first_run = output().size();
-    press(7);
+    press(12);
     std::this_thread::sleep_for(300ms);
     press(1);
     ASSERT_TRUE(wait_output("Contrast:", 120s, first_run)) << output();

@@ -1,0 +1,45 @@
+#include "driver/usage.hpp"
+
+#include <algorithm>
+
+namespace korvex {
+
+const std::vector<OptionHelp>& option_table() {
+    static const std::vector<OptionHelp> table = {
+        {"-t <input file> [defect file]", "run in the terminal with this parameter file"},
+        {"-x", "graphic mode, the entry form in an X window (the default)"},
+        {"--help, -h", "print this help and exit"},
+        {"--version", "print the version and exit"},
+    };
+    return table;
+}
+
+std::string program_version() {
+    return KORVEX_VERSION;
+}
+
+void print_usage(std::ostream& out) {
+    out << "Usage: korvex -t <input file> [defect configuration file]\n"
+        << "       korvex [-x]\n\n"
+        << "TEM diffraction-contrast images of crystal defects, computed column by column\n"
+        << "through a thin foil by the many-beam dynamical equations.\n\n"
+        << "Options:\n";
+    std::size_t width = 0;
+    for (const auto& o : option_table()) width = std::max(width, std::string(o.form).size());
+    for (const auto& o : option_table()) {
+        const std::string form = o.form;
+        out << "  " << form << std::string(width + 2 - form.size(), ' ') << o.what << '\n';
+    }
+    out << "\nThe user guide is docs/user_guide.md in the KORVEX source tree (input files,\n"
+        << "defect files, outputs: docs/outputs.md).\n";
+}
+
+std::string information_request(const std::vector<std::string>& args) {
+    for (const auto& a : args) {
+        if (a == "--help" || a == "-h") return "--help";
+        if (a == "--version") return "--version";
+    }
+    return {};
+}
+
+} // namespace korvex

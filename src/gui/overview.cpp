@@ -1,0 +1,151 @@
+#include "gui/overview.hpp"
+
+#include "driver/defect_caption.hpp"
+#include "driver/image_export.hpp"
+#include "gui/gif_file.hpp"
+#include "gui/plot.hpp"
+#include "gui/viewer.hpp"
+#include "state/fmt.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+namespace korvex {
+
+namespace {
+
+std::string num(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%g", v);
+    return buf;
+}
+
+// A private directory for the page the plot library writes, removed with what is in it.
+struct TempDir {
+    std::string path;
+    TempDir() {
+        const char* base = std::getenv("TMPDIR");
+        std::string templ = std::string(base && *base ? base : "/tmp") + "/korvex-page-XXXXXX";
+        if (::mkdtemp(templ.data())) path = templ;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        if (!path.empty()) std::filesystem::remove_all(path, ec);
+    }
+};
+
+class PageWriter final : public OverviewWriter {
+  public:
+    explicit PageWriter(Graphics& gr) : gr_(gr) {}
+    void write(const State& st, const std::vector<OverviewRow>& rows,
+               const std::string& path) override;
+
+  private:
+    Graphics& gr_;
+};
+
+void PageWriter::write(const State& st, const std::vector<OverviewRow>& rows,
+                       const std::string& path) {
+    std::size_t beams = 0;
+    for (const auto& r : rows) beams = std::max(beams, r.images.size());
+    const OverviewPage p = overview_page(static_cast<int>(beams), static_cast<int>(rows.size()));
+    TempDir tmp;
+    const std::string page = tmp.path + "/page.png";
+    if (tmp.path.empty() || gr_.open_picture(page, p.width, p.height) <= 0) {
+        st.console() << " * WARNING: the overview picture " << path << " could not be drawn\n";
+        return;
+    }
+    std::ostringstream quiet;
+    Gui gui{gr_, quiet, {}, 0, 0};
+    const float W = static_cast<float>(p.width), H = static_cast<float>(p.height);
+    // About 13 pixels: a character height of 1 is 1/40 of the page's height.
+    const float text = 13.0f * 40.0f / H;
+    gr_.sci(1);
+    gr_.sch(1.1f * text);
+    gr_.svp(0.0f, 1.0f, 1.0f - static_cast<float>(p.header) / H, 1.0f);
+    gr_.swin(0.0f, 1.0f, 0.0f, 1.0f);
+    gr_.ptxt(8.0f / W, 0.35f, 0.0f, 0.0f, overview_caption(st, rows));
+
+    const float P = static_cast<float>(p.panel);
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        const float top = H - static_cast<float>(p.header) - static_cast<float>(r) * P;
+        if (p.left > 0) {
+            gr_.svp(0.0f, static_cast<float>(p.left) / W, (top - P) / H, top / H);
+            gr_.swin(0.0f, 1.0f, 0.0f, 1.0f);
+            gr_.sci(1);
+            gr_.sch(text);
+            gr_.ptxt(0.5f, 0.5f, 0.0f, 0.5f, rows[r].condition);
+        }
+        for (std::size_t c = 0; c < rows[r].images.size(); ++c) {
+            const float x0 = static_cast<float>(p.left) + static_cast<float>(c) * P;
+            ButtonLayout& l = gui.layout;
+            l.plot_viewport_x1 = (x0 + 0.04f * P) / W;
+            l.plot_viewport_x2 = (x0 + 0.96f * P) / W;
+            l.plot_viewport_y1 = (top - 0.92f * P) / H;
+            l.plot_viewport_y2 = (top - 0.04f * P) / H;
+            ImageView v;
+            v.images = {{rows[r].images[c], beam_label(st.mtx_beams(int(c) + 1), st.v_g)}};
+            v.g_text = beam_label(1, st.v_g).substr(3); // "DF 2 0 0" -> "2 0 0"
+            v.erase = false;
+            v.text_height = text;
+            draw_view(gui, v, 256, false);
+        }
+    }
+    gr_.close();
+    const RgbPicture pic = read_png(page);
+    write_png(path, pic.width, pic.height, true, pic.rgb);
+}
+
+class OwnDevices final : public OverviewWriter {
+  public:
+    OwnDevices() : gr_(open_plot_devices()), writer_(*gr_) {}
+    void write(const State& st, const std::vector<OverviewRow>& rows,
+               const std::string& path) override {
+        writer_.write(st, rows, path);
+    }
+
+  private:
+    std::unique_ptr<Graphics> gr_;
+    PageWriter writer_;
+};
+
+} // namespace
+
+OverviewPage overview_page(int beams, int rows) {
+    OverviewPage p;
+    p.panel = rows > 1 ? 220 : 300;
+    p.header = 36;
+    p.left = rows > 1 ? 90 : 0;
+    p.width = p.left + std::max(beams, 1) * p.panel;
+    p.height = p.header + std::max(rows, 1) * p.panel;
+    return p;
+}
+
+std::string overview_caption(const State& st, const std::vector<OverviewRow>& rows) {
+    std::string s = trim(st.sample) + "  " + num(st.voltage) + " kV  g = " + num(st.v_g[0]) + " " +
+                    num(st.v_g[1]) + " " + num(st.v_g[2]);
+    const int n = st.mtx_beams.size();
+    if (n > 0)
+        s +=
+            "  beams " + std::to_string(st.mtx_beams(1)) + " .. " + std::to_string(st.mtx_beams(n));
+    if (rows.size() == 1) s += "  " + rows.front().condition;
+    s += "  foil " + num(st.size_z) + " A  field " + num(st.size_x) + " x " + num(st.size_y) +
+         " A  ";
+    const DefectCaption d = defect_caption(st);
+    s += d.what;
+    if (!d.burgers.empty()) s += ", b = " + d.burgers;
+    return s;
+}
+
+std::unique_ptr<OverviewWriter> make_overview_writer() {
+    return std::make_unique<OwnDevices>();
+}
+
+std::unique_ptr<OverviewWriter> make_overview_writer(Graphics& gr) {
+    return std::make_unique<PageWriter>(gr);
+}
+
+} // namespace korvex

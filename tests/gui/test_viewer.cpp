@@ -1,0 +1,230 @@
+// The result viewer's picture: the buttons on a scripted device (beam, contrast, labels, zoom
+// about a clicked point), and the picture a real file device draws (square pixels, zoom by two,
+// a uniform image in middle grey).
+#include "gui/gif_file.hpp"
+#include "gui/overview.hpp"
+#include "gui/plot.hpp"
+#include "gui/screens.hpp"
+#include "gui/viewer.hpp"
+
+#include "scripted_graphics.hpp"
+#include "support/testing.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+namespace korvex {
+namespace {
+
+using testing::ScratchDir;
+using testing::TestGui;
+
+// An nx x ny image of pixel size u (Angstrom) with value 2 in columns c1..c2, 1 elsewhere, and
+// one column of 5 at x = 1 when `spike`.
+std::string write_stripe(const ScratchDir& d, const std::string& name, int nx, int ny, double u,
+                         int c1, int c2, bool spike = false) {
+    ImageData img;
+    img.unit_x = img.unit_y = u;
+    img.values.resize(nx, ny);
+    for (int j = 1; j <= ny; ++j)
+        for (int i = 1; i <= nx; ++i) img.values(i, j) = i >= c1 && i <= c2 ? 2.0 : 1.0;
+    if (spike)
+        for (int j = 1; j <= ny; ++j) img.values(1, j) = 5.0;
+    write_image_file(d.str() + name, img, RowFormat::es12_3);
+    return d.str() + name;
+}
+
+bool has_text(const testing::ScriptedGraphics& g, std::size_t from, const std::string& t) {
+    return std::any_of(g.texts.begin() + static_cast<long>(from), g.texts.end(),
+                       [&](const auto& x) { return x.text == t; });
+}
+
+// DIFF steps from the last beam to the first; CTS+ widens the grey step between stripe and
+// background; LABEL drops the annotations; ZOOM+ after a click halves the window about the
+// point clicked; the scale bar's text and the g arrow are drawn.
+TEST(Viewer, ButtonsChangeTheView) {
+    ScratchDir d;
+    State st;
+    st.v_g = {2, 0, 0};
+    st.mtx_beams.resize(3);
+    for (int n = 1; n <= 3; ++n) st.mtx_beams(n) = n - 2;
+    for (const char* tag : {"-01g", "00g", "01g"})
+        write_stripe(d, std::string("cu") + tag, 40, 20, 10.0, 19, 22, true);
+    TestGui t;
+    testing::viewer_layout(t.gui.layout);
+    for (int nb = 1; nb <= 12; ++nb) button(t.gui, nb, "B", 0);
+    ImageView v = view_of_run(st, d.str() + "cu01g");
+    ASSERT_EQ(v.images.size(), 3u);
+    draw_view(t.gui, v, 100, false);
+    EXPECT_TRUE(has_text(t.gr, 0, "DF 2 0 0"));
+    EXPECT_TRUE(has_text(t.gr, 0, "10 nm")); // 40 nm wide: a quarter, rounded down to 1-2-5
+    EXPECT_EQ(t.gr.arrows, 1);
+    auto step = [](const testing::ScriptedGraphics::Image& im) { // stripe minus background
+        return im.cells[20] - im.cells[10];
+    };
+    const int before = step(t.gr.images[0]);
+
+    std::size_t from = t.gr.texts.size();
+    ASSERT_TRUE(view_button(v, kDiffButton));
+    draw_view(t.gui, v, 100, false);
+    EXPECT_TRUE(has_text(t.gr, from, "DF -2 0 0"));
+    ASSERT_TRUE(view_button(v, kContrastUpButton));
+    draw_view(t.gui, v, 100, false);
+    EXPECT_GT(step(*(t.gr.images.end() - 2)), before + before / 2);
+    from = t.gr.texts.size();
+    ASSERT_TRUE(view_button(v, kLabelButton));
+    draw_view(t.gui, v, 100, false);
+    EXPECT_EQ(t.gr.texts.size(), from);
+
+    view_click(v, 10.0f, -8.0f);
+    ASSERT_TRUE(view_button(v, kZoomInButton));
+    draw_view(t.gui, v, 100, false);
+    EXPECT_FLOAT_EQ(v.win[1] - v.win[0], 20.0f);
+    EXPECT_FLOAT_EQ(v.win[0], 0.0f);   // about x = 10 nm
+    EXPECT_FLOAT_EQ(v.win[2], -10.0f); // y clamped: the view stays on the image
+    EXPECT_EQ(t.gr.images.back().nx, 20);
+    EXPECT_FALSE(view_button(v, 8)); // DEFECT does not change the view
+}
+
+// A picture drawn for real on a PNG page: its bright (or mid-grey) run of pixels along row
+// `y` and along column `x`.
+std::pair<int, int> measure(const RgbPicture& p, int y, int x, int lo, int hi) {
+    auto in = [&](int i, int j) {
+        const int g = p.rgb[3 * (std::size_t(j) * p.width + i)];
+        return g >= lo && g <= hi;
+    };
+    std::pair<int, int> r{0, 0};
+    for (int i = 0; i < p.width; ++i) r.first += in(i, y);
+    for (int j = 0; j < p.height; ++j) r.second += in(x, j);
+    return r;
+}
+
+RgbPicture draw_png(const ScratchDir& d, ImageView& v, const std::string& name) {
+    auto g = open_plot_devices();
+    EXPECT_GT(g->open(d.str() + name + "/PNG"), 0);
+    std::ostringstream out;
+    Gui gui{*g, out, {}, 0, 0};
+    testing::viewer_layout(gui.layout);
+    v.labels = false;
+    draw_view(gui, v, 100, false);
+    g->close();
+    return read_png(d.str() + name);
+}
+
+// A 100 x 50 Angstrom uniform image is twice as wide as high within a pixel and middle grey;
+// ZOOM+ doubles the width of a stripe.
+TEST(Viewer, SquarePixelsUniformGreyAndZoomOnAPage) {
+    ScratchDir d;
+    State st;
+    ImageView u = view_of_run(st, write_stripe(d, "flat", 20, 10, 5.0, 0, 0));
+    const RgbPicture p = draw_png(d, u, "flat.png");
+    const int cx = static_cast<int>(p.width * (0.05 + 0.9 * 0.41));
+    const int cy = static_cast<int>(p.height * (1 - 0.575));
+    // Middle grey only within 126..128, the picture's width and height at one quarter of it.
+    const auto [w, h] = measure(p, cy + p.height / 20, cx - p.width / 10, 126, 128);
+    EXPECT_NEAR(w, 2 * h, 1.5) << w << " x " << h;
+    EXPECT_GT(h, 50);
+
+    ImageView s = view_of_run(st, write_stripe(d, "stripe", 40, 40, 1.0, 19, 22));
+    const int w0 = measure(draw_png(d, s, "z0.png"), cy, cx, 200, 255).first;
+    view_button(s, kZoomInButton);
+    const int w1 = measure(draw_png(d, s, "z1.png"), cy, cx, 200, 255).first;
+    EXPECT_GT(w0, 10);
+    EXPECT_NEAR(w1, 2 * w0, 1.5) << w0 << " -> " << w1;
+}
+
+// The overview of one condition with three beams: the page size, each panel showing its own
+// beam (the stripe where that beam has it), a label above each image and a scale bar of the
+// length it states (a quarter of the 40 nm field) within a pixel.
+TEST(Overview, PanelsInRowOrderWithLabelsAndScale) {
+    ScratchDir d;
+    State st;
+    st.sample = "Cu";
+    st.v_g = {2, 0, 0};
+    st.mtx_beams.resize(3);
+    OverviewRow row{"(g,1.0g)", {}};
+    for (int n = 1; n <= 3; ++n) {
+        st.mtx_beams(n) = n - 2;
+        ImageData img;
+        img.unit_x = img.unit_y = 10.0;
+        img.values.resize(40, 40);
+        img.values.fill(1.5);
+        img.values(1, 1) = 1.0;
+        for (int j = 1; j <= 40; ++j)
+            for (int i = 10 * n; i < 10 * n + 4; ++i) img.values(i, j) = 2.0;
+        row.images.push_back(d.str() + "b" + std::to_string(n));
+        write_image_file(row.images.back(), img, RowFormat::es12_3);
+    }
+    make_overview_writer()->write(st, {row}, d.str() + "x_overview.png");
+    const RgbPicture p = read_png(d.str() + "x_overview.png");
+    const OverviewPage page = overview_page(3, 1);
+    ASSERT_EQ(std::pair(p.width, p.height), std::pair(page.width, page.height));
+    auto grey = [&](int x, int y) { return int(p.rgb[3 * (std::size_t(y) * p.width + x)]); };
+    const int mid = page.header + page.panel / 2;
+    for (int c = 0; c < 3; ++c) {
+        SCOPED_TRACE(c);
+        const int x0 = c * page.panel;
+        int a = x0;
+        while (grey(a, mid) < 60) ++a; // the image: its first run of lit pixels
+        int b = a, stripe = 0, lit = 0;
+        for (; grey(b, mid) >= 60; ++b)
+            if (grey(b, mid) > 230) stripe += b - a, ++lit;
+        const double px_per_cell = (b - a) / 40.0;
+        EXPECT_NEAR(double(stripe) / lit / px_per_cell, 10 * (c + 1) + 1, 0.6);
+        int top = mid, bottom = mid;
+        const int xc = a + (b - a) / 3; // a background column
+        while (grey(xc, top - 1) >= 60) --top;
+        while (grey(xc, bottom + 1) >= 60) ++bottom;
+        EXPECT_NEAR(bottom - top + 1, b - a, 1);
+        int label = 0;
+        for (int y = top - page.panel / 12; y < top - 2; ++y)
+            for (int x = a; x < a + 40; ++x) label += grey(x, y) > 100;
+        EXPECT_GT(label, 20);
+        int bar = 0;
+        for (int y = bottom + 2; y < bottom + page.panel / 12; ++y) {
+            int run = 0;
+            for (int x = a; x < a + (b - a) / 2; ++x) run += grey(x, y) > 200;
+            bar = std::max(bar, run);
+        }
+        EXPECT_NEAR(bar, (b - a) / 4.0, 1.0);
+    }
+}
+
+// DEFECT draws the defect's outline over the image: a void's circle and an edge line where
+// the configuration puts them; a tetrahedron's faces meet at its four corners, which project
+// half an edge from the centroid along [001].
+TEST(Viewer, DefectOutlines) {
+    ScratchDir d;
+    State st;
+    st.v_g = st.co_x = {2, 0, 0};
+    st.foil = {0, 0, 1};
+    st.size_x = st.size_y = st.size_z = 100;
+    const std::string image = write_stripe(d, "img", 100, 100, 1.0, 0, 0);
+    auto drawn = [&](const std::string& defect, const std::string& config) {
+        st.defect = defect;
+        st.f_defect = d.str() + defect + ".ini";
+        d.write(defect + ".ini", " {" + defect + "}\n ===\n" + config);
+        TestGui t;
+        testing::viewer_layout(t.gui.layout);
+        ImageView v = view_of_run(st, image);
+        EXPECT_TRUE(view_button(v, kDefectButton)) << defect;
+        draw_view(t.gui, v, 100, false);
+        return t.gr.lines;
+    };
+    for (const auto& l : drawn("void", "20.0\n30.0 50.0 40.0\n"))
+        for (std::size_t k = 0; k < l.x.size(); ++k)
+            EXPECT_NEAR(std::hypot(l.x[k] + 2.0f, l.y[k]), 2.0, 1e-5);
+    const auto edge = drawn("edge", "1 2 1 0 1\n70.0 0.0 50.0\n0 1 0\n0.34\n1.0\n0\n");
+    ASSERT_EQ(edge.size(), 1u);
+    EXPECT_EQ(edge[0].x, (std::vector<float>{2.0f, 2.0f}));
+    const auto sft = drawn("tetrahedron", "faulted\n50.0 40.0 50.0\n60.0\n0.34\n1.0\n");
+    ASSERT_EQ(sft.size(), 4u);
+    for (const auto& l : sft)
+        for (std::size_t k = 0; k < l.x.size(); ++k)
+            EXPECT_NEAR(std::hypot(l.x[k] - 0.0f, l.y[k] - 1.0f), 3.0, 1e-4);
+}
+
+} // namespace
+} // namespace korvex
