@@ -3,6 +3,7 @@
 #include "solver/eigen.hpp"
 #include "solver/kernels.hpp"
 #include "solver/table.hpp"
+#include "solver/table_build.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -16,44 +17,15 @@ namespace {
 
 using solver::SliceData;
 using solver::Store;
+using solver::detail::KernelHolder;
+using solver::detail::runtime_storage;
+using solver::detail::SliceHolder;
 
 std::string_view trimmed(const std::string& s) {
     std::string_view v(s);
     while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
     return v;
 }
-
-// Storage of the run-time (N = 0) kernels: grown once per thread and kept, so that neither a
-// slice nor a column allocates. Fixed-size kernels carry their own storage.
-double* runtime_storage(std::vector<double>& buf, std::size_t need) {
-    if (buf.size() < need) buf.resize(need);
-    return buf.data();
-}
-
-template <int N> struct SliceHolder {
-    SliceData<N> sd;
-    explicit SliceHolder(int) {}
-};
-template <> struct SliceHolder<0> {
-    SliceData<0> sd;
-    explicit SliceHolder(int n) {
-        thread_local std::vector<double> buf;
-        sd.bind(runtime_storage(buf, SliceData<0>::doubles_needed(n)), n);
-    }
-};
-
-template <int N, int L> struct KernelHolder {
-    solver::BatchKernel<N, L> k;
-    explicit KernelHolder(const SliceData<N>& sd) : k(sd) {}
-};
-template <int L> struct KernelHolder<0, L> {
-    solver::BatchKernel<0, L> k;
-    explicit KernelHolder(const SliceData<0>& sd) : k(sd, storage(sd.n)) {}
-    static double* storage(int n) {
-        thread_local std::vector<double> buf;
-        return runtime_storage(buf, solver::BatchKernel<0, L>::doubles_needed(n));
-    }
-};
 
 // Records lane l's structure matrix and eigen-solution in the state's cell variables.
 template <int N, int L>
@@ -199,37 +171,6 @@ void solve_every_column(State& st, const SliceData<N>& sd, const Grid& grid, std
     }
 }
 
-// The transfer matrix S = V D V^-1 at every node of `t`, by the exact kernel.
-template <int N>
-void build_table(const SliceData<N>& sd, const solver::StrainForm& f, solver::TransferTable& t) {
-    const int n = sd.n;
-    const int n3 = 2 * t.K3 + 1, n1 = 2 * t.K1 + 1;
-#pragma omp parallel
-    {
-        KernelHolder<N, 1> holder(sd);
-        solver::ColumnKernel<N>& k = holder.k;
-#pragma omp for schedule(static)
-        for (int e = 0; e < n3 * n1; ++e) {
-            const int k3 = e % n3 - t.K3, k1 = e / n3 - t.K1;
-            const double g3 = k3 * t.h3, g1 = k1 * t.h1;
-            for (int r = 0; r < n; ++r) k.sgr()[r] = f.m[r] * (g3 + f.t[r] * g1);
-            k.solve();
-            double* s = t.node(k3, k1);
-            for (int c = 0; c < n; ++c)
-                for (int r = 0; r < n; ++r) {
-                    double sr = 0.0, si = 0.0;
-                    for (int j = 0; j < n; ++j) {
-                        const double vw = k.eigenvector(r, j, 0) * k.inverse_t(c, j, 0);
-                        sr += vw * k.prop_re(j, 0);
-                        si += vw * k.prop_im(j, 0);
-                    }
-                    s[r + n * c] = sr;
-                    s[n * n + r + n * c] = si;
-                }
-        }
-    }
-}
-
 // One eigen-solution (already in sd) serves every column.
 template <int N> void apply_shared(const SliceData<N>& sd, const Grid& grid) {
     const int n = sd.n;
@@ -265,7 +206,7 @@ struct ColumnEngine::Tables {
 namespace {
 
 // Error allowed in the amplitudes over the whole foil, shared out evenly between the slices.
-constexpr double kTableFoilError = 2e-7;
+constexpr double kTableFoilError = 1e-5;
 // Scalars beyond this (1/Angstrom) are solved exactly: they occur only next to a core.
 constexpr double kTableMaxScalar = 1.0;
 // Largest table of one slice thickness; beyond it the range shrinks (more exact solves).
@@ -288,9 +229,16 @@ const solver::TransferTable* table_for(const State& st, const SliceData<N>& sd,
     for (const auto& t : tabs.by_dz)
         if (t.dz == sd.dz) return &t;
     solver::TransferTable& t = tabs.by_dz.emplace_back();
-    t.plan(tabs.form, sd.dz, kTableFoilError / std::max(1, st.effslicenumber), kTableMaxScalar,
-           kTableMaxBytes);
-    build_table(sd, tabs.form, t);
+    // Where an avoided crossing makes cells rough, a finer step in G3 (up to 16 times) usually
+    // smooths them out; cells still rough are solved exactly.
+    const double slice_error = kTableFoilError / std::max(1, st.effslicenumber);
+    for (int refine = 1;; refine *= 2) {
+        const bool whole =
+            t.plan(tabs.form, sd.dz, slice_error, kTableMaxScalar, kTableMaxBytes, refine);
+        solver::detail::build_table(sd, tabs.form, t);
+        if (!whole || refine == 16 || std::count(t.rough.begin(), t.rough.end(), 1) == 0) break;
+    }
+    solver::detail::build_sub_tables(sd, tabs.form, t);
     return &t;
 }
 

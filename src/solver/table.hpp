@@ -81,7 +81,19 @@ struct TransferTable {
     double h3 = 0.0, h1 = 1.0;
     int K3 = 0, K1 = 0;
     int n = 0;
+    double per_slice = 0.0;
     std::vector<double> nodes;
+    // Cells (by their node (k3, k1)) whose interpolant was found off by more than the error
+    // allowed: the columns in them are solved exactly. Near an avoided crossing of two
+    // eigenvalues the first-order absorption of the two states mixes within a narrow range of
+    // the scalar, faster than any node spacing from the smooth bound follows.
+    std::vector<unsigned char> rough;
+    // With one scalar a rough cell gets a table of its own, kSub times finer: node i at
+    // G3 = (k3 + (i - 1) / kSub) h3, i = 0 .. kSub + 2. sub_of[cell] is its first node in
+    // sub_nodes, or -1 (solved exactly).
+    static constexpr int kSub = 64;
+    std::vector<std::ptrdiff_t> sub_of;
+    std::vector<double> sub_nodes;
 
     std::size_t node_size() const { return 2 * static_cast<std::size_t>(n) * n; }
     std::size_t index(int k3, int k1) const {
@@ -93,10 +105,11 @@ struct TransferTable {
     // The spacing: a cubic through four nodes misses a function by at most 9/16 h^4 / 4! times
     // its fourth derivative, and S = exp(i pi dz A) with A's diagonal moving by 2 m_n per unit
     // of a scalar has derivatives bounded by (2 pi dz max|m_n|)^k (max|m_n t_n| for G1). Each
-    // scalar gets half of `per_slice`, the error allowed in one slice; the range stops at
-    // `max_scalar` or where the table would outgrow `max_bytes`.
-    void plan(const StrainForm& f, double slice_dz, double per_slice, double max_scalar,
-              std::size_t max_bytes) {
+    // scalar gets half of `slice_error`, the error allowed in one slice; the range stops at
+    // `max_scalar` or where the table would outgrow `max_bytes` (then `shrunk` is set). `refine`
+    // divides the spacing in G3. Returns false when the table had to shrink.
+    bool plan(const StrainForm& f, double slice_dz, double slice_error, double max_scalar,
+              std::size_t max_bytes, int refine = 1) {
         dz = slice_dz;
         n = static_cast<int>(f.m.size());
         double m3 = 0.0, m1 = 0.0;
@@ -104,12 +117,12 @@ struct TransferTable {
             m3 = std::max(m3, std::abs(f.m[r]));
             m1 = std::max(m1, std::abs(f.m[r] * f.t[r]));
         }
-        const double budget = f.dims == 2 ? per_slice / 2.0 : per_slice;
+        const double budget = f.dims == 2 ? slice_error / 2.0 : slice_error;
         auto spacing = [&](double mm) {
             const double d = 2.0 * kPi * std::abs(dz) * mm;
             return std::pow(budget / (9.0 / 16.0 / 24.0), 0.25) / std::max(d, 1e-300);
         };
-        h3 = spacing(m3);
+        h3 = spacing(m3) / refine;
         K3 = static_cast<int>(std::min(max_scalar / h3, 1e6)) + 2;
         K1 = 0;
         if (f.dims == 2) {
@@ -119,25 +132,62 @@ struct TransferTable {
         const auto bytes = [&] {
             return static_cast<double>(2 * K3 + 1) * (2 * K1 + 1) * node_size() * sizeof(double);
         };
+        bool whole = true;
         while (bytes() > static_cast<double>(max_bytes) && (K3 > 2 || K1 > 2)) {
+            whole = false;
             K3 = std::max(2, K3 * 3 / 4);
             K1 = std::max(f.dims == 2 ? 2 : 0, K1 * 3 / 4);
         }
         nodes.assign(static_cast<std::size_t>(2 * K3 + 1) * (2 * K1 + 1) * node_size(), 0.0);
+        rough.assign(static_cast<std::size_t>(2 * K3 + 1) * (2 * K1 + 1), 0);
+        sub_of.assign(rough.size(), -1);
+        sub_nodes.clear();
+        per_slice = slice_error;
+        return whole;
     }
 
     // S at (g3, g1) into sre, sim (n^2 each); false when the stencil leaves the grid.
     template <int N> bool interpolate(double g3, double g1, double* sre, double* sim) const {
-        const int nn = (N > 0 ? N * N : n * n);
         const double u3 = g3 / h3, u1 = g1 / h1;
         if (!(std::abs(u3) < K3 - 2) || !(std::abs(u1) <= std::max(0, K1 - 2))) return false;
         const int k3 = static_cast<int>(std::floor(u3));
+        const int k1 = K1 > 0 ? static_cast<int>(std::floor(u1)) : 0;
+        const std::size_t cell = index(k3, k1);
+        if (!rough[cell]) return interpolate_in<N>(k3, u3 - k3, k1, u1 - k1, sre, sim);
+        if (sub_of[cell] < 0) return false;
+        const double f = (u3 - k3) * kSub;
+        const int j = std::clamp(static_cast<int>(std::floor(f)), 0, kSub - 1);
+        sub_interpolate<N>(sub_nodes.data() +
+                               sub_of[cell] * static_cast<std::ptrdiff_t>(node_size()),
+                           j, f - j, sre, sim);
+        return true;
+    }
+
+    // S at fraction f of interval j of the sub-table whose node 0 is at `sub`.
+    template <int N>
+    void sub_interpolate(const double* sub, int j, double f, double* sre, double* sim) const {
+        const int nn = (N > 0 ? N * N : n * n);
+        double w[4];
+        cubic_weights(f, w);
+        for (int e = 0; e < nn; ++e) sre[e] = sim[e] = 0.0;
+        for (int i = 0; i < 4; ++i) {
+            const double* s = sub + static_cast<std::size_t>(j + i) * node_size();
+            for (int e = 0; e < nn; ++e) {
+                sre[e] += w[i] * s[e];
+                sim[e] += w[i] * s[nn + e];
+            }
+        }
+    }
+
+    // S at fractions (f3, f1) of the cell at node (k3, k1).
+    template <int N>
+    bool interpolate_in(int k3, double f3, int k1, double f1, double* sre, double* sim) const {
+        const int nn = (N > 0 ? N * N : n * n);
         double w3[4], w1[4] = {0.0, 1.0, 0.0, 0.0};
-        cubic_weights(u3 - k3, w3);
-        int k1 = 0, j0 = 1, j1 = 2;
+        cubic_weights(f3, w3);
+        int j0 = 1, j1 = 2;
         if (K1 > 0) {
-            k1 = static_cast<int>(std::floor(u1));
-            cubic_weights(u1 - k1, w1);
+            cubic_weights(f1, w1);
             j0 = 0;
             j1 = 4;
         }
