@@ -4,6 +4,7 @@
 #include "driver/run.hpp"
 #include "driver/stop_signals.hpp"
 #include "driver/usage.hpp"
+#include "solver/propagation.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
 #include "state/input.hpp"
@@ -14,8 +15,46 @@
 
 namespace korvex {
 
-CommandLine parse_command_line(const std::vector<std::string>& args, std::ostream& out) {
+namespace {
+
+// Long options before the run option: --engine=NAME and --help. false after a stop message.
+bool long_options(const std::vector<std::string>& args, std::size_t& first, CommandLine& cl,
+                  std::ostream& out) {
+    for (; first < args.size() && args[first].rfind("--", 0) == 0; ++first) {
+        const std::string& a = args[first];
+        if (a == "--help") {
+            cl.help = true;
+        } else if (a.rfind("--engine=", 0) == 0 && engine_from_name(a.substr(9))) {
+            cl.engine = a.substr(9);
+        } else {
+            out << " * ERROR..........\n";
+            if (a.rfind("--engine=", 0) == 0)
+                out << " > Unknown engine \"" << a.substr(9) << "\": use exact or table\n";
+            else
+                out << " > Unknown option \"" << a << "\"\n";
+            print_usage(out);
+            out << " * Program now exiting.....Bye.....\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+CommandLine parse_command_line(const std::vector<std::string>& all_args, std::ostream& out) {
     CommandLine cl;
+    std::size_t first = 0;
+    if (!long_options(all_args, first, cl, out)) {
+        cl.usage_error = true;
+        return cl;
+    }
+    if (cl.help) {
+        print_usage(out);
+        return cl;
+    }
+    const std::vector<std::string> args(all_args.begin() + static_cast<std::ptrdiff_t>(first),
+                                        all_args.end());
     auto arg = [&](std::size_t i) { return i < args.size() ? args[i] : std::string(); };
     cl.option = arg(0).substr(0, 2);
     if (cl.option == "-x" || cl.option == "-X") {
@@ -85,7 +124,9 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
     rc.overview = overview_writer.get();
     const CommandLine cl = parse_command_line(args, st.console());
     if (cl.usage_error) return 1;
+    if (cl.help) return 0;
     st.text_mode = cl.text_mode;
+    st.engine = cl.engine;
 
     if (cl.text_mode) {
         read_system_parameters(st, cl.f_in);

@@ -236,6 +236,9 @@ std::vector<std::string> parameter_report(State& st, const std::tm& now) {
     for (int n = 1; n <= st.n_beams; ++n)
         if (st.mtx_beams(n) == 1) line(Rec(" s_g= ") << st.s_g(n) << "  1/A");
     r.push_back(rule);
+    text("Column engine");
+    text(trim(st.engine));
+    r.push_back(rule);
     text("Style of defect");
     text(pad(st.defect, 30));
     for (auto& l : defect_section(st)) r.push_back(std::move(l));

@@ -83,6 +83,7 @@ void start_run(State& st, RunContext& rc) {
     rc.n_layer = 0;
     printtexfilehead(st, rc);
     rc.imi.open(trim(st.datadir) + trim(st.f_out) + ".imi");
+    rc.imi.line(" engine " + trim(st.engine));
 }
 
 void end_run(State& st, RunContext& rc) {
@@ -197,6 +198,7 @@ void run_condition(State& st, RunContext& rc) {
 
     if (rc.display) rc.display->begin_condition(st);
     int flag = 1;
+    ColumnEngine engine(engine_from_name(trim(st.engine)).value_or(Engine::exact));
     ThicknessFringes fringes;
     if (st.job == 2) fringes.open_files(st);
     st.s_f.fill(0.0);
@@ -209,7 +211,7 @@ void run_condition(State& st, RunContext& rc) {
         field->fill_slice(st, islice);
         check_finite_strain(st, islice);
         if (islice == middle && strained_model(st.defect_model)) print_sgr(st);
-        propagate_slice(st, islice, flag);
+        engine.propagate_slice(st, islice, flag);
         check_finite_amplitudes(st, islice);
         if (auto line = indicator_line(islice, st.effslicenumber)) st.console() << *line << '\n';
         if (rc.display) rc.display->slice_done(st, islice, st.effslicenumber);

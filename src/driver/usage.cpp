@@ -8,6 +8,8 @@ const std::vector<OptionHelp>& option_table() {
     static const std::vector<OptionHelp> table = {
         {"-t <input file> [defect file]", "run in the terminal with this parameter file"},
         {"-x", "graphic mode, the entry form in an X window (the default)"},
+        {"--engine=exact", "solve every column's structure matrix (the default)"},
+        {"--engine=table", "interpolate tabulated slice transfers, solve near defect cores"},
         {"--help, -h", "print this help and exit"},
         {"--version", "print the version and exit"},
     };
@@ -19,8 +21,8 @@ std::string program_version() {
 }
 
 void print_usage(std::ostream& out) {
-    out << "Usage: korvex -t <input file> [defect configuration file]\n"
-        << "       korvex [-x]\n\n"
+    out << "Usage: korvex [--engine=exact|table] -t <input file> [defect configuration file]\n"
+        << "       korvex [--engine=exact|table] [-x]\n\n"
         << "TEM diffraction-contrast images of crystal defects, computed column by column\n"
         << "through a thin foil by the many-beam dynamical equations.\n\n"
         << "Options:\n";

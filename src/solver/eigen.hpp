@@ -17,34 +17,35 @@ void matrix_h(int n_beams, const Array1<double>& s_g, const double* sgr,
               const Array1<double>& mtx_bg, double ui0, const Array1<double>& u,
               const Array1<double>& ui, Array2<cplx>& h);
 
-// Eigen-solution of h with the absorption to first order: the real part A is diagonalised by
-// `diagon`; eigenvalue j is A's j-th diagonal element (diagonal order, no sorting) plus i times
-// the j-th diagonal element of V^T B V (B the imaginary part); eigenvector j is V's column j
-// with a zero imaginary part. h is left unchanged.
-void diagonalizationeigenmtx(int n_beams, const Array2<cplx>& h, Array1<cplx>& eigenvalues_h,
-                             Array2<cplx>& eigenvectors_h);
+// Eigen-solution of h with the absorption to first order, through the symmetric form
+// K^1/2 A K^-1/2 (K = diag(mtx_bg), A the real part of h; see solver/kernels.hpp): eigenvalue j
+// is w_j + i (Q^T K^1/2 B K^-1/2 Q)_jj (diagonal order, no sorting); eigenvector j is column j
+// of V = K^-1/2 Q, a true eigenvector of A, with a zero imaginary part. h is left unchanged.
+void diagonalizationeigenmtx(int n_beams, const Array2<cplx>& h, const Array1<double>& mtx_bg,
+                             Array1<cplx>& eigenvalues_h, Array2<cplx>& eigenvectors_h);
 
-// Eigen-decomposition of the real n x n matrix a (overwritten) by `dvoevd` with the sweep limit
-// and relative pair test of the solver: eigenvectors into the columns of v, eigenvalues (the
-// final diagonal of a) into e.
+// Eigen-decomposition of a general real n x n matrix a (overwritten) by `dvoevd` with the sweep
+// limit and relative pair test of the solver: eigenvectors into the columns of v, eigenvalues
+// (the final diagonal of a) into e.
 void diagon(int n, Array2<double>& a, Array2<double>& v, Array1<double>& e);
 
-// The rotation method (see solver::dvoevd_lanes) on 1-based arrays. `rel_tol` scales the pair
-// test by ||a||_F^2 of the entering matrix. Returns the number of sweeps begun.
+// The shear-and-rotation method for a general real matrix with real eigenvalues (a cyclic
+// Jacobi-type method; on a symmetric matrix the shear vanishes). `rel_tol` scales the pair test
+// by ||a||_F^2 of the entering matrix. Returns the number of sweeps begun.
 int dvoevd(Array2<double>& a, Array2<double>& v, int n, int maxsweep, double rel_tol, int keep,
            double& offnorm);
 
 // One column through a slice of thickness dz: phi_out = V D V^-1 phi_in with
-// D = diag(exp(i pi gamma_j dz)), V^-1 the exact inverse for two beams and V^T otherwise, then
-// beam n times exp(i 2 pi (mtx_g(n) / g) (v_g . sf)). The eigenvectors are those of
-// diagonalizationeigenmtx, whose imaginary parts are zero; only the real parts are read.
+// D = diag(exp(i pi gamma_j dz)) and V^-1 = V^T K (exact for the eigenvectors of
+// diagonalizationeigenmtx), then beam n times exp(i 2 pi (mtx_g(n) / g) (v_g . sf)).
 void two_two_scattering(int n_beams, const Array1<double>& mtx_g, double g, double dz,
                         const Array1<cplx>& eigenvalues_h, const Array2<cplx>& eigenvectors_h,
-                        const Vec3& v_g, const Vec3& sf, const Array1<cplx>& phi_in,
-                        Array1<cplx>& phi_out);
+                        const Array1<double>& mtx_bg, const Vec3& v_g, const Vec3& sf,
+                        const Array1<cplx>& phi_in, Array1<cplx>& phi_out);
 
-// Fills the column-independent members of `sd` (matrix parts, excitation errors, beam
-// orders, dz, v_g) from the state. A run-time instance (N = 0) must be bound first.
+// Fills the column-independent members of `sd` (matrix parts and their symmetric forms,
+// scales, excitation errors, beam orders, dz, v_g) from the state. A run-time instance (N = 0)
+// must be bound first.
 template <int N> void prepare_slice_data(const State& st, double dz, solver::SliceData<N>& sd) {
     const int n = sd.n;
     sd.dz = dz;
@@ -66,6 +67,9 @@ template <int N> void prepare_slice_data(const State& st, double dz, solver::Sli
         sd.s_g.p()[c - 1] = st.s_g(c);
         sd.phase_coef.p()[c - 1] = solver::kTwoPi * (st.mtx_g(c) / st.g);
     }
+    solver::beam_scales(n, st.mtx_bg.data(), sd.scale.p(), sd.inv_scale.p(), sd.weight.p());
+    solver::symmetric_form(n, a0, sd.scale.p(), sd.inv_scale.p(), sd.c_off.p());
+    solver::symmetric_form(n, b, sd.scale.p(), sd.inv_scale.p(), sd.b_s.p());
 }
 
 } // namespace korvex

@@ -2,6 +2,8 @@
 
 #include "solver/eigen.hpp"
 #include "solver/kernels.hpp"
+#include "solver/table.hpp"
+#include "solver/table_build.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -14,44 +16,16 @@ namespace korvex {
 namespace {
 
 using solver::SliceData;
+using solver::Store;
+using solver::detail::KernelHolder;
+using solver::detail::runtime_storage;
+using solver::detail::SliceHolder;
 
 std::string_view trimmed(const std::string& s) {
     std::string_view v(s);
     while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
     return v;
 }
-
-// Storage of the run-time (N = 0) kernels: grown once per thread and kept, so that neither a
-// slice nor a column allocates. Fixed-size kernels carry their own storage.
-double* runtime_storage(std::vector<double>& buf, std::size_t need) {
-    if (buf.size() < need) buf.resize(need);
-    return buf.data();
-}
-
-template <int N> struct SliceHolder {
-    SliceData<N> sd;
-    explicit SliceHolder(int) {}
-};
-template <> struct SliceHolder<0> {
-    SliceData<0> sd;
-    explicit SliceHolder(int n) {
-        thread_local std::vector<double> buf;
-        sd.bind(runtime_storage(buf, SliceData<0>::doubles_needed(n)), n);
-    }
-};
-
-template <int N, int L> struct KernelHolder {
-    solver::BatchKernel<N, L> k;
-    explicit KernelHolder(const SliceData<N>& sd) : k(sd) {}
-};
-template <int L> struct KernelHolder<0, L> {
-    solver::BatchKernel<0, L> k;
-    explicit KernelHolder(const SliceData<0>& sd) : k(sd, storage(sd.n)) {}
-    static double* storage(int n) {
-        thread_local std::vector<double> buf;
-        return runtime_storage(buf, solver::BatchKernel<0, L>::doubles_needed(n));
-    }
-};
 
 // Records lane l's structure matrix and eigen-solution in the state's cell variables.
 template <int N, int L>
@@ -95,31 +69,73 @@ struct Grid {
     bool passes(std::ptrdiff_t c) const { return is_void && vacancy[c] == 0; }
 };
 
-// Every column solves its own structure matrix, kLanes columns at a time.
-template <int N> void solve_every_column(State& st, const SliceData<N>& sd, const Grid& grid) {
+// Scratch of the table path for one thread: S (n^2 real and imaginary parts) and a column.
+template <int N> struct TableScratch {
+    Store<N, N * N> sre, sim;
+    Store<N, 4 * N> col;
+    explicit TableScratch(int n) {
+        if constexpr (N == 0) {
+            thread_local std::vector<double> buf;
+            double* cur = runtime_storage(buf, 2 * static_cast<std::size_t>(n) * n + 4 * n);
+            sre.bind(cur, n * n);
+            sim.bind(cur, n * n);
+            col.bind(cur, 4 * n);
+        }
+    }
+};
+
+// The tabulated transfer of a slice, when the table engine runs.
+struct SliceTable {
+    const solver::StrainForm& form;
+    const solver::TransferTable& table;
+};
+
+// Carries column c through the slice by the table; false when it must be solved exactly.
+template <int N>
+bool table_column(const SliceData<N>& sd, const Grid& grid, const SliceTable& tab,
+                  TableScratch<N>& ts, std::ptrdiff_t c) {
+    const int n = sd.n;
+    double g3 = 0.0, g1 = 0.0;
+    if (!tab.form.recover(grid.sgr + c, grid.ncol, g3, g1)) return false;
+    if (!tab.table.template interpolate<N>(g3, g1, ts.sre.p(), ts.sim.p())) return false;
+    double* re = ts.col.p();
+    double* im = re + n;
+    for (int r = 0; r < n; ++r) {
+        re[r] = grid.phi[c + grid.ncol * r].real();
+        im[r] = grid.phi[c + grid.ncol * r].imag();
+    }
+    solver::apply_transfer<N>(ts.sre.p(), ts.sim.p(), n, re, im, im + n);
+    const double p = grid.jump(c);
+    solver::jump_phase<1>(sd.phase_coef.p(), &p, n, re, im);
+    for (int r = 0; r < n; ++r) grid.phi[c + grid.ncol * r] = cplx(re[r], im[r]);
+    return true;
+}
+
+// Every column solves its own structure matrix, or takes the table's transfer when `tab` is
+// given and covers it. An image row is the unit of work: the exactly solved columns of a row go
+// kLanes at a time (a short last group repeats its last column in the spare lanes), and no
+// state passes from one row to another, so the result does not depend on the threads.
+template <int N>
+void solve_every_column(State& st, const SliceData<N>& sd, const Grid& grid, std::ptrdiff_t npx,
+                        const SliceTable* tab) {
     constexpr int L = solver::kLanes;
     const int n = sd.n;
     const std::ptrdiff_t ncol = grid.ncol;
-    const std::ptrdiff_t nblock = (ncol + L - 1) / L;
+    const std::ptrdiff_t nrow = ncol / npx;
 #pragma omp parallel
     {
         KernelHolder<N, L> holder(sd);
         solver::BatchKernel<N, L>& k = holder.k;
+        TableScratch<N> ts(n);
         double* sgr = k.sgr();
         double* re = k.re();
         double* im = k.im();
-        // Small static chunks: the sweeps a column needs vary across the image (most near a
-        // defect core), and interleaved chunks share that work evenly between threads.
-#pragma omp for schedule(static, 16)
-        for (std::ptrdiff_t blk = 0; blk < nblock; ++blk) {
-            // A short last block repeats its last column in the spare lanes.
-            std::ptrdiff_t col[L];
+        std::ptrdiff_t col[L];
+        int count = 0;
+        auto flush = [&] {
             double p[L];
-            const std::ptrdiff_t c0 = blk * L;
-            const int count = static_cast<int>(std::min<std::ptrdiff_t>(L, ncol - c0));
             for (int l = 0; l < L; ++l) {
-                const std::ptrdiff_t c = c0 + std::min(l, count - 1);
-                col[l] = c;
+                const std::ptrdiff_t c = col[std::min(l, count - 1)];
                 p[l] = grid.jump(c);
                 for (int r = 0; r < n; ++r) {
                     const cplx x = grid.phi[c + ncol * r];
@@ -131,7 +147,7 @@ template <int N> void solve_every_column(State& st, const SliceData<N>& sd, cons
             k.solve();
             // Serially the last column solved is the one whose solution stays in the state;
             // exactly one thread owns it.
-            if (c0 + count == ncol) store_solution(st, sd, k, count - 1);
+            if (col[count - 1] == ncol - 1) store_solution(st, sd, k, count - 1);
             k.transfer_own(p);
             for (int l = 0; l < count; ++l) {
                 const std::ptrdiff_t c = col[l];
@@ -139,6 +155,18 @@ template <int N> void solve_every_column(State& st, const SliceData<N>& sd, cons
                 for (int r = 0; r < n; ++r)
                     grid.phi[c + ncol * r] = cplx(re[r * L + l], im[r * L + l]);
             }
+            count = 0;
+        };
+        // Rows dealt out one at a time in turn: the work of a row varies across the image
+        // (most near a defect core), and interleaving shares it evenly.
+#pragma omp for schedule(static, 1)
+        for (std::ptrdiff_t row = 0; row < nrow; ++row) {
+            for (std::ptrdiff_t c = row * npx; c < (row + 1) * npx; ++c) {
+                if (tab && !grid.passes(c) && table_column(sd, grid, *tab, ts, c)) continue;
+                col[count++] = c;
+                if (count == L) flush();
+            }
+            if (count > 0) flush();
         }
     }
 }
@@ -166,7 +194,57 @@ template <int N> void apply_shared(const SliceData<N>& sd, const Grid& grid) {
     }
 }
 
-template <int N> void run_slice(State& st, double dz, int& flag, bool shared, bool is_void) {
+} // namespace
+
+// The tables of the table engine for the current beam condition, one per slice thickness.
+struct ColumnEngine::Tables {
+    bool ready = false;
+    solver::StrainForm form;
+    std::vector<solver::TransferTable> by_dz;
+};
+
+namespace {
+
+// Error allowed in the amplitudes over the whole foil, shared out evenly between the slices.
+constexpr double kTableFoilError = 1e-5;
+// Scalars beyond this (1/Angstrom) are solved exactly: they occur only next to a core.
+constexpr double kTableMaxScalar = 1.0;
+// Largest table of one slice thickness; beyond it the range shrinks (more exact solves).
+constexpr std::size_t kTableMaxBytes = std::size_t(64) << 20;
+
+template <int N>
+const solver::TransferTable* table_for(const State& st, const SliceData<N>& sd,
+                                       ColumnEngine::Tables& tabs) {
+    const int n = sd.n;
+    if (!tabs.ready) {
+        std::vector<double> m(static_cast<std::size_t>(n)), t(m.size());
+        for (int r = 0; r < n; ++r) {
+            m[static_cast<std::size_t>(r)] = st.mtx_beams(r + 1);
+            t[static_cast<std::size_t>(r)] = std::tan(st.shift_angle(r + 1));
+        }
+        tabs.form = solver::StrainForm::make(n, m.data(), t.data());
+        tabs.ready = true;
+    }
+    if (tabs.form.dims == 0) return nullptr;
+    for (const auto& t : tabs.by_dz)
+        if (t.dz == sd.dz) return &t;
+    solver::TransferTable& t = tabs.by_dz.emplace_back();
+    // Where an avoided crossing makes cells rough, a finer step in G3 (up to 16 times) usually
+    // smooths them out; cells still rough are solved exactly.
+    const double slice_error = kTableFoilError / std::max(1, st.effslicenumber);
+    for (int refine = 1;; refine *= 2) {
+        const bool whole =
+            t.plan(tabs.form, sd.dz, slice_error, kTableMaxScalar, kTableMaxBytes, refine);
+        solver::detail::build_table(sd, tabs.form, t);
+        if (!whole || refine == 16 || std::count(t.rough.begin(), t.rough.end(), 1) == 0) break;
+    }
+    solver::detail::build_sub_tables(sd, tabs.form, t);
+    return &t;
+}
+
+template <int N>
+void run_slice(State& st, double dz, int& flag, bool shared, bool is_void,
+               ColumnEngine::Tables* tables) {
     const int n = st.n_beams;
     SliceHolder<N> holder(n);
     SliceData<N>& sd = holder.sd;
@@ -191,14 +269,52 @@ template <int N> void run_slice(State& st, double dz, int& flag, bool shared, bo
         flag = 0;
     }
     if (flag != 0) {
-        solve_every_column(st, sd, grid);
+        const solver::TransferTable* t = tables ? table_for(st, sd, *tables) : nullptr;
+        const std::ptrdiff_t npx = std::max(1, st.n_pixel_x);
+        if (t) {
+            const SliceTable view{tables->form, *t};
+            solve_every_column(st, sd, grid, npx, &view);
+        } else {
+            solve_every_column<N>(st, sd, grid, npx, nullptr);
+        }
     } else {
         load_solution(st, sd);
         apply_shared(sd, grid);
     }
 }
 
+void propagate(State& st, int islice, int& flag, ColumnEngine::Tables* tables) {
+    const std::string_view defect = trimmed(st.defect);
+    const bool is_void = defect == "void";
+    const bool shared = is_void || defect == "no";
+    const double dz = st.slicethickness(islice);
+    solver::with_beam_count(st.n_beams,
+                            [&]<int N>() { run_slice<N>(st, dz, flag, shared, is_void, tables); });
+
+    const std::string_view ca = trimmed(st.ca);
+    if (ca == "no" || ca == "half")
+        linear_itp(st.n_xyz, st.n_beams, st.size, st.shift_angle, st.phi_grid);
+}
+
 } // namespace
+
+ColumnEngine::ColumnEngine(Engine kind)
+    : kind_(kind), tables_(kind == Engine::table ? std::make_unique<Tables>() : nullptr) {}
+ColumnEngine::~ColumnEngine() = default;
+
+void ColumnEngine::propagate_slice(State& st, int islice, int& flag) {
+    propagate(st, islice, flag, tables_.get());
+}
+
+const char* engine_name(Engine e) {
+    return e == Engine::table ? "table" : "exact";
+}
+
+std::optional<Engine> engine_from_name(std::string_view name) {
+    if (name == "exact") return Engine::exact;
+    if (name == "table") return Engine::table;
+    return std::nullopt;
+}
 
 void initial_amplitudes(State& st) {
     const std::size_t plane = st.phi_grid.plane();
@@ -223,16 +339,7 @@ void resolution_check(const State& st) {
 }
 
 void propagate_slice(State& st, int islice, int& flag) {
-    const std::string_view defect = trimmed(st.defect);
-    const bool is_void = defect == "void";
-    const bool shared = is_void || defect == "no";
-    const double dz = st.slicethickness(islice);
-    solver::with_beam_count(st.n_beams,
-                            [&]<int N>() { run_slice<N>(st, dz, flag, shared, is_void); });
-
-    const std::string_view ca = trimmed(st.ca);
-    if (ca == "no" || ca == "half")
-        linear_itp(st.n_xyz, st.n_beams, st.size, st.shift_angle, st.phi_grid);
+    propagate(st, islice, flag, nullptr);
 }
 
 void linear_itp(const std::array<int, 3>& n_xyz, int n_beams, const Vec3& size,

@@ -41,6 +41,7 @@ struct State {
     double voltage = 0.0;  // kV
     int eigen_model = 4;   // always 4
     std::string interpolation_method = "linear";
+    std::string engine = "exact"; // column engine of the command line: "exact" or "table"
     std::string slicing_method = "normal";
     double converangle = 0.0; // always parallel illumination
     int ncon = 1;

@@ -241,3 +241,23 @@ TEST(CommandLine, ModesFilesAndMessages) {
         EXPECT_EQ(cl.f_defect, args.size() > 2 ? args[2] : "");
     }
 }
+
+// Engine options stand before the run option; an unknown engine stops the program (status 1)
+// with its message; --help prints the usage and runs nothing.
+TEST(CommandLine, EngineOptionAndHelp) {
+    const std::tuple<std::vector<std::string>, std::string, std::string> cases[] = {
+        {{"-t", "in", "d"}, "exact", " option=-t\n"},
+        {{"--engine=table", "-t", "in", "d"}, "table", " option=-t\n"},
+        {{"--engine=bogus", "-t", "in"}, "", " > Unknown engine \"bogus\": use exact or table\n"},
+        {{"--help"}, "exact", "  --engine=table"}};
+    for (const auto& [args, engine, printed] : cases) {
+        std::ostringstream out;
+        const CommandLine cl = parse_command_line(args, out);
+        EXPECT_NE(out.str().find(printed), std::string::npos) << out.str();
+        EXPECT_EQ(cl.usage_error, engine.empty()) << args[0];
+        EXPECT_TRUE(engine.empty() || cl.engine == engine) << args[0];
+    }
+    char prog[] = "korvex", bogus[] = "--engine=bogus", t[] = "-t", in[] = "in";
+    char* argv[] = {prog, bogus, t, in};
+    EXPECT_EQ(program_main(4, argv), 1);
+}
