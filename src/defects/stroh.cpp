@@ -2,6 +2,11 @@
 
 #include "state/error.hpp"
 
+// GCC 12 reports values inside Eigen's AVX-512 kernels as maybe uninitialized (a false report
+// of its own headers, seen with -march=native); the code here has no such value.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <Eigen/Dense>
 
 #include <cmath>
