@@ -394,7 +394,7 @@ TEST(EntryForm, RefusedValuesAreAskedAgain) {
     const std::pair<Page, std::string> cases[] = {
         {Page{.defect = "void\rno\r"}, "This defect model has not been added"},
         {Page{.beams = "3 -1\r-1 1\r"}, "The beam range given is wrong"},
-        {Page{.defect = "edge\r", .beams = "2 1\r1 2\r", .defect_panel = edge_keys},
+        {Page{.defect = "edge\r", .beams = "2 1\r-1 2\r", .defect_panel = edge_keys},
          "The beam range given is wrong"},
         {Page{.zone = "1 1 1\r", .g = "1 1 1\r2 -2 0\r"}, "SAMPLE COORDINATES SYSTEM GIVEN WRONG!"},
         {Page{.zone = "1 1 0\r", .g = "0 0 2\r"}, ""},
