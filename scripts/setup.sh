@@ -7,7 +7,8 @@ KORVEX_BUILD="${KORVEX_BUILD:-$KORVEX_ROOT/build}"
 
 # Packages every build needs.
 KORVEX_BUILD_PACKAGES=(build-essential cmake pkg-config giza-dev libcpgplot0 libgiza0 libgif-dev
-                       libpng-dev libtiff-dev libgtest-dev libbenchmark-dev fonts-dejavu-core)
+                       libpng-dev libtiff-dev libgtest-dev libbenchmark-dev fonts-dejavu-core
+                       libopenmpi-dev openmpi-bin)
 
 korvex_install() {
     local missing=()

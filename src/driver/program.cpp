@@ -1,5 +1,6 @@
 #include "driver/program.hpp"
 
+#include "driver/communicator.hpp"
 #include "driver/reports.hpp"
 #include "driver/run.hpp"
 #include "state/error.hpp"
@@ -64,9 +65,11 @@ void simulate(State& st, RunContext& rc) {
 }
 
 int run_program(int argc, char** argv, const GraphicFactory& gui,
-                const PlotterFactory& file_plotter) {
+                const PlotterFactory& file_plotter, Communicator& comm, std::ostream& out) {
     State st;
+    st.out = &out;
     RunContext rc;
+    rc.comm = &comm;
     print_head(st.console());
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     const CommandLine cl = parse_command_line(args, st.console());
@@ -77,12 +80,14 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
         read_system_parameters(st, cl.f_in);
         st.f_defect = cl.f_defect;
         std::unique_ptr<PhasePlotter> plotter;
-        if (st.job == 9 && file_plotter) plotter = file_plotter(st);
+        if (st.job == 9 && file_plotter && comm.writer()) plotter = file_plotter(st);
         rc.plotter = plotter.get();
         simulate(st, rc);
         return 0;
     }
 
+    // The graphic interface runs in the writer alone; the other processes wait for it.
+    if (!comm.writer()) return 0;
     std::unique_ptr<GraphicSession> session = gui ? gui(st) : nullptr;
     if (!session) {
         // The graphic front end says why itself; a build without one says so here.
@@ -111,23 +116,32 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
 
 int program_main(int argc, char** argv, const GraphicFactory& gui,
                  const PlotterFactory& file_plotter) {
+    std::unique_ptr<Communicator> comm = make_communicator(argc, argv);
+    // Only the writer of a split run prints the run's messages.
+    std::ostream quiet(nullptr);
+    // A stop meets the other processes at their next step; the lowest stopping one speaks.
+    auto stop = [&](const std::string& message, int status) {
+        if (comm->agree(false) == comm->rank()) std::cout << message;
+        std::cout.flush();
+        return status;
+    };
     try {
-        const int status = run_program(argc, argv, gui, file_plotter);
+        const int status =
+            run_program(argc, argv, gui, file_plotter, *comm, comm->writer() ? std::cout : quiet);
+        comm->step(); // a process that stopped late is heard of here
         std::cout.flush();
         return status;
     } catch (const Fatal& e) {
-        for (const auto& l : e.lines()) std::cout << ' ' << l << '\n';
-        std::cout.flush();
-        return 1;
+        if (is_quiet_stop(e)) return 1;
+        std::string text;
+        for (const auto& l : e.lines()) text += ' ' + l + '\n';
+        return stop(text, 1);
     } catch (const std::bad_alloc&) {
-        std::cout << " Not enough memory for the arrays of this run; reduce the number of grids\n";
-        std::cout.flush();
-        return 1;
+        return stop(" Not enough memory for the arrays of this run; reduce the number of grids\n",
+                    1);
     } catch (const std::exception& e) {
         // A fault of the program itself, not of the input: say so rather than abort.
-        std::cout << " Internal error: " << e.what() << "\n";
-        std::cout.flush();
-        return 2;
+        return stop(std::string(" Internal error: ") + e.what() + "\n", 2);
     }
 }
 
