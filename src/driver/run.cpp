@@ -206,10 +206,11 @@ void run_condition(State& st, RunContext& rc) {
 
     for (int islice = 1; islice <= st.effslicenumber; ++islice) {
         field->fill_slice(st, islice);
-        // Every process has read its slice (a strain file may end early): only then is
-        // anything of it written.
-        if (rc.comm) rc.comm->step();
-        if (islice == middle && strained_model(st.defect_model) && writer) print_sgr(st);
+        const bool sgr_maps = islice == middle && strained_model(st.defect_model);
+        // Before anything of a slice is written every process has read it (a strain file may
+        // end early); the gathers of jobs 2 and 3 agree as well.
+        if (sgr_maps && rc.comm) rc.comm->step();
+        if (sgr_maps && writer) print_sgr(st);
         propagate_rows(st, islice, flag, rows);
         if (auto line = indicator_line(islice, st.effslicenumber)) st.console() << *line << '\n';
         if (rc.display) rc.display->slice_done(st, islice, st.effslicenumber);
