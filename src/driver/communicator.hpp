@@ -41,6 +41,8 @@ class Communicator {
 
     // Collects every process's rows of `a` (npx, npy, nb) onto the writer (a step).
     virtual void gather_rows(Array3<double>& a) { step(), (void)a; }
+    // The same for column `i` of every row only (a step).
+    virtual void gather_column(Array3<double>& a, int i) { step(), (void)a, (void)i; }
 };
 
 // The communicator of this process: MPI when the program was built with it and started by

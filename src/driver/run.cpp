@@ -215,7 +215,9 @@ void run_condition(State& st, RunContext& rc) {
         if (auto line = indicator_line(islice, st.effslicenumber)) st.console() << *line << '\n';
         if (rc.display) rc.display->slice_done(st, islice, st.effslicenumber);
         if (st.job == 2) {
-            collect();
+            intensities(st);
+            // The profiles take one column of each row.
+            if (rc.comm) rc.comm->gather_column(st.mtx_intensity, fringes.column(st, islice));
             if (writer) fringes.thickness_fringes(st, islice);
         } else if (st.job == 3) {
             collect();

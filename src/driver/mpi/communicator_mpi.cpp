@@ -53,6 +53,31 @@ class MpiCommunicator : public Communicator {
             copy_rows(a, block(r, npy), recv.data() + displs[static_cast<std::size_t>(r)], false);
     }
 
+    void gather_column(Array3<double>& a, int i) override {
+        step();
+        const int npy = a.n2(), nb = a.n3();
+        std::vector<int> counts(static_cast<std::size_t>(size_)), displs(counts.size());
+        for (int r = 0, at = 0; r < size_; ++r) {
+            counts[static_cast<std::size_t>(r)] = block(r, npy).count() * nb;
+            displs[static_cast<std::size_t>(r)] = at;
+            at += counts[static_cast<std::size_t>(r)];
+        }
+        const RowBlock mine = rows(npy);
+        std::vector<double> send;
+        for (int n = 1; n <= nb; ++n)
+            for (int j = mine.first; j <= mine.last; ++j) send.push_back(a(i, j, n));
+        std::vector<double> recv(rank_ == 0 ? static_cast<std::size_t>(npy) * nb : 0);
+        MPI_Gatherv(send.data(), static_cast<int>(send.size()), MPI_DOUBLE, recv.data(),
+                    counts.data(), displs.data(), MPI_DOUBLE, 0, MPI_COMM_WORLD);
+        if (rank_ != 0) return;
+        for (int r = 1; r < size_; ++r) {
+            const RowBlock b = block(r, npy);
+            const double* v = recv.data() + displs[static_cast<std::size_t>(r)];
+            for (int n = 1; n <= nb; ++n)
+                for (int j = b.first; j <= b.last; ++j) a(i, j, n) = *v++;
+        }
+    }
+
   private:
     RowBlock block(int r, int npy) const { return row_block(npy, r, size_); }
     static void copy_rows(Array3<double>& a, RowBlock b, double* buf, bool pack) {
