@@ -69,15 +69,14 @@ const std::string kEdge = "{edge}\n===\n1 2 1 0 1\n4.5 3.5 10.0\n0 1 0\n0.34\n0.
 // 9 x 7 columns, 20 slices, three beams, no column approximation (the lateral shift runs).
 std::vector<Case> cases() {
     const InputSpec base{.size_x = 9, .size_y = 7, .size_z = 20};
-    auto with = [&](int job, const std::string& defect, const std::string& ca = "no") {
+    auto with = [&](int job, const std::string& defect) {
         InputSpec s = base;
-        s.job = job, s.defect = defect, s.ca = ca;
+        s.job = job, s.defect = defect;
         return s;
     };
     return {
         {"PerfectCrystal", with(1, "no"), ""},
         {"Edge", with(1, "edge"), kEdge},
-        {"EdgeColumnApproximation", with(1, "edge", "yes"), kEdge},
         {"EdgeThicknessFringes", with(2, "edge"), kEdge},
         {"EdgeLayerImages", with(3, "edge"), kEdge},
         {"Void", with(1, "void"), "{void}\n===\n3.0\n4.5 3.5 10.0\n"},
