@@ -55,15 +55,6 @@ struct Case {
     friend void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 };
 
-// A smooth made-up strain field for the gradient files.
-Gradient wavy(const Vec3& p) {
-    Gradient d{};
-    d[0][0] = 0.02 * std::sin(p[0] + 2.0 * p[1]);
-    d[1][1] = 0.01 * std::cos(p[2] - p[1]);
-    d[2][0] = 0.015 * std::sin(0.5 * p[2]);
-    return d;
-}
-
 const std::string kEdge = "{edge}\n===\n1 2 1 0 1\n4.5 3.5 10.0\n0 1 0\n0.34\n0.0\n0\n";
 
 // 9 x 7 columns, 20 slices, three beams, no column approximation (the lateral shift runs).
@@ -91,7 +82,12 @@ void lay_out(const KorvexRun& r, const Case& c) {
     if (c.in.defect == "3D-strain")
         write_gradient_files(
             r.file("box"),
-            {.size = {9, 7, 20}, .cells = {9, 7, 20}, .v_g = {2, 0, 0}, .lat_c = 3.61}, wavy);
+            {.size = {9, 7, 20}, .cells = {9, 7, 20}, .v_g = {2, 0, 0}, .lat_c = 3.61},
+            [](const Vec3& p) { // a smooth made-up field
+                Gradient d{};
+                d[0][0] = 0.02 * std::sin(p[0] + 2.0 * p[1]), d[2][1] = 0.01 * std::cos(p[2]);
+                return d;
+            });
 }
 
 } // namespace
@@ -111,11 +107,9 @@ TEST_P(SplitRun, EveryFileMatchesTheOneProcessRun) {
         lay_out(split, c);
         ASSERT_TRUE(split.run(c.config, mpirun(np))) << split.output;
         const auto got = files_of(split);
-        ASSERT_EQ(got.size(), expected.size());
-        for (const auto& [name, text] : expected) {
-            ASSERT_TRUE(got.count(name)) << name;
-            EXPECT_TRUE(got.at(name) == text) << name << " differs";
-        }
+        EXPECT_EQ(got.size(), expected.size());
+        for (const auto& [name, text] : expected)
+            EXPECT_TRUE(got.count(name) && got.at(name) == text) << name << " differs";
     }
 }
 
