@@ -8,7 +8,8 @@ KORVEX_BUILD="${KORVEX_BUILD:-$KORVEX_ROOT/build}"
 # Packages every build needs.
 KORVEX_BUILD_PACKAGES=(build-essential cmake pkg-config giza-dev libcpgplot0 libgiza0 libgif-dev
                        libpng-dev libtiff-dev libgtest-dev libbenchmark-dev libeigen3-dev
-                       fonts-dejavu-core)
+                       fonts-dejavu-core
+                       libopenmpi-dev openmpi-bin)
 
 korvex_install() {
     local missing=()

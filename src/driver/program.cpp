@@ -1,5 +1,6 @@
 #include "driver/program.hpp"
 
+#include "driver/communicator.hpp"
 #include "driver/reports.hpp"
 #include "driver/run.hpp"
 #include "driver/stop_signals.hpp"
@@ -108,7 +109,8 @@ void simulate(State& st, RunContext& rc) {
 }
 
 int run_program(int argc, char** argv, const GraphicFactory& gui,
-                const PlotterFactory& file_plotter, const OverviewFactory& overview) {
+                const PlotterFactory& file_plotter, const OverviewFactory& overview,
+                Communicator& comm, std::ostream& out) {
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     if (const std::string info = information_request(args); !info.empty()) {
         if (info == "--version")
@@ -118,7 +120,9 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
         return 0;
     }
     State st;
+    st.out = &out;
     RunContext rc;
+    rc.comm = &comm;
     print_head(st.console());
     const std::unique_ptr<OverviewWriter> overview_writer = overview ? overview() : nullptr;
     rc.overview = overview_writer.get();
@@ -133,12 +137,14 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
         st.f_defect = cl.f_defect;
         check_defect_style(st);
         std::unique_ptr<PhasePlotter> plotter;
-        if (st.job == 9 && file_plotter) plotter = file_plotter(st);
+        if (st.job == 9 && file_plotter && comm.writer()) plotter = file_plotter(st);
         rc.plotter = plotter.get();
         simulate(st, rc);
         return 0;
     }
 
+    // The graphic interface runs in the writer alone; the other processes wait for it.
+    if (!comm.writer()) return 0;
     std::unique_ptr<GraphicSession> session = gui ? gui(st) : nullptr;
     if (!session) {
         // The graphic front end says why itself; a build without one says so here.
@@ -172,23 +178,32 @@ int program_main(int argc, char** argv, const GraphicFactory& gui,
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     // A file-size limit makes the write fail with its reason instead of killing the process.
     std::signal(SIGXFSZ, SIG_IGN);
+    std::unique_ptr<Communicator> comm = make_communicator(argc, argv);
+    // Only the writer of a split run prints the run's messages.
+    std::ostream quiet(nullptr);
+    // A stop meets the other processes at their next step; the lowest stopping one speaks.
+    auto stop = [&](const std::string& message, int status) {
+        if (comm->agree(false) == comm->rank()) std::cout << message;
+        std::cout.flush();
+        return status;
+    };
     try {
-        const int status = run_program(argc, argv, gui, file_plotter, overview);
+        const int status = run_program(argc, argv, gui, file_plotter, overview, *comm,
+                                       comm->writer() ? std::cout : quiet);
+        comm->step(); // a process that stopped late is heard of here
         std::cout.flush();
         return status;
     } catch (const Fatal& e) {
-        for (const auto& l : e.lines()) std::cout << ' ' << l << '\n';
-        std::cout.flush();
-        return 1;
+        if (is_quiet_stop(e)) return 1;
+        std::string text;
+        for (const auto& l : e.lines()) text += ' ' + l + '\n';
+        return stop(text, 1);
     } catch (const std::bad_alloc&) {
-        std::cout << " Not enough memory for the arrays of this run; reduce the number of grids\n";
-        std::cout.flush();
-        return 1;
+        return stop(" Not enough memory for the arrays of this run; reduce the number of grids\n",
+                    1);
     } catch (const std::exception& e) {
         // A fault of the program itself, not of the input: say so rather than abort.
-        std::cout << " Internal error: " << e.what() << "\n";
-        std::cout.flush();
-        return 2;
+        return stop(std::string(" Internal error: ") + e.what() + "\n", 2);
     }
 }
 

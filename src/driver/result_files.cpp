@@ -99,7 +99,7 @@ void ThicknessFringes::open_files(const State& st) {
 }
 
 void ThicknessFringes::thickness_fringes(const State& st, int islice) {
-    const int x = islice <= st.n_pixel_x ? islice : st.n_pixel_x;
+    const int x = column(st, islice);
     for (int n = 1; n <= st.n_beams; ++n) {
         std::string& t = texts_[static_cast<std::size_t>(n - 1)];
         ImageData& img = images_[static_cast<std::size_t>(n - 1)];

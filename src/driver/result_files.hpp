@@ -6,6 +6,7 @@
 #include "driver/run.hpp"
 #include "state/image_file.hpp"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ class ThicknessFringes {
   public:
     void open_files(const State& st);
     void thickness_fringes(const State& st, int islice);
+    // The column of the image whose intensities the profiles take after slice `islice`.
+    static int column(const State& st, int islice) { return std::min(islice, st.n_pixel_x); }
     void close_files();
 
   private:

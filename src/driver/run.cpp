@@ -7,6 +7,7 @@
 #include "driver/record.hpp"
 #include "driver/reports.hpp"
 #include "driver/result_files.hpp"
+#include "driver/row_propagation.hpp"
 #include "driver/stop_signals.hpp"
 #include "driver/tex_report.hpp"
 #include "optics/crystal.hpp"
@@ -75,12 +76,13 @@ void start_run(State& st, RunContext& rc) {
     if (st.job != 999) potential_coefficients(st);
     check_grid(st);
     cal_sample(st);
-    write_slice_table(st);
+    if (writes_files(rc)) write_slice_table(st);
     cal_wave_quantities(st);
     cal_mtx_g(st);
     rc.F_TEMP = st.f_out;
     rc.nominal_f_g = st.f_g;
     rc.n_layer = 0;
+    if (!writes_files(rc)) return;
     printtexfilehead(st, rc);
     rc.imi.open(trim(st.datadir) + trim(st.f_out) + ".imi");
     // A tabulated run says so first; a run of the exact engine keeps the record as it always was.
@@ -113,7 +115,7 @@ void run_conditions(State& st, RunContext& rc) {
         st.f_out = trim(rc.F_TEMP) + "g" + trim(rc.STRING_F_G) + "g";
         run_condition(st, rc);
         if (rc.job9_finished) return;
-        if (s < 12) rc.imi.line(" NewSimulation");
+        if (s < 12 && writes_files(rc)) rc.imi.line(" NewSimulation");
     }
 }
 
@@ -192,7 +194,8 @@ void run_condition(State& st, RunContext& rc) {
     std::unique_ptr<DefectField> field = make_defect_field(st);
 
     if (st.job == 9) {
-        amplitude_phase_job(st, rc, *field);
+        // Single columns: the writer alone.
+        if (writes_files(rc)) amplitude_phase_job(st, rc, *field);
         rc.job9_finished = true;
         return;
     }
@@ -201,7 +204,14 @@ void run_condition(State& st, RunContext& rc) {
     int flag = 1;
     ColumnEngine engine(engine_from_name(trim(st.engine)).value_or(Engine::exact));
     ThicknessFringes fringes;
-    if (st.job == 2) fringes.open_files(st);
+    const bool writer = writes_files(rc);
+    const RowBlock rows = rc.comm ? rc.comm->rows(st.n_pixel_y) : RowBlock{1, st.n_pixel_y};
+    // The intensities of a slice reach the writer where a job keeps them (a split run).
+    auto collect = [&] {
+        intensities(st);
+        if (rc.comm) rc.comm->gather_rows(st.mtx_intensity);
+    };
+    if (st.job == 2 && writer) fringes.open_files(st);
     st.s_f.fill(0.0);
     st.projection.fill(0);
     const int middle = std::max(1, st.n_slice / 2);
@@ -211,20 +221,27 @@ void run_condition(State& st, RunContext& rc) {
         check_stop_signal();
         field->fill_slice(st, islice);
         check_finite_strain(st, islice);
-        if (islice == middle && strained_model(st.defect_model)) print_sgr(st);
-        engine.propagate_slice(st, islice, flag);
+        const bool sgr_maps = islice == middle && strained_model(st.defect_model);
+        // Before anything of a slice is written every process has read it (a strain file may
+        // end early); the gathers of jobs 2 and 3 agree as well.
+        if (sgr_maps && rc.comm) rc.comm->step();
+        if (sgr_maps && writer) print_sgr(st);
+        propagate_rows(engine, st, islice, flag, rows);
         check_finite_amplitudes(st, islice);
         if (auto line = indicator_line(islice, st.effslicenumber)) st.console() << *line << '\n';
         if (rc.display) rc.display->slice_done(st, islice, st.effslicenumber);
         if (st.job == 2) {
             intensities(st);
-            fringes.thickness_fringes(st, islice);
+            // The profiles take one column of each row.
+            if (rc.comm) rc.comm->gather_column(st.mtx_intensity, fringes.column(st, islice));
+            if (writer) fringes.thickness_fringes(st, islice);
         } else if (st.job == 3) {
-            intensities(st);
-            layer_selection(st, rc, islice, warned);
+            collect();
+            if (writer) layer_selection(st, rc, islice, warned);
         }
     }
-    intensities(st);
+    collect();
+    if (!writer) return;
 
     if (st.job == 1 || st.job == 3) {
         amplitude_contrast_images(st, rc);

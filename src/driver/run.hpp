@@ -2,6 +2,7 @@
 // and the closing records.
 #pragma once
 
+#include "driver/communicator.hpp"
 #include "driver/display.hpp"
 #include "state/state.hpp"
 #include "state/textout.hpp"
@@ -20,6 +21,7 @@ struct RunContext {
     PhasePlotter* plotter = nullptr;        // amplitude-phase diagrams (none: records only)
     OverviewWriter* overview = nullptr;     // the run's overview picture (none: not drawn)
     std::vector<OverviewRow> overview_rows; // beam images of each condition so far
+    Communicator* comm = nullptr;           // the processes sharing the run (none: this one alone)
     std::string F_TEMP;                     // f_out at start-up; series names are built from it
     double nominal_f_g = 0.0;               // f_g as read
     std::string STRING_F_G;                 // text of the current f_g (20 characters)
@@ -58,6 +60,11 @@ void run_condition(State& st, RunContext& rc);
 
 // The beam tag of order m: "01g", "00g", "-02g".
 std::string beam_tag(int m);
+
+// Whether this process writes the run's files (the only one, or the writer of a split run).
+inline bool writes_files(const RunContext& rc) {
+    return !rc.comm || rc.comm->writer();
+}
 
 // Seconds since start-up, whole.
 int elapsed_seconds(const RunContext& rc);

@@ -1,0 +1,146 @@
+// Runs split over MPI ranks (mpirun -np 1, 2, 3, rows in uneven blocks) against the run in
+// one process: every file the same to the byte, the clock readings of the reports aside; and
+// a stop on a rank that is not the writer ends the job with one message and no images.
+#include "defects/gradient_files.hpp"
+#include "support/input_files.hpp"
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+
+using namespace korvex;
+using namespace korvex::testing;
+
+namespace {
+
+// Why split runs cannot be tested here, or empty.
+std::string mpi_missing() {
+#ifndef KORVEX_MPI
+    return "korvex was built without MPI (Debian: libopenmpi-dev openmpi-bin)";
+#else
+    if (std::system("command -v mpirun >/dev/null 2>&1") != 0) return "mpirun is not installed";
+    return "";
+#endif
+}
+
+#define REQUIRE_MPI()                                                                              \
+    if (const std::string why = mpi_missing(); !why.empty())                                       \
+    GTEST_SKIP() << "split runs not tested: " << why
+
+std::string mpirun(int np) {
+    return "OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 OMP_NUM_THREADS=1 "
+           "OMPI_MCA_btl=self,vader mpirun --oversubscribe -np " +
+           std::to_string(np);
+}
+
+// Every file of a run's directory, with the lines that read the clock blanked.
+std::map<std::string, std::string> files_of(const KorvexRun& r) {
+    std::map<std::string, std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(r.dir.path())) {
+        std::string text;
+        for (const auto& line : read_lines(e.path().string()))
+            if (line.find("ate: ") == line.npos && line.find("ATE: ") == line.npos &&
+                line.find("(hours:minutes:seconds)") == line.npos)
+                text += line + '\n';
+        files[e.path().filename().string()] = text;
+    }
+    return files;
+}
+
+struct Case {
+    const char* name;
+    InputSpec in;
+    std::string config;
+    friend void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+};
+
+const std::string kEdge = "{edge}\n===\n1 2 1 0 1\n4.5 3.5 10.0\n0 1 0\n0.34\n0.0\n0\n";
+
+// 9 x 7 columns, 20 slices, three beams, no column approximation (the lateral shift runs).
+std::vector<Case> cases() {
+    const InputSpec base{.size_x = 9, .size_y = 7, .size_z = 20};
+    auto with = [&](int job, const std::string& defect) {
+        InputSpec s = base;
+        s.job = job, s.defect = defect;
+        return s;
+    };
+    return {
+        {"PerfectCrystal", with(1, "no"), ""},
+        {"Edge", with(1, "edge"), kEdge},
+        {"EdgeThicknessFringes", with(2, "edge"), kEdge},
+        {"EdgeLayerImages", with(3, "edge"), kEdge},
+        {"Void", with(1, "void"), "{void}\n===\n3.0\n4.5 3.5 10.0\n"},
+        {"FaultedLoop", with(1, "pg_loop"),
+         "{loop}\n===\npureSF\n1 3 1 1 1\n1 3 1 1 1\n4.0\n4.5 3.5 10.0\n1 1 1\n1 -1 0\n6\n0.34\n"
+         "1.0\n"},
+        {"StrainFiles", with(1, "3D-strain"), "{strain}\n===\n'box'\n"},
+    };
+}
+
+void lay_out(const KorvexRun& r, const Case& c) {
+    if (c.in.defect == "3D-strain")
+        write_gradient_files(
+            r.file("box"),
+            {.size = {9, 7, 20}, .cells = {9, 7, 20}, .v_g = {2, 0, 0}, .lat_c = 3.61},
+            [](const Vec3& p) { // a smooth made-up field
+                Gradient d{};
+                d[0][0] = 0.02 * std::sin(p[0] + 2.0 * p[1]), d[2][1] = 0.01 * std::cos(p[2]);
+                return d;
+            });
+}
+
+} // namespace
+
+class SplitRun : public ::testing::TestWithParam<Case> {};
+
+TEST_P(SplitRun, EveryFileMatchesTheOneProcessRun) {
+    REQUIRE_MPI();
+    const Case& c = GetParam();
+    KorvexRun one(c.in);
+    lay_out(one, c);
+    ASSERT_TRUE(one.run(c.config)) << one.output;
+    const auto expected = files_of(one);
+    for (int np = 1; np <= 3; ++np) {
+        SCOPED_TRACE("ranks " + std::to_string(np));
+        KorvexRun split(c.in);
+        lay_out(split, c);
+        ASSERT_TRUE(split.run(c.config, mpirun(np))) << split.output;
+        const auto got = files_of(split);
+        EXPECT_EQ(got.size(), expected.size());
+        for (const auto& [name, text] : expected)
+            EXPECT_TRUE(got.count(name) && got.at(name) == text) << name << " differs";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, SplitRun, ::testing::ValuesIn(cases()),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// Rank 1 reads strain files that end before the middle slice; the writer's are whole.
+TEST(SplitRunStop, AStopOnAnotherRankEndsTheJobWithOneMessageAndNoImages) {
+    REQUIRE_MPI();
+    Case c = cases().back();
+    KorvexRun r(c.in);
+    lay_out(r, c);
+    for (const char* ext : {".dX", ".dY", ".dZ"}) {
+        const std::string text = read_file(r.file(std::string("box") + ext));
+        r.dir.write(std::string("short") + ext, text.substr(0, text.size() * 2 / 5));
+    }
+    r.dir.write("short.ini", "{strain}\n===\n'short'\n");
+    r.dir.write("defect.ini", c.config);
+    std::string out;
+    const int status = run_program(
+        r.dir.str(), "-t in defect.ini : -np 1 " + std::string(KORVEX_BINARY) + " -t in short.ini",
+        out, mpirun(1));
+    EXPECT_NE(status, 0) << out;
+    std::size_t messages = 0;
+    for (std::size_t at = out.find("short.d"); at != out.npos; at = out.find("short.d", at + 1))
+        ++messages;
+    EXPECT_EQ(messages, 1u) << out;
+    for (const auto& e : std::filesystem::directory_iterator(r.dir.path())) {
+        const std::string name = e.path().filename().string();
+        EXPECT_TRUE(name.find(".part") == name.npos && name.rfind("in0", 0) != 0 &&
+                    name.rfind("in-0", 0) != 0)
+            << name;
+    }
+}
