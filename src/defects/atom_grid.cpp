@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <omp.h>
+#include <string>
+#include <sys/mman.h>
 
 namespace korvex {
 
@@ -46,6 +49,25 @@ double det3(const Mat3& m) {
 }
 
 constexpr Vec3 kCube[3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+
+// The offsets of a least-squares fit, z slowest, x fastest: the six face neighbours and the
+// cell itself (reach 0), or the 3 x 3 x 3 (reach 1) or 5 x 5 x 5 (reach 2) cells around.
+std::vector<std::array<int, 3>> offsets(int reach) {
+    const int r = std::max(reach, 1);
+    std::vector<std::array<int, 3>> out;
+    for (int c = -r; c <= r; ++c)
+        for (int b = -r; b <= r; ++b)
+            for (int a = -r; a <= r; ++a)
+                if (reach > 0 || std::abs(a) + std::abs(b) + std::abs(c) <= 1)
+                    out.push_back({a, b, c});
+    return out;
+}
+
+const std::vector<std::array<int, 3>>& neighbourhood(int reach) {
+    static const std::array<std::vector<std::array<int, 3>>, 3> table{offsets(0), offsets(1),
+                                                                      offsets(2)};
+    return table[static_cast<std::size_t>(reach)];
+}
 
 } // namespace
 
@@ -144,9 +166,21 @@ Vec3 ReferenceLattice::nearest_site(const Vec3& r) const {
 KernelAverage::KernelAverage(const GradientBox& box, double h) : n_(box.cells), h_(h) {
     if (!(h > 0.0)) halt("The kernel width must be positive");
     for (int a = 0; a < 3; ++a) unit_[static_cast<std::size_t>(a)] = box.unit(a);
-    acc_.assign(static_cast<std::size_t>(n_[0]) * static_cast<std::size_t>(n_[1]) *
-                    static_cast<std::size_t>(n_[2]) * kFields,
-                0.0);
+    // Zeroed by slabs of slices on all threads: the pages are touched where they are used.
+    const std::size_t slice = static_cast<std::size_t>(n_[0]) * static_cast<std::size_t>(n_[1]);
+    acc_size_ = slice * static_cast<std::size_t>(n_[2]) * kFields;
+    // Large pages where the system grants them: far fewer page faults on a large grid.
+    constexpr std::size_t kPage = std::size_t{1} << 21;
+    const std::size_t bytes = (acc_size_ * sizeof(double) + kPage - 1) / kPage * kPage;
+    void* mem = std::aligned_alloc(kPage, bytes);
+    if (!mem)
+        halt("No memory for the " + std::to_string(bytes >> 20) + " MB of the kernel average");
+#ifdef MADV_HUGEPAGE
+    madvise(mem, bytes, MADV_HUGEPAGE);
+#endif
+    acc_.reset(static_cast<double*>(mem));
+#pragma omp parallel for schedule(static)
+    for (int k = 0; k < n_[2]; ++k) std::fill_n(&acc_[index(0, 0, k)], slice * kFields, 0.0);
 }
 
 std::size_t KernelAverage::index(int i, int j, int k) const {
@@ -208,7 +242,7 @@ void KernelAverage::add(const std::vector<Vec3>& pos, const std::vector<Vec3>& u
 
 std::int64_t KernelAverage::empty_cells() const {
     std::int64_t n = 0;
-    for (std::size_t c = 0; c < acc_.size(); c += kFields) n += acc_[c] == 0.0;
+    for (std::size_t c = 0; c < acc_size_; c += kFields) n += acc_[c] == 0.0;
     return n;
 }
 
@@ -221,40 +255,46 @@ Vec3 KernelAverage::mean_displacement(int i, int j, int k) const {
 bool KernelAverage::fit(int i, int j, int k, int reach, Gradient& out) const {
     // The cells within `reach` (only the face neighbours for reach 0) that atoms reach: mean
     // positions (relative to this cell's centre) and mean displacements.
-    const int r = std::max(reach, 1);
     const std::array<int, 3> at{i, j, k};
+    // Interior cells look at their face neighbours without testing the grid's bounds.
+    const std::array<int, 3> r{std::max(reach, 1), std::max(reach, 1), std::max(reach, 1)};
+    bool interior = true;
+    for (std::size_t e = 0; e < 3; ++e)
+        interior = interior && at[e] >= r[e] && at[e] + r[e] < n_[e];
+    const auto& offsets = neighbourhood(reach);
     std::size_t m = 0;
     Vec3 x0{}, u0{};
-    Mat3 sxx, sux, sx, su; // sums of x x^T, u x^T; x, u in the first column
+    Mat3 sxx, sux; // sums of x x^T, u x^T
     std::array<bool, 3> spread{};
-    for (int c = -r; c <= r; ++c)
-        for (int b = -r; b <= r; ++b)
-            for (int a = -r; a <= r; ++a) {
-                const std::array<int, 3> s{a, b, c};
-                if (reach == 0 && std::abs(a) + std::abs(b) + std::abs(c) > 1) continue;
-                bool inside = true;
-                for (std::size_t e = 0; e < 3; ++e)
-                    inside = inside && at[e] + s[e] >= 0 && at[e] + s[e] < n_[e];
-                if (!inside) continue;
-                const double* w = &acc_[index(i + a, j + b, k + c)];
-                if (w[0] == 0.0) continue;
-                Vec3 x, u;
-                for (std::size_t e = 0; e < 3; ++e) {
-                    x[e] = s[e] * unit_[e] + w[1 + e] / w[0];
-                    u[e] = w[4 + e] / w[0];
-                    x0[e] += x[e];
-                    u0[e] += u[e];
-                    spread[e] = spread[e] || s[e] != 0;
-                }
-                for (int p = 1; p <= 3; ++p)
-                    for (int q = 1; q <= 3; ++q) {
-                        sxx(p, q) +=
-                            x[static_cast<std::size_t>(p - 1)] * x[static_cast<std::size_t>(q - 1)];
-                        sux(p, q) +=
-                            u[static_cast<std::size_t>(p - 1)] * x[static_cast<std::size_t>(q - 1)];
-                    }
-                ++m;
+    const double* here = &acc_[index(i, j, k)];
+    const std::ptrdiff_t sy = static_cast<std::ptrdiff_t>(n_[0]) * std::ptrdiff_t{kFields};
+    const std::ptrdiff_t sz = sy * n_[1];
+    for (const auto& s : offsets) {
+        if (!interior) {
+            bool inside = true;
+            for (std::size_t e = 0; e < 3; ++e)
+                inside = inside && at[e] + s[e] >= 0 && at[e] + s[e] < n_[e];
+            if (!inside) continue;
+        }
+        const double* w = here + s[0] * std::ptrdiff_t{kFields} + s[1] * sy + s[2] * sz;
+        if (w[0] == 0.0) continue;
+        Vec3 x, u;
+        for (std::size_t e = 0; e < 3; ++e) {
+            x[e] = s[e] * unit_[e] + w[1 + e] / w[0];
+            u[e] = w[4 + e] / w[0];
+            x0[e] += x[e];
+            u0[e] += u[e];
+            spread[e] = spread[e] || s[e] != 0;
+        }
+        for (int p = 1; p <= 3; ++p)
+            for (int q = 1; q <= 3; ++q) {
+                sxx(p, q) +=
+                    x[static_cast<std::size_t>(p - 1)] * x[static_cast<std::size_t>(q - 1)];
+                sux(p, q) +=
+                    u[static_cast<std::size_t>(p - 1)] * x[static_cast<std::size_t>(q - 1)];
             }
+        ++m;
+    }
     // Least-squares plane u = u0 + J (x - x0): J S = C with S = sum (x - x0)(x - x0)^T and
     // C = sum (u - u0)(x - x0)^T. An axis along which no neighbour is there gets no change.
     Mat3 s, c;

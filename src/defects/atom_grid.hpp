@@ -26,6 +26,8 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <vector>
 
 namespace korvex {
@@ -107,7 +109,11 @@ class KernelAverage {
     std::array<int, 3> n_;
     Vec3 unit_;
     double h_;
-    std::vector<double> acc_;
+    struct Release {
+        void operator()(double* p) const { std::free(p); }
+    };
+    std::unique_ptr<double[], Release> acc_;
+    std::size_t acc_size_ = 0;
 };
 
 } // namespace korvex
