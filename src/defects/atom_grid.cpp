@@ -200,19 +200,19 @@ void KernelAverage::add(const std::vector<Vec3>& pos, const std::vector<Vec3>& u
         const int e = static_cast<int>(std::min<double>(hi - 1, std::floor((x + r) / d - 0.5)));
         return std::array<int, 2>{b, e};
     };
-    // Each thread owns a slab of slices: no two threads touch one cell, and every cell sums
-    // its atoms in the order given.
+    // Thread t owns the slices k with k mod (number of threads) = t: no two threads touch one
+    // cell, every cell sums its atoms in the order given, and as an atom reaches several
+    // slices all threads share the work even when the atoms come sorted by height.
 #pragma omp parallel
     {
         const int nt = omp_get_num_threads(), t = omp_get_thread_num();
-        const int k0 = static_cast<int>(static_cast<long>(n_[2]) * t / nt);
-        const int k1 = static_cast<int>(static_cast<long>(n_[2]) * (t + 1) / nt);
         for (std::size_t n = 0; n < pos.size(); ++n) {
             const Vec3& p = pos[n];
-            const auto rk = range(p[2], 2, k0, k1, h_);
-            if (rk[0] > rk[1]) continue;
+            const auto rk = range(p[2], 2, 0, n_[2], h_);
+            const int first = rk[0] + ((t - rk[0]) % nt + nt) % nt;
+            if (first > rk[1]) continue;
             const auto rj = range(p[1], 1, 0, n_[1], h_);
-            for (int k = rk[0]; k <= rk[1]; ++k) {
+            for (int k = first; k <= rk[1]; k += nt) {
                 const double dz = p[2] - (k + 0.5) * unit_[2];
                 for (int j = rj[0]; j <= rj[1]; ++j) {
                     const double dy = p[1] - (j + 0.5) * unit_[1];

@@ -94,15 +94,12 @@ void append_number(std::string& s, double v, int digits) {
     s.append(buf, res.ptr);
 }
 
-void append_binary(std::string& s, double v, GradientFormat f) {
-    char b[8];
+void put_binary(char* b, double v, GradientFormat f) {
     if (f == GradientFormat::binary32) {
         const float x = static_cast<float>(v);
         std::memcpy(b, &x, 4);
-        s.append(b, 4);
     } else {
         std::memcpy(b, &v, 8);
-        s.append(b, 8);
     }
 }
 
@@ -183,6 +180,20 @@ void write_gradient_slices(const std::string& base, const GradientBox& box,
     std::array<std::string, 3> err;
     for (int l = 1; l <= nz; ++l) {
         slice(l, g);
+        if (!text) {
+            // Binary records have fixed places: all threads fill the three buffers.
+            const std::size_t bytes = out.format == GradientFormat::binary32 ? 4 : 8;
+            for (auto& s : buf) s.resize(ncol * 3 * bytes);
+#pragma omp parallel for schedule(static)
+            for (std::size_t c = 0; c < ncol; ++c)
+                for (std::size_t f = 0; f < 3; ++f)
+                    for (std::size_t k = 0; k < 3; ++k) {
+                        const double v = f == 2 ? 0.0 - g[c][f][k] : g[c][f][k];
+                        put_binary(&buf[f][(3 * c + k) * bytes], v, out.format);
+                    }
+            for (std::size_t f = 0; f < 3; ++f) write_all(*file[f], buf[f]);
+            continue;
+        }
         // One thread per file formats and writes its records.
 #pragma omp parallel for schedule(static)
         for (std::size_t f = 0; f < 3; ++f) {
@@ -191,12 +202,9 @@ void write_gradient_slices(const std::string& base, const GradientBox& box,
             for (std::size_t c = 0; c < ncol; ++c) {
                 for (std::size_t k = 0; k < 3; ++k) {
                     const double v = f == 2 ? 0.0 - g[c][f][k] : g[c][f][k]; // 0 - v keeps +0
-                    if (text)
-                        append_number(s, v, out.digits);
-                    else
-                        append_binary(s, v, out.format);
+                    append_number(s, v, out.digits);
                 }
-                if (text) s += '\n';
+                s += '\n';
             }
             try {
                 write_all(*file[f], s);
