@@ -166,21 +166,21 @@ Vec3 ReferenceLattice::nearest_site(const Vec3& r) const {
 KernelAverage::KernelAverage(const GradientBox& box, double h) : n_(box.cells), h_(h) {
     if (!(h > 0.0)) halt("The kernel width must be positive");
     for (int a = 0; a < 3; ++a) unit_[static_cast<std::size_t>(a)] = box.unit(a);
-    // Zeroed by slabs of slices on all threads: the pages are touched where they are used.
-    const std::size_t slice = static_cast<std::size_t>(n_[0]) * static_cast<std::size_t>(n_[1]);
-    acc_size_ = slice * static_cast<std::size_t>(n_[2]) * kFields;
-    // Large pages where the system grants them: far fewer page faults on a large grid.
-    constexpr std::size_t kPage = std::size_t{1} << 21;
-    const std::size_t bytes = (acc_size_ * sizeof(double) + kPage - 1) / kPage * kPage;
-    void* mem = std::aligned_alloc(kPage, bytes);
+    acc_size_ = static_cast<std::size_t>(n_[0]) * static_cast<std::size_t>(n_[1]) *
+                static_cast<std::size_t>(n_[2]) * kFields;
+    // A large block comes zeroed from the system, and is touched only where atoms reach; in
+    // large pages where the system grants them (far fewer page faults on a large grid).
+    const std::size_t bytes = acc_size_ * sizeof(double);
+    void* mem = std::calloc(acc_size_, sizeof(double));
     if (!mem)
         halt("No memory for the " + std::to_string(bytes >> 20) + " MB of the kernel average");
-#ifdef MADV_HUGEPAGE
-    madvise(mem, bytes, MADV_HUGEPAGE);
-#endif
     acc_.reset(static_cast<double*>(mem));
-#pragma omp parallel for schedule(static)
-    for (int k = 0; k < n_[2]; ++k) std::fill_n(&acc_[index(0, 0, k)], slice * kFields, 0.0);
+#ifdef MADV_HUGEPAGE
+    constexpr std::uintptr_t kPage = std::uintptr_t{1} << 21;
+    const std::uintptr_t lo = (reinterpret_cast<std::uintptr_t>(mem) + kPage - 1) / kPage * kPage;
+    const std::uintptr_t hi = (reinterpret_cast<std::uintptr_t>(mem) + bytes) / kPage * kPage;
+    if (hi > lo) madvise(reinterpret_cast<void*>(lo), hi - lo, MADV_HUGEPAGE);
+#endif
 }
 
 std::size_t KernelAverage::index(int i, int j, int k) const {
