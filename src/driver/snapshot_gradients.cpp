@@ -13,6 +13,8 @@ namespace korvex {
 namespace {
 
 constexpr std::size_t kChunk = std::size_t{1} << 16;
+// Atoms averaged at once (24 MB): few enough threaded passes that waiting threads cost little.
+constexpr std::size_t kBatch = std::size_t{1} << 19;
 
 PeriodicCell cell_of(const SnapshotReader& r) {
     const SnapshotBox& b = r.box();
@@ -104,7 +106,7 @@ ConversionSummary convert_snapshot(const SnapshotConversion& c, const GradientBo
         sum.max_displacement = std::max(sum.max_displacement, magnitude(d));
         pos.push_back(place.to_foil(ref_cell.wrap(x_ref)));
         disp.push_back(place.to_cube(d));
-        if (pos.size() >= kChunk) {
+        if (pos.size() >= kBatch) {
             avg.add(pos, disp);
             pos.clear();
             disp.clear();
