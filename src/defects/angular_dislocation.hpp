@@ -33,8 +33,8 @@ struct AngularGradients {
 // are the coordinates of the same point across and along the second leg
 // (eta = y cos(beta) - z sin(beta), zeta = y sin(beta) + z cos(beta), computed by the caller in
 // that leg's own frame). `eps` (Angstrom^2) is added to r^2 to keep the core finite.
-inline AngularGradients cal_strain_anglur(double x, double y, double z, double eta, double zeta,
-                                          double cb, double sb, double nu, double eps) {
+inline AngularGradients angular_strain(double x, double y, double z, double eta, double zeta,
+                                       double cb, double sb, double nu, double eps) {
     constexpr double pi = 3.141592653589793;
     AngularGradients g;
     const double r = std::sqrt(z * z + eps + x * x + y * y);
@@ -208,9 +208,9 @@ inline Lanes2 lane_sqrt(Lanes2 v) {
 }
 
 // grad (g . u) of one angular dislocation, in its frame: the same field as
-// contract_gradients(cal_strain_anglur(...), b, g), evaluated for a whole loop per column,
+// contract_gradients(angular_strain(...), b, g), evaluated for a whole loop per column,
 // for one column (Real = double) or two (Real = Lanes2). The quantities are those of
-// cal_strain_anglur (same names), with two changes that alter only the last bits: each
+// angular_strain (same names), with two changes that alter only the last bits: each
 // gradient vector is weighted and summed as soon as it is formed instead of being stored, and
 // the quotients by q1 to q5, q26, q27, q32 and r - z (products of r, r - zeta and r - z)
 // become products with the reciprocals of those three, as a division costs several times a

@@ -48,7 +48,7 @@ void amplitude_phase_job(State& st, RunContext& rc, DefectField& field) {
     for (int p = 1; p <= 100; ++p) {
         check_stop_signal();
         st.colxy[1] = amplitude_phase_position(p);
-        const std::string s = trim(realnumtochar(std::abs(st.colxy[1])));
+        const std::string s = trim(number_text(std::abs(st.colxy[1])));
         st.f_out = st.colxy[1] >= 0 ? filetemp + "_" + s : filetemp + "_-" + s;
         st.console() << (Rec("colxy ") << st.colxy[0] << st.colxy[1]).list() << '\n';
 

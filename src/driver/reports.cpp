@@ -82,7 +82,7 @@ void show_system_parameters(State& st) {
     out << stars << '\n';
 }
 
-std::string realnumtochar(double x) {
+std::string number_text(double x) {
     if (x / 1.0e9 > 1.0) halt("the number is bigger than 1E9");
     int n = 1;
     for (int j = 0; j <= 10; ++j)

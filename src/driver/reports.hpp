@@ -29,7 +29,7 @@ void print_parameters(State& st, const RunContext& rc);
 
 // x with its integer digits, a point and two truncated decimals, blank-padded to 20
 // characters. Stops with "the number is bigger than 1E9" above 1e9.
-std::string realnumtochar(double x);
+std::string number_text(double x);
 
 // The projection file trim(datadir)//trim(f_out)//"_pjt".
 void print_projection(const State& st);

@@ -43,8 +43,8 @@ bool multi_layer_images(const State& st, RunContext& rc, int islice) {
         if (st.mtx_beams(n) != 1) continue;
         char dddd[8];
         std::snprintf(dddd, sizeof dddd, "%04d", islice % 10000);
-        rc.F_ML = trim(st.f_out) + "01g" + "ml" + dddd;
-        rc.FILE_ML = trim(st.datadir) + rc.F_ML;
+        rc.last_layer_name = trim(st.f_out) + "01g" + "ml" + dddd;
+        rc.FILE_ML = trim(st.datadir) + rc.last_layer_name;
         const ImageData img = beam_image(st, st.mtx_intensity, n);
         write_image_file(rc.FILE_ML, img, RowFormat::es12_3);
         ImageInfo info = image_info(st, 1);

@@ -79,11 +79,11 @@ void start_run(State& st, RunContext& rc) {
     if (writes_files(rc)) write_slice_table(st);
     cal_wave_quantities(st);
     cal_mtx_g(st);
-    rc.F_TEMP = st.f_out;
+    rc.output_base_at_start = st.f_out;
     rc.nominal_f_g = st.f_g;
     rc.n_layer = 0;
     if (!writes_files(rc)) return;
-    printtexfilehead(st, rc);
+    begin_report_document(st, rc);
     rc.imi.open(trim(st.datadir) + trim(st.f_out) + ".imi");
     // A tabulated run says so first; a run of the exact engine keeps the record as it always was.
     if (trim(st.engine) != "exact") rc.imi.line(" engine " + trim(st.engine));
@@ -92,9 +92,9 @@ void start_run(State& st, RunContext& rc) {
 void end_run(State& st, RunContext& rc) {
     if (rc.overview && !rc.overview_rows.empty())
         rc.overview->write(st, rc.overview_rows,
-                           trim(st.datadir) + trim(rc.F_TEMP) + "_overview.png");
+                           trim(st.datadir) + trim(rc.output_base_at_start) + "_overview.png");
     rc.overview_rows.clear();
-    if (rc.tex.is_open()) printtexfileends(st, rc);
+    if (rc.tex.is_open()) end_report_document(st, rc);
     if (rc.imi.is_open()) {
         rc.imi.line(" exit");
         rc.imi.close();
@@ -105,14 +105,14 @@ void end_run(State& st, RunContext& rc) {
 
 void run_conditions(State& st, RunContext& rc) {
     if (rc.nominal_f_g != 999.0) {
-        rc.STRING_F_G = realnumtochar(st.f_g);
+        rc.condition_text = number_text(st.f_g);
         run_condition(st, rc);
         return;
     }
     for (int s = 1; s <= 12; ++s) {
         st.f_g = 3.5 + 0.25 * (s - 1);
-        rc.STRING_F_G = realnumtochar(st.f_g);
-        st.f_out = trim(rc.F_TEMP) + "g" + trim(rc.STRING_F_G) + "g";
+        rc.condition_text = number_text(st.f_g);
+        st.f_out = trim(rc.output_base_at_start) + "g" + trim(rc.condition_text) + "g";
         run_condition(st, rc);
         if (rc.job9_finished) return;
         if (s < 12 && writes_files(rc)) rc.imi.line(" NewSimulation");
@@ -166,11 +166,11 @@ void layer_selection(State& st, RunContext& rc, int islice, bool& warned) {
         if (!page_breaks && rc.display) rc.display->show_image(st, rc.FILE_ML);
         ++rc.n_layer;
         if (page_breaks && rc.n_layer == 32) {
-            printtexfilepagebreak(st, rc);
+            report_page_break(st, rc);
             rc.n_layer = 0;
         }
-        printtexfileimagenames(rc);
-        rc.imi.line(" " + trim(rc.F_ML));
+        report_layer_image(rc);
+        rc.imi.line(" " + trim(rc.last_layer_name));
     };
     if (std::abs(st.f_g - 1.0) <= 0.8) {
         save(true);
@@ -245,7 +245,7 @@ void run_condition(State& st, RunContext& rc) {
 
     if (st.job == 1 || st.job == 3) {
         amplitude_contrast_images(st, rc);
-        OverviewRow row{"(g," + trim(rc.STRING_F_G) + "g)", {}};
+        OverviewRow row{"(g," + trim(rc.condition_text) + "g)", {}};
         for (int n = 1; n <= st.n_beams; ++n)
             row.images.push_back(trim(st.datadir) + trim(st.f_out) + beam_tag(st.mtx_beams(n)));
         rc.overview_rows.push_back(std::move(row));
@@ -259,7 +259,7 @@ void run_condition(State& st, RunContext& rc) {
     st.processing_time = elapsed_seconds(rc);
     print_parameters(st, rc);
     print_projection(st);
-    printtexfilepagebreak(st, rc);
+    report_page_break(st, rc);
 }
 
 } // namespace korvex

@@ -22,11 +22,11 @@ struct RunContext {
     OverviewWriter* overview = nullptr;     // the run's overview picture (none: not drawn)
     std::vector<OverviewRow> overview_rows; // beam images of each condition so far
     Communicator* comm = nullptr;           // the processes sharing the run (none: this one alone)
-    std::string F_TEMP;                     // f_out at start-up; series names are built from it
+    std::string output_base_at_start;       // f_out at start-up; series names are built from it
     double nominal_f_g = 0.0;               // f_g as read
-    std::string STRING_F_G;                 // text of the current f_g (20 characters)
+    std::string condition_text;             // text of the current f_g (20 characters)
     std::string FILE_ML;                    // full name of the last image written
-    std::string F_ML;                       // name of the last layer image, without directory
+    std::string last_layer_name;            // name of the last layer image, without directory
     int n_layer = 0;                        // layer images on the current report page
     RecordFile imi;                         // run record (.imi)
     RecordFile tex;                         // report document (.tex)

@@ -19,7 +19,7 @@ std::string tex_text(const std::string& s) {
 }
 } // namespace
 
-void printtexfilehead(State& st, RunContext& rc) {
+void begin_report_document(State& st, RunContext& rc) {
     st.console() << " tex file opened\n";
     rc.tex.open(trim(st.datadir) + "Images" + trim(st.f_out) + ".tex");
     rc.tex.line(" " + SPCS + "documentclass[11pt,a4paper]{article}");
@@ -29,12 +29,12 @@ void printtexfilehead(State& st, RunContext& rc) {
     rc.tex.line(" " + SPCS + "begin{figure}");
 }
 
-void printtexfileimagenames(RunContext& rc) {
+void report_layer_image(RunContext& rc) {
     rc.tex.line(" " + SPCS + "includegraphics[width=1in,height=1in,angle=-90]");
-    rc.tex.line(" {" + trim(rc.F_ML) + ".ps}");
+    rc.tex.line(" {" + trim(rc.last_layer_name) + ".ps}");
 }
 
-void printtexfilepagebreak(const State& st, RunContext& rc) {
+void report_page_break(const State& st, RunContext& rc) {
     rc.tex.line(" " + SPCS + "hspace{10cm}" + SPCS + ",");
     // The caption names the defect, its size and b as the run's configuration gives them.
     const DefectCaption d = defect_caption(st);
@@ -42,7 +42,7 @@ void printtexfilepagebreak(const State& st, RunContext& rc) {
                 d.burgers + "$ ,");
     rc.tex.line(" ${" + SPCS + "bf g}=" + SPCS + "langle " + list_int(nint(st.v_g[0])) + " " +
                 list_int(nint(st.v_g[1])) + " " + list_int(nint(st.v_g[2])) + SPCS + "rangle $, ");
-    rc.tex.line(" $(g," + pad(rc.STRING_F_G, 20) + "g)$");
+    rc.tex.line(" $(g," + pad(rc.condition_text, 20) + "g)$");
     rc.tex.line(" }");
     rc.tex.line(" " + SPCS + "label{}");
     rc.tex.line(" " + SPCS + "end{figure}");
@@ -51,7 +51,7 @@ void printtexfilepagebreak(const State& st, RunContext& rc) {
     rc.tex.line(" " + SPCS + "begin{figure}");
 }
 
-void printtexfileends(const State& st, RunContext& rc) {
+void end_report_document(const State& st, RunContext& rc) {
     rc.tex.line(" " + SPCS + "hspace{10cm}\\,");
     rc.tex.line(" " + SPCS + "caption{}");
     rc.tex.line(" " + SPCS + "label{" + trim(st.f_out) + "}");

@@ -6,12 +6,12 @@
 namespace korvex {
 
 // Opens trim(datadir)//"Images"//trim(f_out)//".tex" and writes the head.
-void printtexfilehead(State& st, RunContext& rc);
-// The two lines that include the current layer image (F_ML).
-void printtexfileimagenames(RunContext& rc);
+void begin_report_document(State& st, RunContext& rc);
+// The two lines that include the current layer image (last_layer_name).
+void report_layer_image(RunContext& rc);
 // Caption of the current condition, page break and a new figure.
-void printtexfilepagebreak(const State& st, RunContext& rc);
+void report_page_break(const State& st, RunContext& rc);
 // Closing lines; closes the document.
-void printtexfileends(const State& st, RunContext& rc);
+void end_report_document(const State& st, RunContext& rc);
 
 } // namespace korvex

@@ -22,8 +22,8 @@ int wait_for_button(Gui& gui, PanelMemory& mem, ImageView* view = nullptr) {
         if (view) use_view_window(gui, *view);
         float x = 0.0f, y = 0.0f;
         char ch = 0;
-        rpgband(gui, 0, 0, 0.0f, 0.0f, x, y, ch);
-        const int ib = ifbutton(gui, x, y);
+        read_cursor_band(gui, 0, 0, 0.0f, 0.0f, x, y, ch);
+        const int ib = button_hit(gui, x, y);
         if (ib != 0) return ib;
         if (view) view_click(*view, x, y);
         gui.out << " Cursor at: " << list_real32(x) << " " << list_real32(y) << '\n';

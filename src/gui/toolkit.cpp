@@ -36,7 +36,7 @@ void rpgbegin(Gui& gui, int& idn) {
     gui.gr.list_devices(gui.out);
     gui.out.flush();
     const std::string device = "/XWINDOW";
-    idn = gui.gr.open(device.substr(0, static_cast<std::size_t>(tlenbutt(device))));
+    idn = gui.gr.open(device.substr(0, static_cast<std::size_t>(button_text_length(device))));
     if (idn <= 0) halt("the plot device is not available");
     gui.device = idn;
     gui.gr.select(idn);
@@ -158,7 +158,7 @@ void button(Gui& gui, int nb, const std::string& text, int type) {
     g.swin(wx1, wx2, wy1, wy2);
 }
 
-int ifbutton(Gui& gui, float xc, float yc) {
+int button_hit(Gui& gui, float xc, float yc) {
     const ButtonLayout& l = gui.layout;
     float wx1, wx2, wy1, wy2, vx1, vx2, vy1, vy2;
     gui.gr.qwin(wx1, wx2, wy1, wy2);
@@ -183,7 +183,8 @@ bool read_key(Gui& gui, int mode, int posn, float xref, float yref, float& xc, f
     return ok;
 }
 
-void rpgband(Gui& gui, int mode, int posn, float xref, float yref, float& xc, float& yc, char& ch) {
+void read_cursor_band(Gui& gui, int mode, int posn, float xref, float yref, float& xc, float& yc,
+                      char& ch) {
     if (read_key(gui, mode, posn, xref, yref, xc, yc, ch)) return;
     gui.out << " ERROR: in subroutine PGBAND.\n"
             << " => returned XC=YC=0.0, CH=\"X\"\n";
@@ -236,7 +237,7 @@ void rpgenv(Gui& gui, float xmin, float xmax, float ymin, float ymax, int just, 
     g.box(o.x, 0.0f, 0, o.y, 0.0f, 0);
 }
 
-int tlenbutt(const std::string& text) {
+int button_text_length(const std::string& text) {
     for (std::size_t i = text.size(); i > 0; --i)
         if (static_cast<unsigned char>(text[i - 1]) > 32) return static_cast<int>(i);
     return 0;

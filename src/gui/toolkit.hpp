@@ -3,8 +3,8 @@
 //
 // All rectangles are in normalised device coordinates (0..1) of the current panel. A button is
 // numbered left to right, then top to bottom; a button can be hit only after it has been drawn
-// in an active style. The callers run their own cursor loops: `rpgband` to read a click,
-// `ifbutton` to learn which button it hit, `button` to redraw it pressed.
+// in an active style. The callers run their own cursor loops: `read_cursor_band` to read a click,
+// `button_hit` to learn which button it hit, `button` to redraw it pressed.
 #pragma once
 
 #include "gui/graphics.hpp"
@@ -61,11 +61,12 @@ Cell button_cell(const ButtonLayout& layout, int nb);
 
 // The first active button whose cell holds (xc, yc), given in the current world coordinates;
 // 0 when none.
-int ifbutton(Gui& gui, float xc, float yc);
+int button_hit(Gui& gui, float xc, float yc);
 
 // One cursor event. When it cannot be read, says so in two lines and returns (0, 0) with the
 // key 'X'; a cursor that keeps failing stops the run instead of spinning.
-void rpgband(Gui& gui, int mode, int posn, float xref, float yref, float& xc, float& yc, char& ch);
+void read_cursor_band(Gui& gui, int mode, int posn, float xref, float yref, float& xc, float& yc,
+                      char& ch);
 
 // A cursor read for the input boxes: the same failure guard, without the messages. Returns
 // false when the read failed.
@@ -84,7 +85,7 @@ struct AxisOptions {
 AxisOptions rpgenv_axis_options(int axis);
 
 // Position of the last character with a code above 32 (0 when there is none).
-int tlenbutt(const std::string& text);
+int button_text_length(const std::string& text);
 
 // A single-precision value (a cursor position) in free format: seven significant digits,
 // always with a point or an exponent ("0.1222222", "-1.5", "1.0E-05").

@@ -1,6 +1,6 @@
 // The angular-dislocation field and the loops built from it against independent evaluations:
-// cal_strain_anglur against the displacement it comes from, the contracted fast evaluation
-// against cal_strain_anglur term by term (one angular dislocation, then whole slices of a
+// angular_strain against the displacement it comes from, the contracted fast evaluation
+// against angular_strain term by term (one angular dislocation, then whole slices of a
 // hexagon and a tetrahedron), and a small polygon against the infinitesimal loop.
 //
 // Far from a loop the sides' fields cancel to a small remainder, and so do the terms inside
@@ -28,8 +28,8 @@ const Vec3& grad(const AngularGradients& a, std::size_t i, std::size_t c) {
 }
 
 AngularGradients gradients_at(const Vec3& p, double cb, double sb, double eps) {
-    return cal_strain_anglur(p[0], p[1], p[2], p[1] * cb - p[2] * sb, p[1] * sb + p[2] * cb, cb, sb,
-                             0.3, eps);
+    return angular_strain(p[0], p[1], p[2], p[1] * cb - p[2] * sb, p[1] * sb + p[2] * cb, cb, sb,
+                          0.3, eps);
 }
 
 // Displacement of an angular dislocation in an infinite isotropic body, legs along +z and
@@ -72,7 +72,7 @@ Vec3 term_magnitudes(const AngularGradients& a, const Vec3& b, const Vec3& g) {
 }
 
 // grad (g . u) of the loop `f` at p (sample frame, from the loop centre) side after side,
-// each angular dislocation through cal_strain_anglur, and in `scale` the sum of the magnitudes
+// each angular dislocation through angular_strain, and in `scale` the sum of the magnitudes
 // of its terms.
 Vec3 reference_gradient(const State& st, const PgLoopFile& f, const Vec3& p, Vec3& scale) {
     const int n = f.nsides;
@@ -97,8 +97,8 @@ Vec3 reference_gradient(const State& st, const PgLoopFile& f, const Vec3& p, Vec
         const Vec3 xi = mul(t2, p), b = mul(t2c, scaled(f.b_dir, f.b_m / f.b_n)),
                    g = mul(t2c, st.v_g);
         const AngularGradients a =
-            cal_strain_anglur(xi[0], xi[1] - rc, xi[2] + rs, prev[1] - rc, prev[2] - rs, cb, sb,
-                              f.poissonsratio, f.correction);
+            angular_strain(xi[0], xi[1] - rc, xi[2] + rs, prev[1] - rc, prev[2] - rs, cb, sb,
+                           f.poissonsratio, f.correction);
         const Vec3 s = mul_t(t2, contract_gradients(a, b, g));
         const Vec3 m = mul_t(abs_t2, term_magnitudes(a, b, g));
         for (std::size_t q = 0; q < 3; ++q) {
@@ -150,7 +150,7 @@ std::string pg_loop(const std::string& style, const std::string& burgers, const 
 
 } // namespace
 
-// cal_strain_anglur is the derivative of the displacement it comes from, and the contracted
+// angular_strain is the derivative of the displacement it comes from, and the contracted
 // fast form agrees with it term by term. Random points around the vertex, many close to the
 // legs (along z, and in the y-z plane at beta from it) and to the plane x = 0, for the vertex
 // angles of polygons of 3 to 12 sides, with and without a core term, random Burgers vectors

@@ -60,8 +60,8 @@ TEST(ReportFormats, ConditionTextsAndProgressLines) {
     const std::pair<double, const char*> cases[] = {
         {3.75, "3.75"},  {5.5, "5.50"},     {9.999, "9.99"},         {0.5, "0.50"},
         {12.0, "12.00"}, {100.0, "100.00"}, {1.0e9, "1000000000.00"}};
-    for (const auto& [v, text] : cases) EXPECT_EQ(realnumtochar(v), pad(text, 20)) << v;
-    EXPECT_EQ(stop_lines([] { realnumtochar(1.0e9 + 1.0); }),
+    for (const auto& [v, text] : cases) EXPECT_EQ(number_text(v), pad(text, 20)) << v;
+    EXPECT_EQ(stop_lines([] { number_text(1.0e9 + 1.0); }),
               std::vector<std::string>{"the number is bigger than 1E9"});
 
     EXPECT_EQ(indicator_line(1, 50).value_or(""), " 2% finished");
@@ -178,10 +178,10 @@ TEST(ResultFiles, ParametersDocumentAndImageNames) {
 
     st.f_out = "run";
     st.v_g = {2.0, -0.4, 0.5};
-    rc.STRING_F_G = realnumtochar(1.0);
-    printtexfilehead(st, rc);
-    printtexfilepagebreak(st, rc);
-    printtexfileends(st, rc);
+    rc.condition_text = number_text(1.0);
+    begin_report_document(st, rc);
+    report_page_break(st, rc);
+    end_report_document(st, rc);
     EXPECT_EQ(out.str(), " tex file opened\n");
     const auto l = split_lines(dir.read("Imagesrun.tex"));
     ASSERT_EQ(l.size(), 20u);
@@ -197,7 +197,7 @@ TEST(ResultFiles, ParametersDocumentAndImageNames) {
     EXPECT_TRUE(dir.exists("run-01g") && dir.exists("run00g"));
     EXPECT_EQ(rc.FILE_ML, dir.str() + "run01g");
     ASSERT_TRUE(multi_layer_images(st, rc, 12));
-    EXPECT_EQ(rc.F_ML, "run01gml0012");
+    EXPECT_EQ(rc.last_layer_name, "run01gml0012");
     EXPECT_TRUE(dir.exists("run01gml0012"));
     for (int n = 1; n <= 3; ++n) st.mtx_beams(n) = n + 1;
     EXPECT_FALSE(multi_layer_images(st, rc, 13));

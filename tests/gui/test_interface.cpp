@@ -76,10 +76,10 @@ TEST(Buttons, HitTest) {
         {0.1f, 0.11f, 1},    {edge, 0.11f, 1},  {0.201f, 0.11f, 2},
         {0.0501f, 0.11f, 1}, {0.1f, 0.07f, 0},  {0.3f, 0.07f, 8},
         {0.5f, 0.5f, 0},     {0.04f, 0.11f, 0}, {0.949f, 0.129f, 6}};
-    for (const auto& [x, y, nb] : hits) EXPECT_EQ(ifbutton(t.gui, x, y), nb) << x << " " << y;
+    for (const auto& [x, y, nb] : hits) EXPECT_EQ(button_hit(t.gui, x, y), nb) << x << " " << y;
     for (const auto& [type, hit] : {std::pair(3, 0), {-1, 0}, {1, 2}, {-3, 2}, {0, 2}}) {
         button(t.gui, 2, "B", type);
-        EXPECT_EQ(ifbutton(t.gui, 0.3f, 0.11f), hit) << "style " << type;
+        EXPECT_EQ(button_hit(t.gui, 0.3f, 0.11f), hit) << "style " << type;
     }
 
     const std::array<float, 8> frames[] = {{0.1f, 0.85f, 0.1f, 0.85f, -1.1f, 1.1f, -1.1f, 1.1f},
@@ -91,10 +91,10 @@ TEST(Buttons, HitTest) {
         for (int nb : drawn) {
             const Cell c = button_cell(l, nb);
             const auto [x, y] = t.gr.to_world((c.x1 + c.x2) / 2, (c.y1 + c.y2) / 2);
-            EXPECT_EQ(ifbutton(t.gui, x, y), nb) << f[4];
+            EXPECT_EQ(button_hit(t.gui, x, y), nb) << f[4];
         }
         const auto [x, y] = t.gr.to_world(0.5f, 0.5f);
-        EXPECT_EQ(ifbutton(t.gui, x, y), 0);
+        EXPECT_EQ(button_hit(t.gui, x, y), 0);
     }
 }
 
@@ -130,15 +130,15 @@ TEST(Rpgband, FailedReadsAndTheStop) {
     char ch = 0;
     t.gr.fail_reads(1);
     t.gr.click(0.25f, 0.5f);
-    rpgband(t.gui, 0, 0, 0.0f, 0.0f, x, y, ch);
+    read_cursor_band(t.gui, 0, 0, 0.0f, 0.0f, x, y, ch);
     EXPECT_EQ(t.out.str(), " ERROR: in subroutine PGBAND.\n => returned XC=YC=0.0, CH=\"X\"\n");
     EXPECT_EQ(std::tuple(x, y, ch), std::tuple(0.0f, 0.0f, 'X'));
-    rpgband(t.gui, 0, 0, 0.0f, 0.0f, x, y, ch);
+    read_cursor_band(t.gui, 0, 0, 0.0f, 0.0f, x, y, ch);
     EXPECT_EQ(std::tuple(x, y, ch), std::tuple(0.25f, 0.5f, 'A'));
 
     t.gr.fail_reads(50);
     const Lines lines = stop_lines([&] {
-        for (;;) rpgband(t.gui, 0, 0, 0.0f, 0.0f, x, y, ch);
+        for (;;) read_cursor_band(t.gui, 0, 0, 0.0f, 0.0f, x, y, ch);
     });
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("cursor"), std::string::npos);
