@@ -18,7 +18,8 @@ namespace korvex {
 
 namespace {
 
-// Long options before the run option: --engine=NAME and --help. false after a stop message.
+// Long options before the run option: --engine=NAME, --absorption=NAME and --help. false after a
+// stop message.
 bool long_options(const std::vector<std::string>& args, std::size_t& first, CommandLine& cl,
                   std::ostream& out) {
     for (; first < args.size() && args[first].rfind("--", 0) == 0; ++first) {
@@ -27,10 +28,15 @@ bool long_options(const std::vector<std::string>& args, std::size_t& first, Comm
             cl.help = true;
         } else if (a.rfind("--engine=", 0) == 0 && engine_from_name(a.substr(9))) {
             cl.engine = a.substr(9);
+        } else if (a.rfind("--absorption=", 0) == 0 && absorption_from_name(a.substr(13))) {
+            cl.absorption = a.substr(13);
         } else {
             out << " * ERROR..........\n";
             if (a.rfind("--engine=", 0) == 0)
                 out << " > Unknown engine \"" << a.substr(9) << "\": use exact or table\n";
+            else if (a.rfind("--absorption=", 0) == 0)
+                out << " > Unknown absorption \"" << a.substr(13)
+                    << "\": use exact or first-order\n";
             else
                 out << " > Unknown option \"" << a << "\"\n";
             print_usage(out);
@@ -131,6 +137,7 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
     if (cl.help) return 0;
     st.text_mode = cl.text_mode;
     st.engine = cl.engine;
+    st.absorption = cl.absorption;
 
     if (cl.text_mode) {
         read_system_parameters(st, cl.f_in);

@@ -46,8 +46,9 @@ struct CommandLine {
     bool text_mode = false;
     bool usage_error = false; // "-t" without a file: usage printed, the program stops
     std::string f_in, f_defect;
-    std::string engine = "exact"; // --engine=exact|table
-    bool help = false;            // --help: the usage lines printed, nothing run
+    std::string engine = "exact";           // --engine=exact|table
+    std::string absorption = "first-order"; // --absorption=exact|first-order
+    bool help = false;                      // --help: the usage lines printed, nothing run
 };
 CommandLine parse_command_line(const std::vector<std::string>& args, std::ostream& out);
 

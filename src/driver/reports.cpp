@@ -239,6 +239,9 @@ std::vector<std::string> parameter_report(State& st, const std::tm& now) {
     text("Column engine");
     text(trim(st.engine));
     r.push_back(rule);
+    text("Absorption");
+    text(trim(st.absorption));
+    r.push_back(rule);
     text("Style of defect");
     text(pad(st.defect, 30));
     for (auto& l : defect_section(st)) r.push_back(std::move(l));

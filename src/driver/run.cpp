@@ -85,8 +85,10 @@ void start_run(State& st, RunContext& rc) {
     if (!writes_files(rc)) return;
     begin_report_document(st, rc);
     rc.imi.open(trim(st.datadir) + trim(st.f_out) + ".imi");
-    // A tabulated run says so first; a run of the exact engine keeps the record as it always was.
+    // A tabulated or exact-absorption run says so first; a default run keeps the record as it
+    // always was.
     if (trim(st.engine) != "exact") rc.imi.line(" engine " + trim(st.engine));
+    if (trim(st.absorption) != "first-order") rc.imi.line(" absorption " + trim(st.absorption));
 }
 
 void end_run(State& st, RunContext& rc) {

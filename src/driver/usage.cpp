@@ -10,6 +10,8 @@ const std::vector<OptionHelp>& option_table() {
         {"-x", "graphic mode, the entry form in an X window (the default)"},
         {"--engine=exact", "solve every column's structure matrix (the default)"},
         {"--engine=table", "interpolate tabulated slice transfers, solve near defect cores"},
+        {"--absorption=first-order", "absorption to first order (the default)"},
+        {"--absorption=exact", "exponential of the full complex matrix of every slice"},
         {"--help, -h", "print this help and exit"},
         {"--version", "print the version and exit"},
     };
@@ -21,8 +23,9 @@ std::string program_version() {
 }
 
 void print_usage(std::ostream& out) {
-    out << "Usage: korvex [--engine=exact|table] -t <input file> [defect configuration file]\n"
-        << "       korvex [--engine=exact|table] [-x]\n\n"
+    out << "Usage: korvex [--engine=exact|table] [--absorption=first-order|exact]\n"
+        << "              -t <input file> [defect configuration file]\n"
+        << "       korvex [--engine=exact|table] [--absorption=first-order|exact] [-x]\n\n"
         << "TEM diffraction-contrast images of crystal defects, computed column by column\n"
         << "through a thin foil by the many-beam dynamical equations.\n\n"
         << "Options:\n";

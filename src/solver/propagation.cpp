@@ -1,6 +1,7 @@
 #include "solver/propagation.hpp"
 
 #include "solver/eigen.hpp"
+#include "solver/exact_absorption.hpp"
 #include "solver/kernels.hpp"
 #include "solver/table.hpp"
 #include "solver/table_build.hpp"
@@ -288,8 +289,13 @@ void propagate(State& st, int islice, int& flag, ColumnEngine::Tables* tables) {
     const bool is_void = defect == "void";
     const bool shared = is_void || defect == "no";
     const double dz = st.slicethickness(islice);
-    solver::with_beam_count(st.n_beams,
-                            [&]<int N>() { run_slice<N>(st, dz, flag, shared, is_void, tables); });
+    // Exact absorption solves every column's complex matrix; the tables hold first-order
+    // transfers, so the table engine solves every column too.
+    if (trimmed(st.absorption) == "exact")
+        solver::propagate_slice_exact_absorption(st, dz, flag, shared, is_void);
+    else
+        solver::with_beam_count(
+            st.n_beams, [&]<int N>() { run_slice<N>(st, dz, flag, shared, is_void, tables); });
 
     const std::string_view ca = trimmed(st.ca);
     if (ca == "no" || ca == "half")
