@@ -172,7 +172,7 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
             if (rc.back_to_run_panel) continue;
             break;
         }
-        if (!session->result_viewer(st, rc.FILE_ML)) break;
+        if (!session->result_viewer(st, rc.last_image_path)) break;
     }
     return 0;
 }

@@ -31,10 +31,10 @@ ImageData beam_image(const State& st, const Array3<double>& a, int n) {
 
 void amplitude_contrast_images(const State& st, RunContext& rc) {
     for (int n = 1; n <= st.n_beams; ++n) {
-        rc.FILE_ML = trim(st.datadir) + trim(st.f_out) + beam_tag(st.mtx_beams(n));
+        rc.last_image_path = trim(st.datadir) + trim(st.f_out) + beam_tag(st.mtx_beams(n));
         const ImageData img = beam_image(st, st.mtx_intensity, n);
-        write_image_file(rc.FILE_ML, img, RowFormat::es12_3);
-        export_views(rc.FILE_ML, img, RowFormat::es12_3, image_info(st, st.mtx_beams(n)));
+        write_image_file(rc.last_image_path, img, RowFormat::es12_3);
+        export_views(rc.last_image_path, img, RowFormat::es12_3, image_info(st, st.mtx_beams(n)));
     }
 }
 
@@ -44,9 +44,9 @@ bool multi_layer_images(const State& st, RunContext& rc, int islice) {
         char dddd[8];
         std::snprintf(dddd, sizeof dddd, "%04d", islice % 10000);
         rc.last_layer_name = trim(st.f_out) + "01g" + "ml" + dddd;
-        rc.FILE_ML = trim(st.datadir) + rc.last_layer_name;
+        rc.last_image_path = trim(st.datadir) + rc.last_layer_name;
         const ImageData img = beam_image(st, st.mtx_intensity, n);
-        write_image_file(rc.FILE_ML, img, RowFormat::es12_3);
+        write_image_file(rc.last_image_path, img, RowFormat::es12_3);
         ImageInfo info = image_info(st, 1);
         info.quantity = "intensity at the exit of slice " + std::to_string(islice);
         if (islice <= st.sliceposition.size() && islice <= st.slicethickness.size())
@@ -54,10 +54,10 @@ bool multi_layer_images(const State& st, RunContext& rc, int islice) {
                              list_real(st.sliceposition(islice) + 0.5 * st.slicethickness(islice)) +
                              " Angstrom)";
         const ImageData shown = as_printed(img, RowFormat::es12_3);
-        export_png(rc.FILE_ML, shown);
-        export_tiff(rc.FILE_ML, img, info);
+        export_png(rc.last_image_path, shown);
+        export_tiff(rc.last_image_path, img, info);
         // The report document names the layer images by their PostScript copies.
-        export_postscript(rc.FILE_ML, shown);
+        export_postscript(rc.last_image_path, shown);
         return true;
     }
     return false;

@@ -15,11 +15,11 @@ namespace korvex {
 // Image of beam n of a per-column array (mtx_intensity, s_g_r).
 ImageData beam_image(const State& st, const Array3<double>& a, int n);
 
-// Jobs 1 and 3 after the last slice: one image per beam; FILE_ML names the last one.
+// Jobs 1 and 3 after the last slice: one image per beam; last_image_path names the last one.
 void amplitude_contrast_images(const State& st, RunContext& rc);
 
 // Job 3: the layer image of the beam of order 1 after slice `islice`; sets last_layer_name and
-// FILE_ML. Returns false (writing nothing) when the beam row has no beam of order 1.
+// last_image_path. Returns false (writing nothing) when the beam row has no beam of order 1.
 bool multi_layer_images(const State& st, RunContext& rc, int islice);
 
 // Middle-slice maps of s_g_r, one per beam: tag//"sgr".

@@ -165,7 +165,7 @@ void layer_selection(State& st, RunContext& rc, int islice, bool& warned) {
             warned = true;
             return;
         }
-        if (!page_breaks && rc.display) rc.display->show_image(st, rc.FILE_ML);
+        if (!page_breaks && rc.display) rc.display->show_image(st, rc.last_image_path);
         ++rc.n_layer;
         if (page_breaks && rc.n_layer == 32) {
             report_page_break(st, rc);
@@ -251,7 +251,7 @@ void run_condition(State& st, RunContext& rc) {
         for (int n = 1; n <= st.n_beams; ++n)
             row.images.push_back(trim(st.datadir) + trim(st.f_out) + beam_tag(st.mtx_beams(n)));
         rc.overview_rows.push_back(std::move(row));
-        if (rc.display) rc.display->show_image(st, rc.FILE_ML);
+        if (rc.display) rc.display->show_image(st, rc.last_image_path);
     } else if (st.job == 2) {
         fringes.close_files();
     } else if (st.job != 999) {

@@ -25,7 +25,7 @@ struct RunContext {
     std::string output_base_at_start;       // f_out at start-up; series names are built from it
     double nominal_f_g = 0.0;               // f_g as read
     std::string condition_text;             // text of the current f_g (20 characters)
-    std::string FILE_ML;                    // full name of the last image written
+    std::string last_image_path;            // full name of the last image written
     std::string last_layer_name;            // name of the last layer image, without directory
     int n_layer = 0;                        // layer images on the current report page
     RecordFile imi;                         // run record (.imi)

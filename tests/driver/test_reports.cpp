@@ -195,7 +195,7 @@ TEST(ResultFiles, ParametersDocumentAndImageNames) {
     st.unit_x = st.unit_y = 1.0;
     amplitude_contrast_images(st, rc);
     EXPECT_TRUE(dir.exists("run-01g") && dir.exists("run00g"));
-    EXPECT_EQ(rc.FILE_ML, dir.str() + "run01g");
+    EXPECT_EQ(rc.last_image_path, dir.str() + "run01g");
     ASSERT_TRUE(multi_layer_images(st, rc, 12));
     EXPECT_EQ(rc.last_layer_name, "run01gml0012");
     EXPECT_TRUE(dir.exists("run01gml0012"));
