@@ -15,18 +15,13 @@ namespace korvex {
 
 namespace {
 
-std::string num(double v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%g", v);
-    return buf;
-}
-
 std::string burgers(double m, double n, const Vec3& b) {
-    return num(m) + "/" + num(n) + "[" + num(b[0]) + " " + num(b[1]) + " " + num(b[2]) + "]";
+    return short_number(m) + "/" + short_number(n) + "[" + short_number(b[0]) + " " +
+           short_number(b[1]) + " " + short_number(b[2]) + "]";
 }
 
 std::string nm(double angstrom) {
-    return num(angstrom / 10.0) + " nm";
+    return short_number(angstrom / 10.0) + " nm";
 }
 
 } // namespace

@@ -17,12 +17,6 @@ namespace korvex {
 
 namespace {
 
-std::string num(double v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%g", v);
-    return buf;
-}
-
 // A private directory for the page the plot library writes, removed with what is in it.
 struct TempDir {
     std::string path;
@@ -125,15 +119,16 @@ OverviewPage overview_page(int beams, int rows) {
 }
 
 std::string overview_caption(const State& st, const std::vector<OverviewRow>& rows) {
-    std::string s = trim(st.sample) + "  " + num(st.voltage) + " kV  g = " + num(st.v_g[0]) + " " +
-                    num(st.v_g[1]) + " " + num(st.v_g[2]);
+    std::string s = trim(st.sample) + "  " + short_number(st.voltage) +
+                    " kV  g = " + short_number(st.v_g[0]) + " " + short_number(st.v_g[1]) + " " +
+                    short_number(st.v_g[2]);
     const int n = st.mtx_beams.size();
     if (n > 0)
         s +=
             "  beams " + std::to_string(st.mtx_beams(1)) + " .. " + std::to_string(st.mtx_beams(n));
     if (rows.size() == 1) s += "  " + rows.front().condition;
-    s += "  foil " + num(st.size_z) + " A  field " + num(st.size_x) + " x " + num(st.size_y) +
-         " A  ";
+    s += "  foil " + short_number(st.size_z) + " A  field " + short_number(st.size_x) + " x " +
+         short_number(st.size_y) + " A  ";
     const DefectCaption d = defect_caption(st);
     s += d.what;
     if (!d.burgers.empty()) s += ", b = " + d.burgers;

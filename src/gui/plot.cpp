@@ -5,8 +5,10 @@
 
 #include <cpgplot.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <giza-shared.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -113,9 +115,9 @@ class PlotDevices final : public Graphics {
         auto creatable = [](const std::string& path) {
             struct stat info {};
             if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) return false;
-            std::FILE* f = std::fopen(path.c_str(), "wb");
-            if (!f) return false;
-            std::fclose(f);
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644);
+            if (fd < 0) return false;
+            ::close(fd);
             return true;
         };
         if (type_is(type, "XWINDOW", 2) || type_is(type, "XSERVE", 2)) {

@@ -26,5 +26,7 @@ std::string list_real(double v);
 std::string pad(const std::string& s, std::size_t w);
 // Text without its trailing blanks.
 std::string trim(const std::string& s);
+// The shortest plain text of a value for captions and labels (printf %g: "0.5", "200").
+std::string short_number(double v);
 
 } // namespace korvex
