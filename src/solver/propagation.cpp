@@ -70,17 +70,16 @@ struct Grid {
     bool passes(std::ptrdiff_t c) const { return is_void && vacancy[c] == 0; }
 };
 
-// Scratch of the table path for one thread: S (n^2 real and imaginary parts) and a column.
+// Scratch of the table path for one thread: S (a table node) and a column with its sums.
 template <int N> struct TableScratch {
-    Store<N, N * N> sre, sim;
-    Store<N, 4 * N> col;
+    Store<N, solver::node_doubles(N)> s;
+    Store<N, 6 * N> col;
     explicit TableScratch(int n) {
         if constexpr (N == 0) {
             thread_local std::vector<double> buf;
-            double* cur = runtime_storage(buf, 2 * static_cast<std::size_t>(n) * n + 4 * n);
-            sre.bind(cur, n * n);
-            sim.bind(cur, n * n);
-            col.bind(cur, 4 * n);
+            double* cur = runtime_storage(buf, solver::node_doubles(n) + 6 * n);
+            s.bind(cur, static_cast<int>(solver::node_doubles(n)));
+            col.bind(cur, 6 * n);
         }
     }
 };
@@ -91,21 +90,23 @@ struct SliceTable {
     const solver::TransferTable& table;
 };
 
-// Carries column c through the slice by the table; false when it must be solved exactly.
+// Carries column c, whose scalars are (g3, g1), through the slice by the table; false when it
+// must be solved exactly.
 template <int N>
 bool table_column(const SliceData<N>& sd, const Grid& grid, const SliceTable& tab,
-                  TableScratch<N>& ts, std::ptrdiff_t c) {
-    const int n = sd.n;
-    double g3 = 0.0, g1 = 0.0;
-    if (!tab.form.recover(grid.sgr + c, grid.ncol, g3, g1)) return false;
-    if (!tab.table.template interpolate<N>(g3, g1, ts.sre.p(), ts.sim.p())) return false;
+                  TableScratch<N>& ts, std::ptrdiff_t c, double g3, double g1) {
+    const int n = N > 0 ? N : sd.n;
+    if (!tab.table.template interpolate<N>(g3, g1, ts.s.p())) return false;
     double* re = ts.col.p();
     double* im = re + n;
+    // The amplitudes of a column lie a beam plane apart: fetch those of a later column early.
+    constexpr std::ptrdiff_t kAhead = 8;
+    for (int r = 0; r < n; ++r) __builtin_prefetch(grid.phi + c + kAhead + grid.ncol * r, 1);
     for (int r = 0; r < n; ++r) {
         re[r] = grid.phi[c + grid.ncol * r].real();
         im[r] = grid.phi[c + grid.ncol * r].imag();
     }
-    solver::apply_transfer<N>(ts.sre.p(), ts.sim.p(), n, re, im, im + n);
+    solver::apply_transfer<N>(ts.s.p(), n, re, im, im + n);
     const double p = grid.jump(c);
     solver::jump_phase<1>(sd.phase_coef.p(), &p, n, re, im);
     for (int r = 0; r < n; ++r) grid.phi[c + grid.ncol * r] = cplx(re[r], im[r]);
@@ -128,6 +129,9 @@ void solve_every_column(State& st, const SliceData<N>& sd, const Grid& grid, std
         KernelHolder<N, L> holder(sd);
         solver::BatchKernel<N, L>& k = holder.k;
         TableScratch<N> ts(n);
+        // The table's scalars of a row's columns, recovered together.
+        std::vector<double> g3(tab ? static_cast<std::size_t>(npx) : 0), g1(g3.size());
+        std::vector<unsigned char> fits(g3.size());
         double* sgr = k.sgr();
         double* re = k.re();
         double* im = k.im();
@@ -162,8 +166,15 @@ void solve_every_column(State& st, const SliceData<N>& sd, const Grid& grid, std
         // (most near a defect core), and interleaving shares it evenly.
 #pragma omp for schedule(static, 1)
         for (std::ptrdiff_t row = 0; row < nrow; ++row) {
-            for (std::ptrdiff_t c = row * npx; c < (row + 1) * npx; ++c) {
-                if (tab && !grid.passes(c) && table_column(sd, grid, *tab, ts, c)) continue;
+            const std::ptrdiff_t first = row * npx;
+            if (tab)
+                tab->form.recover_row(grid.sgr + first, ncol, static_cast<int>(npx), g3.data(),
+                                      g1.data(), fits.data());
+            for (std::ptrdiff_t c = first; c < first + npx; ++c) {
+                const std::size_t i = static_cast<std::size_t>(c - first);
+                if (tab && !grid.passes(c) && fits[i] &&
+                    table_column(sd, grid, *tab, ts, c, g3[i], g1[i]))
+                    continue;
                 col[count++] = c;
                 if (count == L) flush();
             }

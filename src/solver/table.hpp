@@ -49,19 +49,41 @@ struct StrainForm {
     // 1e-7 for any foil up to 10 um; the models' own rounding is some 1e-16 of the terms.
     static constexpr double kFormTol = 1e-12;
     bool recover(const double* sgr, std::ptrdiff_t stride, double& g3, double& g1) const {
-        if (dims == 0) return false;
-        const double ra = sgr[a * stride] / m[a];
-        g1 = 0.0;
-        if (dims == 2) g1 = (ra - sgr[b * stride] / m[b]) / (t[a] - t[b]);
-        g3 = ra - t[a] * g1;
-        const int n = static_cast<int>(m.size());
-        for (int r = 0; r < n; ++r) {
-            const double want = m[r] * (g3 + t[r] * g1);
-            const double x = sgr[r * stride];
-            if (!(std::abs(x - want) <= kFormTol * (1.0 + std::abs(x) + std::abs(want))))
-                return false;
+        unsigned char ok = 0;
+        recover_row(sgr, stride, 1, &g3, &g1, &ok);
+        return ok != 0;
+    }
+
+    // The same for `count` neighbouring columns at once (column c's terms at sgr[c + r * stride]),
+    // a loop over the columns that vectorises.
+    void recover_row(const double* sgr, std::ptrdiff_t stride, int count, double* g3, double* g1,
+                     unsigned char* ok) const {
+        if (dims == 0) {
+            for (int c = 0; c < count; ++c) ok[c] = 0;
+            return;
         }
-        return true;
+        const int n = static_cast<int>(m.size());
+        const double* sa = sgr + a * stride;
+        const double* sb = sgr + (dims == 2 ? b : a) * stride;
+        const double ma = m[a], mb = m[dims == 2 ? b : a], ta = t[a];
+        const double dt = dims == 2 ? t[a] - t[b] : 1.0;
+        const double* mm = m.data();
+        const double* tt = t.data();
+        KORVEX_LANES
+        for (int c = 0; c < count; ++c) {
+            const double ra = sa[c] / ma;
+            const double u1 = dims == 2 ? (ra - sb[c] / mb) / dt : 0.0;
+            const double u3 = ra - ta * u1;
+            int fits = 1;
+            for (int r = 0; r < n; ++r) {
+                const double want = mm[r] * (u3 + tt[r] * u1);
+                const double x = sgr[c + r * stride];
+                fits &= std::abs(x - want) <= kFormTol * (1.0 + std::abs(x) + std::abs(want));
+            }
+            g3[c] = u3;
+            g1[c] = u1;
+            ok[c] = static_cast<unsigned char>(fits);
+        }
     }
 };
 
@@ -74,8 +96,24 @@ inline void cubic_weights(double f, double* w) {
     w[3] = fp * f * fm / 6.0;
 }
 
+// A column of S (2 n doubles) rounded up to whole vectors of 8, the widest registers.
+constexpr std::size_t column_doubles(int n) {
+    return (2 * static_cast<std::size_t>(n) + 7) / 8 * 8;
+}
+// Doubles of one node of an n-beam table: 2 n^2, padded so that the last column can be read as
+// whole vectors and the next node starts on a vector boundary.
+constexpr std::size_t node_doubles(int n) {
+    return n <= 0 ? 0
+                  : (2 * static_cast<std::size_t>(n) * static_cast<std::size_t>(n - 1) +
+                     column_doubles(n) + 7) /
+                        8 * 8;
+}
+
 // The grid of one slice thickness: node (k3, k1) at G3 = k3 h3, G1 = k1 h1 for |k3| <= K3,
-// |k1| <= K1, each holding S as n^2 real then n^2 imaginary parts (column-major).
+// |k1| <= K1, each holding S column by column: column c at [2 n c, 2 n c + 2 n), the real parts
+// of its n rows, then their imaginary parts. A column of S is thus one contiguous vector of
+// 2 n doubles, and phi' = S phi is a sum of such vectors times the real and imaginary parts of
+// phi (see `apply_transfer`).
 struct TransferTable {
     double dz = 0.0;
     double h3 = 0.0, h1 = 1.0;
@@ -95,7 +133,7 @@ struct TransferTable {
     std::vector<std::ptrdiff_t> sub_of;
     std::vector<double> sub_nodes;
 
-    std::size_t node_size() const { return 2 * static_cast<std::size_t>(n) * n; }
+    std::size_t node_size() const { return node_doubles(n); }
     std::size_t index(int k3, int k1) const {
         return static_cast<std::size_t>((k1 + K1) * (2 * K3 + 1) + (k3 + K3));
     }
@@ -146,82 +184,115 @@ struct TransferTable {
         return whole;
     }
 
-    // S at (g3, g1) into sre, sim (n^2 each); false when the stencil leaves the grid.
-    template <int N> bool interpolate(double g3, double g1, double* sre, double* sim) const {
+    // S at (g3, g1) into s (node_size() doubles); false when the stencil leaves the grid.
+    template <int N> bool interpolate(double g3, double g1, double* s) const {
         const double u3 = g3 / h3, u1 = g1 / h1;
         if (!(std::abs(u3) < K3 - 2) || !(std::abs(u1) <= std::max(0, K1 - 2))) return false;
         const int k3 = static_cast<int>(std::floor(u3));
         const int k1 = K1 > 0 ? static_cast<int>(std::floor(u1)) : 0;
         const std::size_t cell = index(k3, k1);
-        if (!rough[cell]) return interpolate_in<N>(k3, u3 - k3, k1, u1 - k1, sre, sim);
+        if (!rough[cell]) {
+            interpolate_in<N>(k3, u3 - k3, k1, u1 - k1, s);
+            return true;
+        }
         if (sub_of[cell] < 0) return false;
         const double f = (u3 - k3) * kSub;
         const int j = std::clamp(static_cast<int>(std::floor(f)), 0, kSub - 1);
         sub_interpolate<N>(sub_nodes.data() +
                                sub_of[cell] * static_cast<std::ptrdiff_t>(node_size()),
-                           j, f - j, sre, sim);
+                           j, f - j, s);
         return true;
     }
 
     // S at fraction f of interval j of the sub-table whose node 0 is at `sub`.
-    template <int N>
-    void sub_interpolate(const double* sub, int j, double f, double* sre, double* sim) const {
-        const int nn = (N > 0 ? N * N : n * n);
+    template <int N> void sub_interpolate(const double* sub, int j, double f, double* s) const {
+        const std::size_t ns = N > 0 ? node_doubles(N) : node_size();
         double w[4];
         cubic_weights(f, w);
-        for (int e = 0; e < nn; ++e) sre[e] = sim[e] = 0.0;
-        for (int i = 0; i < 4; ++i) {
-            const double* s = sub + static_cast<std::size_t>(j + i) * node_size();
-            for (int e = 0; e < nn; ++e) {
-                sre[e] += w[i] * s[e];
-                sim[e] += w[i] * s[nn + e];
-            }
-        }
+        const double* p = sub + static_cast<std::size_t>(j) * ns;
+        combine<N>(w, p, p + ns, p + 2 * ns, p + 3 * ns, s, false);
     }
 
     // S at fractions (f3, f1) of the cell at node (k3, k1).
-    template <int N>
-    bool interpolate_in(int k3, double f3, int k1, double f1, double* sre, double* sim) const {
-        const int nn = (N > 0 ? N * N : n * n);
-        double w3[4], w1[4] = {0.0, 1.0, 0.0, 0.0};
+    template <int N> void interpolate_in(int k3, double f3, int k1, double f1, double* s) const {
+        double w3[4];
         cubic_weights(f3, w3);
-        int j0 = 1, j1 = 2;
-        if (K1 > 0) {
-            cubic_weights(f1, w1);
-            j0 = 0;
-            j1 = 4;
+        if (K1 == 0) {
+            combine<N>(w3, node(k3 - 1, 0), node(k3, 0), node(k3 + 1, 0), node(k3 + 2, 0), s,
+                       false);
+            return;
         }
-        for (int e = 0; e < nn; ++e) sre[e] = sim[e] = 0.0;
-        for (int j = j0; j < j1; ++j)
-            for (int i = 0; i < 4; ++i) {
-                const double w = w3[i] * w1[j];
-                const double* s = node(k3 + i - 1, k1 + j - 1);
-                for (int e = 0; e < nn; ++e) {
-                    sre[e] += w * s[e];
-                    sim[e] += w * s[nn + e];
-                }
-            }
-        return true;
+        double w1[4], w[4];
+        cubic_weights(f1, w1);
+        for (int j = 0; j < 4; ++j) {
+            for (int i = 0; i < 4; ++i) w[i] = w3[i] * w1[j];
+            const int kj = k1 + j - 1;
+            combine<N>(w, node(k3 - 1, kj), node(k3, kj), node(k3 + 1, kj), node(k3 + 2, kj), s,
+                       j > 0);
+        }
+    }
+
+  private:
+    // s (+)= w0 a + w1 b + w2 c + w3 d over a whole node.
+    template <int N>
+    void combine(const double* w, const double* a, const double* b, const double* c,
+                 const double* d, double* s, bool add) const {
+        const std::size_t ns = N > 0 ? node_doubles(N) : node_size();
+        const double w0 = w[0], w1 = w[1], w2 = w[2], w3 = w[3];
+        if (add) {
+            KORVEX_LANES
+            for (std::size_t e = 0; e < ns; ++e)
+                s[e] += ((w0 * a[e] + w1 * b[e]) + w2 * c[e]) + w3 * d[e];
+        } else {
+            KORVEX_LANES
+            for (std::size_t e = 0; e < ns; ++e)
+                s[e] = ((w0 * a[e] + w1 * b[e]) + w2 * c[e]) + w3 * d[e];
+        }
     }
 };
 
-// phi <- S phi for one column (split real and imaginary parts, n beams); y is scratch of 2n.
+// phi <- S phi for one column (split real and imaginary parts, n beams), S laid out as a
+// table node: the sum over columns c of S's column times re[c], and of the same column times
+// im[c], make the real and imaginary parts with whole-vector operations (a fixed beam count
+// keeps both sums in registers; the lanes past 2 n carry the next column's numbers and are
+// dropped). `y` is scratch of 4 n doubles for the run-time count.
 template <int N>
-void apply_transfer(const double* sre, const double* sim, int n_runtime, double* re, double* im,
-                    double* y) {
-    const int n = N > 0 ? N : n_runtime;
-    for (int r = 0; r < n; ++r) y[r] = y[n + r] = 0.0;
+void apply_transfer(const double* s, int n_runtime, double* re, double* im, double* y) {
+    if constexpr (N > 0) {
+        constexpr int M = static_cast<int>(column_doubles(N));
+        double ya[M] = {}, yb[M] = {};
+        for (int c = 0; c < N; ++c) {
+            const double xr = re[c], xi = im[c];
+            const double* col = s + 2 * N * c;
+            KORVEX_LANES
+            for (int k = 0; k < M; ++k) {
+                ya[k] += col[k] * xr;
+                yb[k] += col[k] * xi;
+            }
+        }
+        for (int r = 0; r < N; ++r) {
+            re[r] = ya[r] - yb[N + r];
+            im[r] = ya[N + r] + yb[r];
+        }
+        return;
+    }
+    const int n = n_runtime;
+    const int m = 2 * n;
+    double* ya = y;
+    double* yb = y + m;
+    for (int k = 0; k < m; ++k) ya[k] = yb[k] = 0.0;
     for (int c = 0; c < n; ++c) {
         const double xr = re[c], xi = im[c];
-        for (int r = 0; r < n; ++r) {
-            const double ar = sre[r + n * c], ai = sim[r + n * c];
-            y[r] += ar * xr - ai * xi;
-            y[n + r] += ar * xi + ai * xr;
+        const double* col = s + static_cast<std::size_t>(m) * c;
+        KORVEX_LANES
+        for (int k = 0; k < m; ++k) {
+            ya[k] += col[k] * xr;
+            yb[k] += col[k] * xi;
         }
     }
     for (int r = 0; r < n; ++r) {
-        re[r] = y[r];
-        im[r] = y[n + r];
+        re[r] = ya[r] - yb[n + r];
+        im[r] = ya[n + r] + yb[r];
     }
 }
 

@@ -44,8 +44,8 @@ template <int L> struct KernelHolder<0, L> {
     }
 };
 
-// The transfer matrix S = V D V^-1 of kernel k's lane-0 solution into s (n^2 real parts, then
-// n^2 imaginary parts, column-major).
+// The transfer matrix S = V D V^-1 of kernel k's lane-0 solution into s, laid out as a table
+// node (column c: n real parts, then n imaginary parts).
 template <int N> void transfer_matrix(const solver::ColumnKernel<N>& k, int n, double* s) {
     for (int c = 0; c < n; ++c)
         for (int r = 0; r < n; ++r) {
@@ -55,8 +55,8 @@ template <int N> void transfer_matrix(const solver::ColumnKernel<N>& k, int n, d
                 sr += vw * k.prop_re(j, 0);
                 si += vw * k.prop_im(j, 0);
             }
-            s[r + n * c] = sr;
-            s[n * n + r + n * c] = si;
+            s[2 * n * c + r] = sr;
+            s[2 * n * c + n + r] = si;
         }
 }
 
@@ -77,7 +77,7 @@ void build_table(const solver::SliceData<N>& sd, const solver::StrainForm& f,
     {
         KernelHolder<N, 1> holder(sd);
         solver::ColumnKernel<N>& k = holder.k;
-        std::vector<double> exact(2 * static_cast<std::size_t>(n) * n), interp(exact.size());
+        std::vector<double> exact(t.node_size()), interp(exact.size());
 #pragma omp for schedule(static)
         for (int e = 0; e < n3 * n1; ++e) {
             const int k3 = e % n3 - t.K3, k1 = e / n3 - t.K1;
@@ -92,7 +92,7 @@ void build_table(const solver::SliceData<N>& sd, const solver::StrainForm& f,
             for (int a = 1; a <= 3; ++a) {
                 const double f3 = 0.25 * a, f1 = t.K1 > 0 ? f3 : 0.0;
                 solve_at(k, (k3 + f3) * t.h3, (k1 + f1) * t.h1, exact.data());
-                t.template interpolate_in<N>(k3, f3, k1, f1, interp.data(), interp.data() + n * n);
+                t.template interpolate_in<N>(k3, f3, k1, f1, interp.data());
                 for (std::size_t q = 0; q < exact.size(); ++q)
                     worst = std::max(worst, std::abs(exact[q] - interp[q]));
             }
@@ -138,8 +138,7 @@ void build_sub_tables(const solver::SliceData<N>& sd, const solver::StrainForm& 
             for (int j = 0; j < kSub; ++j)
                 for (int a = 1; a <= 3; ++a) {
                     solve_at((k3 + (j + 0.25 * a) / kSub) * t.h3, exact.data());
-                    t.template sub_interpolate<N>(sub, j, 0.25 * a, interp.data(),
-                                                  interp.data() + n * n);
+                    t.template sub_interpolate<N>(sub, j, 0.25 * a, interp.data());
                     for (std::size_t q = 0; q < ns; ++q)
                         worst = std::max(worst, std::abs(exact[q] - interp[q]));
                 }
