@@ -1,9 +1,11 @@
 // korvex: TEM diffraction-contrast images of crystal defects.
 #include "driver/program.hpp"
+#include "driver/thread_policy.hpp"
 #include "gui/front_end.hpp"
 #include "gui/overview.hpp"
 
 int main(int argc, char** argv) {
+    korvex::prefer_passive_waiting(argv);
     return korvex::program_main(
         argc, argv, [](korvex::State& st) { return korvex::make_graphic_session(st); },
         [](korvex::State& st) { return korvex::make_file_plotter(st); },

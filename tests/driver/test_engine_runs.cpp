@@ -1,6 +1,7 @@
 // Whole runs of every defect model with the table engine against the exact engine: the float
 // images of every beam agree to 1e-4 in each pixel and to 1e-5 on average: three beams with
-// the column approximation, five without (two scalars and the lateral shift).
+// the column approximation, five without (two scalars and the lateral shift). And the restart
+// that makes waiting threads sleep.
 #include "defects/gradient_files.hpp"
 #include "driver/image_readback.hpp"
 #include "support/input_files.hpp"
@@ -81,4 +82,14 @@ TEST(TableImages, EveryModelAgreesWithTheExactEngine) {
             EXPECT_LE(worst, 1e-4);
             EXPECT_LE(sum / double(count), 1e-5);
         }
+}
+
+// Without a wait policy the program restarts itself with the passive one, once: it runs to the
+// end and gives the same images as a run with the policy set.
+TEST(EngineThreads, APassiveRestartRunsOnceAndGivesTheSameImages) {
+    const InputSpec in{.size_x = 4, .size_y = 3, .size_z = 10};
+    KorvexRun set(in), unset(in);
+    ASSERT_TRUE(set.run("", "OMP_WAIT_POLICY=passive")) << set.output;
+    ASSERT_TRUE(unset.run("", "env -u OMP_WAIT_POLICY -u GOMP_SPINCOUNT")) << unset.output;
+    EXPECT_EQ(read_file(set.file("in00g.tif")), read_file(unset.file("in00g.tif")));
 }

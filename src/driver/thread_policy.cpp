@@ -1,0 +1,17 @@
+#include "driver/thread_policy.hpp"
+
+#include <cstdlib>
+#include <unistd.h>
+
+namespace korvex {
+
+void prefer_passive_waiting(char** argv) {
+    if (std::getenv("OMP_WAIT_POLICY") != nullptr || std::getenv("GOMP_SPINCOUNT") != nullptr)
+        return;
+    // Set before the restart, so the restarted program finds it and goes straight on.
+    if (setenv("OMP_WAIT_POLICY", "passive", 1) != 0) return;
+    execv("/proc/self/exe", argv);
+    // No restart (no /proc, say): the runtime keeps the policy it started with.
+}
+
+} // namespace korvex
