@@ -31,6 +31,8 @@
 // run-time kernel works on storage that its caller hands over once.
 #pragma once
 
+#include "solver/fast_math.hpp"
+
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -236,11 +238,22 @@ template <int N, int L>
 void slice_phases(const double* w, const double* tim, int n_runtime, double dz, double* dre,
                   double* dim) {
     const int n = N > 0 ? N : n_runtime;
+    KORVEX_LANES
     for (int e = 0; e < n * L; ++e) {
-        const double mag = std::exp(-(kPi * tim[e] * dz));
-        const double ang = kPi * w[e] * dz;
-        dre[e] = mag * std::cos(ang);
-        dim[e] = mag * std::sin(ang);
+        const double mag = exp_reduced(-(kPi * tim[e] * dz));
+        double s = 0.0, c = 0.0;
+        sin_cos(kPi * w[e] * dz, s, c);
+        dre[e] = mag * c;
+        dim[e] = mag * s;
+    }
+    // Arguments beyond the reductions' range (none in practice) take the C library's values.
+    for (int e = 0; e < n * L; ++e) {
+        const double y = -(kPi * tim[e] * dz), ang = kPi * w[e] * dz;
+        if (!(std::abs(ang) <= kTrigMax) || !(std::abs(y) <= kExpMax)) {
+            const double mag = std::exp(y);
+            dre[e] = mag * std::cos(ang);
+            dim[e] = mag * std::sin(ang);
+        }
     }
 }
 
