@@ -63,6 +63,8 @@ template <int Max> class ExactColumns {
         explicit Work(int n);
     };
     ExactColumns(State& st, double dz, bool is_void);
+    ExactColumns(const ExactColumns&) = delete; // coef_ points into the object
+    ExactColumns& operator=(const ExactColumns&) = delete;
     std::ptrdiff_t size() const { return ncol_; }
     // Inside a void the amplitudes pass the slice unchanged.
     bool passes(std::ptrdiff_t c) const { return is_void_ && vacancy_[c] == 0; }
