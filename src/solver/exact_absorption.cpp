@@ -75,30 +75,19 @@ template <class Mat> void base_matrix(const State& st, Mat& h0) {
         }
 }
 
-struct Columns {
-    std::ptrdiff_t ncol;
-    cplx* phi;
-    const double* sgr;
-    const double* sf;
-    const int* vacancy;
-    Vec3 v_g;
-    bool is_void;
-    const double* phase_coef; // 2 pi mtx_g(n) / g
-
-    bool passes(std::ptrdiff_t c) const { return is_void && vacancy[c] == 0; }
-    // phi of column c := t phi, then beam r times exp(i phase_coef[r] (v_g . sf)).
-    template <class Mat, class Vec>
-    void carry(std::ptrdiff_t c, const Mat& t, Vec& x, Vec& y) const {
-        const int n = static_cast<int>(t.rows());
-        for (int r = 0; r < n; ++r) x(r) = phi[c + ncol * r];
-        y.noalias() = t * x;
-        const double p = v_g[0] * sf[c] + v_g[1] * sf[c + ncol] + v_g[2] * sf[c + 2 * ncol];
-        for (int r = 0; r < n; ++r) {
-            if (p != 0.0) y(r) *= std::polar(1.0, phase_coef[r] * p);
-            phi[c + ncol * r] = y(r);
-        }
+// phi of column c := t phi, then beam r times exp(i coef[r] (v_g . sf)).
+template <class Mat, class Vec>
+void carry_column(cplx* phi, const double* sf, std::ptrdiff_t ncol, const Vec3& v_g,
+                  const double* coef, std::ptrdiff_t c, const Mat& t, Vec& x, Vec& y) {
+    const int n = static_cast<int>(t.rows());
+    for (int r = 0; r < n; ++r) x(r) = phi[c + ncol * r];
+    y.noalias() = t * x;
+    const double p = v_g[0] * sf[c] + v_g[1] * sf[c + ncol] + v_g[2] * sf[c + 2 * ncol];
+    for (int r = 0; r < n; ++r) {
+        if (p != 0.0) y(r) *= std::polar(1.0, coef[r] * p);
+        phi[c + ncol * r] = y(r);
     }
-};
+}
 
 template <class X> void keep_solution(State& st, const X& ex, bool eigen) {
     const int n = ex.size();
@@ -120,75 +109,85 @@ template <class X> X& workspace(int n) {
 
 template <int Max> void run(State& st, double dz, int& flag, bool shared, bool is_void) {
     using X = SliceExp<Max>;
+    const ExactColumns<Max> cols(st, dz, is_void);
+    const std::ptrdiff_t ncol = cols.size();
+    if (ncol == 0) return;
     const int n = st.n_beams;
-    std::array<double, Max == Eigen::Dynamic ? 1 : Max> fixed_coef{};
-    std::vector<double> heap_coef;
-    double* pc = fixed_coef.data();
-    if constexpr (Max == Eigen::Dynamic) {
-        heap_coef.resize(static_cast<std::size_t>(n));
-        pc = heap_coef.data();
-    }
-    for (int r = 0; r < n; ++r) pc[r] = 2.0 * std::numbers::pi * (st.mtx_g(r + 1) / st.g);
-    const Columns cols{static_cast<std::ptrdiff_t>(st.phi_grid.plane()),
-                       st.phi_grid.data(),
-                       st.s_g_r.data(),
-                       st.s_f.data(),
-                       st.flag_vacancy.data(),
-                       st.v_g,
-                       is_void,
-                       pc};
-    if (cols.ncol == 0) return;
-    const std::ptrdiff_t ncol = cols.ncol;
 
-    // The perfect crystal and the void: the matrix of the first column of the first slice
-    // serves every column from then on (kept in st.h; its transfer is made per slice, as the
-    // slice thickness may change).
-    if (shared) {
-        X& ex = workspace<X>(n);
-        if (flag != 0) {
-            base_matrix(st, ex.h);
-            for (int r = 0; r < n; ++r) ex.h(r, r) += 2.0 * cols.sgr[ncol * r];
-            keep_solution(st, ex, ex.compute(dz));
-            flag = 0;
-        } else {
-            for (int c = 0; c < n; ++c)
-                for (int r = 0; r < n; ++r) ex.h(r, c) = st.h(r + 1, c + 1);
-            ex.compute(dz);
-        }
-        const typename X::Mat& t = ex.t;
+    if (!shared) {
 #pragma omp parallel
         {
-            typename X::Vec x(n), y(n);
+            typename ExactColumns<Max>::Work w(n);
 #pragma omp for schedule(static)
             for (std::ptrdiff_t c = 0; c < ncol; ++c)
-                if (!cols.passes(c)) cols.carry(c, t, x, y);
+                if (!cols.passes(c)) cols.carry(c, w);
         }
         return;
     }
 
-    typename X::Mat h0(n, n);
-    base_matrix(st, h0);
+    // The perfect crystal and the void: the matrix of the first column of the first slice
+    // serves every column from then on (kept in st.h; its transfer is made per slice, as the
+    // slice thickness may change).
+    X& ex = workspace<X>(n);
+    if (flag != 0) {
+        ex.h = cols.base();
+        for (int r = 0; r < n; ++r) ex.h(r, r) += 2.0 * st.s_g_r.data()[ncol * r];
+        keep_solution(st, ex, ex.compute(dz));
+        flag = 0;
+    } else {
+        for (int c = 0; c < n; ++c)
+            for (int r = 0; r < n; ++r) ex.h(r, c) = st.h(r + 1, c + 1);
+        ex.compute(dz);
+    }
+    const typename X::Mat& t = ex.t;
 #pragma omp parallel
     {
-        X& ex = workspace<X>(n);
-        typename X::Vec x(n), y(n);
+        typename ExactColumns<Max>::Work w(n);
 #pragma omp for schedule(static)
-        for (std::ptrdiff_t c = 0; c < ncol; ++c) {
-            if (cols.passes(c)) continue;
-            ex.h = h0;
-            for (int r = 0; r < n; ++r) ex.h(r, r) += 2.0 * cols.sgr[c + ncol * r];
-            const bool eigen = ex.compute(dz);
-            cols.carry(c, ex.t, x, y);
-            // As in the first-order engine, the last column's solution stays in the state.
-            if (c == ncol - 1) keep_solution(st, ex, eigen);
-        }
+        for (std::ptrdiff_t c = 0; c < ncol; ++c)
+            if (!cols.passes(c)) cols.carry_with(c, t, w);
     }
 }
 
 } // namespace
 
+template <int Max> ExactColumns<Max>::Work::Work(int n) : ex(workspace<X>(n)), x(n), y(n) {}
+
+template <int Max>
+ExactColumns<Max>::ExactColumns(State& st, double dz, bool is_void)
+    : st_(st), dz_(dz), n_(st.n_beams), is_void_(is_void),
+      ncol_(static_cast<std::ptrdiff_t>(st.phi_grid.plane())), phi_(st.phi_grid.data()),
+      sgr_(st.s_g_r.data()), sf_(st.s_f.data()), vacancy_(st.flag_vacancy.data()), v_g_(st.v_g),
+      h0_(n_, n_) {
+    double* pc = fixed_coef_.data();
+    if constexpr (Max == Eigen::Dynamic) {
+        heap_coef_.resize(static_cast<std::size_t>(n_));
+        pc = heap_coef_.data();
+    }
+    for (int r = 0; r < n_; ++r) pc[r] = 2.0 * std::numbers::pi * (st.mtx_g(r + 1) / st.g);
+    coef_ = pc;
+    base_matrix(st, h0_);
+}
+
+template <int Max> void ExactColumns<Max>::carry(std::ptrdiff_t c, Work& w) const {
+    X& ex = w.ex;
+    ex.h = h0_;
+    for (int r = 0; r < n_; ++r) ex.h(r, r) += 2.0 * sgr_[c + ncol_ * r];
+    const bool eigen = ex.compute(dz_);
+    carry_with(c, ex.t, w);
+    // As in the first-order engine, the last column's solution stays in the state.
+    if (c == ncol_ - 1) keep_solution(st_, ex, eigen);
+}
+
+template <int Max>
+void ExactColumns<Max>::carry_with(std::ptrdiff_t c, const typename X::Mat& t, Work& w) const {
+    carry_column(phi_, sf_, ncol_, v_g_, coef_, c, t, w.x, w.y);
+}
+
 template class SliceExp<kExpMaxBeams>;
 template class SliceExp<Eigen::Dynamic>;
+template class ExactColumns<kExpMaxBeams>;
+template class ExactColumns<Eigen::Dynamic>;
 
 void propagate_slice_exact_absorption(State& st, double dz, int& flag, bool shared, bool is_void) {
     if (st.n_beams <= kExpMaxBeams)

@@ -3,9 +3,14 @@
 // (eigenvectors of the real part, eigenvalue corrections from the diagonal of V^T B V).
 #pragma once
 
+#include "solver/kernels.hpp"
 #include "state/state.hpp"
 
 #include <Eigen/Dense>
+
+#include <array>
+#include <cstddef>
+#include <vector>
 
 namespace korvex {
 
@@ -42,6 +47,76 @@ template <int Max> class SliceExp {
     Eigen::ComplexEigenSolver<Mat> ces_;
     Eigen::PartialPivLU<Mat> lu_;
     Mat vinv_, vd_;
+};
+
+// The columns of one slice with exact absorption, each solving its own matrix: the structure
+// matrix without strain terms is made once, `carry` completes it for column c, takes its
+// exponential and carries the column through the slice (then the displacement phase). The
+// exact engine and the table engine's columns outside the table share it, so both give the same
+// bits. As there, the last column's solution stays in the state. Each thread brings its `Work`.
+template <int Max> class ExactColumns {
+  public:
+    using X = SliceExp<Max>;
+    struct Work {
+        X& ex; // the thread's workspace
+        typename X::Vec x, y;
+        explicit Work(int n);
+    };
+    ExactColumns(State& st, double dz, bool is_void);
+    ExactColumns(const ExactColumns&) = delete; // coef_ points into the object
+    ExactColumns& operator=(const ExactColumns&) = delete;
+    std::ptrdiff_t size() const { return ncol_; }
+    // Inside a void the amplitudes pass the slice unchanged.
+    bool passes(std::ptrdiff_t c) const { return is_void_ && vacancy_[c] == 0; }
+    void carry(std::ptrdiff_t c, Work& w) const;
+    // Column c carried by a transfer t made elsewhere (one that serves every column).
+    void carry_with(std::ptrdiff_t c, const typename X::Mat& t, Work& w) const;
+    // The structure matrix without strain terms, as matrix_h writes it.
+    const typename X::Mat& base() const { return h0_; }
+
+  private:
+    State& st_;
+    double dz_;
+    int n_;
+    bool is_void_;
+    std::ptrdiff_t ncol_;
+    cplx* phi_;
+    const double *sgr_, *sf_;
+    const int* vacancy_;
+    Vec3 v_g_;
+    typename X::Mat h0_;
+    std::array<double, Max == Eigen::Dynamic ? 1 : Max> fixed_coef_{};
+    std::vector<double> heap_coef_;
+    const double* coef_; // 2 pi mtx_g(n) / g
+};
+
+// A table node of the table engine with exact absorption: S = exp(i pi dz H) of the slice in
+// `sd` at the strain terms written to sgr(), laid out as a table node (column c: its n real
+// parts, then its n imaginary parts). One per thread.
+template <int N> class ExactNode {
+  public:
+    explicit ExactNode(const SliceData<N>& sd) : sd_(sd), sgr_(sd.n), ex_(sd.n) {}
+    double* sgr() { return sgr_.data(); }
+    void transfer(double* s) {
+        const int n = sd_.n;
+        for (int c = 0; c < n; ++c)
+            for (int r = 0; r < n; ++r) {
+                const int e = r + n * c;
+                const double re = r == c ? 2.0 * (sd_.s_g.p()[r] + sgr_[r]) : sd_.a_off.p()[e];
+                ex_.h(r, c) = cplx(re, sd_.b.p()[e]);
+            }
+        ex_.compute(sd_.dz);
+        for (int c = 0; c < n; ++c)
+            for (int r = 0; r < n; ++r) {
+                s[2 * n * c + r] = ex_.t(r, c).real();
+                s[2 * n * c + n + r] = ex_.t(r, c).imag();
+            }
+    }
+
+  private:
+    const SliceData<N>& sd_;
+    std::vector<double> sgr_;
+    SliceExp<N == 0 ? Eigen::Dynamic : kExpMaxBeams> ex_;
 };
 
 // Whole-slice form of propagate_slice with exact absorption (flag, shared, voids, the fault

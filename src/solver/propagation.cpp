@@ -211,6 +211,7 @@ template <int N> void apply_shared(const SliceData<N>& sd, const Grid& grid) {
 // The tables of the table engine for the current beam condition, one per slice thickness.
 struct ColumnEngine::Tables {
     bool ready = false;
+    bool exact = false; // the nodes hold exact-absorption transfers
     solver::StrainForm form;
     std::vector<solver::TransferTable> by_dz;
 };
@@ -226,9 +227,11 @@ constexpr std::size_t kTableMaxBytes = std::size_t(64) << 20;
 
 template <int N>
 const solver::TransferTable* table_for(const State& st, const SliceData<N>& sd,
-                                       ColumnEngine::Tables& tabs) {
+                                       ColumnEngine::Tables& tabs, bool exact) {
     const int n = sd.n;
-    if (!tabs.ready) {
+    if (!tabs.ready || tabs.exact != exact) {
+        tabs.by_dz.clear();
+        tabs.exact = exact;
         std::vector<double> m(static_cast<std::size_t>(n)), t(m.size());
         for (int r = 0; r < n; ++r) {
             m[static_cast<std::size_t>(r)] = st.mtx_beams(r + 1);
@@ -247,11 +250,61 @@ const solver::TransferTable* table_for(const State& st, const SliceData<N>& sd,
     for (int refine = 1;; refine *= 2) {
         const bool whole =
             t.plan(tabs.form, sd.dz, slice_error, kTableMaxScalar, kTableMaxBytes, refine);
-        solver::detail::build_table(sd, tabs.form, t);
+        if (exact)
+            solver::detail::build_table<N, solver::ExactNode<N>>(sd, tabs.form, t);
+        else
+            solver::detail::build_table(sd, tabs.form, t);
         if (!whole || refine == 16 || std::count(t.rough.begin(), t.rough.end(), 1) == 0) break;
     }
-    solver::detail::build_sub_tables(sd, tabs.form, t);
+    if (exact)
+        solver::detail::build_sub_tables<N, solver::ExactNode<N>>(sd, tabs.form, t);
+    else
+        solver::detail::build_sub_tables(sd, tabs.form, t);
     return &t;
+}
+
+// Exact absorption in a strained crystal with the table engine (exact-absorption nodes): the
+// columns the table does not cover are solved on their own, as the exact engine solves them.
+// False when the beams' terms have no tabulated form (the caller solves every column).
+template <int N>
+bool run_slice_exact_absorption(State& st, double dz, bool is_void, ColumnEngine::Tables& tables) {
+    SliceHolder<N> holder(st.n_beams);
+    SliceData<N>& sd = holder.sd;
+    prepare_slice_data<N>(st, dz, sd);
+    const solver::TransferTable* t = table_for(st, sd, tables, true);
+    if (!t) return false;
+    const Grid grid{static_cast<std::ptrdiff_t>(st.phi_grid.plane()),
+                    st.phi_grid.data(),
+                    st.s_g_r.data(),
+                    st.s_f.data(),
+                    st.flag_vacancy.data(),
+                    st.v_g,
+                    is_void};
+    const SliceTable tab{tables.form, *t};
+    const auto carry = [&]<int Max>() {
+        const solver::ExactColumns<Max> cols(st, dz, is_void);
+#pragma omp parallel
+        {
+            TableScratch<N> ts(sd.n);
+            typename solver::ExactColumns<Max>::Work w(sd.n);
+#pragma omp for schedule(dynamic, 64)
+            for (std::ptrdiff_t c = 0; c < grid.ncol; ++c) {
+                if (grid.passes(c)) continue;
+                double g3 = 0.0, g1 = 0.0;
+                if (!tab.form.recover(grid.sgr + c, grid.ncol, g3, g1) ||
+                    !table_column(sd, grid, tab, ts, c, g3, g1))
+                    cols.carry(c, w);
+            }
+        }
+    };
+    if constexpr (N == 0) {
+        if (sd.n > solver::kExpMaxBeams) {
+            carry.template operator()<Eigen::Dynamic>();
+            return true;
+        }
+    }
+    carry.template operator()<solver::kExpMaxBeams>();
+    return true;
 }
 
 template <int N>
@@ -281,7 +334,7 @@ void run_slice(State& st, double dz, int& flag, bool shared, bool is_void,
         flag = 0;
     }
     if (flag != 0) {
-        const solver::TransferTable* t = tables ? table_for(st, sd, *tables) : nullptr;
+        const solver::TransferTable* t = tables ? table_for(st, sd, *tables, false) : nullptr;
         const std::ptrdiff_t npx = std::max(1, st.n_pixel_x);
         if (t) {
             const SliceTable view{tables->form, *t};
@@ -300,11 +353,15 @@ void propagate(State& st, int islice, int& flag, ColumnEngine::Tables* tables) {
     const bool is_void = defect == "void";
     const bool shared = is_void || defect == "no";
     const double dz = st.slicethickness(islice);
-    // Exact absorption solves every column's complex matrix; the tables hold first-order
-    // transfers, so the table engine solves every column too.
-    if (trimmed(st.absorption) == "exact")
-        solver::propagate_slice_exact_absorption(st, dz, flag, shared, is_void);
-    else
+    // Exact absorption: the table engine's tables then hold exact transfers; a perfect crystal,
+    // a void, or beams whose terms the table cannot take solve the complex matrix per column.
+    if (trimmed(st.absorption) == "exact") {
+        const bool tabulated = tables && !shared && st.phi_grid.plane() > 0 &&
+                               solver::with_beam_count(st.n_beams, [&]<int N>() {
+                                   return run_slice_exact_absorption<N>(st, dz, is_void, *tables);
+                               });
+        if (!tabulated) solver::propagate_slice_exact_absorption(st, dz, flag, shared, is_void);
+    } else
         solver::with_beam_count(
             st.n_beams, [&]<int N>() { run_slice<N>(st, dz, flag, shared, is_void, tables); });
 

@@ -32,7 +32,8 @@ void propagate_slice(State& st, int islice, int& flag);
 // column's structure matrix; `table` interpolates the slice transfer matrix in a table over
 // the strain scalars of the column (see solver/table.hpp) and solves exactly only the columns
 // the table does not cover. Both agree to about 1e-5 in the intensities. With st.absorption
-// "exact" (solver/exact_absorption.hpp) both solve every column's complex matrix exactly.
+// "exact" (solver/exact_absorption.hpp) the exact engine takes the exponential of every
+// column's complex matrix, and the table holds such exponentials at its nodes.
 enum class Engine { exact, table };
 const char* engine_name(Engine e);
 std::optional<Engine> engine_from_name(std::string_view name);

@@ -60,23 +60,32 @@ template <int N> void transfer_matrix(const solver::ColumnKernel<N>& k, int n, d
         }
 }
 
-// S at every node of `t` by the exact kernel; then every cell whose stencil lies in the grid
-// is checked against exact solutions inside it (at 1/4, 1/2, 3/4 of its diagonal) and marked
-// rough where the interpolant misses by more than the slice's error budget.
-template <int N>
+// The node solver of the first-order tables: strain terms into sgr(), S into s by transfer().
+template <int N> struct FirstOrderNode {
+    KernelHolder<N, 1> holder;
+    explicit FirstOrderNode(const solver::SliceData<N>& sd) : holder(sd) {}
+    double* sgr() { return holder.k.sgr(); }
+    void transfer(double* s) {
+        holder.k.solve();
+        transfer_matrix<N>(holder.k, holder.k.n(), s);
+    }
+};
+
+// S at every node of `t` by the exact kernel (`Node`, one per thread); then every cell whose
+// stencil lies in the grid is checked against exact solutions inside it (at 1/4, 1/2, 3/4 of its
+// diagonal) and marked rough where the interpolant misses by more than the slice's error budget.
+template <int N, class Node = FirstOrderNode<N>>
 void build_table(const solver::SliceData<N>& sd, const solver::StrainForm& f,
                  solver::TransferTable& t) {
     const int n = sd.n;
     const int n3 = 2 * t.K3 + 1, n1 = 2 * t.K1 + 1;
-    const auto solve_at = [&](solver::ColumnKernel<N>& k, double g3, double g1, double* s) {
+    const auto solve_at = [&](Node& k, double g3, double g1, double* s) {
         for (int r = 0; r < n; ++r) k.sgr()[r] = f.m[r] * (g3 + f.t[r] * g1);
-        k.solve();
-        transfer_matrix<N>(k, n, s);
+        k.transfer(s);
     };
 #pragma omp parallel
     {
-        KernelHolder<N, 1> holder(sd);
-        solver::ColumnKernel<N>& k = holder.k;
+        Node k(sd);
         std::vector<double> exact(t.node_size()), interp(exact.size());
 #pragma omp for schedule(static)
         for (int e = 0; e < n3 * n1; ++e) {
@@ -104,7 +113,7 @@ void build_table(const solver::SliceData<N>& sd, const solver::StrainForm& f,
 
 // With one scalar, the finer tables of the rough cells of `t`, each checked at a quarter, half
 // and three quarters of every interval; a cell still rough keeps no table (solved exactly).
-template <int N>
+template <int N, class Node = FirstOrderNode<N>>
 void build_sub_tables(const solver::SliceData<N>& sd, const solver::StrainForm& f,
                       solver::TransferTable& t) {
     if (t.K1 > 0) return;
@@ -118,13 +127,11 @@ void build_sub_tables(const solver::SliceData<N>& sd, const solver::StrainForm& 
     const int ncell = static_cast<int>(cells.size());
 #pragma omp parallel
     {
-        KernelHolder<N, 1> holder(sd);
-        solver::ColumnKernel<N>& k = holder.k;
+        Node k(sd);
         std::vector<double> exact(ns), interp(ns);
         const auto solve_at = [&](double g3, double* s) {
             for (int r = 0; r < n; ++r) k.sgr()[r] = f.m[r] * g3;
-            k.solve();
-            transfer_matrix<N>(k, n, s);
+            k.transfer(s);
         };
 #pragma omp for schedule(static)
         for (int c = 0; c < ncell; ++c) {
