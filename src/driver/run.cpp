@@ -237,6 +237,7 @@ void run_condition(State& st, RunContext& rc) {
     ColumnEngine engine(engine_from_name(trim(st.engine)).value_or(Engine::exact));
     ThicknessFringes fringes;
     const RowBlock rows = split ? split->rows(st.n_pixel_y) : RowBlock{1, st.n_pixel_y};
+    if (split) field->keep_rows(rows.first, rows.last);
     // The intensities of a slice reach the writer where a job keeps them: gathered from the
     // rows of every process, or from the computing process's record.
     auto collect = [&](bool whole) {
