@@ -192,6 +192,8 @@ int program_main(int argc, char** argv, const GraphicFactory& gui,
     std::ostream quiet(nullptr);
     // A stop meets the other processes at their next step; the lowest stopping one speaks.
     auto stop = [&](const std::string& message, int status) {
+        // A signal may have broken off a line being printed; the message is printed all the same.
+        std::cout.clear();
         if (comm->agree(false) == comm->rank()) std::cout << message;
         std::cout.flush();
         return status;

@@ -94,6 +94,8 @@ void start_run(State& st, RunContext& rc) {
 }
 
 void end_run(State& st, RunContext& rc) {
+    // A signal that came while the last files were written stops the run before it is closed.
+    check_stop_signal();
     if (rc.overview && !rc.overview_rows.empty())
         rc.overview->write(st, rc.overview_rows,
                            trim(st.datadir) + trim(rc.output_base_at_start) + "_overview.png");
@@ -305,6 +307,7 @@ void run_condition(State& st, RunContext& rc) {
         st.console() << " * WARNING: job " << st.job << " writes no images\n";
     }
 
+    check_stop_signal();
     st.processing_time = elapsed_seconds(rc);
     print_parameters(st, rc);
     print_projection(st);

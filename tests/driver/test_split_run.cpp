@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <set>
+#include <sys/wait.h>
 
 using namespace korvex;
 using namespace korvex::testing;
@@ -184,4 +186,30 @@ TEST(SplitRunStop, AStopOnAnotherRankEndsTheJobWithOneMessageAndNoImages) {
                     name.rfind("in-0", 0) != 0)
             << name;
     }
+}
+
+// SIGINT to mpirun once the split run is under way (its first progress line): mpirun passes
+// it on, every rank stops at its next slice, the message is printed once, mpirun exits
+// non-zero, and nothing is left but the inputs and the slice table.
+TEST(SplitRunStop, ASignalToMpirunStopsEveryRankWithOneMessage) {
+    REQUIRE_MPI();
+    KorvexRun r(InputSpec{.defect = "edge", .size_x = 64, .size_y = 64, .size_z = 4000});
+    r.dir.write("defect.ini", kEdge);
+    const std::string script =
+        "cd '" + r.dir.str() + "' && (" + mpirun(2) + " " + KORVEX_BINARY +
+        " -t in defect.ini > out 2>&1 & p=$!; for i in $(seq 400); do grep -q finished out && "
+        "break; sleep 0.05; done; kill -INT $p; wait $p)";
+    const int status = std::system(script.c_str());
+    const std::string out = read_file(r.dir.str() + "/out");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << out;
+    std::size_t messages = 0;
+    for (std::size_t at = out.find("stopped by signal"); at != out.npos;
+         at = out.find("stopped by signal", at + 1))
+        ++messages;
+    EXPECT_EQ(messages, 1u) << out;
+    std::set<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(r.dir.path()))
+        left.insert(e.path().filename().string());
+    EXPECT_EQ(left,
+              (std::set<std::string>{"defect.ini", "filesystem.ini", "in", "in.slice", "out"}));
 }
