@@ -33,7 +33,7 @@ ImageData beam_image(const State& st, const Array3<double>& a, int n) {
 void amplitude_contrast_images(const State& st, RunContext& rc) {
     for (int n = 1; n <= st.n_beams; ++n) {
         // A signal stops the run between two files rather than after all of them (an MPI
-        // launcher kills its processes a second after passing a signal on).
+        // launcher kills its processes soon after passing a signal on).
         check_stop_signal();
         rc.last_image_path = trim(st.datadir) + trim(st.f_out) + beam_tag(st.mtx_beams(n));
         const ImageData img = beam_image(st, st.mtx_intensity, n);
