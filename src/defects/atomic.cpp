@@ -4,7 +4,8 @@
 //
 // The files list their cells slice after slice (x fastest, then y, then z), the order in which
 // the slice loop needs them. They are therefore opened once per beam condition and read as a
-// stream in step with the slices, one slice of gradients held at a time (9 values per column);
+// stream in step with the slices, one slice of gradients held at a time (9 values per column;
+// in a run split over processes only those of its own rows, the others passed over unread);
 // reading each slice from the start of the files instead would make the reading grow with the
 // square of the slice count. A request for an earlier slice than the stream has passed (a new
 // pass through the foil, as the amplitude-phase job makes for every column position) reopens
@@ -18,6 +19,7 @@
 #include "state/gradient_stream.hpp"
 #include "state/reader.hpp"
 
+#include <algorithm>
 #include <array>
 #include <exception>
 #include <vector>
@@ -44,10 +46,15 @@ class StrainField final : public DefectField {
         strain_terms(st);
     }
 
+    void keep_rows(int first, int last) override {
+        first_ = first;
+        last_ = last;
+    }
+
   private:
     // Base name from the configuration file, the three files opened, their headers read and
     // checked against the grid.
-    void open(const State& st) {
+    void open(State& st) {
         std::string base;
         {
             RecordReader cfg(st.f_defect);
@@ -72,8 +79,16 @@ class StrainField final : public DefectField {
                 if (h.unit[a] != st.size[a] / st.n_xyz[a])
                     halt("The units of cells in system and atomic box are not coincide");
 
-        ncol_ = static_cast<std::size_t>(st.n_xyz[0]) * static_cast<std::size_t>(st.n_xyz[1]);
-        for (auto& s : slice_) s.assign(ncol_, Vec3{});
+        // Only the rows kept are held; the terms of the others stay zero.
+        const std::size_t nx = static_cast<std::size_t>(st.n_xyz[0]);
+        const int ny = st.n_xyz[1];
+        if (first_ < 1) first_ = 1, last_ = ny;
+        if (first_ > 1 || last_ < ny) st.s_g_r.fill(0.0);
+        last_ = std::min(last_, ny);
+        before_ = nx * static_cast<std::size_t>(first_ - 1);
+        after_ = nx * static_cast<std::size_t>(ny - std::max(last_, first_ - 1));
+        for (auto& s : slice_)
+            s.assign(nx * static_cast<std::size_t>(std::max(0, last_ - first_ + 1)), Vec3{});
         next_ = 1;
     }
 
@@ -83,11 +98,16 @@ class StrainField final : public DefectField {
         std::array<std::size_t, 3> failed_at{};
 #pragma omp parallel for schedule(static)
         for (std::size_t f = 0; f < 3; ++f) {
+            std::size_t done = 0; // records of the slice passed before the current call
             try {
+                file_[f]->skip_cells(before_);
+                done = before_;
                 file_[f]->read_cells(slice_[f]);
+                done += slice_[f].size();
+                file_[f]->skip_cells(after_);
             } catch (...) {
                 err[f] = std::current_exception();
-                failed_at[f] = file_[f]->failed_cell();
+                failed_at[f] = done + file_[f]->failed_cell();
             }
         }
         ++next_;
@@ -106,16 +126,16 @@ class StrainField final : public DefectField {
         const bool column_approx = st.ca == "yes";
         const double gl = magnitude(st.v_g);
         const Vec3 gh{st.g * st.v_g[0] / gl, st.g * st.v_g[1] / gl, st.g * st.v_g[2] / gl};
-        const int nx = st.n_xyz[0], ny = st.n_xyz[1], nb = st.n_beams;
+        const int nx = st.n_xyz[0], nb = st.n_beams;
         const std::vector<Vec3>& ddx = slice_[0];
         const std::vector<Vec3>& ddz = slice_[2];
         Array3<double>& sgr = st.s_g_r;
 #pragma omp parallel for schedule(static)
-        for (int j = 1; j <= ny; ++j)
+        for (int j = first_; j <= last_; ++j)
             for (int i = 1; i <= nx; ++i) {
                 const std::size_t c =
                     static_cast<std::size_t>(i - 1) +
-                    static_cast<std::size_t>(nx) * static_cast<std::size_t>(j - 1);
+                    static_cast<std::size_t>(nx) * static_cast<std::size_t>(j - first_);
                 const Vec3& ux = ddx[c];
                 const Vec3& uz = ddz[c];
                 const double gx = gh[0] * ux[0] + gh[1] * ux[1] + gh[2] * ux[2];
@@ -130,7 +150,8 @@ class StrainField final : public DefectField {
     std::array<std::unique_ptr<GradientStream>, 3> file_;
     std::array<GradientHeader, 3> header_;
     std::array<std::vector<Vec3>, 3> slice_; // d/dx, d/dy, d/dz of the displacement, per column
-    std::size_t ncol_ = 0;
+    int first_ = 0, last_ = 0;               // the rows kept (0: all, set at open)
+    std::size_t before_ = 0, after_ = 0;     // records of a slice before and after them
     int next_ = 0; // slice whose records come next in the streams; 0 before the files are open
 };
 

@@ -22,6 +22,10 @@ class DefectField {
     // Amplitude-phase job: the terms of the single column at st.colxy for slice `islice`,
     // stored at column (1, 1) (s_g_r, and g_r for the screw dislocation).
     virtual void fill_column(State& st, int islice) { fill_slice(st, islice); }
+    // Only the terms of image rows first..last (1-based) will be used: a model may leave the
+    // other rows' terms at zero and keep less in memory (a run split over processes). Called
+    // before the first slice.
+    virtual void keep_rows(int first, int last) { (void)first, (void)last; }
 };
 
 // The field of st.defect_model for one beam condition (model 0 clears the terms).

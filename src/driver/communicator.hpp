@@ -12,6 +12,7 @@
 #include "state/array.hpp"
 
 #include <memory>
+#include <string>
 
 namespace korvex {
 
@@ -43,6 +44,15 @@ class Communicator {
     virtual void gather_rows(Array3<double>& a) { step(), (void)a; }
     // The same for column `i` of every row only (a step).
     virtual void gather_column(Array3<double>& a, int i) { step(), (void)a, (void)i; }
+
+    // Messages between two processes, delivered in order (a series split by condition); `tag`
+    // says what the bytes are. A lone process has nobody to talk to.
+    virtual void send(int to, int tag, const std::string& bytes);
+    // The next message from `from` with `tag`, or with any tag when `tag` is -1 (`tag` is set
+    // to the tag received).
+    virtual std::string receive(int from, int& tag);
+    // Whether a message from `from` with `tag` is waiting (never blocks).
+    virtual bool waiting(int from, int tag) { return (void)from, (void)tag, false; }
 };
 
 // The communicator of this process: MPI when the program was built with it and started by

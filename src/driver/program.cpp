@@ -150,8 +150,10 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
         return 0;
     }
 
-    // The graphic interface runs in the writer alone; the other processes wait for it.
+    // The graphic interface runs in the writer alone, its runs unsplit; the other processes
+    // wait for it at the end.
     if (!comm.writer()) return 0;
+    rc.comm = nullptr;
     std::unique_ptr<GraphicSession> session = gui ? gui(st) : nullptr;
     if (!session) {
         // The graphic front end says why itself; a build without one says so here.
@@ -190,6 +192,8 @@ int program_main(int argc, char** argv, const GraphicFactory& gui,
     std::ostream quiet(nullptr);
     // A stop meets the other processes at their next step; the lowest stopping one speaks.
     auto stop = [&](const std::string& message, int status) {
+        // A signal may have broken off a line being printed; the message is printed all the same.
+        std::cout.clear();
         if (comm->agree(false) == comm->rank()) std::cout << message;
         std::cout.flush();
         return status;

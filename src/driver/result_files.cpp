@@ -2,6 +2,7 @@
 
 #include "driver/image_export.hpp"
 #include "driver/layer_postscript.hpp"
+#include "driver/stop_signals.hpp"
 #include "state/fmt.hpp"
 #include "state/textout.hpp"
 
@@ -31,6 +32,9 @@ ImageData beam_image(const State& st, const Array3<double>& a, int n) {
 
 void amplitude_contrast_images(const State& st, RunContext& rc) {
     for (int n = 1; n <= st.n_beams; ++n) {
+        // A signal stops the run between two files rather than after all of them (an MPI
+        // launcher kills its processes soon after passing a signal on).
+        check_stop_signal();
         rc.last_image_path = trim(st.datadir) + trim(st.f_out) + beam_tag(st.mtx_beams(n));
         const ImageData img = beam_image(st, st.mtx_intensity, n);
         write_image_file(rc.last_image_path, img, RowFormat::es12_3);
@@ -65,6 +69,7 @@ bool multi_layer_images(const State& st, RunContext& rc, int islice) {
 
 void print_sgr(const State& st) {
     for (int n = 1; n <= st.n_beams; ++n) {
+        check_stop_signal();
         const std::string name =
             trim(st.datadir) + trim(st.f_out) + beam_tag(st.mtx_beams(n)) + "sgr";
         const ImageData img = beam_image(st, st.s_g_r, n);

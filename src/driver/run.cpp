@@ -2,6 +2,8 @@
 
 #include "defects/defect.hpp"
 #include "driver/amplitude_phase.hpp"
+#include "driver/condition_split.hpp"
+#include "driver/condition_tape.hpp"
 #include "driver/finite_check.hpp"
 #include "driver/progress.hpp"
 #include "driver/record.hpp"
@@ -92,6 +94,8 @@ void start_run(State& st, RunContext& rc) {
 }
 
 void end_run(State& st, RunContext& rc) {
+    // A signal that came while the last files were written stops the run before it is closed.
+    check_stop_signal();
     if (rc.overview && !rc.overview_rows.empty())
         rc.overview->write(st, rc.overview_rows,
                            trim(st.datadir) + trim(rc.output_base_at_start) + "_overview.png");
@@ -105,16 +109,24 @@ void end_run(State& st, RunContext& rc) {
     st.slicethickness.clear();
 }
 
+void select_condition(State& st, RunContext& rc, int s) {
+    st.f_g = 3.5 + 0.25 * (s - 1);
+    rc.condition_text = number_text(st.f_g);
+    st.f_out = trim(rc.output_base_at_start) + "g" + trim(rc.condition_text) + "g";
+}
+
 void run_conditions(State& st, RunContext& rc) {
     if (rc.nominal_f_g != 999.0) {
         rc.condition_text = number_text(st.f_g);
         run_condition(st, rc);
         return;
     }
+    if (series_split_by_condition(st, rc)) {
+        run_series_split(st, rc);
+        return;
+    }
     for (int s = 1; s <= 12; ++s) {
-        st.f_g = 3.5 + 0.25 * (s - 1);
-        rc.condition_text = number_text(st.f_g);
-        st.f_out = trim(rc.output_base_at_start) + "g" + trim(rc.condition_text) + "g";
+        select_condition(st, rc, s);
         run_condition(st, rc);
         if (rc.job9_finished) return;
         if (s < 12 && writes_files(rc)) rc.imi.line(" NewSimulation");
@@ -154,39 +166,57 @@ bool strained_model(int model) {
     return model != 0 && model != 4;
 }
 
-// Job 3 after the intensities of slice `islice`.
-void layer_selection(State& st, RunContext& rc, int islice, bool& warned) {
-    auto save = [&](bool page_breaks) {
-        st.console() << (Rec("The intensity is saved for the layer") << islice).list() << '\n';
-        if (!multi_layer_images(st, rc, islice)) {
-            if (!warned)
-                st.console() << " * WARNING: the beam row holds no beam 1g, so no layer images "
-                                "are written\n";
-            warned = true;
-            return;
-        }
-        if (!page_breaks && rc.display) rc.display->show_image(st, rc.last_image_path);
-        ++rc.n_layer;
-        if (page_breaks && rc.n_layer == 32) {
-            report_page_break(st, rc);
-            rc.n_layer = 0;
-        }
-        report_layer_image(rc);
-        rc.imi.line(" " + trim(rc.last_layer_name));
-    };
-    if (std::abs(st.f_g - 1.0) <= 0.8) {
-        save(true);
-        return;
-    }
+// Job 3: whether slice `islice` gives a layer image; `every` when every slice does.
+bool layer_saved(const State& st, int islice, bool& every) {
+    every = std::abs(st.f_g - 1.0) <= 0.8;
+    if (every) return true;
     // Thick slices (over 4 Angstrom) would round the step to zero; one slice is the least.
     const int nstep = std::max(1, nint(2.0 / st.slicethickness(islice)));
     const double ratio = static_cast<double>(islice) / nstep;
-    if ((st.n_slice - islice) / nstep <= 31 && ratio - std::floor(ratio) <= 0.1) save(false);
+    return (st.n_slice - islice) / nstep <= 31 && ratio - std::floor(ratio) <= 0.1;
+}
+
+// Job 3 after the intensities of a saved slice `islice`.
+void save_layer(State& st, RunContext& rc, int islice, bool page_breaks, bool& warned) {
+    st.console() << (Rec("The intensity is saved for the layer") << islice).list() << '\n';
+    if (!multi_layer_images(st, rc, islice)) {
+        if (!warned)
+            st.console() << " * WARNING: the beam row holds no beam 1g, so no layer images "
+                            "are written\n";
+        warned = true;
+        return;
+    }
+    if (!page_breaks && rc.display) rc.display->show_image(st, rc.last_image_path);
+    ++rc.n_layer;
+    if (page_breaks && rc.n_layer == 32) {
+        report_page_break(st, rc);
+        rc.n_layer = 0;
+    }
+    report_layer_image(rc);
+    rc.imi.line(" " + trim(rc.last_layer_name));
+}
+
+// The beam of order 1, or 0.
+int first_order_beam(const State& st) {
+    for (int n = 1; n <= st.n_beams; ++n)
+        if (st.mtx_beams(n) == 1) return n;
+    return 0;
 }
 
 } // namespace
 
 void run_condition(State& st, RunContext& rc) {
+    // A condition of a series split by condition is computed here for the writer (recording)
+    // or written here from another process's record (replaying); otherwise the rows may be
+    // split over the processes.
+    ConditionTape* const tape = rc.tape;
+    const bool replay = tape && tape->replaying(), record = tape && !replay;
+    Communicator* const split = rc.whole_conditions ? nullptr : rc.comm;
+    const bool writer = !record && writes_files(rc);
+    std::ostream* const console = st.out;
+    std::ostream quiet(nullptr);
+    if (replay) st.out = &quiet; // the computing process's lines are printed instead
+
     st.console() << (Rec("Start calculations for the condition (g,") << st.f_g << ")").list()
                  << '\n';
     condition_setup(st);
@@ -194,10 +224,12 @@ void run_condition(State& st, RunContext& rc) {
     initial_amplitudes(st);
     choose_defect_model(st);
     std::unique_ptr<DefectField> field = make_defect_field(st);
+    st.out = console;
+    if (tape) tape->text(st.console());
 
     if (st.job == 9) {
         // Single columns: the writer alone.
-        if (writes_files(rc)) amplitude_phase_job(st, rc, *field);
+        if (writer) amplitude_phase_job(st, rc, *field);
         rc.job9_finished = true;
         return;
     }
@@ -206,12 +238,16 @@ void run_condition(State& st, RunContext& rc) {
     int flag = 1;
     ColumnEngine engine(engine_from_name(trim(st.engine)).value_or(Engine::exact));
     ThicknessFringes fringes;
-    const bool writer = writes_files(rc);
-    const RowBlock rows = rc.comm ? rc.comm->rows(st.n_pixel_y) : RowBlock{1, st.n_pixel_y};
-    // The intensities of a slice reach the writer where a job keeps them (a split run).
-    auto collect = [&] {
-        intensities(st);
-        if (rc.comm) rc.comm->gather_rows(st.mtx_intensity);
+    const RowBlock rows = split ? split->rows(st.n_pixel_y) : RowBlock{1, st.n_pixel_y};
+    if (split) field->keep_rows(rows.first, rows.last);
+    // The intensities of a slice reach the writer where a job keeps them: gathered from the
+    // rows of every process, or from the computing process's record.
+    auto collect = [&](bool whole) {
+        if (!replay) intensities(st);
+        if (split) split->gather_rows(st.mtx_intensity);
+        if (tape && whole) tape->values(st.mtx_intensity);
+        if (tape && !whole && first_order_beam(st) > 0)
+            tape->plane(st.mtx_intensity, first_order_beam(st));
     };
     if (st.job == 2 && writer) fringes.open_files(st);
     st.s_f.fill(0.0);
@@ -221,28 +257,41 @@ void run_condition(State& st, RunContext& rc) {
 
     for (int islice = 1; islice <= st.effslicenumber; ++islice) {
         check_stop_signal();
-        field->fill_slice(st, islice);
-        check_finite_strain(st, islice);
-        const bool sgr_maps = islice == middle && strained_model(st.defect_model);
+        if (record) tape->check_abandoned();
+        if (!replay) {
+            field->fill_slice(st, islice);
+            check_finite_strain(st, islice);
+        }
         // Before anything of a slice is written every process has read it (a strain file may
-        // end early); the gathers of jobs 2 and 3 agree as well.
-        if (sgr_maps && rc.comm) rc.comm->step();
-        if (sgr_maps && writer) print_sgr(st);
-        propagate_rows(engine, st, islice, flag, rows);
-        check_finite_amplitudes(st, islice);
-        if (auto line = indicator_line(islice, st.effslicenumber)) st.console() << *line << '\n';
-        if (rc.display) rc.display->slice_done(st, islice, st.effslicenumber);
+        // end early): the maps and the gathers of jobs 2 and 3 agree first.
+        if (islice == middle && strained_model(st.defect_model)) {
+            if (split) split->gather_rows(st.s_g_r);
+            if (tape) tape->values(st.s_g_r);
+            if (writer) print_sgr(st);
+        }
+        if (!replay) {
+            propagate_rows(engine, st, islice, flag, rows);
+            check_finite_amplitudes(st, islice);
+            if (auto line = indicator_line(islice, st.effslicenumber))
+                st.console() << *line << '\n';
+            if (rc.display) rc.display->slice_done(st, islice, st.effslicenumber);
+        }
+        if (tape) tape->text(st.console());
+        bool every = false;
         if (st.job == 2) {
-            intensities(st);
             // The profiles take one column of each row.
-            if (rc.comm) rc.comm->gather_column(st.mtx_intensity, fringes.column(st, islice));
+            const int column = fringes.column(st, islice);
+            if (!replay) intensities(st);
+            if (split) split->gather_column(st.mtx_intensity, column);
+            if (tape) tape->column(st.mtx_intensity, column);
             if (writer) fringes.thickness_fringes(st, islice);
-        } else if (st.job == 3) {
-            collect();
-            if (writer) layer_selection(st, rc, islice, warned);
+        } else if (st.job == 3 && layer_saved(st, islice, every)) {
+            collect(false);
+            if (writer) save_layer(st, rc, islice, every, warned);
         }
     }
-    collect();
+    collect(true);
+    if (tape) tape->values(st.projection);
     if (!writer) return;
 
     if (st.job == 1 || st.job == 3) {
@@ -258,6 +307,7 @@ void run_condition(State& st, RunContext& rc) {
         st.console() << " * WARNING: job " << st.job << " writes no images\n";
     }
 
+    check_stop_signal();
     st.processing_time = elapsed_seconds(rc);
     print_parameters(st, rc);
     print_projection(st);

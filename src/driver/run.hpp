@@ -15,6 +15,8 @@
 
 namespace korvex {
 
+class ConditionTape;
+
 // Values the driver keeps beside the simulation state during a run.
 struct RunContext {
     RunDisplay* display = nullptr;          // graphic-mode hooks (none in text mode)
@@ -22,6 +24,8 @@ struct RunContext {
     OverviewWriter* overview = nullptr;     // the run's overview picture (none: not drawn)
     std::vector<OverviewRow> overview_rows; // beam images of each condition so far
     Communicator* comm = nullptr;           // the processes sharing the run (none: this one alone)
+    bool whole_conditions = false;          // a series split by condition: rows are not split
+    ConditionTape* tape = nullptr;          // the condition's record (series split by condition)
     std::string output_base_at_start;       // f_out at start-up; series names are built from it
     double nominal_f_g = 0.0;               // f_g as read
     std::string condition_text;             // text of the current f_g (20 characters)
@@ -54,6 +58,9 @@ void start_run(State& st, RunContext& rc);
 void run_conditions(State& st, RunContext& rc);
 // Closing records of the report document and the run record; releases the slice tables.
 void end_run(State& st, RunContext& rc);
+
+// Condition s (1..12) of a (g,ng) series: f_g, its text and f_out.
+void select_condition(State& st, RunContext& rc, int s);
 
 // One beam condition with the current f_g and f_out.
 void run_condition(State& st, RunContext& rc);

@@ -127,4 +127,17 @@ void GradientStream::read_cells(std::vector<Vec3>& out) {
     cell_ += out.size();
 }
 
+void GradientStream::skip_cells(std::uint64_t n) {
+    if (text_) {
+        for (failed_ = 0; failed_ < n; ++failed_) text_->skip(1);
+    } else if (n > 0) {
+        // The header's grid was checked against the file's size: a seek stays inside it.
+        const std::uint64_t bytes = n * 3 * static_cast<std::uint64_t>(header_.value_bytes);
+        failed_ = 0;
+        if (::fseeko(fp_, static_cast<off_t>(bytes), SEEK_CUR) != 0)
+            fail("cell " + std::to_string(cell_ + 1) + ": " + std::strerror(errno));
+    }
+    cell_ += n;
+}
+
 } // namespace korvex

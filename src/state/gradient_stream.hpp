@@ -56,7 +56,10 @@ class GradientStream {
     bool binary() const { return header_.value_bytes != 0; }
     // The next out.size() records (one slice) into `out`.
     void read_cells(std::vector<Vec3>& out);
-    // After a failed read_cells: the index in `out` of the record that failed.
+    // Passes over the next n records without keeping them (binary: seeks past them).
+    void skip_cells(std::uint64_t n);
+    // After a failed read_cells or skip_cells: the index, counted from the first record of the
+    // call, of the record that failed.
     std::size_t failed_cell() const { return failed_; }
 
   private:

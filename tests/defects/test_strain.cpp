@@ -132,10 +132,13 @@ TEST(Strain, EdgeFieldFilesMatchTheEdgeModel) {
 }
 
 // The binary files give the strain terms of the text files: to the bit in 64-bit values, to
-// float rounding in 32-bit ones. A binary file shorter than its header's grid, or of another
-// version, stops the run naming the file.
+// float rounding in 32-bit ones; a field keeping rows 3..5 only (a split run) reads those rows
+// of either layout to the bit and leaves the others at zero. A binary file shorter than its
+// header's grid, or of another version, stops the run naming the file.
 TEST(Strain, BinaryFilesReadLikeText) {
     DefectRun run = strain_run("no", {9, 8, 7, 18.0, 16.0, 14.0});
+    DefectRun rows = strain_run("no", {9, 8, 7, 18.0, 16.0, 14.0});
+    rows.field->keep_rows(3, 5);
     const GradientBox b{run.st.size, run.st.n_xyz, run.st.foil, run.st.v_g, run.st.lat_c};
     const EdgeGradient edge({1, 2, {1, 0, 1}, {9.3, 7.8, 7.1}, {-1, 2, 1}}, b);
     std::vector<std::vector<double>> want;
@@ -150,6 +153,11 @@ TEST(Strain, BinaryFilesReadLikeText) {
                 ASSERT_NEAR(got[n], want[std::size_t(l - 1)][n],
                             format == GradientFormat::binary64 ? 0.0
                                                                : 1e-7 * std::abs(got[n]) + 1e-9);
+            const auto& part = rows.slice(l).st.s_g_r;
+            for (std::size_t n = 0; n < got.size(); ++n) {
+                const std::size_t j = n / 9 % 8 + 1;
+                ASSERT_EQ(part.data()[n], j >= 3 && j <= 5 ? got[n] : 0.0) << l << ' ' << n;
+            }
         }
     }
     std::filesystem::resize_file("box.dY", std::filesystem::file_size("box.dY") - 1);

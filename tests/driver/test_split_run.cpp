@@ -1,13 +1,17 @@
-// Runs split over MPI ranks (mpirun -np 1, 2, 3, rows in uneven blocks) against the run in
-// one process: every file the same to the byte, the clock readings of the reports aside; and
-// a stop on a rank that is not the writer ends the job with one message and no images.
+// Runs split over MPI ranks (mpirun -np 2 and 3, rows in uneven blocks; -np 1 in some cases)
+// against the run in one process: every file the same to the byte, the clock readings of the
+// reports aside; a series split by condition likewise; and a stop on a rank that is not the
+// writer ends the job with one message and no images.
 #include "defects/gradient_files.hpp"
 #include "support/input_files.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <set>
+#include <sys/wait.h>
 
 using namespace korvex;
 using namespace korvex::testing;
@@ -52,6 +56,8 @@ struct Case {
     const char* name;
     InputSpec in;
     std::string config;
+    std::string engine = "exact";
+    int min_np = 1; // the fewest ranks tried
     friend void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -68,13 +74,16 @@ std::vector<Case> cases() {
     return {
         {"PerfectCrystal", with(1, "no"), ""},
         {"Edge", with(1, "edge"), kEdge},
-        {"EdgeThicknessFringes", with(2, "edge"), kEdge},
-        {"EdgeLayerImages", with(3, "edge"), kEdge},
-        {"Void", with(1, "void"), "{void}\n===\n3.0\n4.5 3.5 10.0\n"},
+        {"EdgeThicknessFringes", with(2, "edge"), kEdge, "exact", 2},
+        {"EdgeLayerImages", with(3, "edge"), kEdge, "exact", 2},
+        {"Void", with(1, "void"), "{void}\n===\n3.0\n4.5 3.5 10.0\n", "exact", 2},
         {"FaultedLoop", with(1, "pg_loop"),
          "{loop}\n===\npureSF\n1 3 1 1 1\n1 3 1 1 1\n4.0\n4.5 3.5 10.0\n1 1 1\n1 -1 0\n6\n0.34\n"
-         "1.0\n"},
+         "1.0\n",
+         "exact", 2},
         {"StrainFiles", with(1, "3D-strain"), "{strain}\n===\n'box'\n"},
+        {"EdgeTable", with(1, "edge"), kEdge, "table", 2},
+        {"StrainFilesTable", with(1, "3D-strain"), "{strain}\n===\n'box'\n", "table", 2},
     };
 }
 
@@ -90,6 +99,15 @@ void lay_out(const KorvexRun& r, const Case& c) {
             });
 }
 
+// The case's run, launched by `launcher` (empty: one process).
+bool run_case(KorvexRun& r, const Case& c, const std::string& launcher = "") {
+    lay_out(r, c);
+    r.dir.write("defect.ini", c.config);
+    r.status =
+        run_program(r.dir.str(), "--engine=" + c.engine + " -t in defect.ini", r.output, launcher);
+    return r.status == 0;
+}
+
 } // namespace
 
 class SplitRun : public ::testing::TestWithParam<Case> {};
@@ -98,14 +116,12 @@ TEST_P(SplitRun, EveryFileMatchesTheOneProcessRun) {
     REQUIRE_MPI();
     const Case& c = GetParam();
     KorvexRun one(c.in);
-    lay_out(one, c);
-    ASSERT_TRUE(one.run(c.config)) << one.output;
+    ASSERT_TRUE(run_case(one, c)) << one.output;
     const auto expected = files_of(one);
-    for (int np = 1; np <= 3; ++np) {
+    for (int np = c.min_np; np <= 3; ++np) {
         SCOPED_TRACE("ranks " + std::to_string(np));
         KorvexRun split(c.in);
-        lay_out(split, c);
-        ASSERT_TRUE(split.run(c.config, mpirun(np))) << split.output;
+        ASSERT_TRUE(run_case(split, c, mpirun(np))) << split.output;
         const auto got = files_of(split);
         EXPECT_EQ(got.size(), expected.size());
         for (const auto& [name, text] : expected)
@@ -116,10 +132,37 @@ TEST_P(SplitRun, EveryFileMatchesTheOneProcessRun) {
 INSTANTIATE_TEST_SUITE_P(Runs, SplitRun, ::testing::ValuesIn(cases()),
                          [](const auto& p) { return std::string(p.param.name); });
 
+// A (g,ng) series of twelve conditions split by condition over 2 and 3 ranks, each rank
+// computing whole conditions: the same files and the same lines as the series in one process.
+TEST(SplitSeries, ConditionsSplitOverRanksWriteTheOneProcessSeries) {
+    REQUIRE_MPI();
+    InputSpec in{.job = 3, .defect = "edge", .size_x = 5, .size_y = 4, .size_z = 4, .f_g = 999};
+    for (const auto& [job, np] : {std::pair{3, 2}, {2, 3}}) {
+        in.job = job;
+        const Case c{"Series", in, kEdge};
+        KorvexRun one(in), split(in);
+        ASSERT_TRUE(run_case(one, c)) << one.output;
+        ASSERT_TRUE(run_case(split, c, mpirun(np))) << split.output;
+        EXPECT_EQ(files_of(split), files_of(one)) << "job " << job << ", ranks " << np;
+        auto lines = [](const std::string& out) { // the clock readings aside
+            std::string kept;
+            for (std::size_t at = 0, end; at < out.size(); at = end + 1) {
+                end = std::min(out.find('\n', at), out.size());
+                if (out.substr(at, end - at).find("time") == std::string::npos)
+                    kept += out.substr(at, end - at + 1);
+            }
+            return kept;
+        };
+        EXPECT_EQ(lines(split.output), lines(one.output)) << "job " << job << ", ranks " << np;
+    }
+}
+
 // Rank 1 reads strain files that end before the middle slice; the writer's are whole.
 TEST(SplitRunStop, AStopOnAnotherRankEndsTheJobWithOneMessageAndNoImages) {
     REQUIRE_MPI();
-    Case c = cases().back();
+    const auto all = cases();
+    const Case c = *std::find_if(all.begin(), all.end(),
+                                 [](const Case& k) { return k.in.defect == "3D-strain"; });
     KorvexRun r(c.in);
     lay_out(r, c);
     for (const char* ext : {".dX", ".dY", ".dZ"}) {
@@ -143,4 +186,30 @@ TEST(SplitRunStop, AStopOnAnotherRankEndsTheJobWithOneMessageAndNoImages) {
                     name.rfind("in-0", 0) != 0)
             << name;
     }
+}
+
+// SIGINT to mpirun once the split run is under way (its first progress line): mpirun passes
+// it on, every rank stops at its next slice, the message is printed once, mpirun exits
+// non-zero, and nothing is left but the inputs and the slice table.
+TEST(SplitRunStop, ASignalToMpirunStopsEveryRankWithOneMessage) {
+    REQUIRE_MPI();
+    KorvexRun r(InputSpec{.defect = "edge", .size_x = 64, .size_y = 64, .size_z = 4000});
+    r.dir.write("defect.ini", kEdge);
+    const std::string script =
+        "cd '" + r.dir.str() + "' && (" + mpirun(2) + " " + KORVEX_BINARY +
+        " -t in defect.ini > out 2>&1 & p=$!; for i in $(seq 400); do grep -q finished out && "
+        "break; sleep 0.05; done; kill -INT $p; wait $p)";
+    const int status = std::system(script.c_str());
+    const std::string out = read_file(r.dir.str() + "/out");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << out;
+    std::size_t messages = 0;
+    for (std::size_t at = out.find("stopped by signal"); at != out.npos;
+         at = out.find("stopped by signal", at + 1))
+        ++messages;
+    EXPECT_EQ(messages, 1u) << out;
+    std::set<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(r.dir.path()))
+        left.insert(e.path().filename().string());
+    EXPECT_EQ(left,
+              (std::set<std::string>{"defect.ini", "filesystem.ini", "in", "in.slice", "out"}));
 }

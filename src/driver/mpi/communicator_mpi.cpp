@@ -4,6 +4,9 @@
 #include <mpi.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <string>
+#include <time.h>
 #include <vector>
 
 namespace korvex {
@@ -28,7 +31,13 @@ class MpiCommunicator : public Communicator {
 
     int agree(bool ok) override {
         int mine = ok ? size_ : rank_, lowest = size_;
-        MPI_Allreduce(&mine, &lowest, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
+        MPI_Request request;
+        MPI_Iallreduce(&mine, &lowest, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD, &request);
+        wait([&] {
+            int done = 0;
+            MPI_Test(&request, &done, MPI_STATUS_IGNORE);
+            return done != 0;
+        });
         return lowest < size_ ? lowest : -1;
     }
 
@@ -78,7 +87,47 @@ class MpiCommunicator : public Communicator {
         }
     }
 
+    // The length first, then the bytes in pieces that an int counts.
+    void send(int to, int tag, const std::string& bytes) override {
+        std::uint64_t size = bytes.size();
+        MPI_Send(&size, 1, MPI_UINT64_T, to, tag, MPI_COMM_WORLD);
+        for (std::size_t at = 0; at < bytes.size(); at += kPiece)
+            MPI_Send(bytes.data() + at, static_cast<int>(std::min(kPiece, bytes.size() - at)),
+                     MPI_BYTE, to, tag, MPI_COMM_WORLD);
+    }
+
+    std::string receive(int from, int& tag) override {
+        std::uint64_t size = 0;
+        MPI_Status status;
+        wait([&] { return waiting(from, tag < 0 ? MPI_ANY_TAG : tag); });
+        MPI_Recv(&size, 1, MPI_UINT64_T, from, tag < 0 ? MPI_ANY_TAG : tag, MPI_COMM_WORLD,
+                 &status);
+        tag = status.MPI_TAG;
+        std::string bytes(size, '\0');
+        for (std::size_t at = 0; at < bytes.size(); at += kPiece)
+            MPI_Recv(bytes.data() + at, static_cast<int>(std::min(kPiece, bytes.size() - at)),
+                     MPI_BYTE, from, tag, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+        return bytes;
+    }
+
+    bool waiting(int from, int tag) override {
+        int flag = 0;
+        MPI_Iprobe(from, tag, MPI_COMM_WORLD, &flag, MPI_STATUS_IGNORE);
+        return flag != 0;
+    }
+
   private:
+    // Waits until `done` says so without holding a core: a process waiting for another (for
+    // the writer at its files, or for a slower block of rows) sleeps between tests, so that on
+    // a machine with fewer cores than processes and threads the working ones get them. The
+    // sleeps grow to a millisecond, small beside the work between two meetings.
+    template <class Done> static void wait(Done done) {
+        for (long ns = 1000; !done(); ns = std::min(2 * ns, 1000000L)) {
+            const timespec t{0, ns};
+            nanosleep(&t, nullptr);
+        }
+    }
+    static constexpr std::size_t kPiece = std::size_t{1} << 30;
     RowBlock block(int r, int npy) const { return row_block(npy, r, size_); }
     static void copy_rows(Array3<double>& a, RowBlock b, double* buf, bool pack) {
         const std::size_t row = static_cast<std::size_t>(a.n1()) * b.count();
