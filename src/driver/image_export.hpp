@@ -28,7 +28,7 @@ struct ImageInfo {
     double voltage = 0.0;   // kV
     Vec3 g{};               // diffraction vector
     std::vector<int> beams; // orders of the beams of the run
-    double f_g = 0.0;       // condition (g, f_g g)
+    double f_g = 0.0;       // diffraction condition n of (g, ng)
     std::string defect, defect_file;
     double thickness = 0.0; // foil thickness, Angstrom
     int beam_order = 0;     // the beam this image belongs to

@@ -8,6 +8,7 @@
 #include "driver/reports.hpp"
 #include "driver/result_files.hpp"
 #include "driver/row_propagation.hpp"
+#include "driver/slice_outputs.hpp"
 #include "driver/stop_signals.hpp"
 #include "driver/tex_report.hpp"
 #include "optics/crystal.hpp"
@@ -54,26 +55,25 @@ void potential_coefficients(State& st) {
     }
 }
 
-bool needs_configuration_file(int model) {
-    return model != 0 && model != 3;
+bool needs_configuration_file(DefectKind kind) {
+    return kind != DefectKind::perfect && kind != DefectKind::loop;
 }
 
 } // namespace
 
 void check_defect_style(const State& st) {
-    const int code = defect_model_code(trim(st.defect));
-    if (code < 0)
+    if (st.defect_kind == DefectKind::unknown)
         halt({"SYSTEM HALT, the style of defect given is wrong",
               "Read: \"" + trim(st.defect) +
                   "\" (known: no, edge, screw, loop, void, pg_loop, tetrahedron, 3D-strain)"});
-    if (needs_configuration_file(code) && trim(st.f_defect).empty())
+    if (needs_configuration_file(st.defect_kind) && trim(st.f_defect).empty())
         halt({"No defect configuration file is given, but the defect \"" + trim(st.defect) +
                   "\" needs one.",
               "Usage: korvex -t <input file> <defect configuration file>"});
 }
 
 void start_run(State& st, RunContext& rc) {
-    if (st.job != 999) potential_coefficients(st);
+    if (st.job != Job::reports_only) potential_coefficients(st);
     check_grid(st);
     cal_sample(st);
     if (writes_files(rc)) write_slice_table(st);
@@ -106,18 +106,18 @@ void end_run(State& st, RunContext& rc) {
 }
 
 void run_conditions(State& st, RunContext& rc) {
-    if (rc.nominal_f_g != 999.0) {
+    if (rc.nominal_f_g != kConditionSeries) {
         rc.condition_text = number_text(st.f_g);
         run_condition(st, rc);
         return;
     }
-    for (int s = 1; s <= 12; ++s) {
-        st.f_g = 3.5 + 0.25 * (s - 1);
+    for (int s = 1; s <= kSeriesLength; ++s) {
+        st.f_g = series_condition(s);
         rc.condition_text = number_text(st.f_g);
         st.f_out = trim(rc.output_base_at_start) + "g" + trim(rc.condition_text) + "g";
         run_condition(st, rc);
         if (rc.job9_finished) return;
-        if (s < 12 && writes_files(rc)) rc.imi.line(" NewSimulation");
+        if (s < kSeriesLength && writes_files(rc)) rc.imi.line(" NewSimulation");
     }
 }
 
@@ -125,11 +125,10 @@ namespace {
 
 // Beam geometry and per-beam divisors of the current condition.
 void condition_setup(State& st) {
-    const std::string ca = trim(st.ca);
-    if (ca == "no" || ca == "half") {
+    if (tilted_beams(st.ca)) {
         geometry(st.n_beams, st.g, st.mtx_g, st.k, st.f_g, st.mtx_q, st.s_g);
         for (int n = 1; n <= st.n_beams; ++n) st.shift_angle(n) = st.mtx_q(n).imag();
-    } else if (ca == "yes") {
+    } else if (st.ca == ColumnApprox::yes) {
         geometry(st.n_beams, st.g, st.mtx_g, st.k, st.f_g, st.mtx_q, st.s_g);
         for (int n = 1; n <= st.n_beams; ++n) {
             st.mtx_q(n) = cplx(0.0, 0.0);
@@ -141,17 +140,12 @@ void condition_setup(State& st) {
     show_system_parameters(st);
     for (int n = 1; n <= st.n_beams; ++n) {
         st.kg_z(n) = st.k * std::cos(st.mtx_q(n).imag());
-        st.mtx_bg(n) = (ca == "yes") ? st.k : st.kg_z(n);
+        st.mtx_bg(n) = st.ca == ColumnApprox::yes ? st.k : st.kg_z(n);
     }
 }
 
-void choose_defect_model(State& st) {
-    check_defect_style(st);
-    st.defect_model = defect_model_code(trim(st.defect));
-}
-
-bool strained_model(int model) {
-    return model != 0 && model != 4;
+bool strained_model(DefectKind kind) {
+    return kind != DefectKind::perfect && kind != DefectKind::vacancy;
 }
 
 // Job 3 after the intensities of slice `islice`.
@@ -192,10 +186,11 @@ void run_condition(State& st, RunContext& rc) {
     condition_setup(st);
     resolution_check(st);
     initial_amplitudes(st);
-    choose_defect_model(st);
-    std::unique_ptr<DefectField> field = make_defect_field(st);
+    check_defect_style(st);
+    std::unique_ptr<DefectField> field =
+        with_slice_outputs(make_defect_field(st), st, writes_files(rc));
 
-    if (st.job == 9) {
+    if (st.job == Job::amplitude_phase) {
         // Single columns: the writer alone.
         if (writes_files(rc)) amplitude_phase_job(st, rc, *field);
         rc.job9_finished = true;
@@ -213,7 +208,7 @@ void run_condition(State& st, RunContext& rc) {
         intensities(st);
         if (rc.comm) rc.comm->gather_rows(st.mtx_intensity);
     };
-    if (st.job == 2 && writer) fringes.open_files(st);
+    if (st.job == Job::thickness_fringes && writer) fringes.open_files(st);
     st.s_f.fill(0.0);
     st.projection.fill(0);
     const int middle = std::max(1, st.n_slice / 2);
@@ -223,7 +218,7 @@ void run_condition(State& st, RunContext& rc) {
         check_stop_signal();
         field->fill_slice(st, islice);
         check_finite_strain(st, islice);
-        const bool sgr_maps = islice == middle && strained_model(st.defect_model);
+        const bool sgr_maps = islice == middle && strained_model(st.defect_kind);
         // Before anything of a slice is written every process has read it (a strain file may
         // end early); the gathers of jobs 2 and 3 agree as well.
         if (sgr_maps && rc.comm) rc.comm->step();
@@ -232,12 +227,12 @@ void run_condition(State& st, RunContext& rc) {
         check_finite_amplitudes(st, islice);
         if (auto line = indicator_line(islice, st.effslicenumber)) st.console() << *line << '\n';
         if (rc.display) rc.display->slice_done(st, islice, st.effslicenumber);
-        if (st.job == 2) {
+        if (st.job == Job::thickness_fringes) {
             intensities(st);
             // The profiles take one column of each row.
             if (rc.comm) rc.comm->gather_column(st.mtx_intensity, fringes.column(st, islice));
             if (writer) fringes.thickness_fringes(st, islice);
-        } else if (st.job == 3) {
+        } else if (st.job == Job::layer_images) {
             collect();
             if (writer) layer_selection(st, rc, islice, warned);
         }
@@ -245,17 +240,17 @@ void run_condition(State& st, RunContext& rc) {
     collect();
     if (!writer) return;
 
-    if (st.job == 1 || st.job == 3) {
+    if (st.job == Job::amplitude_images || st.job == Job::layer_images) {
         amplitude_contrast_images(st, rc);
         OverviewRow row{"(g," + trim(rc.condition_text) + "g)", {}};
         for (int n = 1; n <= st.n_beams; ++n)
             row.images.push_back(trim(st.datadir) + trim(st.f_out) + beam_tag(st.mtx_beams(n)));
         rc.overview_rows.push_back(std::move(row));
         if (rc.display) rc.display->show_image(st, rc.last_image_path);
-    } else if (st.job == 2) {
+    } else if (st.job == Job::thickness_fringes) {
         fringes.close_files();
-    } else if (st.job != 999) {
-        st.console() << " * WARNING: job " << st.job << " writes no images\n";
+    } else if (st.job != Job::reports_only) {
+        st.console() << " * WARNING: job " << job_number(st.job) << " writes no images\n";
     }
 
     st.processing_time = elapsed_seconds(rc);

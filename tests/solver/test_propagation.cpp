@@ -193,7 +193,7 @@ TEST(PropagateSlice, LateralShiftOnlyWithoutTheColumnApproximation) {
     std::vector<Array3<cplx>> out;
     for (const char* ca : {"yes", "no", "half"}) {
         State st = make_state({.first = -1, .last = 2, .npx = 5, .npy = 2, .ca = "no"});
-        st.ca = ca;
+        st.ca = column_approx_from_text(ca);
         initial_amplitudes(st);
         for (int n = 1; n <= 4; ++n)
             for (int i = 1; i <= 5; ++i) st.phi_grid(i, 2, n) *= 1.0 + 0.1 * i;
