@@ -105,13 +105,13 @@ void simulate(State& st, RunContext& rc) {
     // A series and job 9 rename f_out and step the condition: a rerun from the RUN panel starts
     // again from the parameters as entered.
     const std::string f_out = st.f_out;
-    const double f_g = st.f_g;
+    const double condition_n = st.condition_n;
     const StopSignals signals;
     start_run(st, rc);
     run_conditions(st, rc);
     end_run(st, rc);
     st.f_out = f_out;
-    st.f_g = f_g;
+    st.condition_n = condition_n;
 }
 
 int run_program(int argc, char** argv, const GraphicFactory& gui,

@@ -59,7 +59,7 @@ void show_system_parameters(State& st) {
     out << (Rec(" Accelerating voltage      : ") << st.voltage << "  kV").list() << '\n';
     out << (Rec(" Wave length               : ") << st.wavelength << "  A").list() << '\n';
     out << (Rec(" Wave vector               : ") << st.k << "  1/A").list() << '\n';
-    out << (Rec(" Diffracted beam condition : ") << " g." << st.f_g << "g").list() << '\n';
+    out << (Rec(" Diffracted beam condition : ") << " g." << st.condition_n << "g").list() << '\n';
     for (int n = 1; n <= st.n_beams; ++n)
         if (st.mtx_beams(n) == 1)
             out << (Rec(" s_g                       : ") << st.s_g(n) << "  1/A").list() << '\n';
@@ -232,7 +232,7 @@ std::vector<std::string> parameter_report(const State& st, const std::tm& now) {
     r.push_back(rule);
     entry("Bemas considered", Rec()
                                   << st.mtx_beams(1) << "g ~ " << st.mtx_beams(st.n_beams) << "g");
-    entry("Diffraction condition", Rec() << st.f_g << "g strongly excited");
+    entry("Diffraction condition", Rec() << st.condition_n << "g strongly excited");
     text("Diffraction condition");
     for (int n = 1; n <= st.n_beams; ++n)
         if (st.mtx_beams(n) == 1) line(Rec(" s_g= ") << st.s_g(n) << "  1/A");

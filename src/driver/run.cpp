@@ -80,7 +80,7 @@ void start_run(State& st, RunContext& rc) {
     cal_wave_quantities(st);
     cal_mtx_g(st);
     rc.output_base_at_start = st.f_out;
-    rc.nominal_f_g = st.f_g;
+    rc.nominal_condition_n = st.condition_n;
     rc.n_layer = 0;
     if (!writes_files(rc)) return;
     begin_report_document(st, rc);
@@ -106,14 +106,14 @@ void end_run(State& st, RunContext& rc) {
 }
 
 void run_conditions(State& st, RunContext& rc) {
-    if (rc.nominal_f_g != kConditionSeries) {
-        rc.condition_text = number_text(st.f_g);
+    if (rc.nominal_condition_n != kConditionSeries) {
+        rc.condition_text = number_text(st.condition_n);
         run_condition(st, rc);
         return;
     }
     for (int s = 1; s <= kSeriesLength; ++s) {
-        st.f_g = series_condition(s);
-        rc.condition_text = number_text(st.f_g);
+        st.condition_n = series_condition(s);
+        rc.condition_text = number_text(st.condition_n);
         st.f_out = trim(rc.output_base_at_start) + "g" + trim(rc.condition_text) + "g";
         run_condition(st, rc);
         if (rc.job9_finished) return;
@@ -126,10 +126,10 @@ namespace {
 // Beam geometry and per-beam divisors of the current condition.
 void condition_setup(State& st) {
     if (tilted_beams(st.ca)) {
-        geometry(st.n_beams, st.g, st.mtx_g, st.k, st.f_g, st.mtx_q, st.s_g);
+        geometry(st.n_beams, st.g, st.mtx_g, st.k, st.condition_n, st.mtx_q, st.s_g);
         for (int n = 1; n <= st.n_beams; ++n) st.shift_angle(n) = st.mtx_q(n).imag();
     } else if (st.ca == ColumnApprox::yes) {
-        geometry(st.n_beams, st.g, st.mtx_g, st.k, st.f_g, st.mtx_q, st.s_g);
+        geometry(st.n_beams, st.g, st.mtx_g, st.k, st.condition_n, st.mtx_q, st.s_g);
         for (int n = 1; n <= st.n_beams; ++n) {
             st.mtx_q(n) = cplx(0.0, 0.0);
             st.shift_angle(n) = 0.0;
@@ -168,7 +168,7 @@ void layer_selection(State& st, RunContext& rc, int islice, bool& warned) {
         report_layer_image(rc);
         rc.imi.line(" " + trim(rc.last_layer_name));
     };
-    if (std::abs(st.f_g - 1.0) <= 0.8) {
+    if (std::abs(st.condition_n - 1.0) <= 0.8) {
         save(true);
         return;
     }
@@ -181,8 +181,9 @@ void layer_selection(State& st, RunContext& rc, int islice, bool& warned) {
 } // namespace
 
 void run_condition(State& st, RunContext& rc) {
-    st.console() << (Rec("Start calculations for the condition (g,") << st.f_g << ")").list()
-                 << '\n';
+    st.console()
+        << (Rec("Start calculations for the condition (g,") << st.condition_n << ")").list()
+        << '\n';
     condition_setup(st);
     resolution_check(st);
     initial_amplitudes(st);

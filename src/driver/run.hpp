@@ -23,8 +23,8 @@ struct RunContext {
     std::vector<OverviewRow> overview_rows; // beam images of each condition so far
     Communicator* comm = nullptr;           // the processes sharing the run (none: this one alone)
     std::string output_base_at_start;       // f_out at start-up; series names are built from it
-    double nominal_f_g = 0.0;               // f_g as read
-    std::string condition_text;             // text of the current f_g (20 characters)
+    double nominal_condition_n = 0.0;       // condition_n as read
+    std::string condition_text;             // text of the current condition n (20 characters)
     std::string last_image_path;            // full name of the last image written
     std::string last_layer_name;            // name of the last layer image, without directory
     int n_layer = 0;                        // layer images on the current report page
@@ -55,7 +55,7 @@ void run_conditions(State& st, RunContext& rc);
 // Closing records of the report document and the run record; releases the slice tables.
 void end_run(State& st, RunContext& rc);
 
-// One beam condition with the current f_g and f_out.
+// One beam condition with the current condition_n and f_out.
 void run_condition(State& st, RunContext& rc);
 
 // The beam tag of order m: "01g", "00g", "-02g".

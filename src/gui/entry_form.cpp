@@ -396,7 +396,7 @@ void guiinput_system_parameters(State& st, Gui& gui) {
         if (beams.at(1) >= beams.at(0)) break;
         form.refuse("The beam range given is wrong");
     }
-    st.f_g = form.reals(11, kMainLabels[10], 1).at(0);
+    st.condition_n = form.reals(11, kMainLabels[10], 1).at(0);
     for (;;) {
         st.iabs = form.ints(12, kMainLabels[11], 1).at(0);
         if (st.iabs == 0 || st.iabs == 1) break;
@@ -423,7 +423,7 @@ void guiinput_system_parameters(State& st, Gui& gui) {
     check_vector(field(8), "zone axis", st.foil, true);
     check_reflection(field(9), st.v_g);
     check_beam_row(field(10), beams.at(0), beams.at(1));
-    check_real(field(11), "diffraction condition n of (g,ng)", st.f_g);
+    check_real(field(11), "diffraction condition n of (g,ng)", st.condition_n);
 
     form_notes(gui, "", ""); // the form is complete: nothing more to say under it
     st.sample_no = st.sample;

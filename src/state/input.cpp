@@ -162,8 +162,8 @@ void read_system_parameters(State& st, const std::string& file_name) {
     int first = 0, last = 0;
     value(first, last);
     check_beam_row(r, first, last);
-    value(st.f_g);
-    check_real(r, "diffraction condition n of (g,ng)", st.f_g);
+    value(st.condition_n);
+    check_real(r, "diffraction condition n of (g,ng)", st.condition_n);
 
     r.skip(1); // the label before the absorption switch is not read
     r.read(st.iabs);

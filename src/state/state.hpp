@@ -48,7 +48,7 @@ struct State {
     double converangle = 0.0; // always parallel illumination
     int ncon = 1;
     int n_beams = 0;
-    double f_g = 0.0;           // diffraction condition n of (g, ng); 999 selects the series
+    double condition_n = 0.0;   // diffraction condition n of (g, ng); 999 selects the series
     int iabs = 0;               // non-zero: absorption included
     double lat_c = 0.0;         // lattice constant, Angstrom
     double d = 0.0;             // spacing of the diffracting planes, Angstrom

@@ -80,7 +80,7 @@ struct DefectRun {
         st.lat_c = 3.61;
         st.g = magnitude(v_g) / st.lat_c;
         st.k = 39.8884;
-        st.f_g = 1.0;
+        st.condition_n = 1.0;
         const double t = 0.5 * st.g, kz0 = std::sqrt(st.k * st.k - t * t);
         for (int n = 1; n <= 5; ++n) {
             st.mtx_beams(n) = n - 2;

@@ -34,7 +34,7 @@ State report_state(int first, int last) {
     st.n_beams = last - first + 1;
     allocate_arrays(st);
     for (int n = 1; n <= st.n_beams; ++n) st.mtx_beams(n) = first + n - 1;
-    st.f_g = 1.0;
+    st.condition_n = 1.0;
     st.k = 39.8884;
     st.lat_c = 3.61;
     st.d = 1.805;

@@ -293,7 +293,7 @@ TEST(EntryForm, PerfectCrystalRunFillsTheState) {
               std::make_tuple("/data/out/", "/data/run/", "Cu", "Cu", ColumnApprox::no, "no",
                               "screw.ini", "cu200"));
     EXPECT_FALSE(f.dir.exists("screw.ini"));
-    EXPECT_EQ(std::tie(st.voltage, st.size_x, st.size_z, st.f_g),
+    EXPECT_EQ(std::tie(st.voltage, st.size_x, st.size_z, st.condition_n),
               std::make_tuple(200.0, 8.0, 20.0, 1.0));
     EXPECT_EQ(std::tie(st.job, st.n_pixel_x, st.n_pixel_y, st.n_slice, st.n_beams, st.iabs,
                        st.eigen_model, st.ncon),

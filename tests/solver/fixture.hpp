@@ -49,7 +49,7 @@ inline State make_state(const ColumnSetup& s) {
     st.k = kCuK;
     st.g = kCuG;
     st.v_g = {2.0, 0.0, 0.0};
-    st.f_g = s.f_g;
+    st.condition_n = s.f_g;
     st.u0 = 0.1;
     st.ui0 = s.absorption ? 0.004 : 0.0;
     for (int m = 1; m <= st.n_beams - 1; ++m) {

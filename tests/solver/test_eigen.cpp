@@ -21,7 +21,7 @@ Solution solve_column(const State& st, const std::vector<double>& sgr) {
     const int n = st.n_beams;
     Solution s{Array2<cplx>(n, n), Array2<cplx>(n, n), Array1<cplx>(n)};
     matrix_h(n, st.s_g, sgr.data(), st.mtx_bg, st.ui0, st.u, st.ui, s.h);
-    diagonalizationeigenmtx(n, s.h, st.mtx_bg, s.vals, s.vecs);
+    eigensolve_first_order(n, s.h, st.mtx_bg, s.vals, s.vecs);
     return s;
 }
 

@@ -117,7 +117,7 @@ Array1<cplx> one_slice(const State& st, const std::vector<double>& sgr, const Ar
     Array2<cplx> h(n, n), v(n, n);
     Array1<cplx> e(n), out(n);
     matrix_h(n, st.s_g, sgr.data(), st.mtx_bg, st.ui0, st.u, st.ui, h);
-    diagonalizationeigenmtx(n, h, st.mtx_bg, e, v);
+    eigensolve_first_order(n, h, st.mtx_bg, e, v);
     two_two_scattering(n, st.mtx_g, st.g, dz, e, v, st.mtx_bg, st.v_g, sf, in, out);
     return out;
 }
