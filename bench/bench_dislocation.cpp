@@ -17,9 +17,9 @@ using namespace korvex;
 
 namespace {
 
-State make_state(int model, const std::string& file) {
+State make_state(DefectKind model, const std::string& file) {
     State st;
-    st.ca = "no";
+    st.ca = ColumnApprox::no;
     st.sample = "Cu"; // elastic constants of the anisotropic fields
     st.n_beams = 5;
     st.n_pixel_x = st.n_pixel_y = 256;
@@ -39,7 +39,7 @@ State make_state(int model, const std::string& file) {
         st.mtx_g(n) = st.mtx_beams(n) * st.g;
         st.mtx_q(n) = {0.0, std::atan((st.mtx_g(n) - t) / kz0)};
     }
-    st.defect_model = model;
+    st.defect_kind = model;
     st.f_defect = file;
     return st;
 }
@@ -50,7 +50,7 @@ std::string write_config(const std::string& name, const std::string& text) {
     return path.string();
 }
 
-void run(benchmark::State& bs, int model, const std::string& name, const std::string& text) {
+void run(benchmark::State& bs, DefectKind model, const std::string& name, const std::string& text) {
     State st = make_state(model, write_config(name, text));
     std::ostringstream quiet;
     st.out = &quiet;
@@ -68,20 +68,22 @@ void run(benchmark::State& bs, int model, const std::string& name, const std::st
 }
 
 void BM_Edge(benchmark::State& bs) {
-    run(bs, 1, "edge.ini", "1 2 1 1 0\n128 128 250\n1 -1 2\n0.34\n1.0\n");
+    run(bs, DefectKind::edge, "edge.ini", "1 2 1 1 0\n128 128 250\n1 -1 2\n0.34\n1.0\n");
 }
 void BM_Screw(benchmark::State& bs) {
-    run(bs, 2, "screw.ini", "1 2 1 0 1\n128 128 250\n1 0 -1\n0\n");
+    run(bs, DefectKind::screw, "screw.ini", "1 2 1 0 1\n128 128 250\n1 0 -1\n0\n");
 }
 // The same dislocations with the anisotropic (sextic) field of Cu.
 void BM_EdgeAnisotropic(benchmark::State& bs) {
-    run(bs, 1, "edge_aniso.ini", "1 2 1 1 0\n128 128 250\n1 -1 2\n0.34\n1.0\nanisotropic\n");
+    run(bs, DefectKind::edge, "edge_aniso.ini",
+        "1 2 1 1 0\n128 128 250\n1 -1 2\n0.34\n1.0\nanisotropic\n");
 }
 void BM_ScrewAnisotropic(benchmark::State& bs) {
-    run(bs, 2, "screw_aniso.ini", "1 2 1 0 1\n128 128 250\n1 0 -1\n0\nanisotropic\n");
+    run(bs, DefectKind::screw, "screw_aniso.ini",
+        "1 2 1 0 1\n128 128 250\n1 0 -1\n0\nanisotropic\n");
 }
 void BM_ScrewRelaxed(benchmark::State& bs) {
-    run(bs, 2, "screw_relaxed.ini", "1 1 0 0 1\n128 128 0\n1 0 0\n1\n");
+    run(bs, DefectKind::screw, "screw_relaxed.ini", "1 1 0 0 1\n128 128 0\n1 0 0\n1\n");
 }
 
 } // namespace

@@ -37,7 +37,7 @@ ImageInfo info() {
     i.voltage = 200;
     i.g = {2, 0, 0};
     i.beams = {-1, 0, 1, 2, 3};
-    i.f_g = 1;
+    i.condition_n = 1;
     i.defect = "edge";
     i.thickness = 300;
     i.beam_order = 1;

@@ -6,6 +6,7 @@
 #include "defects/defect.hpp"
 #include "defects/loop_iso.hpp"
 #include "defects/loop_tables.hpp"
+#include "driver/slice_outputs.hpp"
 #include "optics/vectors.hpp"
 #include "state/state.hpp"
 
@@ -49,7 +50,7 @@ class TempDir {
 
 State grid_state() {
     State st;
-    st.ca = "no";
+    st.ca = ColumnApprox::no;
     st.foil = {0, 0, 1};
     st.v_g = {2, 0, 0};
     st.co_x = st.v_g;
@@ -92,7 +93,7 @@ void BM_FaultedHexagonalLoop(benchmark::State& state) {
                                 "1 -1 0\n6\n0.3\n1.0\n");
     State st = grid_state();
     st.f_defect = dir.str() + "pgLoop.ini";
-    st.defect_model = 5;
+    st.defect_kind = DefectKind::pg_loop;
     auto field = make_defect_field(st);
     run_slices(state, st, *field);
 }
@@ -106,7 +107,7 @@ void BM_Tetrahedron(benchmark::State& state) {
     State st = grid_state();
     st.f_defect = dir.str() + "tetrahedron.ini";
     st.rundir = dir.str();
-    st.defect_model = 6;
+    st.defect_kind = DefectKind::tetrahedron;
     auto field = make_defect_field(st);
     run_slices(state, st, *field);
 }
@@ -133,7 +134,7 @@ void BM_TabulatedCircularLoop(benchmark::State& state) {
                               "\n1 3 1 1 1\n80.0\n128 128 150\n1 1 1\n0.3\ntabulation\n");
     State st = grid_state();
     st.f_out = "bench";
-    st.defect_model = 3;
+    st.defect_kind = DefectKind::loop;
     auto field = make_defect_field(st);
     run_slices(state, st, *field);
 }
@@ -146,7 +147,7 @@ void BM_ExactCircularLoop(benchmark::State& state) {
                               "\n1 3 1 1 1\n80.0\n128 128 150\n1 1 1\n0.3\nintegral\n");
     State st = grid_state();
     st.f_out = "bench";
-    st.defect_model = 3;
+    st.defect_kind = DefectKind::loop;
     auto field = make_defect_field(st);
     run_slices(state, st, *field);
 }

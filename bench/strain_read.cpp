@@ -53,7 +53,7 @@ struct Files {
         st.lat_c = 3.61;
         st.g = 2.0 / 3.61;
         st.k = 39.8884;
-        st.ca = "no";
+        st.ca = ColumnApprox::no;
         for (int b = 1; b <= 5; ++b) {
             st.mtx_beams(b) = b - 2;
             st.mtx_g(b) = (b - 2) * st.g;

@@ -11,6 +11,7 @@
 // pass through the foil, as the amplitude-phase job makes for every column position) reopens
 // the files, so any order of requests gives the values of re-reading the files every time.
 // Each file may be text or binary (state/gradient_stream.hpp), told apart by its first bytes.
+#include "defects/column_rule.hpp"
 #include "defects/defect.hpp"
 
 #include "optics/vectors.hpp"
@@ -41,9 +42,7 @@ class StrainField final : public DefectField {
         // Slices before the one wanted are read all the same: their records must be valid.
         while (next_ <= islice) read_slice();
 
-        if (st.ca != "yes" && st.ca != "no")
-            halt("Please make right choice for the Column Approximation");
-        strain_terms(st);
+        strain_terms(st, lateral_derivative(DefectKind::strain, st.ca));
     }
 
     void keep_rows(int first, int last) override {
@@ -121,9 +120,8 @@ class StrainField final : public DefectField {
 
     // s_g_r from the gradients of the current slice. The derivative along y is not needed;
     // the depth derivative enters with a negative sign.
-    void strain_terms(State& st) const {
+    void strain_terms(State& st, bool lateral) const {
         const BeamTilts bt = beam_tilts(st);
-        const bool column_approx = st.ca == "yes";
         const double gl = magnitude(st.v_g);
         const Vec3 gh{st.g * st.v_g[0] / gl, st.g * st.v_g[1] / gl, st.g * st.v_g[2] / gl};
         const int nx = st.n_xyz[0], nb = st.n_beams;
@@ -142,7 +140,7 @@ class StrainField final : public DefectField {
                 const double gz = gh[0] * uz[0] + gh[1] * uz[1] + gh[2] * uz[2];
                 for (int n = 1; n <= nb; ++n) {
                     const double m = bt.order(n);
-                    sgr(i, j, n) = column_approx ? -(m * gz) : m * (bt.tan_tilt(n) * gx - gz);
+                    sgr(i, j, n) = lateral ? m * (bt.tan_tilt(n) * gx - gz) : -(m * gz);
                 }
             }
     }

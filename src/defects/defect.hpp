@@ -10,10 +10,6 @@
 
 namespace korvex {
 
-// Model code of a defect style: "no" 0, "edge" 1, "screw" 2, "loop" 3, "void" 4, "pg_loop" 5,
-// "tetrahedron" 6, "3D-strain" 7; -1 for anything else (case matters).
-int defect_model_code(const std::string& defect);
-
 class DefectField {
   public:
     virtual ~DefectField() = default;
@@ -28,17 +24,17 @@ class DefectField {
     virtual void keep_rows(int first, int last) { (void)first, (void)last; }
 };
 
-// The field of st.defect_model for one beam condition (model 0 clears the terms).
+// The field of st.defect_kind for one beam condition (the perfect crystal clears the terms).
 std::unique_ptr<DefectField> make_defect_field(State& st);
 
 // Factories of the individual models (one file each).
-std::unique_ptr<DefectField> make_edge_field();        // 1, cal_dislocation
-std::unique_ptr<DefectField> make_screw_field();       // 2, cal_screw
-std::unique_ptr<DefectField> make_loop_field();        // 3, cal_loop_iso
-std::unique_ptr<DefectField> make_void_field();        // 4, void
-std::unique_ptr<DefectField> make_pgloop_field();      // 5, pgloop
-std::unique_ptr<DefectField> make_tetrahedron_field(); // 6, tetrahedron
-std::unique_ptr<DefectField> make_strain_field();      // 7, atomic
+std::unique_ptr<DefectField> make_edge_field();        // cal_dislocation
+std::unique_ptr<DefectField> make_screw_field();       // cal_screw
+std::unique_ptr<DefectField> make_loop_field();        // cal_loop_iso
+std::unique_ptr<DefectField> make_void_field();        // void
+std::unique_ptr<DefectField> make_pgloop_field();      // pgloop
+std::unique_ptr<DefectField> make_tetrahedron_field(); // tetrahedron
+std::unique_ptr<DefectField> make_strain_field();      // atomic
 
 // Per-beam quantities every model forms from mtx_q, mtx_g and g: tan of the beam tilt
 // (kgx/kgz) and the beam order m_n = nint(mtx_g(n)/g).

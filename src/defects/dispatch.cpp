@@ -4,18 +4,6 @@
 
 namespace korvex {
 
-int defect_model_code(const std::string& defect) {
-    if (defect == "no") return 0;
-    if (defect == "edge") return 1;
-    if (defect == "screw") return 2;
-    if (defect == "loop") return 3;
-    if (defect == "void") return 4;
-    if (defect == "pg_loop") return 5;
-    if (defect == "tetrahedron") return 6;
-    if (defect == "3D-strain") return 7;
-    return -1;
-}
-
 BeamTilts beam_tilts(const State& st) {
     BeamTilts t;
     t.tan_tilt.resize(st.n_beams);
@@ -80,20 +68,20 @@ class ClearJumpWrapper : public DefectField {
 } // namespace
 
 std::unique_ptr<DefectField> make_defect_field(State& st) {
-    switch (st.defect_model) {
-    case 1:
+    switch (st.defect_kind) {
+    case DefectKind::edge:
         return make_edge_field();
-    case 2:
+    case DefectKind::screw:
         return make_screw_field();
-    case 3:
+    case DefectKind::loop:
         return make_loop_field();
-    case 4:
+    case DefectKind::vacancy:
         return std::make_unique<VoidWrapper>(make_void_field());
-    case 5:
+    case DefectKind::pg_loop:
         return std::make_unique<ClearJumpWrapper>(make_pgloop_field());
-    case 6:
+    case DefectKind::tetrahedron:
         return make_tetrahedron_field();
-    case 7:
+    case DefectKind::strain:
         return make_strain_field();
     default:
         return std::make_unique<NoDefect>();

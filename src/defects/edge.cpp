@@ -1,5 +1,6 @@
 #include "defects/edge.hpp"
 
+#include "defects/column_rule.hpp"
 #include "optics/crystal.hpp"
 #include "state/checks.hpp"
 #include "state/error.hpp"
@@ -15,13 +16,6 @@ namespace korvex::edge {
 namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
-
-// "yes": depth derivative only; "no" and "half": derivative along each tilted beam.
-bool column_approximation(const std::string& ca) {
-    if (ca == "yes") return true;
-    if (ca == "no" || ca == "half") return false;
-    halt("Please make right choice for the Column Approximation");
-}
 
 } // namespace
 
@@ -84,7 +78,7 @@ EdgeSlice EdgeSlice::make(const State& st, const EdgeConfig& cfg, StrohCache* ca
     s.nu = cfg.nu;
     s.r0 = cfg.r0;
     s.origin = cfg.point;
-    s.column_approx = column_approximation(st.ca);
+    s.column_approx = !lateral_derivative(DefectKind::edge, st.ca);
     if (cfg.elasticity == Elasticity::anisotropic) {
         StrohCache local;
         s.stroh = (cache ? *cache : local).get(elastic_constants(st.sample), t0, {1.0, 0.0, 0.0});
@@ -122,15 +116,6 @@ double EdgeSlice::phase(const Vec3& p) const {
 void cal_dislocation(State& st, int islice, bool single_column, StrohCache* cache) {
     const EdgeConfig cfg = read_edge_config(st.f_defect);
     const EdgeSlice s = EdgeSlice::make(st, cfg, cache);
-
-    // Kept for the parameter report.
-    st.v_b = cfg.b_index;
-    st.b_p_m = cfg.b_m;
-    st.b_p_n = cfg.b_n;
-    st.l_position = cfg.point;
-    st.poissonsratio = cfg.nu;
-
-    st.console() << list_record({"m=", list_int(islice)}) << '\n';
 
     const BeamTilts bt = beam_tilts(st);
     const int nb = st.n_beams;

@@ -1,5 +1,6 @@
 #include "defects/loop_iso.hpp"
 
+#include "defects/column_rule.hpp"
 #include "defects/defect.hpp"
 #include "defects/loop_tables.hpp"
 #include "defects/pgloop.hpp"
@@ -18,6 +19,14 @@
 
 namespace korvex {
 
+LoopModel loop_model_from_name(const std::string& name) {
+    const std::string t = trim(name);
+    if (t == "infinitesimal") return LoopModel::infinitesimal;
+    if (t == "integral") return LoopModel::integral;
+    if (t == "tabulation") return LoopModel::tabulation;
+    return LoopModel::unnamed;
+}
+
 LoopIniFile read_loop_ini(const std::string& path) {
     LoopIniFile f;
     RecordReader r(path);
@@ -34,6 +43,7 @@ LoopIniFile read_loop_ini(const std::string& path) {
     check_poisson(r, f.poissonsratio);
     r.read(f.model);
     if (f.model.size() > 30) f.model.resize(30);
+    f.model_kind = loop_model_from_name(f.model);
     return f;
 }
 
@@ -159,32 +169,6 @@ LoopDerivatives infinitesimal_loop_terms(double x, double y, double z, const Vec
     return d;
 }
 
-void print_loop_sgr(const State& st) {
-    const int nx = st.n_xyz[0], ny = st.n_xyz[1];
-    ImageData img;
-    img.unit_x = st.size[0] / nx;
-    img.unit_y = st.size[1] / ny;
-    img.values.resize(nx, ny);
-
-    // One file per beam, formatted and written side by side; a failure stops the run after
-    // the loop, as the first failing beam's error.
-    std::vector<std::exception_ptr> errors(static_cast<std::size_t>(std::max(st.n_beams, 0)));
-#pragma omp parallel for schedule(dynamic) firstprivate(img)
-    for (int n = 1; n <= st.n_beams; ++n) {
-        try {
-            for (int j = 1; j <= ny; ++j)
-                for (int i = 1; i <= nx; ++i) img.values(i, j) = st.s_g_r(i, j, n);
-            std::string nn = std::to_string(n);
-            if (nn.size() < 2) nn = "0" + nn;
-            write_image_file(trim(st.f_out) + "sgr" + nn, img, RowFormat::list);
-        } catch (...) {
-            errors[static_cast<std::size_t>(n - 1)] = std::current_exception();
-        }
-    }
-    for (const auto& e : errors)
-        if (e) std::rethrow_exception(e);
-}
-
 namespace {
 
 // Half a step past the last point of the tables (single-precision step 0.02).
@@ -258,14 +242,6 @@ struct LoopSlice {
 
 void cal_loop_iso(State& st, int islice, LoopTables& tables, bool single_column) {
     const LoopIniFile f = read_loop_ini("loop.ini");
-    st.v_b = f.b_dir;
-    st.b_p_m = f.b_m;
-    st.b_p_n = f.b_n;
-    st.l_radius = f.radius;
-    st.l_position = f.position;
-    st.l_normal = f.normal;
-    st.poissonsratio = f.poissonsratio;
-    st.loop_cal_model = f.model;
 
     const Vec3 bvec = lattice_vector(f.b_m, f.b_n, f.b_dir, "Burgers vector");
     const double b = magnitude(bvec);
@@ -278,7 +254,6 @@ void cal_loop_iso(State& st, int islice, LoopTables& tables, bool single_column)
     const double ghkl = magnitude(st.v_g);
     const BeamTilts tilts = beam_tilts(st);
     const int nx = st.n_xyz[0], ny = st.n_xyz[1], nz = st.n_xyz[2], nb = st.n_beams;
-    const std::string model = trim(f.model);
 
     LoopSlice ls;
     ls.wz.resize(nb);
@@ -287,21 +262,21 @@ void cal_loop_iso(State& st, int islice, LoopTables& tables, bool single_column)
         ls.wz(n) = tilts.order(n) * ghkl;
         ls.tan_tilt(n) = tilts.tan_tilt(n);
     }
-    if (model == "infinitesimal") {
+    if (f.model_kind == LoopModel::infinitesimal) {
         ls.infinitesimal = true;
         const Vec3 bhat = scaled(bvec, 1.0 / b);
         ls.N = {dot(nrm, ex), dot(nrm, ey), dot(nrm, ez)};
         ls.B = {dot(bhat, ex), dot(bhat, ey), dot(bhat, ez)};
         ls.nu = f.poissonsratio;
         ls.cb = -R * R * b / (8.0 * (1.0 - ls.nu));
-        ls.lateral = trim(st.ca) == "no";
+        ls.lateral = lateral_derivative(DefectKind::loop, st.ca);
     } else {
         // "integral": the exact field at every radius. Otherwise a loop up to the table radius
         // is treated with the far field everywhere.
-        ls.exact = model == "integral";
+        ls.exact = f.model_kind == LoopModel::integral;
         ls.far_only = !ls.exact && !(R > kLoopTableRadius);
         if (!ls.exact && !ls.far_only) {
-            if (model == "tabulation") {
+            if (f.model_kind == LoopModel::tabulation) {
                 read_loop_tables(tables);
                 ls.use_tables = true;
                 ls.tables = &tables;
@@ -339,7 +314,6 @@ void cal_loop_iso(State& st, int islice, LoopTables& tables, bool single_column)
             ls.column(x, y, z, &sgr(i, j, 1), sgr.plane());
         }
     }
-    print_loop_sgr(st);
 }
 
 namespace {
@@ -362,7 +336,7 @@ class LoopField : public DefectField {
         if (tables_checked_) return;
         const LoopIniFile f = read_loop_ini("loop.ini");
         tables_checked_ = true;
-        if (trim(f.model) != "tabulation" || !(f.radius > kLoopTableRadius)) return;
+        if (f.model_kind != LoopModel::tabulation || !(f.radius > kLoopTableRadius)) return;
         const std::vector<std::string> written = write_loop_tables();
         if (written.empty()) return;
         std::string names;

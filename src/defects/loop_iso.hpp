@@ -13,6 +13,12 @@
 
 namespace korvex {
 
+// How the circular loop's field is computed: the closed form of an infinitesimal loop, the
+// exact field ("integral"), or the far field with tabulated integrals near the loop
+// ("tabulation"); any other name takes the far field everywhere, with a note each slice.
+enum class LoopModel { infinitesimal, integral, tabulation, unnamed };
+LoopModel loop_model_from_name(const std::string& name);
+
 // "loop.ini", records 3 to 8.
 struct LoopIniFile {
     double b_m = 0.0, b_n = 1.0;
@@ -21,7 +27,8 @@ struct LoopIniFile {
     Vec3 position{};     // loop centre, sample frame, Angstrom
     Vec3 normal{};       // crystal indices
     double poissonsratio = 0.0;
-    std::string model; // "infinitesimal", "tabulation" or "integral"
+    std::string model;                         // as read, for the report
+    LoopModel model_kind = LoopModel::unnamed; // parsed from `model`
 };
 
 LoopIniFile read_loop_ini(const std::string& path = "loop.ini");
@@ -89,13 +96,9 @@ struct LoopDerivatives {
 LoopDerivatives infinitesimal_loop_terms(double x, double y, double z, const Vec3& N, const Vec3& B,
                                          double nu, double cb);
 
-// One slice of the circular loop read from "loop.ini": fills st.s_g_r and writes the maps
-// (print_loop_sgr). `tables` holds the loop integrals between slices. With `single_column`
-// only the column of the amplitude-phase job, at st.colxy from the loop centre, is computed,
-// into column (1, 1), and no maps are written.
+// One slice of the circular loop read from "loop.ini": fills st.s_g_r. `tables` holds the loop
+// integrals between slices. With `single_column` only the column of the amplitude-phase job,
+// at st.colxy from the loop centre, is computed, into column (1, 1).
 void cal_loop_iso(State& st, int islice, LoopTables& tables, bool single_column = false);
-
-// The maps trim(f_out) + "sgr" + NN of every beam, in the working directory.
-void print_loop_sgr(const State& st);
 
 } // namespace korvex

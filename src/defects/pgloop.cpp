@@ -1,5 +1,6 @@
 #include "defects/pgloop.hpp"
 
+#include "defects/column_rule.hpp"
 #include "state/checks.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
@@ -154,42 +155,9 @@ bool PgLoopKernel::crosses(const Vec3& p, double half_slab) const {
     return true;
 }
 
-namespace {
-
-// Reads the loop's file and sets the loop variables of the state from it.
-PgLoopFile load_loop(State& st, const std::string& file) {
-    PgLoopFile f = read_pgloop_file(file);
-    loop_style(f.loopstyle); // an unknown style stops here
-    st.loopstyle = f.loopstyle;
-    st.l_radius = f.radius;
-    st.l_position = f.position;
-    st.l_normal = f.normal;
-    st.l_polar = f.polar;
-    st.l_z = cross_product(f.normal, f.polar);
-    st.nsides = f.nsides;
-    st.poissonsratio = f.poissonsratio;
-    st.correction = f.correction;
-    st.v_b = f.b_dir;
-    st.b_p_m = f.b_m;
-    st.b_p_n = f.b_n;
-    st.b_sf = f.f_dir;
-    st.b_sf_m = f.f_m;
-    st.b_sf_n = f.f_n;
-    return f;
-}
-
-// Whether the strain term takes the lateral derivative (ca = "no") or not ("yes").
-bool lateral_derivative(const State& st) {
-    const std::string ca = trim(st.ca);
-    if (ca != "yes" && ca != "no") halt("Please make right choice for the Column Approximation");
-    return ca == "no";
-}
-
-} // namespace
-
-PgLoopSlice::PgLoopSlice(State& st, const std::string& file, int islice)
-    : f_(load_loop(st, file)), marker_(loop_marker(file)), style_(loop_style(f_.loopstyle)),
-      lateral_(lateral_derivative(st)), kernel_(st, f_),
+PgLoopSlice::PgLoopSlice(const State& st, const PgLoopFile& f, int marker, int islice)
+    : f_(f), marker_(marker), style_(loop_style(f_.loopstyle)),
+      lateral_(lateral_derivative(DefectKind::pg_loop, st.ca)), kernel_(st, f_),
       fault_(lattice_vector(f_.f_m, f_.f_n, f_.f_dir, "stacking-fault vector")),
       tilts_(beam_tilts(st)), nx_(st.n_xyz[0]), ny_(st.n_xyz[1]), nb_(st.n_beams), sx_(st.size[0]),
       sy_(st.size[1]), half_slab_((st.size[2] / st.n_xyz[2]) / 1.9),
@@ -259,7 +227,7 @@ void PgLoopSlice::column(const std::array<double, 2>& xy, Array3<double>& sgr,
 
 void pgloop(State& st, const std::string& file, int islice, Array3<double>& sgr, Array3<double>& sf,
             bool accumulate, const std::array<double, 2>* column) {
-    const PgLoopSlice loop(st, file, islice);
+    const PgLoopSlice loop(st, read_pgloop_file(file), loop_marker(file), islice);
     if (column) {
         loop.column(*column, sgr, accumulate);
         return;

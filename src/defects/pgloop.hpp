@@ -78,12 +78,12 @@ class PgLoopKernel {
     std::vector<double> ck_, sk_; // cos, sin of the side angles
 };
 
-// One loop in one slice: its file read (the loop variables of the state set from it), the
-// column approximation checked, and its frames and per-beam terms prepared, so that the
-// columns can then be filled row by row, from any thread.
+// One loop in one slice: its style and the column approximation checked, its frames and
+// per-beam terms prepared, so that the columns can then be filled row by row, from any thread.
+// `marker` goes to `projection` where a column crosses the loop.
 class PgLoopSlice {
   public:
-    PgLoopSlice(State& st, const std::string& file, int islice);
+    PgLoopSlice(const State& st, const PgLoopFile& f, int marker, int islice);
 
     // Columns i = 1..nx of row j: the strain term of every beam to `sgr` (added to it when
     // `accumulate`); for the columns crossing the loop in this slice the fault jump to `sf`
@@ -111,7 +111,7 @@ class PgLoopSlice {
 
 // One slice of the loop read from `file`: the strain term of every column and beam goes to
 // `sgr` (added to it when `accumulate`), the fault jump of the columns crossing the loop in
-// this slice to `sf`, and the markers to st.projection. Sets the loop variables of the state.
+// this slice to `sf`, and the markers to st.projection.
 // With `column` (the amplitude-phase job) only the strain term of the column at that (x, y)
 // from the loop centre is computed, into column (1, 1) of `sgr`.
 void pgloop(State& st, const std::string& file, int islice, Array3<double>& sgr, Array3<double>& sf,

@@ -1,5 +1,6 @@
 #include "defects/screw.hpp"
 
+#include "defects/column_rule.hpp"
 #include "optics/crystal.hpp"
 #include "state/checks.hpp"
 #include "state/error.hpp"
@@ -237,13 +238,6 @@ void run_screw(State& st, int islice, bool distortion, bool displacement, Site s
     const double z = (islice - 0.5) * st.size[2] / st.n_xyz[2] - cfg.position[2];
     const ScrewSlice s = ScrewSlice::make(st, cfg, z, cache);
 
-    // Kept for the parameter report.
-    st.v_b = cfg.b_index;
-    st.b_p_m = cfg.b_m;
-    st.b_p_n = cfg.b_n;
-    st.l_position = cfg.position;
-    st.cut_plane = cfg.cut_plane;
-
     const BeamTilts bt = beam_tilts(st);
     const int nb = st.n_beams;
     // The distortion of beam n is wx(n) * G1 + wz(n) * G3 and its displacement wz(n) * (g.R),
@@ -251,11 +245,8 @@ void run_screw(State& st, int islice, bool distortion, bool displacement, Site s
     Array1<double> wx(nb), wz(nb);
     for (int n = 1; n <= nb; ++n) wz(n) = bt.order(n);
     if (distortion) {
-        if (st.ca == "no" || st.ca == "half") {
+        if (lateral_derivative(DefectKind::screw, st.ca))
             for (int n = 1; n <= nb; ++n) wx(n) = bt.order(n) * bt.tan_tilt(n);
-        } else if (st.ca != "yes") {
-            halt("Please make right choice for the Column Approximation");
-        }
     }
     if (cfg.relaxation != 0 && cfg.relaxation != 1)
         halt({"Surface Relaxation indicator only can be 0 or 1",

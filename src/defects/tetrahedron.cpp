@@ -8,6 +8,8 @@
 #include "state/reader.hpp"
 #include "state/textout.hpp"
 
+#include <cstdlib>
+
 #include <vector>
 
 namespace korvex {
@@ -88,19 +90,37 @@ std::string tetrahedron_face_text(const State& st, const TetrahedronFile& t, int
     return s;
 }
 
+PgLoopFile tetrahedron_face_loop(const State& st, const TetrahedronFile& t, int face) {
+    const TetrahedronFace& fc = kTetrahedronFaces[static_cast<std::size_t>(face)];
+    // Each real as the face's file records it (ten significant digits), so that the faces are
+    // the loops their files describe.
+    auto recorded = [](double v) { return std::strtod(list_real(v).c_str(), nullptr); };
+    auto recorded_vec = [&](const Vec3& v) {
+        return Vec3{recorded(v[0]), recorded(v[1]), recorded(v[2])};
+    };
+    constexpr double sqrt3 = 1.7320508075688772;
+    PgLoopFile f;
+    f.loopstyle = trim(t.style);
+    f.b_m = f.f_m = 1.0;
+    f.b_n = f.f_n = 12.0;
+    f.b_dir = f.f_dir = fc.burgers;
+    f.radius = recorded(t.edge / sqrt3);
+    f.position = recorded_vec(tetrahedron_face_centre(st, t, face));
+    f.normal = fc.normal;
+    f.polar = cross_product(fc.normal, fc.reference);
+    f.nsides = 3;
+    f.poissonsratio = recorded(t.poissonsratio);
+    f.correction = recorded(t.correction);
+    return f;
+}
+
 void tetrahedron(State& st, int islice, bool single_column) {
     const TetrahedronFile t = read_tetrahedron_file(st.f_defect);
-    st.poissonsratio = t.poissonsratio;
-    std::array<std::string, 4> files;
-    for (int face = 0; face < 4; ++face) {
-        const auto uf = static_cast<std::size_t>(face);
-        files[uf] = trim(st.rundir) + kTetrahedronFaces[uf].name + ".ini";
-        write_text_file(files[uf], tetrahedron_face_text(st, t, face));
-    }
-    // The faces, read back from their files in the order alpha, beta, gamma, delta.
+    // The faces in the order alpha, beta, gamma, delta, marked 2, 4, 6, 8.
     std::vector<PgLoopSlice> faces;
-    faces.reserve(files.size());
-    for (const std::string& file : files) faces.emplace_back(st, file, islice);
+    faces.reserve(4);
+    for (int face = 0; face < 4; ++face)
+        faces.emplace_back(st, tetrahedron_face_loop(st, t, face), 2 * (face + 1), islice);
 
     // The faces' strain terms add up; a column crossing two faces in one slice keeps the jump
     // of the later face.

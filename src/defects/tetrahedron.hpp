@@ -1,8 +1,9 @@
 // Stacking-fault tetrahedron (defect "tetrahedron"): four triangular faulted loops, one on
-// each {111} face of a regular tetrahedron, each run through the polygonal-loop model from a
-// configuration file written for it in the run directory.
+// each {111} face of a regular tetrahedron, each run through the polygonal-loop model. The
+// driver writes each face's configuration file in the run directory as an output.
 #pragma once
 
+#include "defects/pgloop.hpp"
 #include "state/state.hpp"
 
 #include <array>
@@ -33,8 +34,11 @@ Vec3 tetrahedron_face_centre(const State& st, const TetrahedronFile& t, int face
 // Text of the polygonal-loop configuration file of face `face` (0..3).
 std::string tetrahedron_face_text(const State& st, const TetrahedronFile& t, int face);
 
-// One slice: writes the four face files in st.rundir and sums their strain terms into
-// st.s_g_r; the fault jumps go to st.s_f, the face markers 2/4/6/8 to st.projection.
+// The polygonal loop of face `face` (0..3), as its file (tetrahedron_face_text) describes it.
+PgLoopFile tetrahedron_face_loop(const State& st, const TetrahedronFile& t, int face);
+
+// One slice: sums the strain terms of the four faces into st.s_g_r; the fault jumps go to
+// st.s_f, the face markers 2/4/6/8 to st.projection.
 // With `single_column` (the amplitude-phase job) only the strain term of the column at
 // st.colxy from the centroid is computed, into column (1, 1).
 void tetrahedron(State& st, int islice, bool single_column = false);

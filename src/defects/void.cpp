@@ -30,13 +30,11 @@ class VoidField final : public DefectField {
     void fill_slice(State& st, int islice) override {
         // The configuration is read at every slice, like every model's file.
         const VoidConfig cfg = read_void_config(st.f_defect);
-        st.v_radius = cfg.radius;
-        st.v_position = cfg.position;
 
         const int nx = st.n_xyz[0], ny = st.n_xyz[1], nz = st.n_xyz[2];
         const double sx = st.size[0], sy = st.size[1];
-        const double radius = st.v_radius;
-        const Vec3 c = st.v_position;
+        const double radius = cfg.radius;
+        const Vec3 c = cfg.position;
         const double dz = (islice - 0.5) * st.size[2] / nz - c[2];
         Array2<int>& flag = st.flag_vacancy;
 #pragma omp parallel for schedule(static)

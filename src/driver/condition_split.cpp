@@ -2,6 +2,7 @@
 
 #include "driver/condition_tape.hpp"
 #include "state/error.hpp"
+#include "state/settings.hpp"
 
 #include <new>
 
@@ -9,7 +10,6 @@ namespace korvex {
 
 namespace {
 
-constexpr int kConditions = 12;
 enum Tag { kGo = 1, kStop = 2, kRecord = 3 };
 
 int owner(int s, int size) {
@@ -18,7 +18,7 @@ int owner(int s, int size) {
 
 // The last condition of process r.
 int last_condition(int r, int size) {
-    return r + 1 + size * ((kConditions - 1 - r) / size);
+    return r + 1 + size * ((kSeriesLength - 1 - r) / size);
 }
 
 // The run's context for one condition, restored however the condition ends.
@@ -47,7 +47,7 @@ void write_series(State& st, RunContext& rc) {
     const int size = comm.size();
     int s = 1, failed = -1;
     try {
-        for (; s <= kConditions; ++s) {
+        for (; s <= kSeriesLength; ++s) {
             select_condition(st, rc, s);
             if (owner(s, size) == 0) {
                 run_condition(st, rc);
@@ -66,7 +66,7 @@ void write_series(State& st, RunContext& rc) {
                 const ConditionScope scope(st, rc, &tape);
                 run_condition(st, rc);
             }
-            if (s < kConditions) rc.imi.line(" NewSimulation");
+            if (s < kSeriesLength) rc.imi.line(" NewSimulation");
         }
     } catch (...) {
         for (int r = 1; r < size; ++r)
@@ -77,7 +77,7 @@ void write_series(State& st, RunContext& rc) {
 
 void compute_series(State& st, RunContext& rc) {
     Communicator& comm = *rc.comm;
-    for (int s = comm.rank() + 1; s <= kConditions; s += comm.size()) {
+    for (int s = comm.rank() + 1; s <= kSeriesLength; s += comm.size()) {
         select_condition(st, rc, s);
         ConditionTape tape;
         tape.abandoned = [&comm] { return comm.waiting(0, kStop); };
@@ -106,8 +106,8 @@ void compute_series(State& st, RunContext& rc) {
 } // namespace
 
 bool series_split_by_condition(const State& st, const RunContext& rc) {
-    return rc.comm && rc.comm->size() > 1 && rc.comm->size() <= kConditions && st.job != 9 &&
-           !rc.display;
+    return rc.comm && rc.comm->size() > 1 && rc.comm->size() <= kSeriesLength &&
+           st.job != Job::amplitude_phase && !rc.display;
 }
 
 void run_series_split(State& st, RunContext& rc) {

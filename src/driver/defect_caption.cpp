@@ -27,27 +27,27 @@ std::string nm(double angstrom) {
 } // namespace
 
 DefectCaption defect_caption(const State& st) {
-    const std::string kind = trim(st.defect);
-    DefectCaption c{kind == "no" ? "perfect crystal" : kind, ""};
+    const DefectKind kind = st.defect_kind;
+    DefectCaption c{kind == DefectKind::perfect ? "perfect crystal" : trim(st.defect), ""};
     try {
-        if (kind == "edge") {
+        if (kind == DefectKind::edge) {
             const auto e = edge::read_edge_config(st.f_defect);
             c = {"edge dislocation", burgers(e.b_m, e.b_n, e.b_index)};
-        } else if (kind == "screw") {
+        } else if (kind == DefectKind::screw) {
             const auto s = screw::read_screw_config(st.f_defect);
             c = {"screw dislocation", burgers(s.b_m, s.b_n, s.b_index)};
-        } else if (kind == "loop") {
+        } else if (kind == DefectKind::loop) {
             const auto l = read_loop_ini("loop.ini");
             c = {"circular loop, diameter " + nm(2 * l.radius), burgers(l.b_m, l.b_n, l.b_dir)};
-        } else if (kind == "pg_loop") {
+        } else if (kind == DefectKind::pg_loop) {
             const auto l = read_pgloop_file(st.f_defect);
             c = {trim(l.loopstyle) + " " + std::to_string(l.nsides) + "-sided loop, diameter " +
                      nm(2 * l.radius),
                  burgers(l.b_m, l.b_n, l.b_dir)};
-        } else if (kind == "tetrahedron") {
+        } else if (kind == DefectKind::tetrahedron) {
             const auto t = read_tetrahedron_file(st.f_defect);
             c = {trim(t.style) + " stacking-fault tetrahedron, edge " + nm(t.edge), ""};
-        } else if (kind == "void") {
+        } else if (kind == DefectKind::vacancy) {
             c = {"void, diameter " + nm(2 * read_void_config(st.f_defect).radius), ""};
         }
     } catch (const Fatal&) {

@@ -48,7 +48,7 @@ void elasticity_entries(Section& s, const State& st) {
 
 // Only for the anisotropic field: an isotropic edge dislocation has no section (nor has a run
 // whose file is gone, which keeps the report of a run without the file as it always was).
-std::vector<std::string> edge_section(State& st, const std::string& file) {
+std::vector<std::string> edge_section(const State& st, const std::string& file) {
     if (!RecordReader::exists(file)) return {};
     const edge::EdgeConfig c = edge::read_edge_config(file);
     if (c.elasticity != Elasticity::anisotropic) return {};
@@ -65,12 +65,8 @@ std::vector<std::string> edge_section(State& st, const std::string& file) {
     return s.lines;
 }
 
-std::vector<std::string> screw_section(State& st, const std::string& file) {
+std::vector<std::string> screw_section(const State& st, const std::string& file) {
     const screw::ScrewConfig c = screw::read_screw_config(file);
-    st.v_b = c.b_index;
-    st.b_p_m = c.b_m;
-    st.b_p_n = c.b_n;
-    st.l_position = c.position;
     Section s;
     s.add_rule();
     s.text("Screw dislocation");
@@ -81,15 +77,8 @@ std::vector<std::string> screw_section(State& st, const std::string& file) {
     return s.lines;
 }
 
-std::vector<std::string> loop_section(State& st, const std::string& file) {
+std::vector<std::string> loop_section(const State& st, const std::string& file) {
     const LoopIniFile c = read_loop_ini(file);
-    st.v_b = c.b_dir;
-    st.b_p_m = c.b_m;
-    st.b_p_n = c.b_n;
-    st.l_radius = c.radius;
-    st.l_position = c.position;
-    st.l_normal = c.normal;
-    st.loop_cal_model = c.model;
     Section s;
     s.add_rule();
     s.text("Distortion Field Calculation Model");
@@ -103,22 +92,8 @@ std::vector<std::string> loop_section(State& st, const std::string& file) {
     return s.lines;
 }
 
-std::vector<std::string> pg_loop_section(State& st, const std::string& file) {
+std::vector<std::string> pg_loop_section(const State& st, const std::string& file) {
     const PgLoopFile c = read_pgloop_file(file);
-    st.loopstyle = c.loopstyle;
-    st.v_b = c.b_dir;
-    st.b_p_m = c.b_m;
-    st.b_p_n = c.b_n;
-    st.b_sf = c.f_dir;
-    st.b_sf_m = c.f_m;
-    st.b_sf_n = c.f_n;
-    st.l_radius = c.radius;
-    st.l_position = c.position;
-    st.l_normal = c.normal;
-    st.l_polar = c.polar;
-    st.nsides = c.nsides;
-    st.poissonsratio = c.poissonsratio;
-    st.correction = c.correction;
     Section s;
     s.add_rule();
     s.entry("Loop style", Rec() << c.nsides << "-sided polygonal loop");
@@ -135,9 +110,8 @@ std::vector<std::string> pg_loop_section(State& st, const std::string& file) {
     return s.lines;
 }
 
-std::vector<std::string> tetrahedron_section(State& st, const std::string& file) {
+std::vector<std::string> tetrahedron_section(const std::string& file) {
     const TetrahedronFile c = read_tetrahedron_file(file);
-    st.poissonsratio = c.poissonsratio;
     Section s;
     s.add_rule();
     if (c.style == "pureSF")
@@ -152,10 +126,8 @@ std::vector<std::string> tetrahedron_section(State& st, const std::string& file)
     return s.lines;
 }
 
-std::vector<std::string> vacancy_section(State& st, const std::string& file) {
+std::vector<std::string> vacancy_section(const std::string& file) {
     const VoidConfig c = read_void_config(file);
-    st.v_radius = c.radius;
-    st.v_position = c.position;
     Section s;
     s.add_rule();
     s.entry("Position of the vacancy centre", point(c.position));
@@ -165,15 +137,23 @@ std::vector<std::string> vacancy_section(State& st, const std::string& file) {
 
 } // namespace
 
-std::vector<std::string> defect_section(State& st) {
-    const std::string style = trim(st.defect);
-    if (style == "edge") return edge_section(st, st.f_defect);
-    if (style == "screw") return screw_section(st, st.f_defect);
-    if (style == "loop") return loop_section(st, "loop.ini");
-    if (style == "pg_loop") return pg_loop_section(st, st.f_defect);
-    if (style == "tetrahedron") return tetrahedron_section(st, st.f_defect);
-    if (style == "void") return vacancy_section(st, st.f_defect);
-    return {};
+std::vector<std::string> defect_section(const State& st) {
+    switch (st.defect_kind) {
+    case DefectKind::edge:
+        return edge_section(st, st.f_defect);
+    case DefectKind::screw:
+        return screw_section(st, st.f_defect);
+    case DefectKind::loop:
+        return loop_section(st, "loop.ini");
+    case DefectKind::pg_loop:
+        return pg_loop_section(st, st.f_defect);
+    case DefectKind::tetrahedron:
+        return tetrahedron_section(st.f_defect);
+    case DefectKind::vacancy:
+        return vacancy_section(st.f_defect);
+    default:
+        return {};
+    }
 }
 
 } // namespace korvex

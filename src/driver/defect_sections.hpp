@@ -9,8 +9,9 @@
 
 namespace korvex {
 
-// Lines of the section for trim(defect) ("screw", "loop", "pg_loop", "tetrahedron", "void");
-// empty for the other styles. Keeps the values read in the defect variables of the state.
-std::vector<std::string> defect_section(State& st);
+// Lines of the section of st.defect_kind (the edge dislocation's only for its anisotropic
+// field; screw, loop, pg_loop, tetrahedron, void); empty for the other kinds. The report is
+// the only owner of these lines: the models keep nothing of their files in the state.
+std::vector<std::string> defect_section(const State& st);
 
 } // namespace korvex

@@ -34,7 +34,7 @@ ImageInfo image_info(const State& st, int beam_order) {
     info.voltage = st.voltage;
     info.g = st.v_g;
     for (int n = 1; n <= st.mtx_beams.size(); ++n) info.beams.push_back(st.mtx_beams(n));
-    info.f_g = st.f_g;
+    info.condition_n = st.condition_n;
     info.defect = trim(st.defect);
     info.defect_file = trim(st.f_defect);
     info.thickness = st.size_z;
@@ -56,7 +56,7 @@ std::string image_description(const ImageInfo& info, const ImageData& img) {
     line("voltage", num(info.voltage) + " kV");
     line("g", num(info.g[0]) + " " + num(info.g[1]) + " " + num(info.g[2]));
     line("beams", beams);
-    line("condition", "(g, " + num(info.f_g) + "g)");
+    line("condition", "(g, " + num(info.condition_n) + "g)");
     line("defect", info.defect);
     if (!info.defect_file.empty()) line("defect file", info.defect_file);
     line("thickness", num(info.thickness) + " Angstrom");

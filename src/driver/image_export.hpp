@@ -25,10 +25,10 @@ struct ImageInfo {
     std::string quantity = "intensity"; // what the values are, with their unit
     std::string x_axis = "x";           // what the image's x index runs along
     std::string crystal;
-    double voltage = 0.0;   // kV
-    Vec3 g{};               // diffraction vector
-    std::vector<int> beams; // orders of the beams of the run
-    double f_g = 0.0;       // condition (g, f_g g)
+    double voltage = 0.0;     // kV
+    Vec3 g{};                 // diffraction vector
+    std::vector<int> beams;   // orders of the beams of the run
+    double condition_n = 0.0; // diffraction condition n of (g, ng)
     std::string defect, defect_file;
     double thickness = 0.0; // foil thickness, Angstrom
     int beam_order = 0;     // the beam this image belongs to

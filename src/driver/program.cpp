@@ -102,16 +102,16 @@ namespace {
 
 // One run from the potential coefficients to the closing records.
 void simulate(State& st, RunContext& rc) {
-    // A series and job 9 rename f_out and step f_g: a rerun from the RUN panel starts again
-    // from the parameters as entered.
+    // A series and job 9 rename f_out and step the condition: a rerun from the RUN panel starts
+    // again from the parameters as entered.
     const std::string f_out = st.f_out;
-    const double f_g = st.f_g;
+    const double condition_n = st.condition_n;
     const StopSignals signals;
     start_run(st, rc);
     run_conditions(st, rc);
     end_run(st, rc);
     st.f_out = f_out;
-    st.f_g = f_g;
+    st.condition_n = condition_n;
 }
 
 int run_program(int argc, char** argv, const GraphicFactory& gui,
@@ -144,7 +144,8 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
         st.f_defect = cl.f_defect;
         check_defect_style(st);
         std::unique_ptr<PhasePlotter> plotter;
-        if (st.job == 9 && file_plotter && comm.writer()) plotter = file_plotter(st);
+        if (st.job == Job::amplitude_phase && file_plotter && comm.writer())
+            plotter = file_plotter(st);
         rc.plotter = plotter.get();
         simulate(st, rc);
         return 0;

@@ -59,7 +59,7 @@ void show_system_parameters(State& st) {
     out << (Rec(" Accelerating voltage      : ") << st.voltage << "  kV").list() << '\n';
     out << (Rec(" Wave length               : ") << st.wavelength << "  A").list() << '\n';
     out << (Rec(" Wave vector               : ") << st.k << "  1/A").list() << '\n';
-    out << (Rec(" Diffracted beam condition : ") << " g." << st.f_g << "g").list() << '\n';
+    out << (Rec(" Diffracted beam condition : ") << " g." << st.condition_n << "g").list() << '\n';
     for (int n = 1; n <= st.n_beams; ++n)
         if (st.mtx_beams(n) == 1)
             out << (Rec(" s_g                       : ") << st.s_g(n) << "  1/A").list() << '\n';
@@ -109,10 +109,11 @@ std::vector<std::string> simulation_record(const State& st, const std::tm& now) 
     r.push_back((Rec("DATE: ") << now.tm_mday << "-" << now.tm_mon + 1 << "-" << now.tm_year + 1900
                                << "    TIME: " << now.tm_hour << ":" << two_digits(now.tm_min))
                     .list());
-    const char* what = st.job == 1   ? "SIMULATION: Amplitude contrast images from sample"
-                       : st.job == 2 ? "SIMULATION: Thickness fringes from sample"
-                       : st.job == 3 ? "SIMULATION: Multilayer contrast images from sample"
-                                     : nullptr;
+    const char* what =
+        st.job == Job::amplitude_images    ? "SIMULATION: Amplitude contrast images from sample"
+        : st.job == Job::thickness_fringes ? "SIMULATION: Thickness fringes from sample"
+        : st.job == Job::layer_images      ? "SIMULATION: Multilayer contrast images from sample"
+                                           : nullptr;
     if (what)
         r.push_back(
             (Rec(what) << trim(st.sample_no) << " with " << trim(st.defect) << " dislocation")
@@ -128,13 +129,13 @@ std::vector<std::string> simulation_record(const State& st, const std::tm& now) 
 }
 
 namespace {
-const char* job_name(int job) {
+const char* job_name(Job job) {
     switch (job) {
-    case 1:
+    case Job::amplitude_images:
         return "Amplitude contrast images";
-    case 2:
+    case Job::thickness_fringes:
         return "Thickness fringes";
-    case 3:
+    case Job::layer_images:
         return "Multilayer contrast images";
     default:
         return nullptr;
@@ -145,7 +146,7 @@ std::string bracket(const Vec3& v) {
 }
 } // namespace
 
-std::vector<std::string> parameter_report(State& st, const std::tm& now) {
+std::vector<std::string> parameter_report(const State& st, const std::tm& now) {
     std::vector<std::string> r;
     const std::string rule = Rec(std::string(39, '-')).list();
     auto line = [&](const Rec& rec) { r.push_back(rec.list()); };
@@ -188,7 +189,7 @@ std::vector<std::string> parameter_report(State& st, const std::tm& now) {
     if (const char* jn = job_name(st.job)) text(jn);
     r.push_back(rule);
     text("the Column Approximation");
-    text(trim(st.ca) == "yes" ? "used" : "not used");
+    text(st.ca == ColumnApprox::yes ? "used" : "not used");
     r.push_back(rule);
     text("Interpolation Method: ");
     text(pad(st.interpolation_method, 30));
@@ -231,7 +232,7 @@ std::vector<std::string> parameter_report(State& st, const std::tm& now) {
     r.push_back(rule);
     entry("Bemas considered", Rec()
                                   << st.mtx_beams(1) << "g ~ " << st.mtx_beams(st.n_beams) << "g");
-    entry("Diffraction condition", Rec() << st.f_g << "g strongly excited");
+    entry("Diffraction condition", Rec() << st.condition_n << "g strongly excited");
     text("Diffraction condition");
     for (int n = 1; n <= st.n_beams; ++n)
         if (st.mtx_beams(n) == 1) line(Rec(" s_g= ") << st.s_g(n) << "  1/A");

@@ -19,7 +19,7 @@ void print_head(std::ostream& out);
 void show_system_parameters(State& st);
 
 // The lines of the parameter report for the current condition.
-std::vector<std::string> parameter_report(State& st, const std::tm& now);
+std::vector<std::string> parameter_report(const State& st, const std::tm& now);
 // The simulation-record entry.
 std::vector<std::string> simulation_record(const State& st, const std::tm& now);
 

@@ -10,6 +10,7 @@
 #include "driver/reports.hpp"
 #include "driver/result_files.hpp"
 #include "driver/row_propagation.hpp"
+#include "driver/slice_outputs.hpp"
 #include "driver/stop_signals.hpp"
 #include "driver/tex_report.hpp"
 #include "optics/crystal.hpp"
@@ -56,33 +57,32 @@ void potential_coefficients(State& st) {
     }
 }
 
-bool needs_configuration_file(int model) {
-    return model != 0 && model != 3;
+bool needs_configuration_file(DefectKind kind) {
+    return kind != DefectKind::perfect && kind != DefectKind::loop;
 }
 
 } // namespace
 
 void check_defect_style(const State& st) {
-    const int code = defect_model_code(trim(st.defect));
-    if (code < 0)
+    if (st.defect_kind == DefectKind::unknown)
         halt({"SYSTEM HALT, the style of defect given is wrong",
               "Read: \"" + trim(st.defect) +
                   "\" (known: no, edge, screw, loop, void, pg_loop, tetrahedron, 3D-strain)"});
-    if (needs_configuration_file(code) && trim(st.f_defect).empty())
+    if (needs_configuration_file(st.defect_kind) && trim(st.f_defect).empty())
         halt({"No defect configuration file is given, but the defect \"" + trim(st.defect) +
                   "\" needs one.",
               "Usage: korvex -t <input file> <defect configuration file>"});
 }
 
 void start_run(State& st, RunContext& rc) {
-    if (st.job != 999) potential_coefficients(st);
+    if (st.job != Job::reports_only) potential_coefficients(st);
     check_grid(st);
     cal_sample(st);
     if (writes_files(rc)) write_slice_table(st);
     cal_wave_quantities(st);
     cal_mtx_g(st);
     rc.output_base_at_start = st.f_out;
-    rc.nominal_f_g = st.f_g;
+    rc.nominal_condition_n = st.condition_n;
     rc.n_layer = 0;
     if (!writes_files(rc)) return;
     begin_report_document(st, rc);
@@ -110,14 +110,14 @@ void end_run(State& st, RunContext& rc) {
 }
 
 void select_condition(State& st, RunContext& rc, int s) {
-    st.f_g = 3.5 + 0.25 * (s - 1);
-    rc.condition_text = number_text(st.f_g);
+    st.condition_n = series_condition(s);
+    rc.condition_text = number_text(st.condition_n);
     st.f_out = trim(rc.output_base_at_start) + "g" + trim(rc.condition_text) + "g";
 }
 
 void run_conditions(State& st, RunContext& rc) {
-    if (rc.nominal_f_g != 999.0) {
-        rc.condition_text = number_text(st.f_g);
+    if (rc.nominal_condition_n != kConditionSeries) {
+        rc.condition_text = number_text(st.condition_n);
         run_condition(st, rc);
         return;
     }
@@ -125,11 +125,11 @@ void run_conditions(State& st, RunContext& rc) {
         run_series_split(st, rc);
         return;
     }
-    for (int s = 1; s <= 12; ++s) {
+    for (int s = 1; s <= kSeriesLength; ++s) {
         select_condition(st, rc, s);
         run_condition(st, rc);
         if (rc.job9_finished) return;
-        if (s < 12 && writes_files(rc)) rc.imi.line(" NewSimulation");
+        if (s < kSeriesLength && writes_files(rc)) rc.imi.line(" NewSimulation");
     }
 }
 
@@ -137,12 +137,11 @@ namespace {
 
 // Beam geometry and per-beam divisors of the current condition.
 void condition_setup(State& st) {
-    const std::string ca = trim(st.ca);
-    if (ca == "no" || ca == "half") {
-        geometry(st.n_beams, st.g, st.mtx_g, st.k, st.f_g, st.mtx_q, st.s_g);
+    if (tilted_beams(st.ca)) {
+        geometry(st.n_beams, st.g, st.mtx_g, st.k, st.condition_n, st.mtx_q, st.s_g);
         for (int n = 1; n <= st.n_beams; ++n) st.shift_angle(n) = st.mtx_q(n).imag();
-    } else if (ca == "yes") {
-        geometry(st.n_beams, st.g, st.mtx_g, st.k, st.f_g, st.mtx_q, st.s_g);
+    } else if (st.ca == ColumnApprox::yes) {
+        geometry(st.n_beams, st.g, st.mtx_g, st.k, st.condition_n, st.mtx_q, st.s_g);
         for (int n = 1; n <= st.n_beams; ++n) {
             st.mtx_q(n) = cplx(0.0, 0.0);
             st.shift_angle(n) = 0.0;
@@ -153,22 +152,17 @@ void condition_setup(State& st) {
     show_system_parameters(st);
     for (int n = 1; n <= st.n_beams; ++n) {
         st.kg_z(n) = st.k * std::cos(st.mtx_q(n).imag());
-        st.mtx_bg(n) = (ca == "yes") ? st.k : st.kg_z(n);
+        st.mtx_bg(n) = st.ca == ColumnApprox::yes ? st.k : st.kg_z(n);
     }
 }
 
-void choose_defect_model(State& st) {
-    check_defect_style(st);
-    st.defect_model = defect_model_code(trim(st.defect));
-}
-
-bool strained_model(int model) {
-    return model != 0 && model != 4;
+bool strained_model(DefectKind kind) {
+    return kind != DefectKind::perfect && kind != DefectKind::vacancy;
 }
 
 // Job 3: whether slice `islice` gives a layer image; `every` when every slice does.
 bool layer_saved(const State& st, int islice, bool& every) {
-    every = std::abs(st.f_g - 1.0) <= 0.8;
+    every = std::abs(st.condition_n - 1.0) <= 0.8;
     if (every) return true;
     // Thick slices (over 4 Angstrom) would round the step to zero; one slice is the least.
     const int nstep = std::max(1, nint(2.0 / st.slicethickness(islice)));
@@ -217,17 +211,19 @@ void run_condition(State& st, RunContext& rc) {
     std::ostream quiet(nullptr);
     if (replay) st.out = &quiet; // the computing process's lines are printed instead
 
-    st.console() << (Rec("Start calculations for the condition (g,") << st.f_g << ")").list()
-                 << '\n';
+    st.console()
+        << (Rec("Start calculations for the condition (g,") << st.condition_n << ")").list()
+        << '\n';
     condition_setup(st);
     resolution_check(st);
     initial_amplitudes(st);
-    choose_defect_model(st);
-    std::unique_ptr<DefectField> field = make_defect_field(st);
+    check_defect_style(st);
+    std::unique_ptr<DefectField> field =
+        with_slice_outputs(make_defect_field(st), st, writes_files(rc));
     st.out = console;
     if (tape) tape->text(st.console());
 
-    if (st.job == 9) {
+    if (st.job == Job::amplitude_phase) {
         // Single columns: the writer alone.
         if (writer) amplitude_phase_job(st, rc, *field);
         rc.job9_finished = true;
@@ -249,7 +245,7 @@ void run_condition(State& st, RunContext& rc) {
         if (tape && !whole && first_order_beam(st) > 0)
             tape->plane(st.mtx_intensity, first_order_beam(st));
     };
-    if (st.job == 2 && writer) fringes.open_files(st);
+    if (st.job == Job::thickness_fringes && writer) fringes.open_files(st);
     st.s_f.fill(0.0);
     st.projection.fill(0);
     const int middle = std::max(1, st.n_slice / 2);
@@ -264,7 +260,7 @@ void run_condition(State& st, RunContext& rc) {
         }
         // Before anything of a slice is written every process has read it (a strain file may
         // end early): the maps and the gathers of jobs 2 and 3 agree first.
-        if (islice == middle && strained_model(st.defect_model)) {
+        if (islice == middle && strained_model(st.defect_kind)) {
             if (split) split->gather_rows(st.s_g_r);
             if (tape) tape->values(st.s_g_r);
             if (writer) print_sgr(st);
@@ -278,14 +274,14 @@ void run_condition(State& st, RunContext& rc) {
         }
         if (tape) tape->text(st.console());
         bool every = false;
-        if (st.job == 2) {
+        if (st.job == Job::thickness_fringes) {
             // The profiles take one column of each row.
             const int column = fringes.column(st, islice);
             if (!replay) intensities(st);
             if (split) split->gather_column(st.mtx_intensity, column);
             if (tape) tape->column(st.mtx_intensity, column);
             if (writer) fringes.thickness_fringes(st, islice);
-        } else if (st.job == 3 && layer_saved(st, islice, every)) {
+        } else if (st.job == Job::layer_images && layer_saved(st, islice, every)) {
             collect(false);
             if (writer) save_layer(st, rc, islice, every, warned);
         }
@@ -294,17 +290,17 @@ void run_condition(State& st, RunContext& rc) {
     if (tape) tape->values(st.projection);
     if (!writer) return;
 
-    if (st.job == 1 || st.job == 3) {
+    if (st.job == Job::amplitude_images || st.job == Job::layer_images) {
         amplitude_contrast_images(st, rc);
         OverviewRow row{"(g," + trim(rc.condition_text) + "g)", {}};
         for (int n = 1; n <= st.n_beams; ++n)
             row.images.push_back(trim(st.datadir) + trim(st.f_out) + beam_tag(st.mtx_beams(n)));
         rc.overview_rows.push_back(std::move(row));
         if (rc.display) rc.display->show_image(st, rc.last_image_path);
-    } else if (st.job == 2) {
+    } else if (st.job == Job::thickness_fringes) {
         fringes.close_files();
-    } else if (st.job != 999) {
-        st.console() << " * WARNING: job " << st.job << " writes no images\n";
+    } else if (st.job != Job::reports_only) {
+        st.console() << " * WARNING: job " << job_number(st.job) << " writes no images\n";
     }
 
     check_stop_signal();

@@ -27,8 +27,8 @@ struct RunContext {
     bool whole_conditions = false;          // a series split by condition: rows are not split
     ConditionTape* tape = nullptr;          // the condition's record (series split by condition)
     std::string output_base_at_start;       // f_out at start-up; series names are built from it
-    double nominal_f_g = 0.0;               // f_g as read
-    std::string condition_text;             // text of the current f_g (20 characters)
+    double nominal_condition_n = 0.0;       // condition_n as read
+    std::string condition_text;             // text of the current condition n (20 characters)
     std::string last_image_path;            // full name of the last image written
     std::string last_layer_name;            // name of the last layer image, without directory
     int n_layer = 0;                        // layer images on the current report page
@@ -59,10 +59,10 @@ void run_conditions(State& st, RunContext& rc);
 // Closing records of the report document and the run record; releases the slice tables.
 void end_run(State& st, RunContext& rc);
 
-// Condition s (1..12) of a (g,ng) series: f_g, its text and f_out.
+// Condition s (1..kSeriesLength) of a (g,ng) series: condition_n, its text and f_out.
 void select_condition(State& st, RunContext& rc, int s);
 
-// One beam condition with the current f_g and f_out.
+// One beam condition with the current condition_n and f_out.
 void run_condition(State& st, RunContext& rc);
 
 // The beam tag of order m: "01g", "00g", "-02g".

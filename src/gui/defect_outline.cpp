@@ -73,26 +73,26 @@ std::pair<Vec3, Vec3> plane_axes(const Frame& f, const Vec3& normal, const Vec3&
 } // namespace
 
 Outline defect_outline(const State& st) {
-    const std::string kind = trim(st.defect);
+    const DefectKind kind = st.defect_kind;
     const Frame f(st);
     Outline o;
     try {
-        if (kind == "edge") {
+        if (kind == DefectKind::edge) {
             const auto e = edge::read_edge_config(st.f_defect);
             o.push_back(line(st, e.point, f(e.line)));
-        } else if (kind == "screw") {
+        } else if (kind == DefectKind::screw) {
             const auto s = screw::read_screw_config(st.f_defect);
             o.push_back(line(st, s.position, f(s.b_index)));
-        } else if (kind == "loop") {
+        } else if (kind == DefectKind::loop) {
             const auto l = read_loop_ini("loop.ini");
             const Vec3 any = std::abs(l.normal[0]) < 0.9 ? Vec3{1, 0, 0} : Vec3{0, 1, 0};
             const auto [e1, e2] = plane_axes(f, l.normal, cross_product(l.normal, any));
             o.push_back(ring(l.position, e1, e2, l.radius, 72));
-        } else if (kind == "pg_loop") {
+        } else if (kind == DefectKind::pg_loop) {
             const auto l = read_pgloop_file(st.f_defect);
             const auto [e1, e2] = plane_axes(f, l.normal, l.polar);
             o.push_back(ring(l.position, e1, e2, l.radius, l.nsides));
-        } else if (kind == "tetrahedron") {
+        } else if (kind == DefectKind::tetrahedron) {
             const auto t = read_tetrahedron_file(st.f_defect);
             for (int face = 0; face < 4; ++face) {
                 const TetrahedronFace& fc = kTetrahedronFaces[static_cast<std::size_t>(face)];
@@ -101,7 +101,7 @@ Outline defect_outline(const State& st) {
                 o.push_back(
                     ring(tetrahedron_face_centre(st, t, face), e1, e2, t.edge / std::sqrt(3.0), 3));
             }
-        } else if (kind == "void") {
+        } else if (kind == DefectKind::vacancy) {
             const auto v = read_void_config(st.f_defect);
             o.push_back(ring(v.position, {1, 0, 0}, {0, 1, 0}, v.radius, 72));
         }

@@ -208,18 +208,17 @@ void edge_panel(Form& form, State& st) {
 
 void loop_panel(Form& form, State& st) {
     st.f_defect = "pgLoop.ini";
-    st.loopstyle = form.text(17, "Defect nature:", 30);
+    const std::string nature = form.text(17, "Defect nature:", 30);
     const FractionVector b = vec5(form.reals(18, "Burgers Vector:", 5));
     const FractionVector fault = vec5(form.reals(19, "Stacking fault:", 5));
-    st.l_radius = form.reals(20, "Size of the loop:", 1).at(0) / 2.0; // a diameter is typed
-    st.l_position = vec3(form.reals(21, "Position of the loop:", 3));
-    st.l_normal = vec3(form.reals(22, "Loop habit plane:", 3));
-    st.l_polar = vec3(form.reals(23, "Loop plane pole:", 3));
-    st.nsides = form.ints(24, "Number of loop edges:", 1).at(0);
+    const double radius = form.reals(20, "Size of the loop:", 1).at(0) / 2.0; // a diameter
+    const Vec3 position = vec3(form.reals(21, "Position of the loop:", 3));
+    const Vec3 normal = vec3(form.reals(22, "Loop habit plane:", 3));
+    const Vec3 polar = vec3(form.reals(23, "Loop plane pole:", 3));
+    const int nsides = form.ints(24, "Number of loop edges:", 1).at(0);
     const double poisson = form.reals(25, "Poissons ratio:", 1).at(0);
-    write_text_file("pgLoop.ini",
-                    pgloop_ini_text(st.loopstyle, b, fault, st.l_radius, st.l_position, st.l_normal,
-                                    st.l_polar, st.nsides, poisson));
+    write_text_file("pgLoop.ini", pgloop_ini_text(nature, b, fault, radius, position, normal, polar,
+                                                  nsides, poisson));
 }
 
 } // namespace
@@ -364,20 +363,22 @@ void guiinput_system_parameters(State& st, Gui& gui) {
     // before is lost.
     st.sample = form.text(1, kMainLabels[0], 2);
     for (;;) {
-        st.job = form.ints(2, kMainLabels[1], 1).at(0);
-        if (st.job <= 3 || st.job == 9) break;
+        const int job = form.ints(2, kMainLabels[1], 1).at(0);
+        st.job = Job{job};
+        if (job <= 3 || st.job == Job::amplitude_phase) break;
         form.refuse("The job model given wrong!");
     }
     for (;;) {
-        st.ca = column_approximation_case(form.text(3, kMainLabels[2], 5));
-        if (st.ca == "yes" || st.ca == "no") break;
+        st.ca = column_approx_from_text(column_approximation_case(form.text(3, kMainLabels[2], 5)));
+        if (st.ca == ColumnApprox::yes || st.ca == ColumnApprox::no) break;
         form.refuse("The value for COLUMN APPROXIMATION only can be <yes> or <no>");
     }
     st.voltage = form.reals(4, kMainLabels[3], 1).at(0);
     for (;;) {
         st.defect = defect_case(form.text(5, kMainLabels[4], 30));
-        if (st.defect == "screw" || st.defect == "pg_loop" || st.defect == "edge" ||
-            st.defect == "no")
+        st.defect_kind = defect_kind_from_name(st.defect);
+        if (st.defect_kind == DefectKind::screw || st.defect_kind == DefectKind::pg_loop ||
+            st.defect_kind == DefectKind::edge || st.defect_kind == DefectKind::perfect)
             break;
         form.refuse("This defect model has not been added");
     }
@@ -395,25 +396,25 @@ void guiinput_system_parameters(State& st, Gui& gui) {
         if (beams.at(1) >= beams.at(0)) break;
         form.refuse("The beam range given is wrong");
     }
-    st.f_g = form.reals(11, kMainLabels[10], 1).at(0);
+    st.condition_n = form.reals(11, kMainLabels[10], 1).at(0);
     for (;;) {
         st.iabs = form.ints(12, kMainLabels[11], 1).at(0);
         if (st.iabs == 0 || st.iabs == 1) break;
         form.refuse("1: with absorption; 0: without absorption.");
     }
     st.f_out = form.text(13, kMainLabels[12], static_cast<int>(kFileNameLen));
-    if (st.job == 9) {
+    if (st.job == Job::amplitude_phase) {
         const std::vector<double> c = form.reals(15, "Column Position:", 2);
         st.colxy = {c.at(0), c.at(1)};
     }
 
-    if (st.defect == "screw")
+    if (st.defect_kind == DefectKind::screw)
         screw_panel(form);
-    else if (st.defect == "pg_loop")
+    else if (st.defect_kind == DefectKind::pg_loop)
         loop_panel(form, st);
-    else if (st.defect == "edge")
+    else if (st.defect_kind == DefectKind::edge)
         edge_panel(form, st);
-    else if (st.defect != "no")
+    else if (st.defect_kind != DefectKind::perfect)
         halt("This defect model has not been added");
 
     // Values no model can use, named by their field.
@@ -422,7 +423,7 @@ void guiinput_system_parameters(State& st, Gui& gui) {
     check_vector(field(8), "zone axis", st.foil, true);
     check_reflection(field(9), st.v_g);
     check_beam_row(field(10), beams.at(0), beams.at(1));
-    check_real(field(11), "diffraction condition n of (g,ng)", st.f_g);
+    check_real(field(11), "diffraction condition n of (g,ng)", st.condition_n);
 
     form_notes(gui, "", ""); // the form is complete: nothing more to say under it
     st.sample_no = st.sample;
@@ -445,7 +446,8 @@ void guiinput_system_parameters(State& st, Gui& gui) {
     if (last < first) halt("The beam range given is wrong");
     if (st.foil[0] * st.co_x[0] + st.foil[1] * st.co_x[1] + st.foil[2] * st.co_x[2] != 0.0)
         halt("SAMPLE COORDINATES SYSTEM GIVEN WRONG!");
-    if (st.job > 3 && st.job != 9) halt("The job model given wrong!");
+    if (job_number(st.job) > 3 && st.job != Job::amplitude_phase)
+        halt("The job model given wrong!");
     // The arrays are made only for a parameter set that passed every check, so a refused one
     // never asks for memory it cannot have.
     check_grid(st);

@@ -107,7 +107,7 @@ bool result_viewer(Gui& gui, PanelMemory& mem, const State& st, const std::strin
         if (ib == kPostScriptButton || ib == kGifButton) {
             if (view.images.empty()) {
                 // Thickness fringes and the other jobs without images leave nothing to store.
-                gui.out << " No image to store: the run (job " << st.job
+                gui.out << " No image to store: the run (job " << job_number(st.job)
                         << ") wrote no image file.\n";
                 gui.out.flush();
                 continue;

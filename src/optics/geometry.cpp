@@ -33,11 +33,11 @@ void cal_mtx_g(State& st) {
     for (int n = 1; n <= st.n_beams; ++n) st.mtx_g(n) = st.mtx_beams(n) * st.g;
 }
 
-void geometry(int n, double g, const Array1<double>& mtx_g, double k, double f_g,
+void geometry(int n, double g, const Array1<double>& mtx_g, double k, double condition_n,
               Array1<cplx>& mtx_q, Array1<double>& s_g) {
-    // The incident beam is tilted by the Bragg angle of f_g * g: its wave vector has the
+    // The incident beam is tilted by the Bragg angle of condition_n * g: its wave vector has the
     // component -t along g, and every beam of the row ends on the Ewald sphere's x-z circle.
-    const double t = f_g * g * 0.5;
+    const double t = condition_n * g * 0.5;
     const double kz0 = std::sqrt(k * k - t * t);
     for (int i = 1; i <= n; ++i) {
         const double d = mtx_g(i) - t;

@@ -13,9 +13,9 @@ void cal_sample(State& st);
 // mtx_g(n) = mtx_beams(n) * g.
 void cal_mtx_g(State& st);
 
-// Beam tilts (imaginary part of mtx_q) and excitation errors for the condition f_g:
-// the Bragg condition is met exactly for the beam f_g * g.
-void geometry(int n, double g, const Array1<double>& mtx_g, double k, double f_g,
+// Beam tilts (imaginary part of mtx_q) and excitation errors for the diffraction condition
+// n of (g, ng), `condition_n`: the Bragg condition is met exactly for the beam n g.
+void geometry(int n, double g, const Array1<double>& mtx_g, double k, double condition_n,
               Array1<cplx>& mtx_q, Array1<double>& s_g);
 
 } // namespace korvex

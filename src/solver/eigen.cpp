@@ -206,8 +206,8 @@ void diagon(int n, Array2<double>& a, Array2<double>& v, Array1<double>& e) {
     for (int j = 1; j <= n; ++j) e(j) = a(j, j);
 }
 
-void diagonalizationeigenmtx(int n_beams, const Array2<cplx>& h, const Array1<double>& mtx_bg,
-                             Array1<cplx>& eigenvalues_h, Array2<cplx>& eigenvectors_h) {
+void eigensolve_first_order(int n_beams, const Array2<cplx>& h, const Array1<double>& mtx_bg,
+                            Array1<cplx>& eigenvalues_h, Array2<cplx>& eigenvectors_h) {
     const int n = n_beams;
     const auto nn = static_cast<std::size_t>(n);
     std::vector<double> a(nn * nn), b(nn * nn), c(nn * nn), bs(nn * nn), q(nn * nn), w(nn * nn),

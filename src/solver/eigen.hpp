@@ -21,8 +21,8 @@ void matrix_h(int n_beams, const Array1<double>& s_g, const double* sgr,
 // K^1/2 A K^-1/2 (K = diag(mtx_bg), A the real part of h; see solver/kernels.hpp): eigenvalue j
 // is w_j + i (Q^T K^1/2 B K^-1/2 Q)_jj (diagonal order, no sorting); eigenvector j is column j
 // of V = K^-1/2 Q, a true eigenvector of A, with a zero imaginary part. h is left unchanged.
-void diagonalizationeigenmtx(int n_beams, const Array2<cplx>& h, const Array1<double>& mtx_bg,
-                             Array1<cplx>& eigenvalues_h, Array2<cplx>& eigenvectors_h);
+void eigensolve_first_order(int n_beams, const Array2<cplx>& h, const Array1<double>& mtx_bg,
+                            Array1<cplx>& eigenvalues_h, Array2<cplx>& eigenvectors_h);
 
 // Eigen-decomposition of a general real n x n matrix a (overwritten) by `dvoevd` with the sweep
 // limit and relative pair test of the solver: eigenvectors into the columns of v, eigenvalues
@@ -37,7 +37,7 @@ int dvoevd(Array2<double>& a, Array2<double>& v, int n, int maxsweep, double rel
 
 // One column through a slice of thickness dz: phi_out = V D V^-1 phi_in with
 // D = diag(exp(i pi gamma_j dz)) and V^-1 = V^T K (exact for the eigenvectors of
-// diagonalizationeigenmtx), then beam n times exp(i 2 pi (mtx_g(n) / g) (v_g . sf)).
+// eigensolve_first_order), then beam n times exp(i 2 pi (mtx_g(n) / g) (v_g . sf)).
 void two_two_scattering(int n_beams, const Array1<double>& mtx_g, double g, double dz,
                         const Array1<cplx>& eigenvalues_h, const Array2<cplx>& eigenvectors_h,
                         const Array1<double>& mtx_bg, const Vec3& v_g, const Vec3& sf,

@@ -349,9 +349,8 @@ void run_slice(State& st, double dz, int& flag, bool shared, bool is_void,
 }
 
 void propagate(State& st, int islice, int& flag, ColumnEngine::Tables* tables) {
-    const std::string_view defect = trimmed(st.defect);
-    const bool is_void = defect == "void";
-    const bool shared = is_void || defect == "no";
+    const bool is_void = st.defect_kind == DefectKind::vacancy;
+    const bool shared = is_void || st.defect_kind == DefectKind::perfect;
     const double dz = st.slicethickness(islice);
     // Exact absorption: the table engine's tables then hold exact transfers; a perfect crystal,
     // a void, or beams whose terms the table cannot take solve the complex matrix per column.
@@ -365,9 +364,7 @@ void propagate(State& st, int islice, int& flag, ColumnEngine::Tables* tables) {
         solver::with_beam_count(
             st.n_beams, [&]<int N>() { run_slice<N>(st, dz, flag, shared, is_void, tables); });
 
-    const std::string_view ca = trimmed(st.ca);
-    if (ca == "no" || ca == "half")
-        linear_itp(st.n_xyz, st.n_beams, st.size, st.shift_angle, st.phi_grid);
+    if (tilted_beams(st.ca)) linear_itp(st.n_xyz, st.n_beams, st.size, st.shift_angle, st.phi_grid);
 }
 
 } // namespace

@@ -20,10 +20,10 @@ void resolution_check(const State& st);
 
 // Carries phi_grid through slice `islice` using s_g_r, s_f and flag_vacancy. `flag` is 1 when
 // the structure matrix must be solved for each column; it drops to 0 after the first solution
-// when trim(defect) is "no" or "void" (that solution then serves every later column). With
+// for a perfect crystal or a void (that solution then serves every later column). With
 // flag 0 the solution held in h / eigenvalues_h / eigenvectors_h is used for every column;
-// after a solving slice they hold the last column's. Inside a void (flag_vacancy 0, defect
-// "void") a column passes unchanged. With ca "no" or "half" the fields are then shifted
+// after a solving slice they hold the last column's. Inside a void (flag_vacancy 0) a column
+// passes unchanged. With ca "no" or "half" the fields are then shifted
 // sideways (linear_itp). Runs on all cores; the result does not depend on the number of
 // threads, and nothing is allocated per slice or per column.
 void propagate_slice(State& st, int islice, int& flag);

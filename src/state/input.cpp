@@ -101,8 +101,8 @@ void check_grid(const State& st) {
     const double beams = st.n_beams, slices = st.n_slice;
     double bytes = static_cast<double>(cells) * (8 + 16 + 8 + 8) + columns * (24 + 8 + 4) +
                    slices * (8 + 8 + 8 + 48) + beams * beams * 48;
-    if (st.job == 2) bytes += slices * st.n_pixel_y * beams * 24;
-    if (st.job == 9) bytes += slices * beams * 96;
+    if (st.job == Job::thickness_fringes) bytes += slices * st.n_pixel_y * beams * 24;
+    if (st.job == Job::amplitude_phase) bytes += slices * beams * 96;
     constexpr double kMaxBytes = 4e9;
     if (bytes > kMaxBytes)
         halt({"The size of array is too big, please reduce the number of grids",
@@ -132,14 +132,17 @@ void read_system_parameters(State& st, const std::string& file_name) {
 
     st.sample_no = text(20);
     st.sample = text(20);
-    value(st.job);
-    st.ca = text(5);
+    int job = 0;
+    value(job);
+    st.job = Job{job};
+    st.ca = column_approx_from_text(text(5));
     st.eigen_model = 4;
     st.interpolation_method = "linear";
     value(st.voltage);
     st.converangle = 0.0;
     st.ncon = 1;
     st.defect = text(30);
+    st.defect_kind = defect_kind_from_name(st.defect);
     value(st.size_x);
     check_real(r, "image width along x", st.size_x);
     value(st.size_y);
@@ -159,8 +162,8 @@ void read_system_parameters(State& st, const std::string& file_name) {
     int first = 0, last = 0;
     value(first, last);
     check_beam_row(r, first, last);
-    value(st.f_g);
-    check_real(r, "diffraction condition n of (g,ng)", st.f_g);
+    value(st.condition_n);
+    check_real(r, "diffraction condition n of (g,ng)", st.condition_n);
 
     r.skip(1); // the label before the absorption switch is not read
     r.read(st.iabs);

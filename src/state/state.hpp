@@ -8,6 +8,7 @@
 #pragma once
 
 #include "state/array.hpp"
+#include "state/settings.hpp"
 
 #include <array>
 #include <iostream>
@@ -34,12 +35,12 @@ struct State {
     std::string datadir = "./";
 
     // ---- optics, beams and job control -------------------------------------------------------
-    std::string sample_no; // specimen label (reported only), up to 20 characters
-    std::string sample;    // crystal symbol; its first two characters are used
-    int job = 0;           // 1, 2, 3, 9 or 999
-    std::string ca;        // column approximation: "yes", "no" or "half"
-    double voltage = 0.0;  // kV
-    int eigen_model = 4;   // always 4
+    std::string sample_no;                   // specimen label (reported only), up to 20 characters
+    std::string sample;                      // crystal symbol; its first two characters are used
+    Job job{};                               // 1, 2, 3, 9 or 999 as read
+    ColumnApprox ca = ColumnApprox::unknown; // column approximation "yes", "no" or "half"
+    double voltage = 0.0;                    // kV
+    int eigen_model = 4;                     // always 4
     std::string interpolation_method = "linear";
     std::string engine = "exact";           // column engine of the command line: "exact" or "table"
     std::string absorption = "first-order"; // of the command line: "first-order" or "exact"
@@ -47,7 +48,7 @@ struct State {
     double converangle = 0.0; // always parallel illumination
     int ncon = 1;
     int n_beams = 0;
-    double f_g = 0.0;           // diffraction condition n of (g, ng); 999 selects the series
+    double condition_n = 0.0;   // diffraction condition n of (g, ng); 999 selects the series
     int iabs = 0;               // non-zero: absorption included
     double lat_c = 0.0;         // lattice constant, Angstrom
     double d = 0.0;             // spacing of the diffracting planes, Angstrom
@@ -74,23 +75,12 @@ struct State {
     Vec3 co_y{};           // sample y = foil x co_x
     Vec3 v_0g{};           // zero vector
     Vec3 beam_direction{}; // reported as the optical axis
-    Vec3 v_b{};            // Burgers vector direction, with b_p_m / b_p_n
-    double b_p_m = 0.0, b_p_n = 1.0;
-    Vec3 b_sf{}; // stacking-fault vector direction, with b_sf_m / b_sf_n
-    double b_sf_m = 0.0, b_sf_n = 1.0;
 
     // ---- defect description ------------------------------------------------------------------
-    std::string defect = "no"; // model name of the input file
-    int defect_model = 0;      // 0..7
-    double poissonsratio = 0.0;
-    Vec3 v_position{}; // void centre
-    double v_radius = 0.0;
-    Vec3 l_position{}, l_normal{}, l_polar{}, l_z{};
-    double l_radius = 0.0;
-    int nsides = 0;
-    std::string loopstyle, loop_cal_model;
-    double correction = 0.0;
-    Vec3 cut_plane{}; // screw dislocation cut plane
+    std::string defect = "no"; // model name of the input file, as the reports print it
+    DefectKind defect_kind = DefectKind::perfect; // parsed from `defect` where it is read
+    // The values of a defect live in its configuration file: its model reads them there, and
+    // so does its section of the parameter report.
 
     // ---- working arrays (made by allocate_arrays) --------------------------------------------
     Array1<double> p_x, p_y, p_z;

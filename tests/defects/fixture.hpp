@@ -67,7 +67,7 @@ struct DefectRun {
     DefectRun(int model, const std::string& name, const std::string& text,
               const std::string& ca = "no", Grid grid = {}, Vec3 foil = {0, 0, 1},
               Vec3 v_g = {2, 0, 0}) {
-        st.ca = ca;
+        st.ca = column_approx_from_text(ca);
         st.n_beams = 5;
         st.n_pixel_x = grid.nx;
         st.n_pixel_y = grid.ny;
@@ -80,7 +80,7 @@ struct DefectRun {
         st.lat_c = 3.61;
         st.g = magnitude(v_g) / st.lat_c;
         st.k = 39.8884;
-        st.f_g = 1.0;
+        st.condition_n = 1.0;
         const double t = 0.5 * st.g, kz0 = std::sqrt(st.k * st.k - t * t);
         for (int n = 1; n <= 5; ++n) {
             st.mtx_beams(n) = n - 2;
@@ -92,7 +92,7 @@ struct DefectRun {
         st.f_defect = st.rundir = dir.str();
         st.f_defect += name;
         st.f_out = "run.txt";
-        st.defect_model = model;
+        st.defect_kind = static_cast<DefectKind>(model); // 0 perfect .. 7 3D-strain
         st.out = &console;
         field = make_defect_field(st);
     }

@@ -30,7 +30,7 @@ void expect_terms(const State& st, int l, const Vec3& o, F&& grad, double rel, d
                 EXPECT_TRUE(near_rel(st.s_g_r(i, j, n),
                                      st.mtx_beams(n) * (g[2] + std::tan(st.mtx_q(n).imag()) * g[0]),
                                      rel, abs))
-                    << st.ca << " column " << i << "," << j << " beam " << n;
+                    << static_cast<int>(st.ca) << " column " << i << "," << j << " beam " << n;
         }
 }
 
@@ -63,7 +63,7 @@ double edge_phase(const Vec3& b, const Vec3& l, double nu, const Vec3& p) {
 
 // g.b = 0 and g.(b x l) = 0 (edge), g.b = 0 without relaxation (screw): no contrast at all,
 // with or without the column approximation; a visible edge through the same block has some.
-// "half" is "no" for the edge model, and each slice is reported.
+// "half" is "no" for the edge model.
 TEST(Dislocation, InvisibilityAndTheApproximation) {
     for (const char* ca : {"yes", "no"})
         for (const auto& ini : {edge_ini("1 2 0 1 1", "30 20 90", "1 0 0", 0.3, 1),
@@ -78,7 +78,6 @@ TEST(Dislocation, InvisibilityAndTheApproximation) {
     DefectRun half = disl("half", ini), no = disl("no", ini);
     EXPECT_TRUE(same_values(half.slice(3).slice(4).st.s_g_r, no.slice(4).st.s_g_r));
     EXPECT_GT(max_abs(no.st.s_g_r, beam(1)), 1e-4);
-    EXPECT_EQ(half.console.str(), " m= 3\n m= 4\n");
 }
 
 // An inclined edge with r0 = 0: the model's displacement is the isotropic one and its terms

@@ -2,7 +2,6 @@
 // choice of far and near field, the maps written every slice.
 #include "defects/loop_iso.hpp"
 #include "fixture.hpp"
-#include "state/image_file.hpp"
 
 #include <filesystem>
 
@@ -62,7 +61,7 @@ TEST(LoopIso, InfinitesimalTermsAreDerivativesOfTheLoopDisplacement) {
 
     DefectRun run = loop_run("8.0", "infinitesimal");
     const double with_tilt = run.slice(5).st.s_g_r(20, 13, beam(1));
-    run.st.ca = "half";
+    run.st.ca = ColumnApprox::half;
     const double without = run.slice(5).st.s_g_r(20, 13, beam(1));
     // Column (20, 13) of slice 5 relative to the centre (16, 16, 8); sample = crystal axes.
     const Vec3 n = scaled(Vec3{1, 1, 1}, 1.0 / std::sqrt(3.0));
@@ -160,21 +159,4 @@ TEST(LoopIso, UnknownModelAndUndefinedPoints) {
         ASSERT_TRUE(all_finite(run.slice(l).st.s_g_r)) << l;
         EXPECT_EQ(run.st.s_g_r(17, 17, 3), 0.0) << l; // on the axis
     }
-}
-
-// Every slice rewrites the maps "<f_out>sgr01".."sgr05" (list form, one per beam) with that
-// slice's terms.
-TEST(LoopIso, MapsOfEveryBeamAreWrittenEverySlice) {
-    DefectRun run = loop_run("8.0", "infinitesimal");
-    const std::string first = run.slice(2).dir.read("run.txtsgr03");
-    run.slice(9);
-    EXPECT_NE(run.dir.read("run.txtsgr03"), first);
-    for (int n = 1; n <= 5; ++n) {
-        const ImageData img = read_image_file("run.txtsgr0" + std::to_string(n));
-        ASSERT_EQ(std::tuple(img.nx(), img.ny(), img.unit_x), std::tuple(32, 32, 1.0));
-        for (int j = 1; j <= 32; ++j)
-            for (int i = 1; i <= 32; ++i)
-                ASSERT_TRUE(near_rel(img.values(i, j), run.st.s_g_r(i, j, n), 1e-9, 1e-300));
-    }
-    EXPECT_FALSE(run.dir.exists("run.txtsgr06"));
 }

@@ -140,10 +140,9 @@ TEST(Tetrahedron, FacesCloseIntoARegularTetrahedron) {
     const Vec3 ex = unit(st.co_x), ez = unit(st.foil), ey = cross_product(ez, ex);
     auto to_sample = [&](const Vec3& c) { return unit(Vec3{dot(c, ex), dot(c, ey), dot(c, ez)}); };
     std::vector<Vec3> corners;
-    for (const std::string face : {"alpha", "beta", "gamma", "delta"}) {
-        EXPECT_EQ(split_lines(run.dir.read(face + ".ini"))[0],
-                  "            {Data for the triangle loop in " + face + " plane}");
-        const PgLoopFile f = read_pgloop_file(run.dir.str() + face + ".ini");
+    const TetrahedronFile t = read_tetrahedron_file(st.f_defect);
+    for (int face = 0; face < 4; ++face) {
+        const PgLoopFile f = tetrahedron_face_loop(st, t, face);
         ASSERT_EQ(f.nsides, 3);
         const Vec3 e2 = to_sample(f.polar), e3 = to_sample(cross_product(f.normal, f.polar));
         for (double phi : {-kPi / 3, kPi / 3, kPi}) {

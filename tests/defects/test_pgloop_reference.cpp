@@ -10,7 +10,9 @@
 // up (the scale of the rounding error of any such sum): they must agree to 1e-12 of it.
 #include "defects/loop_iso.hpp"
 #include "defects/pgloop.hpp"
+#include "defects/tetrahedron.hpp"
 #include "fixture.hpp"
+#include "state/textout.hpp"
 
 #include <random>
 
@@ -128,7 +130,7 @@ void expect_slice_matches(const State& st, const std::vector<std::string>& files
                 if (!all_finite(g)) g = s = {}; // on a leg: the column is left unstrained
                 for (int n = 1; n <= 5; ++n) {
                     const int m = tilts.order(n);
-                    const double t = st.ca == "no" ? tilts.tan_tilt(n) : 0.0;
+                    const double t = st.ca == ColumnApprox::no ? tilts.tan_tilt(n) : 0.0;
                     ref[n] += m * (g[0] * t + g[2]);
                     scale[n] += std::abs(m) * (s[0] * std::abs(t) + s[2]);
                 }
@@ -231,9 +233,14 @@ TEST(PgLoopReference, SlicesMatchTheTermByTermField) {
     for (const auto& [text, ca, l] : cases) {
         DefectRun run(text == tetra ? 6 : 5, "loop.ini", text, ca,
                       {65, 63, 300, 256.0, 256.0, 300.0});
+        // The faces as their files describe them (the driver writes those).
         std::vector<std::string> files;
-        for (const char* f : {"alpha", "beta", "gamma", "delta"})
-            files.push_back(run.dir.str() + f + ".ini");
+        for (int face = 0; face < 4 && text == tetra; ++face) {
+            files.push_back(run.dir.str() + kTetrahedronFaces[face].name + ".ini");
+            write_text_file(
+                files.back(),
+                tetrahedron_face_text(run.st, read_tetrahedron_file(run.st.f_defect), face));
+        }
         if (text != tetra) files = {run.st.f_defect};
         expect_slice_matches(run.slice(l).st, files, l,
                              (text == tetra ? "tetrahedron ca " : "hexagon ca ") + std::string(ca) +

@@ -43,7 +43,7 @@ ImageData intensity_image(int nx, int ny) {
 ImageInfo sample_info() {
     ImageInfo info{
         .crystal = "Cu", .beams = {-1, 0, 1}, .defect = "edge", .defect_file = "edge.ini"};
-    info.voltage = 200, info.g = {2, 0, 0}, info.f_g = 1.5;
+    info.voltage = 200, info.g = {2, 0, 0}, info.condition_n = 1.5;
     info.thickness = 300, info.beam_order = 1;
     return info;
 }

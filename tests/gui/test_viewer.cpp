@@ -204,6 +204,7 @@ TEST(Viewer, DefectOutlines) {
     const std::string image = write_stripe(d, "img", 100, 100, 1.0, 0, 0);
     auto drawn = [&](const std::string& defect, const std::string& config) {
         st.defect = defect;
+        st.defect_kind = defect_kind_from_name(defect);
         st.f_defect = d.str() + defect + ".ini";
         d.write(defect + ".ini", " {" + defect + "}\n ===\n" + config);
         TestGui t;

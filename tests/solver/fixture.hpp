@@ -43,12 +43,13 @@ inline State make_state(const ColumnSetup& s) {
         st.slicethickness(l) = s.thickness / s.nslice;
         st.sliceposition(l) = (l - 0.5) * s.thickness / s.nslice;
     }
-    st.ca = s.ca;
+    st.ca = column_approx_from_text(s.ca);
     st.defect = s.defect;
+    st.defect_kind = defect_kind_from_name(s.defect);
     st.k = kCuK;
     st.g = kCuG;
     st.v_g = {2.0, 0.0, 0.0};
-    st.f_g = s.f_g;
+    st.condition_n = s.f_g;
     st.u0 = 0.1;
     st.ui0 = s.absorption ? 0.004 : 0.0;
     for (int m = 1; m <= st.n_beams - 1; ++m) {

@@ -21,7 +21,7 @@ Solution solve_column(const State& st, const std::vector<double>& sgr) {
     const int n = st.n_beams;
     Solution s{Array2<cplx>(n, n), Array2<cplx>(n, n), Array1<cplx>(n)};
     matrix_h(n, st.s_g, sgr.data(), st.mtx_bg, st.ui0, st.u, st.ui, s.h);
-    diagonalizationeigenmtx(n, s.h, st.mtx_bg, s.vals, s.vecs);
+    eigensolve_first_order(n, s.h, st.mtx_bg, s.vals, s.vecs);
     return s;
 }
 
@@ -128,8 +128,8 @@ TEST(BatchKernel, SameBitsAsThePlainRoutines) {
             p[l] = st.v_g[0] * sf[0] + st.v_g[1] * sf[1] + st.v_g[2] * sf[2];
             const Solution s = solve_column(st, sgr[l]);
             phi_ref[l] = Array1<cplx>(nb);
-            two_two_scattering(nb, st.mtx_g, st.g, dz, s.vals, s.vecs, st.mtx_bg, st.v_g, sf, phi_in,
-                               phi_ref[l]);
+            two_two_scattering(nb, st.mtx_g, st.g, dz, s.vals, s.vecs, st.mtx_bg, st.v_g, sf,
+                               phi_in, phi_ref[l]);
         }
         solver::with_beam_count(nb, [&]<int N>() {
             std::vector<double> sd_store(solver::SliceData<N>::doubles_needed(nb));

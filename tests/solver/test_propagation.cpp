@@ -117,7 +117,7 @@ Array1<cplx> one_slice(const State& st, const std::vector<double>& sgr, const Ar
     Array2<cplx> h(n, n), v(n, n);
     Array1<cplx> e(n), out(n);
     matrix_h(n, st.s_g, sgr.data(), st.mtx_bg, st.ui0, st.u, st.ui, h);
-    diagonalizationeigenmtx(n, h, st.mtx_bg, e, v);
+    eigensolve_first_order(n, h, st.mtx_bg, e, v);
     two_two_scattering(n, st.mtx_g, st.g, dz, e, v, st.mtx_bg, st.v_g, sf, in, out);
     return out;
 }
@@ -193,7 +193,7 @@ TEST(PropagateSlice, LateralShiftOnlyWithoutTheColumnApproximation) {
     std::vector<Array3<cplx>> out;
     for (const char* ca : {"yes", "no", "half"}) {
         State st = make_state({.first = -1, .last = 2, .npx = 5, .npy = 2, .ca = "no"});
-        st.ca = ca;
+        st.ca = column_approx_from_text(ca);
         initial_amplitudes(st);
         for (int n = 1; n <= 4; ++n)
             for (int i = 1; i <= 5; ++i) st.phi_grid(i, 2, n) *= 1.0 + 0.1 * i;

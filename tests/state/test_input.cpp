@@ -89,9 +89,10 @@ TEST(ReadSystemParameters, RecordsAndDerivedGrid) {
     InputRun run(input_file());
     const State& st = run.read();
     EXPECT_EQ(std::tie(st.sample_no, st.sample, st.ca, st.defect, st.f_in, st.f_out, st.datadir),
-              std::tuple("test-1", "Cu", "yes", "no", "cu.in", "cu.in", "out/"));
-    EXPECT_EQ(std::tie(st.job, st.voltage, st.size_x, st.size_y, st.size_z, st.f_g, st.iabs),
-              std::tuple(1, 200.0, 100.0, 80.0, 250.4, 1.0, 1));
+              std::tuple("test-1", "Cu", ColumnApprox::yes, "no", "cu.in", "cu.in", "out/"));
+    EXPECT_EQ(
+        std::tie(st.job, st.voltage, st.size_x, st.size_y, st.size_z, st.condition_n, st.iabs),
+        std::tuple(Job::amplitude_images, 200.0, 100.0, 80.0, 250.4, 1.0, 1));
     EXPECT_EQ(std::tie(st.n_pixel_x, st.n_pixel_y, st.n_slice), std::tuple(100, 80, 250));
     EXPECT_EQ(std::pair(st.foil, st.v_g), std::pair(Vec3{0, 0, 1}, Vec3{2, 0, 0}));
     ASSERT_TRUE(st.allocated);
@@ -127,7 +128,7 @@ TEST(ReadSystemParameters, TextValuesLabelsAndSkippedRecords) {
                  "extra records are ignored\n");
     const State& st = run.read();
     EXPECT_EQ(std::tie(st.sample_no, st.sample, st.ca, st.defect),
-              std::tuple("Cu foil, no. 1/2 of", "Cu-annealed", "half-", "pg_loop"));
+              std::tuple("Cu foil, no. 1/2 of", "Cu-annealed", ColumnApprox::unknown, "pg_loop"));
     EXPECT_EQ(std::pair(st.foil, st.v_g), std::pair(Vec3{1, 1, 1}, Vec3{2, -2, 0}));
     EXPECT_EQ(st.iabs, 0);
 }

@@ -1,0 +1,43 @@
+#include "defects/column_rule.hpp"
+
+#include "state/error.hpp"
+
+namespace korvex {
+
+namespace {
+
+enum class Term { depth, lateral, refused };
+
+struct Rule {
+    Term yes, no, half;
+};
+
+Rule rule(DefectKind kind) {
+    switch (kind) {
+    case DefectKind::edge:
+    case DefectKind::screw:
+        return {Term::depth, Term::lateral, Term::lateral};
+    case DefectKind::loop:
+        return {Term::depth, Term::lateral, Term::depth};
+    case DefectKind::pg_loop:
+    case DefectKind::tetrahedron:
+    case DefectKind::strain:
+        return {Term::depth, Term::lateral, Term::refused};
+    default:
+        return {Term::depth, Term::depth, Term::depth};
+    }
+}
+
+} // namespace
+
+bool lateral_derivative(DefectKind kind, ColumnApprox ca) {
+    const Rule r = rule(kind);
+    const Term t = ca == ColumnApprox::yes    ? r.yes
+                   : ca == ColumnApprox::no   ? r.no
+                   : ca == ColumnApprox::half ? r.half
+                                              : Term::refused;
+    if (t == Term::refused) halt("Please make right choice for the Column Approximation");
+    return t == Term::lateral;
+}
+
+} // namespace korvex

@@ -1,0 +1,88 @@
+#include "driver/slice_outputs.hpp"
+
+#include "defects/tetrahedron.hpp"
+#include "state/fmt.hpp"
+#include "state/image_file.hpp"
+#include "state/textout.hpp"
+
+#include <algorithm>
+#include <exception>
+#include <string>
+#include <vector>
+
+namespace korvex {
+
+void print_loop_sgr(const State& st) {
+    const int nx = st.n_xyz[0], ny = st.n_xyz[1];
+    ImageData img;
+    img.unit_x = st.size[0] / nx;
+    img.unit_y = st.size[1] / ny;
+    img.values.resize(nx, ny);
+
+    // One file per beam, formatted and written side by side; a failure stops the run after
+    // the loop, as the first failing beam's error.
+    std::vector<std::exception_ptr> errors(static_cast<std::size_t>(std::max(st.n_beams, 0)));
+#pragma omp parallel for schedule(dynamic) firstprivate(img)
+    for (int n = 1; n <= st.n_beams; ++n) {
+        try {
+            for (int j = 1; j <= ny; ++j)
+                for (int i = 1; i <= nx; ++i) img.values(i, j) = st.s_g_r(i, j, n);
+            std::string nn = std::to_string(n);
+            if (nn.size() < 2) nn = "0" + nn;
+            write_image_file(trim(st.f_out) + "sgr" + nn, img, RowFormat::list);
+        } catch (...) {
+            errors[static_cast<std::size_t>(n - 1)] = std::current_exception();
+        }
+    }
+    for (const auto& e : errors)
+        if (e) std::rethrow_exception(e);
+}
+
+namespace {
+
+class SliceOutputs final : public DefectField {
+  public:
+    SliceOutputs(std::unique_ptr<DefectField> inner, DefectKind kind, bool writer)
+        : inner_(std::move(inner)), kind_(kind), writer_(writer) {}
+
+    void fill_slice(State& st, int islice) override {
+        before(st);
+        inner_->fill_slice(st, islice);
+        after(st, islice);
+        if (kind_ == DefectKind::loop && writer_) print_loop_sgr(st);
+    }
+    void fill_column(State& st, int islice) override {
+        before(st);
+        inner_->fill_column(st, islice);
+        after(st, islice);
+    }
+
+  private:
+    // The tetrahedron's four face files in the run directory, each slice.
+    void before(const State& st) const {
+        if (kind_ != DefectKind::tetrahedron || !writer_) return;
+        const TetrahedronFile t = read_tetrahedron_file(st.f_defect);
+        for (int face = 0; face < 4; ++face)
+            write_text_file(trim(st.rundir) +
+                                kTetrahedronFaces[static_cast<std::size_t>(face)].name + ".ini",
+                            tetrahedron_face_text(st, t, face));
+    }
+    // The edge dislocation's slice line.
+    void after(const State& st, int islice) const {
+        if (kind_ == DefectKind::edge)
+            st.console() << list_record({"m=", list_int(islice)}) << '\n';
+    }
+
+    std::unique_ptr<DefectField> inner_;
+    DefectKind kind_;
+    bool writer_;
+};
+
+} // namespace
+
+std::unique_ptr<DefectField> with_slice_outputs(std::unique_ptr<DefectField> field, const State& st,
+                                                bool writer) {
+    return std::make_unique<SliceOutputs>(std::move(field), st.defect_kind, writer);
+}
+
+} // namespace korvex

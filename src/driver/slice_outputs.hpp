@@ -1,0 +1,22 @@
+// What the slices of some defect models show besides their terms: the edge dislocation's slice
+// line, the circular loop's strain maps and the tetrahedron's face files, at every slice. The
+// models only compute; this adapter around the field of a condition prints and writes.
+#pragma once
+
+#include "defects/defect.hpp"
+#include "state/state.hpp"
+
+#include <memory>
+
+namespace korvex {
+
+// `field` with the slice outputs of st.defect_kind. Files are written only where `writer`
+// (the process that writes a split run's files).
+std::unique_ptr<DefectField> with_slice_outputs(std::unique_ptr<DefectField> field, const State& st,
+                                                bool writer);
+
+// The circular loop's maps trim(f_out) + "sgr" + NN of every beam's s_g_r, in the working
+// directory.
+void print_loop_sgr(const State& st);
+
+} // namespace korvex
