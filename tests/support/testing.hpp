@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -49,6 +50,12 @@ template <class F> std::vector<std::string> stop_lines(F&& f) {
     }
     ADD_FAILURE() << "expected the run to stop";
     return {};
+}
+
+// The relativistic electron wavelength in Angstrom at `kv` kilovolts,
+// h / sqrt(2 m e V (1 + e V / 2 m c^2)), from the physical constants.
+inline double electron_wavelength(double kv) {
+    return 12.2643 / std::sqrt(kv * 1e3 * (1.0 + 0.978476e-6 * kv * 1e3));
 }
 
 // |a - b| <= abs + rel * |b|
