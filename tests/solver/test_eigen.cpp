@@ -128,8 +128,8 @@ TEST(BatchKernel, SameBitsAsThePlainRoutines) {
             p[l] = st.v_g[0] * sf[0] + st.v_g[1] * sf[1] + st.v_g[2] * sf[2];
             const Solution s = solve_column(st, sgr[l]);
             phi_ref[l] = Array1<cplx>(nb);
-            two_two_scattering(nb, st.mtx_g, st.g, dz, s.vals, s.vecs, st.mtx_bg, st.v_g, sf, phi_in,
-                               phi_ref[l]);
+            two_two_scattering(nb, st.mtx_g, st.g, dz, s.vals, s.vecs, st.mtx_bg, st.v_g, sf,
+                               phi_in, phi_ref[l]);
         }
         solver::with_beam_count(nb, [&]<int N>() {
             std::vector<double> sd_store(solver::SliceData<N>::doubles_needed(nb));

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <sstream>
 #include <vector>
 
@@ -16,6 +15,7 @@ using namespace korvex;
 using korvex::testing::ColumnSetup;
 using korvex::testing::fill_strain;
 using korvex::testing::make_state;
+using korvex::testing::same_bits;
 
 namespace {
 
@@ -31,11 +31,6 @@ int run_condition(
     }
     intensities(st);
     return flag;
-}
-
-template <class T> bool same_bits(const T& a, const T& b) {
-    return a.size() == b.size() &&
-           std::memcmp(a.data(), b.data(), a.size() * sizeof(*a.data())) == 0;
 }
 
 // ---- an independent solver for the symmetric case ----------------------------------------
