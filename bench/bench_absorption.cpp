@@ -3,7 +3,7 @@
 // by the table engine (its tables, built before the timing starts, hold first-order or exact
 // transfers). Figures are column-slices per second. `table_build` times the building of the
 // table of one slice thickness (the first slice of a table run), first order against exact.
-#include "../tests/solver/fixture.hpp"
+#include "column_state.hpp"
 #include "solver/propagation.hpp"
 
 #include <benchmark/benchmark.h>
@@ -12,16 +12,10 @@ namespace {
 
 void whole_slice(benchmark::State& state) {
     const int nb = static_cast<int>(state.range(0));
-    korvex::testing::ColumnSetup s;
-    s.first = -((nb - 1) / 2);
-    s.last = s.first + nb - 1;
-    s.npx = s.npy = 64;
-    s.ca = "no";
-    s.defect = "edge";
-    korvex::State st = korvex::testing::make_state(s);
+    korvex::State st = korvex::bench::column_state(nb, 64, 10);
     st.absorption = state.range(1) != 0 ? "exact" : "first-order";
     const auto kind = state.range(2) != 0 ? korvex::Engine::table : korvex::Engine::exact;
-    korvex::testing::fill_strain(st, 1);
+    korvex::bench::fill_field(st);
     korvex::initial_amplitudes(st);
     korvex::ColumnEngine engine(kind);
     int flag = 1;
@@ -30,20 +24,15 @@ void whole_slice(benchmark::State& state) {
         flag = 1;
         engine.propagate_slice(st, 1, flag);
     }
-    state.SetItemsProcessed(state.iterations() * s.npx * s.npy);
+    state.SetItemsProcessed(state.iterations() * 64 * 64);
     state.SetLabel(std::string(korvex::engine_name(kind)) + " " + st.absorption);
 }
 
 void table_build(benchmark::State& state) {
     const int nb = static_cast<int>(state.range(0));
-    korvex::testing::ColumnSetup s;
-    s.first = -((nb - 1) / 2);
-    s.last = s.first + nb - 1;
-    s.ca = "no";
-    s.defect = "edge";
-    korvex::State st = korvex::testing::make_state(s);
+    korvex::State st = korvex::bench::column_state(nb, 1, 10);
     st.absorption = state.range(1) != 0 ? "exact" : "first-order";
-    korvex::testing::fill_strain(st, 1);
+    korvex::bench::fill_field(st);
     korvex::initial_amplitudes(st);
     for (auto _ : state) {
         korvex::ColumnEngine engine(korvex::Engine::table);

@@ -1,7 +1,7 @@
 // The solver's hot path: one column through one slice (build the structure matrix, solve it,
 // carry the amplitudes), and a whole 256 x 256 slice on all cores. Strained input everywhere,
 // so every column is solved. Figures are column-slices per second.
-#include "../tests/solver/fixture.hpp"
+#include "column_state.hpp"
 #include "solver/eigen.hpp"
 #include "solver/kernels.hpp"
 #include "solver/propagation.hpp"
@@ -14,31 +14,12 @@
 namespace {
 
 using korvex::State;
-using korvex::testing::ColumnSetup;
-using korvex::testing::make_state;
-
-// A strained-looking field: a smooth term growing with the beam order plus a position
-// dependence, so that the columns take different numbers of sweeps.
-void fill_field(State& st) {
-    for (int n = 1; n <= st.n_beams; ++n)
-        for (int j = 1; j <= st.n_pixel_y; ++j)
-            for (int i = 1; i <= st.n_pixel_x; ++i) {
-                const double x = (i - 0.5) / st.n_pixel_x - 0.5;
-                const double y = (j - 0.5) / st.n_pixel_y - 0.5;
-                st.s_g_r(i, j, n) = st.mtx_beams(n) * 0.002 / (0.01 + x * x + 0.3 * y * y);
-            }
-}
+using korvex::bench::column_state;
+using korvex::bench::fill_field;
 
 template <int N, int L> void column_step(benchmark::State& state) {
     constexpr int kPool = 1024;
-    ColumnSetup s;
-    s.first = -((N - 1) / 2);
-    s.last = s.first + N - 1;
-    s.npx = s.npy = 32;
-    s.nslice = 500;
-    s.ca = "no";
-    s.defect = "edge";
-    State st = make_state(s);
+    State st = column_state(N, 32, 500);
     fill_field(st);
     korvex::solver::SliceData<N> sd;
     korvex::prepare_slice_data<N>(st, st.slicethickness(1), sd);
@@ -86,15 +67,7 @@ BENCHMARK(column_step<5, 2>)->Name("column_step/5/two_lanes");
 void whole_slice(benchmark::State& state) {
     const int nb = static_cast<int>(state.range(0));
     const auto engine = state.range(1) == 0 ? korvex::Engine::exact : korvex::Engine::table;
-    ColumnSetup s;
-    s.first = -((nb - 1) / 2);
-    s.last = s.first + nb - 1;
-    s.npx = s.npy = 256;
-    s.nslice = 500;
-    s.thickness = 1000.0;
-    s.ca = "no";
-    s.defect = "edge";
-    State st = make_state(s);
+    State st = column_state(nb, 256, 500);
     fill_field(st);
     korvex::initial_amplitudes(st);
     korvex::ColumnEngine eng(engine);

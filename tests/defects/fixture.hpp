@@ -2,6 +2,8 @@
 #pragma once
 
 #include "defects/defect.hpp"
+#include "optics/crystal.hpp"
+#include "optics/geometry.hpp"
 #include "optics/vectors.hpp"
 #include "state/reader.hpp"
 #include "state/state.hpp"
@@ -58,7 +60,8 @@ inline std::string screw_ini(const std::string& b, const std::string& point, con
 // A defect run: the configuration `text` written as `name` in a scratch directory that is also
 // the working and run directory, and the field of `model` made for a hand-built state: Cu at
 // 200 kV, g = (2 0 0), zone axis [0 0 1] (or as given), five beams -1 .. 3 in the condition
-// (g, g). Under the column approximation the beam tilts are zero, as the driver sets them.
+// (g, g), its beam tilts set by the program's geometry. Under the column approximation the
+// tilts are zero, as the driver sets them.
 struct DefectRun {
     ScratchDir dir;
     State st;
@@ -77,16 +80,14 @@ struct DefectRun {
         st.n_xyz = {grid.nx, grid.ny, grid.nz};
         st.foil = foil;
         st.v_g = st.co_x = v_g;
+        st.voltage = 200.0;
         st.lat_c = 3.61;
-        st.g = magnitude(v_g) / st.lat_c;
-        st.k = 39.8884;
         st.condition_n = 1.0;
-        const double t = 0.5 * st.g, kz0 = std::sqrt(st.k * st.k - t * t);
-        for (int n = 1; n <= 5; ++n) {
-            st.mtx_beams(n) = n - 2;
-            st.mtx_g(n) = st.mtx_beams(n) * st.g;
-            st.mtx_q(n) = {0.0, ca == "yes" ? 0.0 : std::atan((st.mtx_g(n) - t) / kz0)};
-        }
+        cal_wave_quantities(st);
+        for (int n = 1; n <= 5; ++n) st.mtx_beams(n) = n - 2;
+        cal_mtx_g(st);
+        geometry(5, st.g, st.mtx_g, st.k, st.condition_n, st.mtx_q, st.s_g);
+        if (ca == "yes") st.mtx_q.fill(0.0);
         dir.enter();
         dir.write(name, text);
         st.f_defect = st.rundir = dir.str();

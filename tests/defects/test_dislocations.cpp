@@ -37,12 +37,7 @@ void expect_terms(const State& st, int l, const Vec3& o, F&& grad, double rel, d
 // Gradient of `f` by central differences: x and z, and y too when `all`.
 template <class F> Vec3 numeric_gradient(F&& f, const Vec3& p, bool all = false) {
     Vec3 g{};
-    for (std::size_t e = 0; e < 3; e += all ? 1 : 2) {
-        Vec3 a = p, b = p;
-        a[e] += 1e-4;
-        b[e] -= 1e-4;
-        g[e] = (f(a) - f(b)) / 2e-4;
-    }
+    for (std::size_t e = 0; e < 3; e += all ? 1 : 2) g[e] = central_difference(f, p, e, 1e-4);
     return g;
 }
 

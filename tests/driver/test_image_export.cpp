@@ -4,7 +4,7 @@
 #include "driver/image_export.hpp"
 #include "driver/image_readback.hpp"
 #include "driver/layer_postscript.hpp"
-#include "support/testing.hpp"
+#include "support/input_files.hpp"
 
 #include <cpgplot.h>
 
@@ -22,22 +22,20 @@ namespace {
 
 // An nx x ny image of pixel size 0.5 x 1.25 Angstrom holding `v`, x index fastest.
 ImageData image_of(int nx, int ny, const std::vector<double>& v = {}) {
-    ImageData img;
-    img.unit_x = 0.5;
-    img.unit_y = 1.25;
-    img.values.resize(nx, ny);
-    for (int n = 0; n < int(v.size()); ++n) img.values(n % nx + 1, n / nx + 1) = v[std::size_t(n)];
-    return img;
+    const auto at = [&](int i, int j) { return std::size_t((j - 1) * nx + i - 1); };
+    return make_image(
+        nx, ny, [&](int i, int j) { return at(i, j) < v.size() ? v[at(i, j)] : 0.0; }, 0.5, 1.25);
 }
 
 // Intensities over several decades with structure in both directions.
 ImageData intensity_image(int nx, int ny) {
-    ImageData img = image_of(nx, ny);
-    for (int j = 1; j <= ny; ++j)
-        for (int i = 1; i <= nx; ++i)
-            img.values(i, j) = 0.3 + 0.25 * std::sin(0.7 * i) * std::cos(0.45 * j) +
-                               1e-3 * std::exp(-0.5 * j) + 0.123456789e-2 * i / (j + 2.0);
-    return img;
+    return make_image(
+        nx, ny,
+        [](int i, int j) {
+            return 0.3 + 0.25 * std::sin(0.7 * i) * std::cos(0.45 * j) + 1e-3 * std::exp(-0.5 * j) +
+                   0.123456789e-2 * i / (j + 2.0);
+        },
+        0.5, 1.25);
 }
 
 ImageInfo sample_info() {
@@ -48,27 +46,13 @@ ImageInfo sample_info() {
     return info;
 }
 
-std::set<std::string> listing(const ScratchDir& dir) {
-    std::set<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
-        names.insert(e.path().filename().string());
-    return names;
-}
-
 } // namespace
 
-// Level = integer part of (A - min)(levels - 1)/(max - min), with the largest value on the top
-// level even where the doubles give 254.99999999999997, and highlights clipped at 10000 times
-// the mean; flat, signed and broken images.
+// Level = integer part of (A - min)(levels - 1)/(max - min) (the display's DataImaging test
+// works the levels of a small image), with the largest value on the top level even where the
+// doubles give 254.99999999999997, and highlights clipped at 10000 times the mean; flat, signed
+// and broken images.
 TEST(GreyLevels, FormulaTopLevelClippingAndOddImages) {
-    const GreyLevels g = grey_levels(image_of(3, 2, {1, 3, 5, 2, 4, 6}), 100);
-    EXPECT_EQ(g.min, 1.0);
-    EXPECT_EQ(g.max, 6.0);
-    EXPECT_DOUBLE_EQ(g.background, 3.5);
-    EXPECT_TRUE(std::isinf(g.clip));
-    const int want[] = {0, 39, 79, 19, 59, 99};
-    for (int n = 0; n < 6; ++n) EXPECT_EQ(g.level(n % 3 + 1, n / 3 + 1), want[n]) << n;
-
     const GreyLevels top =
         grey_levels(image_of(3, 1, {0.0405495241, 0.6397953458, 0.3401724350}), 256);
     // The third value is on level 127.5 up to the last digit.
@@ -94,9 +78,7 @@ TEST(GreyLevels, FormulaTopLevelClippingAndOddImages) {
 
     // A strain map is signed with a mean near zero: clipping at 10000 times that mean would
     // flatten every positive value; the whole range is kept instead.
-    ImageData sgr = image_of(200, 60);
-    for (int j = 1; j <= 60; ++j)
-        for (int i = 1; i <= 200; ++i) sgr.values(i, j) = (i - 100.5) * 1e-4;
+    ImageData sgr = make_image(200, 60, [](int i, int) { return (i - 100.5) * 1e-4; });
     sgr.values(1, 1) -= 1e-12; // mean slightly negative
     const GreyLevels s = grey_levels(sgr, 256);
     EXPECT_TRUE(std::isinf(s.clip));
@@ -149,8 +131,7 @@ TEST(ImageExport, PngAndTiffMatchTheTextImage) {
 
 // The displays read rows of more than 2000 values back across their continuation records.
 TEST(ImageFiles, RowsContinueAfterTwoThousandValues) {
-    ImageData img = image_of(2, 2500);
-    for (int j = 1; j <= 2500; ++j) img.values(1, j) = 0.1234, img.values(2, j) = -2.5e-7;
+    const ImageData img = make_image(2, 2500, [](int i, int) { return i == 1 ? 0.1234 : -2.5e-7; });
     const std::string text = format_image(img, RowFormat::es12_3);
     const auto lines = split_lines(text);
     ASSERT_EQ(lines.size(), 8u + 4u);
@@ -224,7 +205,7 @@ TEST(ImageExport, FailuresStopTheRunWithoutPartialFiles) {
         EXPECT_EQ(lines[0].rfind("Error writing \"" + dir.str() + "img" + ext + "\": ", 0), 0u)
             << lines[0];
     }
-    EXPECT_EQ(listing(dir), (std::set<std::string>{"blocked", "img.tif", "img.ps"}));
+    EXPECT_EQ(dir.names(), (std::set<std::string>{"blocked", "img.tif", "img.ps"}));
 }
 
 // One page of the whole image, drawn without disturbing the caller's plot device or colours;
@@ -251,7 +232,7 @@ TEST(LayerPostScript, OnePageOfTheWholeImage) {
     EXPECT_EQ(ps.rfind("%!PS", 0), 0u);
     for (const char* dsc : {"%%Pages: 1\n", "%%BoundingBox: 0 0 288 288\n", "%%EOF"})
         EXPECT_NE(ps.find(dsc), std::string::npos) << dsc;
-    EXPECT_EQ(listing(dir), (std::set<std::string>{"lay.ps"}));
+    EXPECT_EQ(dir.names(), (std::set<std::string>{"lay.ps"}));
     if (std::system("gs -v >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "Ghostscript (gs) is not installed: the rendering is not checked";
     const std::string pgm = dir.str() + "lay.pgm";

@@ -8,7 +8,7 @@
 #include "state/fmt.hpp"
 #include "support/testing.hpp"
 
-#include <map>
+#include <algorithm>
 #include <sstream>
 #include <tuple>
 
@@ -53,6 +53,14 @@ std::tm fixed_time() {
 
 const std::string rule = " " + std::string(39, '-');
 
+// The records from `k` after the first record `label` on, `n` of them.
+std::vector<std::string> after(const std::vector<std::string>& r, const std::string& label,
+                               std::size_t n = 1, std::size_t k = 1) {
+    const auto at = std::size_t(std::find(r.begin(), r.end(), label) - r.begin()) + k;
+    if (at + n > r.size()) return {"(no record " + label + ")"};
+    return {r.begin() + std::ptrdiff_t(at), r.begin() + std::ptrdiff_t(at + n)};
+}
+
 } // namespace
 
 // Condition values name the result files of a series: truncated (not rounded) to two decimals
@@ -88,37 +96,37 @@ TEST(ParameterReport, RecordsInOrderWithFixedFormats) {
     EXPECT_EQ(l[3], "                    Z->    [ 0  0  1  ]");
     EXPECT_NE(out.str().find("Extinction distance        : "), std::string::npos);
     const auto r = parameter_report(st, fixed_time());
-    // No eigen-system line: the empty record 33 is followed by a rule.
-    const std::map<std::size_t, std::string> records = {
-        {0, ""},
-        {2, " ++++++ PARAMETERS for result file, \"run\" ++++++"},
-        {5, " Date: 6-12-2026    Time: 14:05"},
-        {10, " 0:1:30 (hours:minutes:seconds)"},
-        {18, " Sample NO: Cu-1                "},
-        {24, " Amplitude contrast images"},
-        {27, " used"},
-        {32, ""},
-        {33, rule},
-        {58, " Fourier components of periodical potentials (U(0)-U(5g), in Angstrom E(-2))"},
-        {59, "U(  0)=  0.2108770000"},
-        {60, "U( 1g)=  0.0900000000"},
-        {65, " The immaginary parts of the Fourier components of periodical potentials"},
-        {66, "U'(  0)  0.0100000000"},
-        {67, "U'( 1 g)=  0.0010000000"}};
-    for (const auto& [n, text] : records) EXPECT_EQ(r.at(n), text) << "record " << n;
+    using V = std::vector<std::string>;
+    EXPECT_EQ(V(r.begin(), r.begin() + 3),
+              (V{"", "", " ++++++ PARAMETERS for result file, \"run\" ++++++"}));
+    for (const char* rec : {" Date: 6-12-2026    Time: 14:05", " 0:1:30 (hours:minutes:seconds)",
+                            " Sample NO: Cu-1                "})
+        EXPECT_EQ(std::count(r.begin(), r.end(), rec), 1) << rec;
+    EXPECT_EQ(after(r, " Job performed"), V{" Amplitude contrast images"});
+    EXPECT_EQ(after(r, " the Column Approximation"), V{" used"});
+    // No eigen-system line: the interpolation method is followed by a rule, an empty record
+    // and a rule.
+    EXPECT_EQ(after(r, " Interpolation Method: ", 3, 2), (V{rule, "", rule}));
+    const std::string potentials =
+        " Fourier components of periodical potentials (U(0)-U(5g), in Angstrom E(-2))";
+    EXPECT_EQ(after(r, potentials, 2), (V{"U(  0)=  0.2108770000", "U( 1g)=  0.0900000000"}));
+    EXPECT_EQ(
+        after(r, " The immaginary parts of the Fourier components of periodical potentials", 2),
+        (V{"U'(  0)  0.0100000000", "U'( 1 g)=  0.0010000000"}));
     // "edge" has no section: the report ends with the defect name.
-    EXPECT_EQ(r[r.size() - 2], " Style of defect");
-    EXPECT_EQ(r.back(), " edge                          ");
+    EXPECT_EQ(V(r.end() - 2, r.end()), (V{" Style of defect", " edge                          "}));
 
     // A single beam has no rows of U(g); a row without the first order has no s_g or
     // extinction distance, on the terminal or in the report.
     State one = report_state(2, 2);
     const auto r1 = parameter_report(one, fixed_time());
-    EXPECT_EQ(r1[58],
-              " Fourier components of periodical potentials (U(0)-U(1g), in Angstrom E(-2))");
-    EXPECT_EQ(r1[60], rule);
-    EXPECT_EQ(r1[62], "U'(  0)  0.0100000000");
-    EXPECT_EQ(r1[63], rule);
+    EXPECT_EQ(after(r1,
+                    " Fourier components of periodical potentials (U(0)-U(1g), in Angstrom E(-2))",
+                    1, 2),
+              V{rule});
+    EXPECT_EQ(
+        after(r1, " The immaginary parts of the Fourier components of periodical potentials", 2),
+        (V{"U'(  0)  0.0100000000", rule}));
     State far = report_state(2, 4);
     out.str("");
     far.out = &out;
@@ -149,10 +157,11 @@ TEST(ParameterReport, DefectSections) {
     st.defect_kind = DefectKind::pg_loop;
     st.f_defect = dir.str() + "hex.ini";
     r = parameter_report(st, fixed_time());
-    EXPECT_EQ(r[r.size() - 24], " 6-sided polygonal loop");
-    EXPECT_EQ(r[r.size() - 21], " 1.0/3.0[1.0,1.0,1.0]");
-    EXPECT_EQ(r[r.size() - 5], " 0.6666666667");
-    EXPECT_EQ(r[r.size() - 2], " 1.0 A ");
+    EXPECT_EQ(after(r, " Loop style"), std::vector<std::string>{" 6-sided polygonal loop"});
+    EXPECT_EQ(after(r, " Burgers Vector"), std::vector<std::string>{" 1.0/3.0[1.0,1.0,1.0]"});
+    EXPECT_EQ(after(r, " g.b"), std::vector<std::string>{" 0.6666666667"});
+    EXPECT_EQ(after(r, " Correction factor for avoiding the singularity of strain"),
+              std::vector<std::string>{" 1.0 A "});
 }
 
 // The files of a run named "run": the ".par" file and its "record.sim" entry (none for a run

@@ -32,8 +32,7 @@ TEST(TextRun, JobOneResultFilesViewsAndThreadCount) {
     ASSERT_TRUE(one.run("", "OMP_NUM_THREADS=1")) << one.output;
     ASSERT_TRUE(two.run("", "OMP_NUM_THREADS=2")) << two.output;
     for (const auto& [name, text] : mine) EXPECT_EQ(read_file(one.file(name)), text) << name;
-    for (const auto& e : fs::directory_iterator(one.dir.path() / "data")) {
-        const std::string n = e.path().filename().string();
+    for (const std::string& n : one.dir.names("data")) {
         EXPECT_TRUE(n.find(".part") == n.npos || mine.contains(n)) << n;
         EXPECT_TRUE(n.find(".ps") == n.npos || mine.contains(n)) << n; // layer images only
     }

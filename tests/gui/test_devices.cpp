@@ -13,7 +13,7 @@
 #include "state/image_file.hpp"
 
 #include "scripted_graphics.hpp"
-#include "support/testing.hpp"
+#include "support/input_files.hpp"
 
 #include <gtest/gtest.h>
 
@@ -72,13 +72,10 @@ RgbPicture render_postscript(const std::string& ps, const std::string& png, int 
 // bright disc on a grey background with a black strip at the left. Returns the colour of
 // index 0 (the background), -1s when the device could not be opened.
 std::array<float, 3> draw_page(const ScratchDir& dir, const std::string& device) {
-    ImageData img;
-    img.values.resize(40, 30);
-    for (int j = 1; j <= 30; ++j)
-        for (int i = 1; i <= 40; ++i)
-            img.values(i, j) =
-                i <= 4 ? 0.0 : 1.0 + ((i - 20) * (i - 20) + (j - 15) * (j - 15) < 64);
-    write_image_file(dir.str() + "disc_01g", img, RowFormat::es12_3);
+    const auto value = [](int i, int j) {
+        return i <= 4 ? 0.0 : 1.0 + ((i - 20) * (i - 20) + (j - 15) * (j - 15) < 64);
+    };
+    write_image_file(dir.str() + "disc_01g", testing::make_image(40, 30, value), RowFormat::es12_3);
     auto g = open_plot_devices();
     if (g->open(dir.str() + device) <= 0) return {-1, -1, -1};
     std::array<float, 3> paper;

@@ -10,7 +10,7 @@
 #include "state/image_file.hpp"
 
 #include "scripted_graphics.hpp"
-#include "support/testing.hpp"
+#include "support/input_files.hpp"
 
 #include <gtest/gtest.h>
 
@@ -464,12 +464,10 @@ TEST(RunPanel, RunAndExit) {
 // image, goes back to the RUN panel on any other button, and stops on a refused device.
 TEST(ResultViewer, ExportsAndOtherButtons) {
     ScratchDir dir;
-    ImageData img;
-    img.values.resize(2, 2);
-    img.values(1, 1) = 1.0;
-    img.values(2, 2) = 3.0;
     const std::string file = dir.str() + "cu_01g";
-    write_image_file(file, img, RowFormat::es12_3);
+    write_image_file(file,
+                     testing::make_image(2, 2, [](int i, int j) { return i == j ? 2 * i - 1 : 0; }),
+                     RowFormat::es12_3);
     for (const bool ps : {true, false}) {
         Screen s;
         s.gr.press(ps ? 5 : 4);
@@ -552,10 +550,7 @@ TEST(PhasePanel, ScreenAndFiles) {
 // while drawing, and the colours of indices 1..20 (the buttons) given back afterwards.
 TEST(DataImaging, LevelsFlipLinesAndColours) {
     ScratchDir dir;
-    ImageData img;
-    img.values.resize(3, 2);
-    for (int i = 1; i <= 3; ++i)
-        for (int j = 1; j <= 2; ++j) img.values(i, j) = 2 * (i - 1) + j;
+    ImageData img = testing::make_image(3, 2, [](int i, int j) { return 2 * (i - 1) + j; });
     write_image_file(dir.str() + "img_01g", img, RowFormat::es12_3);
     TestGui t;
     t.gr.scr(12, 0.5f, 0.5f, 0.5f);

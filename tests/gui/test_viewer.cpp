@@ -8,7 +8,7 @@
 #include "gui/viewer.hpp"
 
 #include "scripted_graphics.hpp"
-#include "support/testing.hpp"
+#include "support/input_files.hpp"
 
 #include <gtest/gtest.h>
 
@@ -25,14 +25,10 @@ using testing::TestGui;
 // one column of 5 at x = 1 when `spike`.
 std::string write_stripe(const ScratchDir& d, const std::string& name, int nx, int ny, double u,
                          int c1, int c2, bool spike = false) {
-    ImageData img;
-    img.unit_x = img.unit_y = u;
-    img.values.resize(nx, ny);
-    for (int j = 1; j <= ny; ++j)
-        for (int i = 1; i <= nx; ++i) img.values(i, j) = i >= c1 && i <= c2 ? 2.0 : 1.0;
-    if (spike)
-        for (int j = 1; j <= ny; ++j) img.values(1, j) = 5.0;
-    write_image_file(d.str() + name, img, RowFormat::es12_3);
+    const auto value = [&](int i, int) {
+        return i == 1 && spike ? 5.0 : i >= c1 && i <= c2 ? 2 : 1;
+    };
+    write_image_file(d.str() + name, testing::make_image(nx, ny, value, u, u), RowFormat::es12_3);
     return d.str() + name;
 }
 
@@ -147,15 +143,12 @@ TEST(Overview, PanelsInRowOrderWithLabelsAndScale) {
     OverviewRow row{"(g,1.0g)", {}};
     for (int n = 1; n <= 3; ++n) {
         st.mtx_beams(n) = n - 2;
-        ImageData img;
-        img.unit_x = img.unit_y = 10.0;
-        img.values.resize(40, 40);
-        img.values.fill(1.5);
-        img.values(1, 1) = 1.0;
-        for (int j = 1; j <= 40; ++j)
-            for (int i = 10 * n; i < 10 * n + 4; ++i) img.values(i, j) = 2.0;
+        const auto value = [n](int i, int j) {
+            return i == 1 && j == 1 ? 1.0 : i >= 10 * n && i < 10 * n + 4 ? 2.0 : 1.5;
+        };
         row.images.push_back(d.str() + "b" + std::to_string(n));
-        write_image_file(row.images.back(), img, RowFormat::es12_3);
+        write_image_file(row.images.back(), testing::make_image(40, 40, value, 10, 10),
+                         RowFormat::es12_3);
     }
     make_overview_writer()->write(st, {row}, d.str() + "x_overview.png");
     const RgbPicture p = read_png(d.str() + "x_overview.png");

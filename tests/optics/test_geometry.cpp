@@ -41,30 +41,27 @@ TEST(CalSample, SlicesOfOneAngstrom) {
               std::tuple(0.5, 9.5, 3.5, 1.0, 1.0));
 }
 
-// Worked beam tilts and excitation errors; the incident beam is tilted by minus the Bragg
-// angle and 0 and g lie exactly on the sphere.
-TEST(Geometry, CopperBeamsMinusOneToThreeAtTheBraggCondition) {
-    const State st = copper_row(-1, 3, 1.0);
-    EXPECT_TRUE(near_rel(st.mtx_g(1), -0.554017, 5e-6));
-    EXPECT_EQ(st.mtx_g(2), 0.0);
-    const double tilt[] = {-0.0208312, -0.0069446, 0.0069446, 0.0208312, 0.0347098};
-    const double sg[] = {-0.00769576, 0.0, 0.0, -0.00769576, -0.0230917};
-    for (int n = 1; n <= 5; ++n) {
-        EXPECT_EQ(st.mtx_q(n).real(), 0.0);
-        EXPECT_TRUE(near_rel(st.mtx_q(n).imag(), tilt[n - 1], 1e-5)) << n;
-        EXPECT_TRUE(near_rel(st.s_g(n), sg[n - 1], 5e-6)) << n;
+// Beams -2 .. 4 at the conditions (g, g) and (g, 3g): every wave vector (m g - f_g g / 2,
+// kz0 + s_g) ends on the sphere of radius k, so the tilts are spaced by g / kz0 in their
+// tangents; the beams 0 and f_g lie exactly on the sphere (the incident beam tilted by minus the
+// Bragg angle of f_g g), the others mirror about f_g / 2, with s_g close to m (f_g - m) g^2 / 2k.
+TEST(Geometry, WaveVectorsOnTheEwaldSphere) {
+    for (const int f_g : {1, 3}) {
+        const State st = copper_row(-2, 4, f_g);
+        const double g = st.g, kz0 = std::sqrt(st.k * st.k - 0.25 * f_g * f_g * g * g);
+        for (int n = 1; n <= 7; ++n) {
+            const int m = n - 3;
+            const double x = (m - 0.5 * f_g) * g, s = st.s_g(n);
+            EXPECT_EQ(std::pair(st.mtx_g(n), st.mtx_q(n).real()), std::pair(m * g, 0.0));
+            EXPECT_TRUE(near_rel(std::tan(st.mtx_q(n).imag()), x / kz0, 1e-12)) << m;
+            EXPECT_TRUE(near_rel(std::hypot(x, kz0 + s), st.k, 1e-14)) << m;
+            EXPECT_TRUE(near_rel(s, m * (f_g - m) * g * g / (2 * st.k), 5e-3, 1e-15)) << m;
+            const int mirror = n + f_g - 2 * m; // the beam f_g - m
+            EXPECT_TRUE(mirror > 7 || mirror < 1 || std::abs(s - st.s_g(mirror)) <= 1e-15) << m;
+        }
+        EXPECT_EQ(st.s_g(3), 0.0);
+        EXPECT_NEAR(st.s_g(3 + f_g), 0.0, 1e-15);
+        // The incident beam at the Bragg angle of f_g g: sin = f_g sin(Bragg angle of g).
+        EXPECT_NEAR(std::sin(-st.mtx_q(3).imag()), f_g * std::sin(st.b_angle), 1e-15);
     }
-    EXPECT_DOUBLE_EQ(st.mtx_q(2).imag(), -st.b_angle);
-    EXPECT_EQ(std::tuple(st.s_g(2), st.s_g(3)), std::tuple(0.0, 0.0));
-    EXPECT_EQ(st.s_g(1), st.s_g(4));
-}
-
-// Mirror symmetry of the excitation errors about f_g / 2: for f_g = 3 the beams 0 and 3 are
-// exactly on the sphere, 1 and 2 equally inside it.
-TEST(Geometry, ExactBraggConditionForAnyMultiple) {
-    const State st = copper_row(-2, 4, 3.0);
-    EXPECT_EQ(st.s_g(3), 0.0);          // beam 0
-    EXPECT_NEAR(st.s_g(6), 0.0, 1e-15); // beam 3
-    EXPECT_NEAR(st.s_g(4), st.s_g(5), 1e-15);
-    EXPECT_GT(st.s_g(4), 0.0);
 }

@@ -6,8 +6,8 @@
 
 #include <omp.h>
 
+#include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <sstream>
 #include <vector>
 
@@ -15,6 +15,7 @@ using namespace korvex;
 using korvex::testing::ColumnSetup;
 using korvex::testing::fill_strain;
 using korvex::testing::make_state;
+using korvex::testing::same_bits;
 
 namespace {
 
@@ -30,11 +31,6 @@ int run_condition(
     }
     intensities(st);
     return flag;
-}
-
-template <class T> bool same_bits(const T& a, const T& b) {
-    return a.size() == b.size() &&
-           std::memcmp(a.data(), b.data(), a.size() * sizeof(*a.data())) == 0;
 }
 
 // ---- an independent solver for the symmetric case ----------------------------------------
@@ -156,10 +152,7 @@ TEST(PropagateSlice, PerfectCrystalReusesTheFirstColumnsSolution) {
         const bool perfect = std::string(defect) == "no";
         EXPECT_EQ(flag, perfect ? 0 : 1);
         if (perfect)
-            for (int n = 1; n <= 4; ++n) {
-                EXPECT_EQ(st.h(n, n).real(), 2.0 * (st.s_g(n) + 0.003 * n));
-                EXPECT_EQ(st.phi_grid(3, 2, n), st.phi_grid(1, 1, n));
-            }
+            for (int n = 1; n <= 4; ++n) EXPECT_EQ(st.phi_grid(3, 2, n), st.phi_grid(1, 1, n));
         else
             EXPECT_NE(st.phi_grid(1, 1, 2), st.phi_grid(2, 1, 2));
         EXPECT_EQ(st.phi_grid(2, 1, 2), st.phi_grid(3, 2, 2));
@@ -206,24 +199,22 @@ TEST(PropagateSlice, LateralShiftOnlyWithoutTheColumnApproximation) {
     EXPECT_TRUE(same_bits(out[0], out[2]));
 }
 
-// Direction and weight of the shift: a beam tilted towards -x takes from the column after it,
-// one tilted towards +x from the column before; the edge column keeps its value; one column
-// never changes.
+// Direction and weight of the shift: a beam tilted towards -x by a whole column per slice
+// takes the column after it, one tilted towards +x by half a column the mean with the column
+// before; the edge column keeps its value; one column never changes.
 TEST(LinearItp, ShiftDirectionWeightAndEdges) {
     Array3<cplx> phi(4, 1, 3);
     for (std::size_t e = 0; e < phi.size(); ++e) phi.data()[e] = cplx(e * e + 10.0, 3.0 - e);
     const Array3<cplx> old = phi;
     Array1<double> angle(3);
-    angle(1) = -0.02;
-    angle(3) = 0.03;
+    angle(1) = -std::atan(1.0);
+    angle(3) = std::atan(0.5);
     linear_itp({4, 1, 10}, 3, {40.0, 10.0, 100.0}, angle, phi); // dx = dz = 10 Angstrom
-    const double t1 = std::tan(0.02), t3 = std::tan(0.03);
     for (int i = 1; i <= 4; ++i) {
         EXPECT_EQ(phi(i, 1, 2), old(i, 1, 2));
-        EXPECT_EQ(phi(i, 1, 1),
-                  i == 4 ? old(4, 1, 1) : old(i, 1, 1) + t1 * (old(i + 1, 1, 1) - old(i, 1, 1)));
-        EXPECT_EQ(phi(i, 1, 3),
-                  i == 1 ? old(1, 1, 3) : old(i, 1, 3) - t3 * (old(i, 1, 3) - old(i - 1, 1, 3)));
+        EXPECT_LT(std::abs(phi(i, 1, 1) - old(std::min(i + 1, 4), 1, 1)), 1e-12) << i;
+        const cplx mean = i == 1 ? old(1, 1, 3) : 0.5 * (old(i, 1, 3) + old(i - 1, 1, 3));
+        EXPECT_LT(std::abs(phi(i, 1, 3) - mean), 1e-12) << i;
     }
     Array3<cplx> one(1, 2, 3);
     one.fill(cplx(1.5, -2.0));

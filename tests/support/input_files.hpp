@@ -45,6 +45,17 @@ struct KorvexRun {
     ImageData image(const std::string& beam) const { return read_image_file(file("in" + beam)); }
 };
 
+// An nx x ny image of pixel size ux x uy Angstrom holding f(i, j).
+template <class F> ImageData make_image(int nx, int ny, F&& f, double ux = 1.0, double uy = 1.0) {
+    ImageData img;
+    img.unit_x = ux;
+    img.unit_y = uy;
+    img.values.resize(nx, ny);
+    for (int j = 1; j <= ny; ++j)
+        for (int i = 1; i <= nx; ++i) img.values(i, j) = f(i, j);
+    return img;
+}
+
 // The image files print four significant digits: equal results print the same digits, or at a
 // rounding boundary digits one unit apart.
 bool same_printed(double a, double b);

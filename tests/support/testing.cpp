@@ -33,6 +33,13 @@ void ScratchDir::write(const std::string& name, const std::string& text) const {
     std::ofstream(path_ / name, std::ios::binary) << text;
 }
 
+std::set<std::string> ScratchDir::names(const std::string& sub) const {
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(path_ / sub))
+        names.insert(e.path().filename().string());
+    return names;
+}
+
 std::string read_file(const std::string& path) {
     std::ostringstream s;
     s << std::ifstream(path, std::ios::binary).rdbuf();

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,6 +36,8 @@ class ScratchDir {
     void write(const std::string& name, const std::string& text) const;
     std::string read(const std::string& name) const { return read_file(str() + name); }
     bool exists(const std::string& name) const { return std::filesystem::exists(path_ / name); }
+    // The names of the entries of the directory or of its sub-directory `sub`.
+    std::set<std::string> names(const std::string& sub = "") const;
 
   private:
     std::filesystem::path path_;
@@ -49,6 +54,26 @@ template <class F> std::vector<std::string> stop_lines(F&& f) {
     }
     ADD_FAILURE() << "expected the run to stop";
     return {};
+}
+
+// The relativistic electron wavelength in Angstrom at `kv` kilovolts,
+// h / sqrt(2 m e V (1 + e V / 2 m c^2)), from the physical constants.
+inline double electron_wavelength(double kv) {
+    return 12.2643 / std::sqrt(kv * 1e3 * (1.0 + 0.978476e-6 * kv * 1e3));
+}
+
+// Bit-for-bit equality of two arrays (Array1/2/3 and the like).
+template <class A> bool same_bits(const A& a, const A& b) {
+    return a.size() == b.size() &&
+           std::memcmp(a.data(), b.data(), a.size() * sizeof(*a.data())) == 0;
+}
+
+// d f / d p[e] at p by central differences of step h.
+template <class F, class P> double central_difference(F&& f, const P& p, std::size_t e, double h) {
+    P a = p, b = p;
+    a[e] += h;
+    b[e] -= h;
+    return (f(a) - f(b)) / (2 * h);
 }
 
 // |a - b| <= abs + rel * |b|
