@@ -23,16 +23,17 @@ inline State column_state(int nb, int columns, int nslice) {
     st.n_beams = nb;
     allocate_arrays(st);
     cal_sample(st);
-    st.ca = "no";
+    st.ca = ColumnApprox::no;
     st.defect = "edge";
+    st.defect_kind = DefectKind::edge;
     st.voltage = 200.0;
     st.lat_c = crystalparameter("Cu").a;
     st.v_g = {2.0, 0.0, 0.0};
-    st.f_g = 1.0;
+    st.condition_n = 1.0;
     cal_wave_quantities(st);
     for (int n = 1; n <= nb; ++n) st.mtx_beams(n) = n - 1 - (nb - 1) / 2;
     cal_mtx_g(st);
-    geometry(nb, st.g, st.mtx_g, st.k, st.f_g, st.mtx_q, st.s_g);
+    geometry(nb, st.g, st.mtx_g, st.k, st.condition_n, st.mtx_q, st.s_g);
     for (int n = 1; n <= nb; ++n) {
         st.shift_angle(n) = st.mtx_q(n).imag();
         st.mtx_bg(n) = st.kg_z(n) = st.k * std::cos(st.shift_angle(n));
