@@ -24,6 +24,7 @@ bool finite(const cplx& v) {
 bool all_finite(const double* p, std::size_t n) {
     constexpr std::uint64_t kExponent = 0x7FF0000000000000ULL;
     std::uint64_t bad = 0;
+#pragma omp parallel for reduction(| : bad) schedule(static)
     for (std::size_t e = 0; e < n; ++e)
         bad |= static_cast<std::uint64_t>((std::bit_cast<std::uint64_t>(p[e]) & kExponent) ==
                                           kExponent);

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstdint>
 #include <numbers>
+#include <sstream>
+#include <vector>
 
 namespace korvex {
 
@@ -185,6 +187,9 @@ BirdKingResult birdking(double voltage_volts, const std::string& symbol, int nma
     const double hkl_len =
         std::sqrt(static_cast<double>(hkl[0]) * hkl[0] + static_cast<double>(hkl[1]) * hkl[1] +
                   static_cast<double>(hkl[2]) * hkl[2]);
+    // The reflections are independent: computed side by side, their notes printed in order.
+    std::vector<std::ostringstream> notes(static_cast<std::size_t>(nmax));
+#pragma omp parallel for schedule(dynamic)
     for (int m = 1; m <= nmax; ++m) {
         const double ratio = structure_ratio(cp.lattice, m, hkl);
         if (ratio == 0.0) continue; // extinct reflection: U = U' = 0
@@ -205,9 +210,10 @@ BirdKingResult birdking(double voltage_volts, const std::string& symbol, int nma
             return f(std::sqrt(xm * xm + y * y)) * f(std::sqrt(xp * xp + y * y)) *
                    (1.0 - std::exp(-2.0 * b * (x * x + y * y - s * s / 4.0)));
         };
-        const double r = gauss2_impl(-20.0, 20.0, 1e-4, 1e-6, ylim, fx, fxy, log);
+        const double r = gauss2_impl(-20.0, 20.0, 1e-4, 1e-6, ylim, fx, fxy, notes[idx]);
         res.ui[idx] = p * absorption * r * dw * ratio;
     }
+    for (const auto& note : notes) log << note.str();
     return res;
 }
 

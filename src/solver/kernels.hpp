@@ -43,6 +43,9 @@ namespace korvex::solver {
 // The lanes of a loop over l are independent by construction: let the compiler put them into
 // one vector register without proving it.
 #define KORVEX_LANES _Pragma("omp simd")
+// Small steps of the per-column path, inlined into the column loop whatever the compiler's
+// size heuristics decide (called from several loops, they would otherwise stay calls).
+#define KORVEX_HOT [[gnu::always_inline]] inline
 
 inline constexpr double kPi = 3.141592653589793;
 inline constexpr double kTwoPi = 6.283185307179586;

@@ -93,8 +93,8 @@ struct SliceTable {
 // Carries column c, whose scalars are (g3, g1), through the slice by the table; false when it
 // must be solved exactly.
 template <int N>
-bool table_column(const SliceData<N>& sd, const Grid& grid, const SliceTable& tab,
-                  TableScratch<N>& ts, std::ptrdiff_t c, double g3, double g1) {
+KORVEX_HOT bool table_column(const SliceData<N>& sd, const Grid& grid, const SliceTable& tab,
+                             TableScratch<N>& ts, std::ptrdiff_t c, double g3, double g1) {
     const int n = N > 0 ? N : sd.n;
     if (!tab.table.template interpolate<N>(g3, g1, ts.s.p())) return false;
     double* re = ts.col.p();

@@ -88,7 +88,7 @@ struct StrainForm {
 };
 
 // 4-point Lagrange weights for nodes -1, 0, 1, 2 at fraction f of the interval [0, 1].
-inline void cubic_weights(double f, double* w) {
+KORVEX_HOT void cubic_weights(double f, double* w) {
     const double fp = f + 1.0, fm = f - 1.0, f2 = f - 2.0;
     w[0] = -f * fm * f2 / 6.0;
     w[1] = fp * fm * f2 / 2.0;
@@ -137,8 +137,10 @@ struct TransferTable {
     std::size_t index(int k3, int k1) const {
         return static_cast<std::size_t>((k1 + K1) * (2 * K3 + 1) + (k3 + K3));
     }
-    double* node(int k3, int k1) { return nodes.data() + index(k3, k1) * node_size(); }
-    const double* node(int k3, int k1) const { return nodes.data() + index(k3, k1) * node_size(); }
+    KORVEX_HOT double* node(int k3, int k1) { return nodes.data() + index(k3, k1) * node_size(); }
+    KORVEX_HOT const double* node(int k3, int k1) const {
+        return nodes.data() + index(k3, k1) * node_size();
+    }
 
     // The spacing: a cubic through four nodes misses a function by at most 9/16 h^4 / 4! times
     // its fourth derivative, and S = exp(i pi dz A) with A's diagonal moving by 2 m_n per unit
@@ -185,7 +187,7 @@ struct TransferTable {
     }
 
     // S at (g3, g1) into s (node_size() doubles); false when the stencil leaves the grid.
-    template <int N> bool interpolate(double g3, double g1, double* s) const {
+    template <int N> KORVEX_HOT bool interpolate(double g3, double g1, double* s) const {
         const double u3 = g3 / h3, u1 = g1 / h1;
         if (!(std::abs(u3) < K3 - 2) || !(std::abs(u1) <= std::max(0, K1 - 2))) return false;
         const int k3 = static_cast<int>(std::floor(u3));
@@ -205,7 +207,8 @@ struct TransferTable {
     }
 
     // S at fraction f of interval j of the sub-table whose node 0 is at `sub`.
-    template <int N> void sub_interpolate(const double* sub, int j, double f, double* s) const {
+    template <int N>
+    KORVEX_HOT void sub_interpolate(const double* sub, int j, double f, double* s) const {
         const std::size_t ns = N > 0 ? node_doubles(N) : node_size();
         double w[4];
         cubic_weights(f, w);
@@ -214,7 +217,8 @@ struct TransferTable {
     }
 
     // S at fractions (f3, f1) of the cell at node (k3, k1).
-    template <int N> void interpolate_in(int k3, double f3, int k1, double f1, double* s) const {
+    template <int N>
+    KORVEX_HOT void interpolate_in(int k3, double f3, int k1, double f1, double* s) const {
         double w3[4];
         cubic_weights(f3, w3);
         if (K1 == 0) {
@@ -235,8 +239,8 @@ struct TransferTable {
   private:
     // s (+)= w0 a + w1 b + w2 c + w3 d over a whole node.
     template <int N>
-    void combine(const double* w, const double* a, const double* b, const double* c,
-                 const double* d, double* s, bool add) const {
+    KORVEX_HOT void combine(const double* w, const double* a, const double* b, const double* c,
+                            const double* d, double* s, bool add) const {
         const std::size_t ns = N > 0 ? node_doubles(N) : node_size();
         const double w0 = w[0], w1 = w[1], w2 = w[2], w3 = w[3];
         if (add) {
@@ -257,7 +261,7 @@ struct TransferTable {
 // keeps both sums in registers; the lanes past 2 n carry the next column's numbers and are
 // dropped). `y` is scratch of 4 n doubles for the run-time count.
 template <int N>
-void apply_transfer(const double* s, int n_runtime, double* re, double* im, double* y) {
+KORVEX_HOT void apply_transfer(const double* s, int n_runtime, double* re, double* im, double* y) {
     if constexpr (N > 0) {
         constexpr int M = static_cast<int>(column_doubles(N));
         double ya[M] = {}, yb[M] = {};
