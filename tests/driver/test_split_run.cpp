@@ -193,7 +193,7 @@ TEST(SplitRunStop, AStopOnAnotherRankEndsTheJobWithOneMessageAndNoImages) {
 // non-zero, and nothing is left but the inputs and the slice table.
 TEST(SplitRunStop, ASignalToMpirunStopsEveryRankWithOneMessage) {
     REQUIRE_MPI();
-    KorvexRun r(InputSpec{.defect = "edge", .size_x = 64, .size_y = 64, .size_z = 4000});
+    KorvexRun r(InputSpec{.defect = "edge", .size_x = 96, .size_y = 96, .size_z = 8000});
     r.dir.write("defect.ini", kEdge);
     const std::string script =
         "cd '" + r.dir.str() + "' && (" + mpirun(2) + " " + KORVEX_BINARY +
