@@ -68,6 +68,16 @@ struct Grid {
     }
     // Inside a void the amplitudes pass the slice unchanged.
     bool passes(std::ptrdiff_t c) const { return is_void && vacancy[c] == 0; }
+
+    static Grid of(State& st, bool is_void) {
+        return {static_cast<std::ptrdiff_t>(st.phi_grid.plane()),
+                st.phi_grid.data(),
+                st.s_g_r.data(),
+                st.s_f.data(),
+                st.flag_vacancy.data(),
+                st.v_g,
+                is_void};
+    }
 };
 
 // Scratch of the table path for one thread: S (a table node) and a column with its sums.
@@ -273,13 +283,7 @@ bool run_slice_exact_absorption(State& st, double dz, bool is_void, ColumnEngine
     prepare_slice_data<N>(st, dz, sd);
     const solver::TransferTable* t = table_for(st, sd, tables, true);
     if (!t) return false;
-    const Grid grid{static_cast<std::ptrdiff_t>(st.phi_grid.plane()),
-                    st.phi_grid.data(),
-                    st.s_g_r.data(),
-                    st.s_f.data(),
-                    st.flag_vacancy.data(),
-                    st.v_g,
-                    is_void};
+    const Grid grid = Grid::of(st, is_void);
     const SliceTable tab{tables.form, *t};
     const auto carry = [&]<int Max>() {
         const solver::ExactColumns<Max> cols(st, dz, is_void);
@@ -315,13 +319,7 @@ void run_slice(State& st, double dz, int& flag, bool shared, bool is_void,
     SliceData<N>& sd = holder.sd;
     prepare_slice_data<N>(st, dz, sd);
 
-    const Grid grid{static_cast<std::ptrdiff_t>(st.phi_grid.plane()),
-                    st.phi_grid.data(),
-                    st.s_g_r.data(),
-                    st.s_f.data(),
-                    st.flag_vacancy.data(),
-                    st.v_g,
-                    is_void};
+    const Grid grid = Grid::of(st, is_void);
     if (grid.ncol == 0) return;
 
     // The perfect crystal and the void: the solution of the first column of the first slice
