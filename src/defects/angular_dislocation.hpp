@@ -16,7 +16,7 @@
 #include <array>
 #include <cmath>
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace korvex {
@@ -192,24 +192,40 @@ struct AngularWeights {
           gb(g[0] * b[0] + g[1] * b[1] + g[2] * b[2]) {}
 };
 
-// Two columns at once: every operation acts on both lanes with the rounding of the scalar
-// operation, so each lane gives bit for bit what the scalar evaluation gives.
-using Lanes2 = double __attribute__((vector_size(16)));
+// Several columns at once, as many as one vector register of the build's machine holds (8 with
+// AVX-512, 4 with AVX, else 2): every operation acts on all lanes with the rounding of the
+// scalar operation, so each lane gives bit for bit what the scalar evaluation gives.
+#if defined(__AVX512F__)
+inline constexpr int kFieldLanes = 8;
+#elif defined(__AVX__)
+inline constexpr int kFieldLanes = 4;
+#else
+inline constexpr int kFieldLanes = 2;
+#endif
+using FieldLanes = double __attribute__((vector_size(8 * kFieldLanes)));
 
 inline double lane_sqrt(double v) {
     return std::sqrt(v);
 }
-inline Lanes2 lane_sqrt(Lanes2 v) {
-#if defined(__SSE2__)
-    return reinterpret_cast<Lanes2>(_mm_sqrt_pd(reinterpret_cast<__m128d>(v)));
+inline FieldLanes lane_sqrt(FieldLanes v) {
+#if defined(__AVX512F__)
+    // Masked form with v as the pass-through: the plain intrinsic's undefined pass-through
+    // trips GCC 12's uninitialised-value warning.
+    const __m512d x = reinterpret_cast<__m512d>(v);
+    return reinterpret_cast<FieldLanes>(_mm512_mask_sqrt_pd(x, static_cast<__mmask8>(0xFF), x));
+#elif defined(__AVX__)
+    return reinterpret_cast<FieldLanes>(_mm256_sqrt_pd(reinterpret_cast<__m256d>(v)));
+#elif defined(__SSE2__)
+    return reinterpret_cast<FieldLanes>(_mm_sqrt_pd(reinterpret_cast<__m128d>(v)));
 #else
-    return Lanes2{std::sqrt(v[0]), std::sqrt(v[1])};
+    for (int l = 0; l < kFieldLanes; ++l) v[l] = std::sqrt(v[l]);
+    return v;
 #endif
 }
 
 // grad (g . u) of one angular dislocation, in its frame: the same field as
 // contract_gradients(angular_strain(...), b, g), evaluated for a whole loop per column,
-// for one column (Real = double) or two (Real = Lanes2). The quantities are those of
+// for one column (Real = double) or kFieldLanes (Real = FieldLanes). The quantities are those of
 // angular_strain (same names), with two changes that alter only the last bits: each
 // gradient vector is weighted and summed as soon as it is formed instead of being stored, and
 // the quotients by q1 to q5, q26, q27, q32 and r - z (products of r, r - zeta and r - z)

@@ -139,10 +139,12 @@ Vec3 PgLoopKernel::gradient(const Vec3& p) const {
     return field<double>(p);
 }
 
-std::array<Vec3, 2> PgLoopKernel::gradient_pair(const Vec3& p, const Vec3& q) const {
-    const std::array<Lanes2, 3> g =
-        field<Lanes2>({Lanes2{p[0], q[0]}, Lanes2{p[1], q[1]}, Lanes2{p[2], q[2]}});
-    return {Vec3{g[0][0], g[1][0], g[2][0]}, Vec3{g[0][1], g[1][1], g[2][1]}};
+void PgLoopKernel::gradient_lanes(const Vec3* p, Vec3* out) const {
+    std::array<FieldLanes, 3> in{};
+    for (int l = 0; l < kFieldLanes; ++l)
+        for (int c = 0; c < 3; ++c) in[c][l] = p[l][c];
+    const std::array<FieldLanes, 3> g = field<FieldLanes>(in);
+    for (int l = 0; l < kFieldLanes; ++l) out[l] = Vec3{g[0][l], g[1][l], g[2][l]};
 }
 
 bool PgLoopKernel::crosses(const Vec3& p, double half_slab) const {
@@ -210,12 +212,14 @@ void PgLoopSlice::row(int j, Array3<double>& sgr, Array3<double>& sf, Array3<int
         for (int i = 1; i <= nx_; ++i) store(i, j, Vec3{}, sgr, accumulate);
         return;
     }
-    // Two columns at a time (the last one twice when nx is odd).
-    for (int i = 1; i <= nx_; i += 2) {
-        const int i2 = std::min(i + 1, nx_);
-        const std::array<Vec3, 2> g = kernel_.gradient_pair(at(i), at(i2));
-        store(i, j, g[0], sgr, accumulate);
-        if (i2 != i) store(i2, j, g[1], sgr, accumulate);
+    // kFieldLanes columns at a time (a short last group repeats its last column).
+    for (int i = 1; i <= nx_; i += kFieldLanes) {
+        std::array<Vec3, kFieldLanes> p, g;
+        for (int l = 0; l < kFieldLanes; ++l)
+            p[static_cast<std::size_t>(l)] = at(std::min(i + l, nx_));
+        kernel_.gradient_lanes(p.data(), g.data());
+        for (int l = 0; l < kFieldLanes && i + l <= nx_; ++l)
+            store(i + l, j, g[static_cast<std::size_t>(l)], sgr, accumulate);
     }
 }
 

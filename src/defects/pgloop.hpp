@@ -55,8 +55,8 @@ class PgLoopKernel {
     // grad (g . u) in the sample frame (1/Angstrom) at p, the point relative to the loop
     // centre in sample coordinates (Angstrom).
     Vec3 gradient(const Vec3& p) const;
-    // The same at two points at once, each bit for bit as gradient() gives it.
-    std::array<Vec3, 2> gradient_pair(const Vec3& p, const Vec3& q) const;
+    // The same at kFieldLanes points at once, each bit for bit as gradient() gives it.
+    void gradient_lanes(const Vec3* p, Vec3* out) const;
     // Whether p lies within `half_slab` of the loop plane and strictly inside the polygon.
     bool crosses(const Vec3& p, double half_slab) const;
 
