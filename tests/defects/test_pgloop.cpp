@@ -4,6 +4,7 @@
 #include "defects/tetrahedron.hpp"
 #include "fixture.hpp"
 
+#include <cstring>
 #include <set>
 
 using namespace korvex;
@@ -186,4 +187,20 @@ TEST(Tetrahedron, ColumnsThroughItCrossTwoMarkedFaces) {
     const Vec3 f2 = kTetrahedronFaces[std::size_t(p2 / 2 - 1)].burgers;
     for (std::size_t c = 0; c < 3; ++c) EXPECT_NEAR(total[c], (f1[c] + f2[c]) / 12.0, 1e-15);
     EXPECT_EQ(run.st.projection(2, 2, 1), 0);
+}
+
+// The field of several columns at once equals the one-column field bit for bit, at points
+// inside, beside and far from the loop, and on a spoke.
+TEST(PgLoop, ColumnsAtOnceGiveTheOneColumnBits) {
+    DefectRun run = pg_run(hexagon());
+    const PgLoopKernel k(run.st, read_pgloop_file(run.st.f_defect));
+    std::array<Vec3, kFieldLanes> p, g;
+    for (int l = 0; l < kFieldLanes; ++l)
+        p[std::size_t(l)] = {0.37 * l - 1.1, l % 3 == 0 ? 0.0 : 9.7 - 2.3 * l, 0.25 * l - 0.4};
+    k.gradient_lanes(p.data(), g.data());
+    for (int l = 0; l < kFieldLanes; ++l) {
+        const Vec3 one = k.gradient(p[std::size_t(l)]);
+        for (int c = 0; c < 3; ++c)
+            EXPECT_EQ(std::memcmp(&g[std::size_t(l)][c], &one[c], sizeof(double)), 0) << l;
+    }
 }
