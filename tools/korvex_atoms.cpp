@@ -5,6 +5,7 @@
 #include "state/error.hpp"
 #include "state/input.hpp"
 #include "state/reader.hpp"
+#include "tool_args.hpp"
 
 #include <cstdlib>
 #include <iostream>
@@ -53,16 +54,6 @@ Example (a snapshot of a dislocation against the perfect crystal it was made fro
                dislocated.dump box
 )";
 
-[[noreturn]] void usage_error(const std::string& what) {
-    std::cerr << "korvex_atoms: " << what << "\n(korvex_atoms --help shows the usage)\n";
-    std::exit(2);
-}
-
-double number(const std::string& opt, const std::string& s) {
-    if (auto v = parse_fortran_real(s)) return *v;
-    usage_error(opt + " expects numbers, found \"" + s + "\"");
-}
-
 struct Options {
     SnapshotConversion c;
     std::string input, base;
@@ -71,30 +62,19 @@ struct Options {
 
 Options parse(int argc, char** argv) {
     Options o;
-    std::vector<std::string> a(argv + 1, argv + argc), free;
-    std::size_t i = 0;
-    auto take = [&](const std::string& opt, std::size_t n) {
-        if (a.size() < i + 1 + n) usage_error(opt + " needs " + std::to_string(n) + " value(s)");
-        std::vector<std::string> v(a.begin() + static_cast<long>(i + 1),
-                                   a.begin() + static_cast<long>(i + 1 + n));
-        i += n;
-        return v;
-    };
-    auto vec3 = [&](const std::string& opt) {
-        const auto v = take(opt, 3);
-        return Vec3{number(opt, v[0]), number(opt, v[1]), number(opt, v[2])};
-    };
-    for (; i < a.size(); ++i) {
-        const std::string& opt = a[i];
+    tools::ToolArgs args("korvex_atoms", argc, argv);
+    std::vector<std::string> free;
+    std::string opt;
+    while (args.next(opt)) {
         if (opt == "-h" || opt == "--help") {
             std::cout << kUsage;
             std::exit(0);
         } else if (opt == "--input") {
-            o.input = take(opt, 1)[0];
+            o.input = args.take(opt, 1)[0];
         } else if (opt == "--reference") {
-            o.c.reference = take(opt, 1)[0];
+            o.c.reference = args.take(opt, 1)[0];
         } else if (opt == "--lattice") {
-            const auto v = take(opt, 2);
+            const auto v = args.take(opt, 2);
             if (v[0] == "fcc")
                 o.c.lattice = Structure::fcc;
             else if (v[0] == "bcc")
@@ -102,22 +82,22 @@ Options parse(int argc, char** argv) {
             else if (v[0] == "sc")
                 o.c.lattice = Structure::sc;
             else
-                usage_error("--lattice is fcc, bcc or sc, not \"" + v[0] + "\"");
-            o.c.lattice_a = number(opt, v[1]);
-            if (!(o.c.lattice_a > 0.0)) usage_error("the lattice constant must be positive");
+                args.fail("--lattice is fcc, bcc or sc, not \"" + v[0] + "\"");
+            o.c.lattice_a = args.number(opt, v[1]);
+            if (!(o.c.lattice_a > 0.0)) args.fail("the lattice constant must be positive");
         } else if (opt == "--lattice-origin") {
-            o.c.lattice_origin = vec3(opt);
+            o.c.lattice_origin = args.vec3(opt);
         } else if (opt == "--x" || opt == "--y" || opt == "--z") {
-            o.c.axes[static_cast<std::size_t>(opt[2] - 'x')] = vec3(opt);
+            o.c.axes[static_cast<std::size_t>(opt[2] - 'x')] = args.vec3(opt);
         } else if (opt == "--centre") {
-            o.c.centre = vec3(opt);
+            o.c.centre = args.vec3(opt);
         } else if (opt == "--partial") {
             o.c.partial = true;
         } else if (opt == "--width") {
-            o.c.width = number(opt, take(opt, 1)[0]);
-            if (!(o.c.width > 0.0)) usage_error("--width must be positive");
+            o.c.width = args.number(opt, args.take(opt, 1)[0]);
+            if (!(o.c.width > 0.0)) args.fail("--width must be positive");
         } else if (opt == "--format") {
-            const std::string f = take(opt, 1)[0];
+            const std::string f = args.take(opt, 1)[0];
             if (f == "text")
                 o.c.output.format = GradientFormat::text;
             else if (f == "binary32")
@@ -125,25 +105,25 @@ Options parse(int argc, char** argv) {
             else if (f == "binary64")
                 o.c.output.format = GradientFormat::binary64;
             else
-                usage_error("--format is text, binary32 or binary64, not \"" + f + "\"");
+                args.fail("--format is text, binary32 or binary64, not \"" + f + "\"");
         } else if (opt == "--digits") {
-            const auto d = parse_fortran_int(take(opt, 1)[0]);
-            if (!d || *d < 1 || *d > 17) usage_error("--digits is between 1 and 17");
+            const auto d = parse_fortran_int(args.take(opt, 1)[0]);
+            if (!d || *d < 1 || *d > 17) args.fail("--digits is between 1 and 17");
             o.c.output.digits = *d;
         } else if (opt == "--quiet") {
             o.quiet = true;
         } else if (!opt.empty() && opt[0] == '-') {
-            usage_error("unknown option \"" + opt + "\"");
+            args.fail("unknown option \"" + opt + "\"");
         } else {
             free.push_back(opt);
         }
     }
-    if (free.size() != 2) usage_error("give the SNAPSHOT and the BASE name of the files");
+    if (free.size() != 2) args.fail("give the SNAPSHOT and the BASE name of the files");
     o.c.snapshot = free[0];
     o.base = free[1];
-    if (o.input.empty()) usage_error("the grid is missing: give --input");
+    if (o.input.empty()) args.fail("the grid is missing: give --input");
     if (o.c.reference.empty() == !o.c.lattice)
-        usage_error("give one reference: --reference REF or --lattice S A");
+        args.fail("give one reference: --reference REF or --lattice S A");
     return o;
 }
 

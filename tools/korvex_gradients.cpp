@@ -6,6 +6,7 @@
 #include "optics/crystal.hpp"
 #include "state/error.hpp"
 #include "state/reader.hpp"
+#include "tool_args.hpp"
 
 #include <chrono>
 #include <cstdlib>
@@ -72,21 +73,6 @@ struct Options {
     std::string crystal; // symbol of the elastic constants
 };
 
-[[noreturn]] void usage_error(const std::string& what) {
-    std::cerr << "korvex_gradients: " << what << "\n(korvex_gradients --help shows the usage)\n";
-    std::exit(2);
-}
-
-double number(const std::string& opt, const std::string& s) {
-    if (auto v = parse_fortran_real(s)) return *v;
-    usage_error(opt + " expects numbers, found \"" + s + "\"");
-}
-
-int whole(const std::string& opt, const std::string& s) {
-    if (auto v = parse_fortran_int(s)) return *v;
-    usage_error(opt + " expects whole numbers, found \"" + s + "\"");
-}
-
 // Foil size, zone axis and diffraction vector from the 28-record input parameter file (a
 // label record before every value; the values not needed here are read as text).
 void read_input_file(const std::string& path, Options& o) {
@@ -112,75 +98,63 @@ void read_input_file(const std::string& path, Options& o) {
 
 Options parse(int argc, char** argv) {
     Options o;
-    std::vector<std::string> a(argv + 1, argv + argc);
-    std::size_t i = 0;
-    auto take = [&](const std::string& opt, std::size_t n) {
-        if (a.size() < i + 1 + n) usage_error(opt + " needs " + std::to_string(n) + " value(s)");
-        std::vector<std::string> v(a.begin() + static_cast<long>(i + 1),
-                                   a.begin() + static_cast<long>(i + 1 + n));
-        i += n;
-        return v;
-    };
-    auto vec3 = [&](const std::string& opt) {
-        const auto v = take(opt, 3);
-        return Vec3{number(opt, v[0]), number(opt, v[1]), number(opt, v[2])};
-    };
-    for (; i < a.size(); ++i) {
-        const std::string& opt = a[i];
+    tools::ToolArgs args("korvex_gradients", argc, argv);
+    std::string opt;
+    while (args.next(opt)) {
         if (opt == "-h" || opt == "--help") {
             std::cout << kUsage;
             std::exit(0);
         } else if (opt == "--input") {
-            read_input_file(take(opt, 1)[0], o);
+            read_input_file(args.take(opt, 1)[0], o);
         } else if (opt == "--size") {
-            o.box.size = vec3(opt);
+            o.box.size = args.vec3(opt);
             o.have_size = true;
         } else if (opt == "--cells") {
-            const auto v = take(opt, 3);
-            o.box.cells = {whole(opt, v[0]), whole(opt, v[1]), whole(opt, v[2])};
+            const auto v = args.take(opt, 3);
+            o.box.cells = {args.whole(opt, v[0]), args.whole(opt, v[1]), args.whole(opt, v[2])};
             o.have_cells = true;
         } else if (opt == "--zone") {
-            o.box.foil = vec3(opt);
+            o.box.foil = args.vec3(opt);
         } else if (opt == "--g") {
-            o.box.v_g = vec3(opt);
+            o.box.v_g = args.vec3(opt);
         } else if (opt == "--lattice") {
-            o.box.lat_c = number(opt, take(opt, 1)[0]);
+            o.box.lat_c = args.number(opt, args.take(opt, 1)[0]);
             o.have_lattice = true;
         } else if (opt == "--field") {
-            o.field = take(opt, 1)[0];
+            o.field = args.take(opt, 1)[0];
             if (o.field != "edge" && o.field != "zero")
-                usage_error("--field is \"edge\" or \"zero\", not \"" + o.field + "\"");
+                args.fail("--field is \"edge\" or \"zero\", not \"" + o.field + "\"");
         } else if (opt == "--edge") {
-            o.edge = read_edge_configuration(take(opt, 1)[0]);
+            o.edge = read_edge_configuration(args.take(opt, 1)[0]);
             o.have_b = o.have_point = o.have_line = o.have_nu = o.have_r0 = true;
         } else if (opt == "--burgers") {
-            const auto v = take(opt, 5);
-            o.edge.b_m = number(opt, v[0]);
-            o.edge.b_n = number(opt, v[1]);
-            o.edge.b_dir = {number(opt, v[2]), number(opt, v[3]), number(opt, v[4])};
+            const auto v = args.take(opt, 5);
+            o.edge.b_m = args.number(opt, v[0]);
+            o.edge.b_n = args.number(opt, v[1]);
+            o.edge.b_dir = {args.number(opt, v[2]), args.number(opt, v[3]), args.number(opt, v[4])};
             o.have_b = true;
         } else if (opt == "--point") {
-            o.edge.point = vec3(opt);
+            o.edge.point = args.vec3(opt);
             o.have_point = true;
         } else if (opt == "--line") {
-            o.edge.line = vec3(opt);
+            o.edge.line = args.vec3(opt);
             o.have_line = true;
         } else if (opt == "--nu") {
-            o.edge.nu = number(opt, take(opt, 1)[0]);
+            o.edge.nu = args.number(opt, args.take(opt, 1)[0]);
             o.have_nu = true;
         } else if (opt == "--r0") {
-            o.edge.r0 = number(opt, take(opt, 1)[0]);
+            o.edge.r0 = args.number(opt, args.take(opt, 1)[0]);
             o.have_r0 = true;
         } else if (opt == "--elasticity") {
-            const std::string e = take(opt, 1)[0];
+            const std::string e = args.take(opt, 1)[0];
             if (e != "isotropic" && e != "anisotropic")
-                usage_error("--elasticity is \"isotropic\" or \"anisotropic\", not \"" + e + "\"");
+                args.fail("--elasticity is \"isotropic\" or \"anisotropic\", not \"" + e + "\"");
             o.edge.elasticity =
                 e == "anisotropic" ? Elasticity::anisotropic : Elasticity::isotropic;
         } else if (opt == "--crystal") {
-            o.crystal = take(opt, 1)[0];
+            o.crystal = args.take(opt, 1)[0];
         } else if (opt == "--format") {
-            const std::string f = take(opt, 1)[0];
+            const std::string f = args.take(opt, 1)[0];
             if (f == "text")
                 o.out.format = GradientFormat::text;
             else if (f == "binary32")
@@ -188,27 +162,27 @@ Options parse(int argc, char** argv) {
             else if (f == "binary64")
                 o.out.format = GradientFormat::binary64;
             else
-                usage_error("--format is text, binary32 or binary64, not \"" + f + "\"");
+                args.fail("--format is text, binary32 or binary64, not \"" + f + "\"");
         } else if (opt == "--digits") {
-            o.out.digits = whole(opt, take(opt, 1)[0]);
-            if (o.out.digits < 1 || o.out.digits > 17) usage_error("--digits is between 1 and 17");
+            o.out.digits = args.whole(opt, args.take(opt, 1)[0]);
+            if (o.out.digits < 1 || o.out.digits > 17) args.fail("--digits is between 1 and 17");
         } else if (!opt.empty() && opt[0] == '-') {
-            usage_error("unknown option \"" + opt + "\"");
+            args.fail("unknown option \"" + opt + "\"");
         } else if (o.base.empty()) {
             o.base = opt;
         } else {
-            usage_error("only one BASE name is given, found also \"" + opt + "\"");
+            args.fail("only one BASE name is given, found also \"" + opt + "\"");
         }
     }
-    if (o.base.empty()) usage_error("the BASE name of the files is missing");
-    if (!o.have_size) usage_error("the grid is missing: give --input or --size");
+    if (o.base.empty()) args.fail("the BASE name of the files is missing");
+    if (!o.have_size) args.fail("the grid is missing: give --input or --size");
     if (!o.have_cells)
         for (std::size_t k = 0; k < 3; ++k) o.box.cells[k] = nint(o.box.size[k]);
     for (std::size_t k = 0; k < 3; ++k)
         if (o.box.cells[k] < 1 || !(o.box.size[k] > 0.0))
-            usage_error("every size must be positive with at least one cell");
+            args.fail("every size must be positive with at least one cell");
     if (magnitude(cross_product(o.box.foil, o.box.v_g)) == 0.0)
-        usage_error("the zone axis and g must not be parallel (nor zero)");
+        args.fail("the zone axis and g must not be parallel (nor zero)");
     if (o.field == "edge") {
         std::string missing;
         if (!o.have_lattice) missing += " --lattice";
@@ -217,10 +191,9 @@ Options parse(int argc, char** argv) {
         if (!o.have_line) missing += " --line";
         if (!o.have_nu) missing += " --nu";
         if (!o.have_r0) missing += " --r0";
-        if (!missing.empty()) usage_error("the edge field needs" + missing + " (or --edge FILE)");
+        if (!missing.empty()) args.fail("the edge field needs" + missing + " (or --edge FILE)");
         if (o.edge.elasticity == Elasticity::anisotropic) {
-            if (o.crystal.empty())
-                usage_error("the anisotropic field needs --crystal (or --input)");
+            if (o.crystal.empty()) args.fail("the anisotropic field needs --crystal (or --input)");
             o.edge.constants = elastic_constants(o.crystal);
         }
     }
