@@ -252,25 +252,45 @@ const solver::TransferTable* table_for(const State& st, const SliceData<N>& sd,
     }
     if (tabs.form.dims == 0) return nullptr;
     for (const auto& t : tabs.by_dz)
-        if (t.dz == sd.dz) return &t;
+        if (t.dz == sd.dz) return t.serves_small_strains() ? &t : nullptr;
     solver::TransferTable& t = tabs.by_dz.emplace_back();
+    const double slice_error = kTableFoilError / std::max(1, st.effslicenumber);
+    const auto nodes = [&](solver::TransferTable& table) {
+        if (exact)
+            solver::detail::build_table<N, solver::ExactNode<N>>(sd, tabs.form, table);
+        else
+            solver::detail::build_table(sd, tabs.form, table);
+    };
+    const auto finer = [&](solver::TransferTable& table) {
+        if (exact)
+            solver::detail::build_sub_tables<N, solver::ExactNode<N>>(sd, tabs.form, table);
+        else
+            solver::detail::build_sub_tables(sd, tabs.form, table);
+    };
+    // A look at the cells around zero strain first, at every spacing the whole table may take:
+    // where none serves them, no table is built (see serves_small_strains).
+    bool worth = false;
+    for (int refine = 1; refine <= 16 && !worth; refine *= 2) {
+        solver::TransferTable probe;
+        probe.plan(tabs.form, sd.dz, slice_error, kTableMaxScalar, kTableMaxBytes, refine, 3);
+        nodes(probe);
+        finer(probe);
+        worth = probe.serves_small_strains();
+    }
+    if (!worth) {
+        t.dz = sd.dz; // remembered as "no table" for this slice thickness
+        return nullptr;
+    }
     // Where an avoided crossing makes cells rough, a finer step in G3 (up to 16 times) usually
     // smooths them out; cells still rough are solved exactly.
-    const double slice_error = kTableFoilError / std::max(1, st.effslicenumber);
     for (int refine = 1;; refine *= 2) {
         const bool whole =
             t.plan(tabs.form, sd.dz, slice_error, kTableMaxScalar, kTableMaxBytes, refine);
-        if (exact)
-            solver::detail::build_table<N, solver::ExactNode<N>>(sd, tabs.form, t);
-        else
-            solver::detail::build_table(sd, tabs.form, t);
+        nodes(t);
         if (!whole || refine == 16 || std::count(t.rough.begin(), t.rough.end(), 1) == 0) break;
     }
-    if (exact)
-        solver::detail::build_sub_tables<N, solver::ExactNode<N>>(sd, tabs.form, t);
-    else
-        solver::detail::build_sub_tables(sd, tabs.form, t);
-    return &t;
+    finer(t);
+    return t.serves_small_strains() ? &t : nullptr;
 }
 
 // Exact absorption in a strained crystal with the table engine (exact-absorption nodes): the

@@ -133,6 +133,20 @@ struct TransferTable {
     std::vector<std::ptrdiff_t> sub_of;
     std::vector<double> sub_nodes;
 
+    // Whether the cells at zero strain are served (smooth, or rough with a finer table): most
+    // columns of an image lie there, away from any core. When they are not, the table would
+    // solve nearly every column exactly after the cost of its lookups, so the engine solves
+    // every column directly instead.
+    bool serves_small_strains() const {
+        if (rough.empty()) return false;
+        for (int k1 = K1 > 0 ? -1 : 0; k1 <= 0; ++k1)
+            for (int k3 = -1; k3 <= 0; ++k3) {
+                const std::size_t cell = index(k3, k1);
+                if (rough[cell] && sub_of[cell] < 0) return false;
+            }
+        return true;
+    }
+
     std::size_t node_size() const { return node_doubles(n); }
     std::size_t index(int k3, int k1) const {
         return static_cast<std::size_t>((k1 + K1) * (2 * K3 + 1) + (k3 + K3));
@@ -147,9 +161,10 @@ struct TransferTable {
     // of a scalar has derivatives bounded by (2 pi dz max|m_n|)^k (max|m_n t_n| for G1). Each
     // scalar gets half of `slice_error`, the error allowed in one slice; the range stops at
     // `max_scalar` or where the table would outgrow `max_bytes` (then `shrunk` is set). `refine`
-    // divides the spacing in G3. Returns false when the table had to shrink.
+    // divides the spacing in G3; `max_nodes` > 0 keeps only |k| <= max_nodes in each scalar.
+    // Returns false when the table had to shrink.
     bool plan(const StrainForm& f, double slice_dz, double slice_error, double max_scalar,
-              std::size_t max_bytes, int refine = 1) {
+              std::size_t max_bytes, int refine = 1, int max_nodes = 0) {
         dz = slice_dz;
         n = static_cast<int>(f.m.size());
         double m3 = 0.0, m1 = 0.0;
@@ -177,6 +192,10 @@ struct TransferTable {
             whole = false;
             K3 = std::max(2, K3 * 3 / 4);
             K1 = std::max(f.dims == 2 ? 2 : 0, K1 * 3 / 4);
+        }
+        if (max_nodes > 0) { // a look at the smallest strains only
+            K3 = std::min(K3, max_nodes);
+            K1 = std::min(K1, max_nodes);
         }
         nodes.assign(static_cast<std::size_t>(2 * K3 + 1) * (2 * K1 + 1) * node_size(), 0.0);
         rough.assign(static_cast<std::size_t>(2 * K3 + 1) * (2 * K1 + 1), 0);

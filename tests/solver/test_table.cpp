@@ -88,7 +88,12 @@ TEST(TableEngine, AgreesWithTheExactEngine) {
                 for (std::size_t e = 0; e < exact.size(); ++e)
                     worst = std::max(worst, std::abs(table.data()[e] - exact.data()[e]));
                 EXPECT_LT(worst, 1e-5);
-                EXPECT_GT(worst, 0.0); // the table did take part
+                // The table takes part, except with first-order absorption and no column
+                // approximation: its cells at zero strain stay rough there, so every column is
+                // solved exactly, to the exact engine's bits.
+                const bool bypassed =
+                    std::string(absorption) == "first-order" && std::string(ca) == "no";
+                EXPECT_EQ(worst > 0.0, !bypassed);
                 // Without the column approximation the lateral shift mixes in the neighbours.
                 for (int n = 1; n <= nb && std::string(ca) == "yes"; ++n) {
                     EXPECT_EQ(table(6, 3, n), exact(6, 3, n)) << "core column, beam " << n;
