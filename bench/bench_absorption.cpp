@@ -13,7 +13,8 @@ namespace {
 void whole_slice(benchmark::State& state) {
     const int nb = static_cast<int>(state.range(0));
     korvex::State st = korvex::bench::column_state(nb, 64, 10);
-    st.absorption = state.range(1) != 0 ? "exact" : "first-order";
+    st.absorption =
+        state.range(1) != 0 ? korvex::Absorption::exact : korvex::Absorption::first_order;
     const auto kind = state.range(2) != 0 ? korvex::Engine::table : korvex::Engine::exact;
     korvex::bench::fill_field(st);
     korvex::initial_amplitudes(st);
@@ -25,13 +26,15 @@ void whole_slice(benchmark::State& state) {
         engine.propagate_slice(st, 1, flag);
     }
     state.SetItemsProcessed(state.iterations() * 64 * 64);
-    state.SetLabel(std::string(korvex::engine_name(kind)) + " " + st.absorption);
+    state.SetLabel(std::string(korvex::engine_name(kind)) + " " +
+                   korvex::absorption_name(st.absorption));
 }
 
 void table_build(benchmark::State& state) {
     const int nb = static_cast<int>(state.range(0));
     korvex::State st = korvex::bench::column_state(nb, 1, 10);
-    st.absorption = state.range(1) != 0 ? "exact" : "first-order";
+    st.absorption =
+        state.range(1) != 0 ? korvex::Absorption::exact : korvex::Absorption::first_order;
     korvex::bench::fill_field(st);
     korvex::initial_amplitudes(st);
     for (auto _ : state) {
@@ -39,7 +42,7 @@ void table_build(benchmark::State& state) {
         int flag = 1;
         engine.propagate_slice(st, 1, flag);
     }
-    state.SetLabel(st.absorption);
+    state.SetLabel(korvex::absorption_name(st.absorption));
 }
 
 } // namespace

@@ -136,8 +136,8 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
     if (cl.usage_error) return 1;
     if (cl.help) return 0;
     st.text_mode = cl.text_mode;
-    st.engine = cl.engine;
-    st.absorption = cl.absorption;
+    st.engine = engine_from_name(cl.engine).value_or(Engine::exact);
+    st.absorption = absorption_from_name(cl.absorption).value_or(Absorption::first_order);
 
     if (cl.text_mode) {
         read_system_parameters(st, cl.f_in);

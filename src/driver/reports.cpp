@@ -238,10 +238,10 @@ std::vector<std::string> parameter_report(const State& st, const std::tm& now) {
         if (st.mtx_beams(n) == 1) line(Rec(" s_g= ") << st.s_g(n) << "  1/A");
     r.push_back(rule);
     text("Column engine");
-    text(trim(st.engine));
+    text(engine_name(st.engine));
     r.push_back(rule);
     text("Absorption");
-    text(trim(st.absorption));
+    text(absorption_name(st.absorption));
     r.push_back(rule);
     text("Style of defect");
     text(pad(st.defect, 30));

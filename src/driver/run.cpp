@@ -89,8 +89,9 @@ void start_run(State& st, RunContext& rc) {
     rc.imi.open(trim(st.datadir) + trim(st.f_out) + ".imi");
     // A tabulated or exact-absorption run says so first; a default run keeps the record as it
     // always was.
-    if (trim(st.engine) != "exact") rc.imi.line(" engine " + trim(st.engine));
-    if (trim(st.absorption) != "first-order") rc.imi.line(" absorption " + trim(st.absorption));
+    if (st.engine != Engine::exact) rc.imi.line(std::string(" engine ") + engine_name(st.engine));
+    if (st.absorption != Absorption::first_order)
+        rc.imi.line(std::string(" absorption ") + absorption_name(st.absorption));
 }
 
 void end_run(State& st, RunContext& rc) {
@@ -232,7 +233,7 @@ void run_condition(State& st, RunContext& rc) {
 
     if (rc.display) rc.display->begin_condition(st);
     int flag = 1;
-    ColumnEngine engine(engine_from_name(trim(st.engine)).value_or(Engine::exact));
+    ColumnEngine engine(st.engine);
     ThicknessFringes fringes;
     const RowBlock rows = split ? split->rows(st.n_pixel_y) : RowBlock{1, st.n_pixel_y};
     if (split) field->keep_rows(rows.first, rows.last);

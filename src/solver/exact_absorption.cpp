@@ -17,16 +17,6 @@
 
 namespace korvex {
 
-const char* absorption_name(Absorption a) {
-    return a == Absorption::exact ? "exact" : "first-order";
-}
-
-std::optional<Absorption> absorption_from_name(std::string_view name) {
-    if (name == "exact") return Absorption::exact;
-    if (name == "first-order") return Absorption::first_order;
-    return std::nullopt;
-}
-
 namespace solver {
 
 template <int Max>

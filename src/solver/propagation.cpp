@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <string_view>
 #include <vector>
 
 namespace korvex {
@@ -21,12 +20,6 @@ using solver::Store;
 using solver::detail::KernelHolder;
 using solver::detail::runtime_storage;
 using solver::detail::SliceHolder;
-
-std::string_view trimmed(const std::string& s) {
-    std::string_view v(s);
-    while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
-    return v;
-}
 
 // Records lane l's structure matrix and eigen-solution in the state's cell variables.
 template <int N, int L>
@@ -372,7 +365,7 @@ void propagate(State& st, int islice, int& flag, ColumnEngine::Tables* tables) {
     const double dz = st.slicethickness(islice);
     // Exact absorption: the table engine's tables then hold exact transfers; a perfect crystal,
     // a void, or beams whose terms the table cannot take solve the complex matrix per column.
-    if (trimmed(st.absorption) == "exact") {
+    if (st.absorption == Absorption::exact) {
         const bool tabulated = tables && !shared && st.phi_grid.plane() > 0 &&
                                solver::with_beam_count(st.n_beams, [&]<int N>() {
                                    return run_slice_exact_absorption<N>(st, dz, is_void, *tables);
@@ -393,16 +386,6 @@ ColumnEngine::~ColumnEngine() = default;
 
 void ColumnEngine::propagate_slice(State& st, int islice, int& flag) {
     propagate(st, islice, flag, tables_.get());
-}
-
-const char* engine_name(Engine e) {
-    return e == Engine::table ? "table" : "exact";
-}
-
-std::optional<Engine> engine_from_name(std::string_view name) {
-    if (name == "exact") return Engine::exact;
-    if (name == "table") return Engine::table;
-    return std::nullopt;
 }
 
 void propagate_slice(State& st, int islice, int& flag) {

@@ -6,8 +6,6 @@
 #include "state/state.hpp"
 
 #include <memory>
-#include <optional>
-#include <string_view>
 
 namespace korvex {
 
@@ -28,21 +26,12 @@ void resolution_check(const State& st);
 // threads, and nothing is allocated per slice or per column.
 void propagate_slice(State& st, int islice, int& flag);
 
-// How the columns of a strained crystal are carried through a slice: `exact` solves every
-// column's structure matrix; `table` interpolates the slice transfer matrix in a table over
-// the strain scalars of the column (see solver/table.hpp) and solves exactly only the columns
-// the table does not cover. Both agree to about 1e-5 in the intensities. With st.absorption
-// "exact" (solver/exact_absorption.hpp) the exact engine takes the exponential of every
-// column's complex matrix, and the table holds such exponentials at its nodes.
-enum class Engine { exact, table };
-const char* engine_name(Engine e);
-std::optional<Engine> engine_from_name(std::string_view name);
-
-// How the absorptive part of the structure matrix is treated: `first_order` (the long-standing
-// method, the default) or `exact` (see solver/exact_absorption.hpp).
-enum class Absorption { first_order, exact };
-const char* absorption_name(Absorption a);
-std::optional<Absorption> absorption_from_name(std::string_view name);
+// The engines (`Engine`, state/settings.hpp): `exact` solves every column's structure matrix;
+// `table` interpolates the slice transfer matrix in a table over the strain scalars of the
+// column (see solver/table.hpp) and solves exactly only the columns the table does not cover.
+// Both agree to about 1e-5 in the intensities. With st.absorption exact
+// (solver/exact_absorption.hpp) the exact engine takes the exponential of every column's
+// complex matrix, and the table holds such exponentials at its nodes.
 
 // The engine of one beam condition: propagate_slice as above; the table engine keeps its
 // tables from slice to slice, so a new condition needs a new engine.

@@ -40,4 +40,24 @@ DefectKind defect_kind_from_name(std::string_view name) {
     return DefectKind::unknown;
 }
 
+const char* engine_name(Engine e) {
+    return e == Engine::table ? "table" : "exact";
+}
+
+std::optional<Engine> engine_from_name(std::string_view name) {
+    if (name == "exact") return Engine::exact;
+    if (name == "table") return Engine::table;
+    return std::nullopt;
+}
+
+const char* absorption_name(Absorption a) {
+    return a == Absorption::exact ? "exact" : "first-order";
+}
+
+std::optional<Absorption> absorption_from_name(std::string_view name) {
+    if (name == "exact") return Absorption::exact;
+    if (name == "first-order") return Absorption::first_order;
+    return std::nullopt;
+}
+
 } // namespace korvex

@@ -2,6 +2,7 @@
 // entry form alike); the rest of the code switches on these types, never on the text.
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 namespace korvex {
@@ -45,6 +46,17 @@ enum class DefectKind {
     unknown
 };
 DefectKind defect_kind_from_name(std::string_view name);
+
+// The command line's choices. How the columns of a strained crystal are carried through a
+// slice: `exact` solves every column's structure matrix, `table` interpolates tabulated slice
+// transfers (solver/table.hpp). How the absorptive part of the structure matrix is treated:
+// `first_order` (the long-standing method, the default) or `exact` (solver/exact_absorption.hpp).
+enum class Engine { exact, table };
+const char* engine_name(Engine e);
+std::optional<Engine> engine_from_name(std::string_view name);
+enum class Absorption { first_order, exact };
+const char* absorption_name(Absorption a);
+std::optional<Absorption> absorption_from_name(std::string_view name);
 
 // The diffraction condition n of (g, ng) that selects the series of twelve conditions.
 inline constexpr double kConditionSeries = 999.0;

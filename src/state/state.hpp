@@ -42,8 +42,8 @@ struct State {
     double voltage = 0.0;                    // kV
     int eigen_model = 4;                     // always 4
     std::string interpolation_method = "linear";
-    std::string engine = "exact";           // column engine of the command line: "exact" or "table"
-    std::string absorption = "first-order"; // of the command line: "first-order" or "exact"
+    Engine engine = Engine::exact;                   // column engine of the command line
+    Absorption absorption = Absorption::first_order; // absorption of the command line
     std::string slicing_method = "normal";
     double converangle = 0.0; // always parallel illumination
     int ncon = 1;

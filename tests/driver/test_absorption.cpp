@@ -44,7 +44,7 @@ Cm expm(Cm m, int n) {
 }
 
 void run(State& st, const char* absorption, bool strain = false) {
-    st.absorption = absorption;
+    st.absorption = *absorption_from_name(absorption);
     initial_amplitudes(st);
     int flag = 1;
     for (int l = 1; l <= st.effslicenumber; ++l) {
@@ -62,7 +62,7 @@ TEST(ExactAbsorption, TwoBeamClosedForm) {
         State st = make_state({.first = 0, .last = 1, .nslice = 16, .thickness = 1600.0});
         st.s_g(1) = 0.0;
         st.s_g(2) = w * st.u(1) / st.k; // w = s xi_g with xi_g = k / U_g
-        st.absorption = "exact";
+        st.absorption = Absorption::exact;
         initial_amplitudes(st);
         int flag = 1;
         for (int l = 1; l <= st.n_slice; ++l) {
@@ -143,7 +143,7 @@ TEST(ExactAbsorption, StrainedColumnConvergesToTheEquations) {
         korvex::testing::ColumnSetup sn = s;
         sn.nslice = ns;
         State st = make_state(sn);
-        st.absorption = "exact";
+        st.absorption = Absorption::exact;
         initial_amplitudes(st);
         int flag = 1;
         for (int l = 1; l <= ns; ++l) {

@@ -38,7 +38,7 @@ TEST(PropagateSlice, AllocatesNothingPerSliceOrColumn) {
                                                     .nslice = 6,
                                                     .ca = "no",
                                                     .defect = defect});
-            st.absorption = absorption;
+            st.absorption = *absorption_from_name(absorption);
             korvex::testing::fill_strain(st, 1);
             initial_amplitudes(st);
             int flag = 1;

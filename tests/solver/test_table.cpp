@@ -40,7 +40,7 @@ Array3<cplx> run(const ColumnSetup& s, Engine e, bool spoil, const char* absorpt
     const int saved = omp_get_max_threads();
     if (threads > 0) omp_set_num_threads(threads);
     State st = make_state(s);
-    st.absorption = absorption;
+    st.absorption = *absorption_from_name(absorption);
     initial_amplitudes(st);
     ColumnEngine engine(e);
     int flag = 1;
