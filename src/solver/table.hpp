@@ -160,7 +160,7 @@ struct TransferTable {
     // its fourth derivative, and S = exp(i pi dz A) with A's diagonal moving by 2 m_n per unit
     // of a scalar has derivatives bounded by (2 pi dz max|m_n|)^k (max|m_n t_n| for G1). Each
     // scalar gets half of `slice_error`, the error allowed in one slice; the range stops at
-    // `max_scalar` or where the table would outgrow `max_bytes` (then `shrunk` is set). `refine`
+    // `max_scalar` or where the table would outgrow `max_bytes`. `refine`
     // divides the spacing in G3; `max_nodes` > 0 keeps only |k| <= max_nodes in each scalar.
     // Returns false when the table had to shrink.
     bool plan(const StrainForm& f, double slice_dz, double slice_error, double max_scalar,
