@@ -1,8 +1,6 @@
 // Exact absorption: closed-form two-beam solution, the whole-foil exponential of five beams by
 // an independent Taylor series, second-order convergence to an integration of the equations in
-// a strained column, agreement with the first-order method without absorption, and the
-// command-line option.
-#include "driver/program.hpp"
+// a strained column, and agreement with the first-order method without absorption.
 #include "solver/eigen.hpp"
 #include "solver/fixture.hpp"
 #include "solver/propagation.hpp"
@@ -10,7 +8,6 @@
 
 #include <cmath>
 #include <numbers>
-#include <sstream>
 
 using namespace korvex;
 using korvex::testing::make_state;
@@ -179,25 +176,4 @@ TEST(ExactAbsorption, AgreesWithFirstOrderWithoutAbsorption) {
     for (std::size_t i = 0; i < a.phi_grid.size(); ++i)
         diff = std::max(diff, std::abs(a.phi_grid.data()[i] - b.phi_grid.data()[i]));
     EXPECT_LT(diff / std::sqrt(a.k), 3e-8);
-}
-
-// --absorption stands before the run option; an unknown value stops the program (status 1).
-TEST(ExactAbsorption, CommandLineOption) {
-    const std::tuple<std::vector<std::string>, std::string, std::string> cases[] = {
-        {{"-t", "in"}, "first-order", " option=-t\n"},
-        {{"--absorption=exact", "--engine=table", "-t", "in"}, "exact", " option=-t\n"},
-        {{"--absorption=bogus", "-t", "in"},
-         "",
-         " > Unknown absorption \"bogus\": use exact or first-order\n"},
-        {{"--help"}, "first-order", "  --absorption=exact"}};
-    for (const auto& [args, absorption, printed] : cases) {
-        std::ostringstream out;
-        const CommandLine cl = parse_command_line(args, out);
-        EXPECT_NE(out.str().find(printed), std::string::npos) << out.str();
-        EXPECT_EQ(cl.usage_error, absorption.empty()) << args[0];
-        EXPECT_TRUE(absorption.empty() || cl.absorption == absorption) << args[0];
-    }
-    char prog[] = "korvex", bogus[] = "--absorption=bogus", t[] = "-t", in[] = "in";
-    char* argv[] = {prog, bogus, t, in};
-    EXPECT_EQ(program_main(4, argv), 1);
 }

@@ -253,22 +253,38 @@ TEST(CommandLine, ModesFilesAndMessages) {
     }
 }
 
-// Engine options stand before the run option; an unknown engine stops the program (status 1)
-// with its message; --help prints the usage and runs nothing.
-TEST(CommandLine, EngineOptionAndHelp) {
-    const std::tuple<std::vector<std::string>, std::string, std::string> cases[] = {
-        {{"-t", "in", "d"}, "exact", " option=-t\n"},
-        {{"--engine=table", "-t", "in", "d"}, "table", " option=-t\n"},
-        {{"--engine=bogus", "-t", "in"}, "", " > Unknown engine \"bogus\": use exact or table\n"},
-        {{"--help"}, "exact", "  --engine=table"}};
-    for (const auto& [args, engine, printed] : cases) {
+// Engine and absorption options stand before the run option; an unknown value stops the
+// program (status 1) with its message; --help prints the usage and runs nothing.
+TEST(CommandLine, EngineAndAbsorptionOptionsAndHelp) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string engine, absorption, printed; // engine empty: a usage error
+    };
+    const Case cases[] = {
+        {{"-t", "in", "d"}, "exact", "first-order", " option=-t\n"},
+        {{"--engine=table", "--absorption=exact", "-t", "in"}, "table", "exact", " option=-t\n"},
+        {{"--engine=bogus", "-t", "in"},
+         "",
+         "",
+         " > Unknown engine \"bogus\": use exact or table\n"},
+        {{"--absorption=bogus", "-t", "in"},
+         "",
+         "",
+         " > Unknown absorption \"bogus\": use exact or first-order\n"},
+        {{"--help"}, "exact", "first-order", "  --engine=table"},
+        {{"--help"}, "exact", "first-order", "  --absorption=exact"}};
+    for (const auto& c : cases) {
         std::ostringstream out;
-        const CommandLine cl = parse_command_line(args, out);
-        EXPECT_NE(out.str().find(printed), std::string::npos) << out.str();
-        EXPECT_EQ(cl.usage_error, engine.empty()) << args[0];
-        EXPECT_TRUE(engine.empty() || cl.engine == engine) << args[0];
+        const CommandLine cl = parse_command_line(c.args, out);
+        EXPECT_NE(out.str().find(c.printed), std::string::npos) << out.str();
+        EXPECT_EQ(cl.usage_error, c.engine.empty()) << c.args[0];
+        EXPECT_TRUE(c.engine.empty() || (cl.engine == c.engine && cl.absorption == c.absorption))
+            << c.args[0];
     }
-    char prog[] = "korvex", bogus[] = "--engine=bogus", t[] = "-t", in[] = "in";
-    char* argv[] = {prog, bogus, t, in};
-    EXPECT_EQ(program_main(4, argv), 1);
+    for (const char* option : {"--engine=bogus", "--absorption=bogus"}) {
+        std::string bad = option;
+        char prog[] = "korvex", t[] = "-t", in[] = "in";
+        char* argv[] = {prog, bad.data(), t, in};
+        EXPECT_EQ(program_main(4, argv), 1) << option;
+    }
 }
