@@ -40,24 +40,35 @@ DefectKind defect_kind_from_name(std::string_view name) {
     return DefectKind::unknown;
 }
 
+namespace {
+
+// The names of a command-line choice, in the order of its values.
+constexpr std::array<const char*, 2> kEngineNames{"exact", "table"};
+constexpr std::array<const char*, 2> kAbsorptionNames{"first-order", "exact"};
+
+template <class E, std::size_t K>
+std::optional<E> value_named(std::string_view name, const std::array<const char*, K>& names) {
+    for (std::size_t v = 0; v < K; ++v)
+        if (name == names[v]) return static_cast<E>(v);
+    return std::nullopt;
+}
+
+} // namespace
+
 const char* engine_name(Engine e) {
-    return e == Engine::table ? "table" : "exact";
+    return kEngineNames[static_cast<std::size_t>(e)];
 }
 
 std::optional<Engine> engine_from_name(std::string_view name) {
-    if (name == "exact") return Engine::exact;
-    if (name == "table") return Engine::table;
-    return std::nullopt;
+    return value_named<Engine>(name, kEngineNames);
 }
 
 const char* absorption_name(Absorption a) {
-    return a == Absorption::exact ? "exact" : "first-order";
+    return kAbsorptionNames[static_cast<std::size_t>(a)];
 }
 
 std::optional<Absorption> absorption_from_name(std::string_view name) {
-    if (name == "exact") return Absorption::exact;
-    if (name == "first-order") return Absorption::first_order;
-    return std::nullopt;
+    return value_named<Absorption>(name, kAbsorptionNames);
 }
 
 } // namespace korvex
