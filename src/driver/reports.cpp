@@ -218,18 +218,16 @@ std::vector<std::string> parameter_report(const State& st, const std::tm& now) {
     for (int m = 1; m <= st.n_beams - 1; ++m)
         r.push_back(fmt_a("U'(", 3) + fmt_i(m, 2) + fmt_a("g)=", 4) + fmt_f(st.ui(m), 14, 10));
     r.push_back(rule);
-    text("Z direction of sample");
-    text(bracket(st.foil));
-    r.push_back(rule);
-    text("X direction of sample");
-    text(bracket(st.co_x));
-    r.push_back(rule);
-    text("Optical axis");
-    text(bracket(st.beam_direction));
-    r.push_back(rule);
-    text("Diffraction vector g");
-    text(bracket(st.v_g));
-    r.push_back(rule);
+    // A section of a title line and a value line.
+    auto titled = [&](const char* title, const std::string& value) {
+        text(title);
+        text(value);
+        r.push_back(rule);
+    };
+    titled("Z direction of sample", bracket(st.foil));
+    titled("X direction of sample", bracket(st.co_x));
+    titled("Optical axis", bracket(st.beam_direction));
+    titled("Diffraction vector g", bracket(st.v_g));
     entry("Bemas considered", Rec()
                                   << st.mtx_beams(1) << "g ~ " << st.mtx_beams(st.n_beams) << "g");
     entry("Diffraction condition", Rec() << st.condition_n << "g strongly excited");
@@ -237,12 +235,8 @@ std::vector<std::string> parameter_report(const State& st, const std::tm& now) {
     for (int n = 1; n <= st.n_beams; ++n)
         if (st.mtx_beams(n) == 1) line(Rec(" s_g= ") << st.s_g(n) << "  1/A");
     r.push_back(rule);
-    text("Column engine");
-    text(engine_name(st.engine));
-    r.push_back(rule);
-    text("Absorption");
-    text(absorption_name(st.absorption));
-    r.push_back(rule);
+    titled("Column engine", engine_name(st.engine));
+    titled("Absorption", absorption_name(st.absorption));
     text("Style of defect");
     text(pad(st.defect, 30));
     for (auto& l : defect_section(st)) r.push_back(std::move(l));
