@@ -3,6 +3,7 @@
 // a 500 Angstrom foil. items_per_second is the rate in column-slices per second, to be set against
 // the column loop of the solver at the same size (OMP_NUM_THREADS sets the cores used).
 #include "defects/defect.hpp"
+#include "driver/defect_fields.hpp"
 
 #include <benchmark/benchmark.h>
 #include <omp.h>

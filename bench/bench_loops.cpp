@@ -6,6 +6,8 @@
 #include "defects/defect.hpp"
 #include "defects/loop_iso.hpp"
 #include "defects/loop_tables.hpp"
+#include "driver/defect_fields.hpp"
+#include "driver/defect_files.hpp"
 #include "driver/slice_outputs.hpp"
 #include "optics/vectors.hpp"
 #include "state/state.hpp"

@@ -7,7 +7,8 @@
 // removed at the end. A 256 x 256 x 500 grid needs about 7 GB of disk for text, 2.4 GB for
 // 64-bit binary and 1.2 GB for 32-bit binary.
 #include "defects/defect.hpp"
-#include "defects/gradient_files.hpp"
+#include "driver/defect_fields.hpp"
+#include "driver/gradient_files.hpp"
 
 #include <benchmark/benchmark.h>
 

@@ -2,7 +2,8 @@
 // analytic field on the grid of a KORVEX run, in the layout the "3D-strain" defect model reads.
 // Used to check a strain-field pipeline against the analytic models and to make test inputs of
 // any size. See docs/strain_fields.md.
-#include "defects/gradient_files.hpp"
+#include "driver/defect_files.hpp"
+#include "driver/gradient_files.hpp"
 #include "optics/crystal.hpp"
 #include "state/error.hpp"
 #include "state/reader.hpp"

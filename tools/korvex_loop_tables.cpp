@@ -2,6 +2,7 @@
 // "tabulation" model of the circular loop reads, into a directory. A run of that model that
 // finds none writes them itself; this makes them ahead of time. See docs/loops.md.
 #include "defects/loop_tables.hpp"
+#include "driver/defect_files.hpp"
 #include "state/error.hpp"
 
 #include <chrono>

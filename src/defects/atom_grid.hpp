@@ -21,7 +21,7 @@
 // reaches is empty: its gradients are zero.
 #pragma once
 
-#include "defects/gradient_files.hpp"
+#include "defects/gradient_field.hpp"
 #include "optics/vectors.hpp"
 
 #include <array>

@@ -1,10 +1,13 @@
 // The defect models: for each slice they fill the per-column terms the solver consumes
-// (s_g_r, s_f, flag_vacancy, projection, g_r). One `DefectField` is made per beam condition;
-// models that read their configuration file re-read it at every slice.
+// (s_g_r, s_f, flag_vacancy, projection, g_r). One `DefectField` is made per beam condition.
+// A model reads no file and prints nothing: it takes its configuration from a `ConfigSource`
+// at every slice (the driver's re-reads the file, so that an edit during a run takes effect at
+// the next slice; driver/defect_fields.hpp makes the fields of a run).
 #pragma once
 
 #include "state/state.hpp"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -24,17 +27,13 @@ class DefectField {
     virtual void keep_rows(int first, int last) { (void)first, (void)last; }
 };
 
-// The field of st.defect_kind for one beam condition (the perfect crystal clears the terms).
-std::unique_ptr<DefectField> make_defect_field(State& st);
+// What a model is configured with, asked for at every slice (and every amplitude-phase column).
+template <class Config> using ConfigSource = std::function<Config()>;
 
-// Factories of the individual models (one file each).
-std::unique_ptr<DefectField> make_edge_field();        // cal_dislocation
-std::unique_ptr<DefectField> make_screw_field();       // cal_screw
-std::unique_ptr<DefectField> make_loop_field();        // cal_loop_iso
-std::unique_ptr<DefectField> make_void_field();        // void
-std::unique_ptr<DefectField> make_pgloop_field();      // pgloop
-std::unique_ptr<DefectField> make_tetrahedron_field(); // tetrahedron
-std::unique_ptr<DefectField> make_strain_field();      // atomic
+// The perfect crystal: no strain and no jump in any slice. The factories of the models are
+// declared with their configurations (edge.hpp, screw.hpp, loop_iso.hpp, void.hpp, pgloop.hpp,
+// tetrahedron.hpp).
+std::unique_ptr<DefectField> make_perfect_field();
 
 // Per-beam quantities every model forms from mtx_q, mtx_g and g: tan of the beam tilt
 // (kgx/kgz) and the beam order m_n = nint(mtx_g(n)/g).

@@ -5,8 +5,6 @@
 #include "state/checks.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
-#include "state/reader.hpp"
-#include "state/textout.hpp"
 
 #include <cmath>
 #include <numbers>
@@ -19,24 +17,6 @@ namespace {
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
 
 } // namespace
-
-EdgeConfig read_edge_config(const std::string& file) {
-    RecordReader r(file);
-    EdgeConfig c;
-    r.skip(2);
-    r.read(c.b_m, c.b_n, c.b_index);
-    check_fraction(r, "Burgers vector", c.b_m, c.b_n, c.b_index);
-    r.read(c.point);
-    check_vector(r, "point on the dislocation line", c.point);
-    r.read(c.line);
-    check_vector(r, "direction of the dislocation line", c.line, true);
-    r.read(c.nu);
-    check_poisson(r, c.nu);
-    r.read(c.r0);
-    check_real(r, "core radius r0", c.r0);
-    c.elasticity = read_elasticity(r);
-    return c;
-}
 
 Vec3 edge_displacement(double x, double y, double nu) {
     const double r2 = x * x + y * y;
@@ -144,8 +124,8 @@ double EdgeSlice::phase(const Vec3& p) const {
     return b_len * dot(u, g_disl);
 }
 
-void cal_dislocation(State& st, int islice, bool single_column, StrohCache* cache) {
-    const EdgeConfig cfg = read_edge_config(st.f_defect);
+void cal_dislocation(State& st, const EdgeConfig& cfg, int islice, bool single_column,
+                     StrohCache* cache) {
     const EdgeSlice s = EdgeSlice::make(st, cfg, cache);
 
     const BeamTilts bt = beam_tilts(st);
@@ -201,10 +181,16 @@ namespace {
 
 class EdgeField : public DefectField {
   public:
-    void fill_slice(State& st, int islice) override { cal_dislocation(st, islice, false, &cache_); }
-    void fill_column(State& st, int islice) override { cal_dislocation(st, islice, true, &cache_); }
+    explicit EdgeField(ConfigSource<EdgeConfig> source) : source_(std::move(source)) {}
+    void fill_slice(State& st, int islice) override {
+        cal_dislocation(st, source_(), islice, false, &cache_);
+    }
+    void fill_column(State& st, int islice) override {
+        cal_dislocation(st, source_(), islice, true, &cache_);
+    }
 
   private:
+    ConfigSource<EdgeConfig> source_;
     StrohCache cache_;
 };
 
@@ -214,8 +200,8 @@ class EdgeField : public DefectField {
 
 namespace korvex {
 
-std::unique_ptr<DefectField> make_edge_field() {
-    return std::make_unique<edge::EdgeField>();
+std::unique_ptr<DefectField> make_edge_field(ConfigSource<edge::EdgeConfig> source) {
+    return std::make_unique<edge::EdgeField>(std::move(source));
 }
 
 } // namespace korvex

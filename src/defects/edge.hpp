@@ -27,7 +27,6 @@ struct EdgeConfig {
     double r0 = 0.0;                               // core constant, Angstrom
     Elasticity elasticity = Elasticity::isotropic; // optional last record
 };
-EdgeConfig read_edge_config(const std::string& file);
 
 // Displacement per unit Burgers vector at the dislocation-frame point (x, y) (components
 // along E1, E2, E3; the last is zero). The angle is taken with atan2, so the cut lies on the
@@ -61,8 +60,12 @@ struct EdgeSlice {
 };
 
 // The slice terms of every column (mesh) or of the single column at st.colxy, stored at
-// column (1, 1) with every other column 0. Reads the file, checks it, prints "m=" islice.
-void cal_dislocation(State& st, int islice, bool single_column = false,
+// column (1, 1) with every other column 0, for the dislocation `cfg` (checked against the state).
+void cal_dislocation(State& st, const EdgeConfig& cfg, int islice, bool single_column = false,
                      StrohCache* cache = nullptr);
 
 } // namespace korvex::edge
+
+namespace korvex {
+std::unique_ptr<DefectField> make_edge_field(ConfigSource<edge::EdgeConfig> source);
+} // namespace korvex

@@ -1,23 +1,16 @@
 // The elasticity of the straight-dislocation models: isotropic (the closed forms, the default)
 // or anisotropic (the sextic solution with the crystal's elastic constants), chosen by an
-// optional last record of the edge and screw configuration files.
+// optional last record of the edge and screw configuration files (read by
+// driver/defect_files.hpp).
 #pragma once
 
 #include "defects/stroh.hpp"
-#include "state/reader.hpp"
 
 #include <memory>
 
 namespace korvex {
 
 enum class Elasticity { isotropic, anisotropic };
-
-// Reads what follows the last value of a configuration file. When the last record that is not
-// blank begins with the word "anisotropic" or "isotropic" (any case), that is the choice; a
-// file without one is isotropic (a record beginning with a number, such as the relaxation
-// indicator the entry form writes into the edge file, is no choice). Any other word stops with
-// a message naming the file, the record and the word.
-Elasticity read_elasticity(RecordReader& r);
 
 // "isotropic" or "anisotropic".
 const char* elasticity_name(Elasticity e);

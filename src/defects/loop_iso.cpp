@@ -2,18 +2,14 @@
 
 #include "defects/column_rule.hpp"
 #include "defects/defect.hpp"
-#include "defects/loop_tables.hpp"
 #include "defects/pgloop.hpp"
 #include "optics/vectors.hpp"
 #include "state/checks.hpp"
 #include "state/fmt.hpp"
-#include "state/image_file.hpp"
-#include "state/reader.hpp"
 
 #include <algorithm>
 #include <cmath>
-#include <exception>
-#include <filesystem>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -25,60 +21,6 @@ LoopModel loop_model_from_name(const std::string& name) {
     if (t == "integral") return LoopModel::integral;
     if (t == "tabulation") return LoopModel::tabulation;
     return LoopModel::unnamed;
-}
-
-LoopIniFile read_loop_ini(const std::string& path) {
-    LoopIniFile f;
-    RecordReader r(path);
-    r.skip(2);
-    r.read(f.b_m, f.b_n, f.b_dir);
-    check_fraction(r, "Burgers vector", f.b_m, f.b_n, f.b_dir);
-    r.read(f.radius);
-    check_real(r, "loop radius", f.radius, true);
-    r.read(f.position);
-    check_vector(r, "loop centre", f.position);
-    r.read(f.normal);
-    check_vector(r, "loop normal", f.normal, true);
-    r.read(f.poissonsratio);
-    check_poisson(r, f.poissonsratio);
-    r.read(f.model);
-    if (f.model.size() > 30) f.model.resize(30);
-    f.model_kind = loop_model_from_name(f.model);
-    return f;
-}
-
-void read_loop_table(const std::string& path, LoopTable& table) {
-    table.resize(kLoopTableSize, kLoopTableSize);
-    RecordReader r(path);
-    r.skip(1);
-    float lead = 0.0f;
-    for (int rec = 1; rec <= kLoopTableSize; ++rec) {
-        r.begin_read();
-        r.read_more(lead);
-        for (int q = 1; q <= kLoopTableSize; ++q) r.read_more(table(q, rec));
-        r.end_read();
-    }
-}
-
-void read_loop_tables(LoopTables& t) {
-    const std::array<std::pair<const char*, LoopTable*>, 5> files{{{"i01.data", &t.i01},
-                                                                   {"i10.data", &t.i10},
-                                                                   {"i11.data", &t.i11},
-                                                                   {"i02.data", &t.i02},
-                                                                   {"i12.data", &t.i12}}};
-    for (std::size_t k = 0; k < files.size(); ++k) {
-        LoopTables::Stamp now;
-        std::error_code e1, e2;
-        now.size = std::filesystem::file_size(files[k].first, e1);
-        const auto time = std::filesystem::last_write_time(files[k].first, e2);
-        now.mtime = static_cast<std::int64_t>(time.time_since_epoch().count());
-        now.valid = !e1 && !e2;
-        LoopTables::Stamp& last = t.stamps[k];
-        if (now.valid && last.valid && now.size == last.size && now.mtime == last.mtime) continue;
-        last.valid = false;
-        read_loop_table(files[k].first, *files[k].second);
-        last = now;
-    }
 }
 
 int loop_table_index(double a) {
@@ -240,9 +182,23 @@ struct LoopSlice {
 
 } // namespace
 
-void cal_loop_iso(State& st, int islice, LoopTables& tables, bool single_column) {
-    const LoopIniFile f = read_loop_ini("loop.ini");
+LoopFieldMethod loop_field_method(const LoopIniFile& f) {
+    if (f.model_kind == LoopModel::infinitesimal) return LoopFieldMethod::infinitesimal;
+    if (f.model_kind == LoopModel::integral) return LoopFieldMethod::exact;
+    if (!(f.radius > kLoopTableRadius)) return LoopFieldMethod::far_only;
+    return f.model_kind == LoopModel::tabulation ? LoopFieldMethod::tables
+                                                 : LoopFieldMethod::unselected;
+}
 
+LoopBurgers loop_burgers(const LoopIniFile& f) {
+    const Vec3 bvec = lattice_vector(f.b_m, f.b_n, f.b_dir, "Burgers vector");
+    const Vec3 nrm = scaled(f.normal, 1.0 / magnitude(f.normal));
+    return {dot(bvec, nrm), magnitude(bvec)};
+}
+
+void cal_loop_iso(State& st, const LoopInput& in, int islice, bool single_column) {
+    const LoopIniFile& f = in.config;
+    const LoopFieldMethod method = loop_field_method(f);
     const Vec3 bvec = lattice_vector(f.b_m, f.b_n, f.b_dir, "Burgers vector");
     const double b = magnitude(bvec);
     const double R = f.radius;
@@ -262,7 +218,7 @@ void cal_loop_iso(State& st, int islice, LoopTables& tables, bool single_column)
         ls.wz(n) = tilts.order(n) * ghkl;
         ls.tan_tilt(n) = tilts.tan_tilt(n);
     }
-    if (f.model_kind == LoopModel::infinitesimal) {
+    if (method == LoopFieldMethod::infinitesimal) {
         ls.infinitesimal = true;
         const Vec3 bhat = scaled(bvec, 1.0 / b);
         ls.N = {dot(nrm, ex), dot(nrm, ey), dot(nrm, ez)};
@@ -271,27 +227,14 @@ void cal_loop_iso(State& st, int islice, LoopTables& tables, bool single_column)
         ls.cb = -R * R * b / (8.0 * (1.0 - ls.nu));
         ls.lateral = lateral_derivative(DefectKind::loop, st.ca);
     } else {
-        // "integral": the exact field at every radius. Otherwise a loop up to the table radius
-        // is treated with the far field everywhere.
-        ls.exact = f.model_kind == LoopModel::integral;
-        ls.far_only = !ls.exact && !(R > kLoopTableRadius);
-        if (!ls.exact && !ls.far_only) {
-            if (f.model_kind == LoopModel::tabulation) {
-                read_loop_tables(tables);
-                ls.use_tables = true;
-                ls.tables = &tables;
-            } else {
-                st.console() << " Distortion field calculation method has been NOT selected\n";
-            }
+        ls.exact = method == LoopFieldMethod::exact;
+        ls.far_only = method == LoopFieldMethod::far_only;
+        if (method == LoopFieldMethod::tables) {
+            if (!in.tables) throw std::logic_error("cal_loop_iso: the loop tables are missing");
+            ls.use_tables = true;
+            ls.tables = in.tables;
         }
         ls.lg.b = dot(bvec, nrm);
-        if (!tables.shear_noted && std::abs(ls.lg.b) < (1.0 - 1e-9) * b) {
-            st.console()
-                << " * WARNING: the circular loop takes only the Burgers vector's component "
-                   "along its normal, "
-                << ls.lg.b << " of " << b << "\n";
-            tables.shear_noted = true;
-        }
         ls.lg.radius = R;
         ls.lg.nu = f.poissonsratio;
         ls.lg.c1 = dot(nrm, ey);
@@ -320,37 +263,18 @@ namespace {
 
 class LoopField : public DefectField {
   public:
-    void fill_slice(State& st, int islice) override {
-        provide_tables(st);
-        cal_loop_iso(st, islice, tables_, false);
-    }
-    void fill_column(State& st, int islice) override {
-        provide_tables(st);
-        cal_loop_iso(st, islice, tables_, true);
-    }
+    explicit LoopField(ConfigSource<LoopInput> source) : source_(std::move(source)) {}
+    void fill_slice(State& st, int islice) override { cal_loop_iso(st, source_(), islice, false); }
+    void fill_column(State& st, int islice) override { cal_loop_iso(st, source_(), islice, true); }
 
   private:
-    // At the first slice of a "tabulation" run that needs the tables, those missing from the
-    // working directory are computed and written there, for this run and the later ones.
-    void provide_tables(State& st) {
-        if (tables_checked_) return;
-        const LoopIniFile f = read_loop_ini("loop.ini");
-        tables_checked_ = true;
-        if (f.model_kind != LoopModel::tabulation || !(f.radius > kLoopTableRadius)) return;
-        const std::vector<std::string> written = write_loop_tables();
-        if (written.empty()) return;
-        std::string names;
-        for (const auto& w : written) names += " " + w;
-        st.console() << " Loop integral tables not found: computed and written" << names << "\n";
-    }
-    LoopTables tables_;
-    bool tables_checked_ = false;
+    ConfigSource<LoopInput> source_;
 };
 
 } // namespace
 
-std::unique_ptr<DefectField> make_loop_field() {
-    return std::make_unique<LoopField>();
+std::unique_ptr<DefectField> make_loop_field(ConfigSource<LoopInput> source) {
+    return std::make_unique<LoopField>(std::move(source));
 }
 
 } // namespace korvex

@@ -4,6 +4,7 @@
 // integrals near the loop (model "tabulation").
 #pragma once
 
+#include "defects/defect.hpp"
 #include "defects/loop_integrals.hpp"
 #include "state/state.hpp"
 
@@ -19,7 +20,7 @@ namespace korvex {
 enum class LoopModel { infinitesimal, integral, tabulation, unnamed };
 LoopModel loop_model_from_name(const std::string& name);
 
-// "loop.ini", records 3 to 8.
+// "loop.ini", records 3 to 8 (read by driver/defect_files.hpp).
 struct LoopIniFile {
     double b_m = 0.0, b_n = 1.0;
     Vec3 b_dir{};
@@ -31,19 +32,15 @@ struct LoopIniFile {
     LoopModel model_kind = LoopModel::unnamed; // parsed from `model`
 };
 
-LoopIniFile read_loop_ini(const std::string& path = "loop.ini");
-
 // Below this radius (Angstrom) the far-field expression is used everywhere and no table is read.
 inline constexpr double kLoopTableRadius = 60.0;
 inline constexpr int kLoopTableSize = 200;
 
 // One loop-integral table: value (q, r) is the integral at |u| = 0.02 q and v = 0.02 r.
 using LoopTable = Array2<float>;
-void read_loop_table(const std::string& path, LoopTable& table);
 
-// The five tables of the near field. They are taken from the files at every slice; a table
-// whose file has the same size and modification time as when it was last read is kept
-// rather than parsed again (parsing them costs as much as a slice of columns on many cores).
+// The five tables of the near field, with the size and time of the file each was last read
+// from (the reader keeps a table whose file has not changed).
 struct LoopTables {
     LoopTable i01, i10, i11, i02, i12;
     struct Stamp {
@@ -52,10 +49,7 @@ struct LoopTables {
         std::int64_t mtime = 0;
     };
     std::array<Stamp, 5> stamps{};
-    bool shear_noted = false; // the warning on a Burgers vector off the normal, once a run
 };
-// Reads "i01.data", "i10.data", "i11.data", "i02.data", "i12.data" from the working directory.
-void read_loop_tables(LoopTables& t);
 
 // Table index of a coordinate a >= 0 (|u| or v): the nearest grid point at the single-precision
 // step 0.02, 1 at and below one step, never past the last row or column.
@@ -96,9 +90,30 @@ struct LoopDerivatives {
 LoopDerivatives infinitesimal_loop_terms(double x, double y, double z, const Vec3& N, const Vec3& B,
                                          double nu, double cb);
 
-// One slice of the circular loop read from "loop.ini": fills st.s_g_r. `tables` holds the loop
-// integrals between slices. With `single_column` only the column of the amplitude-phase job,
-// at st.colxy from the loop centre, is computed, into column (1, 1).
-void cal_loop_iso(State& st, int islice, LoopTables& tables, bool single_column = false);
+// How the field of a loop is computed: the closed form of an infinitesimal loop, the exact
+// field, the far field everywhere (a loop no larger than kLoopTableRadius, or a model that names
+// none of the three, `unselected`), or the far field with the tables near the loop.
+enum class LoopFieldMethod { infinitesimal, exact, far_only, unselected, tables };
+LoopFieldMethod loop_field_method(const LoopIniFile& f);
+
+// The loop takes only the component of its Burgers vector along its normal: that component and
+// the length of the whole vector (lattice parameters).
+struct LoopBurgers {
+    double along_normal = 0.0, length = 0.0;
+};
+LoopBurgers loop_burgers(const LoopIniFile& f);
+
+// What one slice of the loop needs from outside: its configuration and, for the method
+// `tables`, the tables.
+struct LoopInput {
+    LoopIniFile config;
+    const LoopTables* tables = nullptr;
+};
+
+// One slice of the circular loop: fills st.s_g_r. With `single_column` only the column of the
+// amplitude-phase job, at st.colxy from the loop centre, is computed, into column (1, 1).
+void cal_loop_iso(State& st, const LoopInput& in, int islice, bool single_column = false);
+
+std::unique_ptr<DefectField> make_loop_field(ConfigSource<LoopInput> source);
 
 } // namespace korvex

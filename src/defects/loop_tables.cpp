@@ -1,9 +1,6 @@
 #include "defects/loop_tables.hpp"
 
-#include "state/textout.hpp"
-
 #include <cstdio>
-#include <filesystem>
 
 namespace korvex {
 
@@ -54,24 +51,6 @@ std::string format_loop_table(const LoopTables& t, std::size_t which) {
         s += '\n';
     }
     return s;
-}
-
-std::vector<std::string> write_loop_tables(const std::string& dir, bool only_missing) {
-    std::vector<std::size_t> missing;
-    for (std::size_t w = 0; w < kLoopTableFiles.size(); ++w) {
-        std::error_code ec;
-        if (!only_missing || (!std::filesystem::exists(dir + kLoopTableFiles[w], ec) && !ec))
-            missing.push_back(w);
-    }
-    std::vector<std::string> written;
-    if (missing.empty()) return written;
-    LoopTables t;
-    compute_loop_tables(t);
-    for (const std::size_t w : missing) {
-        write_text_file(dir + kLoopTableFiles[w], format_loop_table(t, w));
-        written.emplace_back(kLoopTableFiles[w]);
-    }
-    return written;
 }
 
 } // namespace korvex

@@ -1,13 +1,12 @@
 // The tables of the five loop integrals that the "tabulation" model of the circular loop looks
-// up: made by the system itself from the closed forms of the integrals, and written to the
-// working directory when a run needs them and finds none.
+// up, made by the system itself from the closed forms of the integrals (the driver writes them
+// to the working directory when a run needs them and finds none: driver/defect_files.hpp).
 #pragma once
 
 #include "defects/loop_iso.hpp"
 
 #include <array>
 #include <string>
-#include <vector>
 
 namespace korvex {
 
@@ -22,10 +21,5 @@ void compute_loop_tables(LoopTables& t);
 // The text of table number `which` (0..4, as kLoopTableFiles): a header record, then record r
 // holding v = r h and the 200 values of the record.
 std::string format_loop_table(const LoopTables& t, std::size_t which);
-
-// Writes the table files to the directory `dir` ("" the working directory, else ending in
-// '/'), each complete under its name, and returns the names of those written: with
-// `only_missing` those not there yet (none when all are), otherwise all five.
-std::vector<std::string> write_loop_tables(const std::string& dir = "", bool only_missing = true);
 
 } // namespace korvex

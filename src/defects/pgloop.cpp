@@ -4,40 +4,11 @@
 #include "state/checks.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
-#include "state/reader.hpp"
 
 #include <algorithm>
 #include <cmath>
 
 namespace korvex {
-
-PgLoopFile read_pgloop_file(const std::string& path) {
-    PgLoopFile f;
-    RecordReader r(path);
-    r.skip(2);
-    r.read(f.loopstyle);
-    if (f.loopstyle.size() > 30) f.loopstyle.resize(30);
-    r.read(f.b_m, f.b_n, f.b_dir);
-    check_fraction(r, "Burgers vector", f.b_m, f.b_n, f.b_dir);
-    r.read(f.f_m, f.f_n, f.f_dir);
-    check_vector(r, "stacking-fault vector", f.f_dir);
-    check_real(r, "stacking-fault vector m", f.f_m);
-    check_real(r, "stacking-fault vector n", f.f_n);
-    r.read(f.radius);
-    check_real(r, "loop radius", f.radius, true);
-    r.read(f.position);
-    check_vector(r, "loop centre", f.position);
-    r.read(f.normal);
-    check_vector(r, "loop normal", f.normal, true);
-    r.read(f.polar);
-    check_vector(r, "polar direction", f.polar, true);
-    r.read(f.nsides);
-    r.read(f.poissonsratio);
-    check_poisson(r, f.poissonsratio);
-    r.read(f.correction);
-    check_real(r, "correction", f.correction);
-    return f;
-}
 
 LoopStyle loop_style(const std::string& text) {
     if (text.find("pureSF") != std::string::npos) return LoopStyle::pure_fault;
@@ -229,9 +200,9 @@ void PgLoopSlice::column(const std::array<double, 2>& xy, Array3<double>& sgr,
     store(1, 1, g, sgr, accumulate);
 }
 
-void pgloop(State& st, const std::string& file, int islice, Array3<double>& sgr, Array3<double>& sf,
-            bool accumulate, const std::array<double, 2>* column) {
-    const PgLoopSlice loop(st, read_pgloop_file(file), loop_marker(file), islice);
+void pgloop(State& st, const PgLoopFile& f, int marker, int islice, Array3<double>& sgr,
+            Array3<double>& sf, bool accumulate, const std::array<double, 2>* column) {
+    const PgLoopSlice loop(st, f, marker, islice);
     if (column) {
         loop.column(*column, sgr, accumulate);
         return;
@@ -246,20 +217,29 @@ namespace {
 
 class PgLoopField : public DefectField {
   public:
+    PgLoopField(ConfigSource<PgLoopFile> source, int marker)
+        : source_(std::move(source)), marker_(marker) {}
     void fill_slice(State& st, int islice) override {
-        pgloop(st, st.f_defect, islice, st.s_g_r, st.s_f, false);
+        st.s_f.fill(0.0);
+        pgloop(st, source_(), marker_, islice, st.s_g_r, st.s_f, false);
     }
     // The amplitude-phase job: the column at st.colxy from the loop centre.
     void fill_column(State& st, int islice) override {
+        st.s_f.fill(0.0);
         st.s_g_r.fill(0.0);
-        pgloop(st, st.f_defect, islice, st.s_g_r, st.s_f, false, &st.colxy);
+        pgloop(st, source_(), marker_, islice, st.s_g_r, st.s_f, false, &st.colxy);
     }
+
+  private:
+    ConfigSource<PgLoopFile> source_;
+    int marker_;
 };
 
 } // namespace
 
-std::unique_ptr<DefectField> make_pgloop_field() {
-    return std::make_unique<PgLoopField>();
+std::unique_ptr<DefectField> make_pgloop_field(ConfigSource<PgLoopFile> source,
+                                               const std::string& file) {
+    return std::make_unique<PgLoopField>(std::move(source), loop_marker(file));
 }
 
 } // namespace korvex

@@ -32,8 +32,6 @@ struct PgLoopFile {
     double correction = 0.0;     // core term added to r^2, Angstrom^2
 };
 
-PgLoopFile read_pgloop_file(const std::string& path);
-
 enum class LoopStyle { perfect, pure_fault, faulted };
 // The style a loop-style text names; stops with "LOOPSTYLE DEFINED WRONG IN THE INITIAL FILE"
 // when it names none.
@@ -109,12 +107,17 @@ class PgLoopSlice {
     double z_;         // depth of the slice centre from the loop centre
 };
 
-// One slice of the loop read from `file`: the strain term of every column and beam goes to
+// One slice of the loop `f` marked `marker`: the strain term of every column and beam goes to
 // `sgr` (added to it when `accumulate`), the fault jump of the columns crossing the loop in
 // this slice to `sf`, and the markers to st.projection.
 // With `column` (the amplitude-phase job) only the strain term of the column at that (x, y)
 // from the loop centre is computed, into column (1, 1) of `sgr`.
-void pgloop(State& st, const std::string& file, int islice, Array3<double>& sgr, Array3<double>& sf,
-            bool accumulate, const std::array<double, 2>* column = nullptr);
+void pgloop(State& st, const PgLoopFile& f, int marker, int islice, Array3<double>& sgr,
+            Array3<double>& sf, bool accumulate, const std::array<double, 2>* column = nullptr);
+
+// The field of the loop a source gives, the marker that of the file `file` (loop_marker); the
+// jump is cleared before each slice.
+std::unique_ptr<DefectField> make_pgloop_field(ConfigSource<PgLoopFile> source,
+                                               const std::string& file);
 
 } // namespace korvex

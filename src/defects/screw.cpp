@@ -4,7 +4,6 @@
 #include "optics/crystal.hpp"
 #include "state/checks.hpp"
 #include "state/error.hpp"
-#include "state/reader.hpp"
 
 #include <algorithm>
 #include <array>
@@ -18,24 +17,6 @@ namespace {
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
 
 } // namespace
-
-ScrewConfig read_screw_config(const std::string& file) {
-    RecordReader r(file);
-    ScrewConfig c;
-    r.skip(2);
-    r.read(c.b_m, c.b_n, c.b_index);
-    check_fraction(r, "Burgers vector", c.b_m, c.b_n, c.b_index);
-    r.read(c.position);
-    check_vector(r, "point on the dislocation line", c.position);
-    r.read(c.cut_plane);
-    check_vector(r, "normal of the cut plane", c.cut_plane, true);
-    r.read(c.relaxation);
-    if (c.relaxation != 0 && c.relaxation != 1)
-        bad_value(r, "Surface Relaxation indicator only can be 0 or 1",
-                  std::to_string(c.relaxation));
-    c.elasticity = read_elasticity(r);
-    return c;
-}
 
 // The image series of a screw dislocation normal to the surfaces z = 0 and z = t of a plate.
 // With a_n = n t + z, b_n = (n + 1) t - z, R_a = sqrt(a_n^2 + rho^2), A_n = a_n + R_a (and the
@@ -232,9 +213,8 @@ namespace {
 
 // One slice of the model for the fields asked for (s_g_r for the distortion, g_r for the
 // displacement), read, checked and set up once.
-void run_screw(State& st, int islice, bool distortion, bool displacement, Site site,
-               StrohCache* cache) {
-    const ScrewConfig cfg = read_screw_config(st.f_defect);
+void run_screw(State& st, const ScrewConfig& cfg, int islice, bool distortion, bool displacement,
+               Site site, StrohCache* cache) {
     const double z = (islice - 0.5) * st.size[2] / st.n_xyz[2] - cfg.position[2];
     const ScrewSlice s = ScrewSlice::make(st, cfg, z, cache);
 
@@ -293,29 +273,32 @@ void run_screw(State& st, int islice, bool distortion, bool displacement, Site s
 
 } // namespace
 
-void cal_screw(State& st, int islice, const std::string& field, Site site, StrohCache* cache) {
+void cal_screw(State& st, const ScrewConfig& cfg, int islice, const std::string& field, Site site,
+               StrohCache* cache) {
     const bool distortion = field == "distortion";
     if (!distortion && field != "displacement") {
-        // The file is read and checked first, as for a valid field.
-        ScrewSlice::make(st, read_screw_config(st.f_defect), 0.0);
+        // The configuration is checked first, as for a valid field.
+        ScrewSlice::make(st, cfg, 0.0);
         halt("Please choose either displacement or distortion field");
     }
-    run_screw(st, islice, distortion, !distortion, site, cache);
+    run_screw(st, cfg, islice, distortion, !distortion, site, cache);
 }
 
 namespace {
 
 class ScrewField : public DefectField {
   public:
+    explicit ScrewField(ConfigSource<ScrewConfig> source) : source_(std::move(source)) {}
     void fill_slice(State& st, int islice) override {
-        cal_screw(st, islice, "distortion", Site::mesh, &cache_);
+        cal_screw(st, source_(), islice, "distortion", Site::mesh, &cache_);
     }
     // The amplitude-phase job reads g_r; s_g_r is filled too so either use works.
     void fill_column(State& st, int islice) override {
-        run_screw(st, islice, true, true, Site::column, &cache_);
+        run_screw(st, source_(), islice, true, true, Site::column, &cache_);
     }
 
   private:
+    ConfigSource<ScrewConfig> source_;
     StrohCache cache_;
 };
 
@@ -325,8 +308,8 @@ class ScrewField : public DefectField {
 
 namespace korvex {
 
-std::unique_ptr<DefectField> make_screw_field() {
-    return std::make_unique<screw::ScrewField>();
+std::unique_ptr<DefectField> make_screw_field(ConfigSource<screw::ScrewConfig> source) {
+    return std::make_unique<screw::ScrewField>(std::move(source));
 }
 
 } // namespace korvex

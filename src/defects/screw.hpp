@@ -29,7 +29,6 @@ struct ScrewConfig {
     int relaxation = 0;                            // 1: with surface relaxation, 0: without
     Elasticity elasticity = Elasticity::isotropic; // optional last record
 };
-ScrewConfig read_screw_config(const std::string& file);
 
 // Surface-relaxation displacement per unit Burgers vector at the sample-frame point p (x and y
 // from the line, z the depth) in a foil of thickness t, summed over `terms` image pairs. It is
@@ -104,7 +103,11 @@ enum class Site { mesh, column };
 // One slice of the screw model. `field` "distortion" fills s_g_r, "displacement" fills g_r;
 // site "mesh" treats every column, "column" only the column at st.colxy (taken as given,
 // relative to the line), stored at (1, 1) with every other column 0.
-void cal_screw(State& st, int islice, const std::string& field, Site site,
+void cal_screw(State& st, const ScrewConfig& cfg, int islice, const std::string& field, Site site,
                StrohCache* cache = nullptr);
 
 } // namespace korvex::screw
+
+namespace korvex {
+std::unique_ptr<DefectField> make_screw_field(ConfigSource<screw::ScrewConfig> source);
+} // namespace korvex

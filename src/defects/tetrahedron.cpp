@@ -5,7 +5,6 @@
 #include "optics/vectors.hpp"
 #include "state/checks.hpp"
 #include "state/fmt.hpp"
-#include "state/reader.hpp"
 #include "state/textout.hpp"
 
 #include <cstdlib>
@@ -20,23 +19,6 @@ const std::array<TetrahedronFace, 4> kTetrahedronFaces{{
     {"gamma", {-1.0, -1.0, 1.0}, {-1.0, -1.0, 1.0}, {1.0, 0.0, 1.0}},
     {"delta", {1.0, 1.0, 1.0}, {1.0, 1.0, 1.0}, {1.0, -1.0, 0.0}},
 }};
-
-TetrahedronFile read_tetrahedron_file(const std::string& path) {
-    TetrahedronFile t;
-    RecordReader r(path);
-    r.skip(2);
-    r.read(t.style);
-    if (t.style.size() > 20) t.style.resize(20);
-    r.read(t.centroid);
-    check_vector(r, "centroid", t.centroid);
-    r.read(t.edge);
-    check_real(r, "edge length", t.edge, true);
-    r.read(t.poissonsratio);
-    check_poisson(r, t.poissonsratio);
-    r.read(t.correction);
-    check_real(r, "correction", t.correction);
-    return t;
-}
 
 namespace {
 
@@ -114,8 +96,7 @@ PgLoopFile tetrahedron_face_loop(const State& st, const TetrahedronFile& t, int 
     return f;
 }
 
-void tetrahedron(State& st, int islice, bool single_column) {
-    const TetrahedronFile t = read_tetrahedron_file(st.f_defect);
+void tetrahedron(State& st, const TetrahedronFile& t, int islice, bool single_column) {
     // The faces in the order alpha, beta, gamma, delta, marked 2, 4, 6, 8.
     std::vector<PgLoopSlice> faces;
     faces.reserve(4);
@@ -147,14 +128,18 @@ namespace {
 
 class TetrahedronField : public DefectField {
   public:
-    void fill_slice(State& st, int islice) override { tetrahedron(st, islice, false); }
-    void fill_column(State& st, int islice) override { tetrahedron(st, islice, true); }
+    explicit TetrahedronField(ConfigSource<TetrahedronFile> source) : source_(std::move(source)) {}
+    void fill_slice(State& st, int islice) override { tetrahedron(st, source_(), islice, false); }
+    void fill_column(State& st, int islice) override { tetrahedron(st, source_(), islice, true); }
+
+  private:
+    ConfigSource<TetrahedronFile> source_;
 };
 
 } // namespace
 
-std::unique_ptr<DefectField> make_tetrahedron_field() {
-    return std::make_unique<TetrahedronField>();
+std::unique_ptr<DefectField> make_tetrahedron_field(ConfigSource<TetrahedronFile> source) {
+    return std::make_unique<TetrahedronField>(std::move(source));
 }
 
 } // namespace korvex

@@ -19,8 +19,6 @@ struct TetrahedronFile {
     double correction = 0.0; // core term, Angstrom^2
 };
 
-TetrahedronFile read_tetrahedron_file(const std::string& path);
-
 struct TetrahedronFace {
     const char* name; // "alpha", "beta", "gamma", "delta"
     Vec3 normal;      // face normal Z, crystal indices
@@ -41,6 +39,8 @@ PgLoopFile tetrahedron_face_loop(const State& st, const TetrahedronFile& t, int 
 // st.s_f, the face markers 2/4/6/8 to st.projection.
 // With `single_column` (the amplitude-phase job) only the strain term of the column at
 // st.colxy from the centroid is computed, into column (1, 1).
-void tetrahedron(State& st, int islice, bool single_column = false);
+void tetrahedron(State& st, const TetrahedronFile& t, int islice, bool single_column = false);
+
+std::unique_ptr<DefectField> make_tetrahedron_field(ConfigSource<TetrahedronFile> source);
 
 } // namespace korvex

@@ -3,34 +3,24 @@
 // amplitudes pass that slice unchanged, and every other column sees perfect crystal.
 #include "defects/void.hpp"
 
-#include "defects/defect.hpp"
-
-#include "state/checks.hpp"
-#include "state/reader.hpp"
-
 #include <cmath>
 
 namespace korvex {
-
-VoidConfig read_void_config(const std::string& path) {
-    RecordReader r(path);
-    VoidConfig c;
-    r.skip(2);
-    r.read(c.radius);
-    check_real(r, "void radius", c.radius, true);
-    r.read(c.position);
-    check_vector(r, "void centre", c.position);
-    return c;
-}
 
 namespace {
 
 class VoidField final : public DefectField {
   public:
+    explicit VoidField(ConfigSource<VoidConfig> source) : source_(std::move(source)) {}
     void fill_slice(State& st, int islice) override {
-        // The configuration is read at every slice, like every model's file.
-        const VoidConfig cfg = read_void_config(st.f_defect);
+        mark(st, islice);
+        st.s_g_r.fill(0.0);
+        st.s_f.fill(0.0);
+    }
 
+  private:
+    void mark(State& st, int islice) {
+        const VoidConfig cfg = source_();
         const int nx = st.n_xyz[0], ny = st.n_xyz[1], nz = st.n_xyz[2];
         const double sx = st.size[0], sy = st.size[1];
         const double radius = cfg.radius;
@@ -48,12 +38,14 @@ class VoidField final : public DefectField {
             }
         }
     }
+
+    ConfigSource<VoidConfig> source_;
 };
 
 } // namespace
 
-std::unique_ptr<DefectField> make_void_field() {
-    return std::make_unique<VoidField>();
+std::unique_ptr<DefectField> make_void_field(ConfigSource<VoidConfig> source) {
+    return std::make_unique<VoidField>(std::move(source));
 }
 
 } // namespace korvex

@@ -1,7 +1,7 @@
 // Spherical void: its configuration file.
 #pragma once
 
-#include "state/state.hpp"
+#include "defects/defect.hpp"
 
 #include <string>
 
@@ -11,7 +11,8 @@ struct VoidConfig {
     double radius = 0.0; // Angstrom
     Vec3 position{};     // centre, sample frame, Angstrom
 };
-// Records 3 (radius) and 4 (centre) after the two ignored records.
-VoidConfig read_void_config(const std::string& path);
+// The void's field: the columns whose slice centre lies strictly inside the sphere are marked
+// in flag_vacancy; s_g_r and s_f are zero.
+std::unique_ptr<DefectField> make_void_field(ConfigSource<VoidConfig> source);
 
 } // namespace korvex

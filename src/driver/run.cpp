@@ -4,6 +4,7 @@
 #include "driver/amplitude_phase.hpp"
 #include "driver/condition_split.hpp"
 #include "driver/condition_tape.hpp"
+#include "driver/defect_fields.hpp"
 #include "driver/finite_check.hpp"
 #include "driver/progress.hpp"
 #include "driver/record.hpp"
@@ -216,7 +217,7 @@ void run_condition(State& st, RunContext& rc) {
         << (Rec("Start calculations for the condition (g,") << st.condition_n << ")").list()
         << '\n';
     condition_setup(st);
-    resolution_check(st);
+    st.console() << resolution_warnings(st);
     initial_amplitudes(st);
     check_defect_style(st);
     std::unique_ptr<DefectField> field =

@@ -1,6 +1,7 @@
 #include "driver/slice_outputs.hpp"
 
 #include "defects/tetrahedron.hpp"
+#include "driver/defect_files.hpp"
 #include "state/fmt.hpp"
 #include "state/image_file.hpp"
 #include "state/textout.hpp"

@@ -10,7 +10,7 @@
 #pragma once
 
 #include "defects/atom_grid.hpp"
-#include "defects/gradient_files.hpp"
+#include "driver/gradient_files.hpp"
 
 #include <cstdint>
 #include <optional>

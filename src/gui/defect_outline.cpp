@@ -6,6 +6,7 @@
 #include "defects/screw.hpp"
 #include "defects/tetrahedron.hpp"
 #include "defects/void.hpp"
+#include "driver/defect_files.hpp"
 #include "optics/vectors.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"

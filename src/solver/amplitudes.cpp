@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <string>
 
 namespace korvex {
 
@@ -17,16 +18,18 @@ void initial_amplitudes(State& st) {
     }
 }
 
-void resolution_check(const State& st) {
-    if (st.n_beams < 1) return;
+std::string resolution_warnings(const State& st) {
+    std::string w;
+    if (st.n_beams < 1) return w;
     const double dz = st.size_z / st.n_slice;
     const double travel = dz * st.mtx_g(st.n_beams) / st.k;
     if (st.size_x / st.n_pixel_x <= travel)
-        st.console() << " The number of pixels in x or y coordinate is too large or the number "
-                        "of slices is too small\n";
+        w += " The number of pixels in x or y coordinate is too large or the number of slices is "
+             "too small\n";
     if (st.size_y / st.n_pixel_y <= travel)
-        st.console() << " the number of pixels in y coordinate  is too large or the number of "
-                        "slices is too small\n";
+        w += " the number of pixels in y coordinate  is too large or the number of slices is too "
+             "small\n";
+    return w;
 }
 
 void linear_itp(const std::array<int, 3>& n_xyz, int n_beams, const Vec3& size,

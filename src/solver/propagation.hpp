@@ -6,15 +6,16 @@
 #include "state/state.hpp"
 
 #include <memory>
+#include <string>
 
 namespace korvex {
 
 // Sets every column's amplitudes to sqrt(mtx_bg(n)) for the transmitted beam and 0 otherwise.
 void initial_amplitudes(State& st);
 
-// Warnings when a pixel is narrower than the sideways travel of the last beam in one slice;
-// written to st.console().
-void resolution_check(const State& st);
+// The warning lines (each ending in a newline; none: "") when a pixel is narrower than the
+// sideways travel of the last beam in one slice.
+std::string resolution_warnings(const State& st);
 
 // Carries phi_grid through slice `islice` using s_g_r, s_f and flag_vacancy. `flag` is 1 when
 // the structure matrix must be solved for each column; it drops to 0 after the first solution

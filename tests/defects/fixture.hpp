@@ -2,6 +2,7 @@
 #pragma once
 
 #include "defects/defect.hpp"
+#include "driver/defect_fields.hpp"
 #include "optics/crystal.hpp"
 #include "optics/geometry.hpp"
 #include "optics/vectors.hpp"

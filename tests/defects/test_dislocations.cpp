@@ -3,6 +3,7 @@
 // configurations.
 #include "defects/edge.hpp"
 #include "defects/screw.hpp"
+#include "driver/defect_files.hpp"
 #include "fixture.hpp"
 
 using namespace korvex;
@@ -266,7 +267,10 @@ TEST(Dislocation, Checks) {
             EXPECT_EQ(stop_lines([&] { run.slice(1); }), want) << ini;
     }
     DefectRun odd = disl("no", screw_ini("1 1 0 0 1", "30 20 0", "1 0 0", "0"));
-    EXPECT_EQ(stop_lines([&] { screw::cal_screw(odd.st, 1, "strain", screw::Site::mesh); }),
+    EXPECT_EQ(stop_lines([&] {
+                  screw::cal_screw(odd.st, screw::read_screw_config(odd.st.f_defect), 1, "strain",
+                                   screw::Site::mesh);
+              }),
               Lines{"Please choose either displacement or distortion field"});
     DefectRun two = disl("no", screw_ini("1 1 0 0 1", "30 20 0", "1 0 0", "2"));
     const Lines relax = stop_lines([&] { two.slice(1); });

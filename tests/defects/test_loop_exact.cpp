@@ -1,6 +1,7 @@
 // The circular loop's own field: the loop integrals against a Bessel quadrature, both circular
 // models against a polygonal loop of 120 sides, the seam of the tabulated near and far fields.
 #include "defects/loop_tables.hpp"
+#include "driver/defect_files.hpp"
 #include "fixture.hpp"
 
 using namespace korvex;

@@ -4,6 +4,7 @@
 #include "defects/loop_iso.hpp"
 #include "defects/pgloop.hpp"
 #include "defects/tetrahedron.hpp"
+#include "driver/defect_files.hpp"
 #include "fixture.hpp"
 
 #include <limits>

@@ -2,6 +2,7 @@
 // markers, the tetrahedron's faces, stops.
 #include "defects/pgloop.hpp"
 #include "defects/tetrahedron.hpp"
+#include "driver/defect_files.hpp"
 #include "fixture.hpp"
 
 #include <cstring>

@@ -1,7 +1,7 @@
 // Strain field from gradient files: checks, messages, the sign of the depth derivative, the
 // streamed reading against reading the files from their start, and agreement with the
 // analytic edge-dislocation model.
-#include "defects/gradient_files.hpp"
+#include "driver/gradient_files.hpp"
 #include "fixture.hpp"
 
 #include <filesystem>

@@ -1,6 +1,7 @@
 // The sextic (Stroh) field: isotropic limit, closed form, equilibrium; its use by the models.
 #include "defects/edge.hpp"
-#include "defects/gradient_files.hpp"
+#include "driver/defect_files.hpp"
+#include "driver/gradient_files.hpp"
 #include "fixture.hpp"
 
 using namespace korvex;

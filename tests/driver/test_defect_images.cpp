@@ -12,7 +12,7 @@
 // b has the x component g.b / |g|. The screws below take b = 1/2[1 1 0] in the foil plane, so
 // their projected line runs diagonally: it crosses row j (y = j - 0.5) at x = x0 + j - 0.5, and
 // a column dx from that crossing lies dx / sqrt 2 from the projected line.
-#include "defects/gradient_files.hpp"
+#include "driver/gradient_files.hpp"
 #include "driver/image_readback.hpp"
 #include "support/input_files.hpp"
 

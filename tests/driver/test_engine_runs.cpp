@@ -2,7 +2,7 @@
 // images of every beam agree to 1e-4 in each pixel and to 1e-5 on average: three beams with
 // the column approximation, five without (two scalars and the lateral shift). And the restart
 // that makes waiting threads sleep.
-#include "defects/gradient_files.hpp"
+#include "driver/gradient_files.hpp"
 #include "driver/image_readback.hpp"
 #include "support/input_files.hpp"
 

@@ -1,6 +1,7 @@
 // The slice outputs the driver adds around the defect models.
 #include "defects/fixture.hpp"
 #include "defects/tetrahedron.hpp"
+#include "driver/defect_files.hpp"
 #include "driver/slice_outputs.hpp"
 #include "state/image_file.hpp"
 #include "state/textout.hpp"

@@ -2,7 +2,7 @@
 // against the run in one process: every file the same to the byte, the clock readings of the
 // reports aside; a series split by condition likewise; and a stop on a rank that is not the
 // writer ends the job with one message and no images.
-#include "defects/gradient_files.hpp"
+#include "driver/gradient_files.hpp"
 #include "support/input_files.hpp"
 
 #include <algorithm>

@@ -12,7 +12,7 @@
 // the files, so any order of requests gives the values of re-reading the files every time.
 // Each file may be text or binary (state/gradient_stream.hpp), told apart by its first bytes.
 #include "defects/column_rule.hpp"
-#include "defects/defect.hpp"
+#include "driver/defect_fields.hpp"
 
 #include "optics/vectors.hpp"
 #include "state/checks.hpp"

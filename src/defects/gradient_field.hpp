@@ -1,20 +1,11 @@
-// Displacement-gradient files (".dX", ".dY", ".dZ") made from analytic displacement fields.
+// Displacement-gradient fields known in closed form, on the grid of a set of gradient files
+// (".dX", ".dY", ".dZ", written by driver/gradient_files.hpp): the strain-field model reads
+// such files, and a field written from here gives the same image through it as through the
+// matching analytic model, so a pipeline can be checked and tests can make inputs of any size.
 //
-// The strain-field model reads the gradients of an atomistic box from three text files, one
-// per derivative direction. The routines here write such files from a field known in closed
-// form, on the simulation's own grid, so that a pipeline can be checked against the analytic
-// models and tests can make inputs of any size.
-//
-// File layout (the same for the three files): twelve header records (a label record before
-// each of: cells along x, cells along y, cells along z, cell size along x, y, z in Angstrom),
-// then one record per cell, x running fastest, then y, then z, holding the three derivatives
-// of the displacement components along the crystal cube axes (dimensionless) with respect to
-// the file's direction of the sample frame (x along g, y along zone x g, z along the zone axis
-// into the foil). Cell (i, j, l) is sampled at its centre ((i-0.5) dx, (j-0.5) dy, (l-0.5) dz).
-//
-// Sign convention: the strain model takes the depth derivative with the opposite sign to the
-// lateral ones, so ".dZ" holds -dR/dz. A field written here gives the same image through the
-// strain model as through the matching analytic model.
+// Sign convention: d[e][c] = dR_c / dx_e with x_e the sample axes (x along g, y along
+// zone x g, z along the zone axis into the foil) and R_c the displacement along the crystal cube
+// axes; cell (i, j, l) is sampled at its centre ((i-0.5) dx, (j-0.5) dy, (l-0.5) dz).
 #pragma once
 
 #include "defects/elasticity.hpp"
@@ -64,9 +55,6 @@ struct EdgeDislocation {
     CubicElastic constants{}; // the crystal's, for the anisotropic field
 };
 
-// Reads records 3 to 7 of an edge-dislocation configuration file (the first two are ignored).
-EdgeDislocation read_edge_configuration(const std::string& path);
-
 // The field of an edge dislocation with the core regularised as in the analytic edge model:
 // every x^2 + y^2 of the gradient replaced by (sqrt(x^2 + y^2) + r0)^2, or the anisotropic field
 // damped as that model damps it. Refuses a Burgers
@@ -88,29 +76,5 @@ class EdgeGradient {
 inline Gradient zero_gradient(const Vec3&) {
     return {};
 }
-
-// How the files are written: text (the layout above), or binary with 32- or 64-bit values
-// after a 64-byte header (state/gradient_stream.hpp). The strain model reads either.
-enum class GradientFormat { text, binary32, binary64 };
-struct GradientOutput {
-    GradientFormat format = GradientFormat::text;
-    int digits = 0; // text: significant digits; 0 = as many as read back exactly
-};
-
-// Writes base + ".dX", ".dY", ".dZ" for `field` sampled at every cell centre of `box`
-// (".dZ" negated, see above). Values are written with `digits` significant digits, or, with
-// digits = 0, with as many as are needed to read them back exactly. Each file is written to a
-// temporary name and renamed once complete; a failure stops with a message naming the file.
-void write_gradient_files(const std::string& base, const GradientBox& box, const GradientFn& field,
-                          int digits = 0);
-void write_gradient_files(const std::string& base, const GradientBox& box, const GradientFn& field,
-                          const GradientOutput& out);
-
-// The same files from gradients made a slice at a time: `slice(l, g)` fills g (one entry per
-// column, x fastest) with the gradients of slice l = 1 .. cells[2], in the sign convention of
-// `field` above (physical dR/dz; ".dZ" gets it negated).
-using GradientSlices = std::function<void(int l, std::vector<Gradient>& g)>;
-void write_gradient_slices(const std::string& base, const GradientBox& box,
-                           const GradientSlices& slice, const GradientOutput& out);
 
 } // namespace korvex

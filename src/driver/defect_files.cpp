@@ -1,0 +1,223 @@
+#include "driver/defect_files.hpp"
+
+#include "state/checks.hpp"
+#include "state/error.hpp"
+#include "state/fmt.hpp"
+#include "state/textout.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <filesystem>
+#include <utility>
+
+namespace korvex {
+
+namespace {
+
+// The first value of a record as text: it ends at a blank, comma or slash unless quoted.
+std::string first_word(const std::string& line) {
+    std::size_t i = line.find_first_not_of(" \t,");
+    if (i == std::string::npos) return "";
+    if (line[i] == '\'' || line[i] == '"') {
+        const std::size_t end = line.find(line[i], i + 1);
+        return line.substr(i + 1, end == std::string::npos ? std::string::npos : end - i - 1);
+    }
+    const std::size_t end = line.find_first_of(" \t,/", i);
+    return line.substr(i, end == std::string::npos ? std::string::npos : end - i);
+}
+
+} // namespace
+
+Elasticity read_elasticity(RecordReader& r) {
+    std::string last;
+    int last_no = 0;
+    while (const auto line = r.next_record()) {
+        std::string w = first_word(*line);
+        if (w.empty()) continue;
+        std::transform(w.begin(), w.end(), w.begin(),
+                       [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
+        last = w;
+        last_no = r.record();
+    }
+    if (last == "anisotropic") return Elasticity::anisotropic;
+    if (last.empty() || last == "isotropic" || parse_fortran_real(last))
+        return Elasticity::isotropic;
+    throw ReadError("Error reading \"" + r.name() + "\": record " + std::to_string(last_no) +
+                    " holds \"" + last +
+                    "\", but the elasticity is \"isotropic\" or \"anisotropic\"");
+}
+
+namespace edge {
+
+EdgeConfig read_edge_config(const std::string& file) {
+    RecordReader r(file);
+    EdgeConfig c;
+    r.skip(2);
+    r.read(c.b_m, c.b_n, c.b_index);
+    check_fraction(r, "Burgers vector", c.b_m, c.b_n, c.b_index);
+    r.read(c.point);
+    check_vector(r, "point on the dislocation line", c.point);
+    r.read(c.line);
+    check_vector(r, "direction of the dislocation line", c.line, true);
+    r.read(c.nu);
+    check_poisson(r, c.nu);
+    r.read(c.r0);
+    check_real(r, "core radius r0", c.r0);
+    c.elasticity = read_elasticity(r);
+    return c;
+}
+
+} // namespace edge
+
+namespace screw {
+
+ScrewConfig read_screw_config(const std::string& file) {
+    RecordReader r(file);
+    ScrewConfig c;
+    r.skip(2);
+    r.read(c.b_m, c.b_n, c.b_index);
+    check_fraction(r, "Burgers vector", c.b_m, c.b_n, c.b_index);
+    r.read(c.position);
+    check_vector(r, "point on the dislocation line", c.position);
+    r.read(c.cut_plane);
+    check_vector(r, "normal of the cut plane", c.cut_plane, true);
+    r.read(c.relaxation);
+    if (c.relaxation != 0 && c.relaxation != 1)
+        bad_value(r, "Surface Relaxation indicator only can be 0 or 1",
+                  std::to_string(c.relaxation));
+    c.elasticity = read_elasticity(r);
+    return c;
+}
+
+} // namespace screw
+
+VoidConfig read_void_config(const std::string& path) {
+    RecordReader r(path);
+    VoidConfig c;
+    r.skip(2);
+    r.read(c.radius);
+    check_real(r, "void radius", c.radius, true);
+    r.read(c.position);
+    check_vector(r, "void centre", c.position);
+    return c;
+}
+
+PgLoopFile read_pgloop_file(const std::string& path) {
+    PgLoopFile f;
+    RecordReader r(path);
+    r.skip(2);
+    r.read(f.loopstyle);
+    if (f.loopstyle.size() > 30) f.loopstyle.resize(30);
+    r.read(f.b_m, f.b_n, f.b_dir);
+    check_fraction(r, "Burgers vector", f.b_m, f.b_n, f.b_dir);
+    r.read(f.f_m, f.f_n, f.f_dir);
+    check_vector(r, "stacking-fault vector", f.f_dir);
+    check_real(r, "stacking-fault vector m", f.f_m);
+    check_real(r, "stacking-fault vector n", f.f_n);
+    r.read(f.radius);
+    check_real(r, "loop radius", f.radius, true);
+    r.read(f.position);
+    check_vector(r, "loop centre", f.position);
+    r.read(f.normal);
+    check_vector(r, "loop normal", f.normal, true);
+    r.read(f.polar);
+    check_vector(r, "polar direction", f.polar, true);
+    r.read(f.nsides);
+    r.read(f.poissonsratio);
+    check_poisson(r, f.poissonsratio);
+    r.read(f.correction);
+    check_real(r, "correction", f.correction);
+    return f;
+}
+
+TetrahedronFile read_tetrahedron_file(const std::string& path) {
+    TetrahedronFile t;
+    RecordReader r(path);
+    r.skip(2);
+    r.read(t.style);
+    if (t.style.size() > 20) t.style.resize(20);
+    r.read(t.centroid);
+    check_vector(r, "centroid", t.centroid);
+    r.read(t.edge);
+    check_real(r, "edge length", t.edge, true);
+    r.read(t.poissonsratio);
+    check_poisson(r, t.poissonsratio);
+    r.read(t.correction);
+    check_real(r, "correction", t.correction);
+    return t;
+}
+
+LoopIniFile read_loop_ini(const std::string& path) {
+    LoopIniFile f;
+    RecordReader r(path);
+    r.skip(2);
+    r.read(f.b_m, f.b_n, f.b_dir);
+    check_fraction(r, "Burgers vector", f.b_m, f.b_n, f.b_dir);
+    r.read(f.radius);
+    check_real(r, "loop radius", f.radius, true);
+    r.read(f.position);
+    check_vector(r, "loop centre", f.position);
+    r.read(f.normal);
+    check_vector(r, "loop normal", f.normal, true);
+    r.read(f.poissonsratio);
+    check_poisson(r, f.poissonsratio);
+    r.read(f.model);
+    if (f.model.size() > 30) f.model.resize(30);
+    f.model_kind = loop_model_from_name(f.model);
+    return f;
+}
+
+void read_loop_table(const std::string& path, LoopTable& table) {
+    table.resize(kLoopTableSize, kLoopTableSize);
+    RecordReader r(path);
+    r.skip(1);
+    float lead = 0.0f;
+    for (int rec = 1; rec <= kLoopTableSize; ++rec) {
+        r.begin_read();
+        r.read_more(lead);
+        for (int q = 1; q <= kLoopTableSize; ++q) r.read_more(table(q, rec));
+        r.end_read();
+    }
+}
+
+void read_loop_tables(LoopTables& t) {
+    const std::array<std::pair<const char*, LoopTable*>, 5> files{{{"i01.data", &t.i01},
+                                                                   {"i10.data", &t.i10},
+                                                                   {"i11.data", &t.i11},
+                                                                   {"i02.data", &t.i02},
+                                                                   {"i12.data", &t.i12}}};
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        LoopTables::Stamp now;
+        std::error_code e1, e2;
+        now.size = std::filesystem::file_size(files[k].first, e1);
+        const auto time = std::filesystem::last_write_time(files[k].first, e2);
+        now.mtime = static_cast<std::int64_t>(time.time_since_epoch().count());
+        now.valid = !e1 && !e2;
+        LoopTables::Stamp& last = t.stamps[k];
+        if (now.valid && last.valid && now.size == last.size && now.mtime == last.mtime) continue;
+        last.valid = false;
+        read_loop_table(files[k].first, *files[k].second);
+        last = now;
+    }
+}
+
+std::vector<std::string> write_loop_tables(const std::string& dir, bool only_missing) {
+    std::vector<std::size_t> missing;
+    for (std::size_t w = 0; w < kLoopTableFiles.size(); ++w) {
+        std::error_code ec;
+        if (!only_missing || (!std::filesystem::exists(dir + kLoopTableFiles[w], ec) && !ec))
+            missing.push_back(w);
+    }
+    std::vector<std::string> written;
+    if (missing.empty()) return written;
+    LoopTables t;
+    compute_loop_tables(t);
+    for (const std::size_t w : missing) {
+        write_text_file(dir + kLoopTableFiles[w], format_loop_table(t, w));
+        written.emplace_back(kLoopTableFiles[w]);
+    }
+    return written;
+}
+
+} // namespace korvex
