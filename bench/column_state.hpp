@@ -22,7 +22,7 @@ inline State column_state(int nb, int columns, int nslice) {
     st.size_z = 1000.0;
     st.n_beams = nb;
     allocate_arrays(st);
-    cal_sample(st);
+    cal_sample(st.input(), st.grid());
     st.ca = ColumnApprox::no;
     st.defect = "edge";
     st.defect_kind = DefectKind::edge;
@@ -30,9 +30,9 @@ inline State column_state(int nb, int columns, int nslice) {
     st.lat_c = crystalparameter("Cu").a;
     st.v_g = {2.0, 0.0, 0.0};
     st.condition_n = 1.0;
-    cal_wave_quantities(st);
+    cal_wave_quantities(st.input(), st.optics());
     for (int n = 1; n <= nb; ++n) st.mtx_beams(n) = n - 1 - (nb - 1) / 2;
-    cal_mtx_g(st);
+    cal_mtx_g(st.input(), st.optics());
     geometry(nb, st.g, st.mtx_g, st.k, st.condition_n, st.mtx_q, st.s_g);
     for (int n = 1; n <= nb; ++n) {
         st.shift_angle(n) = st.mtx_q(n).imag();

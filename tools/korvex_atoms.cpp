@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
         Options o = parse(argc, argv);
         State st;
         read_system_parameters(st, o.input);
-        cal_sample(st);
+        cal_sample(st.input(), st.grid());
         const GradientBox box{st.size, st.n_xyz, st.foil, st.v_g, 0.0};
         if (!o.quiet) o.c.progress = &std::cout;
         const ConversionSummary s = convert_snapshot(o.c, box, o.base);

@@ -22,9 +22,9 @@ namespace {
 
 class PerfectField : public DefectField {
   public:
-    void fill_slice(State& st, int) override {
-        st.s_g_r.fill(0.0);
-        st.s_f.fill(0.0);
+    void fill_slice(const State&, Workspace& w, int) override {
+        w.s_g_r.fill(0.0);
+        w.s_f.fill(0.0);
     }
 };
 

@@ -16,11 +16,17 @@ namespace korvex {
 class DefectField {
   public:
     virtual ~DefectField() = default;
-    // Fills the terms of slice `islice` (1-based) for every column of the grid.
-    virtual void fill_slice(State& st, int islice) = 0;
+    // Fills the terms of slice `islice` (1-based) for every column of the grid into `w`; of
+    // the state it only reads the rest.
+    virtual void fill_slice(const State& st, Workspace& w, int islice) = 0;
     // Amplitude-phase job: the terms of the single column at st.colxy for slice `islice`,
     // stored at column (1, 1) (s_g_r, and g_r for the screw dislocation).
-    virtual void fill_column(State& st, int islice) { fill_slice(st, islice); }
+    virtual void fill_column(const State& st, Workspace& w, int islice) {
+        fill_slice(st, w, islice);
+    }
+    // The same into the state's own working arrays.
+    void fill_slice(State& st, int islice) { fill_slice(st, st.work(), islice); }
+    void fill_column(State& st, int islice) { fill_column(st, st.work(), islice); }
     // Only the terms of image rows first..last (1-based) will be used: a model may leave the
     // other rows' terms at zero and keep less in memory (a run split over processes). Called
     // before the first slice.

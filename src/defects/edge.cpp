@@ -124,8 +124,8 @@ double EdgeSlice::phase(const Vec3& p) const {
     return b_len * dot(u, g_disl);
 }
 
-void cal_dislocation(State& st, const EdgeConfig& cfg, int islice, bool single_column,
-                     StrohCache* cache) {
+void cal_dislocation(const State& st, Workspace& w, const EdgeConfig& cfg, int islice,
+                     bool single_column, StrohCache* cache) {
     const EdgeSlice s = EdgeSlice::make(st, cfg, cache);
 
     const BeamTilts bt = beam_tilts(st);
@@ -140,15 +140,15 @@ void cal_dislocation(State& st, const EdgeConfig& cfg, int islice, bool single_c
 
     const double z = (islice - 0.5) * st.size[2] / st.n_xyz[2] - s.origin[2];
     if (single_column) {
-        st.s_g_r.fill(0.0);
+        w.s_g_r.fill(0.0);
         const Vec3 gr = s.phase_gradient({st.colxy[0], st.colxy[1], z});
-        for (int n = 1; n <= nb; ++n) st.s_g_r(1, 1, n) = wx(n) * gr[0] + wz(n) * gr[2];
+        for (int n = 1; n <= nb; ++n) w.s_g_r(1, 1, n) = wx(n) * gr[0] + wz(n) * gr[2];
         return;
     }
 
     const int nx = st.n_xyz[0], ny = st.n_xyz[1];
     const double sx = st.size[0], sy = st.size[1];
-    Array3<double>& out = st.s_g_r;
+    Array3<double>& out = w.s_g_r;
 #pragma omp parallel
     {
         // A row's rates along sample axes 1 and 3, then every beam's row from them.
@@ -182,11 +182,11 @@ namespace {
 class EdgeField : public DefectField {
   public:
     explicit EdgeField(ConfigSource<EdgeConfig> source) : source_(std::move(source)) {}
-    void fill_slice(State& st, int islice) override {
-        cal_dislocation(st, source_(), islice, false, &cache_);
+    void fill_slice(const State& st, Workspace& w, int islice) override {
+        cal_dislocation(st, w, source_(), islice, false, &cache_);
     }
-    void fill_column(State& st, int islice) override {
-        cal_dislocation(st, source_(), islice, true, &cache_);
+    void fill_column(const State& st, Workspace& w, int islice) override {
+        cal_dislocation(st, w, source_(), islice, true, &cache_);
     }
 
   private:

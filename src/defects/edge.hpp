@@ -61,8 +61,8 @@ struct EdgeSlice {
 
 // The slice terms of every column (mesh) or of the single column at st.colxy, stored at
 // column (1, 1) with every other column 0, for the dislocation `cfg` (checked against the state).
-void cal_dislocation(State& st, const EdgeConfig& cfg, int islice, bool single_column = false,
-                     StrohCache* cache = nullptr);
+void cal_dislocation(const State& st, Workspace& w, const EdgeConfig& cfg, int islice,
+                     bool single_column = false, StrohCache* cache = nullptr);
 
 } // namespace korvex::edge
 

@@ -196,7 +196,8 @@ LoopBurgers loop_burgers(const LoopIniFile& f) {
     return {dot(bvec, nrm), magnitude(bvec)};
 }
 
-void cal_loop_iso(State& st, const LoopInput& in, int islice, bool single_column) {
+void cal_loop_iso(const State& st, Workspace& w, const LoopInput& in, int islice,
+                  bool single_column) {
     const LoopIniFile& f = in.config;
     const LoopFieldMethod method = loop_field_method(f);
     const Vec3 bvec = lattice_vector(f.b_m, f.b_n, f.b_dir, "Burgers vector");
@@ -243,7 +244,7 @@ void cal_loop_iso(State& st, const LoopInput& in, int islice, bool single_column
     }
 
     const double z = (islice - 0.5) * st.size[2] / nz - f.position[2];
-    Array3<double>& sgr = st.s_g_r;
+    Array3<double>& sgr = w.s_g_r;
     if (single_column) {
         sgr.fill(0.0);
         ls.column(st.colxy[0], st.colxy[1], z, &sgr(1, 1, 1), sgr.plane());
@@ -264,8 +265,12 @@ namespace {
 class LoopField : public DefectField {
   public:
     explicit LoopField(ConfigSource<LoopInput> source) : source_(std::move(source)) {}
-    void fill_slice(State& st, int islice) override { cal_loop_iso(st, source_(), islice, false); }
-    void fill_column(State& st, int islice) override { cal_loop_iso(st, source_(), islice, true); }
+    void fill_slice(const State& st, Workspace& w, int islice) override {
+        cal_loop_iso(st, w, source_(), islice, false);
+    }
+    void fill_column(const State& st, Workspace& w, int islice) override {
+        cal_loop_iso(st, w, source_(), islice, true);
+    }
 
   private:
     ConfigSource<LoopInput> source_;

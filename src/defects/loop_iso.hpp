@@ -110,9 +110,10 @@ struct LoopInput {
     const LoopTables* tables = nullptr;
 };
 
-// One slice of the circular loop: fills st.s_g_r. With `single_column` only the column of the
+// One slice of the circular loop: fills w.s_g_r. With `single_column` only the column of the
 // amplitude-phase job, at st.colxy from the loop centre, is computed, into column (1, 1).
-void cal_loop_iso(State& st, const LoopInput& in, int islice, bool single_column = false);
+void cal_loop_iso(const State& st, Workspace& w, const LoopInput& in, int islice,
+                  bool single_column = false);
 
 std::unique_ptr<DefectField> make_loop_field(ConfigSource<LoopInput> source);
 

@@ -200,14 +200,14 @@ void PgLoopSlice::column(const std::array<double, 2>& xy, Array3<double>& sgr,
     store(1, 1, g, sgr, accumulate);
 }
 
-void pgloop(State& st, const PgLoopFile& f, int marker, int islice, Array3<double>& sgr,
-            Array3<double>& sf, bool accumulate, const std::array<double, 2>* column) {
+void pgloop(const State& st, Array3<int>& proj, const PgLoopFile& f, int marker, int islice,
+            Array3<double>& sgr, Array3<double>& sf, bool accumulate,
+            const std::array<double, 2>* column) {
     const PgLoopSlice loop(st, f, marker, islice);
     if (column) {
         loop.column(*column, sgr, accumulate);
         return;
     }
-    Array3<int>& proj = st.projection;
     const int ny = st.n_xyz[1];
 #pragma omp parallel for schedule(static)
     for (int j = 1; j <= ny; ++j) loop.row(j, sgr, sf, proj, accumulate);
@@ -219,15 +219,15 @@ class PgLoopField : public DefectField {
   public:
     PgLoopField(ConfigSource<PgLoopFile> source, int marker)
         : source_(std::move(source)), marker_(marker) {}
-    void fill_slice(State& st, int islice) override {
-        st.s_f.fill(0.0);
-        pgloop(st, source_(), marker_, islice, st.s_g_r, st.s_f, false);
+    void fill_slice(const State& st, Workspace& w, int islice) override {
+        w.s_f.fill(0.0);
+        pgloop(st, w.projection, source_(), marker_, islice, w.s_g_r, w.s_f, false);
     }
     // The amplitude-phase job: the column at st.colxy from the loop centre.
-    void fill_column(State& st, int islice) override {
-        st.s_f.fill(0.0);
-        st.s_g_r.fill(0.0);
-        pgloop(st, source_(), marker_, islice, st.s_g_r, st.s_f, false, &st.colxy);
+    void fill_column(const State& st, Workspace& w, int islice) override {
+        w.s_f.fill(0.0);
+        w.s_g_r.fill(0.0);
+        pgloop(st, w.projection, source_(), marker_, islice, w.s_g_r, w.s_f, false, &st.colxy);
     }
 
   private:

@@ -109,11 +109,12 @@ class PgLoopSlice {
 
 // One slice of the loop `f` marked `marker`: the strain term of every column and beam goes to
 // `sgr` (added to it when `accumulate`), the fault jump of the columns crossing the loop in
-// this slice to `sf`, and the markers to st.projection.
+// this slice to `sf`, and the markers to `proj`.
 // With `column` (the amplitude-phase job) only the strain term of the column at that (x, y)
 // from the loop centre is computed, into column (1, 1) of `sgr`.
-void pgloop(State& st, const PgLoopFile& f, int marker, int islice, Array3<double>& sgr,
-            Array3<double>& sf, bool accumulate, const std::array<double, 2>* column = nullptr);
+void pgloop(const State& st, Array3<int>& proj, const PgLoopFile& f, int marker, int islice,
+            Array3<double>& sgr, Array3<double>& sf, bool accumulate,
+            const std::array<double, 2>* column = nullptr);
 
 // The field of the loop a source gives, the marker that of the file `file` (loop_marker); the
 // jump is cleared before each slice.

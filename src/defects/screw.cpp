@@ -213,8 +213,8 @@ namespace {
 
 // One slice of the model for the fields asked for (s_g_r for the distortion, g_r for the
 // displacement), read, checked and set up once.
-void run_screw(State& st, const ScrewConfig& cfg, int islice, bool distortion, bool displacement,
-               Site site, StrohCache* cache) {
+void run_screw(const State& st, Workspace& w, const ScrewConfig& cfg, int islice, bool distortion,
+               bool displacement, Site site, StrohCache* cache) {
     const double z = (islice - 0.5) * st.size[2] / st.n_xyz[2] - cfg.position[2];
     const ScrewSlice s = ScrewSlice::make(st, cfg, z, cache);
 
@@ -247,18 +247,18 @@ void run_screw(State& st, const ScrewConfig& cfg, int islice, bool distortion, b
     };
 
     if (site == Site::column) {
-        if (distortion) st.s_g_r.fill(0.0);
-        if (displacement) st.g_r.fill(0.0);
-        treat({st.colxy[0], st.colxy[1], z}, distortion ? &st.s_g_r(1, 1, 1) : nullptr,
-              displacement ? &st.g_r(1, 1, 1) : nullptr,
-              distortion ? st.s_g_r.plane() : st.g_r.plane());
+        if (distortion) w.s_g_r.fill(0.0);
+        if (displacement) w.g_r.fill(0.0);
+        treat({st.colxy[0], st.colxy[1], z}, distortion ? &w.s_g_r(1, 1, 1) : nullptr,
+              displacement ? &w.g_r(1, 1, 1) : nullptr,
+              distortion ? w.s_g_r.plane() : w.g_r.plane());
         return;
     }
 
     const int nx = st.n_xyz[0], ny = st.n_xyz[1];
     const double sx = st.size[0], sy = st.size[1];
-    Array3<double>& sgr = st.s_g_r;
-    Array3<double>& gr = st.g_r;
+    Array3<double>& sgr = w.s_g_r;
+    Array3<double>& gr = w.g_r;
     const std::size_t plane = distortion ? sgr.plane() : gr.plane();
 #pragma omp parallel for schedule(static)
     for (int j = 1; j <= ny; ++j) {
@@ -273,15 +273,15 @@ void run_screw(State& st, const ScrewConfig& cfg, int islice, bool distortion, b
 
 } // namespace
 
-void cal_screw(State& st, const ScrewConfig& cfg, int islice, const std::string& field, Site site,
-               StrohCache* cache) {
+void cal_screw(const State& st, Workspace& w, const ScrewConfig& cfg, int islice,
+               const std::string& field, Site site, StrohCache* cache) {
     const bool distortion = field == "distortion";
     if (!distortion && field != "displacement") {
         // The configuration is checked first, as for a valid field.
         ScrewSlice::make(st, cfg, 0.0);
         halt("Please choose either displacement or distortion field");
     }
-    run_screw(st, cfg, islice, distortion, !distortion, site, cache);
+    run_screw(st, w, cfg, islice, distortion, !distortion, site, cache);
 }
 
 namespace {
@@ -289,12 +289,12 @@ namespace {
 class ScrewField : public DefectField {
   public:
     explicit ScrewField(ConfigSource<ScrewConfig> source) : source_(std::move(source)) {}
-    void fill_slice(State& st, int islice) override {
-        cal_screw(st, source_(), islice, "distortion", Site::mesh, &cache_);
+    void fill_slice(const State& st, Workspace& w, int islice) override {
+        cal_screw(st, w, source_(), islice, "distortion", Site::mesh, &cache_);
     }
     // The amplitude-phase job reads g_r; s_g_r is filled too so either use works.
-    void fill_column(State& st, int islice) override {
-        run_screw(st, source_(), islice, true, true, Site::column, &cache_);
+    void fill_column(const State& st, Workspace& w, int islice) override {
+        run_screw(st, w, source_(), islice, true, true, Site::column, &cache_);
     }
 
   private:

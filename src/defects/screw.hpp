@@ -103,8 +103,8 @@ enum class Site { mesh, column };
 // One slice of the screw model. `field` "distortion" fills s_g_r, "displacement" fills g_r;
 // site "mesh" treats every column, "column" only the column at st.colxy (taken as given,
 // relative to the line), stored at (1, 1) with every other column 0.
-void cal_screw(State& st, const ScrewConfig& cfg, int islice, const std::string& field, Site site,
-               StrohCache* cache = nullptr);
+void cal_screw(const State& st, Workspace& w, const ScrewConfig& cfg, int islice,
+               const std::string& field, Site site, StrohCache* cache = nullptr);
 
 } // namespace korvex::screw
 

@@ -96,7 +96,8 @@ PgLoopFile tetrahedron_face_loop(const State& st, const TetrahedronFile& t, int 
     return f;
 }
 
-void tetrahedron(State& st, const TetrahedronFile& t, int islice, bool single_column) {
+void tetrahedron(const State& st, Workspace& w, const TetrahedronFile& t, int islice,
+                 bool single_column) {
     // The faces in the order alpha, beta, gamma, delta, marked 2, 4, 6, 8.
     std::vector<PgLoopSlice> faces;
     faces.reserve(4);
@@ -105,15 +106,15 @@ void tetrahedron(State& st, const TetrahedronFile& t, int islice, bool single_co
 
     // The faces' strain terms add up; a column crossing two faces in one slice keeps the jump
     // of the later face.
-    st.s_g_r.fill(0.0);
-    st.s_f.fill(0.0);
+    w.s_g_r.fill(0.0);
+    w.s_f.fill(0.0);
     if (single_column) {
         for (int face = 0; face < 4; ++face) {
             // The column at colxy from the centroid, seen from the face's centre.
             const Vec3 c = tetrahedron_face_centre(st, t, face);
             const std::array<double, 2> col{t.centroid[0] + st.colxy[0] - c[0],
                                             t.centroid[1] + st.colxy[1] - c[1]};
-            faces[static_cast<std::size_t>(face)].column(col, st.s_g_r, true);
+            faces[static_cast<std::size_t>(face)].column(col, w.s_g_r, true);
         }
         return;
     }
@@ -121,7 +122,7 @@ void tetrahedron(State& st, const TetrahedronFile& t, int islice, bool single_co
     const int ny = st.n_xyz[1];
 #pragma omp parallel for schedule(static)
     for (int j = 1; j <= ny; ++j)
-        for (const PgLoopSlice& face : faces) face.row(j, st.s_g_r, st.s_f, st.projection, true);
+        for (const PgLoopSlice& face : faces) face.row(j, w.s_g_r, w.s_f, w.projection, true);
 }
 
 namespace {
@@ -129,8 +130,12 @@ namespace {
 class TetrahedronField : public DefectField {
   public:
     explicit TetrahedronField(ConfigSource<TetrahedronFile> source) : source_(std::move(source)) {}
-    void fill_slice(State& st, int islice) override { tetrahedron(st, source_(), islice, false); }
-    void fill_column(State& st, int islice) override { tetrahedron(st, source_(), islice, true); }
+    void fill_slice(const State& st, Workspace& w, int islice) override {
+        tetrahedron(st, w, source_(), islice, false);
+    }
+    void fill_column(const State& st, Workspace& w, int islice) override {
+        tetrahedron(st, w, source_(), islice, true);
+    }
 
   private:
     ConfigSource<TetrahedronFile> source_;

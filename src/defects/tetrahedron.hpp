@@ -35,11 +35,12 @@ std::string tetrahedron_face_text(const State& st, const TetrahedronFile& t, int
 // The polygonal loop of face `face` (0..3), as its file (tetrahedron_face_text) describes it.
 PgLoopFile tetrahedron_face_loop(const State& st, const TetrahedronFile& t, int face);
 
-// One slice: sums the strain terms of the four faces into st.s_g_r; the fault jumps go to
-// st.s_f, the face markers 2/4/6/8 to st.projection.
+// One slice: sums the strain terms of the four faces into w.s_g_r; the fault jumps go to
+// w.s_f, the face markers 2/4/6/8 to w.projection.
 // With `single_column` (the amplitude-phase job) only the strain term of the column at
 // st.colxy from the centroid is computed, into column (1, 1).
-void tetrahedron(State& st, const TetrahedronFile& t, int islice, bool single_column = false);
+void tetrahedron(const State& st, Workspace& w, const TetrahedronFile& t, int islice,
+                 bool single_column = false);
 
 std::unique_ptr<DefectField> make_tetrahedron_field(ConfigSource<TetrahedronFile> source);
 

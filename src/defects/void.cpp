@@ -12,21 +12,21 @@ namespace {
 class VoidField final : public DefectField {
   public:
     explicit VoidField(ConfigSource<VoidConfig> source) : source_(std::move(source)) {}
-    void fill_slice(State& st, int islice) override {
-        mark(st, islice);
-        st.s_g_r.fill(0.0);
-        st.s_f.fill(0.0);
+    void fill_slice(const State& st, Workspace& w, int islice) override {
+        mark(st, w, islice);
+        w.s_g_r.fill(0.0);
+        w.s_f.fill(0.0);
     }
 
   private:
-    void mark(State& st, int islice) {
+    void mark(const State& st, Workspace& w, int islice) {
         const VoidConfig cfg = source_();
         const int nx = st.n_xyz[0], ny = st.n_xyz[1], nz = st.n_xyz[2];
         const double sx = st.size[0], sy = st.size[1];
         const double radius = cfg.radius;
         const Vec3 c = cfg.position;
         const double dz = (islice - 0.5) * st.size[2] / nz - c[2];
-        Array2<int>& flag = st.flag_vacancy;
+        Array2<int>& flag = w.flag_vacancy;
 #pragma omp parallel for schedule(static)
         for (int j = 1; j <= ny; ++j) {
             const double dy = (j - 0.5) * sy / ny - c[1];

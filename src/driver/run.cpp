@@ -78,10 +78,10 @@ void check_defect_style(const State& st) {
 void start_run(State& st, RunContext& rc) {
     if (st.job != Job::reports_only) potential_coefficients(st);
     check_grid(st);
-    cal_sample(st);
+    cal_sample(st.input(), st.grid());
     if (writes_files(rc)) write_slice_table(st);
-    cal_wave_quantities(st);
-    cal_mtx_g(st);
+    cal_wave_quantities(st.input(), st.optics());
+    cal_mtx_g(st.input(), st.optics());
     rc.output_base_at_start = st.f_out;
     rc.nominal_condition_n = st.condition_n;
     rc.n_layer = 0;

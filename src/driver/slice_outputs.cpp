@@ -13,7 +13,7 @@
 
 namespace korvex {
 
-void print_loop_sgr(const State& st) {
+void print_loop_sgr(const State& st, const Array3<double>& s_g_r) {
     const int nx = st.n_xyz[0], ny = st.n_xyz[1];
     ImageData img;
     img.unit_x = st.size[0] / nx;
@@ -27,7 +27,7 @@ void print_loop_sgr(const State& st) {
     for (int n = 1; n <= st.n_beams; ++n) {
         try {
             for (int j = 1; j <= ny; ++j)
-                for (int i = 1; i <= nx; ++i) img.values(i, j) = st.s_g_r(i, j, n);
+                for (int i = 1; i <= nx; ++i) img.values(i, j) = s_g_r(i, j, n);
             std::string nn = std::to_string(n);
             if (nn.size() < 2) nn = "0" + nn;
             write_image_file(trim(st.f_out) + "sgr" + nn, img, RowFormat::list);
@@ -46,15 +46,15 @@ class SliceOutputs final : public DefectField {
     SliceOutputs(std::unique_ptr<DefectField> inner, DefectKind kind, bool writer)
         : inner_(std::move(inner)), kind_(kind), writer_(writer) {}
 
-    void fill_slice(State& st, int islice) override {
+    void fill_slice(const State& st, Workspace& w, int islice) override {
         before(st);
-        inner_->fill_slice(st, islice);
+        inner_->fill_slice(st, w, islice);
         after(st, islice);
-        if (kind_ == DefectKind::loop && writer_) print_loop_sgr(st);
+        if (kind_ == DefectKind::loop && writer_) print_loop_sgr(st, w.s_g_r);
     }
-    void fill_column(State& st, int islice) override {
+    void fill_column(const State& st, Workspace& w, int islice) override {
         before(st);
-        inner_->fill_column(st, islice);
+        inner_->fill_column(st, w, islice);
         after(st, islice);
     }
 

@@ -15,8 +15,8 @@ namespace korvex {
 std::unique_ptr<DefectField> with_slice_outputs(std::unique_ptr<DefectField> field, const State& st,
                                                 bool writer);
 
-// The circular loop's maps trim(f_out) + "sgr" + NN of every beam's s_g_r, in the working
+// The circular loop's maps trim(f_out) + "sgr" + NN of every beam's `s_g_r`, in the working
 // directory.
-void print_loop_sgr(const State& st);
+void print_loop_sgr(const State& st, const Array3<double>& s_g_r);
 
 } // namespace korvex

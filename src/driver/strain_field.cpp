@@ -37,12 +37,12 @@ constexpr std::array<const char*, 3> kCannotOpen{
 
 class StrainField final : public DefectField {
   public:
-    void fill_slice(State& st, int islice) override {
-        if (next_ == 0 || islice < next_) open(st);
+    void fill_slice(const State& st, Workspace& w, int islice) override {
+        if (next_ == 0 || islice < next_) open(st, w);
         // Slices before the one wanted are read all the same: their records must be valid.
         while (next_ <= islice) read_slice();
 
-        strain_terms(st, lateral_derivative(DefectKind::strain, st.ca));
+        strain_terms(st, w, lateral_derivative(DefectKind::strain, st.ca));
     }
 
     void keep_rows(int first, int last) override {
@@ -53,7 +53,7 @@ class StrainField final : public DefectField {
   private:
     // Base name from the configuration file, the three files opened, their headers read and
     // checked against the grid.
-    void open(State& st) {
+    void open(const State& st, Workspace& w) {
         std::string base;
         {
             RecordReader cfg(st.f_defect);
@@ -82,7 +82,7 @@ class StrainField final : public DefectField {
         const std::size_t nx = static_cast<std::size_t>(st.n_xyz[0]);
         const int ny = st.n_xyz[1];
         if (first_ < 1) first_ = 1, last_ = ny;
-        if (first_ > 1 || last_ < ny) st.s_g_r.fill(0.0);
+        if (first_ > 1 || last_ < ny) w.s_g_r.fill(0.0);
         last_ = std::min(last_, ny);
         before_ = nx * static_cast<std::size_t>(first_ - 1);
         after_ = nx * static_cast<std::size_t>(ny - std::max(last_, first_ - 1));
@@ -120,14 +120,14 @@ class StrainField final : public DefectField {
 
     // s_g_r from the gradients of the current slice. The derivative along y is not needed;
     // the depth derivative enters with a negative sign.
-    void strain_terms(State& st, bool lateral) const {
+    void strain_terms(const State& st, Workspace& w, bool lateral) const {
         const BeamTilts bt = beam_tilts(st);
         const double gl = magnitude(st.v_g);
         const Vec3 gh{st.g * st.v_g[0] / gl, st.g * st.v_g[1] / gl, st.g * st.v_g[2] / gl};
         const int nx = st.n_xyz[0], nb = st.n_beams;
         const std::vector<Vec3>& ddx = slice_[0];
         const std::vector<Vec3>& ddz = slice_[2];
-        Array3<double>& sgr = st.s_g_r;
+        Array3<double>& sgr = w.s_g_r;
 #pragma omp parallel for schedule(static)
         for (int j = first_; j <= last_; ++j)
             for (int i = 1; i <= nx; ++i) {

@@ -74,18 +74,18 @@ double lorentzfactor(double voltage_volts) {
           "       accelerating voltage V = " + list_real(voltage_volts)});
 }
 
-void cal_wave_quantities(State& st) {
+void cal_wave_quantities(const InputParameters& in, RunOptics& o) {
     // The constants of the wave number are single-precision numbers used in double arithmetic.
     const double c_rel = static_cast<double>(0.9788f);
     const double c_kilo = static_cast<double>(0.001f);
     const double c_h = static_cast<double>(12.26f);
-    const double v = st.voltage;
-    st.k = std::sqrt(1000.0 * v) * std::sqrt(1.0 + c_rel * c_kilo * v) / c_h;
-    st.wavelength = 1.0 / st.k;
-    st.d =
-        st.lat_c / std::sqrt(st.v_g[0] * st.v_g[0] + st.v_g[1] * st.v_g[1] + st.v_g[2] * st.v_g[2]);
-    st.b_angle = std::asin(st.wavelength / (2.0 * st.d));
-    st.g = 1.0 / st.d;
+    const double v = in.voltage;
+    o.k = std::sqrt(1000.0 * v) * std::sqrt(1.0 + c_rel * c_kilo * v) / c_h;
+    o.wavelength = 1.0 / o.k;
+    o.d =
+        o.lat_c / std::sqrt(in.v_g[0] * in.v_g[0] + in.v_g[1] * in.v_g[1] + in.v_g[2] * in.v_g[2]);
+    o.b_angle = std::asin(o.wavelength / (2.0 * o.d));
+    o.g = 1.0 / o.d;
 }
 
 } // namespace korvex

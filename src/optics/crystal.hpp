@@ -38,6 +38,6 @@ CubicElastic elastic_constants(const std::string& symbol);
 double lorentzfactor(double voltage_volts);
 
 // Sets k, wavelength, d, b_angle and g from voltage (kV), lat_c and v_g.
-void cal_wave_quantities(State& st);
+void cal_wave_quantities(const InputParameters& in, RunOptics& o);
 
 } // namespace korvex

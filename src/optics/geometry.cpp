@@ -4,33 +4,33 @@
 
 namespace korvex {
 
-void cal_sample(State& st) {
-    st.size = {st.size_x, st.size_y, st.size_z};
-    st.unit_x = st.size_x / st.n_pixel_x;
-    st.unit_y = st.size_y / st.n_pixel_y;
-    st.unit_z = st.size_z / st.n_slice;
-    st.n_xyz = {st.n_pixel_x, st.n_pixel_y, st.n_slice};
+void cal_sample(const InputParameters& in, SampleGrid& grid) {
+    grid.size = {in.size_x, in.size_y, in.size_z};
+    grid.unit_x = in.size_x / in.n_pixel_x;
+    grid.unit_y = in.size_y / in.n_pixel_y;
+    grid.unit_z = in.size_z / in.n_slice;
+    grid.n_xyz = {in.n_pixel_x, in.n_pixel_y, in.n_slice};
 
     // Columns and slices are represented by their centres.
-    st.p_x.resize(st.n_pixel_x);
-    st.p_y.resize(st.n_pixel_y);
-    st.p_z.resize(st.n_slice);
-    for (int i = 1; i <= st.n_pixel_x; ++i) st.p_x(i) = (i - 0.5) * st.size_x / st.n_pixel_x;
-    for (int j = 1; j <= st.n_pixel_y; ++j) st.p_y(j) = (j - 0.5) * st.size_y / st.n_pixel_y;
-    for (int l = 1; l <= st.n_slice; ++l) st.p_z(l) = (l - 0.5) * st.size_z / st.n_slice;
+    grid.p_x.resize(in.n_pixel_x);
+    grid.p_y.resize(in.n_pixel_y);
+    grid.p_z.resize(in.n_slice);
+    for (int i = 1; i <= in.n_pixel_x; ++i) grid.p_x(i) = (i - 0.5) * in.size_x / in.n_pixel_x;
+    for (int j = 1; j <= in.n_pixel_y; ++j) grid.p_y(j) = (j - 0.5) * in.size_y / in.n_pixel_y;
+    for (int l = 1; l <= in.n_slice; ++l) grid.p_z(l) = (l - 0.5) * in.size_z / in.n_slice;
 
     // All slices are equally thick.
-    st.effslicenumber = st.n_slice;
-    st.sliceposition.resize(st.effslicenumber);
-    st.slicethickness.resize(st.effslicenumber);
-    for (int l = 1; l <= st.effslicenumber; ++l) {
-        st.sliceposition(l) = st.p_z(l);
-        st.slicethickness(l) = st.size_z / st.n_slice;
+    grid.effslicenumber = in.n_slice;
+    grid.sliceposition.resize(grid.effslicenumber);
+    grid.slicethickness.resize(grid.effslicenumber);
+    for (int l = 1; l <= grid.effslicenumber; ++l) {
+        grid.sliceposition(l) = grid.p_z(l);
+        grid.slicethickness(l) = in.size_z / in.n_slice;
     }
 }
 
-void cal_mtx_g(State& st) {
-    for (int n = 1; n <= st.n_beams; ++n) st.mtx_g(n) = st.mtx_beams(n) * st.g;
+void cal_mtx_g(const InputParameters& in, RunOptics& o) {
+    for (int n = 1; n <= in.n_beams; ++n) o.mtx_g(n) = in.mtx_beams(n) * o.g;
 }
 
 void geometry(int n, double g, const Array1<double>& mtx_g, double k, double condition_n,

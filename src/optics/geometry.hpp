@@ -8,10 +8,10 @@ namespace korvex {
 
 // size, n_xyz, unit_x/y/z, p_x, p_y, p_z, effslicenumber, sliceposition, slicethickness.
 // (The slice table file is written by the driver.)
-void cal_sample(State& st);
+void cal_sample(const InputParameters& in, SampleGrid& grid);
 
 // mtx_g(n) = mtx_beams(n) * g.
-void cal_mtx_g(State& st);
+void cal_mtx_g(const InputParameters& in, RunOptics& o);
 
 // Beam tilts (imaginary part of mtx_q) and excitation errors for the diffraction condition
 // n of (g, ng), `condition_n`: the Bragg condition is met exactly for the beam n g.

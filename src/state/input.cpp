@@ -43,7 +43,7 @@ int grid_count(double size) {
 
 } // namespace
 
-void read_filesystem_ini(State& st, const std::string& path) {
+void read_filesystem_ini(InputParameters& st, const std::string& path) {
     bool ok = false;
     if (RecordReader::exists(path)) {
         try {
@@ -86,7 +86,7 @@ void read_filesystem_ini(State& st, const std::string& path) {
     }
 }
 
-void check_grid(const State& st) {
+void check_grid(const InputParameters& st) {
     check_size(st.size_x, "image width along x", "column");
     check_size(st.size_y, "image width along y", "column");
     check_size(st.size_z, "foil thickness", "slice");

@@ -9,7 +9,7 @@ namespace korvex {
 
 // Reads "filesystem.ini" from the current directory into homedir, sysdir, rundir, simrecdir and
 // datadir (defaults "./" when it is missing or incomplete) and prefixes the root directory.
-void read_filesystem_ini(State& st, const std::string& path = "filesystem.ini");
+void read_filesystem_ini(InputParameters& st, const std::string& path = "filesystem.ini");
 
 // Text mode: read_filesystem_ini, then the input file rundir + file_name; sets the derived
 // grid and beam quantities, checks them, and calls allocate_arrays.
@@ -17,6 +17,6 @@ void read_system_parameters(State& st, const std::string& file_name);
 
 // Checks made on every parameter set before arrays are made (also used by the entry form):
 // grid sizes that round to no column or slice, and the array-size guard.
-void check_grid(const State& st);
+void check_grid(const InputParameters& st);
 
 } // namespace korvex

@@ -1,9 +1,12 @@
-// The simulation state: every parameter, derived quantity and working array of one run.
+// The simulation state: every parameter, derived quantity and working array of one run, in
+// parts by who fills them and how long they hold: the input (read once), the run's optics and
+// sample grid (derived at the start), the beam condition (set per condition), the working
+// arrays (rewritten every slice) and the session (messages and report details).
 //
-// One `State` is made per run and passed by reference to the routines that need it; there are
-// no globals, so tests build as many states as they like and the column loop can share a state
-// read-only across threads. Members keep the names the physics is written with. Text values
-// are std::string holding the trimmed value (fixed-length blank padding is applied only where a
+// One `State` is made per run and passed by reference to the routines that need it, or its
+// parts to those that need only some; there are no globals, so tests build as many states as
+// they like and the column loop can share a state read-only across threads. Text values are
+// std::string holding the trimmed value (fixed-length blank padding is applied only where a
 // value is written with its full width).
 #pragma once
 
@@ -22,19 +25,18 @@ using Vec3 = std::array<double, 3>;
 inline constexpr std::size_t kFileNameLen = 300;
 inline constexpr std::size_t kDirLen = 100;
 
-struct State {
-    // ---- files and directories --------------------------------------------------------------
-    std::string f_in;           // input parameter file name as given
-    std::string f_out;          // base name of all result files
-    std::string f_defect;       // defect configuration file name
-    std::string file_parameter; // name of the parameter report
-    std::string homedir;        // root directory, prefixed to the four below
+// ---- what the user chose: read once (input file or entry form), then only read --------------
+struct InputParameters {
+    // files and directories
+    std::string f_in;     // input parameter file name as given
+    std::string f_defect; // defect configuration file name
+    std::string homedir;  // root directory, prefixed to the four below
     std::string sysdir = "./";
     std::string rundir = "./";
     std::string simrecdir = "./";
     std::string datadir = "./";
 
-    // ---- optics, beams and job control -------------------------------------------------------
+    // optics, beams and job control
     std::string sample_no;                   // specimen label (reported only), up to 20 characters
     std::string sample;                      // crystal symbol; its first two characters are used
     Job job{};                               // 1, 2, 3, 9 or 999 as read
@@ -48,8 +50,27 @@ struct State {
     double converangle = 0.0; // always parallel illumination
     int ncon = 1;
     int n_beams = 0;
-    double condition_n = 0.0;   // diffraction condition n of (g, ng); 999 selects the series
-    int iabs = 0;               // non-zero: absorption included
+    int iabs = 0;          // non-zero: absorption included
+    Array1<int> mtx_beams; // multiple of g of beam n
+
+    // sample grid as given
+    double size_x = 0.0, size_y = 0.0, size_z = 0.0;
+    int n_pixel_x = 0, n_pixel_y = 0, n_slice = 0;
+
+    // crystal directions (crystal axes)
+    Vec3 foil{}; // zone axis = sample z
+    Vec3 v_g{};  // diffraction vector (h k l)
+    Vec3 co_x{}; // sample x, a copy of v_g
+
+    // defect description
+    std::string defect = "no"; // model name of the input file, as the reports print it
+    DefectKind defect_kind = DefectKind::perfect; // parsed from `defect` where it is read
+    // The values of a defect live in its configuration file: its model reads them there, and
+    // so does its section of the parameter report.
+};
+
+// ---- the optics of the run: derived from the input by start_run ----------------------------
+struct RunOptics {
     double lat_c = 0.0;         // lattice constant, Angstrom
     double d = 0.0;             // spacing of the diffracting planes, Angstrom
     double g = 0.0;             // |g|, 1/Angstrom
@@ -57,60 +78,82 @@ struct State {
     double wavelength = 0.0;    // Angstrom
     double b_angle = 0.0;       // Bragg angle, rad
     double u0 = 0.0, ui0 = 0.0; // zero-beam Fourier coefficients, 1/Angstrom^2
-    int processing_time = 0;    // whole seconds since start-up
+    Array1<double> u, ui;       // (nb - 1) Fourier coefficients of m*g, 1/Angstrom^2
+    Array1<double> mtx_g;       // mtx_beams(n) * g
+    Vec3 co_y{};                // sample y = foil x co_x
+    Vec3 v_0g{};                // zero vector
+    Vec3 beam_direction{};      // reported as the optical axis
+};
 
-    // ---- sample grid -------------------------------------------------------------------------
-    double size_x = 0.0, size_y = 0.0, size_z = 0.0;
-    int n_pixel_x = 0, n_pixel_y = 0, n_slice = 0;
-    Vec3 size{};                // (size_x, size_y, size_z), set by cal_sample
-    std::array<int, 3> n_xyz{}; // (n_pixel_x, n_pixel_y, n_slice), set by cal_sample
+// ---- the sample grid: made from the input by cal_sample --------------------------------------
+struct SampleGrid {
+    Vec3 size{};                // (size_x, size_y, size_z)
+    std::array<int, 3> n_xyz{}; // (n_pixel_x, n_pixel_y, n_slice)
     double unit_x = 0.0, unit_y = 0.0, unit_z = 0.0;
     int effslicenumber = 0;
-    std::array<double, 2> colxy{}; // column of the amplitude-phase job
-
-    // ---- crystal directions (crystal axes) ---------------------------------------------------
-    Vec3 foil{};           // zone axis = sample z
-    Vec3 v_g{};            // diffraction vector (h k l)
-    Vec3 co_x{};           // sample x, a copy of v_g
-    Vec3 co_y{};           // sample y = foil x co_x
-    Vec3 v_0g{};           // zero vector
-    Vec3 beam_direction{}; // reported as the optical axis
-
-    // ---- defect description ------------------------------------------------------------------
-    std::string defect = "no"; // model name of the input file, as the reports print it
-    DefectKind defect_kind = DefectKind::perfect; // parsed from `defect` where it is read
-    // The values of a defect live in its configuration file: its model reads them there, and
-    // so does its section of the parameter report.
-
-    // ---- working arrays (made by allocate_arrays) --------------------------------------------
     Array1<double> p_x, p_y, p_z;
-    Array1<cplx> mtx_q;          // beam tilts: imaginary part is the tilt angle
-    Array1<double> shift_angle;  // tilt actually used (0 under the column approximation)
-    Array1<double> mtx_g;        // mtx_beams(n) * g
-    Array1<double> mtx_bg;       // per-beam wave-number divisor of the structure matrix
-    Array1<int> mtx_beams;       // multiple of g of beam n
-    Array2<cplx> h;              // structure matrix scratch (nb, nb)
-    Array2<cplx> eigenvectors_h; // (nb, nb)
-    Array1<cplx> eigenvalues_h;  // (nb)
-    Array1<cplx> mtx_phi_in, mtx_phi_out;
-    Array3<double> mtx_intensity; // (npx, npy, nb)
-    Array3<cplx> phi_grid;        // (npx, npy, nb)
-    Array3<double> s_g_r;         // (npx, npy, nb) strain term of the current slice, 1/Angstrom
-    Array3<double> g_r;           // (npx, npy, nb) phase g.R of the amplitude-phase job
-    Array3<double> s_f;           // (npx, npy, 3) displacement jump of the current slice
-    Array3<int> projection;       // (npx, npy, 2) loop / tetrahedron markers
-    Array1<double> s_g;           // excitation errors, 1/Angstrom
-    Array1<double> kg_z;          // z component of each beam's wave vector
-    Array2<int> flag_vacancy;     // (npx, npy): 0 where the slice of the column is inside a void
-    Array1<double> u, ui;         // (nb - 1) Fourier coefficients of m*g, 1/Angstrom^2
-    Array1<double> sliceposition, slicethickness; // made by cal_sample
-    bool allocated = false;
+    Array1<double> sliceposition, slicethickness;
+};
 
-    // ---- run context -------------------------------------------------------------------------
+// ---- the beam condition being computed: set by the driver for each condition ------------------
+struct BeamCondition {
+    double condition_n = 0.0;      // n of (g, ng) as read; 999 selects the series, whose
+                                   // conditions the driver then sets in turn
+    std::string f_out;             // base name of the result files: the input's, then the
+                                   // condition's (and the column's, amplitude-phase job)
+    std::array<double, 2> colxy{}; // column of the amplitude-phase job, as read, then each
+    Array1<cplx> mtx_q;            // beam tilts: imaginary part is the tilt angle
+    Array1<double> shift_angle;    // tilt actually used (0 under the column approximation)
+    Array1<double> mtx_bg;         // per-beam wave-number divisor of the structure matrix
+    Array1<double> s_g;            // excitation errors, 1/Angstrom
+    Array1<double> kg_z;           // z component of each beam's wave vector
+};
+
+// ---- the working arrays of a run: the defect terms of a slice and the amplitudes ---------------
+struct Workspace {
+    // written by the defect field for each slice
+    Array3<double> s_g_r;     // (npx, npy, nb) strain term of the current slice, 1/Angstrom
+    Array3<double> g_r;       // (npx, npy, nb) phase g.R of the amplitude-phase job
+    Array3<double> s_f;       // (npx, npy, 3) displacement jump of the current slice
+    Array3<int> projection;   // (npx, npy, 2) loop / tetrahedron markers
+    Array2<int> flag_vacancy; // (npx, npy): 0 where the slice of the column is inside a void
+    // written by the solver
+    Array3<cplx> phi_grid;        // (npx, npy, nb)
+    Array3<double> mtx_intensity; // (npx, npy, nb)
+    Array2<cplx> h;               // structure matrix scratch (nb, nb)
+    Array2<cplx> eigenvectors_h;  // (nb, nb)
+    Array1<cplx> eigenvalues_h;   // (nb)
+    Array1<cplx> mtx_phi_in, mtx_phi_out;
+    bool allocated = false; // set by allocate_arrays
+};
+
+// ---- where messages go and what the reports add: set by the driver
+// ---------------------------------
+struct Reporting {
     bool text_mode = true;          // "-t": batch run in the terminal
     std::ostream* out = &std::cout; // where messages and progress go
+    int processing_time = 0;        // whole seconds since start-up, for the reports
+    std::string file_parameter;     // name of the parameter report, once written
 
     std::ostream& console() const { return *out; }
+};
+
+// The whole state of a run: its parts by owner and lifetime. Members keep the names the
+// physics is written with and are reached directly (st.n_beams); a routine that needs only
+// some parts takes those (cal_sample(st.input(), st.grid())), const where it only reads.
+struct State : InputParameters, RunOptics, SampleGrid, BeamCondition, Workspace, Reporting {
+    InputParameters& input() { return *this; }
+    const InputParameters& input() const { return *this; }
+    RunOptics& optics() { return *this; }
+    const RunOptics& optics() const { return *this; }
+    SampleGrid& grid() { return *this; }
+    const SampleGrid& grid() const { return *this; }
+    BeamCondition& condition() { return *this; }
+    const BeamCondition& condition() const { return *this; }
+    Workspace& work() { return *this; }
+    const Workspace& work() const { return *this; }
+    Reporting& reporting() { return *this; }
+    const Reporting& reporting() const { return *this; }
 };
 
 // Creates the working arrays for n_pixel_x, n_pixel_y, n_slice and n_beams. A second call on

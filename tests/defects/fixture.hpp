@@ -84,9 +84,9 @@ struct DefectRun {
         st.voltage = 200.0;
         st.lat_c = 3.61;
         st.condition_n = 1.0;
-        cal_wave_quantities(st);
+        cal_wave_quantities(st.input(), st.optics());
         for (int n = 1; n <= 5; ++n) st.mtx_beams(n) = n - 2;
-        cal_mtx_g(st);
+        cal_mtx_g(st.input(), st.optics());
         geometry(5, st.g, st.mtx_g, st.k, st.condition_n, st.mtx_q, st.s_g);
         if (ca == "yes") st.mtx_q.fill(0.0);
         dir.enter();

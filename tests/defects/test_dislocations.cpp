@@ -268,8 +268,8 @@ TEST(Dislocation, Checks) {
     }
     DefectRun odd = disl("no", screw_ini("1 1 0 0 1", "30 20 0", "1 0 0", "0"));
     EXPECT_EQ(stop_lines([&] {
-                  screw::cal_screw(odd.st, screw::read_screw_config(odd.st.f_defect), 1, "strain",
-                                   screw::Site::mesh);
+                  screw::cal_screw(odd.st, odd.st.work(), screw::read_screw_config(odd.st.f_defect),
+                                   1, "strain", screw::Site::mesh);
               }),
               Lines{"Please choose either displacement or distortion field"});
     DefectRun two = disl("no", screw_ini("1 1 0 0 1", "30 20 0", "1 0 0", "2"));

@@ -38,7 +38,7 @@ TEST(WaveQuantities, CopperTwoHundredKilovoltsG200) {
     st.voltage = 200.0;
     st.lat_c = crystalparameter("Cu").a;
     st.v_g = {2, 0, 0};
-    cal_wave_quantities(st);
+    cal_wave_quantities(st.input(), st.optics());
     const double lambda = korvex::testing::electron_wavelength(200.0);
     EXPECT_TRUE(near_rel(st.d, st.lat_c / 2.0, 1e-12));
     EXPECT_TRUE(near_rel(st.g * st.d, 1.0, 1e-12));

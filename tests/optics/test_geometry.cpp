@@ -18,8 +18,8 @@ State copper_row(int first, int last, double f_g) {
     st.n_beams = last - first + 1;
     allocate_arrays(st);
     for (int n = 1; n <= st.n_beams; ++n) st.mtx_beams(n) = first + n - 1;
-    cal_wave_quantities(st);
-    cal_mtx_g(st);
+    cal_wave_quantities(st.input(), st.optics());
+    cal_mtx_g(st.input(), st.optics());
     geometry(st.n_beams, st.g, st.mtx_g, st.k, f_g, st.mtx_q, st.s_g);
     return st;
 }
@@ -33,7 +33,7 @@ TEST(CalSample, SlicesOfOneAngstrom) {
     st.size_z = st.n_slice = 100;
     st.n_beams = 2;
     allocate_arrays(st);
-    cal_sample(st);
+    cal_sample(st.input(), st.grid());
     EXPECT_EQ(st.effslicenumber, 100);
     EXPECT_EQ(std::tuple(st.sliceposition(1), st.slicethickness(1), st.sliceposition(100)),
               std::tuple(0.5, 1.0, 99.5));
