@@ -33,8 +33,6 @@ int run_condition(
     return flag;
 }
 
-// ---- an independent solver for the symmetric case ----------------------------------------
-
 using RMat = std::vector<std::vector<double>>;
 
 // Textbook cyclic Jacobi for a symmetric matrix (tan of the half angle from theta), swept until
@@ -123,8 +121,6 @@ Array1<cplx> one_slice(const State& st, const std::vector<double>& sgr, const Ar
 
 } // namespace
 
-// ---- one column through one slice ------------------------------------------------------------
-
 // v_g = (2 0 0): s_f = (1/6, 0, 0) is a third of a cycle of g; beam m takes exp(2 pi i m / 3).
 TEST(TwoTwoScattering, FaultJumpOfOneThirdCycle) {
     State st = make_state({.first = -2, .last = 2});
@@ -140,8 +136,6 @@ TEST(TwoTwoScattering, FaultJumpOfOneThirdCycle) {
     }
     EXPECT_EQ(jumped(3), plain(3));
 }
-
-// ---- the slice loop ---------------------------------------------------------------------------
 
 // With defect "no" the first column's solution serves every column (flag 0); a strained model
 // solves every column.
@@ -257,8 +251,6 @@ TEST(PropagateSlice, StrainedColumnAgreesWithAnIndependentSolver) {
     }
 }
 
-// ---- physics -----------------------------------------------------------------------------
-
 // Without absorption and with the column approximation the total intensity of a column is 1;
 // with absorption or the lateral shift no beam leaves [0, 1].
 TEST(Physics, IntensityIsConservedOrBounded) {
@@ -320,8 +312,6 @@ TEST(Physics, TwoBeamThicknessFringesHaveTheExtinctionPeriod) {
         ASSERT_NEAR(st.mtx_intensity(1, 1, 2), s * s, 1e-9) << "depth " << l;
     }
 }
-
-// ---- warnings ----------------------------------------------------------------------------------
 
 // Travel in one slice: 100 * 3 g / k = 4.16 Angstrom against pixels of 10 and 1 Angstrom.
 TEST(ResolutionCheck, WarnsForEachDirection) {
