@@ -188,8 +188,8 @@ std::string write_stripe(const ScratchDir& d, const std::string& name, int nx, i
 }
 
 bool has_text(const testing::ScriptedGraphics& g, std::size_t from, const std::string& t) {
-    return std::any_of(g.texts.begin() + static_cast<long>(from), g.texts.end(),
-                       [&](const auto& x) { return x.text == t; });
+    return std::any_of(g.texts.begin() + long(from), g.texts.end(),
+                       [&](auto& x) { return x.text == t; });
 }
 
 // DIFF steps from the last beam to the first; CTS+ widens the grey step between stripe and
@@ -197,15 +197,13 @@ bool has_text(const testing::ScriptedGraphics& g, std::size_t from, const std::s
 // point clicked; the scale bar's text and the g arrow are drawn.
 TEST(Viewer, ButtonsChangeTheView) {
     ScratchDir d;
-    State st;
+    Screen t;
+    State& st = t.st;
     st.v_g = {2, 0, 0};
     st.mtx_beams.resize(3);
     for (int n = 1; n <= 3; ++n) st.mtx_beams(n) = n - 2;
     for (const char* tag : {"-01g", "00g", "01g"})
         write_stripe(d, std::string("cu") + tag, 40, 20, 10.0, 19, 22, true);
-    TestGui t;
-    testing::viewer_layout(t.gui.layout);
-    for (int nb = 1; nb <= 12; ++nb) button(t.gui, nb, "B", 0);
     ImageView v = view_of_run(st, d.str() + "cu01g");
     ASSERT_EQ(v.images.size(), 3u);
     draw_view(t.gui, v, 100, false);
@@ -313,8 +311,7 @@ TEST(Overview, PanelsInRowOrderWithLabelsAndScale) {
     const int mid = page.header + page.panel / 2;
     for (int c = 0; c < 3; ++c) {
         SCOPED_TRACE(c);
-        const int x0 = c * page.panel;
-        int a = x0;
+        int a = c * page.panel;
         while (grey(a, mid) < 60) ++a; // the image: its first run of lit pixels
         int b = a, stripe = 0, lit = 0;
         for (; grey(b, mid) >= 60; ++b)
