@@ -35,6 +35,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using testing::contains;
 using testing::ScratchDir;
 
 // Pixels of a picture read back from a real device: dark (< 64), light (> 192) and the rest.
@@ -294,7 +295,7 @@ class GraphicSession : public ::testing::Test {
 // DIFF shows another beam, C-PS stores the beam shown, and Ghostscript renders it not blank.
 TEST_F(GraphicSession, FormRerunAndPostScriptExport) {
     ASSERT_NO_FATAL_FAILURE(run_to_image("cu200", "void\rno\r"));
-    EXPECT_NE(output().find(" This defect model has not been added\n"), std::string::npos);
+    EXPECT_TRUE(contains(output(), " This defect model has not been added\n"));
     EXPECT_EQ(read_png(dir_.str() + "cu_overview.png").width, 900);
     const std::size_t first_run = output().size();
     press(12);
@@ -326,11 +327,11 @@ TEST_F(GraphicSession, FormRerunAndPostScriptExport) {
 TEST_F(GraphicSession, KilledWindowEndsTheViewer) {
     ASSERT_NO_FATAL_FAILURE(run_to_image("cu200_killed"));
     // No close request the plot library would ignore: a window manager's close kills instead.
-    EXPECT_NE(on_display("xprop -id " + window_ + " WM_PROTOCOLS").find("WM_PROTOCOLS:  not found"),
-              std::string::npos);
+    EXPECT_TRUE(
+        contains(on_display("xprop -id " + window_ + " WM_PROTOCOLS"), "WM_PROTOCOLS:  not found"));
     xdo("windowkill " + window_); // as a window manager does
     ASSERT_EQ(wait_exit(10s), 0) << output();
-    EXPECT_NE(output().find(" The connection to the X display was lost"), std::string::npos);
+    EXPECT_TRUE(contains(output(), " The connection to the X display was lost"));
     for (const char* f : {"cu.imi", "Imagescu.tex"}) EXPECT_TRUE(dir_.exists(f)) << f;
     EXPECT_FALSE(dir_.exists("cu.imi.part"));
 }
@@ -345,8 +346,7 @@ TEST(GraphicMode, WithoutDisplayTheProgramSaysSoAndStops) {
         const auto p = out.find("No X display is available");
         ASSERT_NE(p, std::string::npos) << out;
         const std::string line = out.substr(p, out.find('\n', p) - p);
-        EXPECT_NE(line.find(env[8] ? "\":12345\"" : "DISPLAY is not set"), std::string::npos)
-            << out;
+        EXPECT_TRUE(contains(line, env[8] ? "\":12345\"" : "DISPLAY is not set"));
         EXPECT_EQ(out.find("Device types"), std::string::npos); // no window was tried
     }
 }

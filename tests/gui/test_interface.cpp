@@ -14,6 +14,7 @@
 namespace korvex {
 namespace {
 
+using testing::contains;
 using testing::Frame;
 using testing::ScratchDir;
 using testing::stop_lines;
@@ -136,7 +137,7 @@ TEST(Rpgband, FailedReadsAndTheStop) {
         for (;;) read_cursor_band(t.gui, 0, 0, 0.0f, 0.0f, x, y, ch);
     });
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].find("cursor"), std::string::npos);
+    EXPECT_TRUE(contains(lines[0], "cursor"));
     EXPECT_EQ(std::tuple(list_real32(-2.0f), list_real32(1.0f / 3)),
               std::tuple("-2.0", "0.3333333"));
 }
@@ -292,7 +293,7 @@ TEST(EntryForm, PerfectCrystalRunFillsTheState) {
     std::string texts = "|";
     for (const auto& x : f.t.gr.texts) texts += x.text + "|";
     for (const char* s : {"|STOP|", "|RUN|", "|Accerlating Voltage:|"})
-        EXPECT_NE(texts.find(s), std::string::npos) << s;
+        EXPECT_TRUE(contains(texts, s));
     EXPECT_EQ(std::pair(f.t.gui.layout.grid_columns, f.t.gui.layout.plot_viewport_y2),
               std::pair(6, 0.80f));
 }
@@ -312,8 +313,7 @@ TEST(EntryForm, CaseRulesAndReasks) {
     EXPECT_EQ(std::pair(f.st.job, f.st.iabs), std::pair(Job::amplitude_images, 0));
     const std::string ca_msg = " The value for COLUMN APPROXIMATION only can be <yes> or <no>\n";
     const std::string abs_msg = " 1: with absorption; 0: without absorption.\n";
-    EXPECT_NE(f.t.out.str().find(ca_msg + ca_msg + abs_msg + abs_msg), std::string::npos)
-        << f.t.out.str();
+    EXPECT_TRUE(contains(f.t.out.str(), ca_msg + ca_msg + abs_msg + abs_msg));
 }
 
 // The defect pages write the configuration file the defect model reads, byte for byte: the

@@ -19,6 +19,7 @@
 namespace korvex {
 namespace {
 
+using testing::contains;
 using testing::ScratchDir;
 using testing::stop_lines;
 using testing::TestGui;
@@ -78,9 +79,8 @@ TEST(ResultViewer, ExportsAndOtherButtons) {
         std::vector<int> cells{0, ps ? 255 : 127, ps ? 85 : 42, 0};
         for (int& c : cells) c += kRampBase;
         EXPECT_EQ(s.gr.images[2].cells, cells);
-        EXPECT_NE(s.out.str().find(" The image has been stored into the file: \n " + file +
-                                   (ps ? ".ps\n" : ".gif\n")),
-                  std::string::npos);
+        EXPECT_TRUE(contains(s.out.str(), " The image has been stored into the file: \n " + file +
+                                              (ps ? ".ps\n" : ".gif\n")));
     }
 
     Screen s;
