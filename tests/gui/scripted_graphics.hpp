@@ -45,7 +45,6 @@ class ScriptedGraphics final : public Graphics {
         int nx, ny;
         float x1, y2;
         Colours colours; // the colour table when the image was drawn
-        float x2 = 0, y1 = 0;
     };
 
     std::deque<CursorEvent> events;
@@ -65,7 +64,7 @@ class ScriptedGraphics final : public Graphics {
     // Current state.
     std::array<float, 4> vp{0, 1, 0, 1}, win{0, 1, 0, 1};
     int ci = 1, font = 1, lw = 1, ls = 1, fs = 1, panel_x = 1, current = 0;
-    float height = 1.0f, aspect = 1.0f;
+    float height = 1.0f;
     Colours colours{};
     std::map<int, std::string> devices;
 
@@ -103,15 +102,12 @@ class ScriptedGraphics final : public Graphics {
     void svp(float a, float b, float c, float d) override { vp = {a, b, c, d}; }
     void qvp(float& a, float& b, float& c, float& d) override { get(vp.data(), a, b, c, d); }
     void swin(float a, float b, float c, float d) override { win = {a, b, c, d}; }
-    // As the library does: the viewport shrinks about its centre to equal scales, on a panel
-    // `aspect` times as wide as it is high.
+    // As the library does on a square panel: the viewport shrinks about its centre to equal scales.
     void wnad(float a, float b, float c, float d) override {
         win = {a, b, c, d};
-        const float sx = (vp[1] - vp[0]) * aspect / std::abs(b - a);
-        const float sy = (vp[3] - vp[2]) / std::abs(d - c);
-        const float w = (vp[1] - vp[0]) * std::min(sx, sy) / sx;
-        const float h = (vp[3] - vp[2]) * std::min(sx, sy) / sy;
-        const float mx = (vp[0] + vp[1]) / 2, my = (vp[2] + vp[3]) / 2;
+        const float sx = (vp[1] - vp[0]) / std::abs(b - a), sy = (vp[3] - vp[2]) / std::abs(d - c);
+        const float w = (vp[1] - vp[0]) * std::min(sx, sy) / sx, mx = (vp[0] + vp[1]) / 2;
+        const float h = (vp[3] - vp[2]) * std::min(sx, sy) / sy, my = (vp[2] + vp[3]) / 2;
         vp = {mx - w / 2, mx + w / 2, my - h / 2, my + h / 2};
     }
     void qwin(float& a, float& b, float& c, float& d) override { get(win.data(), a, b, c, d); }
@@ -130,9 +126,9 @@ class ScriptedGraphics final : public Graphics {
     void rect(float, float, float, float) override { rects.push_back(ci); }
     void poly(int, const float*, const float*) override { polygons.push_back(ci); }
     void arro(float, float, float, float) override { ++arrows; }
-    void pixl(const int* ia, int idim, int jdim, int, int, int, int, float x1, float x2, float y1,
+    void pixl(const int* ia, int idim, int jdim, int, int, int, int, float x1, float, float,
               float y2) override {
-        images.push_back({{ia, ia + idim * jdim}, idim, jdim, x1, y2, colours, x2, y1});
+        images.push_back({{ia, ia + idim * jdim}, idim, jdim, x1, y2, colours});
     }
     void sci(int c) override { ci = c; }
     int qci() override { return ci; }

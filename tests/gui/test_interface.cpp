@@ -1,16 +1,11 @@
-// The graphic interface on a scripted device: the widgets every screen is built from
-// (buttons, plot frame, cursor read, input boxes), the entry form, the RUN panel, the result
-// viewer, the phase diagrams of job 9 and the grey-scale pictures they show.
+// The widgets every screen is built from (buttons, plot frame, cursor read, input boxes) and
+// the entry form, on a scripted device.
 #include "gui/entry_form.hpp"
-#include "gui/image_display.hpp"
 #include "gui/input_box.hpp"
-#include "gui/screens.hpp"
 #include "gui/toolkit.hpp"
 
-#include "state/image_file.hpp"
-
 #include "scripted_graphics.hpp"
-#include "support/input_files.hpp"
+#include "support/testing.hpp"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +14,7 @@
 namespace korvex {
 namespace {
 
+using testing::contains;
 using testing::Frame;
 using testing::ScratchDir;
 using testing::stop_lines;
@@ -141,32 +137,16 @@ TEST(Rpgband, FailedReadsAndTheStop) {
         for (;;) read_cursor_band(t.gui, 0, 0, 0.0f, 0.0f, x, y, ch);
     });
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].find("cursor"), std::string::npos);
+    EXPECT_TRUE(contains(lines[0], "cursor"));
     EXPECT_EQ(std::tuple(list_real32(-2.0f), list_real32(1.0f / 3)),
               std::tuple("-2.0", "0.3333333"));
 }
 
 // A box in the middle of a 0..1 window; typed keys arrive inside it.
 InputBox test_box(int layout = 1, int lablen = 10) {
-    InputBox b;
-    std::tie(b.x1, b.x2, b.y1, b.y2) = std::tuple(0.55f, 0.95f, 0.50f, 0.53f);
-    std::tie(b.layout, b.lablen, b.label) = std::tuple(layout, lablen, "Zone Axis:");
+    InputBox b{.x1 = 0.55f, .x2 = 0.95f, .y1 = 0.50f, .y2 = 0.53f, .label = "Zone Axis:"};
+    std::tie(b.layout, b.lablen) = std::pair(layout, lablen);
     return b;
-}
-
-std::string echoed(const TestGui& t) {
-    std::string s;
-    for (const auto& x : t.gr.texts) s += x.text.size() == 1 ? x.text : "";
-    return s;
-}
-
-// A real or an integer box taking the scripted keys; the values as reals.
-std::vector<double> numeric_box(TestGui& t, bool real, int n, int& flag) {
-    std::vector<double> r{5.0};
-    std::vector<int> i{5};
-    if (real) inputboxreal(t.gui, test_box(), 1, n, r, flag);
-    if (!real) inputboxinte(t.gui, test_box(), 1, n, i, flag);
-    return real ? r : std::vector<double>(i.begin(), i.end());
 }
 
 // Key sequences of the numeric boxes; what is echoed is what is taken. Separators count only
@@ -191,9 +171,15 @@ TEST(InputBox, NumericKeySequences) {
         TestGui t;
         for (char c : keys) c == '@' ? t.gr.click(0.2f, 0.51f) : t.gr.type({c});
         int flag = -1;
-        const std::vector<double> got = numeric_box(t, real, int(want.size()), flag);
+        std::vector<double> got{5.0};
+        std::vector<int> i{5};
+        if (real) inputboxreal(t.gui, test_box(), 1, int(want.size()), got, flag);
+        if (!real) inputboxinte(t.gui, test_box(), 1, int(want.size()), i, flag);
+        if (!real) got.assign(i.begin(), i.end());
+        std::string echoed;
+        for (const auto& x : t.gr.texts) echoed += x.text.size() == 1 ? x.text : "";
         const bool cancel = keys.back() == '\b';
-        EXPECT_EQ(std::tuple(got, flag, echoed(t)), std::tuple(want, cancel ? 0 : 1, echo)) << keys;
+        EXPECT_EQ(std::tuple(got, flag, echoed), std::tuple(want, cancel ? 0 : 1, echo)) << keys;
         EXPECT_TRUE(t.gr.events.empty()) << keys;
         EXPECT_EQ(t.gr.ci, cancel ? kBoxTextColour : 1) << keys; // last cursor bar covered
     }
@@ -307,7 +293,7 @@ TEST(EntryForm, PerfectCrystalRunFillsTheState) {
     std::string texts = "|";
     for (const auto& x : f.t.gr.texts) texts += x.text + "|";
     for (const char* s : {"|STOP|", "|RUN|", "|Accerlating Voltage:|"})
-        EXPECT_NE(texts.find(s), std::string::npos) << s;
+        EXPECT_TRUE(contains(texts, s));
     EXPECT_EQ(std::pair(f.t.gui.layout.grid_columns, f.t.gui.layout.plot_viewport_y2),
               std::pair(6, 0.80f));
 }
@@ -327,8 +313,7 @@ TEST(EntryForm, CaseRulesAndReasks) {
     EXPECT_EQ(std::pair(f.st.job, f.st.iabs), std::pair(Job::amplitude_images, 0));
     const std::string ca_msg = " The value for COLUMN APPROXIMATION only can be <yes> or <no>\n";
     const std::string abs_msg = " 1: with absorption; 0: without absorption.\n";
-    EXPECT_NE(f.t.out.str().find(ca_msg + ca_msg + abs_msg + abs_msg), std::string::npos)
-        << f.t.out.str();
+    EXPECT_TRUE(contains(f.t.out.str(), ca_msg + ca_msg + abs_msg + abs_msg));
 }
 
 // The defect pages write the configuration file the defect model reads, byte for byte: the
@@ -379,9 +364,7 @@ TEST(EntryForm, DefectPagesWriteTheirFiles) {
         ASSERT_EQ(f.run(Page{.defect = c.defect, .defect_panel = c.keys}), Lines{}) << c.file;
         EXPECT_EQ(f.st.f_defect, c.file);
         EXPECT_EQ(f.dir.read(c.file), c.text);
-        if (c.file == "pgLoop.ini") {
-            EXPECT_EQ(f.st.defect_kind, DefectKind::pg_loop);
-        }
+        EXPECT_TRUE(c.file != "pgLoop.ini" || f.st.defect_kind == DefectKind::pg_loop);
     }
 }
 
@@ -423,158 +406,6 @@ TEST(EntryForm, RefusedValuesAreAskedAgain) {
               (Lines{"In the entry form, field 9: the diffraction vector g must have whole-number "
                      "indices",
                      "Read: 2.5 0.0 0.0"}));
-}
-
-// A graphic context as the entry form leaves it: viewer layout, screen open, left-panel frame.
-struct Screen : TestGui {
-    Screen() {
-        testing::viewer_layout(gui.layout);
-        gui.device = gr.open("/XWINDOW");
-        for (int nb = 1; nb <= 12; ++nb) button(gui, nb, "B", 0);
-        rpgenv(gui, 0.0f, 1.0f, 0.0f, 1.0f, 0, -2);
-        gr.texts.clear();
-    }
-    PanelMemory mem{3, 0.9f};
-    State st;
-};
-
-// The RUN panel: a click beside the buttons prints where it was, buttons it does not serve are
-// ignored, RUN remembers the attributes current then and is redrawn pressed; EXIT closes.
-TEST(RunPanel, RunAndExit) {
-    Screen s;
-    s.gr.click(0.5f, 0.5f);
-    s.gr.press(2);
-    s.gr.press(1);
-    EXPECT_TRUE(run_panel(s.gui, s.mem));
-    EXPECT_EQ(s.out.str(), " Cursor at: 0.5 0.5\n");
-    EXPECT_TRUE(s.gr.events.empty());
-    EXPECT_EQ(std::pair(s.mem.colour_index, s.mem.char_height), std::pair(1, 0.9f));
-    ASSERT_FALSE(s.gr.texts.empty());
-    EXPECT_EQ(std::tuple(s.gr.texts.back().text, s.gr.texts.back().ci), std::tuple("RUN", 1));
-    EXPECT_EQ(s.gr.panel_x, 2);
-
-    s.gr.press(6);
-    EXPECT_FALSE(run_panel(s.gui, s.mem));
-    EXPECT_EQ(std::pair(s.gr.closes, s.gui.device), std::pair(1, 0));
-    EXPECT_EQ(s.gr.texts.back().text, "EXIT");
-}
-
-// The result viewer stores the image shown through the file device (PostScript 256 levels,
-// GIF 128, picture flipped so data row 1 is on top), refuses an export when the run wrote no
-// image, goes back to the RUN panel on any other button, and stops on a refused device.
-TEST(ResultViewer, ExportsAndOtherButtons) {
-    ScratchDir dir;
-    const std::string file = dir.str() + "cu_01g";
-    write_image_file(file,
-                     testing::make_image(2, 2, [](int i, int j) { return i == j ? 2 * i - 1 : 0; }),
-                     RowFormat::es12_3);
-    for (const bool ps : {true, false}) {
-        Screen s;
-        s.gr.press(ps ? 5 : 4);
-        EXPECT_FALSE(result_viewer(s.gui, s.mem, s.st, file));
-        EXPECT_EQ(s.gr.opened.back(), file + (ps ? ".ps/VCPS" : ".gif/GIF"));
-        EXPECT_EQ(s.gr.closes, 2); // the screen, then the file
-        // On screen and in the file: the image and its intensity bar.
-        ASSERT_EQ(s.gr.images.size(), 4u);
-        std::vector<int> cells{0, ps ? 255 : 127, ps ? 85 : 42, 0};
-        for (int& c : cells) c += kRampBase;
-        EXPECT_EQ(s.gr.images[2].cells, cells);
-        EXPECT_NE(s.out.str().find(" The image has been stored into the file: \n " + file +
-                                   (ps ? ".ps\n" : ".gif\n")),
-                  std::string::npos);
-    }
-
-    Screen s;
-    s.st.job = Job::thickness_fringes;
-    for (int nb : {5, 4, 6}) s.gr.press(nb);
-    EXPECT_FALSE(result_viewer(s.gui, s.mem, s.st, ""));
-    const std::string msg = " No image to store: the run (job 2) wrote no image file.\n";
-    EXPECT_EQ(s.out.str(), msg + msg);
-    EXPECT_EQ(s.gr.opened.size(), 1u); // only the screen
-
-    for (int nb : {1, 12}) {
-        Screen o;
-        o.gr.press(nb);
-        EXPECT_TRUE(result_viewer(o.gui, o.mem, o.st, file)) << nb;
-        EXPECT_EQ(o.gr.opened.size(), 1u);
-    }
-
-    Screen r;
-    r.gr.refuse_open = true;
-    r.gr.press(5);
-    EXPECT_EQ(stop_lines([&] { result_viewer(r.gui, r.mem, r.st, file); }),
-              Lines{"the plot device is not available"});
-}
-
-// Job 9's amplitude-phase diagram: the perfect-crystal path dashed, scaled by 1/60 and lifted
-// by 0.6, the defect path solid, one arrow each, framed; then C-PS, EXIT or back to RUN. In file
-// mode each position gets its own finished PostScript file.
-TEST(PhasePanel, ScreenAndFiles) {
-    PhaseDiagram d;
-    d.perfect = {{0.0, 0.0}, {6.0, 0.0}, {6.0, 6.0}};
-    d.defect = {{0.0, 0.0}, {0.0, 12.0}};
-    using C = PhasePlotter::Choice;
-    for (const auto& [nb, want] : {std::pair(5, C::to_files), {6, C::exit}, {3, C::back_to_run}}) {
-        Screen s;
-        s.gr.press(nb);
-        EXPECT_EQ(draw_phase_diagram(s.gui, s.mem, d, ""), want);
-        EXPECT_EQ(s.gui.device, nb == 6 ? 0 : 1);
-        EXPECT_EQ(s.gr.arrows, 2);
-        ASSERT_FALSE(s.gr.boxes.empty());
-        EXPECT_EQ(s.gr.boxes.back(), std::tuple("BC", "BC", 1)); // framed in the foreground
-        int dashed = 0, solid = 0;
-        for (const auto& l : s.gr.lines) {
-            if (l.x.size() == 3 && l.ls == 2) {
-                ++dashed;
-                EXPECT_EQ(std::pair(l.x[1], l.y[2]), std::pair(0.1f, 0.7f));
-            }
-            if (l.x.size() == 2 && l.ls == 1 && l.y[1] > 0.79f) ++solid;
-        }
-        EXPECT_EQ(std::pair(dashed, solid), std::pair(1, 1));
-    }
-
-    Screen s;
-    for (const char* file : {"cu_-100.ps", "cu_-98.ps"})
-        EXPECT_EQ(draw_phase_diagram(s.gui, s.mem, d, file), C::next);
-    EXPECT_EQ(s.gr.opened,
-              (std::vector<std::string>{"/XWINDOW", "cu_-100.ps/VCPS", "cu_-98.ps/VCPS"}));
-    EXPECT_EQ(s.gr.closes, 3);
-    EXPECT_TRUE(s.gr.devices.empty());
-    s.gr.refuse_open = true;
-    EXPECT_EQ(stop_lines([&] { draw_phase_diagram(s.gui, s.mem, d, "x.ps"); }),
-              Lines{"the plot device is not available"});
-}
-
-// An image file read back and drawn: levels floor((A - min) * 99 / (max - min)), data row
-// y = 1 (values 1, 3, 5) drawn at the top, the three terminal lines, a black-to-white ramp
-// while drawing, and the colours of indices 1..20 (the buttons) given back afterwards.
-TEST(DataImaging, LevelsFlipLinesAndColours) {
-    ScratchDir dir;
-    ImageData img = testing::make_image(3, 2, [](int i, int j) { return 2 * (i - 1) + j; });
-    write_image_file(dir.str() + "img_01g", img, RowFormat::es12_3);
-    TestGui t;
-    t.gr.scr(12, 0.5f, 0.5f, 0.5f);
-    dataimaging(t.gui, dir.str() + "img_01g   ", 100);
-    EXPECT_EQ(t.out.str(), " max: 6.0 min: 1.0\n Max: 6.0 Min: 1.0 Background 3.5\n"
-                           " Contrast: 1.714285714 -3.5\n");
-    ASSERT_EQ(t.gr.images.size(), 1u);
-    const auto& im = t.gr.images[0];
-    EXPECT_EQ(std::tuple(im.nx, im.ny, im.x1, im.y2), std::tuple(3, 2, -1.0f, 1.0f));
-    EXPECT_EQ(im.cells, (std::vector<int>{19, 59, 99, 0, 39, 79}));
-    EXPECT_EQ(std::pair(im.colours[0], im.colours[99]),
-              std::pair(std::array{0.0f, 0.0f, 0.0f}, std::array{1.0f, 1.0f, 1.0f}));
-    EXPECT_FLOAT_EQ(im.colours[12][0], 12.0f / 99.0f);
-    EXPECT_FLOAT_EQ(t.gr.colours[12][0], 0.5f);
-    EXPECT_FLOAT_EQ(t.gr.colours[21][0], 21.0f / 99.0f);
-
-    // A uniform image has contrast 1; an all-zero border gives a background of 1e-10 instead
-    // of a division by zero, and a zero minimum an infinite negative contrast.
-    img.values.fill(0.25);
-    EXPECT_EQ(image_summary(grey_levels(img, 256))[2], " Contrast: 1.0 -1.0");
-    img.values.resize(4, 3);
-    img.values.fill(0.0);
-    img.values(2, 2) = 2.0;
-    EXPECT_EQ(image_summary(grey_levels(img, 128))[2], " Contrast: 2E+10 Infinity");
 }
 
 } // namespace

@@ -1,7 +1,8 @@
-// The result viewer's picture: the buttons on a scripted device (beam, contrast, labels, zoom
-// about a clicked point), and the picture a real file device draws (square pixels, zoom by two,
-// a uniform image in middle grey).
+// The screens after the entry form on a scripted device: the RUN panel, the result viewer and
+// its buttons (export, beam, contrast, labels, zoom, defect outline), the phase diagrams of job
+// 9 and the grey-scale pictures; then pictures drawn for real (viewer page, overview).
 #include "gui/gif_file.hpp"
+#include "gui/image_display.hpp"
 #include "gui/overview.hpp"
 #include "gui/plot.hpp"
 #include "gui/screens.hpp"
@@ -18,8 +19,162 @@
 namespace korvex {
 namespace {
 
+using testing::contains;
 using testing::ScratchDir;
+using testing::stop_lines;
 using testing::TestGui;
+using Lines = std::vector<std::string>;
+
+// A graphic context as the entry form leaves it: viewer layout, screen open, left-panel frame.
+struct Screen : TestGui {
+    Screen() {
+        testing::viewer_layout(gui.layout);
+        gui.device = gr.open("/XWINDOW");
+        for (int nb = 1; nb <= 12; ++nb) button(gui, nb, "B", 0);
+        rpgenv(gui, 0.0f, 1.0f, 0.0f, 1.0f, 0, -2);
+        gr.texts.clear();
+    }
+    PanelMemory mem{3, 0.9f};
+    State st;
+};
+
+// The RUN panel: a click beside the buttons prints where it was, buttons it does not serve are
+// ignored, RUN remembers the attributes current then and is redrawn pressed; EXIT closes.
+TEST(RunPanel, RunAndExit) {
+    Screen s;
+    s.gr.click(0.5f, 0.5f);
+    s.gr.press(2);
+    s.gr.press(1);
+    EXPECT_TRUE(run_panel(s.gui, s.mem));
+    EXPECT_EQ(s.out.str(), " Cursor at: 0.5 0.5\n");
+    EXPECT_TRUE(s.gr.events.empty());
+    EXPECT_EQ(std::pair(s.mem.colour_index, s.mem.char_height), std::pair(1, 0.9f));
+    ASSERT_FALSE(s.gr.texts.empty());
+    EXPECT_EQ(std::tuple(s.gr.texts.back().text, s.gr.texts.back().ci), std::tuple("RUN", 1));
+    EXPECT_EQ(s.gr.panel_x, 2);
+
+    s.gr.press(6);
+    EXPECT_FALSE(run_panel(s.gui, s.mem));
+    EXPECT_EQ(std::pair(s.gr.closes, s.gui.device), std::pair(1, 0));
+    EXPECT_EQ(s.gr.texts.back().text, "EXIT");
+}
+
+// The result viewer stores the image shown through the file device (PostScript 256 levels,
+// GIF 128, picture flipped so data row 1 is on top), refuses an export when the run wrote no
+// image, goes back to the RUN panel on any other button, and stops on a refused device.
+TEST(ResultViewer, ExportsAndOtherButtons) {
+    ScratchDir dir;
+    const std::string file = dir.str() + "cu_01g";
+    write_image_file(file,
+                     testing::make_image(2, 2, [](int i, int j) { return i == j ? 2 * i - 1 : 0; }),
+                     RowFormat::es12_3);
+    for (const bool ps : {true, false}) {
+        Screen s;
+        s.gr.press(ps ? 5 : 4);
+        EXPECT_FALSE(result_viewer(s.gui, s.mem, s.st, file));
+        EXPECT_EQ(s.gr.opened.back(), file + (ps ? ".ps/VCPS" : ".gif/GIF"));
+        EXPECT_EQ(s.gr.closes, 2); // the screen, then the file
+        // On screen and in the file: the image and its intensity bar.
+        ASSERT_EQ(s.gr.images.size(), 4u);
+        std::vector<int> cells{0, ps ? 255 : 127, ps ? 85 : 42, 0};
+        for (int& c : cells) c += kRampBase;
+        EXPECT_EQ(s.gr.images[2].cells, cells);
+        EXPECT_TRUE(contains(s.out.str(), " The image has been stored into the file: \n " + file +
+                                              (ps ? ".ps\n" : ".gif\n")));
+    }
+
+    Screen s;
+    s.st.job = Job::thickness_fringes;
+    for (int nb : {5, 4, 6}) s.gr.press(nb);
+    EXPECT_FALSE(result_viewer(s.gui, s.mem, s.st, ""));
+    const std::string msg = " No image to store: the run (job 2) wrote no image file.\n";
+    EXPECT_EQ(s.out.str(), msg + msg);
+    EXPECT_EQ(s.gr.opened.size(), 1u); // only the screen
+
+    for (int nb : {1, 12}) {
+        Screen o;
+        o.gr.press(nb);
+        EXPECT_TRUE(result_viewer(o.gui, o.mem, o.st, file)) << nb;
+        EXPECT_EQ(o.gr.opened.size(), 1u);
+    }
+
+    Screen r;
+    r.gr.refuse_open = true;
+    r.gr.press(5);
+    EXPECT_EQ(stop_lines([&] { result_viewer(r.gui, r.mem, r.st, file); }),
+              Lines{"the plot device is not available"});
+}
+
+// Job 9's amplitude-phase diagram: the perfect-crystal path dashed, scaled by 1/60 and lifted
+// by 0.6, the defect path solid, one arrow each, framed; then C-PS, EXIT or back to RUN. In file
+// mode each position gets its own finished PostScript file.
+TEST(PhasePanel, ScreenAndFiles) {
+    PhaseDiagram d;
+    d.perfect = {{0.0, 0.0}, {6.0, 0.0}, {6.0, 6.0}};
+    d.defect = {{0.0, 0.0}, {0.0, 12.0}};
+    using C = PhasePlotter::Choice;
+    for (const auto& [nb, want] : {std::pair(5, C::to_files), {6, C::exit}, {3, C::back_to_run}}) {
+        Screen s;
+        s.gr.press(nb);
+        EXPECT_EQ(draw_phase_diagram(s.gui, s.mem, d, ""), want);
+        EXPECT_EQ(s.gui.device, nb == 6 ? 0 : 1);
+        EXPECT_EQ(s.gr.arrows, 2);
+        ASSERT_FALSE(s.gr.boxes.empty());
+        EXPECT_EQ(s.gr.boxes.back(), std::tuple("BC", "BC", 1)); // framed in the foreground
+        int dashed = 0, solid = 0;
+        for (const auto& l : s.gr.lines) {
+            if (l.x.size() == 3 && l.ls == 2) {
+                ++dashed;
+                EXPECT_EQ(std::pair(l.x[1], l.y[2]), std::pair(0.1f, 0.7f));
+            }
+            if (l.x.size() == 2 && l.ls == 1 && l.y[1] > 0.79f) ++solid;
+        }
+        EXPECT_EQ(std::pair(dashed, solid), std::pair(1, 1));
+    }
+
+    Screen s;
+    for (const char* file : {"cu_-100.ps", "cu_-98.ps"})
+        EXPECT_EQ(draw_phase_diagram(s.gui, s.mem, d, file), C::next);
+    EXPECT_EQ(s.gr.opened,
+              (std::vector<std::string>{"/XWINDOW", "cu_-100.ps/VCPS", "cu_-98.ps/VCPS"}));
+    EXPECT_EQ(s.gr.closes, 3);
+    EXPECT_TRUE(s.gr.devices.empty());
+    s.gr.refuse_open = true;
+    EXPECT_EQ(stop_lines([&] { draw_phase_diagram(s.gui, s.mem, d, "x.ps"); }),
+              Lines{"the plot device is not available"});
+}
+
+// An image file read back and drawn: levels floor((A - min) * 99 / (max - min)), data row
+// y = 1 (values 1, 3, 5) drawn at the top, the three terminal lines, a black-to-white ramp
+// while drawing, and the colours of indices 1..20 (the buttons) given back afterwards.
+TEST(DataImaging, LevelsFlipLinesAndColours) {
+    ScratchDir dir;
+    ImageData img = testing::make_image(3, 2, [](int i, int j) { return 2 * (i - 1) + j; });
+    write_image_file(dir.str() + "img_01g", img, RowFormat::es12_3);
+    TestGui t;
+    t.gr.scr(12, 0.5f, 0.5f, 0.5f);
+    dataimaging(t.gui, dir.str() + "img_01g   ", 100);
+    EXPECT_EQ(t.out.str(), " max: 6.0 min: 1.0\n Max: 6.0 Min: 1.0 Background 3.5\n"
+                           " Contrast: 1.714285714 -3.5\n");
+    ASSERT_EQ(t.gr.images.size(), 1u);
+    const auto& im = t.gr.images[0];
+    EXPECT_EQ(std::tuple(im.nx, im.ny, im.x1, im.y2), std::tuple(3, 2, -1.0f, 1.0f));
+    EXPECT_EQ(im.cells, (std::vector<int>{19, 59, 99, 0, 39, 79}));
+    EXPECT_EQ(std::pair(im.colours[0], im.colours[99]),
+              std::pair(std::array{0.0f, 0.0f, 0.0f}, std::array{1.0f, 1.0f, 1.0f}));
+    EXPECT_FLOAT_EQ(im.colours[12][0], 12.0f / 99.0f);
+    EXPECT_FLOAT_EQ(t.gr.colours[12][0], 0.5f);
+    EXPECT_FLOAT_EQ(t.gr.colours[21][0], 21.0f / 99.0f);
+
+    // A uniform image has contrast 1; an all-zero border gives a background of 1e-10 instead
+    // of a division by zero, and a zero minimum an infinite negative contrast.
+    img.values.fill(0.25);
+    EXPECT_EQ(image_summary(grey_levels(img, 256))[2], " Contrast: 1.0 -1.0");
+    img.values.resize(4, 3);
+    img.values.fill(0.0);
+    img.values(2, 2) = 2.0;
+    EXPECT_EQ(image_summary(grey_levels(img, 128))[2], " Contrast: 2E+10 Infinity");
+}
 
 // An nx x ny image of pixel size u (Angstrom) with value 2 in columns c1..c2, 1 elsewhere, and
 // one column of 5 at x = 1 when `spike`.
@@ -33,8 +188,8 @@ std::string write_stripe(const ScratchDir& d, const std::string& name, int nx, i
 }
 
 bool has_text(const testing::ScriptedGraphics& g, std::size_t from, const std::string& t) {
-    return std::any_of(g.texts.begin() + static_cast<long>(from), g.texts.end(),
-                       [&](const auto& x) { return x.text == t; });
+    return std::any_of(g.texts.begin() + long(from), g.texts.end(),
+                       [&](auto& x) { return x.text == t; });
 }
 
 // DIFF steps from the last beam to the first; CTS+ widens the grey step between stripe and
@@ -42,15 +197,13 @@ bool has_text(const testing::ScriptedGraphics& g, std::size_t from, const std::s
 // point clicked; the scale bar's text and the g arrow are drawn.
 TEST(Viewer, ButtonsChangeTheView) {
     ScratchDir d;
-    State st;
+    Screen t;
+    State& st = t.st;
     st.v_g = {2, 0, 0};
     st.mtx_beams.resize(3);
     for (int n = 1; n <= 3; ++n) st.mtx_beams(n) = n - 2;
     for (const char* tag : {"-01g", "00g", "01g"})
         write_stripe(d, std::string("cu") + tag, 40, 20, 10.0, 19, 22, true);
-    TestGui t;
-    testing::viewer_layout(t.gui.layout);
-    for (int nb = 1; nb <= 12; ++nb) button(t.gui, nb, "B", 0);
     ImageView v = view_of_run(st, d.str() + "cu01g");
     ASSERT_EQ(v.images.size(), 3u);
     draw_view(t.gui, v, 100, false);
@@ -158,8 +311,7 @@ TEST(Overview, PanelsInRowOrderWithLabelsAndScale) {
     const int mid = page.header + page.panel / 2;
     for (int c = 0; c < 3; ++c) {
         SCOPED_TRACE(c);
-        const int x0 = c * page.panel;
-        int a = x0;
+        int a = c * page.panel;
         while (grey(a, mid) < 60) ++a; // the image: its first run of lit pixels
         int b = a, stripe = 0, lit = 0;
         for (; grey(b, mid) >= 60; ++b)

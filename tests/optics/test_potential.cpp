@@ -139,37 +139,28 @@ TEST(BirdKing, RealCoefficientsAndStructureFactors) {
     EXPECT_EQ(log.str(), "");
 }
 
-TEST(Gauss2, AnalyticIntegrals) {
+// Against analytic integrals: the area of a disc (the square-root edge of the outer integrand is
+// the hard case), and int_0^1 x int_0^x y^2 dy dx = 1/15 (the outer weight multiplies the
+// inner integral). Tolerances that can never be met: each inner integral gives up after 20
+// levels with a message, and the outer level stops the run after 80.
+TEST(Gauss2, AnalyticIntegralsAndLevelLimits) {
     std::ostringstream log;
     auto disc = [](double x) {
         const double y = std::sqrt(std::max(0.0, 400.0 - x * x));
         return Range{-y, y};
     };
     auto one = [](double) { return 1.0; };
-    // Area of the disc: the square-root edge of the outer integrand is the hard case.
     auto flat = [](double, double) { return 1.0; };
     EXPECT_TRUE(near_rel(gauss2(-20, 20, 1e-4, 1e-6, disc, one, flat, log), 400.0 * kPi, 1e-5));
-    // The outer weight multiplies the inner integral: int_0^1 x int_0^x y^2 dy dx = 1/15.
     auto tri = [](double x) { return Range{0.0, x}; };
-    auto wx = [](double x) { return x; };
+    auto x_times = [](double x) { return x; };
     auto y2 = [](double, double y) { return y * y; };
-    EXPECT_TRUE(near_rel(gauss2(0, 1, 1e-4, 1e-6, tri, wx, y2, log), 1.0 / 15.0, 1e-13));
+    EXPECT_TRUE(near_rel(gauss2(0, 1, 1e-4, 1e-6, tri, x_times, y2, log), 1.0 / 15.0, 1e-13));
     EXPECT_EQ(log.str(), "");
-}
-
-// Tolerances that can never be met: each inner integral gives up after 20 levels with a
-// message, and the outer level stops the run after 80.
-TEST(Gauss2, LevelLimits) {
-    std::ostringstream log;
-    const auto lines = stop_lines([&] {
-        gauss2(
-            0, 1, 0.0, 0.0,
-            [](double) {
-                return Range{0.0, 1.0};
-            },
-            [](double) { return 1.0; }, [](double x, double y) { return x * y; }, log);
-    });
-    EXPECT_EQ(lines, std::vector<std::string>{" number of iterations = 80 = limiting value"});
+    auto square = [](double) { return Range{0.0, 1.0}; };
+    auto xy = [](double x, double y) { return x * y; };
+    EXPECT_EQ(stop_lines([&] { gauss2(0, 1, 0.0, 0.0, square, one, xy, log); }),
+              std::vector<std::string>{" number of iterations = 80 = limiting value"});
     EXPECT_EQ(log.str().rfind("  number of iterations = 20 = limiting value\n", 0), 0u)
         << log.str();
 }

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 
 namespace korvex::testing {
 
@@ -26,14 +27,10 @@ struct ColumnSetup {
 // off geometrically from U_g; the absorptive ones are a few percent of the real ones.
 inline State make_state(const ColumnSetup& s) {
     State st;
-    st.n_pixel_x = s.npx;
-    st.n_pixel_y = s.npy;
-    st.n_slice = s.nslice;
+    std::tie(st.n_pixel_x, st.n_pixel_y, st.n_slice) = std::tuple(s.npx, s.npy, s.nslice);
     st.n_beams = s.last - s.first + 1;
     allocate_arrays(st);
-    st.size_x = s.size_x;
-    st.size_y = s.size_y;
-    st.size_z = s.thickness;
+    std::tie(st.size_x, st.size_y, st.size_z) = std::tuple(s.size_x, s.size_y, s.thickness);
     st.size = {s.size_x, s.size_y, s.thickness};
     st.n_xyz = {s.npx, s.npy, s.nslice};
     st.effslicenumber = s.nslice;
@@ -46,11 +43,8 @@ inline State make_state(const ColumnSetup& s) {
     st.ca = column_approx_from_text(s.ca);
     st.defect = s.defect;
     st.defect_kind = defect_kind_from_name(s.defect);
-    st.k = kCuK;
-    st.g = kCuG;
+    std::tie(st.k, st.g, st.condition_n, st.u0) = std::tuple(kCuK, kCuG, s.f_g, 0.1);
     st.v_g = {2.0, 0.0, 0.0};
-    st.condition_n = s.f_g;
-    st.u0 = 0.1;
     st.ui0 = s.absorption ? 0.004 : 0.0;
     for (int m = 1; m <= st.n_beams - 1; ++m) {
         st.u(m) = kCuU200 * std::pow(0.55, m - 1);

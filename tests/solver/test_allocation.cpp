@@ -31,13 +31,9 @@ TEST(PropagateSlice, AllocatesNothingPerSliceOrColumn) {
         const std::pair<const char*, const char*> runs[] = {
             {"edge", "first-order"}, {"no", "first-order"}, {"edge", "exact"}, {"no", "exact"}};
         for (const auto& [defect, absorption] : runs) {
-            State st = korvex::testing::make_state({.first = -1,
-                                                    .last = nb - 2,
-                                                    .npx = 9,
-                                                    .npy = 7,
-                                                    .nslice = 6,
-                                                    .ca = "no",
-                                                    .defect = defect});
+            korvex::testing::ColumnSetup s{.first = -1, .last = nb - 2, .npx = 9, .npy = 7};
+            s.nslice = 6, s.ca = "no", s.defect = defect;
+            State st = korvex::testing::make_state(s);
             st.absorption = *absorption_from_name(absorption);
             korvex::testing::fill_strain(st, 1);
             initial_amplitudes(st);

@@ -7,13 +7,13 @@
 #include <omp.h>
 
 #include <cmath>
-#include <cstring>
 #include <utility>
 #include <vector>
 
 using namespace korvex;
 using korvex::testing::ColumnSetup;
 using korvex::testing::make_state;
+using korvex::testing::same_bits;
 
 namespace {
 
@@ -57,10 +57,6 @@ Array3<cplx> run(const ColumnSetup& s, Engine e, bool spoil, const char* absorpt
     return out;
 }
 
-bool same_bits(const Array3<cplx>& a, const Array3<cplx>& b) {
-    return std::memcmp(a.data(), b.data(), a.size() * sizeof(cplx)) == 0;
-}
-
 } // namespace
 
 // Intensities within 1e-5 of the exact engine, with either absorption (the tables then hold
@@ -73,14 +69,8 @@ TEST(TableEngine, AgreesWithTheExactEngine) {
     for (const auto& [absorption, ca] : runs)
         for (const int nb : {3, 5}) {
             SCOPED_TRACE(std::string(absorption) + " " + ca + " " + std::to_string(nb));
-            const ColumnSetup s{.first = -1,
-                                .last = nb - 2,
-                                .npx = 9,
-                                .npy = 6,
-                                .nslice = 60,
-                                .thickness = 300.0,
-                                .ca = ca,
-                                .defect = "edge"};
+            ColumnSetup s{.first = -1, .last = nb - 2, .npx = 9, .npy = 6, .nslice = 60};
+            s.thickness = 300.0, s.ca = ca, s.defect = "edge";
             for (const bool spoil : {false, true}) {
                 const Array3<cplx> exact = run(s, Engine::exact, spoil, absorption);
                 const Array3<cplx> table = run(s, Engine::table, spoil, absorption, 1);

@@ -3,6 +3,7 @@
 #include "support/testing.hpp"
 
 using namespace korvex;
+using korvex::testing::contains;
 using korvex::testing::ScratchDir;
 using korvex::testing::stop_lines;
 
@@ -35,7 +36,7 @@ TEST(TextOut, WholeAppendAndRecordFiles) {
     const std::string bad = dir.str() + "missing/dir/x.txt";
     const auto lines = stop_lines([&] { write_text_file(bad, "x"); });
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].find(bad), std::string::npos) << lines[0];
+    EXPECT_TRUE(contains(lines[0], bad));
 
     append_text_file(dir.str() + "record.sim", "a\n");
     append_text_file(dir.str() + "record.sim", "b\n");

@@ -7,6 +7,7 @@
 #include <tuple>
 
 using namespace korvex;
+using korvex::testing::contains;
 using korvex::testing::ScratchDir;
 using korvex::testing::stop_lines;
 using Lines = std::vector<std::string>;
@@ -78,10 +79,9 @@ TEST(FilesystemIni, DirectoriesWithTheirRoot) {
     ScratchDir dir;
     dir.write("filesystem.ini", "a\nb\n''\n'./'\n'./'\n'./'\n'" + std::string(5000, 'd') + "/'\n");
     State st;
-    EXPECT_NE(stop_lines([&] { read_filesystem_ini(st, dir.str() + "filesystem.ini"); })
-                  .at(0)
-                  .find("filesystem.ini\", record 7: the directory is longer"),
-              std::string::npos);
+    EXPECT_TRUE(
+        contains(stop_lines([&] { read_filesystem_ini(st, dir.str() + "filesystem.ini"); }).at(0),
+                 "filesystem.ini\", record 7: the directory is longer"));
 }
 
 // Each record lands in its variable; sizes round half away from zero to the grid.
@@ -160,9 +160,7 @@ TEST(ReadSystemParameters, Stops) {
         for (const int rec : {14, 16, 18}) {
             const auto lines = InputRun(input_file({{rec, bad}})).stop();
             ASSERT_FALSE(lines.empty()) << bad;
-            EXPECT_NE(lines[0].find(rec == 18 ? "foil thickness" : "image width"),
-                      std::string::npos)
-                << lines[0];
+            EXPECT_TRUE(contains(lines[0], rec == 18 ? "foil thickness" : "image width"));
         }
 }
 
@@ -196,7 +194,7 @@ TEST(ReadSystemParameters, InputInTheRunDirectory) {
     dir.write("filesystem.ini", "a\nb\n''\n'./'\n'in/'\n'./'\n'./'\n");
     const auto lines = stop_lines([&] { read_system_parameters(st, "none.in"); });
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].find("\"in/none.in\""), std::string::npos) << lines[0];
+    EXPECT_TRUE(contains(lines[0], "\"in/none.in\""));
 }
 
 // The memory guard: columns x beams up to 62,500,000 pass, one more (or a product beyond 32
@@ -214,6 +212,5 @@ TEST(CheckGrid, GuardAcceptsExactlyTheLimit) {
     std::tie(st.n_pixel_x, st.n_pixel_y, st.n_beams, st.n_slice) =
         std::tuple(64, 64, 5, 200'000'000);
     st.size_z = 2e8;
-    EXPECT_NE(stop_lines([&] { check_grid(st); }).at(1).find("200000000 slices"),
-              std::string::npos);
+    EXPECT_TRUE(contains(stop_lines([&] { check_grid(st); }).at(1), "200000000 slices"));
 }

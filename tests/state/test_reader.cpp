@@ -2,9 +2,11 @@
 #include "support/testing.hpp"
 
 #include <array>
+#include <functional>
 #include <tuple>
 
 using namespace korvex;
+using korvex::testing::contains;
 using korvex::testing::ScratchDir;
 using korvex::testing::stop_lines;
 
@@ -55,44 +57,39 @@ TEST(RecordReader, ListDirectedRules) {
     EXPECT_EQ(n, 4);
 }
 
-// Every read error names the file, the record, what was expected and what was found.
+// Every read error names the file, the record, what was expected and what was found; a quoted
+// value is text, never a number; a read of one record reports a short record there, not at the
+// end of the file.
 TEST(RecordReader, ErrorMessages) {
-    auto error = [](const std::string& text, auto&& read) {
-        RecordReader r("f.in", text);
-        const auto lines = stop_lines([&] { read(r); });
-        return lines.size() == 1 ? lines[0] : "";
-    };
     int i = 0;
     double a = 0, b = 0;
     std::array<double, 3> v{};
-    EXPECT_EQ(error("label\n2.5\n",
-                    [&](RecordReader& r) {
-                        r.skip(1);
-                        r.read(i);
-                    }),
-              "Error reading \"f.in\", record 2: expected an integer, found \"2.5\"");
-    EXPECT_EQ(error("1 abc\n", [&](RecordReader& r) { r.read(a, b); }),
-              "Error reading \"f.in\", record 1: expected a real number, found \"abc\"");
-    EXPECT_EQ(error("1 2\n", [&](RecordReader& r) { r.read(v); }),
-              "Error reading \"f.in\": the file ends after record 1, before a real number could "
-              "be read");
-    EXPECT_EQ(error("a\n", [&](RecordReader& r) { r.skip(2); }),
-              "Error reading \"f.in\": the file ends after record 1, but a further record is "
-              "needed");
-    // A quoted value is text, never a number.
-    EXPECT_EQ(error("'5'\n", [&](RecordReader& r) { r.read(i); }),
-              "Error reading \"f.in\", record 1: expected an integer, found \"5\"");
-
-    // A read of one record: a short record is reported there, not at the end of the file.
-    EXPECT_EQ(error("1 2\n3 4 5\n", [&](RecordReader& r) { r.read_record(v); }),
-              "Error reading \"f.in\", record 1: expected a real number, but the record ends");
+    using Read = std::function<void(RecordReader&)>;
+    const std::tuple<std::string, Read, std::string> cases[] = {
+        {"label\n2.5\n", [&](RecordReader& r) { r.skip(1), r.read(i); },
+         "Error reading \"f.in\", record 2: expected an integer, found \"2.5\""},
+        {"1 abc\n", [&](RecordReader& r) { r.read(a, b); },
+         "Error reading \"f.in\", record 1: expected a real number, found \"abc\""},
+        {"1 2\n", [&](RecordReader& r) { r.read(v); },
+         "Error reading \"f.in\": the file ends after record 1, before a real number could be "
+         "read"},
+        {"a\n", [&](RecordReader& r) { r.skip(2); },
+         "Error reading \"f.in\": the file ends after record 1, but a further record is needed"},
+        {"'5'\n", [&](RecordReader& r) { r.read(i); },
+         "Error reading \"f.in\", record 1: expected an integer, found \"5\""},
+        {"1 2\n3 4 5\n", [&](RecordReader& r) { r.read_record(v); },
+         "Error reading \"f.in\", record 1: expected a real number, but the record ends"}};
+    for (const auto& [text, read, message] : cases) {
+        RecordReader r("f.in", text);
+        EXPECT_EQ(stop_lines([&] { read(r); }), std::vector{message});
+    }
 
     ScratchDir dir;
     const std::string path = dir.str() + "absent.in";
     EXPECT_FALSE(RecordReader::exists(path));
     const auto lines = stop_lines([&] { RecordReader missing(path); });
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].find("\"" + path + "\""), std::string::npos) << lines[0];
+    EXPECT_TRUE(contains(lines[0], "\"" + path + "\""));
     EXPECT_EQ(stop_lines([&] { RecordReader folder(dir.str()); }),
               std::vector<std::string>{"Error opening \"" + dir.str() +
                                        "\" for reading: Is a directory"});

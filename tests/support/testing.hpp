@@ -76,6 +76,12 @@ template <class F, class P> double central_difference(F&& f, const P& p, std::si
     return (f(a) - f(b)) / (2 * h);
 }
 
+// Whether `text` contains `part`; the failure shows both.
+inline ::testing::AssertionResult contains(const std::string& text, const std::string& part) {
+    if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
+}
+
 // |a - b| <= abs + rel * |b|
 ::testing::AssertionResult near_rel(double a, double b, double rel, double abs = 0.0);
 
