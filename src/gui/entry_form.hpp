@@ -5,8 +5,7 @@
 // just as the parameter file reader does in text mode.
 #pragma once
 
-#include "defects/elasticity.hpp"
-
+#include "gui/defect_config_text.hpp"
 #include "gui/toolkit.hpp"
 #include "state/state.hpp"
 
@@ -16,9 +15,6 @@
 namespace korvex {
 
 void guiinput_system_parameters(State& st, Gui& gui);
-
-// A Burgers or stacking-fault vector as m, n, i, j, k: (m/n)[i j k].
-using FractionVector = std::array<double, 5>;
 
 // Case rules of the column-approximation box ("Yes" -> "yes", "NO" -> "no", ...) and of the
 // defect box ("SCREW" -> "screw", "Loop" -> "pg_loop", ...); other text is returned trimmed.
@@ -30,17 +26,5 @@ struct BoxRect {
     float x1, x2, y1, y2;
 };
 BoxRect form_box(int n);
-
-// The configuration files the form writes, in the fixed layouts the defect models read. The
-// edge and screw files get a last record "anisotropic" only for that choice, so that an
-// isotropic file is the same as one written before the choice existed.
-std::string screw_ini_text(const FractionVector& b, const Vec3& point, const Vec3& cut_plane,
-                           int relaxation, Elasticity elasticity = Elasticity::isotropic);
-std::string edge_ini_text(const FractionVector& b, const Vec3& point, const Vec3& line,
-                          double poisson, int relaxation,
-                          Elasticity elasticity = Elasticity::isotropic);
-std::string pgloop_ini_text(const std::string& loopstyle, const FractionVector& b,
-                            const FractionVector& fault, double radius, const Vec3& position,
-                            const Vec3& normal, const Vec3& polar, int nsides, double poisson);
 
 } // namespace korvex

@@ -8,8 +8,8 @@ using namespace korvex;
 using korvex::testing::near_rel;
 
 namespace {
-// Cu, g (2 0 0), 200 kV, beams first..last, at the condition (g, f_g g).
-State copper_row(int first, int last, double f_g) {
+// Cu, g (2 0 0), 200 kV, beams first..last, at the condition (g, cond g).
+State copper_row(int first, int last, double cond) {
     State st;
     st.voltage = 200.0;
     st.lat_c = crystalparameter("Cu").a;
@@ -20,7 +20,7 @@ State copper_row(int first, int last, double f_g) {
     for (int n = 1; n <= st.n_beams; ++n) st.mtx_beams(n) = first + n - 1;
     cal_wave_quantities(st.input(), st.optics());
     cal_mtx_g(st.input(), st.optics());
-    geometry(st.n_beams, st.g, st.mtx_g, st.k, f_g, st.mtx_q, st.s_g);
+    geometry(st.n_beams, st.g, st.mtx_g, st.k, cond, st.mtx_q, st.s_g);
     return st;
 }
 } // namespace
@@ -41,27 +41,27 @@ TEST(CalSample, SlicesOfOneAngstrom) {
               std::tuple(0.5, 9.5, 3.5, 1.0, 1.0));
 }
 
-// Beams -2 .. 4 at the conditions (g, g) and (g, 3g): every wave vector (m g - f_g g / 2,
+// Beams -2 .. 4 at the conditions (g, g) and (g, 3g): every wave vector (m g - cond g / 2,
 // kz0 + s_g) ends on the sphere of radius k, so the tilts are spaced by g / kz0 in their
-// tangents; the beams 0 and f_g lie exactly on the sphere (the incident beam tilted by minus the
-// Bragg angle of f_g g), the others mirror about f_g / 2, with s_g close to m (f_g - m) g^2 / 2k.
+// tangents; the beams 0 and cond lie exactly on the sphere (the incident beam tilted by minus the
+// Bragg angle of cond g), the others mirror about cond / 2, with s_g close to m (cond - m) g^2 / 2k.
 TEST(Geometry, WaveVectorsOnTheEwaldSphere) {
-    for (const int f_g : {1, 3}) {
-        const State st = copper_row(-2, 4, f_g);
-        const double g = st.g, kz0 = std::sqrt(st.k * st.k - 0.25 * f_g * f_g * g * g);
+    for (const int cond : {1, 3}) {
+        const State st = copper_row(-2, 4, cond);
+        const double g = st.g, kz0 = std::sqrt(st.k * st.k - 0.25 * cond * cond * g * g);
         for (int n = 1; n <= 7; ++n) {
             const int m = n - 3;
-            const double x = (m - 0.5 * f_g) * g, s = st.s_g(n);
+            const double x = (m - 0.5 * cond) * g, s = st.s_g(n);
             EXPECT_EQ(std::pair(st.mtx_g(n), st.mtx_q(n).real()), std::pair(m * g, 0.0));
             EXPECT_TRUE(near_rel(std::tan(st.mtx_q(n).imag()), x / kz0, 1e-12)) << m;
             EXPECT_TRUE(near_rel(std::hypot(x, kz0 + s), st.k, 1e-14)) << m;
-            EXPECT_TRUE(near_rel(s, m * (f_g - m) * g * g / (2 * st.k), 5e-3, 1e-15)) << m;
-            const int mirror = n + f_g - 2 * m; // the beam f_g - m
+            EXPECT_TRUE(near_rel(s, m * (cond - m) * g * g / (2 * st.k), 5e-3, 1e-15)) << m;
+            const int mirror = n + cond - 2 * m; // the beam cond - m
             EXPECT_TRUE(mirror > 7 || mirror < 1 || std::abs(s - st.s_g(mirror)) <= 1e-15) << m;
         }
         EXPECT_EQ(st.s_g(3), 0.0);
-        EXPECT_NEAR(st.s_g(3 + f_g), 0.0, 1e-15);
-        // The incident beam at the Bragg angle of f_g g: sin = f_g sin(Bragg angle of g).
-        EXPECT_NEAR(std::sin(-st.mtx_q(3).imag()), f_g * std::sin(st.b_angle), 1e-15);
+        EXPECT_NEAR(st.s_g(3 + cond), 0.0, 1e-15);
+        // The incident beam at the Bragg angle of cond g: sin = cond sin(Bragg angle of g).
+        EXPECT_NEAR(std::sin(-st.mtx_q(3).imag()), cond * std::sin(st.b_angle), 1e-15);
     }
 }
