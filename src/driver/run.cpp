@@ -38,12 +38,14 @@ namespace {
 void potential_coefficients(State& st) {
     st.v_0g = {0.0, 0.0, 0.0};
     const double volts = 1000.0 * st.voltage;
-    const auto zero = birdking(volts, st.sample, 1, {0, 0, 0}, st.iabs, st.console());
+    const auto zero = birdking(volts, st.sample, 1, {0, 0, 0}, st.iabs);
+    st.console() << zero.notes;
     st.lat_c = zero.a;
     st.u0 = zero.u.at(0);
     st.ui0 = zero.ui.at(0);
     const std::array<int, 3> hkl{nint(st.v_g[0]), nint(st.v_g[1]), nint(st.v_g[2])};
-    const auto row = birdking(volts, st.sample, st.n_beams - 1, hkl, st.iabs, st.console());
+    const auto row = birdking(volts, st.sample, st.n_beams - 1, hkl, st.iabs);
+    st.console() << row.notes;
     st.lat_c = row.a;
     for (int m = 1; m <= st.n_beams - 1; ++m) {
         st.u(m) = row.u.at(static_cast<std::size_t>(m - 1));

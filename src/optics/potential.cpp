@@ -8,8 +8,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <numbers>
-#include <sstream>
+#include <string>
 #include <vector>
 
 namespace korvex {
@@ -106,14 +107,14 @@ bool adaptive(const F& f, double lo, double hi, double rel, double abs, int max_
 
 template <class YLim, class FX, class FXY>
 double gauss2_impl(double x_lo, double x_hi, double rel, double abs, const YLim& ylim, const FX& fx,
-                   const FXY& fxy, std::ostream& log) {
+                   const FXY& fxy, std::string& notes) {
     const double r = rel / 10.0, e = abs / 100.0;
     auto outer = [&](double x) {
         const std::pair<double, double> yl = ylim(x);
         double inner = 0.0;
         if (!adaptive([&](double y) { return fxy(x, y); }, yl.first, yl.second, r, e, kInnerLevels,
                       inner))
-            log << "  number of iterations = 20 = limiting value\n";
+            notes += "  number of iterations = 20 = limiting value\n";
         return fx(x) * inner;
     };
     double total = 0.0;
@@ -161,12 +162,12 @@ bool has_scattering_table(const std::string& symbol) {
 double gauss2(double x_lo, double x_hi, double rel, double abs,
               const std::function<std::pair<double, double>(double)>& ylim,
               const std::function<double(double)>& fx,
-              const std::function<double(double, double)>& fxy, std::ostream& log) {
-    return gauss2_impl(x_lo, x_hi, rel, abs, ylim, fx, fxy, log);
+              const std::function<double(double, double)>& fxy, std::string& notes) {
+    return gauss2_impl(x_lo, x_hi, rel, abs, ylim, fx, fxy, notes);
 }
 
 BirdKingResult birdking(double voltage_volts, const std::string& symbol, int nmax,
-                        std::array<int, 3> hkl, int iabs, std::ostream& log) {
+                        std::array<int, 3> hkl, int iabs) {
     const CrystalParams cp = crystalparameter(symbol);
     BirdKingResult res;
     res.a = cp.a;
@@ -187,33 +188,39 @@ BirdKingResult birdking(double voltage_volts, const std::string& symbol, int nma
     const double hkl_len =
         std::sqrt(static_cast<double>(hkl[0]) * hkl[0] + static_cast<double>(hkl[1]) * hkl[1] +
                   static_cast<double>(hkl[2]) * hkl[2]);
-    // The reflections are independent: computed side by side, their notes printed in order.
-    std::vector<std::ostringstream> notes(static_cast<std::size_t>(nmax));
+    // The reflections are independent: computed side by side, their notes kept in order. A stop
+    // may not leave a parallel loop: the first reflection's stop is raised after it.
+    std::vector<std::string> notes(static_cast<std::size_t>(nmax));
+    std::vector<std::exception_ptr> stops(static_cast<std::size_t>(nmax));
 #pragma omp parallel for schedule(dynamic)
-    for (int m = 1; m <= nmax; ++m) {
-        const double ratio = structure_ratio(cp.lattice, m, hkl);
-        if (ratio == 0.0) continue; // extinct reflection: U = U' = 0
-        const double s = m * hkl_len / (2.0 * cp.a);
-        const double dw = std::exp(-b * s * s);
-        const auto idx = static_cast<std::size_t>(m - 1);
-        res.u[idx] = p * f(s) * dw * ratio;
-        if (iabs == 0) continue;
-        // Bird-King thermal-diffuse-scattering integral over the disc of radius 20 1/Angstrom.
-        const double hs = s / 2.0;
-        auto ylim = [](double x) {
-            const double y = std::sqrt(std::max(0.0, 400.0 - x * x));
-            return std::pair<double, double>{-y, y};
-        };
-        auto fx = [](double) { return 1.0; };
-        auto fxy = [&](double x, double y) {
-            const double xm = x - hs, xp = x + hs;
-            return f(std::sqrt(xm * xm + y * y)) * f(std::sqrt(xp * xp + y * y)) *
-                   (1.0 - std::exp(-2.0 * b * (x * x + y * y - s * s / 4.0)));
-        };
-        const double r = gauss2_impl(-20.0, 20.0, 1e-4, 1e-6, ylim, fx, fxy, notes[idx]);
-        res.ui[idx] = p * absorption * r * dw * ratio;
-    }
-    for (const auto& note : notes) log << note.str();
+    for (int m = 1; m <= nmax; ++m) try {
+            const double ratio = structure_ratio(cp.lattice, m, hkl);
+            if (ratio == 0.0) continue; // extinct reflection: U = U' = 0
+            const double s = m * hkl_len / (2.0 * cp.a);
+            const double dw = std::exp(-b * s * s);
+            const auto idx = static_cast<std::size_t>(m - 1);
+            res.u[idx] = p * f(s) * dw * ratio;
+            if (iabs == 0) continue;
+            // Bird-King thermal-diffuse-scattering integral over the disc of radius 20 1/Angstrom.
+            const double hs = s / 2.0;
+            auto ylim = [](double x) {
+                const double y = std::sqrt(std::max(0.0, 400.0 - x * x));
+                return std::pair<double, double>{-y, y};
+            };
+            auto fx = [](double) { return 1.0; };
+            auto fxy = [&](double x, double y) {
+                const double xm = x - hs, xp = x + hs;
+                return f(std::sqrt(xm * xm + y * y)) * f(std::sqrt(xp * xp + y * y)) *
+                       (1.0 - std::exp(-2.0 * b * (x * x + y * y - s * s / 4.0)));
+            };
+            const double r = gauss2_impl(-20.0, 20.0, 1e-4, 1e-6, ylim, fx, fxy, notes[idx]);
+            res.ui[idx] = p * absorption * r * dw * ratio;
+        } catch (...) {
+            stops[static_cast<std::size_t>(m - 1)] = std::current_exception();
+        }
+    for (const auto& stop : stops)
+        if (stop) std::rethrow_exception(stop);
+    for (const auto& note : notes) res.notes += note;
     return res;
 }
 

@@ -5,7 +5,6 @@
 
 #include <array>
 #include <functional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,21 +20,22 @@ bool has_scattering_table(const std::string& symbol);
 struct BirdKingResult {
     double a = 0.0;            // lattice constant written from the crystal table, Angstrom
     std::vector<double> u, ui; // nmax elements each, 1/Angstrom^2
+    std::string notes;         // the quadrature's notes, one line each, in reflection order
 };
 
 // U and U' of the reflections m*(h k l), m = 1..nmax, for a crystal of one element, multiplied
 // by the cell's geometric structure factor divided by the atoms per cell (so forbidden
-// reflections are zero). Messages of the quadrature go to `log`; an exhausted outer quadrature
-// stops the run.
+// reflections are zero). An exhausted outer quadrature stops the run.
 BirdKingResult birdking(double voltage_volts, const std::string& symbol, int nmax,
-                        std::array<int, 3> hkl, int iabs, std::ostream& log);
+                        std::array<int, 3> hkl, int iabs);
 
 // Two-dimensional adaptive quadrature: integral over x in [x_lo, x_hi] of fx(x) times the
 // inner integral over y in ylim(x) of fxy(x, y). `rel` and `abs` are the tolerances as the
-// caller passes them (the scheme uses rel/10 and abs/100).
+// caller passes them (the scheme uses rel/10 and abs/100). An exhausted inner quadrature adds
+// a note line to `notes`; an exhausted outer one stops the run.
 double gauss2(double x_lo, double x_hi, double rel, double abs,
               const std::function<std::pair<double, double>(double)>& ylim,
               const std::function<double(double)>& fx,
-              const std::function<double(double, double)>& fxy, std::ostream& log);
+              const std::function<double(double, double)>& fxy, std::string& notes);
 
 } // namespace korvex
