@@ -1,5 +1,7 @@
 #include "state/fmt.hpp"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -37,9 +39,44 @@ std::string fmt_f(double v, int w, int d) {
     return right(s, w);
 }
 
+void append_es(std::string& out, double v, int w, int d) {
+    if (!std::isfinite(v) || d < 0 || d > 300) {
+        out += fmt_es(v, w, d);
+        return;
+    }
+    // The digits as printf's "%.*E" gives them (to_chars rounds the same, exactly), then the
+    // exponent as E+dd, or +ddd without the letter beyond two digits.
+    char buf[352];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, d);
+    const char* e = std::find(buf, r.ptr, 'e');
+    int ex = 0;
+    std::from_chars(e + (e[1] == '+' ? 2 : 1), r.ptr, ex);
+    const int aex = std::abs(ex);
+    char tail[8];
+    char* t = tail;
+    if (aex <= 99) *t++ = 'E';
+    *t++ = ex < 0 ? '-' : '+';
+    if (aex > 99) *t++ = static_cast<char>('0' + aex / 100);
+    *t++ = static_cast<char>('0' + aex / 10 % 10);
+    *t++ = static_cast<char>('0' + aex % 10);
+    const std::size_t len = static_cast<std::size_t>(e - buf) + static_cast<std::size_t>(t - tail);
+    if (static_cast<int>(len) > w) {
+        out += stars(w);
+        return;
+    }
+    out.append(static_cast<std::size_t>(w) - len, ' ');
+    out.append(buf, static_cast<std::size_t>(e - buf));
+    out.append(tail, static_cast<std::size_t>(t - tail));
+}
+
 std::string fmt_es(double v, int w, int d) {
     if (!std::isfinite(v))
         return right(std::isnan(v) ? "NaN" : (v > 0 ? "Infinity" : "-Infinity"), w);
+    if (d >= 0 && d <= 300) {
+        std::string s;
+        append_es(s, v, w, d);
+        return s;
+    }
     char buf[512];
     std::snprintf(buf, sizeof buf, "%.*E", d, v);
     std::string s = buf;
@@ -68,12 +105,26 @@ std::string list_int(long long v) {
     return std::to_string(v);
 }
 
-std::string list_real(double v) {
-    if (!std::isfinite(v)) return std::isnan(v) ? "NaN" : (v > 0 ? "Infinity" : "-Infinity");
+void append_list_real(std::string& out, double v) {
+    if (!std::isfinite(v)) {
+        out += std::isnan(v) ? "NaN" : (v > 0 ? "Infinity" : "-Infinity");
+        return;
+    }
+    // "%.10G": to_chars gives printf's digits and layout, with a lower-case exponent letter.
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.10G", v);
-    std::string s = buf;
-    if (s.find_first_of(".E") == std::string::npos) s += ".0";
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 10);
+    bool point = false;
+    for (char* c = buf; c != r.ptr; ++c) {
+        if (*c == 'e') *c = 'E';
+        point = point || *c == '.' || *c == 'E';
+    }
+    out.append(buf, static_cast<std::size_t>(r.ptr - buf));
+    if (!point) out += ".0";
+}
+
+std::string list_real(double v) {
+    std::string s;
+    append_list_real(s, v);
     return s;
 }
 

@@ -14,6 +14,8 @@ std::string fmt_i(long long v, int w);
 std::string fmt_f(double v, int w, int d);
 // Scientific with one non-zero digit before the point and `d` after it ("  1.234E-01").
 std::string fmt_es(double v, int w, int d);
+// fmt_es appended to `out` (the image files' hot path).
+void append_es(std::string& out, double v, int w, int d);
 // Text in a field of `w`: right-justified when shorter, its first `w` characters when longer.
 std::string fmt_a(const std::string& s, int w);
 
@@ -21,6 +23,8 @@ std::string fmt_a(const std::string& s, int w);
 // showing a point or an exponent ("200.0", "0.02507000193", "1.2E-05").
 std::string list_int(long long v);
 std::string list_real(double v);
+// list_real appended to `out`.
+void append_list_real(std::string& out, double v);
 
 // Text padded with blanks (or cut) to exactly `w` characters.
 std::string pad(const std::string& s, std::size_t w);

@@ -15,14 +15,14 @@ std::string format_image(const ImageData& img, RowFormat fmt) {
     for (int i = 1; i <= nx; ++i) {
         if (fmt == RowFormat::es12_3) {
             for (int j = 1; j <= ny; ++j) {
-                s += fmt_es(img.values(i, j), 12, 3);
+                append_es(s, img.values(i, j), 12, 3);
                 if (j % 2000 == 0 && j < ny) s += '\n';
             }
             s += '\n';
         } else {
             for (int j = 1; j <= ny; ++j) {
                 s += ' ';
-                s += list_real(img.values(i, j));
+                append_list_real(s, img.values(i, j));
             }
             s += '\n';
         }

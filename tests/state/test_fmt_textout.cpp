@@ -2,6 +2,10 @@
 #include "state/textout.hpp"
 #include "support/testing.hpp"
 
+#include <cmath>
+#include <cstdio>
+#include <random>
+
 using namespace korvex;
 using korvex::testing::contains;
 using korvex::testing::ScratchDir;
@@ -23,6 +27,25 @@ TEST(Fmt, FieldsAsPrinted) {
         {list_real(0.025070001931) + " " + list_real(1.2e-5), "0.02507000193 1.2E-05"},
     };
     for (const auto& [got, want] : cases) EXPECT_EQ(got, want);
+
+    // The image files' fast path against the C library's "%.3E" and "%.10G" over random values
+    // of every magnitude, decimal ties (k + 1/2) 10^-4 and values at the rounding boundary.
+    std::mt19937_64 rng(7);
+    for (int k = 0; k < 60000; ++k) {
+        const double v =
+            k < 20000   ? (k + 0.5) * 1e-4 * (k % 2 ? -1 : 1)
+            : k < 40000 ? std::ldexp(std::uniform_real_distribution<>(-1, 1)(rng), k % 800 - 400)
+                        : std::nextafter(9.9995 * std::pow(10.0, k % 40 - 20), 0.0);
+        char es[64], g[64];
+        std::snprintf(es, sizeof es, "%.3E", v);
+        std::snprintf(g, sizeof g, "%.10G", v);
+        std::string want_es = es, want_g = g;
+        const auto e = want_es.find('E');
+        if (std::abs(std::atoi(want_es.c_str() + e + 1)) > 99) want_es.erase(e, 1);
+        if (want_g.find_first_of(".E") == std::string::npos) want_g += ".0";
+        want_es = std::string(want_es.size() < 12 ? 12 - want_es.size() : 0, ' ') + want_es;
+        ASSERT_EQ(std::pair(fmt_es(v, 12, 3), list_real(v)), std::pair(want_es, want_g)) << v;
+    }
 }
 
 // Whole files replace the old one without leaving the temporary; records are on disk as soon
