@@ -1,6 +1,5 @@
-// Exact absorption: closed-form two-beam solution, the whole-foil exponential of five beams by
-// an independent Taylor series, second-order convergence to an integration of the equations in
-// a strained column, and agreement with the first-order method without absorption.
+// Exact absorption against the two-beam closed form, a Taylor series of the whole foil's
+// exponential, an integration of the equations in a strained column, and the first-order method.
 #include "solver/eigen.hpp"
 #include "solver/fixture.hpp"
 #include "solver/propagation.hpp"
@@ -52,8 +51,8 @@ void run(State& st, const char* absorption, bool strain = false) {
 
 } // namespace
 
-// Two beams at w = -1, 0, +1: bright and dark field after each slice against the closed form
-// exp(M) = e^m (cosh d + sinh d / d (M - m)), m = tr M / 2, d^2 = ((M11 - M22) / 2)^2 + M12 M21.
+// Two beams at w = -1, 0, +1 after each slice: exp(M) = e^m (cosh d + sinh d / d (M - m)),
+// m = tr M / 2, d^2 = ((M11 - M22) / 2)^2 + M12 M21.
 TEST(ExactAbsorption, TwoBeamClosedForm) {
     for (double w : {-1.0, 0.0, 1.0}) {
         State st = make_state({.first = 0, .last = 1, .nslice = 16, .thickness = 1600.0});
@@ -71,16 +70,14 @@ TEST(ExactAbsorption, TwoBeamClosedForm) {
             const cplx m = 0.5 * (a + d), q = std::sqrt(0.25 * (a - d) * (a - d) + off * off);
             const cplx bf = std::exp(m) * (std::cosh(q) + std::sinh(q) / q * (a - m));
             const cplx df = std::exp(m) * std::sinh(q) / q * off;
-            EXPECT_NEAR(std::norm(st.phi_grid(1, 1, 1)) / st.k, std::norm(bf), 1e-9)
-                << w << " " << l;
-            EXPECT_NEAR(std::norm(st.phi_grid(1, 1, 2)) / st.k, std::norm(df), 1e-9)
-                << w << " " << l;
+            EXPECT_NEAR(std::norm(st.phi_grid(1, 1, 1)) / st.k, std::norm(bf), 1e-9) << w << l;
+            EXPECT_NEAR(std::norm(st.phi_grid(1, 1, 2)) / st.k, std::norm(df), 1e-9) << w << l;
         }
     }
 }
 
-// Five beams, perfect crystal (one slice thickness, then another): the product of the slice
-// transfers equals the exponential of the whole-foil matrix; the first-order method differs.
+// Five beams, slices of two thicknesses: the product of the slice transfers is the exponential
+// of the whole foil's matrix; the first-order method differs.
 TEST(ExactAbsorption, FiveBeamWholeFoilExponential) {
     State st = make_state({.first = -2, .last = 2, .nslice = 7, .thickness = 1000.0});
     for (int l = 1; l <= 7; ++l) st.slicethickness(l) = l <= 3 ? 100.0 : 175.0;
@@ -106,9 +103,8 @@ TEST(ExactAbsorption, FiveBeamWholeFoilExponential) {
     EXPECT_GT(diff, 1e-4);
 }
 
-// A column beside an edge dislocation at depth 400 A (strain terms m x / (x^2 + (z - 400)^2)
-// scaled): the product of exact slice transfers, the strain taken at each slice's centre,
-// converges at second order to an RK4 integration (step 0.25 A) of d phi / dz = i pi H(z) phi.
+// A column beside an edge at depth 400 (terms like m x / (x^2 + (z - 400)^2)), the strain taken
+// at the slice centres: second-order convergence to RK4 (step 0.25) of d phi / dz = i pi H phi.
 TEST(ExactAbsorption, StrainedColumnConvergesToTheEquations) {
     const auto g3 = [](double z) { return 0.3 * 40.0 / (1600.0 + (z - 400.0) * (z - 400.0)); };
     const korvex::testing::ColumnSetup s{
@@ -156,8 +152,7 @@ TEST(ExactAbsorption, StrainedColumnConvergesToTheEquations) {
     for (std::size_t i = 1; i < err.size(); ++i) EXPECT_NEAR(err[i - 1] / err[i], 4.0, 0.25) << i;
 }
 
-// Without absorption both methods solve the same real problem: strained columns, inclined
-// beams with the lateral shift, and a fault jump.
+// Without absorption both methods agree: strained columns, the lateral shift, a fault jump.
 TEST(ExactAbsorption, AgreesWithFirstOrderWithoutAbsorption) {
     const korvex::testing::ColumnSetup s{.first = -1,
                                          .last = 3,

@@ -1,6 +1,5 @@
-// An fcc crystal displaced by the isotropic edge-dislocation field, converted to gradient
-// files and imaged through the strain model, against the edge model itself; text and binary
-// gradient files give the same image files to the byte.
+// An fcc crystal displaced by the isotropic edge field, converted to gradient files and imaged,
+// against the edge model; text and 64-bit files give the same image files to the byte.
 #include "driver/image_readback.hpp"
 #include "snapshot_kit.hpp"
 #include "support/input_files.hpp"
@@ -12,8 +11,8 @@ using namespace korvex::testing;
 
 namespace {
 
-// The edge dislocation b = 1/2[110], line [1 -1 0] through `at`, nu = 0.3, no core radius,
-// in cube axes; its slip cut runs from the line towards the entrance surface (z < at).
+// The edge b = 1/2[110], line [1 -1 0] through `at`, nu = 0.3, cube axes; its cut runs from the
+// line towards the entrance surface.
 Vec3 edge_displacement(const Vec3& p, const Vec3& at) {
     constexpr double nu = 0.3, b = 3.61 / std::numbers::sqrt2, s = 1 / std::numbers::sqrt2;
     const double x = ((p[0] - at[0]) + (p[1] - at[1])) * s, y = p[2] - at[2];
@@ -46,19 +45,17 @@ TEST(AtomImages, ConvertedEdgeCrystalGivesTheEdgeModelsImageAwayFromTheCore) {
     in.defect = "3D-strain";
     const GradientBox box{{24, 24, 60}, {24, 24, 60}, {0, 0, 1}, {2, 0, 0}, 3.61};
     const std::string beams[] = {"-01g", "00g", "01g"};
-    // Kernel width (0: the default, 2.5 Angstrom here) and format of the files; the largest
-    // differences from the edge model's images, as fractions of each image's range of
-    // intensities, within 3 Angstrom of the projected line (the core and the slip cut), and
-    // beyond 3 and 6 Angstrom from it, which each run must keep below the limits given.
+    // Kernel width (0: the default, 2.5) and file format; the largest differences from the edge
+    // model's images over their range within 3 Angstrom of the projected line, and beyond 3
+    // and 6 Angstrom (kept below the limits).
     struct Run {
         double width;
         GradientFormat format;
         double limit[2];
         double near = 0.0, far[2] = {0.0, 0.0};
     };
-    // Measured: 0.027 and 0.007 at the default width, 0.21 and 0.036 at 2 Angstrom (too few
-    // atoms in reach: noise), 0.081 and 0.0095 at 3.5 Angstrom (more of the core smeared out);
-    // within 3 Angstrom 0.76 to 0.98.
+    // Measured: 0.027, 0.007 at the default; 0.21, 0.036 at 2 (noise); 0.081, 0.0095 at 3.5 (the
+    // core smeared); within 3 Angstrom 0.76 to 0.98.
     Run runs[] = {{0.0, GradientFormat::text, {0.04, 0.01}},
                   {0.0, GradientFormat::binary64, {0.04, 0.01}},
                   {2.0, GradientFormat::binary32, {0.3, 0.05}},

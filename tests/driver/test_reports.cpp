@@ -52,10 +52,10 @@ std::tm fixed_time() {
 }
 
 const std::string rule = " " + std::string(39, '-');
+using V = std::vector<std::string>;
 
 // The records from `k` after the first record `label` on, `n` of them.
-std::vector<std::string> after(const std::vector<std::string>& r, const std::string& label,
-                               std::size_t n = 1, std::size_t k = 1) {
+V after(const V& r, const std::string& label, std::size_t n = 1, std::size_t k = 1) {
     const auto at = std::size_t(std::find(r.begin(), r.end(), label) - r.begin()) + k;
     if (at + n > r.size()) return {"(no record " + label + ")"};
     return {r.begin() + std::ptrdiff_t(at), r.begin() + std::ptrdiff_t(at + n)};
@@ -70,8 +70,7 @@ TEST(ReportFormats, ConditionTextsAndProgressLines) {
         {3.75, "3.75"},  {5.5, "5.50"},     {9.999, "9.99"},         {0.5, "0.50"},
         {12.0, "12.00"}, {100.0, "100.00"}, {1.0e9, "1000000000.00"}};
     for (const auto& [v, text] : cases) EXPECT_EQ(number_text(v), pad(text, 20)) << v;
-    EXPECT_EQ(stop_lines([] { number_text(1.0e9 + 1.0); }),
-              std::vector<std::string>{"the number is bigger than 1E9"});
+    EXPECT_EQ(stop_lines([] { number_text(1.0e9 + 1.0); }), V{"the number is bigger than 1E9"});
 
     EXPECT_EQ(indicator_line(1, 50).value_or(""), " 2% finished");
     EXPECT_FALSE(indicator_line(1, 200).has_value());
@@ -90,13 +89,12 @@ TEST(ParameterReport, RecordsInOrderWithFixedFormats) {
     st.b_angle = 0.00694464;
     show_system_parameters(st);
     const auto l = split_lines(out.str());
-    EXPECT_EQ(l[0], std::string(64, '*'));
-    EXPECT_EQ(l[1], "  Sample geometry:  X->    [ 2  0  0  ]");
-    EXPECT_EQ(l[2], "                    Y->    [ 0  2  0  ]");
-    EXPECT_EQ(l[3], "                    Z->    [ 0  0  1  ]");
+    EXPECT_EQ(
+        V(l.begin(), l.begin() + 4),
+        (V{std::string(64, '*'), "  Sample geometry:  X->    [ 2  0  0  ]",
+           "                    Y->    [ 0  2  0  ]", "                    Z->    [ 0  0  1  ]"}));
     EXPECT_NE(out.str().find("Extinction distance        : "), std::string::npos);
     const auto r = parameter_report(st, fixed_time());
-    using V = std::vector<std::string>;
     EXPECT_EQ(V(r.begin(), r.begin() + 3),
               (V{"", "", " ++++++ PARAMETERS for result file, \"run\" ++++++"}));
     for (const char* rec : {" Date: 6-12-2026    Time: 14:05", " 0:1:30 (hours:minutes:seconds)",
@@ -104,15 +102,14 @@ TEST(ParameterReport, RecordsInOrderWithFixedFormats) {
         EXPECT_EQ(std::count(r.begin(), r.end(), rec), 1) << rec;
     EXPECT_EQ(after(r, " Job performed"), V{" Amplitude contrast images"});
     EXPECT_EQ(after(r, " the Column Approximation"), V{" used"});
-    // No eigen-system line: the interpolation method is followed by a rule, an empty record
-    // and a rule.
+    // No eigen-system line: after the interpolation method a rule, an empty record, a rule.
     EXPECT_EQ(after(r, " Interpolation Method: ", 3, 2), (V{rule, "", rule}));
     const std::string potentials =
         " Fourier components of periodical potentials (U(0)-U(5g), in Angstrom E(-2))";
     EXPECT_EQ(after(r, potentials, 2), (V{"U(  0)=  0.2108770000", "U( 1g)=  0.0900000000"}));
-    EXPECT_EQ(
-        after(r, " The immaginary parts of the Fourier components of periodical potentials", 2),
-        (V{"U'(  0)  0.0100000000", "U'( 1 g)=  0.0010000000"}));
+    const std::string imaginary =
+        " The immaginary parts of the Fourier components of periodical potentials";
+    EXPECT_EQ(after(r, imaginary, 2), (V{"U'(  0)  0.0100000000", "U'( 1 g)=  0.0010000000"}));
     // "edge" has no section: the report ends with the defect name.
     EXPECT_EQ(V(r.end() - 2, r.end()), (V{" Style of defect", " edge                          "}));
 
@@ -124,9 +121,7 @@ TEST(ParameterReport, RecordsInOrderWithFixedFormats) {
                     " Fourier components of periodical potentials (U(0)-U(1g), in Angstrom E(-2))",
                     1, 2),
               V{rule});
-    EXPECT_EQ(
-        after(r1, " The immaginary parts of the Fourier components of periodical potentials", 2),
-        (V{"U'(  0)  0.0100000000", rule}));
+    EXPECT_EQ(after(r1, imaginary, 2), (V{"U'(  0)  0.0100000000", rule}));
     State far = report_state(2, 4);
     out.str("");
     far.out = &out;
@@ -147,9 +142,9 @@ TEST(ParameterReport, DefectSections) {
     st.defect_kind = DefectKind::vacancy;
     st.f_defect = dir.str() + "my_void.ini";
     auto r = parameter_report(st, fixed_time());
-    EXPECT_EQ(std::vector<std::string>(r.end() - 7, r.end()),
-              (std::vector<std::string>{rule, " Position of the vacancy centre", " (10.0,20.0,5.0)",
-                                        rule, " Radius of the vacancy", " 30.0 Angstrom", rule}));
+    EXPECT_EQ(V(r.end() - 7, r.end()),
+              (V{rule, " Position of the vacancy centre", " (10.0,20.0,5.0)", rule,
+                 " Radius of the vacancy", " 30.0 Angstrom", rule}));
 
     dir.write("hex.ini", "{loop}\n====\nfaulted\n1 3 1 1 1\n1 3 1 1 1\n40\n32 32 50\n1 1 1\n"
                          "1 -1 0\n6\n0.34\n1.0\n");
@@ -157,11 +152,12 @@ TEST(ParameterReport, DefectSections) {
     st.defect_kind = DefectKind::pg_loop;
     st.f_defect = dir.str() + "hex.ini";
     r = parameter_report(st, fixed_time());
-    EXPECT_EQ(after(r, " Loop style"), std::vector<std::string>{" 6-sided polygonal loop"});
-    EXPECT_EQ(after(r, " Burgers Vector"), std::vector<std::string>{" 1.0/3.0[1.0,1.0,1.0]"});
-    EXPECT_EQ(after(r, " g.b"), std::vector<std::string>{" 0.6666666667"});
-    EXPECT_EQ(after(r, " Correction factor for avoiding the singularity of strain"),
-              std::vector<std::string>{" 1.0 A "});
+    for (const auto& [label, value] :
+         {std::pair{" Loop style", " 6-sided polygonal loop"},
+          {" Burgers Vector", " 1.0/3.0[1.0,1.0,1.0]"},
+          {" g.b", " 0.6666666667"},
+          {" Correction factor for avoiding the singularity of strain", " 1.0 A "}})
+        EXPECT_EQ(after(r, label), V{value});
 }
 
 // The files of a run named "run": the ".par" file and its "record.sim" entry (none for a run
@@ -214,77 +210,58 @@ TEST(ResultFiles, ParametersDocumentAndImageNames) {
     EXPECT_FALSE(multi_layer_images(st, rc, 13));
 }
 
-// The mode, the files and the exact lines printed for each kind of command line: options count
-// by their first two characters in either case, a missing defect file only warns, a missing
-// input file stops, anything else falls back to the graphic interface.
-TEST(CommandLine, ModesFilesAndMessages) {
+// The mode, the files, the engine and the exact lines printed for each kind of command line:
+// options count by their first two characters in either case, a missing defect file only warns,
+// a missing input file or an unknown engine or absorption stops (status 1), anything else falls
+// back to the graphic interface.
+TEST(CommandLine, ModesFilesEnginesAndMessages) {
     const std::string text = " * KORVEX is runing under text environment...\n";
     const std::string no_defect = "\n * WARNING..........\n > No defect configuration file is "
                                   "given.\n * Program will stop if you have chosen a defect in "
                                   "the input file.\n";
     const std::string usage = "\n * ERROR..........\n > Usage: korvex -t <input file> [defect "
                               "configuration file]\n * Program now exiting.....Bye.....\n";
-    const std::string warning = " * WARNING..........\n > ";
+    const std::string warning = " * WARNING..........\n > ",
+                      unknown = " * ERROR..........\n > Unknown ";
     const std::string forced = "\n * Program is forced to run in graphic interface.\n";
-    // Mode 't': text, 'g': graphic interface, 'u': usage error.
-    const std::tuple<std::vector<std::string>, char, std::string> cases[] = {
-        {{"-t", "in.txt", "edge.ini"}, 't', text + " option=-t\n"},
-        {{"-text", "in", "d"}, 't', text + " option=-t\n"},
-        {{"-T", "in", "d"}, 't', text + " option=-T\n"},
-        {{"-t", "in"}, 't', text + no_defect + " option=-t\n"},
+    struct Case { // mode 't': text, 'g': graphic interface, 'u': usage error (the output's start)
+        std::vector<std::string> args;
+        char mode;
+        std::string printed, files = "", engine = "exact", absorption = "first-order";
+    };
+    const std::string use = "\": use exact or ";
+    // clang-format off
+    const Case cases[] = {
+        {{"-t", "in.txt", "edge.ini"}, 't', text + " option=-t\n", "in.txt edge.ini"},
+        {{"-text", "in", "d"}, 't', text + " option=-t\n", "in d"},
+        {{"-T", "in", "d"}, 't', text + " option=-T\n", "in d"},
+        {{"-t", "in"}, 't', text + no_defect + " option=-t\n", "in "},
+        {{"--engine=table", "--absorption=exact", "-t", "in", "d"}, 't', text + " option=-t\n",
+         "in d", "table", "exact"},
         {{"-t"}, 'u', usage},
+        {{"--engine=bogus", "-t", "in"}, 'u', unknown + "engine \"bogus" + use + "table\n"},
+        {{"--absorption=bogus", "-t", "in"}, 'u',
+         unknown + "absorption \"bogus" + use + "first-order\n"},
         {{"-X", "ignored"}, 'g', " * KORVEX is  running in graphic interface.\n option=-X\n"},
         {{}, 'g', warning + "No graphic or text option given" + forced + " option=  \n"},
-        {{"-q"},
-         'g',
+        {{"-q"}, 'g',
          warning + "The input character for runing option is wrong" + forced + " option=-q\n"},
     };
-    for (const auto& [args, mode, printed] : cases) {
-        std::ostringstream out;
-        const CommandLine cl = parse_command_line(args, out);
-        SCOPED_TRACE(args.empty() ? "(none)" : args[0]);
-        EXPECT_EQ(out.str(), printed);
-        EXPECT_EQ(cl.usage_error, mode == 'u');
-        if (mode == 'u') continue;
-        EXPECT_EQ(cl.text_mode, mode == 't');
-        if (mode == 'g') continue;
-        EXPECT_EQ(cl.f_in, args[1]);
-        EXPECT_EQ(cl.f_defect, args.size() > 2 ? args[2] : "");
-    }
-}
-
-// Engine and absorption options stand before the run option; an unknown value stops the
-// program (status 1) with its message; --help prints the usage and runs nothing.
-TEST(CommandLine, EngineAndAbsorptionOptionsAndHelp) {
-    struct Case {
-        std::vector<std::string> args;
-        std::string engine, absorption, printed; // engine empty: a usage error
-    };
-    const Case cases[] = {
-        {{"-t", "in", "d"}, "exact", "first-order", " option=-t\n"},
-        {{"--engine=table", "--absorption=exact", "-t", "in"}, "table", "exact", " option=-t\n"},
-        {{"--engine=bogus", "-t", "in"},
-         "",
-         "",
-         " > Unknown engine \"bogus\": use exact or table\n"},
-        {{"--absorption=bogus", "-t", "in"},
-         "",
-         "",
-         " > Unknown absorption \"bogus\": use exact or first-order\n"},
-        {{"--help"}, "exact", "first-order", "  --engine=table"},
-        {{"--help"}, "exact", "first-order", "  --absorption=exact"}};
-    for (const auto& c : cases) {
+    // clang-format on
+    for (const Case& c : cases) {
         std::ostringstream out;
         const CommandLine cl = parse_command_line(c.args, out);
-        EXPECT_NE(out.str().find(c.printed), std::string::npos) << out.str();
-        EXPECT_EQ(cl.usage_error, c.engine.empty()) << c.args[0];
-        EXPECT_TRUE(c.engine.empty() || (cl.engine == c.engine && cl.absorption == c.absorption))
-            << c.args[0];
+        SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
+        EXPECT_EQ(c.mode == 'u' ? out.str().substr(0, c.printed.size()) : out.str(), c.printed);
+        EXPECT_EQ(cl.usage_error, c.mode == 'u');
+        if (c.mode == 'u') continue;
+        EXPECT_EQ(cl.text_mode, c.mode == 't');
+        EXPECT_EQ(cl.engine + ' ' + cl.absorption, c.engine + ' ' + c.absorption);
+        EXPECT_EQ(cl.f_in + ' ' + cl.f_defect, c.mode == 't' ? c.files : " ");
     }
-    for (const char* option : {"--engine=bogus", "--absorption=bogus"}) {
-        std::string bad = option;
+    for (std::string bad : {"--engine=bogus", "--absorption=bogus"}) {
         char prog[] = "korvex", t[] = "-t", in[] = "in";
         char* argv[] = {prog, bad.data(), t, in};
-        EXPECT_EQ(program_main(4, argv), 1) << option;
+        EXPECT_EQ(program_main(4, argv), 1) << bad;
     }
 }

@@ -1,6 +1,5 @@
-// Gradient files from snapshots: a uniform strain gives its own gradients in every cell for
-// every layout, box shape and orientation; atoms wrapped across a periodic boundary change
-// nothing; bad snapshots stop with a message naming the file and line and leave no file.
+// Gradient files from snapshots: a uniform strain found in every cell for every layout, box and
+// orientation, wrapped atoms changing nothing; bad snapshots stop naming file and line.
 #include "snapshot_kit.hpp"
 #include "support/testing.hpp"
 
