@@ -15,7 +15,6 @@
 #include <numbers>
 #include <sstream>
 #include <string>
-#include <tuple>
 
 namespace korvex::testing {
 
@@ -70,14 +69,11 @@ struct DefectRun {
               const std::string& ca = "no", Grid grid = {}, Vec3 foil = {0, 0, 1},
               Vec3 v_g = {2, 0, 0}) {
         st.ca = column_approx_from_text(ca);
-        std::tie(st.n_beams, st.n_pixel_x, st.n_pixel_y, st.n_slice) =
-            std::tuple(5, grid.nx, grid.ny, grid.nz);
+        st.n_beams = 5, st.n_pixel_x = grid.nx, st.n_pixel_y = grid.ny, st.n_slice = grid.nz;
         allocate_arrays(st);
-        st.size = {grid.sx, grid.sy, grid.sz};
-        st.n_xyz = {grid.nx, grid.ny, grid.nz};
-        st.foil = foil;
-        st.v_g = st.co_x = v_g;
-        std::tie(st.voltage, st.lat_c, st.condition_n) = std::tuple(200.0, 3.61, 1.0);
+        st.size = {grid.sx, grid.sy, grid.sz}, st.n_xyz = {grid.nx, grid.ny, grid.nz};
+        st.foil = foil, st.v_g = st.co_x = v_g;
+        st.voltage = 200.0, st.lat_c = 3.61, st.condition_n = 1.0;
         cal_wave_quantities(st);
         for (int n = 1; n <= 5; ++n) st.mtx_beams(n) = n - 2;
         cal_mtx_g(st);
@@ -85,9 +81,7 @@ struct DefectRun {
         if (ca == "yes") st.mtx_q.fill(0.0);
         dir.enter();
         dir.write(name, text);
-        st.f_defect = st.rundir = dir.str();
-        st.f_defect += name;
-        st.f_out = "run.txt";
+        st.rundir = dir.str(), st.f_defect = dir.str() + name, st.f_out = "run.txt";
         st.defect_kind = static_cast<DefectKind>(model); // 0 perfect .. 7 3D-strain
         st.out = &console;
         field = make_defect_field(st);

@@ -30,8 +30,7 @@ inline PngGrey read_png(const std::string& path) {
     img.format = PNG_FORMAT_GRAY;
     std::vector<png_byte> buf(PNG_IMAGE_SIZE(img));
     if (!png_image_finish_read(&img, nullptr, buf.data(), 0, nullptr)) return out;
-    out.width = int(img.width);
-    out.height = int(img.height);
+    out.width = int(img.width), out.height = int(img.height);
     out.pixels.assign(buf.begin(), buf.end());
     return out;
 }

@@ -1,5 +1,6 @@
 // An fcc crystal displaced by the isotropic edge field, converted to gradient files and imaged,
 // against the edge model; text and 64-bit files give the same image files to the byte.
+#include "defect_inputs.hpp"
 #include "driver/image_readback.hpp"
 #include "snapshot_kit.hpp"
 #include "support/input_files.hpp"
@@ -65,12 +66,10 @@ TEST(AtomImages, ConvertedEdgeCrystalGivesTheEdgeModelsImageAwayFromTheCore) {
         done.push_back(std::make_unique<KorvexRun>(in));
         KorvexRun& run = *done.back();
         SnapshotConversion c;
-        c.snapshot = atoms.str() + "cur";
-        c.reference = atoms.str() + "ref";
-        c.width = r.width;
-        c.output.format = r.format;
+        c.snapshot = atoms.str() + "cur", c.reference = atoms.str() + "ref";
+        c.width = r.width, c.output.format = r.format;
         convert_snapshot(c, box, run.file("box"));
-        ASSERT_TRUE(run.run("{strain}\n===\n'box'\n")) << run.output;
+        ASSERT_TRUE(run.run(kBoxStrain)) << run.output;
         for (const auto& beam : beams) {
             const ImageData a = run.image(beam), e = analytic.image(beam);
             const auto [lo, hi] =

@@ -20,28 +20,17 @@ namespace {
 // A Cu 200 kV (2 0 0) state with beams first..last, ready for the reports.
 State report_state(int first, int last) {
     State st;
-    st.sample_no = "Cu-1";
-    st.sample = "Cu";
-    st.job = Job::amplitude_images;
-    st.ca = ColumnApprox::yes;
-    st.voltage = 200;
-    st.defect = "edge";
-    st.defect_kind = DefectKind::edge;
+    st.sample_no = "Cu-1", st.sample = "Cu", st.job = Job::amplitude_images, st.f_out = "run";
+    st.ca = ColumnApprox::yes, st.defect = "edge", st.defect_kind = DefectKind::edge;
     st.size_x = st.size_y = st.n_pixel_x = st.n_pixel_y = 64;
     st.size_z = st.n_slice = 100;
-    st.foil = {0, 0, 1};
-    st.v_g = st.co_x = {2, 0, 0};
+    st.foil = {0, 0, 1}, st.v_g = st.co_x = {2, 0, 0};
     st.n_beams = last - first + 1;
     allocate_arrays(st);
     for (int n = 1; n <= st.n_beams; ++n) st.mtx_beams(n) = first + n - 1;
-    st.condition_n = 1.0;
-    st.k = 39.8884;
-    st.lat_c = 3.61;
-    st.d = 1.805;
-    st.u0 = 0.210877;
-    st.ui0 = 0.01;
+    st.voltage = 200, st.condition_n = 1.0, st.k = 39.8884, st.lat_c = 3.61, st.d = 1.805;
+    st.u0 = 0.210877, st.ui0 = 0.01;
     for (int m = 1; m < st.n_beams; ++m) st.u(m) = 0.09 / m, st.ui(m) = 0.001 / m;
-    st.f_out = "run";
     return st;
 }
 
@@ -83,10 +72,8 @@ TEST(ReportFormats, ConditionTextsAndProgressLines) {
 // The report's records and the terminal summary in their fixed formats.
 TEST(ParameterReport, RecordsInOrderWithFixedFormats) {
     State st = report_state(-1, 3);
-    st.processing_time = 90;
     std::ostringstream out;
-    st.out = &out;
-    st.b_angle = 0.00694464;
+    st.processing_time = 90, st.out = &out, st.b_angle = 0.00694464;
     show_system_parameters(st);
     const auto l = split_lines(out.str());
     EXPECT_EQ(
@@ -124,11 +111,11 @@ TEST(ParameterReport, RecordsInOrderWithFixedFormats) {
     EXPECT_EQ(after(r1, imaginary, 2), (V{"U'(  0)  0.0100000000", rule}));
     State far = report_state(2, 4);
     out.str("");
-    far.out = &out;
-    far.b_angle = 0.0069;
+    far.out = &out, far.b_angle = 0.0069;
     show_system_parameters(far);
-    EXPECT_EQ(out.str().find("s_g"), std::string::npos);
-    EXPECT_EQ(out.str().find("Extinction"), std::string::npos);
+    EXPECT_TRUE(out.str().find("s_g") == out.str().npos &&
+                out.str().find("Extinction") == out.str().npos)
+        << out.str();
     for (const auto& record : parameter_report(far, fixed_time()))
         EXPECT_EQ(record.find("s_g="), std::string::npos);
 }
@@ -138,8 +125,7 @@ TEST(ParameterReport, DefectSections) {
     ScratchDir dir;
     State st = report_state(-1, 1);
     dir.write("my_void.ini", "{void}\n====\n30.0 radius\n10 20 5 centre\n");
-    st.defect = "void";
-    st.defect_kind = DefectKind::vacancy;
+    st.defect = "void", st.defect_kind = DefectKind::vacancy,
     st.f_defect = dir.str() + "my_void.ini";
     auto r = parameter_report(st, fixed_time());
     EXPECT_EQ(V(r.end() - 7, r.end()),
@@ -148,16 +134,15 @@ TEST(ParameterReport, DefectSections) {
 
     dir.write("hex.ini", "{loop}\n====\nfaulted\n1 3 1 1 1\n1 3 1 1 1\n40\n32 32 50\n1 1 1\n"
                          "1 -1 0\n6\n0.34\n1.0\n");
-    st.defect = "pg_loop";
-    st.defect_kind = DefectKind::pg_loop;
+    st.defect = "pg_loop", st.defect_kind = DefectKind::pg_loop,
     st.f_defect = dir.str() + "hex.ini";
     r = parameter_report(st, fixed_time());
-    for (const auto& [label, value] :
-         {std::pair{" Loop style", " 6-sided polygonal loop"},
-          {" Burgers Vector", " 1.0/3.0[1.0,1.0,1.0]"},
-          {" g.b", " 0.6666666667"},
-          {" Correction factor for avoiding the singularity of strain", " 1.0 A "}})
+    // clang-format off
+    for (const auto& [label, value] : {std::pair{" Loop style", " 6-sided polygonal loop"},
+             {" Burgers Vector", " 1.0/3.0[1.0,1.0,1.0]"}, {" g.b", " 0.6666666667"},
+             {" Correction factor for avoiding the singularity of strain", " 1.0 A "}})
         EXPECT_EQ(after(r, label), V{value});
+    // clang-format on
 }
 
 // The files of a run named "run": the ".par" file and its "record.sim" entry (none for a run
@@ -172,40 +157,34 @@ TEST(ResultFiles, ParametersDocumentAndImageNames) {
     RunContext rc;
     rc.now = fixed_time;
     print_parameters(st, rc);
-    EXPECT_TRUE(dir.exists("run.par"));
     const auto rec = split_lines(dir.read("record.sim"));
     ASSERT_EQ(rec.size(), 7u);
-    EXPECT_EQ(rec[1],
-              " SIMULATION: Amplitude contrast images from sampleCu-1 with edge dislocation");
-    EXPECT_EQ(rec[2], " OUTPUT FILE: run   for beams -1g ~ 1g");
+    EXPECT_EQ(V(rec.begin() + 1, rec.begin() + 3),
+              (V{" SIMULATION: Amplitude contrast images from sampleCu-1 with edge dislocation",
+                 " OUTPUT FILE: run   for beams -1g ~ 1g"}));
     st.f_out = "test";
     print_parameters(st, rc);
-    EXPECT_TRUE(dir.exists("test.par"));
+    EXPECT_TRUE(dir.exists("run.par") && dir.exists("test.par"));
     EXPECT_EQ(split_lines(dir.read("record.sim")).size(), 7u);
 
-    st.f_out = "run";
-    st.v_g = {2.0, -0.4, 0.5};
-    rc.condition_text = number_text(1.0);
+    st.f_out = "run", st.v_g = {2.0, -0.4, 0.5}, rc.condition_text = number_text(1.0);
     begin_report_document(st, rc);
     report_page_break(st, rc);
     end_report_document(st, rc);
     EXPECT_EQ(out.str(), " tex file opened\n");
     const auto l = split_lines(dir.read("Imagesrun.tex"));
     ASSERT_EQ(l.size(), 20u);
-    EXPECT_EQ(l[0], " \\documentclass[11pt,a4paper]{article}");
-    EXPECT_EQ(l[3] + l[5], " \\hspace{10cm}\\,");
-    EXPECT_EQ(l[7], " ${\\bf g}=\\langle 2 0 1\\rangle $, ");
-    EXPECT_EQ(l[8], " $(g,1.00                g)$");
-    EXPECT_EQ(l[17], " \\label{run}");
-    EXPECT_EQ(l[19], " \\end{document}");
+    EXPECT_EQ((V{l[0], l[3] + l[5], l[7], l[8], l[17], l[19]}),
+              (V{" \\documentclass[11pt,a4paper]{article}", " \\hspace{10cm}\\,",
+                 " ${\\bf g}=\\langle 2 0 1\\rangle $, ", " $(g,1.00                g)$",
+                 " \\label{run}", " \\end{document}"}));
 
     st.unit_x = st.unit_y = 1.0;
     amplitude_contrast_images(st, rc);
     EXPECT_TRUE(dir.exists("run-01g") && dir.exists("run00g"));
     EXPECT_EQ(rc.last_image_path, dir.str() + "run01g");
     ASSERT_TRUE(multi_layer_images(st, rc, 12));
-    EXPECT_EQ(rc.last_layer_name, "run01gml0012");
-    EXPECT_TRUE(dir.exists("run01gml0012"));
+    EXPECT_TRUE(rc.last_layer_name == "run01gml0012" && dir.exists("run01gml0012"));
     for (int n = 1; n <= 3; ++n) st.mtx_beams(n) = n + 1;
     EXPECT_FALSE(multi_layer_images(st, rc, 13));
 }

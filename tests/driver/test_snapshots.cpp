@@ -63,18 +63,13 @@ TEST(SnapshotGradients, UniformStrainIsFoundInEveryCell) {
         auto file = [&](const Atoms& a) {
             return c.format == 2 ? xyz(a, c.cell) : lammps(a, c.cell, c.format == 1);
         };
-        dir.write("ref", file(ref));
-        dir.write("cur", file(cur));
-        dir.write("wrapped", file(wrapped));
+        for (const auto& [name, atoms] :
+             {std::pair("ref", ref), {"cur", cur}, {"wrapped", wrapped}})
+            dir.write(name, file(atoms));
         SnapshotConversion conv;
-        conv.snapshot = "cur";
-        conv.reference = "ref";
-        conv.axes = c.axes;
-        if (c.format == 3) {
-            conv.reference.clear();
-            conv.lattice = Structure::fcc;
-            conv.lattice_a = 3.61;
-        }
+        conv.snapshot = "cur", conv.reference = "ref", conv.axes = c.axes;
+        if (c.format == 3)
+            conv.reference.clear(), conv.lattice = Structure::fcc, conv.lattice_a = 3.61;
         const ConversionSummary sum = convert_snapshot(conv, kGrid, "box");
         EXPECT_EQ(sum.empty_cells, 0);
         conv.snapshot = "wrapped";
@@ -135,9 +130,7 @@ TEST(SnapshotGradients, BadSnapshotsStopBeforeAnyFileIsWritten) {
         dir.write("cur", c.cur);
         dir.write("ref", c.ref);
         SnapshotConversion conv;
-        conv.snapshot = "cur";
-        conv.reference = "ref";
-        conv.centre = c.centre;
+        conv.snapshot = "cur", conv.reference = "ref", conv.centre = c.centre;
         const std::string got = stop_lines([&] { convert_snapshot(conv, kGrid, "box"); }).at(0);
         EXPECT_NE(got.find(c.message), std::string::npos) << got;
         EXPECT_EQ(dir.names(), (std::set<std::string>{"cur", "ref"})) << got;
