@@ -36,18 +36,28 @@ std::string mpirun(int np) {
            std::to_string(np);
 }
 
-// Every file of a run's directory, with the lines that read the clock blanked.
+// `text` without the lines that hold any of `clock` (the clock readings).
+std::string without(const std::string& text, std::initializer_list<const char*> clock) {
+    std::string kept;
+    for (const auto& line : split_lines(text))
+        if (std::ranges::none_of(clock, [&](const char* c) { return line.find(c) != line.npos; }))
+            kept += line + '\n';
+    return kept;
+}
+
+// Every file of a run's directory, the clock readings aside.
 std::map<std::string, std::string> files_of(const KorvexRun& r) {
     std::map<std::string, std::string> files;
-    for (const auto& e : std::filesystem::directory_iterator(r.dir.path())) {
-        std::string text;
-        for (const auto& line : read_lines(e.path().string()))
-            if (line.find("ate: ") == line.npos && line.find("ATE: ") == line.npos &&
-                line.find("(hours:minutes:seconds)") == line.npos)
-                text += line + '\n';
-        files[e.path().filename().string()] = text;
-    }
+    for (const auto& e : std::filesystem::directory_iterator(r.dir.path()))
+        files[e.path().filename().string()] =
+            without(read_file(e.path().string()), {"ate: ", "ATE: ", "(hours:minutes:seconds)"});
     return files;
+}
+
+std::size_t occurrences(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != text.npos; at = text.find(what, at + 1)) ++n;
+    return n;
 }
 
 struct Case {
@@ -125,16 +135,8 @@ TEST(SplitSeries, ConditionsSplitOverRanksWriteTheOneProcessSeries) {
         ASSERT_TRUE(run_case(one, c)) << one.output;
         ASSERT_TRUE(run_case(split, c, mpirun(np))) << split.output;
         EXPECT_EQ(files_of(split), files_of(one)) << "job " << job << ", ranks " << np;
-        auto lines = [](const std::string& out) { // the clock readings aside
-            std::string kept;
-            for (std::size_t at = 0, end; at < out.size(); at = end + 1) {
-                end = std::min(out.find('\n', at), out.size());
-                if (out.substr(at, end - at).find("time") == std::string::npos)
-                    kept += out.substr(at, end - at + 1);
-            }
-            return kept;
-        };
-        EXPECT_EQ(lines(split.output), lines(one.output)) << "job " << job << ", ranks " << np;
+        EXPECT_EQ(without(split.output, {"time"}), without(one.output, {"time"}))
+            << "job " << job << ", ranks " << np;
     }
 }
 
@@ -154,10 +156,7 @@ TEST(SplitRunStop, AStopOnAnotherRankEndsTheJobWithOneMessageAndNoImages) {
         r.dir.str(), "-t in defect.ini : -np 1 " + std::string(KORVEX_BINARY) + " -t in short.ini",
         out, mpirun(1));
     EXPECT_NE(status, 0) << out;
-    std::size_t messages = 0;
-    for (std::size_t at = out.find("short.d"); at != out.npos; at = out.find("short.d", at + 1))
-        ++messages;
-    EXPECT_EQ(messages, 1u) << out;
+    EXPECT_EQ(occurrences(out, "short.d"), 1u) << out;
     for (const auto& e : std::filesystem::directory_iterator(r.dir.path())) {
         const std::string name = e.path().filename().string();
         EXPECT_TRUE(name.find(".part") == name.npos && name.rfind("in0", 0) != 0 &&
@@ -179,11 +178,7 @@ TEST(SplitRunStop, ASignalToMpirunStopsEveryRankWithOneMessage) {
     const int status = std::system(script.c_str());
     const std::string out = read_file(r.dir.str() + "/out");
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << out;
-    std::size_t messages = 0;
-    for (std::size_t at = out.find("stopped by signal"); at != out.npos;
-         at = out.find("stopped by signal", at + 1))
-        ++messages;
-    EXPECT_EQ(messages, 1u) << out;
+    EXPECT_EQ(occurrences(out, "stopped by signal"), 1u) << out;
     std::set<std::string> left;
     for (const auto& e : std::filesystem::directory_iterator(r.dir.path()))
         left.insert(e.path().filename().string());

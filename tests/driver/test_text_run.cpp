@@ -15,29 +15,6 @@ using namespace korvex;
 using namespace korvex::testing;
 namespace fs = std::filesystem;
 
-namespace {
-
-// Compiles the run's report document to "doc.ps" and, with `png`, renders it to "doc.png" at
-// 144 dpi; false without TeX (latex, dvips) or, with `png`, Ghostscript.
-bool build_document(const KorvexRun& r, bool png) {
-    if (std::system(("(command -v latex && command -v dvips" +
-                     std::string(png ? " && command -v gs" : "") + ") >/dev/null")
-                        .c_str()) != 0)
-        return false;
-    const std::string gs = " && gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=pnggray -r144 "
-                           "-sOutputFile=doc.png doc.ps >>log 2>&1";
-    EXPECT_EQ(std::system(("cd '" + r.file("") +
-                           "' && latex -interaction=nonstopmode Imagesin.tex >log 2>&1 </dev/null "
-                           "&& dvips -q Imagesin.dvi -o doc.ps >>log 2>&1" +
-                           (png ? gs : ""))
-                              .c_str()),
-              0)
-        << read_file(r.file("log"));
-    return true;
-}
-
-} // namespace
-
 // Job 1 on one thread and on two, with a user's files in the data directory: every result file,
 // the same for any thread count, a middle-grey picture and a float copy of each beam (an old
 // picture replaced), the user's other files untouched, no temporary file left.
@@ -107,7 +84,7 @@ TEST(TextRun, ThicknessFringesAndTheirDepthImages) {
 }
 
 // Job 3: a layer image after every slice near the Bragg condition, every 2nd of the last 32
-// steps for a weak beam; the report document builds with the layers' PostScript copies.
+// steps for a weak beam, each with its PostScript copy for the report document.
 TEST(TextRun, LayerImagesAndTheReportDocument) {
     // Weak beam: every nint(2 / 1 Angstrom) = 2nd slice.
     KorvexRun w({.job = 3, .size_x = 2, .size_y = 2, .size_z = 100, .f_g = 3.0});
@@ -131,12 +108,6 @@ TEST(TextRun, LayerImagesAndTheReportDocument) {
                   .description.find("quantity = intensity at the exit of slice 12 (depth 12.0 "
                                     "Angstrom)\n"),
               std::string::npos);
-    if (!build_document(r, false))
-        GTEST_SKIP() << "TeX (latex, dvips) is not installed: the report document is not built "
-                        "(scripts/test installs texlive-latex-base and texlive-latex-recommended)";
-    const std::string ps = read_file(r.file("doc.ps"));
-    for (const auto& layer : imi)
-        EXPECT_NE(ps.find("%%BeginDocument: " + layer.substr(1) + ".ps"), ps.npos) << layer;
 }
 
 // The series (f_g 999) runs twelve conditions, each with its own files and document page.
@@ -201,8 +172,9 @@ TEST(TextRun, HelpAndVersionAnswerAndExit) {
     EXPECT_TRUE(fs::is_empty(d.path()));
 }
 
-// The report document, rendered, shows a layer image as its PNG does (the edge dislocation at
-// x = 6 of 24: the darkest column in the same place); its caption names the defect, b and g.
+// The report document builds with the layers' PostScript copies and, rendered, shows a layer as
+// its PNG does (the edge at x = 6 of 24: the darkest column in place); its caption names the
+// defect, b and g.
 TEST(TextRun, ReportDocumentShowsLayersUprightWithTheirValues) {
     KorvexRun r({.job = 3, .defect = "edge", .size_x = 24, .size_y = 8, .size_z = 2, .f_g = 3.0});
     ASSERT_TRUE(r.run(" {edge}\n ====\n1 2 1 0 1\n6.0 0.0 1.0\n0 1 0\n0.34\n1.0\n0\n")) << r.output;
@@ -211,7 +183,19 @@ TEST(TextRun, ReportDocumentShowsLayersUprightWithTheirValues) {
     const std::string tex = r.dir.read("Imagesin.tex");
     EXPECT_NE(tex.find("edge dislocation, {\\bf b}= $1/2[1 0 1]$"), tex.npos) << tex;
     EXPECT_NE(tex.find("\\langle 2 0 0\\rangle"), tex.npos) << tex;
-    if (!build_document(r, true)) GTEST_SKIP() << "TeX or Ghostscript is not installed";
+    if (std::system("(command -v latex && command -v dvips && command -v gs) >/dev/null") != 0)
+        GTEST_SKIP() << "TeX (latex, dvips) or Ghostscript is not installed (scripts/test installs "
+                        "texlive-latex-base, texlive-latex-recommended and ghostscript)";
+    ASSERT_EQ(std::system(("cd '" + r.file("") +
+                           "' && latex -interaction=nonstopmode Imagesin.tex >log 2>&1 </dev/null"
+                           " && dvips -q Imagesin.dvi -o doc.ps >>log 2>&1 && gs -q -dNOPAUSE"
+                           " -dBATCH -dSAFER -sDEVICE=pnggray -r144 -sOutputFile=doc.png "
+                           "doc.ps >>log 2>&1")
+                              .c_str()),
+              0)
+        << read_file(r.file("log"));
+    EXPECT_NE(read_file(r.file("doc.ps")).find("%%BeginDocument: " + imi[0].substr(1) + ".ps"),
+              std::string::npos);
     // Where the darkest column lies, as a fraction of the picture's width.
     auto darkest = [](const PngGrey& p, int x0, int x1, int y0, int y1) {
         std::vector<double> sum(std::size_t(x1 - x0), 0.0);
