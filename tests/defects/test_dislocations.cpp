@@ -153,10 +153,9 @@ TEST(ScrewRelaxation, DistortionIsTheGradientOfTheDisplacementAndTheTableItsSum)
                     near_rel(screw::relax_distortion(p, 200.0, terms)[e], num[e], 1e-6, 1e-12))
                     << terms << " component " << e;
         }
-    const Vec3 d100 = screw::relax_distortion({12, 7, 5}, 200.0, 100);
-    const Vec3 d101 = screw::surfacerelaxscrewdistortion({12, 7, 5}, 200.0);
-    EXPECT_TRUE(near_rel(d101[2], d100[2], 1e-4));
-    EXPECT_NE(d101[2], d100[2]);
+    const double d100 = screw::relax_distortion({12, 7, 5}, 200.0, 100)[2];
+    const double d101 = screw::surfacerelaxscrewdistortion({12, 7, 5}, 200.0)[2];
+    EXPECT_TRUE(near_rel(d101, d100, 1e-4) && d101 != d100) << d101 - d100;
     for (double t : {60.0, 200.0, 1000.0})
         for (double z : {0.5, 3.0, t / 3, t / 2, t - 0.5, -40.0, t + 25.0}) {
             const screw::RelaxTable table(z, t, 101);
@@ -179,10 +178,9 @@ TEST(ScrewRelaxation, SurfaceLimitsAndSymmetry) {
     auto u = [](const Vec3& p, double t = 200.0) {
         return screw::surfacerelaxscrewdisplacement(p, t);
     };
-    EXPECT_EQ(u({9, 4, 30})[2], 0.0);
+    EXPECT_EQ(std::pair(u({9, 4, 30})[2], u({9, 4, 100})[0]), std::pair(0.0, 0.0));
     EXPECT_TRUE(near_rel(9 * u({9, 4, 30})[0] + 4 * u({9, 4, 30})[1], 0.0, 0.0, 1e-15));
     EXPECT_TRUE(near_rel(u({9, 4, 170})[0], -u({9, 4, 30})[0], 1e-12));
-    EXPECT_EQ(u({9, 4, 100})[0], 0.0);
     const double r = std::sqrt(125.0); // z = 5, rho = 10
     EXPECT_TRUE(near_rel(u({6, 8, 5}, 1e7)[0], 10.0 / (5 + r) / kTwoPi * 8 / 10.0, 1e-5));
     for (double zz : {0.0, 50.0, 200.0})
@@ -214,10 +212,10 @@ TEST(ScrewDislocation, SingleColumnPhase) {
     DefectRun relax = disl("yes", screw_ini("1 1 0 0 1", "30 20 0", "1 0 0", "1"));
     relax.column(2, 7.0, -5.0);
     const Vec3 u = screw::surfacerelaxscrewdisplacement({7.0, -5.0, 30.0}, 200.0);
+    EXPECT_NE(u[0], 0.0);
     for (int n = 1; n <= 5; ++n)
         EXPECT_TRUE(
-            near_rel(relax.st.g_r(1, 1, n), relax.st.mtx_beams(n) * 2.0 * u[0], 1e-14, 1e-18));
-    EXPECT_NE(u[0], 0.0);
+            near_rel(relax.st.g_r(1, 1, n), relax.st.mtx_beams(n) * 2 * u[0], 1e-14, 1e-18));
 }
 
 // Refused configurations with their messages ("*": any stop; degenerate vectors gave NaN).
@@ -258,10 +256,10 @@ TEST(Dislocation, Checks) {
               Lines{"Please choose either displacement or distortion field"});
     DefectRun two = disl("no", screw_ini("1 1 0 0 1", "30 20 0", "1 0 0", "2"));
     const Lines relax = stop_lines([&] { two.slice(1); });
-    ASSERT_EQ(relax.size(), 2u);
-    EXPECT_NE(relax[0].find("record 6: Surface Relaxation indicator only can be 0 or 1"),
-              std::string::npos);
-    EXPECT_EQ(relax[1], "Read: 2");
+    EXPECT_TRUE(relax.size() == 2 && relax[1] == "Read: 2" &&
+                relax[0].find("record 6: Surface Relaxation indicator only can be 0 or 1") !=
+                    std::string::npos)
+        << relax.at(0);
 }
 
 // The shipped examples give a finite field with contrast; the edge along y the same in each row.
