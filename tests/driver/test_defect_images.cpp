@@ -4,9 +4,8 @@
 // s_g = +0.0023085 1/Angstrom (w = 0.98), (g, 0.4g) the opposite. Columns and slices are
 // 1 Angstrom. The screws take b = 1/2[1 1 0] in the foil plane: the projected line crosses
 // row j (y = j - 0.5) at x = x0 + j - 0.5, and a column dx from there lies dx / sqrt 2 from it.
-#include "defects/gradient_files.hpp"
+#include "defect_inputs.hpp"
 #include "driver/image_readback.hpp"
-#include "support/input_files.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -81,10 +80,6 @@ void expect_same_images(const KorvexRun& a, const KorvexRun& b,
                         const std::vector<std::string>& beams = kBeams) {
     for (const auto& beam : beams)
         EXPECT_EQ(differing_columns(a.image(beam), b.image(beam)), 0) << "beam " << beam;
-}
-
-std::string strain_file(const std::string& base) {
-    return "{strain}\n===\n'" + base + "'\n";
 }
 
 // The grid and crystal of an input, as the gradient files must describe them.
@@ -328,7 +323,7 @@ TEST(VoidAndStrainImages, FieldsThatLeaveTheColumnsAloneGiveThePerfectCrystal) {
     in.defect = "3D-strain";
     KorvexRun strained(in);
     write_gradient_files(strained.file("box"), box_of(in, {11, 9, 15}), zero_gradient);
-    ASSERT_TRUE(strained.run(strain_file("box"))) << strained.output;
+    ASSERT_TRUE(strained.run(kBoxStrain)) << strained.output;
     for (const auto& beam : kBeams) {
         const std::string want = read_file(perfect.file("in" + beam));
         EXPECT_EQ(read_file(holed.file("in" + beam)), want) << beam;
@@ -365,12 +360,11 @@ TEST(VoidAndStrainImages, EdgeFieldFilesGiveTheEdgeModelsImage) {
         KorvexRun files(in);
         const GradientBox box = box_of(in, {12, 12, 16});
         const EdgeGradient field(read_edge_configuration(analytic.file("defect.ini")), box);
-        write_gradient_files(files.file("edge"), box, field);
-        ASSERT_TRUE(files.run(strain_file("edge"))) << files.output;
+        write_gradient_files(files.file("box"), box, field);
+        ASSERT_TRUE(files.run(kBoxStrain)) << files.output;
         expect_same_images(files, analytic, beams);
-        const ImageData dark = analytic.image("01g"); // the dislocation shows
-        const auto [lo, hi] =
-            std::minmax_element(dark.values.data(), dark.values.data() + dark.values.size());
+        const auto dark = analytic.image("01g").values; // the dislocation shows
+        const auto [lo, hi] = std::minmax_element(dark.data(), dark.data() + dark.size());
         EXPECT_GT(*hi - *lo, 0.2 * *hi);
     }
 }
