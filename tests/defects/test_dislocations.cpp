@@ -20,7 +20,7 @@ DefectRun disl(const std::string& ca, const std::string& ini) {
 // The terms of slice l are m (G_z + tan(tilt) G_x) for the phase gradient G(p - o) at every
 // column centre p of the default grid.
 template <class F>
-void expect_terms(const State& st, int l, const Vec3& o, F&& grad, double rel, double abs) {
+void expect_terms(const State& st, int l, const Vec3& o, double rel, double abs, F&& grad) {
     for (int j = 1; j <= 6; ++j)
         for (int i = 1; i <= 8; ++i) {
             const Vec3 g =
@@ -80,13 +80,10 @@ TEST(EdgeDislocation, GradientAgreesWithNumericalDerivativeOfDisplacement) {
     auto phase = [&](const Vec3& p) {
         return edge_phase(scaled({1, 1, 0}, 0.5), {1, -1, 2}, 0.31, p);
     };
-    expect_terms(
-        st, 3, {20, 15, 80},
-        [&](const Vec3& p) {
-            EXPECT_TRUE(near_rel(frame.phase(p), phase(p), 1e-12, 1e-14));
-            return numeric_gradient(phase, p);
-        },
-        1e-6, 1e-12);
+    expect_terms(st, 3, {20, 15, 80}, 1e-6, 1e-12, [&](const Vec3& p) {
+        EXPECT_TRUE(near_rel(frame.phase(p), phase(p), 1e-12, 1e-14));
+        return numeric_gradient(phase, p);
+    });
 }
 
 // An inclined screw (g.b = 1): the derivatives of the angle about the line softened by
@@ -98,21 +95,15 @@ TEST(ScrewDislocation, GradientsOfTheAngleAndOfTheRelaxation) {
     auto theta = [&](const Vec3& p) { return std::atan2(dot(p, e2), dot(p, e1)) / kTwoPi; };
     for (const char* ca : {"yes", "no"}) {
         DefectRun run = disl(ca, screw_ini("1 2 1 0 1", "20 15 80", "1 0 -1"));
-        expect_terms(
-            run.slice(3).st, 3, {20, 15, 80},
-            [&](const Vec3& p) {
-                const double r2 = std::pow(dot(p, e1), 2) + std::pow(dot(p, e2), 2);
-                return scaled(numeric_gradient(theta, p), r2 / (r2 + screw::kCore));
-            },
-            1e-6, 1e-12);
+        expect_terms(run.slice(3).st, 3, {20, 15, 80}, 1e-6, 1e-12, [&](const Vec3& p) {
+            const double r2 = std::pow(dot(p, e1), 2) + std::pow(dot(p, e2), 2);
+            return scaled(numeric_gradient(theta, p), r2 / (r2 + screw::kCore));
+        });
         DefectRun relax = disl(ca, screw_ini("1 1 0 0 1", "30 20 0", "1 0 0", "1"));
         for (int l : {1, 4, 10}) {
-            expect_terms(
-                relax.slice(l).st, l, {30, 20, 0},
-                [](const Vec3& p) {
-                    return scaled(screw::surfacerelaxscrewdistortion(p, 200.0), 2.0);
-                },
-                1e-14, 1e-18);
+            expect_terms(relax.slice(l).st, l, {30, 20, 0}, 1e-14, 1e-18, [](const Vec3& p) {
+                return scaled(screw::surfacerelaxscrewdistortion(p, 200.0), 2.0);
+            });
             EXPECT_GT(max_abs(relax.st.s_g_r, beam(1)), 1e-6) << ca << l;
         }
     }

@@ -108,16 +108,16 @@ TEST(DefectModels, MissingOrShortConfigurationNamesTheFile) {
 // the value (each gave NaN images or a run that never ended).
 TEST(DefectModels, PhysicallyInvalidConfigurationValues) {
     const std::string b = "1 2 1 1 0";
+    // clang-format off
     const std::tuple<int, std::string, int, std::string> cases[] = {
         {1, edge_ini(b, "30 20 90", "1 -1 2", 1.0), 6, "1.0"},
         {1, edge_ini(b, "1e308 20 90", "1 -1 2"), 4, "E+308"},
         {3, config("{loop}", {b, "1e300", "0 0 50", "1 1 1", "0.3", "'yes'"}), 4, "E+300"},
         {3, config("{loop}", {b, "30", "0 0 50", "0 0 0", "0.3", "'yes'"}), 6, "0.0 0.0 0.0"},
-        {5,
-         config("{pg}",
-                {"'Frank'", b, "1 1 1e308 1 1", "30", "0 0 50", "1 1 1", "1 0 0", "6", "0.3", "0"}),
-         5, "E+308"},
+        {5, config("{pg}", {"'Frank'", b, "1 1 1e308 1 1", "30", "0 0 50", "1 1 1", "1 0 0", "6",
+                            "0.3", "0"}), 5, "E+308"},
         {6, config("{t}", {"'Frank'", "0 0 50", "0", "0.3", "0"}), 5, "0.0"}};
+    // clang-format on
     ScratchDir dir;
     for (const auto& [model, text, record, read] : cases) {
         dir.write("c.ini", text);

@@ -94,10 +94,7 @@ Vec3 reference_gradient(const State& st, const PgLoopFile& f, const Vec3& p, Vec
                            f.poissonsratio, f.correction);
         const Vec3 s = mul_t(t2, contract_gradients(a, b, g));
         const Vec3 m = mul_t(abs_t2, term_magnitudes(a, b, g));
-        for (std::size_t q = 0; q < 3; ++q) {
-            sum[q] += s[q];
-            scale[q] += m[q];
-        }
+        for (std::size_t q = 0; q < 3; ++q) sum[q] += s[q], scale[q] += m[q];
         prev = xi;
     }
     return sum;
