@@ -1,9 +1,8 @@
 // An fcc crystal displaced by the isotropic edge field, converted to gradient files and imaged,
 // against the edge model; text and 64-bit files give the same image files to the byte.
-#include "defect_inputs.hpp"
 #include "driver/image_readback.hpp"
+#include "run_kit.hpp"
 #include "snapshot_kit.hpp"
-#include "support/input_files.hpp"
 
 #include <cstdlib>
 
@@ -28,9 +27,7 @@ Vec3 edge_displacement(const Vec3& p, const Vec3& at) {
 
 TEST(AtomImages, ConvertedEdgeCrystalGivesTheEdgeModelsImageAwayFromTheCore) {
     InputSpec in{.ca = "no", .defect = "edge", .size_x = 24, .size_y = 24, .size_z = 60};
-    KorvexRun analytic(in);
-    ASSERT_TRUE(analytic.run("{edge}\n===\n1 2 1 1 0\n12 12 30.3\n1 -1 0\n0.3\n0.0\n"))
-        << analytic.output;
+    const Sim analytic(in, "{edge}\n===\n1 2 1 1 0\n12 12 30.3\n1 -1 0\n0.3\n0.0\n");
 
     // 8 x 8 x 18 cells centred on the grid: snapshot = sample frame + (2.44, 2.44, 2.49).
     ScratchDir atoms;

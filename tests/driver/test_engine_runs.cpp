@@ -1,7 +1,7 @@
 // Whole runs of every defect model, the table engine against the exact one, and the restart that
 // makes waiting threads sleep.
-#include "defect_inputs.hpp"
 #include "driver/image_readback.hpp"
+#include "run_kit.hpp"
 
 #include <cmath>
 
@@ -76,8 +76,7 @@ TEST(TableImages, EveryModelAgreesWithTheExactEngine) {
 // end and gives the same images as a run with the policy set.
 TEST(EngineThreads, APassiveRestartRunsOnceAndGivesTheSameImages) {
     const InputSpec in{.size_x = 4, .size_y = 3, .size_z = 10};
-    KorvexRun set(in), unset(in);
-    ASSERT_TRUE(set.run("", "OMP_WAIT_POLICY=passive")) << set.output;
-    ASSERT_TRUE(unset.run("", "env -u OMP_WAIT_POLICY -u GOMP_SPINCOUNT")) << unset.output;
+    const Sim set(in, "", "./", "OMP_WAIT_POLICY=passive"),
+        unset(in, "", "./", "env -u OMP_WAIT_POLICY -u GOMP_SPINCOUNT");
     EXPECT_EQ(read_file(set.file("in00g.tif")), read_file(unset.file("in00g.tif")));
 }

@@ -1,7 +1,7 @@
 // Hostile file systems and stops from outside: nothing written through a link, no temporary
 // file left, the run record and report document complete or absent.
 #include "driver/finite_check.hpp"
-#include "support/input_files.hpp"
+#include "run_kit.hpp"
 
 #include <cmath>
 #include <cstdlib>
@@ -46,8 +46,7 @@ TEST(SafeFiles, LinksAndAFileSizeLimitStopCleanly) {
 
 // A 150-character data directory receives the results; an input in another folder names them.
 TEST(SafeFiles, LongDataDirectoryAndInputInAnotherFolder) {
-    KorvexRun r({}, std::string(70, 'd') + "/" + std::string(78, 'e') + "/");
-    ASSERT_TRUE(r.run()) << r.output;
+    Sim r({}, "", std::string(70, 'd') + "/" + std::string(78, 'e') + "/");
     for (const char* name : {"in00g", "in.imi", "Imagesin.tex", "in.par", "in_pjt"})
         EXPECT_TRUE(fs::exists(r.file(name))) << name;
     fs::create_directory(r.dir.path() / "sub");

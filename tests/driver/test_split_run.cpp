@@ -1,7 +1,7 @@
 // Runs split over MPI ranks (mpirun -np 2 and 3, rows in uneven blocks; -np 1 in some cases)
 // against one process: every file the same to the byte, the clock readings aside; a series split
 // by condition likewise; stops on any rank end the job with one message and no images.
-#include "defect_inputs.hpp"
+#include "run_kit.hpp"
 
 #include <algorithm>
 #include <cmath>

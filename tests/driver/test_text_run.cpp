@@ -2,7 +2,7 @@
 // copies, the report document, the stops on bad input.
 #include "driver/image_readback.hpp"
 #include "driver/usage.hpp"
-#include "support/input_files.hpp"
+#include "run_kit.hpp"
 
 #include <algorithm>
 #include <cstdlib>
@@ -61,8 +61,7 @@ TEST(TextRun, JobOneResultFilesViewsAndThreadCount) {
 // Job 2: per beam one record per slice (beyond the 5 columns in x) and its depth image; without
 // absorption the beams share the incident intensity at every depth.
 TEST(TextRun, ThicknessFringesAndTheirDepthImages) {
-    KorvexRun r({.job = 2, .size_x = 5, .size_y = 3, .size_z = 40, .iabs = 0}, "data/");
-    ASSERT_TRUE(r.run()) << r.output;
+    const Sim r({.job = 2, .size_x = 5, .size_y = 3, .size_z = 40, .iabs = 0}, "", "data/");
     std::vector<double> total(40 * 3, 0.0);
     for (const char* name : {"in-01g", "in00g", "in01g"}) {
         const auto lines = read_lines(r.file(name));
@@ -87,14 +86,12 @@ TEST(TextRun, ThicknessFringesAndTheirDepthImages) {
 // steps for a weak beam, each with its PostScript copy for the report document.
 TEST(TextRun, LayerImagesAndTheReportDocument) {
     // Weak beam: every nint(2 / 1 Angstrom) = 2nd slice.
-    KorvexRun w({.job = 3, .size_x = 2, .size_y = 2, .size_z = 100, .f_g = 3.0});
-    ASSERT_TRUE(w.run()) << w.output;
+    const Sim w({.job = 3, .size_x = 2, .size_y = 2, .size_z = 100, .f_g = 3.0});
     const auto wimi = read_lines(w.file("in.imi"));
     ASSERT_EQ(wimi.size(), 33u);
     EXPECT_EQ(wimi.front() + wimi[31], " in01gml0038 in01gml0100");
 
-    KorvexRun r({.job = 3, .size_x = 6, .size_y = 4, .size_z = 12}, "data/");
-    ASSERT_TRUE(r.run()) << r.output;
+    const Sim r({.job = 3, .size_x = 6, .size_y = 4, .size_z = 12}, "", "data/");
     auto imi = read_lines(r.file("in.imi"));
     ASSERT_EQ(imi.size(), 13u);
     EXPECT_EQ(imi[11] + imi[12], " in01gml0012 exit");
@@ -112,8 +109,7 @@ TEST(TextRun, LayerImagesAndTheReportDocument) {
 
 // The series (f_g 999) runs twelve conditions, each with its own files and document page.
 TEST(TextRun, SeriesRunsTwelveConditions) {
-    KorvexRun r({.size_x = 2, .size_y = 2, .size_z = 4, .f_g = 999});
-    ASSERT_TRUE(r.run()) << r.output;
+    const Sim r({.size_x = 2, .size_y = 2, .size_z = 4, .f_g = 999});
     for (const char* f : {"ing3.50g01g", "ing6.25g-01g", "ing4.75g.par"})
         EXPECT_TRUE(r.dir.exists(f)) << f;
     EXPECT_EQ(std::ranges::count(read_lines(r.file("in.imi")), " NewSimulation"), 11);
@@ -176,8 +172,8 @@ TEST(TextRun, HelpAndVersionAnswerAndExit) {
 // its PNG does (the edge at x = 6 of 24: the darkest column in place); its caption names the
 // defect, b and g.
 TEST(TextRun, ReportDocumentShowsLayersUprightWithTheirValues) {
-    KorvexRun r({.job = 3, .defect = "edge", .size_x = 24, .size_y = 8, .size_z = 2, .f_g = 3.0});
-    ASSERT_TRUE(r.run(" {edge}\n ====\n1 2 1 0 1\n6.0 0.0 1.0\n0 1 0\n0.34\n1.0\n0\n")) << r.output;
+    const Sim r({.job = 3, .defect = "edge", .size_x = 24, .size_y = 8, .size_z = 2, .f_g = 3.0},
+                " {edge}\n ====\n1 2 1 0 1\n6.0 0.0 1.0\n0 1 0\n0.34\n1.0\n0\n");
     const auto imi = read_lines(r.file("in.imi"));
     ASSERT_EQ(imi.size(), 2u);
     const std::string tex = r.dir.read("Imagesin.tex");
