@@ -37,13 +37,8 @@ TEST(TableImages, EveryModelAgreesWithTheExactEngine) {
         for (const auto& [ca, last] : {std::pair{"yes", 1}, std::pair{"no", 2}}) {
             SCOPED_TRACE(m.config.substr(0, m.config.find('\n')) + " " + ca + " " +
                          std::to_string(2 * last + 1) + " beams");
-            const InputSpec in{.ca = ca,
-                               .defect = m.defect,
-                               .size_x = 9,
-                               .size_y = 7,
-                               .size_z = 20,
-                               .first = -last,
-                               .last = last};
+            InputSpec in{.ca = ca, .defect = m.defect, .size_x = 9, .size_y = 7, .size_z = 20};
+            in.first = -last, in.last = last;
             KorvexRun exact(in), table(in);
             for (const KorvexRun* r : {&exact, &table}) {
                 if (std::string(m.defect) == "3D-strain") write_smooth_box(*r);

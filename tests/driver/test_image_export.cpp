@@ -29,13 +29,11 @@ ImageData image_of(int nx, int ny, const std::vector<double>& v = {}) {
 
 // Intensities over several decades with structure in both directions.
 ImageData intensity_image(int nx, int ny) {
-    return make_image(
-        nx, ny,
-        [](int i, int j) {
-            return 0.3 + 0.25 * std::sin(0.7 * i) * std::cos(0.45 * j) + 1e-3 * std::exp(-0.5 * j) +
-                   0.123456789e-2 * i / (j + 2.0);
-        },
-        0.5, 1.25);
+    const auto f = [](int i, int j) {
+        return 0.3 + 0.25 * std::sin(0.7 * i) * std::cos(0.45 * j) + 1e-3 * std::exp(-0.5 * j) +
+               0.123456789e-2 * i / (j + 2.0);
+    };
+    return make_image(nx, ny, f, 0.5, 1.25);
 }
 
 ImageInfo sample_info() {

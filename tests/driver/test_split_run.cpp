@@ -71,11 +71,8 @@ struct Case {
 
 // 9 x 7 columns, 20 slices, three beams, no column approximation (the lateral shift runs).
 std::vector<Case> cases() {
-    const InputSpec base{.size_x = 9, .size_y = 7, .size_z = 20};
-    auto with = [&](int job, const std::string& defect) {
-        InputSpec s = base;
-        s.job = job, s.defect = defect;
-        return s;
+    auto with = [](int job, const char* defect) {
+        return InputSpec{.job = job, .defect = defect, .size_x = 9, .size_y = 7, .size_z = 20};
     };
     return {
         {"PerfectCrystal", with(1, "no"), ""},
