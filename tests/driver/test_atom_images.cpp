@@ -1,5 +1,5 @@
 // An fcc crystal displaced by the isotropic edge field, converted to gradient files and imaged,
-// against the edge model; text and 64-bit files give the same image files to the byte.
+// against the edge model.
 #include "driver/image_readback.hpp"
 #include "run_kit.hpp"
 #include "snapshot_kit.hpp"
@@ -50,13 +50,10 @@ TEST(AtomImages, ConvertedEdgeCrystalGivesTheEdgeModelsImageAwayFromTheCore) {
         double limit[2], far[2] = {0.0, 0.0};
     };
     Run runs[] = {{0.0, GradientFormat::text, {0.04, 0.01}},
-                  {0.0, GradientFormat::binary64, {0.04, 0.01}},
                   {2.0, GradientFormat::binary32, {0.3, 0.05}},
                   {3.5, GradientFormat::binary32, {0.12, 0.015}}};
-    std::vector<std::unique_ptr<KorvexRun>> done;
     for (Run& r : runs) {
-        done.push_back(std::make_unique<KorvexRun>(in));
-        KorvexRun& run = *done.back();
+        KorvexRun run(in);
         SnapshotConversion c;
         c.snapshot = atoms.str() + "cur", c.reference = atoms.str() + "ref";
         c.width = r.width, c.output.format = r.format;
@@ -76,7 +73,4 @@ TEST(AtomImages, ConvertedEdgeCrystalGivesTheEdgeModelsImageAwayFromTheCore) {
         EXPECT_TRUE(r.far[0] < r.limit[0] && r.far[1] < r.limit[1])
             << "width " << r.width << ": " << r.far[0] << ", " << r.far[1];
     }
-    for (const auto& beam : beams)
-        EXPECT_EQ(read_file(done[0]->file("in" + beam)), read_file(done[1]->file("in" + beam)))
-            << beam;
 }
