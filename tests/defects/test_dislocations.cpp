@@ -260,8 +260,7 @@ TEST(Dislocation, ExampleConfigurations) {
         DefectRun run(model, "unused.ini", "", "no", {64, 64, 200, 64.0, 64.0, 200.0});
         run.st.f_defect = std::string(KORVEX_SOURCE_DIR) + "/examples/" + file;
         const State& st = run.slice(l).st;
-        EXPECT_GT(max_abs(st.s_g_r, beam(1)), 1e-3);
-        EXPECT_TRUE(all_finite(st.s_g_r));
+        EXPECT_TRUE(max_abs(st.s_g_r, beam(1)) > 1e-3 && all_finite(st.s_g_r)) << file;
         for (int j = 2; j <= 64 && model == 1; ++j)
             EXPECT_EQ(st.s_g_r(20, j, beam(1)), st.s_g_r(20, 1, beam(1)));
     }

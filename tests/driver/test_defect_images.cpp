@@ -240,8 +240,7 @@ TEST(DislocationImages, AmplitudePhaseRecordsOfAScrew) {
     EXPECT_NEAR(change[-100], -change[100], 1e-4);
     // The cut plane (1 -1 1) meets the column (0, -2) at depth 18 (between the slice centres
     // 17.5 and 18.5); the column (0, 2) crosses it on the line's other side: no jump.
-    EXPECT_EQ(cut[-2], 18);
-    EXPECT_EQ(cut[2], 0);
+    EXPECT_EQ(std::pair(cut[-2], cut[2]), std::pair(18, 0));
 }
 
 // The edge's records: g.R turns across the line's depth (the line crosses the column (0, 10)
