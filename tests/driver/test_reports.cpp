@@ -76,16 +76,14 @@ TEST(ParameterReport, RecordsInOrderWithFixedFormats) {
     st.processing_time = 90, st.out = &out, st.b_angle = 0.00694464;
     show_system_parameters(st);
     const auto l = split_lines(out.str());
-    EXPECT_EQ(
-        V(l.begin(), l.begin() + 4),
-        (V{std::string(64, '*'), "  Sample geometry:  X->    [ 2  0  0  ]",
-           "                    Y->    [ 0  2  0  ]", "                    Z->    [ 0  0  1  ]"}));
+    EXPECT_EQ(after(l, std::string(64, '*'), 3), (V{"  Sample geometry:  X->    [ 2  0  0  ]",
+                                                    "                    Y->    [ 0  2  0  ]",
+                                                    "                    Z->    [ 0  0  1  ]"}));
     EXPECT_NE(out.str().find("Extinction distance        : "), std::string::npos);
     const auto r = parameter_report(st, fixed_time());
-    EXPECT_EQ(V(r.begin(), r.begin() + 3),
-              (V{"", "", " ++++++ PARAMETERS for result file, \"run\" ++++++"}));
-    for (const char* rec : {" Date: 6-12-2026    Time: 14:05", " 0:1:30 (hours:minutes:seconds)",
-                            " Sample NO: Cu-1                "})
+    for (const char* rec :
+         {" ++++++ PARAMETERS for result file, \"run\" ++++++", " Date: 6-12-2026    Time: 14:05",
+          " 0:1:30 (hours:minutes:seconds)", " Sample NO: Cu-1                "})
         EXPECT_EQ(std::count(r.begin(), r.end(), rec), 1) << rec;
     EXPECT_EQ(after(r, " Job performed"), V{" Amplitude contrast images"});
     EXPECT_EQ(after(r, " the Column Approximation"), V{" used"});
@@ -98,7 +96,8 @@ TEST(ParameterReport, RecordsInOrderWithFixedFormats) {
         " The immaginary parts of the Fourier components of periodical potentials";
     EXPECT_EQ(after(r, imaginary, 2), (V{"U'(  0)  0.0100000000", "U'( 1 g)=  0.0010000000"}));
     // "edge" has no section: the report ends with the defect name.
-    EXPECT_EQ(V(r.end() - 2, r.end()), (V{" Style of defect", " edge                          "}));
+    EXPECT_EQ(after(r, " Style of defect"), V{r.back()});
+    EXPECT_EQ(r.back(), " edge                          ");
 
     // A single beam has no rows of U(g); a row without the first order has no s_g or
     // extinction distance, on the terminal or in the report.
@@ -128,9 +127,8 @@ TEST(ParameterReport, DefectSections) {
     st.defect = "void", st.defect_kind = DefectKind::vacancy,
     st.f_defect = dir.str() + "my_void.ini";
     auto r = parameter_report(st, fixed_time());
-    EXPECT_EQ(V(r.end() - 7, r.end()),
-              (V{rule, " Position of the vacancy centre", " (10.0,20.0,5.0)", rule,
-                 " Radius of the vacancy", " 30.0 Angstrom", rule}));
+    EXPECT_EQ(after(r, " Position of the vacancy centre", 5),
+              (V{" (10.0,20.0,5.0)", rule, " Radius of the vacancy", " 30.0 Angstrom", rule}));
 
     dir.write("hex.ini", "{loop}\n====\nfaulted\n1 3 1 1 1\n1 3 1 1 1\n40\n32 32 50\n1 1 1\n"
                          "1 -1 0\n6\n0.34\n1.0\n");
@@ -159,9 +157,10 @@ TEST(ResultFiles, ParametersDocumentAndImageNames) {
     print_parameters(st, rc);
     const auto rec = split_lines(dir.read("record.sim"));
     ASSERT_EQ(rec.size(), 7u);
-    EXPECT_EQ(V(rec.begin() + 1, rec.begin() + 3),
-              (V{" SIMULATION: Amplitude contrast images from sampleCu-1 with edge dislocation",
-                 " OUTPUT FILE: run   for beams -1g ~ 1g"}));
+    for (const char* line :
+         {" SIMULATION: Amplitude contrast images from sampleCu-1 with edge dislocation",
+          " OUTPUT FILE: run   for beams -1g ~ 1g"})
+        EXPECT_EQ(std::count(rec.begin(), rec.end(), line), 1) << line;
     st.f_out = "test";
     print_parameters(st, rc);
     EXPECT_TRUE(dir.exists("run.par") && dir.exists("test.par"));
@@ -174,10 +173,11 @@ TEST(ResultFiles, ParametersDocumentAndImageNames) {
     EXPECT_EQ(out.str(), " tex file opened\n");
     const auto l = split_lines(dir.read("Imagesrun.tex"));
     ASSERT_EQ(l.size(), 20u);
-    EXPECT_EQ((V{l[0], l[3] + l[5], l[7], l[8], l[17], l[19]}),
-              (V{" \\documentclass[11pt,a4paper]{article}", " \\hspace{10cm}\\,",
-                 " ${\\bf g}=\\langle 2 0 1\\rangle $, ", " $(g,1.00                g)$",
-                 " \\label{run}", " \\end{document}"}));
+    EXPECT_EQ(l.front() + l.back(), " \\documentclass[11pt,a4paper]{article} \\end{document}");
+    EXPECT_EQ(after(l, " \\hspace{10cm}\\,", 2, 2),
+              (V{" ${\\bf g}=\\langle 2 0 1\\rangle $, ", " $(g,1.00                g)$"}));
+    EXPECT_EQ(after(l, " \\caption{}"), V{" \\label{run}"});
+    EXPECT_EQ(after(l, " \\begin{document}"), V{""});
 
     st.unit_x = st.unit_y = 1.0;
     amplitude_contrast_images(st, rc);

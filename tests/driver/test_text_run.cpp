@@ -114,8 +114,8 @@ TEST(TextRun, SeriesRunsTwelveConditions) {
         EXPECT_TRUE(r.dir.exists(f)) << f;
     EXPECT_EQ(std::ranges::count(read_lines(r.file("in.imi")), " NewSimulation"), 11);
     const auto tex = read_lines(r.file("Imagesin.tex"));
-    EXPECT_EQ(std::ranges::count(tex, " $(g,5.25                g)$"), 1);
-    EXPECT_EQ(tex[tex.size() - 3], " \\label{ing6.25g}");
+    for (const char* line : {" $(g,5.25                g)$", " \\label{ing6.25g}"})
+        EXPECT_EQ(std::ranges::count(tex, line), 1) << line;
 }
 
 // Each bad input prints its message line; a stop returns non-zero and leaves no image of the last
