@@ -127,8 +127,7 @@ TEST(LoopIso, SmallLoopNeverOpensATable) {
     const double expect = -2.0 * loop_far_field(lg, 7.5 - 16.0, 20.5 - 16.0, 8.0 - 3.5);
     DefectRun run = loop_run("50.0", "tabulation");
     EXPECT_TRUE(near_rel(run.slice(4).st.s_g_r(8, 21, 3), expect, 1e-14));
-    EXPECT_NE(expect, 0.0);
-    EXPECT_EQ(loop_far_field(lg, 0, 0, 0), 0.0); // the centre
+    EXPECT_TRUE(expect != 0.0 && loop_far_field(lg, 0, 0, 0) == 0.0); // zero only at the centre
     EXPECT_FALSE(run.dir.exists("i01.data"));
 }
 

@@ -168,11 +168,9 @@ TEST(AngularDislocation, GradientsAgainstTheDisplacementAndTheFastForm) {
             angular_gradient_dot(p[0], p[1], p[2], eta, zeta, c, AngularWeights(b, g, sb));
         ASSERT_TRUE(all_finite(ref));
         if (kind == 0 && eps == 0.0) {
+            const auto gu = [&](const Vec3& q) { return dot(g, angular_displacement(q, beta, b)); };
             Vec3 num{};
-            for (std::size_t j = 0; j < 3; ++j)
-                num[j] = central_difference(
-                    [&](const Vec3& q) { return dot(g, angular_displacement(q, beta, b)); }, p, j,
-                    1e-4);
+            for (std::size_t j = 0; j < 3; ++j) num[j] = central_difference(gu, p, j, 1e-4);
             const double s = std::max({std::abs(num[0]), std::abs(num[1]), std::abs(num[2])});
             for (std::size_t q = 0; q < 3; ++q)
                 ASSERT_TRUE(near_rel(ref[q], num[q], 1e-5, 1e-7 * s))
