@@ -58,11 +58,9 @@ inline std::string screw_ini(const std::string& b, const std::string& point, con
     return config("{Data for the screw dislocation in Crystal}", {b, point, cut, relax});
 }
 
-// A defect run: the configuration `text` written as `name` in a scratch directory that is also
-// the working and run directory, and the field of `model` made for a hand-built state: Cu at
-// 200 kV, g = (2 0 0), zone axis [0 0 1] (or as given), five beams -1 .. 3 in the condition
-// (g, g), its beam tilts set by the program's geometry. Under the column approximation the
-// tilts are zero, as the driver sets them.
+// The field of `model` for a hand-built state (Cu, 200 kV, g = (2 0 0), zone axis [0 0 1] or as
+// given, beams -1 .. 3 at (g, g), the program's beam tilts, zero under the column approximation),
+// `text` written as `name` in a scratch directory that is the working and run directory.
 struct DefectRun {
     ScratchDir dir;
     State st;
@@ -72,18 +70,11 @@ struct DefectRun {
               const std::string& ca = "no", Grid grid = {}, Vec3 foil = {0, 0, 1},
               Vec3 v_g = {2, 0, 0}) {
         st.ca = column_approx_from_text(ca);
-        st.n_beams = 5;
-        st.n_pixel_x = grid.nx;
-        st.n_pixel_y = grid.ny;
-        st.n_slice = grid.nz;
+        st.n_beams = 5, st.n_pixel_x = grid.nx, st.n_pixel_y = grid.ny, st.n_slice = grid.nz;
         allocate_arrays(st);
-        st.size = {grid.sx, grid.sy, grid.sz};
-        st.n_xyz = {grid.nx, grid.ny, grid.nz};
-        st.foil = foil;
-        st.v_g = st.co_x = v_g;
-        st.voltage = 200.0;
-        st.lat_c = 3.61;
-        st.condition_n = 1.0;
+        st.size = {grid.sx, grid.sy, grid.sz}, st.n_xyz = {grid.nx, grid.ny, grid.nz};
+        st.foil = foil, st.v_g = st.co_x = v_g;
+        st.voltage = 200.0, st.lat_c = 3.61, st.condition_n = 1.0;
         cal_wave_quantities(st.input(), st.optics());
         for (int n = 1; n <= 5; ++n) st.mtx_beams(n) = n - 2;
         cal_mtx_g(st.input(), st.optics());
@@ -91,9 +82,7 @@ struct DefectRun {
         if (ca == "yes") st.mtx_q.fill(0.0);
         dir.enter();
         dir.write(name, text);
-        st.f_defect = st.rundir = dir.str();
-        st.f_defect += name;
-        st.f_out = "run.txt";
+        st.rundir = dir.str(), st.f_defect = dir.str() + name, st.f_out = "run.txt";
         st.defect_kind = static_cast<DefectKind>(model); // 0 perfect .. 7 3D-strain
         st.out = &console;
         field = make_defect_field(st);
@@ -109,7 +98,7 @@ struct DefectRun {
     }
 };
 
-// The message of the read error `f` must raise (the reader names the file and the record).
+// The message of the read error `f` must raise.
 template <class F> std::string read_error(F&& f) {
     try {
         f();
@@ -133,9 +122,6 @@ template <class A> bool any_nonzero(const A& a) {
 }
 template <class A> bool all_finite(const A& a) {
     return std::all_of(a.data(), a.data() + a.size(), [](double v) { return std::isfinite(v); });
-}
-template <class A> bool same_values(const A& a, const A& b) {
-    return std::equal(a.data(), a.data() + a.size(), b.data(), b.data() + b.size());
 }
 
 } // namespace korvex::testing

@@ -1,5 +1,5 @@
-// The circular loop's own field: the loop integrals against a Bessel quadrature, both circular
-// models against a polygonal loop of 120 sides, the seam of the tabulated near and far fields.
+// The circular loop: the integrals against a Bessel quadrature, both models against a 120-gon,
+// the seam of the tabulated near and far fields.
 #include "defects/loop_tables.hpp"
 #include "driver/defect_files.hpp"
 #include "fixture.hpp"
@@ -51,28 +51,20 @@ std::string circular(const std::string& model, const std::string& b = "1 3 1 1 1
 
 // Beside the loop line, inside and outside it, near the axis, at the seam, far away.
 TEST(LoopIntegrals, ClosedFormsAgainstBesselQuadrature) {
-    for (const auto& [au, v] : {std::pair(0.1, 1.0),
-                                {0.1, 0.9},
-                                {0.2, 1.2},
-                                {0.3, 0.5},
-                                {1.0, 2.0},
-                                {2.0, 0.01},
-                                {4.0, 3.0},
-                                {6.0, 12.0}}) {
+    // clang-format off
+    for (const auto& [au, v] : {std::pair(0.1, 1.0), {0.1, 0.9}, {0.2, 1.2}, {0.3, 0.5},
+                                {1.0, 2.0}, {2.0, 0.01}, {4.0, 3.0}, {6.0, 12.0}}) {
         const LoopIntegrals in = loop_integrals(au, v), q = bessel_integrals(au, v);
-        for (const auto& [got, want] : {std::pair(in.i01, q.i01),
-                                        {in.i10, q.i10},
-                                        {in.i11, q.i11},
-                                        {in.i02, q.i02},
-                                        {in.i12, q.i12}})
+        for (const auto& [got, want] : {std::pair(in.i01, q.i01), {in.i10, q.i10},
+                                        {in.i11, q.i11}, {in.i02, q.i02}, {in.i12, q.i12}})
             EXPECT_NEAR(got, want, 1e-7 * std::abs(want)) << au << ", " << v;
     }
+    // clang-format on
 }
 
-// The issue's loop (R = 80, b = 1/3[1 1 1] on (1 1 1), Cu, g = 2 0 0, zone axis 0 0 1, 240 x 240
-// x 100 Angstrom on 5 Angstrom cells) against the 120-gon, in the middle slice and one through
-// the rim (a sign error would anticorrelate). "tabulation" finds no tables: it writes them, says
-// so once, and reads them back. A Burgers vector in the loop plane has no prismatic part.
+// R = 80, b = 1/3[1 1 1] on (1 1 1), 5 Angstrom cells, against the 120-gon in the middle slice and
+// one through the rim (a sign error would anticorrelate). "tabulation" writes the missing tables,
+// says so once, reads them back. A Burgers vector in the loop plane has no prismatic part.
 TEST(LoopIso, CircularModelsMatchAManySidedPolygon) {
     const Grid block{48, 48, 20, 240.0, 240.0, 100.0};
     DefectRun poly(5, "pg.ini",
@@ -102,9 +94,8 @@ TEST(LoopIso, CircularModelsMatchAManySidedPolygon) {
     EXPECT_NE(exact.console.str().find("WARNING"), std::string::npos);
 }
 
-// At the seam (|u| = 4, v = 3, r = 5 R; R = 60, normal [1 1 1], all around the axis) the tables
-// hold the exact integrals; the far field (the infinitesimal loop) misses the next multipole,
-// up to 9 % of the largest term on the seam.
+// At the seam (|u| = 4, v = 3, all around the axis) the tables hold the exact integrals; the far
+// field misses the next multipole, up to 9 % of the largest term.
 TEST(LoopIso, SeamOfTabulatedNearAndFarField) {
     LoopTables t;
     compute_loop_tables(t);

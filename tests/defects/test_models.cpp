@@ -1,5 +1,5 @@
-// What every defect model shares: the single column of the amplitude-phase job and the
-// configuration file read through the record reader.
+// What every defect model shares: the beam-order rule, the single column of the amplitude-phase
+// job, the configuration read through the record reader.
 #include "defects/edge.hpp"
 #include "defects/loop_iso.hpp"
 #include "defects/pgloop.hpp"
@@ -45,9 +45,8 @@ std::vector<Case> cases() {
 
 } // namespace
 
-// Every model's term for the beam of order m is m G_z under the column approximation, and
-// m (G_z + tan(tilt) G_x) with the same G_z without it: the transmitted beam gets nothing, and
-// beams 1 and -1 fix G_z and G_x for the others.
+// Every model's term for the beam of order m is m G_z under the column approximation and
+// m (G_z + tan(tilt) G_x) without it, G_z and G_x fixed by the beam of order 1.
 TEST(DefectModels, TermsFollowTheBeamOrder) {
     for (const Case& c : cases()) {
         DefectRun yes_run(c.model, c.file, c.text, "yes", c.grid);
@@ -72,8 +71,8 @@ TEST(DefectModels, TermsFollowTheBeamOrder) {
     }
 }
 
-// The amplitude-phase job's single column at (x, y) from the defect's reference point is the
-// column of the grid at that place, stored at (1, 1); the rest is cleared.
+// The single column at (x, y) from the defect's reference point is the grid's column there,
+// stored at (1, 1); the rest is cleared.
 TEST(DefectModels, SingleColumnIsTheGridColumn) {
     for (const Case& c : cases()) {
         DefectRun run(c.model, c.file, c.text, "no", c.grid);
@@ -90,8 +89,7 @@ TEST(DefectModels, SingleColumnIsTheGridColumn) {
     }
 }
 
-// A configuration file that is missing, or ends before its last record, stops the run with
-// the reader's message naming it.
+// A missing or short configuration file stops the run, the message naming it.
 TEST(DefectModels, MissingOrShortConfigurationNamesTheFile) {
     const std::pair<int, const char*> models[] = {
         {1, "edge.ini"},   {2, "screw.ini"},       {3, "loop.ini"},  {4, "void.ini"},
@@ -107,20 +105,20 @@ TEST(DefectModels, MissingOrShortConfigurationNamesTheFile) {
         }
 }
 
-// Values a model would divide by or overflow with are refused where the configuration is read,
-// naming the record and the value (each gave NaN images or a run that never ended).
+// Values a model would divide by or overflow with are refused where read, naming the record and
+// the value (each gave NaN images or a run that never ended).
 TEST(DefectModels, PhysicallyInvalidConfigurationValues) {
     const std::string b = "1 2 1 1 0";
+    // clang-format off
     const std::tuple<int, std::string, int, std::string> cases[] = {
         {1, edge_ini(b, "30 20 90", "1 -1 2", 1.0), 6, "1.0"},
         {1, edge_ini(b, "1e308 20 90", "1 -1 2"), 4, "E+308"},
         {3, config("{loop}", {b, "1e300", "0 0 50", "1 1 1", "0.3", "'yes'"}), 4, "E+300"},
         {3, config("{loop}", {b, "30", "0 0 50", "0 0 0", "0.3", "'yes'"}), 6, "0.0 0.0 0.0"},
-        {5,
-         config("{pg}",
-                {"'Frank'", b, "1 1 1e308 1 1", "30", "0 0 50", "1 1 1", "1 0 0", "6", "0.3", "0"}),
-         5, "E+308"},
+        {5, config("{pg}", {"'Frank'", b, "1 1 1e308 1 1", "30", "0 0 50", "1 1 1", "1 0 0", "6",
+                            "0.3", "0"}), 5, "E+308"},
         {6, config("{t}", {"'Frank'", "0 0 50", "0", "0.3", "0"}), 5, "0.0"}};
+    // clang-format on
     ScratchDir dir;
     for (const auto& [model, text, record, read] : cases) {
         dir.write("c.ini", text);

@@ -1,13 +1,8 @@
-// The angular-dislocation field and the loops built from it against independent evaluations:
-// angular_strain against the displacement it comes from, the contracted fast evaluation
-// against angular_strain term by term (one angular dislocation, then whole slices of a
-// hexagon and a tetrahedron), and a small polygon against the infinitesimal loop.
-//
-// Far from a loop the sides' fields cancel to a small remainder, and so do the terms inside
-// each angular dislocation; there the term-by-term reference's own rounding error reaches 1e-9
-// of its value, and any other order of the same sums differs from it by as much. The fast
-// field is therefore compared against the sum of the magnitudes of the terms that are added
-// up (the scale of the rounding error of any such sum): they must agree to 1e-12 of it.
+// The angular-dislocation field and its loops against independent evaluations: angular_strain
+// against its displacement, the fast contracted form against angular_strain term by term (one
+// angular dislocation, whole slices of a hexagon and a tetrahedron), a small polygon against the
+// infinitesimal loop. Terms cancel far from a loop, so the fast field must agree to 1e-12 of the
+// sum of the magnitudes of the terms (the rounding scale of any order of the same sums).
 #include "defects/loop_iso.hpp"
 #include "defects/pgloop.hpp"
 #include "defects/tetrahedron.hpp"
@@ -35,10 +30,8 @@ AngularGradients gradients_at(const Vec3& p, double cb, double sb, double eps) {
                           0.3, eps);
 }
 
-// Displacement of an angular dislocation in an infinite isotropic body, legs along +z and
-// along (0, sin beta, cos beta): the elastic part of the classical solution (Yoffe;
-// Comninou and Dundurs) plus b times the solid angle of the cut (the wedge between the legs)
-// over 4 pi.
+// Displacement of an angular dislocation, legs along +z and (0, sin beta, cos beta): the elastic
+// part (Yoffe; Comninou and Dundurs) plus b times the solid angle of the cut over 4 pi.
 Vec3 angular_displacement(const Vec3& p, double beta, const Vec3& b) {
     const double x = p[0], y = p[1], z = p[2], ca = std::cos(beta), sa = std::sin(beta);
     const double eta = y * ca - z * sa, zeta = y * sa + z * ca, r = magnitude(p);
@@ -56,8 +49,7 @@ Vec3 angular_displacement(const Vec3& p, double beta, const Vec3& b) {
     u[0] += b[2] * sa * K * (m * lzeta - x * x / rzeta);
     u[1] += b[2] * x * sa * K * (sa / (r - zeta) - y / rzeta);
     u[2] += b[2] * x * sa * K * (ca / (r - zeta) - z / rzeta);
-    // Solid angle of the wedge spanned by the unit legs e1, e2 seen from p (the triangle
-    // formula of Van Oosterom and Strackee with the far vertices at infinity).
+    // The wedge's solid angle (Van Oosterom and Strackee, the far vertices at infinity).
     const Vec3 R1{-x, -y, -z}, e1{0, 0, 1}, e2{0, sa, ca};
     const double den = r * (1.0 + dot(e1, e2)) + dot(R1, e1) + dot(R1, e2);
     const double omega = 2.0 * std::atan2(dot(R1, cross_product(e1, e2)), den);
@@ -74,9 +66,8 @@ Vec3 term_magnitudes(const AngularGradients& a, const Vec3& b, const Vec3& g) {
     return m;
 }
 
-// grad (g . u) of the loop `f` at p (sample frame, from the loop centre) side after side,
-// each angular dislocation through angular_strain, and in `scale` the sum of the magnitudes
-// of its terms.
+// grad (g . u) of the loop `f` at p (from its centre) side by side through angular_strain; in
+// `scale` the sum of the magnitudes of the terms.
 Vec3 reference_gradient(const State& st, const PgLoopFile& f, const Vec3& p, Vec3& scale) {
     const int n = f.nsides;
     const double rc = f.radius * std::cos(kPi / n), rs = f.radius * std::sin(kPi / n);
@@ -104,10 +95,7 @@ Vec3 reference_gradient(const State& st, const PgLoopFile& f, const Vec3& p, Vec
                            f.poissonsratio, f.correction);
         const Vec3 s = mul_t(t2, contract_gradients(a, b, g));
         const Vec3 m = mul_t(abs_t2, term_magnitudes(a, b, g));
-        for (std::size_t q = 0; q < 3; ++q) {
-            sum[q] += s[q];
-            scale[q] += m[q];
-        }
+        for (std::size_t q = 0; q < 3; ++q) sum[q] += s[q], scale[q] += m[q];
         prev = xi;
     }
     return sum;
@@ -153,11 +141,9 @@ std::string pg_loop(const std::string& style, const std::string& burgers, const 
 
 } // namespace
 
-// angular_strain is the derivative of the displacement it comes from, and the contracted
-// fast form agrees with it term by term. Random points around the vertex, many close to the
-// legs (along z, and in the y-z plane at beta from it) and to the plane x = 0, for the vertex
-// angles of polygons of 3 to 12 sides, with and without a core term, random Burgers vectors
-// and g; the derivatives at the points away from all of them without a core term.
+// angular_strain is the derivative of the displacement, and the fast form agrees with it term
+// by term: random points, many close to the legs or their plane, polygons of 3 to 12 sides, with
+// and without a core term, random b and g (the derivatives away from the legs, without core).
 TEST(AngularDislocation, GradientsAgainstTheDisplacementAndTheFastForm) {
     std::mt19937 gen(17);
     std::uniform_real_distribution<double> u(-1.0, 1.0);
@@ -169,8 +155,7 @@ TEST(AngularDislocation, GradientsAgainstTheDisplacementAndTheFastForm) {
         const Vec3 b{u(gen), u(gen), u(gen)}, g{3 * u(gen), 3 * u(gen), 3 * u(gen)};
         const double along = 200.0 * u(gen), off = std::pow(10.0, 2.0 * u(gen));
         Vec3 p{off * u(gen), 100.0 * u(gen), 100.0 * u(gen)};
-        // Without a core term the formula itself loses its digits within a core
-        // radius of a leg (r - zeta or r - z vanishes there): near the legs only with it.
+        // Without a core term the formula loses its digits beside a leg: near them only with it.
         const int kind = eps > 0.0 ? trial / 8 % 4 : trial / 8 % 2 * 3;
         if (kind == 0) p[0] = 100.0 * u(gen);
         if (kind == 1) p = {p[0], off * u(gen), along}; // near the leg along z
@@ -184,11 +169,9 @@ TEST(AngularDislocation, GradientsAgainstTheDisplacementAndTheFastForm) {
             angular_gradient_dot(p[0], p[1], p[2], eta, zeta, c, AngularWeights(b, g, sb));
         ASSERT_TRUE(all_finite(ref));
         if (kind == 0 && eps == 0.0) {
+            const auto gu = [&](const Vec3& q) { return dot(g, angular_displacement(q, beta, b)); };
             Vec3 num{};
-            for (std::size_t j = 0; j < 3; ++j)
-                num[j] = central_difference(
-                    [&](const Vec3& q) { return dot(g, angular_displacement(q, beta, b)); }, p, j,
-                    1e-4);
+            for (std::size_t j = 0; j < 3; ++j) num[j] = central_difference(gu, p, j, 1e-4);
             const double s = std::max({std::abs(num[0]), std::abs(num[1]), std::abs(num[2])});
             for (std::size_t q = 0; q < 3; ++q)
                 ASSERT_TRUE(near_rel(ref[q], num[q], 1e-5, 1e-7 * s))
@@ -199,8 +182,7 @@ TEST(AngularDislocation, GradientsAgainstTheDisplacementAndTheFastForm) {
                 << "sides " << nsides << " core " << eps << " point " << p[0] << ' ' << p[1] << ' '
                 << p[2] << " component " << q;
     }
-    // On a leg without a core term the field is undefined in both forms (the loop model then
-    // leaves the column unstrained); the core term keeps it finite.
+    // On a leg the field is undefined in both forms without a core term, finite with it.
     const AngularGradients core = gradients_at({0.0, 1e-3, 2.0}, 0.0, 1.0, 1.0);
     for (std::size_t i = 0; i < 9; ++i) EXPECT_TRUE(all_finite(grad(core, i / 3, i % 3)));
     const double cb = 0.5, sb = std::sqrt(0.75);
@@ -213,10 +195,8 @@ TEST(AngularDislocation, GradientsAgainstTheDisplacementAndTheFastForm) {
     }
 }
 
-// One slice per kind of loop on 65 x 63 columns over 256 x 256 Angstrom (the columns are
-// taken two at a time, the last of an odd row alone): a hexagon of radius 60 on (111) with a
-// mixed Burgers vector that weights every term, with and without the approximation and with
-// no core term; a tetrahedron of edge 100.
+// Slices on 65 x 63 columns (taken in pairs, an odd row's last alone): a hexagon of radius 60 with
+// a mixed b, with and without the approximation and the core term; a tetrahedron of edge 100.
 TEST(PgLoopReference, SlicesMatchTheTermByTermField) {
     const std::string tetra =
         config("{tetrahedron}", {"faulted", "128 128 150", "100.0", "0.3", "1"});
@@ -245,9 +225,8 @@ TEST(PgLoopReference, SlicesMatchTheTermByTermField) {
     }
 }
 
-// Far from a small loop its field is that of an infinitesimal loop of the same area: the
-// polygon of angular dislocations and the closed-form field must agree, sign included (the
-// next multipole is smaller by about (R / r)^2).
+// Far from a small polygon its field is that of an infinitesimal loop of the same area, sign
+// included (the next multipole is smaller by about (R / r)^2).
 TEST(PgLoop, FarFieldOfSmallPolygonMatchesInfinitesimalLoop) {
     DefectRun run(5, "loop.ini", pg_loop("perfect", "1 2 1 1 0", "2.0", "0 0 0", "12", 0.0), "no",
                   cube(4));
@@ -262,7 +241,7 @@ TEST(PgLoop, FarFieldOfSmallPolygonMatchesInfinitesimalLoop) {
         const LoopDerivatives d = infinitesimal_loop_terms(p[0], p[1], p[2], nhat, bhat, 0.3,
                                                            -(area / kPi) * b / (8.0 * (1.0 - 0.3)));
         const double scale = std::max(std::abs(d.dx), std::abs(d.dz)) * ghkl;
-        EXPECT_NEAR(grad[2], ghkl * d.dz, 0.02 * scale) << p[0] << ' ' << p[1] << ' ' << p[2];
-        EXPECT_NEAR(grad[0], ghkl * d.dx, 0.02 * scale) << p[0] << ' ' << p[1] << ' ' << p[2];
+        EXPECT_NEAR(grad[2], ghkl * d.dz, 0.02 * scale) << p[0] << ' ' << p[1];
+        EXPECT_NEAR(grad[0], ghkl * d.dx, 0.02 * scale) << p[0] << ' ' << p[1];
     }
 }

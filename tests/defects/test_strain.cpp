@@ -1,6 +1,5 @@
-// Strain field from gradient files: checks, messages, the sign of the depth derivative, the
-// streamed reading against reading the files from their start, and agreement with the
-// analytic edge-dislocation model.
+// Strain field from gradient files: checks, messages, the sign of the depth derivative, streamed
+// reading against reading afresh, agreement with the analytic edge model.
 #include "driver/gradient_files.hpp"
 #include "fixture.hpp"
 
@@ -12,7 +11,7 @@ using namespace korvex::testing;
 
 namespace {
 
-// A strain run whose configuration names the base "box" in its (working) directory.
+// A strain run of the base "box" in its (working) directory.
 DefectRun strain_run(const std::string& ca, Grid g) {
     return DefectRun(7, "strain.ini", config("{atomistic box}", {"'box'"}), ca, g);
 }
@@ -36,8 +35,7 @@ void spoil(const std::string& path, std::size_t n, const std::string& text = "")
 
 } // namespace
 
-// Hand-written files on a 1 x 1 x 1 grid: the depth derivative enters with a negative sign, the
-// y derivatives are read but unused, the transmitted beam gets nothing.
+// Hand-written files on one cell: the depth derivative enters negated, dY is read but unused.
 TEST(Strain, DepthDerivativeEntersNegatively) {
     for (const std::string ca : {"yes", "no"}) {
         DefectRun run = strain_run(ca, {1, 1, 1, 2.0, 3.0, 4.0});
@@ -55,25 +53,21 @@ TEST(Strain, DepthDerivativeEntersNegatively) {
     }
 }
 
-// Every file must describe the simulation grid (counts, then cell sizes) and exist, even the
-// unused ".dY"; the column approximation must be "yes" or "no". All stop at the first slice.
-// A file that ends early or holds a record that is not a number stops the run with the
-// reader's message naming the file and the record; the slices before it are served. Read in
-// step, the first bad record of the three files is the one reported.
+// Every file must exist (even ".dY") and describe the grid (counts, then cell sizes); "yes" or
+// "no". A file that ends early or holds a bad record stops at that slice, the message naming the
+// file and record; read in step, the first bad record of the three is reported.
 TEST(Strain, Stops) {
     const std::string counts = "The numbers of cells in system and atomic box are not coincide";
     const std::string units = "The units of cells in system and atomic box are not coincide";
     const std::string read = "error in reading the input file for the strin field dU/d";
-    // One slice more in ".dZ"; cells 1.1 Angstrom wide along y in ".dY"; fewer cells in ".dX";
-    // a file missing.
+    // clang-format off
     const std::tuple<const char*, std::array<int, 3>, Vec3, const char*, std::string> cases[] = {
-        {"no", {4, 3, 6}, {4, 3, 6}, "Z", counts},
-        {"no", {4, 3, 5}, {4, 3.3, 5}, "Y", units},
+        {"no", {4, 3, 6}, {4, 3, 6}, "Z", counts}, {"no", {4, 3, 5}, {4, 3.3, 5}, "Y", units},
         {"no", {2, 3, 5}, {2, 3, 5}, "X", counts},
         {"half", {}, {}, "", "Please make right choice for the Column Approximation"},
-        {"yes", {}, {}, "X", read + "X"},
-        {"yes", {}, {}, "Y", read + "Y"},
+        {"yes", {}, {}, "X", read + "X"}, {"yes", {}, {}, "Y", read + "Y"},
         {"yes", {}, {}, "Z", read + "Z"}};
+    // clang-format on
     for (const auto& [ca, cells, size, axis, message] : cases) {
         DefectRun run = strain_run(ca, {4, 3, 5, 4.0, 3.0, 5.0});
         write_box(run.st, zero_gradient);
@@ -92,8 +86,8 @@ TEST(Strain, Stops) {
     write_box(run.st, zero_gradient);
     spoil("box.dZ", 0);
     run.slice(1).slice(2);
-    EXPECT_NE(message(3).find("box.dZ\""), std::string::npos) << message(3);
-    EXPECT_NE(message(3).find("29"), std::string::npos) << message(3); // 12 + 17 records
+    const std::string end = message(3); // at record 12 + 17
+    EXPECT_TRUE(end.find("box.dZ\"") != end.npos && end.find("29") != end.npos) << end;
     // Slice 2 (records 19..24): ".dZ" bad at its second cell, ".dX" at its fourth.
     write_box(run.st, zero_gradient);
     spoil("box.dZ", 20, " 0 zero 0");
@@ -102,12 +96,9 @@ TEST(Strain, Stops) {
     EXPECT_NE(message(2).find("box.dZ\", record 20"), std::string::npos) << message(2);
 }
 
-// Gradient files made from the analytic edge field (b = 1/2[101], line [-1 2 1] through the
-// middle of the block, r0 = 1: g = (2 0 0) has components along both b and l x b) give,
-// through the strain model, the terms of the edge model itself (same core regularisation),
-// with and without the approximation. The files are streamed: the slices are taken in order,
-// then again (a second pass reopens the files) and out of order, and must always be those of
-// reading the files afresh.
+// Files of the analytic edge field (g with components along b and l x b, r0 = 1) give the edge
+// model's terms, with and without the approximation, the slices in order, again (the files
+// reopened) and out of order.
 TEST(Strain, EdgeFieldFilesMatchTheEdgeModel) {
     for (const char* ca : {"no", "yes"}) {
         const Grid grid{9, 8, 7, 18.0, 16.0, 14.0};
@@ -131,10 +122,9 @@ TEST(Strain, EdgeFieldFilesMatchTheEdgeModel) {
     }
 }
 
-// The binary files give the strain terms of the text files: to the bit in 64-bit values, to
-// float rounding in 32-bit ones; a field keeping rows 3..5 only (a split run) reads those rows
-// of either layout to the bit and leaves the others at zero. A binary file shorter than its
-// header's grid, or of another version, stops the run naming the file.
+// Binary files give the text files' terms: to the bit in 64-bit values, to float rounding in
+// 32-bit ones; keeping rows 3..5 (a split run) reads those to the bit, the others zero. A short
+// binary file or another version stops the run naming the file.
 TEST(Strain, BinaryFilesReadLikeText) {
     DefectRun run = strain_run("no", {9, 8, 7, 18.0, 16.0, 14.0});
     DefectRun rows = strain_run("no", {9, 8, 7, 18.0, 16.0, 14.0});

@@ -30,9 +30,8 @@ Mat3 stress(const StrohDislocation& s, double x, double y) {
 
 } // namespace
 
-// C11 - C12 = 2 C44 (nu = C12 / 2(C12 + C44) = 1/4): edges (b along E1) and screws (b along E3)
-// of several line directions give the isotropic gradients (the displacements follow: see the
-// derivatives and the jump below).
+// C11 - C12 = 2 C44 (nu = 1/4): edges (b along E1) and screws (b along E3) of several lines give
+// the isotropic gradients.
 TEST(Stroh, IsotropicLimit) {
     const Vec3 cases[][3] = {
         {{1, 1, 0}, {1, -1, 2}, {1, 0, 0}}, {{1, 0, 0}, {0, 1, 0}, {1, 0, 0}},
@@ -52,8 +51,7 @@ TEST(Stroh, IsotropicLimit) {
 }
 
 // Cu screw along [1 1 0], cut normal [0 0 1]: u3 = arg(x1 + sqrt(C'55 / C'44) i x2) / 2 pi (the
-// ratio 0.558 of the published peer result), also as the model's amplitude-phase column g.R
-// (g = 2 0 0, g.b = 1, sample axes = cube axes).
+// published ratio 0.558), also as the model's single-column g.R (g.b = 1).
 TEST(Stroh, CopperScrewAlongTwoFoldAxis) {
     const StrohDislocation s = make(elastic_constants("Cu"), {-1, 1, 0}, {1, 1, 0}, {0, 0, 1});
     const double r = std::sqrt(s.stiffness(0, 2, 0, 2) / s.stiffness(1, 2, 1, 2));
@@ -68,8 +66,8 @@ TEST(Stroh, CopperScrewAlongTwoFoldAxis) {
     }
 }
 
-// Mixed dislocations of low symmetry with A above and below 1: gradient = numerical derivative,
-// div sigma = 0, u jumps by b across the cut (x1 < 0), no net force on a circle.
+// Mixed dislocations of low symmetry, A above and below 1: gradient = numerical derivative,
+// div sigma = 0, u jumps by b across the cut, no net force on a circle.
 TEST(Stroh, EquilibriumJumpAndDerivatives) {
     const Vec3 b{0.3, -0.5, 0.8};
     const double h = 1e-5;
@@ -102,9 +100,8 @@ TEST(Stroh, EquilibriumJumpAndDerivatives) {
     }
 }
 
-// The last record: the last word decides, a number or nothing means isotropic, other words
-// and the surface relaxation with "anisotropic" are refused. The gradient tool's anisotropic
-// edge is the edge model's field: g.grad R / a = its phase gradient.
+// The last record's last word decides (a number or nothing: isotropic); other words and relaxation
+// with "anisotropic" are refused. The gradient tool's anisotropic edge is the edge model's field.
 TEST(Stroh, ElasticityRecordAndItsUsers) {
     RecordReader r("f.ini", "0 x\nANISOTROPIC x\n\n \n"), bad("f.ini", "x\n0\nanisotropc 1\n");
     EXPECT_EQ(read_elasticity(r), Elasticity::anisotropic);

@@ -10,6 +10,7 @@
 #include <tiffio.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace korvex::testing {
@@ -30,8 +31,7 @@ inline PngGrey read_png(const std::string& path) {
     img.format = PNG_FORMAT_GRAY;
     std::vector<png_byte> buf(PNG_IMAGE_SIZE(img));
     if (!png_image_finish_read(&img, nullptr, buf.data(), 0, nullptr)) return out;
-    out.width = int(img.width);
-    out.height = int(img.height);
+    out.width = int(img.width), out.height = int(img.height);
     out.pixels.assign(buf.begin(), buf.end());
     return out;
 }
@@ -76,10 +76,8 @@ inline void expect_views_match(const std::string& path, const ImageData& text) {
     SCOPED_TRACE(path);
     const PngGrey png = read_png(path + ".png");
     const TiffFloat tif = read_tiff(path + ".tif");
-    ASSERT_EQ(png.width, text.nx());
-    ASSERT_EQ(png.height, text.ny());
-    ASSERT_EQ(int(tif.width), text.nx());
-    ASSERT_EQ(int(tif.height), text.ny());
+    ASSERT_EQ(std::tuple(png.width, png.height, int(tif.width), int(tif.height)),
+              std::tuple(text.nx(), text.ny(), text.nx(), text.ny()));
     const GreyLevels levels = grey_levels(text, 256);
     for (int j = 1; j <= text.ny(); ++j)
         for (int i = 1; i <= text.nx(); ++i) {

@@ -25,11 +25,9 @@ struct AnisoRun : KorvexRun {
 
 } // namespace
 
-// No record and "isotropic" write the same image files byte for byte; "anisotropic" changes
-// the images and the report lists the constants with the Poisson ratio still read. g.b = 0:
-// a screw along the two-fold axis [0 1 1] and an edge on the four-fold line [1 0 0]
-// (g.(b x l) = 0) stay invisible, their planes being mirror planes of the crystal; a screw along
-// [0 1 2], no symmetry axis, displaces atoms across its line and shows.
+// No record and "isotropic" give the same files; "anisotropic" changes the images, the report
+// listing the constants. g.b = 0: a screw along [0 1 1] and an edge on [1 0 0] stay invisible
+// (mirror planes of the crystal); a screw along [0 1 2], no symmetry axis, shows.
 TEST(AnisotropicImages, IsotropicByDefaultSymmetryKeepsInvisibility) {
     for (const char* d : {"edge", "screw"}) {
         const std::string b = d[0] == 'e' ? "1 2 1 0 1" : "1 2 1 1 0",

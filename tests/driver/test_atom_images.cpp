@@ -1,9 +1,8 @@
-// An fcc crystal displaced by the isotropic edge-dislocation field, converted to gradient
-// files and imaged through the strain model, against the edge model itself; text and binary
-// gradient files give the same image files to the byte.
+// An fcc crystal displaced by the isotropic edge field, converted to gradient files and imaged,
+// against the edge model.
 #include "driver/image_readback.hpp"
+#include "run_kit.hpp"
 #include "snapshot_kit.hpp"
-#include "support/input_files.hpp"
 
 #include <cstdlib>
 
@@ -12,8 +11,8 @@ using namespace korvex::testing;
 
 namespace {
 
-// The edge dislocation b = 1/2[110], line [1 -1 0] through `at`, nu = 0.3, no core radius,
-// in cube axes; its slip cut runs from the line towards the entrance surface (z < at).
+// The edge b = 1/2[110], line [1 -1 0] through `at`, nu = 0.3, cube axes; its cut runs from the
+// line towards the entrance surface.
 Vec3 edge_displacement(const Vec3& p, const Vec3& at) {
     constexpr double nu = 0.3, b = 3.61 / std::numbers::sqrt2, s = 1 / std::numbers::sqrt2;
     const double x = ((p[0] - at[0]) + (p[1] - at[1])) * s, y = p[2] - at[2];
@@ -28,9 +27,7 @@ Vec3 edge_displacement(const Vec3& p, const Vec3& at) {
 
 TEST(AtomImages, ConvertedEdgeCrystalGivesTheEdgeModelsImageAwayFromTheCore) {
     InputSpec in{.ca = "no", .defect = "edge", .size_x = 24, .size_y = 24, .size_z = 60};
-    KorvexRun analytic(in);
-    ASSERT_TRUE(analytic.run("{edge}\n===\n1 2 1 1 0\n12 12 30.3\n1 -1 0\n0.3\n0.0\n"))
-        << analytic.output;
+    const Sim analytic(in, "{edge}\n===\n1 2 1 1 0\n12 12 30.3\n1 -1 0\n0.3\n0.0\n");
 
     // 8 x 8 x 18 cells centred on the grid: snapshot = sample frame + (2.44, 2.44, 2.49).
     ScratchDir atoms;
@@ -38,42 +35,30 @@ TEST(AtomImages, ConvertedEdgeCrystalGivesTheEdgeModelsImageAwayFromTheCore) {
         {0, 0, 0}, {Vec3{28.88, 0, 0}, Vec3{0, 28.88, 0}, Vec3{0, 0, 64.98}}, "pp pp ff"};
     const Atoms ref = fcc({8, 8, 18}, 3.61);
     atoms.write("ref", lammps(ref, cell));
-    atoms.write("cur", lammps(displaced(ref,
-                                        [](const Vec3& p) {
-                                            return edge_displacement(p, {14.44, 14.44, 32.79});
-                                        }),
-                              cell, true));
+    const auto edge = [](const Vec3& p) { return edge_displacement(p, {14.44, 14.44, 32.79}); };
+    atoms.write("cur", lammps(displaced(ref, edge), cell, true));
     in.defect = "3D-strain";
     const GradientBox box{{24, 24, 60}, {24, 24, 60}, {0, 0, 1}, {2, 0, 0}, 3.61};
     const std::string beams[] = {"-01g", "00g", "01g"};
-    // Kernel width (0: the default, 2.5 Angstrom here) and format of the files; the largest
-    // differences from the edge model's images, as fractions of each image's range of
-    // intensities, within 3 Angstrom of the projected line (the core and the slip cut), and
-    // beyond 3 and 6 Angstrom from it, which each run must keep below the limits given.
+    // Kernel width (0: the default, 2.5) and file format; the largest differences from the edge
+    // model's images over their range beyond 3 and 6 Angstrom from the projected line (the core
+    // and the cut), kept below the limits. Measured: 0.027, 0.007 at the default; 0.21, 0.036 at
+    // 2 (noise); 0.081, 0.0095 at 3.5 (the core smeared); within 3 Angstrom 0.76 to 0.98.
     struct Run {
         double width;
         GradientFormat format;
-        double limit[2];
-        double near = 0.0, far[2] = {0.0, 0.0};
+        double limit[2], far[2] = {0.0, 0.0};
     };
-    // Measured: 0.027 and 0.007 at the default width, 0.21 and 0.036 at 2 Angstrom (too few
-    // atoms in reach: noise), 0.081 and 0.0095 at 3.5 Angstrom (more of the core smeared out);
-    // within 3 Angstrom 0.76 to 0.98.
     Run runs[] = {{0.0, GradientFormat::text, {0.04, 0.01}},
-                  {0.0, GradientFormat::binary64, {0.04, 0.01}},
                   {2.0, GradientFormat::binary32, {0.3, 0.05}},
                   {3.5, GradientFormat::binary32, {0.12, 0.015}}};
-    std::vector<std::unique_ptr<KorvexRun>> done;
     for (Run& r : runs) {
-        done.push_back(std::make_unique<KorvexRun>(in));
-        KorvexRun& run = *done.back();
+        KorvexRun run(in);
         SnapshotConversion c;
-        c.snapshot = atoms.str() + "cur";
-        c.reference = atoms.str() + "ref";
-        c.width = r.width;
-        c.output.format = r.format;
+        c.snapshot = atoms.str() + "cur", c.reference = atoms.str() + "ref";
+        c.width = r.width, c.output.format = r.format;
         convert_snapshot(c, box, run.file("box"));
-        ASSERT_TRUE(run.run("{strain}\n===\n'box'\n")) << run.output;
+        ASSERT_TRUE(run.run(kBoxStrain)) << run.output;
         for (const auto& beam : beams) {
             const ImageData a = run.image(beam), e = analytic.image(beam);
             const auto [lo, hi] =
@@ -82,14 +67,10 @@ TEST(AtomImages, ConvertedEdgeCrystalGivesTheEdgeModelsImageAwayFromTheCore) {
                 for (int i = 1; i <= 24; ++i) {
                     const double d = std::abs(i + j - 25) / std::numbers::sqrt2;
                     const double diff = std::abs(a.values(i, j) - e.values(i, j)) / (*hi - *lo);
-                    double& worst = d <= 3 ? r.near : r.far[d > 6];
-                    worst = std::max(worst, diff);
+                    if (d > 3) r.far[d > 6] = std::max(r.far[d > 6], diff);
                 }
         }
-        EXPECT_LT(r.far[0], r.limit[0]) << "width " << r.width;
-        EXPECT_LT(r.far[1], r.limit[1]) << "width " << r.width;
+        EXPECT_TRUE(r.far[0] < r.limit[0] && r.far[1] < r.limit[1])
+            << "width " << r.width << ": " << r.far[0] << ", " << r.far[1];
     }
-    for (const auto& beam : beams)
-        EXPECT_EQ(read_file(done[0]->file("in" + beam)), read_file(done[1]->file("in" + beam)))
-            << beam;
 }

@@ -1,5 +1,5 @@
-// Grey levels of the display, and the picture (PNG), float (TIFF) and PostScript copies of
-// image files, read back with the libraries and compared with the text image they accompany.
+// Grey levels, and the PNG, TIFF and PostScript copies of image files read back with the
+// libraries against the text image they accompany.
 #include "driver/grey_levels.hpp"
 #include "driver/image_export.hpp"
 #include "driver/image_readback.hpp"
@@ -29,13 +29,11 @@ ImageData image_of(int nx, int ny, const std::vector<double>& v = {}) {
 
 // Intensities over several decades with structure in both directions.
 ImageData intensity_image(int nx, int ny) {
-    return make_image(
-        nx, ny,
-        [](int i, int j) {
-            return 0.3 + 0.25 * std::sin(0.7 * i) * std::cos(0.45 * j) + 1e-3 * std::exp(-0.5 * j) +
-                   0.123456789e-2 * i / (j + 2.0);
-        },
-        0.5, 1.25);
+    const auto f = [](int i, int j) {
+        return 0.3 + 0.25 * std::sin(0.7 * i) * std::cos(0.45 * j) + 1e-3 * std::exp(-0.5 * j) +
+               0.123456789e-2 * i / (j + 2.0);
+    };
+    return make_image(nx, ny, f, 0.5, 1.25);
 }
 
 ImageInfo sample_info() {
@@ -48,10 +46,9 @@ ImageInfo sample_info() {
 
 } // namespace
 
-// Level = integer part of (A - min)(levels - 1)/(max - min) (the display's DataImaging test
-// works the levels of a small image), with the largest value on the top level even where the
-// doubles give 254.99999999999997, and highlights clipped at 10000 times the mean; flat, signed
-// and broken images.
+// Level = floor((A - min)(levels - 1) / (max - min)), the largest value on the top level even
+// where the doubles give 254.99999999999997, highlights clipped at 10000 times the mean; flat,
+// signed and broken images.
 TEST(GreyLevels, FormulaTopLevelClippingAndOddImages) {
     const GreyLevels top =
         grey_levels(image_of(3, 1, {0.0405495241, 0.6397953458, 0.3401724350}), 256);
@@ -59,25 +56,18 @@ TEST(GreyLevels, FormulaTopLevelClippingAndOddImages) {
     EXPECT_EQ(std::vector({top.level(1, 1), top.level(2, 1), top.level(3, 1)}),
               std::vector({0, 255, 127}));
 
-    ImageData spike = image_of(500, 500);
-    spike.values.fill(1.0);
-    spike.values(17, 300) = 1e8;
-    const GreyLevels c = grey_levels(spike, 256);
+    const GreyLevels c = grey_levels(
+        make_image(500, 500, [](int i, int j) { return i == 17 && j == 300 ? 1e8 : 1.0; }), 256);
     EXPECT_NEAR(c.clip, 10000.0 * (249999.0 + 1e8) / 250000.0, 1e-6 * c.clip);
-    EXPECT_EQ(c.max, c.clip);
-    EXPECT_EQ(c.level(17, 300), 255);
-    EXPECT_EQ(c.level(1, 1) + c.level(500, 500), 0);
+    EXPECT_EQ(std::tuple(c.max, c.level(17, 300), c.level(1, 1), c.level(500, 500)),
+              std::tuple(c.clip, 255, 0, 0));
 
-    // A perfect crystal gives one value everywhere: middle grey, its background, no division
-    // by zero.
-    ImageData flat = image_of(4, 3);
-    flat.values.fill(0.37);
-    const GreyLevels f = grey_levels(flat, 256);
+    // One value everywhere (a perfect crystal): middle grey, no division by zero.
+    const GreyLevels f = grey_levels(make_image(4, 3, [](int, int) { return 0.37; }), 256);
     EXPECT_EQ(std::pair(f.level(2, 2), f.uniform), std::pair(127, true));
     EXPECT_DOUBLE_EQ(f.background, 0.37);
 
-    // A strain map is signed with a mean near zero: clipping at 10000 times that mean would
-    // flatten every positive value; the whole range is kept instead.
+    // A signed strain map with a mean near zero keeps its whole range unclipped.
     ImageData sgr = make_image(200, 60, [](int i, int) { return (i - 100.5) * 1e-4; });
     sgr.values(1, 1) -= 1e-12; // mean slightly negative
     const GreyLevels s = grey_levels(sgr, 256);
@@ -92,9 +82,8 @@ TEST(GreyLevels, FormulaTopLevelClippingAndOddImages) {
               std::vector({0, 255, 127}));
 }
 
-// The picture holds the display's levels of the text image, row y = 1 at the top; the float
-// copy holds the computed values as closely as a float can (a clipped spike too), with the pixel
-// size and a description of the run.
+// The PNG holds the display's levels, row y = 1 at the top; the TIFF the computed values as
+// closely as a float can (a clipped spike too), the pixel size and a description of the run.
 TEST(ImageExport, PngAndTiffMatchTheTextImage) {
     ScratchDir dir;
     ImageData spike = intensity_image(150, 80); // over 10000 pixels: clipping can happen
@@ -114,12 +103,10 @@ TEST(ImageExport, PngAndTiffMatchTheTextImage) {
     EXPECT_LT(grey_levels(spike, 256).clip, 1e7);
 
     const TiffFloat tif = read_tiff(dir.str() + "run37.tif");
-    // One 32-bit float sample per pixel, top row first, pixels per centimetre: 0.5 and 1.25
-    // Angstrom.
+    // One 32-bit float per pixel, top row first, pixels per centimetre: 0.5 and 1.25 Angstrom.
     EXPECT_EQ(std::tuple(tif.bits, tif.spp, tif.format, tif.orientation, tif.unit),
               std::tuple(32, 1, SAMPLEFORMAT_IEEEFP, ORIENTATION_TOPLEFT, RESUNIT_CENTIMETER));
-    EXPECT_TRUE(near_rel(tif.xres, 2e8, 1e-6));
-    EXPECT_TRUE(near_rel(tif.yres, 8e7, 1e-6));
+    EXPECT_TRUE(near_rel(tif.xres, 2e8, 1e-6) && near_rel(tif.yres, 8e7, 1e-6)) << tif.xres;
     for (const char* item :
          {"quantity = intensity\n", "crystal = Cu\n", "voltage = 200 kV\n", "g = 2 0 0\n",
           "beams = -1 0 1\n", "condition = (g, 1.5g)\n", "defect = edge\n",
@@ -136,8 +123,8 @@ TEST(ImageFiles, RowsContinueAfterTwoThousandValues) {
     const auto lines = split_lines(text);
     ASSERT_EQ(lines.size(), 8u + 4u);
     EXPECT_EQ(lines[0] + lines[3], " width 2500");
-    EXPECT_EQ(lines[8].size(), 2000u * 12u);
-    EXPECT_EQ(lines[9].size(), 500u * 12u);
+    EXPECT_EQ(std::pair(lines[8].size(), lines[9].size()),
+              (std::pair<std::size_t, std::size_t>(2000 * 12, 500 * 12)));
     EXPECT_EQ(lines[8].substr(0, 12) + lines[10].substr(0, 12), "   1.234E-01  -2.500E-07");
     ScratchDir dir;
     dir.write("img", text);
@@ -147,16 +134,14 @@ TEST(ImageFiles, RowsContinueAfterTwoThousandValues) {
     EXPECT_DOUBLE_EQ(back.values(2, 2001), -2.5e-7);
 }
 
-// The grey levels come from the values as the text prints them; the fast conversion agrees with
-// the text formatting everywhere, ties of the last printed digit included.
+// The grey levels come from the values as printed; the fast conversion agrees with the text
+// formatting everywhere, ties of the last printed digit included.
 TEST(ImageExport, PrintedValuesAgreeWithTheText) {
     const ImageData img = image_of(1, 3, {0.123456789, -2.49951e-7, 1.0 / 3.0});
     const ImageData es = as_printed(img, RowFormat::es12_3);
-    EXPECT_EQ(es.values(1, 1), 0.1235);
-    EXPECT_EQ(es.values(1, 2), -2.500e-7);
+    EXPECT_EQ(std::pair(es.values(1, 1), es.values(1, 2)), std::pair(0.1235, -2.500e-7));
     const ImageData list = as_printed(img, RowFormat::list);
-    EXPECT_EQ(list.values(1, 3), 0.3333333333);
-    EXPECT_EQ(list.unit_x, 0.5);
+    EXPECT_EQ(std::pair(list.values(1, 3), list.unit_x), std::pair(0.3333333333, 0.5));
 
     std::mt19937_64 rng(7);
     std::uniform_real_distribution<double> mantissa(1.0, 10.0);
@@ -180,8 +165,7 @@ TEST(ImageExport, PrintedValuesAgreeWithTheText) {
                 ASSERT_EQ(printed_value(x, f), printed_value_reference(x, f)) << std::hexfloat << x;
 }
 
-// A file that cannot be created or put in place stops the run with its name and leaves no
-// partial file (those of a user are left alone at the level of whole runs).
+// A file that cannot be created or put in place stops the run naming it, no partial file left.
 TEST(ImageExport, FailuresStopTheRunWithoutPartialFiles) {
     ScratchDir dir;
     const ImageData img = intensity_image(5, 4);
@@ -208,8 +192,8 @@ TEST(ImageExport, FailuresStopTheRunWithoutPartialFiles) {
     EXPECT_EQ(dir.names(), (std::set<std::string>{"blocked", "img.tif", "img.ps"}));
 }
 
-// One page of the whole image, drawn without disturbing the caller's plot device or colours;
-// rendered, each cell shows its grey level, turned for the report document.
+// One page of the whole image, the caller's plot device and colours undisturbed; rendered,
+// each cell shows its grey level, turned for the report document.
 TEST(LayerPostScript, OnePageOfTheWholeImage) {
     ScratchDir dir;
     const int id = cpgopen("/NULL");
@@ -240,7 +224,7 @@ TEST(LayerPostScript, OnePageOfTheWholeImage) {
                            pgm + "' '" + dir.str() + "lay.ps' >/dev/null 2>&1")
                               .c_str()),
               0);
-    // Binary PGM: a header (with comments) "P5", "288 288", "255", then one byte per pixel.
+    // Binary PGM: "P5", "288 288", "255" (comments between), one byte per pixel.
     const std::string raw = read_file(pgm);
     ASSERT_EQ(raw.rfind("P5\n", 0), 0u);
     ASSERT_NE(raw.find("\n288 288\n255\n"), std::string::npos);

@@ -1,7 +1,7 @@
-// Runs against a hostile file system and stops from outside: nothing written through a link,
-// no temporary file left, the run record and report document complete or absent.
+// Hostile file systems and stops from outside: nothing written through a link, no temporary
+// file left, the run record and report document complete or absent.
 #include "driver/finite_check.hpp"
-#include "support/input_files.hpp"
+#include "run_kit.hpp"
 
 #include <cmath>
 #include <cstdlib>
@@ -20,8 +20,8 @@ void expect_stopped_clean(const KorvexRun& r) {
 }
 } // namespace
 
-// A link under each run file (target untouched, named in the message); a file-size limit while
-// the simulation record is rebuilt (the real reason named, the old record kept).
+// A link under each run file (target untouched, named); a file-size limit while the record is
+// rebuilt (the reason named, the old record kept).
 TEST(SafeFiles, LinksAndAFileSizeLimitStopCleanly) {
     for (const std::string name :
          {"data/in.imi", "data/Imagesin.tex", "record.sim", "data/in.par", "data/in00g"}) {
@@ -44,11 +44,9 @@ TEST(SafeFiles, LinksAndAFileSizeLimitStopCleanly) {
     expect_stopped_clean(r);
 }
 
-// A 150-character data directory receives the results; an input file in another folder gives
-// its own name to them, in the data directory.
+// A 150-character data directory receives the results; an input in another folder names them.
 TEST(SafeFiles, LongDataDirectoryAndInputInAnotherFolder) {
-    KorvexRun r({}, std::string(70, 'd') + "/" + std::string(78, 'e') + "/");
-    ASSERT_TRUE(r.run()) << r.output;
+    Sim r({}, "", std::string(70, 'd') + "/" + std::string(78, 'e') + "/");
     for (const char* name : {"in00g", "in.imi", "Imagesin.tex", "in.par", "in_pjt"})
         EXPECT_TRUE(fs::exists(r.file(name))) << name;
     fs::create_directory(r.dir.path() / "sub");
@@ -57,8 +55,7 @@ TEST(SafeFiles, LongDataDirectoryAndInputInAnotherFolder) {
     EXPECT_TRUE(fs::exists(r.file("cu.in00g")) && fs::exists(r.file("Imagescu.in.tex")));
 }
 
-// SIGTERM once the first progress line is in the log (standard output is line-buffered): the
-// run stops non-zero and cleanly.
+// SIGTERM after the first progress line: the run stops non-zero and cleanly.
 TEST(SafeFiles, SignalMidRunStopsCleanly) {
     KorvexRun r({.job = 3, .size_x = 48, .size_y = 48, .size_z = 3000}, "data/");
     const std::string script = "cd '" + r.dir.str() +

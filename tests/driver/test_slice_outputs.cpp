@@ -20,7 +20,7 @@ DefectRun& wrapped(DefectRun& run, bool writer = true) {
 } // namespace
 
 // The edge prints each slice's line; the circular loop rewrites the maps "<f_out>sgr01".."05"
-// (list form, one per beam) with that slice's terms, on the writer only.
+// (one per beam) with that slice's terms, on the writer only.
 TEST(SliceOutputs, EdgeLineAndLoopMaps) {
     DefectRun edge(1, "edge.ini", edge_ini("1 2 1 1 0", "30 20 90", "1 -1 2"));
     wrapped(edge).slice(3).slice(4);
@@ -45,27 +45,24 @@ TEST(SliceOutputs, EdgeLineAndLoopMaps) {
     EXPECT_FALSE(run.dir.exists("run.txtsgr06"));
 }
 
-// The tetrahedron's face files are written each slice, and each describes exactly the loop the
-// model takes in memory.
+// The tetrahedron's face files, written each slice, describe the loops the model holds.
 TEST(SliceOutputs, TetrahedronFaceFilesAreTheFacesInMemory) {
     DefectRun run(6, "tetrahedron.ini",
                   config("{sft}", {"'faulted SFT'", "12.3 11.7 12.1", "14.1", "0.31", "1.07"}),
                   "no", cube(24));
     wrapped(run).slice(5);
     const TetrahedronFile t = read_tetrahedron_file(run.st.f_defect);
+    auto fields = [](const PgLoopFile& f) {
+        return std::tie(f.loopstyle, f.b_m, f.b_n, f.b_dir, f.f_m, f.f_n, f.f_dir, f.radius,
+                        f.position, f.normal, f.polar, f.nsides, f.poissonsratio, f.correction);
+    };
     for (int face = 0; face < 4; ++face) {
         const std::string name =
             std::string(kTetrahedronFaces[static_cast<std::size_t>(face)].name) + ".ini";
         EXPECT_EQ(run.dir.read(name), tetrahedron_face_text(run.st, t, face));
         const PgLoopFile read = read_pgloop_file(run.dir.str() + name);
         const PgLoopFile mem = tetrahedron_face_loop(run.st, t, face);
-        EXPECT_EQ(std::tie(read.loopstyle, read.b_m, read.b_n, read.b_dir, read.f_m, read.f_n,
-                           read.f_dir, read.radius, read.position, read.normal, read.polar,
-                           read.nsides, read.poissonsratio, read.correction),
-                  std::tie(mem.loopstyle, mem.b_m, mem.b_n, mem.b_dir, mem.f_m, mem.f_n, mem.f_dir,
-                           mem.radius, mem.position, mem.normal, mem.polar, mem.nsides,
-                           mem.poissonsratio, mem.correction))
-            << name;
+        EXPECT_EQ(fields(read), fields(mem)) << name;
     }
 }
 

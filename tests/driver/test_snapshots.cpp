@@ -1,6 +1,5 @@
-// Gradient files from snapshots: a uniform strain gives its own gradients in every cell for
-// every layout, box shape and orientation; atoms wrapped across a periodic boundary change
-// nothing; bad snapshots stop with a message naming the file and line and leave no file.
+// Gradient files from snapshots: a uniform strain found in every cell for every layout, box and
+// orientation, wrapped atoms changing nothing; bad snapshots stop naming file and line.
 #include "snapshot_kit.hpp"
 #include "support/testing.hpp"
 
@@ -48,10 +47,8 @@ TEST(SnapshotGradients, UniformStrainIsFoundInEveryCell) {
         // A strain (cube frame) and a rigid shift that carries atoms across the cell faces.
         const Mat3 e{{0.01, 0.004, -0.002, 0.003, -0.006, 0.0, 0.005, 0.002, 0.008}};
         const Atoms cur = displaced(ref, [&](const Vec3& x) {
-            const Vec3 cx =
-                mul_t(Mat3{{c.axes[0][0], c.axes[0][1], c.axes[0][2], c.axes[1][0], c.axes[1][1],
-                            c.axes[1][2], c.axes[2][0], c.axes[2][1], c.axes[2][2]}},
-                      x);
+            Vec3 cx{}; // cube frame
+            for (std::size_t k = 0; k < 9; ++k) cx[k % 3] += c.axes[k / 3][k % 3] * x[k / 3];
             const Vec3 u = mul(e, cx);
             const double shift = c.format == 3 ? 0.0 : 1.0; // a lattice sees no rigid shift
             return Vec3{dot(c.axes[0], u) + 1.3 * shift, dot(c.axes[1], u) - 0.9 * shift,
@@ -64,35 +61,26 @@ TEST(SnapshotGradients, UniformStrainIsFoundInEveryCell) {
         auto file = [&](const Atoms& a) {
             return c.format == 2 ? xyz(a, c.cell) : lammps(a, c.cell, c.format == 1);
         };
-        dir.write("ref", file(ref));
-        dir.write("cur", file(cur));
-        dir.write("wrapped", file(wrapped));
+        for (const auto& [name, atoms] :
+             {std::pair("ref", ref), {"cur", cur}, {"wrapped", wrapped}})
+            dir.write(name, file(atoms));
         SnapshotConversion conv;
-        conv.snapshot = "cur";
-        conv.reference = "ref";
-        conv.axes = c.axes;
-        if (c.format == 3) {
-            conv.reference.clear();
-            conv.lattice = Structure::fcc;
-            conv.lattice_a = 3.61;
-        }
-        const ConversionSummary sum = convert_snapshot(conv, kGrid, "box");
-        EXPECT_EQ(sum.empty_cells, 0);
+        conv.snapshot = "cur", conv.reference = "ref", conv.axes = c.axes;
+        if (c.format == 3)
+            conv.reference.clear(), conv.lattice = Structure::fcc, conv.lattice_a = 3.61;
+        EXPECT_EQ(convert_snapshot(conv, kGrid, "box").empty_cells, 0);
         conv.snapshot = "wrapped";
         convert_snapshot(conv, kGrid, "again");
-        const auto again = read_gradients("again");
-        double off = 0.0, apart = 0.0;
-        std::size_t n = 0;
-        for (const Gradient& g : read_gradients("box")) {
-            for (std::size_t i = 0; i < 3; ++i)
-                for (std::size_t k = 0; k < 3; ++k) {
-                    off = std::max(off, std::abs(g[k][i] - e(int(i) + 1, int(k) + 1)));
-                    apart = std::max(apart, std::abs(g[k][i] - again[n][k][i]));
-                }
-            ++n;
-        }
-        EXPECT_LT(off, 1e-11);   // exact but for rounding
-        EXPECT_LT(apart, 1e-11); // the same sums but for the rounding of the wrapped positions
+        const auto got = read_gradients("box"), again = read_gradients("again");
+        ASSERT_EQ(got.size(), again.size());
+        double off = 0.0, apart = 0.0; // exact but for rounding (of the wrapped positions)
+        for (std::size_t n = 0; n < got.size(); ++n)
+            for (std::size_t k = 0; k < 9; ++k) { // dR_i/dx_j: the strain's (i, j)
+                const double g = got[n][k % 3][k / 3];
+                off = std::max(off, std::abs(g - e(int(k / 3) + 1, int(k % 3) + 1)));
+                apart = std::max(apart, std::abs(g - again[n][k % 3][k / 3]));
+            }
+        EXPECT_LT(std::max(off, apart), 1e-11) << off << ' ' << apart;
     }
 }
 
@@ -100,21 +88,13 @@ TEST(SnapshotGradients, BadSnapshotsStopBeforeAnyFileIsWritten) {
     const Cell box{{0, 0, 0}, {Vec3{14.44, 0, 0}, Vec3{0, 14.44, 0}, Vec3{0, 0, 14.44}}};
     const std::string ref = lammps(fcc({4, 4, 4}, 3.61), box);
     const std::vector<std::string> lines = split_lines(ref);
-    auto join = [](const std::vector<std::string>& l) {
+    // The reference with line n (if any) replaced and the last `drop` lines dropped.
+    auto edit = [&](std::size_t n, const std::string& text, std::size_t drop = 0) {
+        auto l = lines;
+        if (n > 0) l.at(n - 1) = text;
         std::string s;
-        for (const auto& x : l) s += x + "\n";
+        for (std::size_t k = 0; k + drop < l.size(); ++k) s += l[k] + "\n";
         return s;
-    };
-    auto edit = [&](std::size_t n, const std::string& text) {
-        auto l = lines;
-        l.at(n - 1) = text;
-        return join(l);
-    };
-    auto fewer = [&](std::size_t drop, const char* count) {
-        auto l = lines;
-        l.resize(l.size() - drop);
-        if (*count) l[3] = count;
-        return join(l);
     };
     struct Case {
         std::string cur, ref, message;
@@ -123,10 +103,10 @@ TEST(SnapshotGradients, BadSnapshotsStopBeforeAnyFileIsWritten) {
     const Case cases[] = {
         {ref, edit(16, "1 0 7777 1.805 0"),
          "Atom id 7 of \"cur\" (line 16) is not in the reference \"ref\""},
-        {ref, fewer(1, "255"),
+        {ref, edit(4, "255", 1),
          "The snapshot \"cur\" (line 4) holds 256 atoms, the reference \"ref\" (line 4) 255"},
         {edit(9, "ITEM: ATOMS type z id q y"), ref, "\"cur\", line 9: unknown column layout"},
-        {fewer(3, ""), ref, "\"cur\", line 262: the file ends after 253 of 256 atoms"},
+        {edit(0, "", 3), ref, "\"cur\", line 262: the file ends after 253 of 256 atoms"},
         {edit(1, "hello"), ref, "\"cur\", line 1: unknown layout"},
         {edit(20, "1 nan 11 0 0"), ref, "\"cur\", line 20: the coordinate \"nan\""},
         {ref, ref, "The box of \"ref\" (line 6) does not cover the grid", {6, 6, 10}}};
@@ -136,9 +116,7 @@ TEST(SnapshotGradients, BadSnapshotsStopBeforeAnyFileIsWritten) {
         dir.write("cur", c.cur);
         dir.write("ref", c.ref);
         SnapshotConversion conv;
-        conv.snapshot = "cur";
-        conv.reference = "ref";
-        conv.centre = c.centre;
+        conv.snapshot = "cur", conv.reference = "ref", conv.centre = c.centre;
         const std::string got = stop_lines([&] { convert_snapshot(conv, kGrid, "box"); }).at(0);
         EXPECT_NE(got.find(c.message), std::string::npos) << got;
         EXPECT_EQ(dir.names(), (std::set<std::string>{"cur", "ref"})) << got;

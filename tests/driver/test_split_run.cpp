@@ -1,9 +1,7 @@
 // Runs split over MPI ranks (mpirun -np 2 and 3, rows in uneven blocks; -np 1 in some cases)
-// against the run in one process: every file the same to the byte, the clock readings of the
-// reports aside; a series split by condition likewise; and a stop on a rank that is not the
-// writer ends the job with one message and no images.
-#include "driver/gradient_files.hpp"
-#include "support/input_files.hpp"
+// against one process: every file the same to the byte, the clock readings aside; a series split
+// by condition likewise; stops on any rank end the job with one message and no images.
+#include "run_kit.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -38,18 +36,28 @@ std::string mpirun(int np) {
            std::to_string(np);
 }
 
-// Every file of a run's directory, with the lines that read the clock blanked.
+// `text` without the lines that hold any of `clock` (the clock readings).
+std::string without(const std::string& text, std::initializer_list<const char*> clock) {
+    std::string kept;
+    for (const auto& line : split_lines(text))
+        if (std::ranges::none_of(clock, [&](const char* c) { return line.find(c) != line.npos; }))
+            kept += line + '\n';
+    return kept;
+}
+
+// Every file of a run's directory, the clock readings aside.
 std::map<std::string, std::string> files_of(const KorvexRun& r) {
     std::map<std::string, std::string> files;
-    for (const auto& e : std::filesystem::directory_iterator(r.dir.path())) {
-        std::string text;
-        for (const auto& line : read_lines(e.path().string()))
-            if (line.find("ate: ") == line.npos && line.find("ATE: ") == line.npos &&
-                line.find("(hours:minutes:seconds)") == line.npos)
-                text += line + '\n';
-        files[e.path().filename().string()] = text;
-    }
+    for (const auto& e : std::filesystem::directory_iterator(r.dir.path()))
+        files[e.path().filename().string()] =
+            without(read_file(e.path().string()), {"ate: ", "ATE: ", "(hours:minutes:seconds)"});
     return files;
+}
+
+std::size_t occurrences(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != text.npos; at = text.find(what, at + 1)) ++n;
+    return n;
 }
 
 struct Case {
@@ -61,47 +69,27 @@ struct Case {
     friend void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 };
 
-const std::string kEdge = "{edge}\n===\n1 2 1 0 1\n4.5 3.5 10.0\n0 1 0\n0.34\n0.0\n0\n";
-
 // 9 x 7 columns, 20 slices, three beams, no column approximation (the lateral shift runs).
 std::vector<Case> cases() {
-    const InputSpec base{.size_x = 9, .size_y = 7, .size_z = 20};
-    auto with = [&](int job, const std::string& defect) {
-        InputSpec s = base;
-        s.job = job, s.defect = defect;
-        return s;
+    auto with = [](int job, const char* defect) {
+        return InputSpec{.job = job, .defect = defect, .size_x = 9, .size_y = 7, .size_z = 20};
     };
     return {
         {"PerfectCrystal", with(1, "no"), ""},
-        {"Edge", with(1, "edge"), kEdge},
-        {"EdgeThicknessFringes", with(2, "edge"), kEdge, "exact", 2},
-        {"EdgeLayerImages", with(3, "edge"), kEdge, "exact", 2},
-        {"Void", with(1, "void"), "{void}\n===\n3.0\n4.5 3.5 10.0\n", "exact", 2},
-        {"FaultedLoop", with(1, "pg_loop"),
-         "{loop}\n===\npureSF\n1 3 1 1 1\n1 3 1 1 1\n4.0\n4.5 3.5 10.0\n1 1 1\n1 -1 0\n6\n0.34\n"
-         "1.0\n",
-         "exact", 2},
-        {"StrainFiles", with(1, "3D-strain"), "{strain}\n===\n'box'\n"},
-        {"EdgeTable", with(1, "edge"), kEdge, "table", 2},
-        {"StrainFilesTable", with(1, "3D-strain"), "{strain}\n===\n'box'\n", "table", 2},
+        {"Edge", with(1, "edge"), kMidEdge},
+        {"EdgeThicknessFringes", with(2, "edge"), kMidEdge, "exact", 2},
+        {"EdgeLayerImages", with(3, "edge"), kMidEdge, "exact", 2},
+        {"Void", with(1, "void"), kMidVoid, "exact", 2},
+        {"FaultedLoop", with(1, "pg_loop"), kMidFault, "exact", 2},
+        {"StrainFiles", with(1, "3D-strain"), kBoxStrain},
+        {"EdgeTable", with(1, "edge"), kMidEdge, "table", 2},
+        {"StrainFilesTable", with(1, "3D-strain"), kBoxStrain, "table", 2},
     };
-}
-
-void lay_out(const KorvexRun& r, const Case& c) {
-    if (c.in.defect == "3D-strain")
-        write_gradient_files(
-            r.file("box"),
-            {.size = {9, 7, 20}, .cells = {9, 7, 20}, .v_g = {2, 0, 0}, .lat_c = 3.61},
-            [](const Vec3& p) { // a smooth made-up field
-                Gradient d{};
-                d[0][0] = 0.02 * std::sin(p[0] + 2.0 * p[1]), d[2][1] = 0.01 * std::cos(p[2]);
-                return d;
-            });
 }
 
 // The case's run, launched by `launcher` (empty: one process).
 bool run_case(KorvexRun& r, const Case& c, const std::string& launcher = "") {
-    lay_out(r, c);
+    if (c.in.defect == "3D-strain") write_smooth_box(r);
     r.dir.write("defect.ini", c.config);
     r.status =
         run_program(r.dir.str(), "--engine=" + c.engine + " -t in defect.ini", r.output, launcher);
@@ -132,54 +120,40 @@ TEST_P(SplitRun, EveryFileMatchesTheOneProcessRun) {
 INSTANTIATE_TEST_SUITE_P(Runs, SplitRun, ::testing::ValuesIn(cases()),
                          [](const auto& p) { return std::string(p.param.name); });
 
-// A (g,ng) series of twelve conditions split by condition over 2 and 3 ranks, each rank
-// computing whole conditions: the same files and the same lines as the series in one process.
+// A (g,ng) series of twelve conditions split by condition over 2 and 3 ranks: the same files and
+// lines as in one process.
 TEST(SplitSeries, ConditionsSplitOverRanksWriteTheOneProcessSeries) {
     REQUIRE_MPI();
     InputSpec in{.job = 3, .defect = "edge", .size_x = 5, .size_y = 4, .size_z = 4, .f_g = 999};
     for (const auto& [job, np] : {std::pair{3, 2}, {2, 3}}) {
         in.job = job;
-        const Case c{"Series", in, kEdge};
+        const Case c{"Series", in, kMidEdge};
         KorvexRun one(in), split(in);
         ASSERT_TRUE(run_case(one, c)) << one.output;
         ASSERT_TRUE(run_case(split, c, mpirun(np))) << split.output;
         EXPECT_EQ(files_of(split), files_of(one)) << "job " << job << ", ranks " << np;
-        auto lines = [](const std::string& out) { // the clock readings aside
-            std::string kept;
-            for (std::size_t at = 0, end; at < out.size(); at = end + 1) {
-                end = std::min(out.find('\n', at), out.size());
-                if (out.substr(at, end - at).find("time") == std::string::npos)
-                    kept += out.substr(at, end - at + 1);
-            }
-            return kept;
-        };
-        EXPECT_EQ(lines(split.output), lines(one.output)) << "job " << job << ", ranks " << np;
+        EXPECT_EQ(without(split.output, {"time"}), without(one.output, {"time"}))
+            << "job " << job << ", ranks " << np;
     }
 }
 
 // Rank 1 reads strain files that end before the middle slice; the writer's are whole.
 TEST(SplitRunStop, AStopOnAnotherRankEndsTheJobWithOneMessageAndNoImages) {
     REQUIRE_MPI();
-    const auto all = cases();
-    const Case c = *std::find_if(all.begin(), all.end(),
-                                 [](const Case& k) { return k.in.defect == "3D-strain"; });
-    KorvexRun r(c.in);
-    lay_out(r, c);
+    KorvexRun r({.defect = "3D-strain", .size_x = 9, .size_y = 7, .size_z = 20});
+    write_smooth_box(r);
     for (const char* ext : {".dX", ".dY", ".dZ"}) {
         const std::string text = read_file(r.file(std::string("box") + ext));
         r.dir.write(std::string("short") + ext, text.substr(0, text.size() * 2 / 5));
     }
     r.dir.write("short.ini", "{strain}\n===\n'short'\n");
-    r.dir.write("defect.ini", c.config);
+    r.dir.write("defect.ini", kBoxStrain);
     std::string out;
     const int status = run_program(
         r.dir.str(), "-t in defect.ini : -np 1 " + std::string(KORVEX_BINARY) + " -t in short.ini",
         out, mpirun(1));
     EXPECT_NE(status, 0) << out;
-    std::size_t messages = 0;
-    for (std::size_t at = out.find("short.d"); at != out.npos; at = out.find("short.d", at + 1))
-        ++messages;
-    EXPECT_EQ(messages, 1u) << out;
+    EXPECT_EQ(occurrences(out, "short.d"), 1u) << out;
     for (const auto& e : std::filesystem::directory_iterator(r.dir.path())) {
         const std::string name = e.path().filename().string();
         EXPECT_TRUE(name.find(".part") == name.npos && name.rfind("in0", 0) != 0 &&
@@ -188,13 +162,12 @@ TEST(SplitRunStop, AStopOnAnotherRankEndsTheJobWithOneMessageAndNoImages) {
     }
 }
 
-// SIGINT to mpirun once the split run is under way (its first progress line): mpirun passes
-// it on, every rank stops at its next slice, the message is printed once, mpirun exits
-// non-zero, and nothing is left but the inputs and the slice table.
+// SIGINT to mpirun after the first progress line: every rank stops, the message printed once,
+// mpirun exits non-zero, nothing left but the inputs and the slice table.
 TEST(SplitRunStop, ASignalToMpirunStopsEveryRankWithOneMessage) {
     REQUIRE_MPI();
     KorvexRun r(InputSpec{.defect = "edge", .size_x = 96, .size_y = 96, .size_z = 8000});
-    r.dir.write("defect.ini", kEdge);
+    r.dir.write("defect.ini", kMidEdge);
     const std::string script =
         "cd '" + r.dir.str() + "' && (" + mpirun(2) + " " + KORVEX_BINARY +
         " -t in defect.ini > out 2>&1 & p=$!; for i in $(seq 400); do grep -q finished out && "
@@ -202,11 +175,7 @@ TEST(SplitRunStop, ASignalToMpirunStopsEveryRankWithOneMessage) {
     const int status = std::system(script.c_str());
     const std::string out = read_file(r.dir.str() + "/out");
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << out;
-    std::size_t messages = 0;
-    for (std::size_t at = out.find("stopped by signal"); at != out.npos;
-         at = out.find("stopped by signal", at + 1))
-        ++messages;
-    EXPECT_EQ(messages, 1u) << out;
+    EXPECT_EQ(occurrences(out, "stopped by signal"), 1u) << out;
     std::set<std::string> left;
     for (const auto& e : std::filesystem::directory_iterator(r.dir.path()))
         left.insert(e.path().filename().string());
