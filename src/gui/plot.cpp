@@ -271,7 +271,11 @@ class PlotDevices final : public Graphics {
             return;
         }
         const int ex = nx * f, ey = ny * f;
-        std::vector<int> big(static_cast<std::size_t>(ex) * static_cast<std::size_t>(ey));
+        // Kept between pictures: an overview draws several of one size, and fresh pages of
+        // a few megabytes each cost more than the copying.
+        std::vector<int>& big = repeated_;
+        if (big.size() < static_cast<std::size_t>(ex) * static_cast<std::size_t>(ey))
+            big.resize(static_cast<std::size_t>(ex) * static_cast<std::size_t>(ey));
         for (int j = 0; j < ey; ++j) {
             const int* src = ia + static_cast<std::size_t>(j1 - 1 + j / f) * idim + (i1 - 1);
             int* dst = big.data() + static_cast<std::size_t>(j) * ex;
@@ -352,6 +356,7 @@ class PlotDevices final : public Graphics {
     }
 
     std::map<int, Device> devices_;
+    std::vector<int> repeated_; // pixl's cells repeated f x f times
     int current_ = 0;
     std::pair<int, int> picture_{0, 0}; // pixel size of the next PNG opened (0: the default)
 };
