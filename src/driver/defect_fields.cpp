@@ -15,7 +15,7 @@ namespace {
 // The circular loop's configuration at each slice, the tables its method needs, and its notes.
 class LoopSource {
   public:
-    explicit LoopSource(std::ostream& out) : out_(&out) {}
+    explicit LoopSource(const State& st) : st_(&st) {}
 
     LoopInput operator()() {
         if (!tables_checked_) provide_tables();
@@ -26,14 +26,15 @@ class LoopSource {
             read_loop_tables(*tables_);
             in.tables = tables_.get();
         } else if (method == LoopFieldMethod::unselected) {
-            *out_ << " Distortion field calculation method has been NOT selected\n";
+            st_->console() << " Distortion field calculation method has been NOT selected\n";
         }
         if (method != LoopFieldMethod::infinitesimal && !shear_noted_) {
             const LoopBurgers b = loop_burgers(in.config);
             if (std::abs(b.along_normal) < (1.0 - 1e-9) * b.length) {
-                *out_ << " * WARNING: the circular loop takes only the Burgers vector's component "
-                         "along its normal, "
-                      << b.along_normal << " of " << b.length << "\n";
+                st_->console()
+                    << " * WARNING: the circular loop takes only the Burgers vector's component "
+                       "along its normal, "
+                    << b.along_normal << " of " << b.length << "\n";
                 shear_noted_ = true;
             }
         }
@@ -51,10 +52,10 @@ class LoopSource {
         if (written.empty()) return;
         std::string names;
         for (const auto& w : written) names += " " + w;
-        *out_ << " Loop integral tables not found: computed and written" << names << "\n";
+        st_->console() << " Loop integral tables not found: computed and written" << names << "\n";
     }
 
-    std::ostream* out_;
+    const State* st_; // its console at each slice, as the run has set it
     // Shared, so that the source stays copyable as a std::function while the field holds the
     // tables between slices.
     std::shared_ptr<LoopTables> tables_ = std::make_shared<LoopTables>();
@@ -73,7 +74,7 @@ std::unique_ptr<DefectField> make_defect_field(State& st) {
     case DefectKind::screw:
         return make_screw_field([s] { return screw::read_screw_config(s->f_defect); });
     case DefectKind::loop:
-        return make_loop_field(LoopSource(st.console()));
+        return make_loop_field(LoopSource(st));
     case DefectKind::vacancy:
         return make_void_field([s] { return read_void_config(s->f_defect); });
     case DefectKind::pg_loop:
