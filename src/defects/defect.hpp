@@ -1,8 +1,8 @@
 // The defect models: for each slice they fill the per-column terms the solver consumes
 // (s_g_r, s_f, flag_vacancy, projection, g_r). One `DefectField` is made per beam condition.
 // A model reads no file and prints nothing: it takes its configuration from a `ConfigSource`
-// at every slice (the driver's re-reads the file, so that an edit during a run takes effect at
-// the next slice; driver/defect_fields.hpp makes the fields of a run).
+// at every slice (the driver's source reads the file again, so that an edit during a run takes
+// effect at the next slice; driver/defect_fields.hpp makes the fields of a run).
 #pragma once
 
 #include "state/state.hpp"
