@@ -140,6 +140,11 @@ TEST(LoopIso, UnknownModelAndUndefinedPoints) {
     EXPECT_EQ(spline.console.str(), msg + msg);
     DefectRun integral = loop_run("70.0", "integral");
     EXPECT_TRUE(all_finite(integral.slice(1).st.s_g_r) && integral.console.str().empty());
+    // A Burgers vector off the normal: its normal component only, said once a condition.
+    DefectRun shear = loop_run("70.0", "integral", "16 16 8", "0 0 1");
+    shear.slice(1).slice(2);
+    EXPECT_EQ(shear.console.str(), " * WARNING: the circular loop takes only the Burgers vector's "
+                                   "component along its normal, 0.333333 of 0.57735\n");
 
     DefectRun run = loop_run("70.0", "tabulation", "16.5 16.5 2.5", "0 0 1");
     write_tables(run.dir, true, true);
