@@ -23,6 +23,7 @@
 #include "state/input.hpp"
 
 #include <cmath>
+#include <vector>
 
 namespace korvex {
 
@@ -38,18 +39,18 @@ namespace {
 void potential_coefficients(State& st) {
     st.v_0g = {0.0, 0.0, 0.0};
     const double volts = 1000.0 * st.voltage;
-    const auto zero = birdking(volts, st.sample, 1, {0, 0, 0}, st.iabs);
-    st.console() << zero.notes;
-    st.lat_c = zero.a;
-    st.u0 = zero.u.at(0);
-    st.ui0 = zero.ui.at(0);
+    // The zero beam and the row in one go, so that all threads share the integrals.
     const std::array<int, 3> hkl{nint(st.v_g[0]), nint(st.v_g[1]), nint(st.v_g[2])};
-    const auto row = birdking(volts, st.sample, st.n_beams - 1, hkl, st.iabs);
-    st.console() << row.notes;
-    st.lat_c = row.a;
+    std::vector<Reflection> all{{1, {0, 0, 0}}};
+    for (int m = 1; m <= st.n_beams - 1; ++m) all.push_back({m, hkl});
+    const auto r = birdking(volts, st.sample, all, st.iabs);
+    st.console() << r.notes;
+    st.lat_c = r.a;
+    st.u0 = r.u.at(0);
+    st.ui0 = r.ui.at(0);
     for (int m = 1; m <= st.n_beams - 1; ++m) {
-        st.u(m) = row.u.at(static_cast<std::size_t>(m - 1));
-        st.ui(m) = row.ui.at(static_cast<std::size_t>(m - 1));
+        st.u(m) = r.u.at(static_cast<std::size_t>(m));
+        st.ui(m) = r.ui.at(static_cast<std::size_t>(m));
     }
     const double f = lorentzfactor(volts);
     st.u0 *= f;

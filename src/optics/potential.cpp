@@ -168,9 +168,17 @@ double gauss2(double x_lo, double x_hi, double rel, double abs,
 
 BirdKingResult birdking(double voltage_volts, const std::string& symbol, int nmax,
                         std::array<int, 3> hkl, int iabs) {
+    std::vector<Reflection> row;
+    for (int m = 1; m <= nmax; ++m) row.push_back({m, hkl});
+    return birdking(voltage_volts, symbol, row, iabs);
+}
+
+BirdKingResult birdking(double voltage_volts, const std::string& symbol,
+                        const std::vector<Reflection>& reflections, int iabs) {
     const CrystalParams cp = crystalparameter(symbol);
     BirdKingResult res;
     res.a = cp.a;
+    const int nmax = static_cast<int>(reflections.size());
     if (nmax <= 0) return res;
     res.u.assign(static_cast<std::size_t>(nmax), 0.0);
     res.ui.assign(static_cast<std::size_t>(nmax), 0.0);
@@ -185,20 +193,22 @@ BirdKingResult birdking(double voltage_volts, const std::string& symbol, int nma
     const ScatteringTable* table = find_scattering_table(first_two(symbol));
     auto f = [&](double s) { return table ? amplitude(*table, s) : 0.0; };
 
-    const double hkl_len =
-        std::sqrt(static_cast<double>(hkl[0]) * hkl[0] + static_cast<double>(hkl[1]) * hkl[1] +
-                  static_cast<double>(hkl[2]) * hkl[2]);
     // The reflections are independent: computed side by side, their notes kept in order. A stop
     // may not leave a parallel loop: the first reflection's stop is raised after it.
     std::vector<std::string> notes(static_cast<std::size_t>(nmax));
     std::vector<std::exception_ptr> stops(static_cast<std::size_t>(nmax));
 #pragma omp parallel for schedule(dynamic)
-    for (int m = 1; m <= nmax; ++m) try {
+    for (int k = 1; k <= nmax; ++k) try {
+            const int m = reflections[static_cast<std::size_t>(k - 1)].m;
+            const std::array<int, 3>& hkl = reflections[static_cast<std::size_t>(k - 1)].hkl;
+            const double hkl_len = std::sqrt(static_cast<double>(hkl[0]) * hkl[0] +
+                                             static_cast<double>(hkl[1]) * hkl[1] +
+                                             static_cast<double>(hkl[2]) * hkl[2]);
             const double ratio = structure_ratio(cp.lattice, m, hkl);
             if (ratio == 0.0) continue; // extinct reflection: U = U' = 0
             const double s = m * hkl_len / (2.0 * cp.a);
             const double dw = std::exp(-b * s * s);
-            const auto idx = static_cast<std::size_t>(m - 1);
+            const auto idx = static_cast<std::size_t>(k - 1);
             res.u[idx] = p * f(s) * dw * ratio;
             if (iabs == 0) continue;
             // Bird-King thermal-diffuse-scattering integral over the disc of radius 20 1/Angstrom.
@@ -216,7 +226,7 @@ BirdKingResult birdking(double voltage_volts, const std::string& symbol, int nma
             const double r = gauss2_impl(-20.0, 20.0, 1e-4, 1e-6, ylim, fx, fxy, notes[idx]);
             res.ui[idx] = p * absorption * r * dw * ratio;
         } catch (...) {
-            stops[static_cast<std::size_t>(m - 1)] = std::current_exception();
+            stops[static_cast<std::size_t>(k - 1)] = std::current_exception();
         }
     for (const auto& stop : stops)
         if (stop) std::rethrow_exception(stop);

@@ -29,6 +29,15 @@ struct BirdKingResult {
 BirdKingResult birdking(double voltage_volts, const std::string& symbol, int nmax,
                         std::array<int, 3> hkl, int iabs);
 
+// The same for any list of reflections m (h k l), computed side by side (the zero beam and a
+// row together keep every thread busy); results and notes in the order of the list.
+struct Reflection {
+    int m = 1;
+    std::array<int, 3> hkl{};
+};
+BirdKingResult birdking(double voltage_volts, const std::string& symbol,
+                        const std::vector<Reflection>& reflections, int iabs);
+
 // Two-dimensional adaptive quadrature: integral over x in [x_lo, x_hi] of fx(x) times the
 // inner integral over y in ylim(x) of fxy(x, y). `rel` and `abs` are the tolerances as the
 // caller passes them (the scheme uses rel/10 and abs/100). An exhausted inner quadrature adds
