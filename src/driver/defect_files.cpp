@@ -15,6 +15,20 @@ namespace korvex {
 
 namespace {
 
+// A record holding one checked vector or real value.
+Vec3 checked_vector(RecordReader& r, const char* what, bool nonzero = false) {
+    Vec3 v{};
+    r.read(v);
+    check_vector(r, what, v, nonzero);
+    return v;
+}
+double checked_real(RecordReader& r, const char* what, bool positive = false) {
+    double x = 0.0;
+    r.read(x);
+    check_real(r, what, x, positive);
+    return x;
+}
+
 // The first value of a record as text: it ends at a blank, comma or slash unless quoted.
 std::string first_word(const std::string& line) {
     std::size_t i = line.find_first_not_of(" \t,");
@@ -56,14 +70,11 @@ EdgeConfig read_edge_config(const std::string& file) {
     r.skip(2);
     r.read(c.b_m, c.b_n, c.b_index);
     check_fraction(r, "Burgers vector", c.b_m, c.b_n, c.b_index);
-    r.read(c.point);
-    check_vector(r, "point on the dislocation line", c.point);
-    r.read(c.line);
-    check_vector(r, "direction of the dislocation line", c.line, true);
+    c.point = checked_vector(r, "point on the dislocation line");
+    c.line = checked_vector(r, "direction of the dislocation line", true);
     r.read(c.nu);
     check_poisson(r, c.nu);
-    r.read(c.r0);
-    check_real(r, "core radius r0", c.r0);
+    c.r0 = checked_real(r, "core radius r0");
     c.elasticity = read_elasticity(r);
     return c;
 }
@@ -78,10 +89,8 @@ ScrewConfig read_screw_config(const std::string& file) {
     r.skip(2);
     r.read(c.b_m, c.b_n, c.b_index);
     check_fraction(r, "Burgers vector", c.b_m, c.b_n, c.b_index);
-    r.read(c.position);
-    check_vector(r, "point on the dislocation line", c.position);
-    r.read(c.cut_plane);
-    check_vector(r, "normal of the cut plane", c.cut_plane, true);
+    c.position = checked_vector(r, "point on the dislocation line");
+    c.cut_plane = checked_vector(r, "normal of the cut plane", true);
     r.read(c.relaxation);
     if (c.relaxation != 0 && c.relaxation != 1)
         bad_value(r, "Surface Relaxation indicator only can be 0 or 1",
@@ -96,10 +105,8 @@ VoidConfig read_void_config(const std::string& path) {
     RecordReader r(path);
     VoidConfig c;
     r.skip(2);
-    r.read(c.radius);
-    check_real(r, "void radius", c.radius, true);
-    r.read(c.position);
-    check_vector(r, "void centre", c.position);
+    c.radius = checked_real(r, "void radius", true);
+    c.position = checked_vector(r, "void centre");
     return c;
 }
 
@@ -115,19 +122,14 @@ PgLoopFile read_pgloop_file(const std::string& path) {
     check_vector(r, "stacking-fault vector", f.f_dir);
     check_real(r, "stacking-fault vector m", f.f_m);
     check_real(r, "stacking-fault vector n", f.f_n);
-    r.read(f.radius);
-    check_real(r, "loop radius", f.radius, true);
-    r.read(f.position);
-    check_vector(r, "loop centre", f.position);
-    r.read(f.normal);
-    check_vector(r, "loop normal", f.normal, true);
-    r.read(f.polar);
-    check_vector(r, "polar direction", f.polar, true);
+    f.radius = checked_real(r, "loop radius", true);
+    f.position = checked_vector(r, "loop centre");
+    f.normal = checked_vector(r, "loop normal", true);
+    f.polar = checked_vector(r, "polar direction", true);
     r.read(f.nsides);
     r.read(f.poissonsratio);
     check_poisson(r, f.poissonsratio);
-    r.read(f.correction);
-    check_real(r, "correction", f.correction);
+    f.correction = checked_real(r, "correction");
     return f;
 }
 
@@ -137,14 +139,11 @@ TetrahedronFile read_tetrahedron_file(const std::string& path) {
     r.skip(2);
     r.read(t.style);
     if (t.style.size() > 20) t.style.resize(20);
-    r.read(t.centroid);
-    check_vector(r, "centroid", t.centroid);
-    r.read(t.edge);
-    check_real(r, "edge length", t.edge, true);
+    t.centroid = checked_vector(r, "centroid");
+    t.edge = checked_real(r, "edge length", true);
     r.read(t.poissonsratio);
     check_poisson(r, t.poissonsratio);
-    r.read(t.correction);
-    check_real(r, "correction", t.correction);
+    t.correction = checked_real(r, "correction");
     return t;
 }
 
@@ -154,12 +153,9 @@ LoopIniFile read_loop_ini(const std::string& path) {
     r.skip(2);
     r.read(f.b_m, f.b_n, f.b_dir);
     check_fraction(r, "Burgers vector", f.b_m, f.b_n, f.b_dir);
-    r.read(f.radius);
-    check_real(r, "loop radius", f.radius, true);
-    r.read(f.position);
-    check_vector(r, "loop centre", f.position);
-    r.read(f.normal);
-    check_vector(r, "loop normal", f.normal, true);
+    f.radius = checked_real(r, "loop radius", true);
+    f.position = checked_vector(r, "loop centre");
+    f.normal = checked_vector(r, "loop normal", true);
     r.read(f.poissonsratio);
     check_poisson(r, f.poissonsratio);
     r.read(f.model);
