@@ -61,13 +61,14 @@ BENCHMARK(column_step<5, 1>)->Name("column_step/5/one_lane");
 BENCHMARK(column_step<5, 2>)->Name("column_step/5/two_lanes");
 
 // One strained slice of 256 x 256 columns through an engine (argument 0: beams, 1: 0 exact,
-// 1 table), with as many threads as OpenMP gives (OMP_NUM_THREADS), including the lateral
-// shift. The field is of the two-scalar form, as every defect model's is, so the table engine
-// interpolates all but the columns next to the singularity.
+// 1 table, 2: 1 with the column approximation, one scalar per column), with as many threads as
+// OpenMP gives (OMP_NUM_THREADS), including the lateral shift. The field is of the two-scalar form,
+// as every defect model's is, so the table engine interpolates all but the columns next to the
+// singularity.
 void whole_slice(benchmark::State& state) {
     const int nb = static_cast<int>(state.range(0));
     const auto engine = state.range(1) == 0 ? korvex::Engine::exact : korvex::Engine::table;
-    State st = column_state(nb, 256, 500);
+    State st = column_state(nb, 256, 500, state.range(2) != 0);
     fill_field(st);
     korvex::initial_amplitudes(st);
     korvex::ColumnEngine eng(engine);
@@ -85,8 +86,8 @@ void whole_slice(benchmark::State& state) {
 
 BENCHMARK(whole_slice)
     ->Name("whole_slice/256x256")
-    ->ArgNames({"beams", "table"})
-    ->ArgsProduct({{2, 3, 5, 8, 10}, {0, 1}})
+    ->ArgNames({"beams", "table", "ca"})
+    ->ArgsProduct({{2, 3, 5, 8, 10}, {0, 1}, {0, 1}})
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 

@@ -10,11 +10,11 @@
 
 namespace korvex::bench {
 
-// `nb` beams centred on the incident beam at the Bragg condition for g, without the column
-// approximation, in a foil of 100 x 100 x 1000 Angstrom cut into `columns` x `columns` columns
-// and `nslice` slices; a strained model, so that every column is solved. The potentials fall
-// off geometrically from a Cu-like U_g, the absorptive parts a few percent of them.
-inline State column_state(int nb, int columns, int nslice) {
+// `nb` beams centred on the incident beam at the Bragg condition for g, with or without the
+// column approximation, in a foil of 100 x 100 x 1000 Angstrom cut into `columns` x `columns`
+// columns and `nslice` slices; a strained model, so that every column is solved. The potentials
+// fall off geometrically from a Cu-like U_g, the absorptive parts a few percent of them.
+inline State column_state(int nb, int columns, int nslice, bool column_approx = false) {
     State st;
     st.n_pixel_x = st.n_pixel_y = columns;
     st.n_slice = nslice;
@@ -23,7 +23,7 @@ inline State column_state(int nb, int columns, int nslice) {
     st.n_beams = nb;
     allocate_arrays(st);
     cal_sample(st.input(), st.grid());
-    st.ca = ColumnApprox::no;
+    st.ca = column_approx ? ColumnApprox::yes : ColumnApprox::no;
     st.defect = "edge";
     st.defect_kind = DefectKind::edge;
     st.voltage = 200.0;
@@ -35,8 +35,10 @@ inline State column_state(int nb, int columns, int nslice) {
     cal_mtx_g(st.input(), st.optics());
     geometry(nb, st.g, st.mtx_g, st.k, st.condition_n, st.mtx_q, st.s_g);
     for (int n = 1; n <= nb; ++n) {
-        st.shift_angle(n) = st.mtx_q(n).imag();
-        st.mtx_bg(n) = st.kg_z(n) = st.k * std::cos(st.shift_angle(n));
+        // With the column approximation every beam runs down the column.
+        st.shift_angle(n) = column_approx ? 0.0 : st.mtx_q(n).imag();
+        st.kg_z(n) = st.k * std::cos(st.mtx_q(n).imag());
+        st.mtx_bg(n) = column_approx ? st.k : st.kg_z(n);
     }
     st.u0 = 0.1;
     st.ui0 = 0.004;

@@ -93,13 +93,12 @@ struct SliceTable {
     const solver::TransferTable& table;
 };
 
-// Carries column c, whose scalars are (g3, g1), through the slice by the table; false when it
-// must be solved exactly.
-template <int N>
-KORVEX_HOT bool table_column(const SliceData<N>& sd, const Grid& grid, const SliceTable& tab,
-                             TableScratch<N>& ts, std::ptrdiff_t c, double g3, double g1) {
+// Carries column c through the slice by `apply(re, im)`, which transfers the column's split
+// amplitudes in place or returns false when the column must be solved exactly.
+template <int N, class Apply>
+KORVEX_HOT bool tabulated_column(const SliceData<N>& sd, const Grid& grid, TableScratch<N>& ts,
+                                 std::ptrdiff_t c, Apply&& apply) {
     const int n = N > 0 ? N : sd.n;
-    if (!tab.table.template interpolate<N>(g3, g1, ts.s.p())) return false;
     double* re = ts.col.p();
     double* im = re + n;
     // The amplitudes of a column lie a beam plane apart: fetch those of a later column early.
@@ -109,11 +108,20 @@ KORVEX_HOT bool table_column(const SliceData<N>& sd, const Grid& grid, const Sli
         re[r] = grid.phi[c + grid.ncol * r].real();
         im[r] = grid.phi[c + grid.ncol * r].imag();
     }
-    solver::apply_transfer<N>(ts.s.p(), n, re, im, im + n);
+    if (!apply(re, im)) return false;
     const double p = grid.jump(c);
     solver::jump_phase<1>(sd.phase_coef.p(), &p, n, re, im);
     for (int r = 0; r < n; ++r) grid.phi[c + grid.ncol * r] = cplx(re[r], im[r]);
     return true;
+}
+
+// Column c, whose scalars are (g3, g1), by the table.
+template <int N>
+KORVEX_HOT bool table_column(const SliceData<N>& sd, const Grid& grid, const SliceTable& tab,
+                             TableScratch<N>& ts, std::ptrdiff_t c, double g3, double g1) {
+    return tabulated_column(sd, grid, ts, c, [&](double* re, double* im) {
+        return tab.table.template transfer<N>(g3, g1, re, im, ts.s.p(), im + (N > 0 ? N : sd.n));
+    });
 }
 
 // Every column solves its own structure matrix, or takes the table's transfer when `tab` is
@@ -135,6 +143,9 @@ void solve_every_column(State& st, const SliceData<N>& sd, const Grid& grid, std
         // The table's scalars of a row's columns, recovered together.
         std::vector<double> g3(tab ? static_cast<std::size_t>(npx) : 0), g1(g3.size());
         std::vector<unsigned char> fits(g3.size());
+        // With one scalar and a fixed beam count, a row's cells and weights go together.
+        const bool by_row = N > 0 && tab && tab->table.K1 == 0;
+        solver::TransferTable::RowStencil stencil;
         double* sgr = k.sgr();
         double* re = k.re();
         double* im = k.im();
@@ -171,11 +182,20 @@ void solve_every_column(State& st, const SliceData<N>& sd, const Grid& grid, std
         for (std::ptrdiff_t row = 0; row < nrow; ++row) {
             const std::ptrdiff_t first = row * npx;
             if (tab)
-                tab->form.recover_row(grid.sgr + first, ncol, static_cast<int>(npx), g3.data(),
-                                      g1.data(), fits.data());
+                tab->form.template recover_row<N>(grid.sgr + first, ncol, static_cast<int>(npx),
+                                                  g3.data(), g1.data(), fits.data());
+            if (by_row) tab->table.locate_row(static_cast<int>(npx), g3.data(), stencil);
             for (std::ptrdiff_t c = first; c < first + npx; ++c) {
                 const std::size_t i = static_cast<std::size_t>(c - first);
-                if (tab && !grid.passes(c) && fits[i] &&
+                if (by_row && !grid.passes(c) && fits[i] && stencil.at[i] &&
+                    tabulated_column(sd, grid, ts, c, [&](double* xr, double* xi) {
+                        if constexpr (N > 0)
+                            tab->table.template interpolated_transfer<N>(&stencil.w[4 * i],
+                                                                         stencil.at[i], xr, xi);
+                        return N > 0;
+                    }))
+                    continue;
+                if (!by_row && tab && !grid.passes(c) && fits[i] &&
                     table_column(sd, grid, *tab, ts, c, g3[i], g1[i]))
                     continue;
                 col[count++] = c;

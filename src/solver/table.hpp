@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <vector>
 
 namespace korvex::solver {
@@ -56,13 +57,15 @@ struct StrainForm {
 
     // The same for `count` neighbouring columns at once (column c's terms at sgr[c + r * stride]),
     // a loop over the columns that vectorises.
+    // N > 0 is the beam count known when compiling: the check over the beams then unrolls.
+    template <int N = 0>
     void recover_row(const double* sgr, std::ptrdiff_t stride, int count, double* g3, double* g1,
                      unsigned char* ok) const {
         if (dims == 0) {
             for (int c = 0; c < count; ++c) ok[c] = 0;
             return;
         }
-        const int n = static_cast<int>(m.size());
+        const int n = N > 0 ? N : static_cast<int>(m.size());
         const double* sa = sgr + a * stride;
         const double* sb = sgr + (dims == 2 ? b : a) * stride;
         const double ma = m[a], mb = m[dims == 2 ? b : a], ta = t[a];
@@ -71,8 +74,9 @@ struct StrainForm {
         const double* tt = t.data();
         KORVEX_LANES
         for (int c = 0; c < count; ++c) {
+            // With one scalar sb is sa: u1 is then exactly zero, without a branch in the loop.
             const double ra = sa[c] / ma;
-            const double u1 = dims == 2 ? (ra - sb[c] / mb) / dt : 0.0;
+            const double u1 = (ra - sb[c] / mb) / dt;
             const double u3 = ra - ta * u1;
             int fits = 1;
             for (int r = 0; r < n; ++r) {
@@ -107,6 +111,51 @@ constexpr std::size_t node_doubles(int n) {
                   : (2 * static_cast<std::size_t>(n) * static_cast<std::size_t>(n - 1) +
                      column_doubles(n) + 7) /
                         8 * 8;
+}
+
+// phi <- S phi for one column (split real and imaginary parts, n beams), S laid out as a
+// table node: the sum over columns c of S's column times re[c], and of the same column times
+// im[c], make the real and imaginary parts with whole-vector operations (a fixed beam count
+// keeps both sums in registers; the lanes past 2 n carry the next column's numbers and are
+// dropped). `y` is scratch of 4 n doubles for the run-time count.
+template <int N>
+KORVEX_HOT void apply_transfer(const double* s, int n_runtime, double* re, double* im, double* y) {
+    if constexpr (N > 0) {
+        constexpr int M = static_cast<int>(column_doubles(N));
+        double ya[M] = {}, yb[M] = {};
+        for (int c = 0; c < N; ++c) {
+            const double xr = re[c], xi = im[c];
+            const double* col = s + 2 * N * c;
+            KORVEX_LANES
+            for (int k = 0; k < M; ++k) {
+                ya[k] += col[k] * xr;
+                yb[k] += col[k] * xi;
+            }
+        }
+        for (int r = 0; r < N; ++r) {
+            re[r] = ya[r] - yb[N + r];
+            im[r] = ya[N + r] + yb[r];
+        }
+        return;
+    }
+    const int n = n_runtime;
+    const int m = 2 * n;
+    double* ya = y;
+    double* yb = y + m;
+    for (int k = 0; k < m; ++k) ya[k] = yb[k] = 0.0;
+    for (int c = 0; c < n; ++c) {
+        const double xr = re[c], xi = im[c];
+        const double* col = s + static_cast<std::size_t>(m) * c;
+        KORVEX_LANES
+        for (int k = 0; k < m; ++k) {
+            ya[k] += col[k] * xr;
+            yb[k] += col[k] * xi;
+        }
+    }
+    for (int r = 0; r < n; ++r) {
+        re[r] = ya[r] - yb[n + r];
+        im[r] = ya[n + r] + yb[r];
+    }
 }
 
 // The grid of one slice thickness: node (k3, k1) at G3 = k3 h3, G1 = k1 h1 for |k3| <= K3,
@@ -205,6 +254,95 @@ struct TransferTable {
         return whole;
     }
 
+    // phi <- S(g3, g1) phi for one column (split parts as in `apply_transfer`; s scratch of
+    // node_size() doubles, y of 4 n); false when the stencil leaves the grid or the cell is solved
+    // exactly. With one scalar each column of S is interpolated in registers and used at once: S is
+    // never stored, and no load waits on a store of a different width.
+    template <int N>
+    KORVEX_HOT bool transfer(double g3, double g1, double* re, double* im, double* s,
+                             double* y) const {
+        if constexpr (N > 0) {
+            if (K1 == 0) {
+                const double u3 = g3 / h3;
+                if (!(std::abs(u3) < K3 - 2)) return false;
+                const int k3 = static_cast<int>(std::floor(u3));
+                const std::size_t cell = index(k3, 0);
+                double w[4];
+                if (!rough[cell]) {
+                    cubic_weights(u3 - k3, w);
+                    interpolated_transfer<N>(w, node(k3 - 1, 0), re, im);
+                    return true;
+                }
+                if (sub_of[cell] < 0) return false;
+                const double f = (u3 - k3) * kSub;
+                const int j = std::clamp(static_cast<int>(std::floor(f)), 0, kSub - 1);
+                cubic_weights(f - j, w);
+                interpolated_transfer<N>(w,
+                                         sub_nodes.data() +
+                                             (sub_of[cell] + j) *
+                                                 static_cast<std::ptrdiff_t>(node_size()),
+                                         re, im);
+                return true;
+            }
+        }
+        if (!interpolate<N>(g3, g1, s)) return false;
+        apply_transfer<N>(s, n, re, im, y);
+        return true;
+    }
+
+    // Where the columns of a row, with scalars g3[0, count), take their transfer from a
+    // one-scalar table: st.at[c] is the first of the four consecutive nodes whose combination
+    // with weights st.w[4 c, 4 c + 4) is the column's S (see `interpolated_transfer`), or null
+    // when the column is solved exactly. The divisions and weights of the row go together as
+    // vectors; the numbers are those `transfer` computes column by column.
+    struct RowStencil {
+        std::vector<const double*> at;
+        std::vector<double> w, ws;
+        std::vector<int> k, j;
+    };
+    void locate_row(int count, const double* g3, RowStencil& st) const {
+        const std::size_t nc = static_cast<std::size_t>(count);
+        if (st.at.size() < nc) {
+            st.at.resize(nc);
+            st.w.resize(4 * nc);
+            st.ws.resize(4 * nc);
+            st.k.resize(nc);
+            st.j.resize(nc);
+        }
+        double* w = st.w.data();
+        double* ws = st.ws.data();
+        int* kk = st.k.data();
+        int* jj = st.j.data();
+        const double lim = K3 - 2;
+        KORVEX_LANES
+        for (int c = 0; c < count; ++c) {
+            // Selects, not branches, so that the loop vectorises: a column outside (or NaN)
+            // takes the cell at zero and is then marked.
+            const double u = g3[c] / h3;
+            const bool inside = std::abs(u) < lim;
+            const double u3 = inside ? u : 0.0;
+            const int k3 = static_cast<int>(std::floor(u3));
+            const double f = (u3 - k3) * kSub;
+            const int j = std::min(std::max(static_cast<int>(std::floor(f)), 0), kSub - 1);
+            cubic_weights(u3 - k3, w + 4 * c);
+            cubic_weights(f - j, ws + 4 * c);
+            kk[c] = inside ? k3 : std::numeric_limits<int>::min();
+            jj[c] = j;
+        }
+        const std::ptrdiff_t ns = static_cast<std::ptrdiff_t>(node_size());
+        for (int c = 0; c < count; ++c) {
+            st.at[c] = nullptr;
+            if (kk[c] == std::numeric_limits<int>::min()) continue;
+            const std::size_t cell = index(kk[c], 0);
+            if (!rough[cell]) {
+                st.at[c] = node(kk[c] - 1, 0);
+            } else if (sub_of[cell] >= 0) {
+                st.at[c] = sub_nodes.data() + (sub_of[cell] + jj[c]) * ns;
+                std::copy(ws + 4 * c, ws + 4 * c + 4, w + 4 * c);
+            }
+        }
+    }
+
     // S at (g3, g1) into s (node_size() doubles); false when the stencil leaves the grid.
     template <int N> KORVEX_HOT bool interpolate(double g3, double g1, double* s) const {
         const double u3 = g3 / h3, u1 = g1 / h1;
@@ -255,6 +393,33 @@ struct TransferTable {
         }
     }
 
+    // phi <- (w0 S_0 + w1 S_1 + w2 S_2 + w3 S_3) phi, S_j the consecutive nodes from `a`.
+    template <int N>
+    KORVEX_HOT void interpolated_transfer(const double* w, const double* a, double* re,
+                                          double* im) const {
+        constexpr int M = static_cast<int>(column_doubles(N));
+        constexpr std::size_t ns = node_doubles(N);
+        const double* b = a + ns;
+        const double* c = b + ns;
+        const double* d = c + ns;
+        const double w0 = w[0], w1 = w[1], w2 = w[2], w3 = w[3];
+        double ya[M] = {}, yb[M] = {};
+        for (int col = 0; col < N; ++col) {
+            const double xr = re[col], xi = im[col];
+            const std::size_t o = static_cast<std::size_t>(2 * N * col);
+            KORVEX_LANES
+            for (int k = 0; k < M; ++k) {
+                const double e = ((w0 * a[o + k] + w1 * b[o + k]) + w2 * c[o + k]) + w3 * d[o + k];
+                ya[k] += e * xr;
+                yb[k] += e * xi;
+            }
+        }
+        for (int r = 0; r < N; ++r) {
+            re[r] = ya[r] - yb[N + r];
+            im[r] = ya[N + r] + yb[r];
+        }
+    }
+
   private:
     // s (+)= w0 a + w1 b + w2 c + w3 d over a whole node.
     template <int N>
@@ -273,50 +438,5 @@ struct TransferTable {
         }
     }
 };
-
-// phi <- S phi for one column (split real and imaginary parts, n beams), S laid out as a
-// table node: the sum over columns c of S's column times re[c], and of the same column times
-// im[c], make the real and imaginary parts with whole-vector operations (a fixed beam count
-// keeps both sums in registers; the lanes past 2 n carry the next column's numbers and are
-// dropped). `y` is scratch of 4 n doubles for the run-time count.
-template <int N>
-KORVEX_HOT void apply_transfer(const double* s, int n_runtime, double* re, double* im, double* y) {
-    if constexpr (N > 0) {
-        constexpr int M = static_cast<int>(column_doubles(N));
-        double ya[M] = {}, yb[M] = {};
-        for (int c = 0; c < N; ++c) {
-            const double xr = re[c], xi = im[c];
-            const double* col = s + 2 * N * c;
-            KORVEX_LANES
-            for (int k = 0; k < M; ++k) {
-                ya[k] += col[k] * xr;
-                yb[k] += col[k] * xi;
-            }
-        }
-        for (int r = 0; r < N; ++r) {
-            re[r] = ya[r] - yb[N + r];
-            im[r] = ya[N + r] + yb[r];
-        }
-        return;
-    }
-    const int n = n_runtime;
-    const int m = 2 * n;
-    double* ya = y;
-    double* yb = y + m;
-    for (int k = 0; k < m; ++k) ya[k] = yb[k] = 0.0;
-    for (int c = 0; c < n; ++c) {
-        const double xr = re[c], xi = im[c];
-        const double* col = s + static_cast<std::size_t>(m) * c;
-        KORVEX_LANES
-        for (int k = 0; k < m; ++k) {
-            ya[k] += col[k] * xr;
-            yb[k] += col[k] * xi;
-        }
-    }
-    for (int r = 0; r < n; ++r) {
-        re[r] = ya[r] - yb[n + r];
-        im[r] = ya[n + r] + yb[r];
-    }
-}
 
 } // namespace korvex::solver
