@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "state/large_pages.hpp"
+
 namespace korvex {
 
 using cplx = std::complex<double>;
@@ -64,7 +66,7 @@ template <class T> class Array2 {
                static_cast<std::size_t>(n1_) * static_cast<std::size_t>(j - 1);
     }
     int n1_ = 0, n2_ = 0;
-    std::vector<T> data_;
+    std::vector<T, LargePageAllocator<T>> data_;
 };
 
 template <class T> class Array3 {
@@ -103,7 +105,7 @@ template <class T> class Array3 {
                     static_cast<std::size_t>(n2_) * static_cast<std::size_t>(k - 1));
     }
     int n1_ = 0, n2_ = 0, n3_ = 0;
-    std::vector<T> data_;
+    std::vector<T, LargePageAllocator<T>> data_;
 };
 
 } // namespace korvex
