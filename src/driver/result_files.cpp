@@ -6,7 +6,10 @@
 #include "state/fmt.hpp"
 #include "state/textout.hpp"
 
+#include <algorithm>
 #include <cstdlib>
+#include <exception>
+#include <vector>
 
 namespace korvex {
 
@@ -30,16 +33,39 @@ ImageData beam_image(const State& st, const Array3<double>& a, int n) {
     return img;
 }
 
+namespace {
+
+// write(n) for every beam n, the beams shared among the threads: each beam's files are its own.
+// A stop raised for a beam is raised again once every thread is done, the lowest beam's first.
+template <class Write> void each_beam(int nb, Write&& write) {
+    std::vector<std::exception_ptr> stop(static_cast<std::size_t>(std::max(nb, 0)));
+#pragma omp parallel for schedule(dynamic, 1)
+    for (int n = 1; n <= nb; ++n) {
+        try {
+            write(n);
+        } catch (...) {
+            stop[static_cast<std::size_t>(n - 1)] = std::current_exception();
+        }
+    }
+    for (const std::exception_ptr& e : stop)
+        if (e) std::rethrow_exception(e);
+}
+
+} // namespace
+
 void amplitude_contrast_images(const State& st, RunContext& rc) {
-    for (int n = 1; n <= st.n_beams; ++n) {
+    const auto path = [&](int n) {
+        return trim(st.datadir) + trim(st.f_out) + beam_tag(st.mtx_beams(n));
+    };
+    each_beam(st.n_beams, [&](int n) {
         // A signal stops the run between two files rather than after all of them (an MPI
         // launcher kills its processes soon after passing a signal on).
         check_stop_signal();
-        rc.last_image_path = trim(st.datadir) + trim(st.f_out) + beam_tag(st.mtx_beams(n));
         const ImageData img = beam_image(st, st.mtx_intensity, n);
-        write_image_file(rc.last_image_path, img, RowFormat::es12_3);
-        export_views(rc.last_image_path, img, RowFormat::es12_3, image_info(st, st.mtx_beams(n)));
-    }
+        write_image_file(path(n), img, RowFormat::es12_3);
+        export_views(path(n), img, RowFormat::es12_3, image_info(st, st.mtx_beams(n)));
+    });
+    if (st.n_beams > 0) rc.last_image_path = path(st.n_beams);
 }
 
 bool multi_layer_images(const State& st, RunContext& rc, int islice) {
@@ -68,7 +94,7 @@ bool multi_layer_images(const State& st, RunContext& rc, int islice) {
 }
 
 void print_sgr(const State& st) {
-    for (int n = 1; n <= st.n_beams; ++n) {
+    each_beam(st.n_beams, [&](int n) {
         check_stop_signal();
         const std::string name =
             trim(st.datadir) + trim(st.f_out) + beam_tag(st.mtx_beams(n)) + "sgr";
@@ -77,7 +103,7 @@ void print_sgr(const State& st) {
         ImageInfo info = image_info(st, st.mtx_beams(n));
         info.quantity = "strain term s_g_r of the middle slice, 1/Angstrom";
         export_views(name, img, RowFormat::list, info);
-    }
+    });
 }
 
 void ThicknessFringes::open_files(const State& st) {
