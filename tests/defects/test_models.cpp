@@ -101,7 +101,7 @@ TEST(DefectModels, MissingOrShortConfigurationNamesTheFile) {
             if (!text.empty()) run.dir.write(name, text);
             run.st.f_defect = run.dir.str() + name;
             const std::string message = read_error([&] { run.slice(1); });
-            EXPECT_NE(message.find(name), std::string::npos) << name << ": " << message;
+            EXPECT_TRUE(contains(message, name)) << name << ": " << message;
         }
 }
 
@@ -130,7 +130,7 @@ TEST(DefectModels, PhysicallyInvalidConfigurationValues) {
                          : (void)read_tetrahedron_file(f);
         });
         ASSERT_EQ(l.size(), 2u) << text;
-        EXPECT_NE(l[0].find("c.ini\", record " + std::to_string(record) + ": "), std::string::npos);
+        EXPECT_TRUE(contains(l[0], "c.ini\", record " + std::to_string(record) + ": "));
         EXPECT_TRUE(l[1].starts_with("Read: ") && l[1].find(read) != std::string::npos) << l[1];
     }
 }

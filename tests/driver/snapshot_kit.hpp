@@ -5,9 +5,7 @@
 #include "driver/snapshot_gradients.hpp"
 #include "state/gradient_stream.hpp"
 
-#include <cmath>
 #include <functional>
-#include <numbers>
 #include <sstream>
 #include <string>
 #include <vector>

@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <numbers>
 
@@ -104,8 +103,8 @@ TEST(DislocationImages, ScrewShowsOneDarkLineBesideTheCoreThatFollowsTheSignOfS)
     // The signed strain map of the middle slice, its picture unclipped.
     const ImageData sgr = pos.image("01gsgr");
     expect_views_match(pos.file("in01gsgr"), sgr);
-    EXPECT_NE(read_tiff(pos.file("in01gsgr.tif")).description.find("quantity = strain term"),
-              std::string::npos);
+    EXPECT_TRUE(
+        contains(read_tiff(pos.file("in01gsgr.tif")).description, "quantity = strain term"));
     for (int j = 1; j <= 2; ++j) {
         const int border = 199 + j;
         const Across b{bf, j, border}, strain{sgr, j, border};
@@ -193,7 +192,7 @@ TEST(DislocationImages, AmplitudePhaseRecordsOfAScrew) {
     s.job = 9, s.first = -1;
     // b = 1/2[1 1 0] through the point at depth 20; the column (0, y) lies -y / sqrt 2 from it.
     const Sim run(s, screw("1 2 1 1 0", "0.0 0.0 20.0"));
-    EXPECT_NE(run.output.find(" Amplitude-Phase plotting finished"), std::string::npos);
+    EXPECT_TRUE(contains(run.output, " Amplitude-Phase plotting finished"));
     const double s_g = run.printed("s_g"), g = 2 / 3.61; // (f_g - 1) g^2 lambda / 2
     EXPECT_TRUE(near_rel(s_g, 0.6 * g * g * electron_wavelength(200) / 2, 1e-3));
     int files = 0, pictures = 0;

@@ -19,11 +19,7 @@
 namespace korvex {
 namespace {
 
-using testing::contains;
-using testing::ScratchDir;
-using testing::stop_lines;
-using testing::TestGui;
-using Lines = std::vector<std::string>;
+using namespace testing;
 
 // A graphic context as the entry form leaves it: viewer layout, screen open, left-panel frame.
 struct Screen : TestGui {
@@ -43,8 +39,7 @@ struct Screen : TestGui {
 TEST(RunPanel, RunAndExit) {
     Screen s;
     s.gr.click(0.5f, 0.5f);
-    s.gr.press(2);
-    s.gr.press(1);
+    for (int nb : {2, 1}) s.gr.press(nb);
     EXPECT_TRUE(run_panel(s.gui, s.mem));
     EXPECT_EQ(s.out.str(), " Cursor at: 0.5 0.5\n");
     EXPECT_TRUE(s.gr.events.empty());
@@ -76,9 +71,9 @@ TEST(ResultViewer, ExportsAndOtherButtons) {
         EXPECT_EQ(s.gr.closes, 2); // the screen, then the file
         // On screen and in the file: the image and its intensity bar.
         ASSERT_EQ(s.gr.images.size(), 4u);
-        std::vector<int> cells{0, ps ? 255 : 127, ps ? 85 : 42, 0};
-        for (int& c : cells) c += kRampBase;
-        EXPECT_EQ(s.gr.images[2].cells, cells);
+        const int k = kRampBase;
+        EXPECT_EQ(s.gr.images[2].cells,
+                  (std::vector{k, k + (ps ? 255 : 127), k + (ps ? 85 : 42), k}));
         EXPECT_TRUE(contains(s.out.str(), " The image has been stored into the file: \n " + file +
                                               (ps ? ".ps\n" : ".gif\n")));
     }
@@ -105,9 +100,9 @@ TEST(ResultViewer, ExportsAndOtherButtons) {
               Lines{"the plot device is not available"});
 }
 
-// Job 9's amplitude-phase diagram: the perfect-crystal path dashed, scaled by 1/60 and lifted
-// by 0.6, the defect path solid, one arrow each, framed; then C-PS, EXIT or back to RUN. In file
-// mode each position gets its own finished PostScript file.
+// Job 9's amplitude-phase diagram: the perfect-crystal path dashed, the defect path solid, one
+// arrow each, framed; then C-PS, EXIT or back to RUN. In file mode each position gets its own
+// finished PostScript file.
 TEST(PhasePanel, ScreenAndFiles) {
     PhaseDiagram d;
     d.perfect = {{0.0, 0.0}, {6.0, 0.0}, {6.0, 6.0}};
@@ -117,36 +112,27 @@ TEST(PhasePanel, ScreenAndFiles) {
         Screen s;
         s.gr.press(nb);
         EXPECT_EQ(draw_phase_diagram(s.gui, s.mem, d, ""), want);
-        EXPECT_EQ(s.gui.device, nb == 6 ? 0 : 1);
-        EXPECT_EQ(s.gr.arrows, 2);
+        EXPECT_EQ(std::pair(s.gui.device, s.gr.arrows), std::pair(nb == 6 ? 0 : 1, 2));
         ASSERT_FALSE(s.gr.boxes.empty());
         EXPECT_EQ(s.gr.boxes.back(), std::tuple("BC", "BC", 1)); // framed in the foreground
-        int dashed = 0, solid = 0;
-        for (const auto& l : s.gr.lines) {
-            if (l.x.size() == 3 && l.ls == 2) {
-                ++dashed;
-                EXPECT_EQ(std::pair(l.x[1], l.y[2]), std::pair(0.1f, 0.7f));
-            }
-            if (l.x.size() == 2 && l.ls == 1 && l.y[1] > 0.79f) ++solid;
-        }
-        EXPECT_EQ(std::pair(dashed, solid), std::pair(1, 1));
+        const auto paths = std::ranges::count_if(s.gr.lines, [](auto& l) { // dashed; solid, at top
+            return l.x.size() == 3 ? l.ls == 2 : l.x.size() == 2 && l.ls == 1 && l.y[1] > 0.79f;
+        });
+        EXPECT_EQ(paths, 2);
     }
 
     Screen s;
     for (const char* file : {"cu_-100.ps", "cu_-98.ps"})
         EXPECT_EQ(draw_phase_diagram(s.gui, s.mem, d, file), C::next);
-    EXPECT_EQ(s.gr.opened,
-              (std::vector<std::string>{"/XWINDOW", "cu_-100.ps/VCPS", "cu_-98.ps/VCPS"}));
-    EXPECT_EQ(s.gr.closes, 3);
-    EXPECT_TRUE(s.gr.devices.empty());
+    EXPECT_EQ(s.gr.opened, (Lines{"/XWINDOW", "cu_-100.ps/VCPS", "cu_-98.ps/VCPS"}));
+    EXPECT_EQ(std::pair(s.gr.closes, s.gr.devices.size()), std::pair(3, std::size_t{0}));
     s.gr.refuse_open = true;
     EXPECT_EQ(stop_lines([&] { draw_phase_diagram(s.gui, s.mem, d, "x.ps"); }),
               Lines{"the plot device is not available"});
 }
 
-// An image file read back and drawn: levels floor((A - min) * 99 / (max - min)), data row
-// y = 1 (values 1, 3, 5) drawn at the top, the three terminal lines, a black-to-white ramp
-// while drawing, and the colours of indices 1..20 (the buttons) given back afterwards.
+// An image file drawn: levels floor((A - min) * 99 / (max - min)), data row y = 1 (1, 3, 5) on
+// top, the three terminal lines, a black-to-white ramp, the buttons' colours (1..20) given back.
 TEST(DataImaging, LevelsFlipLinesAndColours) {
     ScratchDir dir;
     ImageData img = testing::make_image(3, 2, [](int i, int j) { return 2 * (i - 1) + j; });
@@ -160,19 +146,14 @@ TEST(DataImaging, LevelsFlipLinesAndColours) {
     const auto& im = t.gr.images[0];
     EXPECT_EQ(std::tuple(im.nx, im.ny, im.x1, im.y2), std::tuple(3, 2, -1.0f, 1.0f));
     EXPECT_EQ(im.cells, (std::vector<int>{19, 59, 99, 0, 39, 79}));
-    EXPECT_EQ(std::pair(im.colours[0], im.colours[99]),
-              std::pair(std::array{0.0f, 0.0f, 0.0f}, std::array{1.0f, 1.0f, 1.0f}));
-    EXPECT_FLOAT_EQ(im.colours[12][0], 12.0f / 99.0f);
-    EXPECT_FLOAT_EQ(t.gr.colours[12][0], 0.5f);
-    EXPECT_FLOAT_EQ(t.gr.colours[21][0], 21.0f / 99.0f);
+    EXPECT_EQ(std::pair(im.colours[0][0], im.colours[99][0]), std::pair(0.0f, 1.0f));
+    EXPECT_EQ(std::pair(im.colours[12][0], t.gr.colours[12][0]), std::pair(12.0f / 99.0f, 0.5f));
 
     // A uniform image has contrast 1; an all-zero border gives a background of 1e-10 instead
     // of a division by zero, and a zero minimum an infinite negative contrast.
     img.values.fill(0.25);
     EXPECT_EQ(image_summary(grey_levels(img, 256))[2], " Contrast: 1.0 -1.0");
-    img.values.resize(4, 3);
-    img.values.fill(0.0);
-    img.values(2, 2) = 2.0;
+    img = testing::make_image(4, 3, [](int i, int j) { return i == 2 && j == 2 ? 2.0 : 0.0; });
     EXPECT_EQ(image_summary(grey_levels(img, 128))[2], " Contrast: 2E+10 Infinity");
 }
 

@@ -4,9 +4,7 @@
 #include <tuple>
 
 using namespace korvex;
-using korvex::testing::near_rel;
-using korvex::testing::stop_lines;
-using Lines = std::vector<std::string>;
+using namespace korvex::testing;
 
 // The element is named by its first two characters, case mattering; anything else stops.
 TEST(CrystalParameter, LookUpByTheFirstTwoCharacters) {

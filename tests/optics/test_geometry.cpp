@@ -5,7 +5,7 @@
 #include <cmath>
 
 using namespace korvex;
-using korvex::testing::near_rel;
+using namespace korvex::testing;
 
 namespace {
 // Cu, g (2 0 0), 200 kV, beams first..last, at the condition (g, cond g).
@@ -44,7 +44,8 @@ TEST(CalSample, SlicesOfOneAngstrom) {
 // Beams -2 .. 4 at the conditions (g, g) and (g, 3g): every wave vector (m g - cond g / 2,
 // kz0 + s_g) ends on the sphere of radius k, so the tilts are spaced by g / kz0 in their
 // tangents; the beams 0 and cond lie exactly on the sphere (the incident beam tilted by minus the
-// Bragg angle of cond g), the others mirror about cond / 2, with s_g close to m (cond - m) g^2 / 2k.
+// Bragg angle of cond g), the others mirror about cond / 2, with s_g close to m (cond - m) g^2 /
+// 2k.
 TEST(Geometry, WaveVectorsOnTheEwaldSphere) {
     for (const int cond : {1, 3}) {
         const State st = copper_row(-2, 4, cond);

@@ -4,7 +4,7 @@
 #include <cmath>
 
 using namespace korvex;
-using korvex::testing::stop_lines;
+using namespace korvex::testing;
 
 namespace {
 void expect_mat_near(const Mat3& a, const Mat3& b, double tol) {
@@ -53,7 +53,7 @@ TEST(Vectors, PointTriangle) {
     EXPECT_EQ(stop_lines([&] {
                   point_triangle({1, 1, 0}, a, {1, 1, 0}, {2, 2, 7});
               }),
-              std::vector<std::string>{"POINT A B C ARE NOT VERTEXES OF A TRIANGLE"});
+              Lines{"POINT A B C ARE NOT VERTEXES OF A TRIANGLE"});
 }
 
 // The first small integer vector perpendicular in the search order; none possible stops.

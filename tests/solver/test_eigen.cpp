@@ -8,8 +8,7 @@
 #include <vector>
 
 using namespace korvex;
-using korvex::testing::make_state;
-using korvex::testing::same_bits;
+using namespace korvex::testing;
 
 namespace {
 

@@ -8,14 +8,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <sstream>
 #include <vector>
 
 using namespace korvex;
-using korvex::testing::ColumnSetup;
-using korvex::testing::fill_strain;
-using korvex::testing::make_state;
-using korvex::testing::same_bits;
+using namespace korvex::testing;
 
 namespace {
 
@@ -213,9 +209,8 @@ TEST(LinearItp, ShiftDirectionWeightAndEdges) {
         const cplx mean = i == 1 ? old(1, 1, 3) : 0.5 * (old(i, 1, 3) + old(i - 1, 1, 3));
         EXPECT_LT(std::abs(phi(i, 1, 3) - mean), 1e-12) << i;
     }
-    Array3<cplx> one(1, 2, 3);
-    one.fill(cplx(1.5, -2.0));
-    const Array3<cplx> one_old = one;
+    Array3<cplx> one(1, 2, 3), one_old(1, 2, 3);
+    one.fill(cplx(1.5, -2.0)), one_old.fill(cplx(1.5, -2.0));
     linear_itp({1, 2, 10}, 3, {10.0, 20.0, 100.0}, angle, one);
     EXPECT_TRUE(same_bits(one, one_old));
 }
@@ -251,36 +246,12 @@ TEST(PropagateSlice, StrainedColumnAgreesWithAnIndependentSolver) {
     }
 }
 
-// Without absorption and with the column approximation the total intensity of a column is 1;
-// with absorption or the lateral shift no beam leaves [0, 1].
-TEST(Physics, IntensityIsConservedOrBounded) {
-    for (const int nb : {2, 3, 5, 8, 10, 12})
-        for (const char* ca : {"yes", "no"})
-            for (const bool absorption : {false, true}) {
-                ColumnSetup s{.first = -(nb / 2), .last = nb - 1 - nb / 2, .npx = 3, .ca = ca};
-                s.nslice = 300, s.thickness = 900.0, s.defect = "edge", s.absorption = absorption;
-                s.f_g = nb == 5 ? 2.0 : 1.0;
-                State st = make_state(s);
-                run_condition(st, [](State& x, int l) { fill_strain(x, l, 0.006, 200.0); });
-                for (int i = 1; i <= 3; ++i) {
-                    double total = 0.0;
-                    for (int n = 1; n <= nb; ++n) {
-                        const double in = st.mtx_intensity(i, 1, n);
-                        total += in;
-                        EXPECT_TRUE(in >= 0.0 && in <= 1.0) << nb << ca << absorption << i << n;
-                    }
-                    if (!absorption && std::string(ca) == "yes") {
-                        EXPECT_NEAR(total, 1.0, 1e-6) << nb << " beams, column " << i;
-                    }
-                }
-            }
-}
-
-// Tilted beams without absorption agree with the independent solver; the flux sum over beams
-// of (kg_z(n) / kg_z(0))^2 I_n is exactly 1, the plain sum only to the spread of the tilts.
-TEST(Physics, TiltedBeamsAgreeWithTheIndependentSolverAndConserveTheFlux) {
-    for (const char* ca : {"no", "half"})
-        for (int nb = 3; nb <= 10; ++nb) {
+// Without absorption 3 to 12 beams, tilted or not, agree with the independent solver; the flux
+// sum over beams of (kg_z(n) / kg_z(0))^2 I_n is exactly 1, the plain sum only to the spread of
+// the tilts.
+TEST(Physics, BeamsAgreeWithTheIndependentSolverAndConserveTheFlux) {
+    for (const char* ca : {"yes", "no", "half"})
+        for (int nb = 3; nb <= 12; ++nb) {
             ColumnSetup s{.first = -1, .last = nb - 2, .nslice = 250, .thickness = 8000.0};
             s.ca = ca, s.defect = "edge", s.absorption = false;
             State st = make_state(s);
@@ -320,10 +291,7 @@ TEST(ResolutionCheck, WarnsForEachDirection) {
                            "of slices is too small\n",
                       y = " the number of pixels in y coordinate  is too large or the number of "
                           "slices is too small\n";
-    const std::tuple<int, int, std::string> cases[] = {{10, 100, y}, {100, 100, xy + y}};
-    for (const auto& [nx, ny, want] : cases) {
-        st.n_pixel_x = nx;
-        st.n_pixel_y = ny;
-        EXPECT_EQ(resolution_warnings(st), want) << nx << ' ' << ny;
-    }
+    EXPECT_EQ(resolution_warnings(st), y);
+    st.n_pixel_x = 100;
+    EXPECT_EQ(resolution_warnings(st), xy + y);
 }

@@ -8,12 +8,9 @@
 
 #include <cmath>
 #include <utility>
-#include <vector>
 
 using namespace korvex;
-using korvex::testing::ColumnSetup;
-using korvex::testing::make_state;
-using korvex::testing::same_bits;
+using namespace korvex::testing;
 
 namespace {
 

@@ -6,9 +6,7 @@
 #include <tuple>
 
 using namespace korvex;
-using korvex::testing::contains;
-using korvex::testing::ScratchDir;
-using korvex::testing::stop_lines;
+using namespace korvex::testing;
 
 namespace {
 // One read of the given variables from the first records of `text`.
@@ -81,16 +79,13 @@ TEST(RecordReader, ErrorMessages) {
          "Error reading \"f.in\", record 1: expected a real number, but the record ends"}};
     for (const auto& [text, read, message] : cases) {
         RecordReader r("f.in", text);
-        EXPECT_EQ(stop_lines([&] { read(r); }), std::vector{message});
+        EXPECT_EQ(stop_lines([&] { read(r); }), Lines{message});
     }
 
     ScratchDir dir;
     const std::string path = dir.str() + "absent.in";
     EXPECT_FALSE(RecordReader::exists(path));
-    const auto lines = stop_lines([&] { RecordReader missing(path); });
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(contains(lines[0], "\"" + path + "\""));
+    EXPECT_TRUE(contains(stop_lines([&] { RecordReader missing(path); }).at(0), '"' + path + '"'));
     EXPECT_EQ(stop_lines([&] { RecordReader folder(dir.str()); }),
-              std::vector<std::string>{"Error opening \"" + dir.str() +
-                                       "\" for reading: Is a directory"});
+              Lines{"Error opening \"" + dir.str() + "\" for reading: Is a directory"});
 }
