@@ -128,9 +128,8 @@ TEST(ImageFiles, RowsContinueAfterTwoThousandValues) {
     ScratchDir dir;
     dir.write("img", text);
     const auto back = read_image_file(dir.str() + "img");
-    EXPECT_EQ(back.ny(), 2500);
-    EXPECT_DOUBLE_EQ(back.values(1, 2500), 0.1234);
-    EXPECT_DOUBLE_EQ(back.values(2, 2001), -2.5e-7);
+    EXPECT_EQ(std::tuple(back.ny(), back.values(1, 2500), back.values(2, 2001)),
+              std::tuple(2500, 0.1234, -2.5e-7));
 }
 
 // The grey levels come from the values as printed; the fast conversion agrees with the text

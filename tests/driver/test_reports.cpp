@@ -59,9 +59,9 @@ TEST(ReportFormats, ConditionTextsAndProgressLines) {
     for (const auto& [v, text] : cases) EXPECT_EQ(number_text(v), pad(text, 20)) << v;
     EXPECT_EQ(stop_lines([] { number_text(1.0e9 + 1.0); }), Lines{"the number is bigger than 1E9"});
 
-    EXPECT_EQ(indicator_line(1, 50).value_or(""), " 2% finished");
-    EXPECT_FALSE(indicator_line(1, 200).has_value());
-    EXPECT_EQ(indicator_line(2, 200).value_or(""), " 1% finished");
+    EXPECT_EQ(indicator_line(1, 50).value_or("") + indicator_line(1, 200).value_or("-") +
+                  indicator_line(2, 200).value_or(""),
+              " 2% finished- 1% finished");
     int lines = 0;
     for (int i = 1; i <= 1000; ++i) lines += indicator_line(i, 1000).has_value();
     EXPECT_EQ(lines, 100);
