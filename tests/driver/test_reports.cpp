@@ -142,9 +142,8 @@ TEST(ParameterReport, DefectSections) {
     // clang-format on
 }
 
-// The files of a run named "run": the ".par" file and its "record.sim" entry (none for a run
-// named "test"), the 20-line document of one condition, and the names of images and layer
-// images (none without a beam of order 1).
+// The files of a run "run": ".par" and its "record.sim" entry (none for a run "test"), the 20-line
+// document of one condition, the names of images and layer images (none without order 1).
 TEST(ResultFiles, ParametersDocumentAndImageNames) {
     ScratchDir dir;
     State st = report_state(-1, 1);
@@ -188,10 +187,9 @@ TEST(ResultFiles, ParametersDocumentAndImageNames) {
     EXPECT_FALSE(multi_layer_images(st, rc, 13));
 }
 
-// The mode, the files, the engine and the exact lines printed for each kind of command line:
-// options count by their first two characters in either case, a missing defect file only warns,
-// a missing input file or an unknown engine or absorption stops (status 1), anything else falls
-// back to the graphic interface.
+// Mode, files, engine and the exact lines printed for each kind of command line: options count by
+// their first two characters in either case, a missing defect file only warns, a missing input
+// file or an unknown engine or absorption stops (status 1), anything else goes graphic.
 TEST(CommandLine, ModesFilesEnginesAndMessages) {
     const std::string text = " * KORVEX is runing under text environment...\n";
     const std::string no_defect = "\n * WARNING..........\n > No defect configuration file is "

@@ -165,9 +165,8 @@ TEST(TextRun, HelpAndVersionAnswerAndExit) {
     EXPECT_TRUE(fs::is_empty(d.path()));
 }
 
-// The report document builds with the layers' PostScript copies and, rendered, shows a layer as
-// its PNG does (the edge at x = 6 of 24: the darkest column in place); its caption names the
-// defect, b and g.
+// The report document builds with the layers' PostScript copies, its caption naming defect, b, g;
+// rendered, it shows a layer as its PNG does (the edge at x = 6 of 24: the darkest column).
 TEST(TextRun, ReportDocumentShowsLayersUprightWithTheirValues) {
     const Sim r({.job = 3, .defect = "edge", .size_x = 24, .size_y = 8, .size_z = 2, .f_g = 3.0},
                 " {edge}\n ====\n1 2 1 0 1\n6.0 0.0 1.0\n0 1 0\n0.34\n1.0\n0\n");

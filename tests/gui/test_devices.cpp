@@ -11,8 +11,6 @@
 #include "scripted_graphics.hpp"
 #include "support/input_files.hpp"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -54,9 +52,8 @@ RgbPicture render_postscript(const std::string& ps, const std::string& png, int 
     return read_png(png);
 }
 
-// Opens `device` for real and draws on it, as the result viewer does, a 40 x 30 image: a
-// bright disc on a grey background with a black strip at the left. Returns the colour of
-// index 0 (the background), -1s when the device could not be opened.
+// Draws on `device` for real, as the result viewer does, a 40 x 30 image: a bright disc on grey,
+// a black strip at the left. Returns the colour of index 0 (the background), -1s if not opened.
 std::array<float, 3> draw_page(const ScratchDir& dir, const std::string& device) {
     const auto value = [](int i, int j) {
         return i <= 4 ? 0.0 : 1.0 + ((i - 20) * (i - 20) + (j - 15) * (j - 15) < 64);
@@ -76,8 +73,7 @@ std::array<float, 3> draw_page(const ScratchDir& dir, const std::string& device)
 }
 
 // A GIF page is a real GIF of the page size, drawn on black, with the image's three tones,
-// readable by its owner and no temporary file left beside it. A PostScript page is on white
-// paper, and Ghostscript renders it with the image in it.
+// readable by its owner, no temporary left; a PostScript page is on white paper, image in it.
 TEST(PlotDevices, PagesOnTheFileDevices) {
     ScratchDir dir;
     EXPECT_EQ(draw_page(dir, "page.gif/GIF"), (std::array{0.0f, 0.0f, 0.0f}));
@@ -249,9 +245,8 @@ class GraphicSession : public ::testing::Test {
         shell("xwd -root -silent -display " + display_ + " | convert xwd:- '" + artifact(name) +
               "'");
     }
-    // Types the form of a Cu 200 kV perfect-crystal job-1 run (32 x 32 columns, 40 slices,
-    // g = 200, beams -1..1, absorption, output "cu"), presses RUN, returns once the image is shown.
-    // `defect` is what is typed in the defect box.
+    // Types the form of a Cu 200 kV job-1 run (`defect` in its box, 32 x 32 columns, 40 slices,
+    // g = 200, beams -1..1, absorption, output "cu"), presses RUN, returns once the image shows.
     void run_to_image(const std::string& shots, const std::string& defect = "no\r") {
         ASSERT_TRUE(find_window()) << "display " << display_ << "\n" << output();
         ASSERT_TRUE(wait_output("Device types", 10s)) << output();

@@ -7,8 +7,6 @@
 #include "scripted_graphics.hpp"
 #include "support/testing.hpp"
 
-#include <gtest/gtest.h>
-
 #include <tuple>
 
 namespace korvex {
@@ -328,8 +326,7 @@ TEST(EntryForm, DefectPagesWriteTheirFiles) {
 }
 
 // A value the run would refuse: its message on the terminal and under the boxes, the box taken
-// again and the form going on (a defect file typed later still written). Jobs up to 3 and 9
-// pass (9 with its column position).
+// again, the form going on (a later defect file still written). Jobs 1..3 and 9 (column) pass.
 TEST(EntryForm, RefusedValuesAreAskedAgain) {
     const std::string edge_keys = "1 2 1 -1 0\r1 1 -2\r4 4 10\r0\r0.3\r\r";
     const std::pair<Page, std::string> cases[] = {

@@ -11,8 +11,6 @@
 #include "scripted_graphics.hpp"
 #include "support/input_files.hpp"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <sstream>
 
@@ -100,9 +98,8 @@ TEST(ResultViewer, ExportsAndOtherButtons) {
               Lines{"the plot device is not available"});
 }
 
-// Job 9's amplitude-phase diagram: the perfect-crystal path dashed, the defect path solid, one
-// arrow each, framed; then C-PS, EXIT or back to RUN. In file mode each position gets its own
-// finished PostScript file.
+// Job 9's amplitude-phase diagram: the perfect-crystal path dashed, the defect's solid, an arrow
+// each, framed; then C-PS, EXIT or back to RUN. In file mode one finished PostScript a position.
 TEST(PhasePanel, ScreenAndFiles) {
     PhaseDiagram d;
     d.perfect = {{0.0, 0.0}, {6.0, 0.0}, {6.0, 6.0}};

@@ -41,11 +41,10 @@ TEST(CalSample, SlicesOfOneAngstrom) {
               std::tuple(0.5, 9.5, 3.5, 1.0, 1.0));
 }
 
-// Beams -2 .. 4 at the conditions (g, g) and (g, 3g): every wave vector (m g - cond g / 2,
-// kz0 + s_g) ends on the sphere of radius k, so the tilts are spaced by g / kz0 in their
-// tangents; the beams 0 and cond lie exactly on the sphere (the incident beam tilted by minus the
-// Bragg angle of cond g), the others mirror about cond / 2, with s_g close to m (cond - m) g^2 /
-// 2k.
+// Beams -2 .. 4 at (g, g) and (g, 3g): every wave vector (m g - cond g / 2, kz0 + s_g) ends on
+// the sphere of radius k (tilt tangents spaced by g / kz0); beams 0 and cond lie on it (the
+// incident beam at minus the Bragg angle of cond g), the others mirror about cond / 2, with s_g
+// close to m (cond - m) g^2 / 2k.
 TEST(Geometry, WaveVectorsOnTheEwaldSphere) {
     for (const int cond : {1, 3}) {
         const State st = copper_row(-2, 4, cond);

@@ -18,9 +18,8 @@ double off(const Mat3& a, const Mat3& b) {
 }
 } // namespace
 
-// Frame changes: lengths of the axes do not matter, the crystal vector g lands on sample x,
-// the transpose undoes the change; inverse of a general matrix and refusal of a singular one
-// at any scale.
+// Frame changes: axis lengths do not matter, the crystal vector g lands on sample x, the transpose
+// undoes the change; a general matrix inverted, a singular one refused at any scale.
 TEST(Vectors, FramesAndInverse) {
     EXPECT_LE(off(coordinates_transfer({2, 0, 0}, {0, 5, 0}, {0, 0, 0.1}, {7, 0, 0}, {0, 0.3, 0},
                                        {0, 0, 9}),

@@ -247,8 +247,7 @@ TEST(PropagateSlice, StrainedColumnAgreesWithAnIndependentSolver) {
 }
 
 // Without absorption 3 to 12 beams, tilted or not, agree with the independent solver; the flux
-// sum over beams of (kg_z(n) / kg_z(0))^2 I_n is exactly 1, the plain sum only to the spread of
-// the tilts.
+// sum of (kg_z(n) / kg_z(0))^2 I_n is exactly 1, the plain sum to the spread of the tilts.
 TEST(Physics, BeamsAgreeWithTheIndependentSolverAndConserveTheFlux) {
     for (const char* ca : {"yes", "no", "half"})
         for (int nb = 3; nb <= 12; ++nb) {

@@ -56,10 +56,9 @@ Array3<cplx> run(const ColumnSetup& s, Engine e, bool spoil, const char* absorpt
 
 } // namespace
 
-// Intensities within 1e-5 of the exact engine, with either absorption (the tables then hold
-// first-order or exact transfers); the column at the core (beyond the table) and the column
-// whose terms are off the form equal the exact engine's bits; one and two threads give the
-// same bits.
+// Intensities within 1e-5 of the exact engine, with either absorption (tables of first-order or
+// exact transfers); the column at the core (beyond the table) and the one off the form get the
+// exact engine's bits; one and two threads give the same bits.
 TEST(TableEngine, AgreesWithTheExactEngine) {
     const std::pair<const char*, const char*> runs[] = {
         {"first-order", "yes"}, {"first-order", "no"}, {"exact", "yes"}, {"exact", "no"}};

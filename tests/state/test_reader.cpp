@@ -56,8 +56,7 @@ TEST(RecordReader, ListDirectedRules) {
 }
 
 // Every read error names the file, the record, what was expected and what was found; a quoted
-// value is text, never a number; a read of one record reports a short record there, not at the
-// end of the file.
+// value is text, never a number; a one-record read reports a short record there.
 TEST(RecordReader, ErrorMessages) {
     int i = 0;
     double a = 0, b = 0;
