@@ -1,11 +1,14 @@
 // Hand-made states for the solver tests: copper, 200 kV, systematic row of (2 0 0).
 #pragma once
 
+#include "solver/eigen.hpp"
+#include "solver/propagation.hpp"
 #include "state/state.hpp"
 
 #include <cmath>
 #include <string>
 #include <tuple>
+#include <vector>
 
 namespace korvex::testing {
 
@@ -74,6 +77,18 @@ inline void fill_strain(State& st, int l, double amp = 0.004, double period = 30
             for (int i = 1; i <= st.n_pixel_x; ++i)
                 st.s_g_r(i, j, n) = st.mtx_beams(n) * amp * (1.0 + 0.1 * i - 0.07 * j) *
                                     std::cos(6.283185307179586 * z / period);
+}
+
+// One slice of thickness dz through a column of strain `sgr`, with the fault jump `sf`.
+inline Array1<cplx> one_slice(const State& st, const std::vector<double>& sgr,
+                              const Array1<cplx>& in, double dz, const Vec3& sf) {
+    const int n = st.n_beams;
+    Array2<cplx> h(n, n), v(n, n);
+    Array1<cplx> e(n), out(n);
+    matrix_h(n, st.s_g, sgr.data(), st.mtx_bg, st.ui0, st.u, st.ui, h);
+    eigensolve_first_order(n, h, st.mtx_bg, e, v);
+    two_two_scattering(n, st.mtx_g, st.g, dz, e, v, st.mtx_bg, st.v_g, sf, in, out);
+    return out;
 }
 
 } // namespace korvex::testing

@@ -103,18 +103,6 @@ std::vector<double> independent_column(const State& st, int i, int j, void (*str
     return inten;
 }
 
-// One slice of thickness dz through a column of strain `sgr`, with the fault jump `sf`.
-Array1<cplx> one_slice(const State& st, const std::vector<double>& sgr, const Array1<cplx>& in,
-                       double dz, const Vec3& sf) {
-    const int n = st.n_beams;
-    Array2<cplx> h(n, n), v(n, n);
-    Array1<cplx> e(n), out(n);
-    matrix_h(n, st.s_g, sgr.data(), st.mtx_bg, st.ui0, st.u, st.ui, h);
-    eigensolve_first_order(n, h, st.mtx_bg, e, v);
-    two_two_scattering(n, st.mtx_g, st.g, dz, e, v, st.mtx_bg, st.v_g, sf, in, out);
-    return out;
-}
-
 } // namespace
 
 // v_g = (2 0 0): s_f = (1/6, 0, 0) is a third of a cycle of g; beam m takes exp(2 pi i m / 3).
