@@ -21,10 +21,8 @@ State report_state(int first, int last) {
     State st;
     st.sample_no = "Cu-1", st.sample = "Cu", st.job = Job::amplitude_images, st.f_out = "run";
     st.ca = ColumnApprox::yes, st.defect = "edge", st.defect_kind = DefectKind::edge;
-    st.size_x = st.size_y = st.n_pixel_x = st.n_pixel_y = 64;
-    st.size_z = st.n_slice = 100;
-    st.foil = {0, 0, 1}, st.v_g = st.co_x = {2, 0, 0};
-    st.n_beams = last - first + 1;
+    st.size_x = st.size_y = st.n_pixel_x = st.n_pixel_y = 64, st.size_z = st.n_slice = 100;
+    st.foil = {0, 0, 1}, st.v_g = st.co_x = {2, 0, 0}, st.n_beams = last - first + 1;
     allocate_arrays(st);
     for (int n = 1; n <= st.n_beams; ++n) st.mtx_beams(n) = first + n - 1;
     st.voltage = 200, st.condition_n = 1.0, st.k = 39.8884, st.lat_c = 3.61, st.d = 1.805;

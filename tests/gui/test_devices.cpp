@@ -79,20 +79,17 @@ TEST(PlotDevices, PagesOnTheFileDevices) {
     EXPECT_EQ(draw_page(dir, "page.gif/GIF"), (std::array{0.0f, 0.0f, 0.0f}));
     const RgbPicture p = read_gif(dir.str() + "page.gif");
     EXPECT_EQ(std::pair(p.width, p.height), std::pair(850, 680));
-    const auto t = tally(p);
-    EXPECT_GT(t.light, 1000); // the disc (level 127 is white)
-    EXPECT_GT(t.mid, 10000);  // the grey background of the image
-    EXPECT_GT(t.dark, 10000); // the page
+    const auto t = tally(p); // the disc (level 127 is white), the image's grey, the page
+    EXPECT_TRUE(t.light > 1000 && t.mid > 10000 && t.dark > 10000) << t.light << ' ' << t.mid;
     EXPECT_FALSE(dir.exists("page.gif.page.png"));
-    const auto perms = fs::status(dir.str() + "page.gif").permissions();
-    EXPECT_NE(perms & fs::perms::owner_read, fs::perms::none);
+    EXPECT_NE(fs::status(dir.str() + "page.gif").permissions() & fs::perms::owner_read,
+              fs::perms::none);
 
     EXPECT_EQ(draw_page(dir, "page.ps/VCPS"), (std::array{1.0f, 1.0f, 1.0f}));
     EXPECT_EQ(read_file(dir.str() + "page.ps").substr(0, 4), "%!PS");
     if (!have("gs")) GTEST_SKIP() << "no Ghostscript";
     const auto r = tally(render_postscript(dir.str() + "page.ps", dir.str() + "p.png", 40));
-    EXPECT_GT(r.mid, 2000);   // grey background of the image
-    EXPECT_GT(r.light, 2000); // paper and disc
+    EXPECT_TRUE(r.mid > 2000 && r.light > 2000) << r.mid << ' ' << r.light; // image; paper, disc
 }
 
 // Devices that cannot be opened (or would write through a link) are refused, not crashed on; a
@@ -294,8 +291,8 @@ TEST_F(GraphicSession, FormRerunAndPostScriptExport) {
     ASSERT_TRUE(ps.ends_with("cu-01g.ps") && fs::exists(ps)) << ps;
     if (!have("gs")) GTEST_SKIP() << "Ghostscript is not installed: the PostScript is not rendered";
     const auto t = tally(render_postscript(ps, artifact("cu200_export_ps.png"), 50));
-    EXPECT_GT(t.light, 1000);         // paper
-    EXPECT_GT(t.dark + t.mid, 20000); // the picture fills the frame (a frame alone is ~1200)
+    // Paper, and a picture filling the frame (a frame alone is ~1200).
+    EXPECT_TRUE(t.light > 1000 && t.dark + t.mid > 20000) << t.light << ' ' << t.dark + t.mid;
 }
 
 // The window killed in the viewer: the program ends at once with status 0 and says why; the

@@ -102,8 +102,7 @@ TEST(ResultViewer, ExportsAndOtherButtons) {
 // each, framed; then C-PS, EXIT or back to RUN. In file mode one finished PostScript a position.
 TEST(PhasePanel, ScreenAndFiles) {
     PhaseDiagram d;
-    d.perfect = {{0.0, 0.0}, {6.0, 0.0}, {6.0, 6.0}};
-    d.defect = {{0.0, 0.0}, {0.0, 12.0}};
+    d.perfect = {{0.0, 0.0}, {6.0, 0.0}, {6.0, 6.0}}, d.defect = {{0.0, 0.0}, {0.0, 12.0}};
     using C = PhasePlotter::Choice;
     for (const auto& [nb, want] : {std::pair(5, C::to_files), {6, C::exit}, {3, C::back_to_run}}) {
         Screen s;
@@ -268,8 +267,7 @@ TEST(Viewer, SquarePixelsUniformGreyAndZoomOnAPage) {
 TEST(Overview, PanelsInRowOrderWithLabelsAndScale) {
     ScratchDir d;
     State st;
-    st.sample = "Cu";
-    st.v_g = {2, 0, 0};
+    st.sample = "Cu", st.v_g = {2, 0, 0};
     st.mtx_beams.resize(3);
     OverviewRow row{"(g,1.0g)", {}};
     for (int n = 1; n <= 3; ++n) {
@@ -321,13 +319,10 @@ TEST(Overview, PanelsInRowOrderWithLabelsAndScale) {
 TEST(Viewer, DefectOutlines) {
     ScratchDir d;
     State st;
-    st.v_g = st.co_x = {2, 0, 0};
-    st.foil = {0, 0, 1};
-    st.size_x = st.size_y = st.size_z = 100;
+    st.v_g = st.co_x = {2, 0, 0}, st.foil = {0, 0, 1}, st.size_x = st.size_y = st.size_z = 100;
     const std::string image = write_stripe(d, "img", 100, 100, 1.0, 0, 0);
     auto drawn = [&](const std::string& defect, const std::string& config) {
-        st.defect = defect;
-        st.defect_kind = defect_kind_from_name(defect);
+        st.defect = defect, st.defect_kind = defect_kind_from_name(defect);
         st.f_defect = d.str() + defect + ".ini";
         d.write(defect + ".ini", " {" + defect + "}\n ===\n" + config);
         TestGui t;

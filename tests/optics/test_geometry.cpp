@@ -11,11 +11,8 @@ namespace {
 // Cu, g (2 0 0), 200 kV, beams first..last, at the condition (g, cond g).
 State copper_row(int first, int last, double cond) {
     State st;
-    st.voltage = 200.0;
-    st.lat_c = crystalparameter("Cu").a;
-    st.v_g = {2, 0, 0};
-    st.n_pixel_x = st.n_pixel_y = st.n_slice = 1;
-    st.n_beams = last - first + 1;
+    st.voltage = 200.0, st.lat_c = crystalparameter("Cu").a, st.v_g = {2, 0, 0};
+    st.n_pixel_x = st.n_pixel_y = st.n_slice = 1, st.n_beams = last - first + 1;
     allocate_arrays(st);
     for (int n = 1; n <= st.n_beams; ++n) st.mtx_beams(n) = first + n - 1;
     cal_wave_quantities(st.input(), st.optics());
@@ -28,9 +25,7 @@ State copper_row(int first, int last, double cond) {
 // Column and slice centres of a grid of 1 Angstrom cells (off-by-half faults).
 TEST(CalSample, SlicesOfOneAngstrom) {
     State st;
-    st.size_x = st.n_pixel_x = 10;
-    st.size_y = st.n_pixel_y = 4;
-    st.size_z = st.n_slice = 100;
+    st.size_x = st.n_pixel_x = 10, st.size_y = st.n_pixel_y = 4, st.size_z = st.n_slice = 100;
     st.n_beams = 2;
     allocate_arrays(st);
     cal_sample(st.input(), st.grid());

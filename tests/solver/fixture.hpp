@@ -34,8 +34,7 @@ inline State make_state(const ColumnSetup& s) {
     st.n_beams = s.last - s.first + 1;
     allocate_arrays(st);
     std::tie(st.size_x, st.size_y, st.size_z) = std::tuple(s.size_x, s.size_y, s.thickness);
-    st.size = {s.size_x, s.size_y, s.thickness};
-    st.n_xyz = {s.npx, s.npy, s.nslice};
+    st.size = {s.size_x, s.size_y, s.thickness}, st.n_xyz = {s.npx, s.npy, s.nslice};
     st.effslicenumber = s.nslice;
     st.sliceposition.resize(s.nslice);
     st.slicethickness.resize(s.nslice);
@@ -43,26 +42,20 @@ inline State make_state(const ColumnSetup& s) {
         st.slicethickness(l) = s.thickness / s.nslice;
         st.sliceposition(l) = (l - 0.5) * s.thickness / s.nslice;
     }
-    st.ca = column_approx_from_text(s.ca);
-    st.defect = s.defect;
+    st.ca = column_approx_from_text(s.ca), st.defect = s.defect;
     st.defect_kind = defect_kind_from_name(s.defect);
     std::tie(st.k, st.g, st.condition_n, st.u0) = std::tuple(kCuK, kCuG, s.f_g, 0.1);
-    st.v_g = {2.0, 0.0, 0.0};
-    st.ui0 = s.absorption ? 0.004 : 0.0;
+    st.v_g = {2.0, 0.0, 0.0}, st.ui0 = s.absorption ? 0.004 : 0.0;
     for (int m = 1; m <= st.n_beams - 1; ++m) {
-        st.u(m) = kCuU200 * std::pow(0.55, m - 1);
-        st.ui(m) = s.absorption ? 0.035 * st.u(m) : 0.0;
+        st.u(m) = kCuU200 * std::pow(0.55, m - 1), st.ui(m) = s.absorption ? 0.035 * st.u(m) : 0.0;
     }
     const bool yes = s.ca == "yes";
     for (int n = 1; n <= st.n_beams; ++n) {
         const int m = s.first + n - 1;
-        st.mtx_beams(n) = m;
-        st.mtx_g(n) = m * st.g;
+        st.mtx_beams(n) = m, st.mtx_g(n) = m * st.g;
         st.s_g(n) = m * (s.f_g - m) * st.g * st.g / (2.0 * st.k);
         const double tilt = yes ? 0.0 : (m - 0.5 * s.f_g) * st.g / st.k;
-        st.mtx_q(n) = cplx(0.0, tilt);
-        st.shift_angle(n) = tilt;
-        st.kg_z(n) = st.k * std::cos(tilt);
+        st.mtx_q(n) = cplx(0.0, tilt), st.shift_angle(n) = tilt, st.kg_z(n) = st.k * std::cos(tilt);
         st.mtx_bg(n) = yes ? st.k : st.kg_z(n);
     }
     return st;

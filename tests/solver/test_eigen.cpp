@@ -104,8 +104,7 @@ TEST(BatchKernel, SameBitsAsThePlainRoutines) {
             solver::BatchKernel<N, L> k(sd, k_store.data());
             for (int l = 0; l < L; ++l)
                 for (int n = 0; n < nb; ++n) {
-                    k.sgr()[n * L + l] = sgr[l][n];
-                    k.re()[n * L + l] = phi_in(n + 1).real();
+                    k.sgr()[n * L + l] = sgr[l][n], k.re()[n * L + l] = phi_in(n + 1).real();
                     k.im()[n * L + l] = phi_in(n + 1).imag();
                 }
             k.solve();

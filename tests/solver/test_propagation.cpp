@@ -39,8 +39,7 @@ void textbook_jacobi(RMat a, RMat& v, std::vector<double>& e) {
     for (std::size_t i = 0; i < n; ++i) v[i][i] = 1.0;
     auto rotate = [](double& x, double& y, double c, double s) {
         const double t = x;
-        x = c * t - s * y;
-        y = s * t + c * y;
+        x = c * t - s * y, y = s * t + c * y;
     };
     for (int sweep = 0; sweep < 50; ++sweep) {
         double off = 0.0;
@@ -188,8 +187,7 @@ TEST(LinearItp, ShiftDirectionWeightAndEdges) {
     for (std::size_t e = 0; e < phi.size(); ++e) phi.data()[e] = cplx(e * e + 10.0, 3.0 - e);
     const Array3<cplx> old = phi;
     Array1<double> angle(3);
-    angle(1) = -std::atan(1.0);
-    angle(3) = std::atan(0.5);
+    angle(1) = -std::atan(1.0), angle(3) = std::atan(0.5);
     linear_itp({4, 1, 10}, 3, {40.0, 10.0, 100.0}, angle, phi); // dx = dz = 10 Angstrom
     for (int i = 1; i <= 4; ++i) {
         EXPECT_EQ(phi(i, 1, 2), old(i, 1, 2));
