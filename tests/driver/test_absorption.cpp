@@ -6,7 +6,6 @@
 #include "support/testing.hpp"
 
 #include <cmath>
-#include <functional>
 #include <numbers>
 
 using namespace korvex;
@@ -40,17 +39,6 @@ Cm expm(Cm m, int n) {
     return e;
 }
 
-// Propagates through every slice, `before(l)` ahead of slice l.
-void run(State& st, Absorption absorption, const std::function<void(int)>& before = {}) {
-    st.absorption = absorption;
-    initial_amplitudes(st);
-    int flag = 1;
-    for (int l = 1; l <= st.effslicenumber; ++l) {
-        if (before) before(l);
-        propagate_slice(st, l, flag);
-    }
-}
-
 // The amplitude of beam n (from 1) of the first column.
 cplx amplitude(const State& st, int n) {
     return st.phi_grid(1, 1, n) / std::sqrt(st.k);
@@ -64,8 +52,8 @@ TEST(ExactAbsorption, FiveBeamWholeFoilExponential) {
     const ColumnSetup s{.first = -2, .last = 2, .nslice = 7, .thickness = 1000.0};
     State st = make_state(s), fo = make_state(s);
     for (int l = 1; l <= 7; ++l) st.slicethickness(l) = l <= 3 ? 100.0 : 175.0;
-    run(st, Absorption::exact);
-    run(fo, Absorption::first_order);
+    st.absorption = Absorption::exact, fo.absorption = Absorption::first_order;
+    run_slices(st), run_slices(fo);
     const int n = st.n_beams;
     std::vector<double> sgr(static_cast<std::size_t>(n), 0.0);
     matrix_h(n, st.s_g, sgr.data(), st.mtx_bg, st.ui0, st.u, st.ui, st.h);
@@ -113,7 +101,8 @@ TEST(ExactAbsorption, StrainedColumnConvergesToTheEquations) {
     for (const int ns : {32, 64, 128, 256}) {
         s.nslice = ns;
         State st = make_state(s);
-        run(st, Absorption::exact, [&](int l) {
+        st.absorption = Absorption::exact;
+        run_slices(st, [&](State&, int l) {
             for (int r = 1; r <= n; ++r)
                 st.s_g_r(1, 1, r) = st.mtx_beams(r) * g3(st.sliceposition(l));
         });
@@ -130,8 +119,9 @@ TEST(ExactAbsorption, AgreesWithFirstOrderWithoutAbsorption) {
     s.defect = "edge", s.absorption = false;
     State a = make_state(s), b = make_state(s);
     a.s_f(2, 2, 1) = b.s_f(2, 2, 1) = 0.25;
-    run(a, Absorption::first_order, [&](int l) { korvex::testing::fill_strain(a, l); });
-    run(b, Absorption::exact, [&](int l) { korvex::testing::fill_strain(b, l); });
+    a.absorption = Absorption::first_order, b.absorption = Absorption::exact;
+    const auto strain = [](State& x, int l) { fill_strain(x, l); };
+    run_slices(a, strain), run_slices(b, strain);
     // The first-order eigenvectors are converged to about 1e-8 (the Jacobi sweep limit).
     double diff = 0.0;
     for (std::size_t i = 0; i < a.phi_grid.size(); ++i)

@@ -6,6 +6,7 @@
 #include "state/state.hpp"
 
 #include <cmath>
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -70,6 +71,19 @@ inline void fill_strain(State& st, int l, double amp = 0.004, double period = 30
             for (int i = 1; i <= st.n_pixel_x; ++i)
                 st.s_g_r(i, j, n) = st.mtx_beams(n) * amp * (1.0 + 0.1 * i - 0.07 * j) *
                                     std::cos(6.283185307179586 * z / period);
+}
+
+// Every slice of the condition as the driver runs them, `before(st, l)` ahead of slice l, then
+// the intensities; returns the final flag.
+inline int run_slices(State& st, const std::function<void(State&, int)>& before = {}) {
+    initial_amplitudes(st);
+    int flag = 1;
+    for (int l = 1; l <= st.effslicenumber; ++l) {
+        if (before) before(st, l);
+        propagate_slice(st, l, flag);
+    }
+    intensities(st);
+    return flag;
 }
 
 // One slice of thickness dz through a column of strain `sgr`, with the fault jump `sf`.

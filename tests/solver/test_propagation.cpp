@@ -15,20 +15,6 @@ using namespace korvex::testing;
 
 namespace {
 
-// Runs every slice of a beam condition the way the driver does, with `strain` filling the
-// slice's terms first; returns the final flag.
-int run_condition(
-    State& st, void (*strain)(State&, int) = [](State&, int) {}) {
-    initial_amplitudes(st);
-    int flag = 1;
-    for (int l = 1; l <= st.effslicenumber; ++l) {
-        strain(st, l);
-        propagate_slice(st, l, flag);
-    }
-    intensities(st);
-    return flag;
-}
-
 using RMat = std::vector<std::vector<double>>;
 
 // Textbook cyclic Jacobi for a symmetric matrix (tan of the half angle from theta), swept until
@@ -144,17 +130,17 @@ TEST(PropagateSlice, PerfectCrystalReusesTheFirstColumnsSolution) {
 TEST(PropagateSlice, VoidColumnsPassAndAnEmptyVoidIsThePerfectCrystal) {
     const ColumnSetup s{.first = -1, .last = 1, .npx = 4, .npy = 3, .nslice = 20};
     State perfect = make_state(s);
-    run_condition(perfect);
+    run_slices(perfect);
     ColumnSetup sv = s;
     sv.defect = "void";
     State empty = make_state(sv);
     empty.flag_vacancy.fill(1);
-    EXPECT_EQ(run_condition(empty), 0);
+    EXPECT_EQ(run_slices(empty), 0);
     EXPECT_TRUE(same_bits(empty.phi_grid, perfect.phi_grid));
     State holed = make_state(sv);
     holed.flag_vacancy.fill(1);
     holed.flag_vacancy(2, 3) = 0;
-    run_condition(holed);
+    run_slices(holed);
     EXPECT_EQ(holed.phi_grid(2, 3, 2), cplx(std::sqrt(holed.mtx_bg(2)), 0.0));
     EXPECT_EQ(holed.phi_grid(2, 3, 1), cplx(0.0, 0.0));
     EXPECT_EQ(holed.phi_grid(1, 1, 1), perfect.phi_grid(1, 1, 1));
@@ -209,7 +195,7 @@ TEST(PropagateSlice, SameBitsForOneAndTwoThreads) {
     for (int t = 1; t <= 2; ++t) {
         omp_set_num_threads(t);
         State st = make_state(s);
-        run_condition(st, [](State& x, int l) {
+        run_slices(st, [](State& x, int l) {
             fill_strain(x, l);
             x.s_f(4, 5, 1) = 0.1 * l; // a fault crossing one column
         });
@@ -224,7 +210,7 @@ TEST(PropagateSlice, StrainedColumnAgreesWithAnIndependentSolver) {
         {.first = -2, .last = 2, .npx = 2, .nslice = 1000, .thickness = 1500.0, .defect = "edge"});
     const State start = st;
     auto strain = [](State& x, int l) { fill_strain(x, l, 0.004, 300.0); };
-    run_condition(st, strain);
+    run_slices(st, strain);
     for (int i = 1; i <= 2; ++i) {
         const std::vector<double> ref = independent_column(start, i, 1, strain);
         for (int n = 1; n <= 5; ++n)
@@ -242,7 +228,7 @@ TEST(Physics, BeamsAgreeWithTheIndependentSolverAndConserveTheFlux) {
             State st = make_state(s);
             auto strain = [](State& x, int l) { fill_strain(x, l, 0.003, 700.0); };
             const std::vector<double> ref = independent_column(st, 1, 1, strain);
-            run_condition(st, strain);
+            run_slices(st, strain);
             double plain = 0.0, flux = 0.0;
             for (int b = 1; b <= nb; ++b) {
                 const double in = st.mtx_intensity(1, 1, b), w = st.mtx_bg(b) / st.mtx_bg(2);
