@@ -1,5 +1,4 @@
-// The circular loop: the integrals against a Bessel quadrature, both models against a 120-gon,
-// the seam of the tabulated near and far fields.
+// The circular loop: integrals against Bessel quadrature, models against a 120-gon, the seam.
 #include "defects/loop_tables.hpp"
 #include "driver/defect_files.hpp"
 #include "fixture.hpp"

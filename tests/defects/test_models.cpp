@@ -1,5 +1,4 @@
-// What every defect model shares: the beam-order rule, the single column of the amplitude-phase
-// job, the configuration read through the record reader.
+// What every defect model shares: beam-order rule, single column, configuration reading.
 #include "defects/edge.hpp"
 #include "defects/loop_iso.hpp"
 #include "defects/pgloop.hpp"

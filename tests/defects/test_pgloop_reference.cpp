@@ -1,8 +1,6 @@
-// The angular-dislocation field and its loops against independent evaluations: angular_strain
-// against its displacement, the fast contracted form against angular_strain term by term (one
-// angular dislocation, whole slices of a hexagon and a tetrahedron), a small polygon against the
-// infinitesimal loop. Terms cancel far from a loop, so the fast field must agree to 1e-12 of the
-// sum of the magnitudes of the terms (the rounding scale of any order of the same sums).
+// The angular-dislocation field and its loops against independent evaluations (the displacement,
+// the term-by-term form, the infinitesimal loop). Terms cancel far from a loop: the fast field
+// must agree to 1e-12 of the sum of the terms' magnitudes (the rounding scale of those sums).
 #include "defects/loop_iso.hpp"
 #include "defects/pgloop.hpp"
 #include "defects/tetrahedron.hpp"

@@ -1,5 +1,4 @@
-// Strain field from gradient files: checks, messages, the sign of the depth derivative, streamed
-// reading against reading afresh, agreement with the analytic edge model.
+// Strain from gradient files: checks, depth sign, streaming against re-reading, the edge model.
 #include "driver/gradient_files.hpp"
 #include "fixture.hpp"
 

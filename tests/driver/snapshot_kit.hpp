@@ -1,5 +1,4 @@
-// Small snapshots for the conversion tests: fcc crystals and skewed point lattices, displaced
-// by a given field, written as LAMMPS dumps or extended XYZ files.
+// Small fcc or skewed snapshots, displaced by a given field, as LAMMPS dumps or extended XYZ.
 #pragma once
 
 #include "driver/snapshot_gradients.hpp"

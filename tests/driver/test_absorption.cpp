@@ -1,5 +1,4 @@
-// Exact absorption against a Taylor series of the whole foil's exponential, an integration of the
-// equations in a strained column, and the first-order method.
+// Exact absorption against a Taylor series, an integration of the equations, first order.
 #include "solver/eigen.hpp"
 #include "solver/fixture.hpp"
 #include "solver/propagation.hpp"

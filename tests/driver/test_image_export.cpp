@@ -1,5 +1,4 @@
-// Grey levels, and the PNG, TIFF and PostScript copies of image files read back with the
-// libraries against the text image they accompany.
+// Grey levels; the PNG, TIFF and PostScript copies read back against their text image.
 #include "driver/grey_levels.hpp"
 #include "driver/image_export.hpp"
 #include "driver/image_readback.hpp"

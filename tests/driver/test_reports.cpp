@@ -1,5 +1,4 @@
-// The command line, reports, progress lines and result-file names: exact texts that users and
-// their scripts read.
+// Command line, reports, progress lines, result-file names: exact texts users' scripts read.
 #include "driver/program.hpp"
 #include "driver/progress.hpp"
 #include "driver/reports.hpp"

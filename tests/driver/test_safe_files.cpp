@@ -1,5 +1,4 @@
-// Hostile file systems and stops from outside: nothing written through a link, no temporary
-// file left, the run record and report document complete or absent.
+// Hostile file systems and outside stops: no write through a link, no partial file left.
 #include "driver/finite_check.hpp"
 #include "run_kit.hpp"
 

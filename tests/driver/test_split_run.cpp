@@ -1,6 +1,5 @@
-// Runs split over MPI ranks (mpirun -np 2 and 3, rows in uneven blocks; -np 1 in some cases)
-// against one process: every file the same to the byte, the clock readings aside; a series split
-// by condition likewise; stops on any rank end the job with one message and no images.
+// Runs split over MPI ranks (-np 2 and 3, uneven row blocks; -np 1 in some) against one process:
+// every file the same but for the clock; series split by condition; stops end every rank once.
 #include "run_kit.hpp"
 
 #include <algorithm>

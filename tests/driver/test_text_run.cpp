@@ -1,5 +1,4 @@
-// Whole text-mode runs on perfect crystals: each job's result files, their picture and float
-// copies, the report document, the stops on bad input.
+// Whole text-mode runs on perfect crystals: each job's files, views, document, stops.
 #include "driver/image_readback.hpp"
 #include "driver/usage.hpp"
 #include "run_kit.hpp"

@@ -1,6 +1,5 @@
-// ScriptedGraphics stands in for the plot devices: it keeps viewport, window and attributes the
-// way the real devices do, records what is drawn, and answers cursor reads from a script (an
-// exhausted script fails the test instead of waiting for a user).
+// ScriptedGraphics stands in for the plot devices: it keeps their state, records what is drawn and
+// answers cursor reads from a script (an exhausted script fails the test instead of waiting).
 #pragma once
 
 #include "gui/toolkit.hpp"

@@ -1,5 +1,4 @@
-// The widgets every screen is built from (buttons, plot frame, cursor read, input boxes) and
-// the entry form, on a scripted device.
+// Widgets (buttons, plot frame, cursor read, input boxes) and the entry form, scripted.
 #include "gui/entry_form.hpp"
 #include "gui/input_box.hpp"
 #include "gui/toolkit.hpp"

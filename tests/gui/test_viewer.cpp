@@ -1,6 +1,5 @@
-// The screens after the entry form on a scripted device: the RUN panel, the result viewer and
-// its buttons (export, beam, contrast, labels, zoom, defect outline), the phase diagrams of job
-// 9 and the grey-scale pictures; then pictures drawn for real (viewer page, overview).
+// The screens after the entry form, scripted: RUN panel, result viewer and its buttons, job 9's
+// phase diagrams, grey-scale pictures; then pictures drawn for real (viewer page, overview).
 #include "gui/gif_file.hpp"
 #include "gui/image_display.hpp"
 #include "gui/overview.hpp"

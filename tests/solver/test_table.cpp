@@ -1,5 +1,4 @@
-// The table engine against the exact one: two-scalar strain fields, the exact path for
-// columns outside the table or off the two-scalar form, and thread independence.
+// The table engine against the exact one: two-scalar fields, exact fallbacks, threads.
 #include "solver/fixture.hpp"
 #include "solver/propagation.hpp"
 #include "support/testing.hpp"

@@ -1,5 +1,4 @@
-// Whole text-mode runs of the korvex program: the input files they read and the images they
-// leave.
+// Whole text-mode runs of the korvex program: their input files and the images they leave.
 #pragma once
 
 #include "state/image_file.hpp"
