@@ -185,8 +185,7 @@ class GraphicSession : public ::testing::Test {
             10s);
         display_ = ":" + output("display").substr(0, output("display").find('\n'));
         if (display_ == ":") GTEST_SKIP() << "graphic session not tested: Xvfb did not start";
-        dir_.write("filesystem.ini", "KORVEX directories\nroot, system, run, record, data\n''\n"
-                                     "'./'\n'./'\n'./'\n'./'\n");
+        dir_.write("filesystem.ini", filesystem_text());
         program_ =
             spawn_shell("cd '" + dir_.str() + "' && DISPLAY=" + display_ + " exec timeout 240 '" +
                         KORVEX_BINARY + "' -x </dev/null >out.txt 2>&1");
