@@ -37,18 +37,16 @@ TEST(RunPanel, RunAndExit) {
     Screen s;
     s.gr.click(0.5f, 0.5f);
     for (int nb : {2, 1}) s.gr.press(nb);
-    EXPECT_TRUE(run_panel(s.gui, s.mem));
-    EXPECT_EQ(s.out.str(), " Cursor at: 0.5 0.5\n");
-    EXPECT_TRUE(s.gr.events.empty());
-    EXPECT_EQ(std::pair(s.mem.colour_index, s.mem.char_height), std::pair(1, 0.9f));
-    ASSERT_FALSE(s.gr.texts.empty());
-    EXPECT_EQ(std::tuple(s.gr.texts.back().text, s.gr.texts.back().ci), std::tuple("RUN", 1));
-    EXPECT_EQ(s.gr.panel_x, 2);
+    ASSERT_TRUE(run_panel(s.gui, s.mem) && !s.gr.texts.empty());
+    EXPECT_EQ(std::tuple(s.out.str(), s.gr.events.size(), s.mem.colour_index, s.mem.char_height),
+              std::tuple(" Cursor at: 0.5 0.5\n", 0u, 1, 0.9f));
+    EXPECT_EQ(std::tuple(s.gr.texts.back().text, s.gr.texts.back().ci, s.gr.panel_x),
+              std::tuple("RUN", 1, 2));
 
     s.gr.press(6);
     EXPECT_FALSE(run_panel(s.gui, s.mem));
-    EXPECT_EQ(std::pair(s.gr.closes, s.gui.device), std::pair(1, 0));
-    EXPECT_EQ(s.gr.texts.back().text, "EXIT");
+    EXPECT_EQ(std::tuple(s.gr.closes, s.gui.device, s.gr.texts.back().text),
+              std::tuple(1, 0, "EXIT"));
 }
 
 // The result viewer stores the image shown through the file device (PostScript 256 levels,
@@ -64,8 +62,8 @@ TEST(ResultViewer, ExportsAndOtherButtons) {
         Screen s;
         s.gr.press(ps ? 5 : 4);
         EXPECT_FALSE(result_viewer(s.gui, s.mem, s.st, file));
-        EXPECT_EQ(s.gr.opened.back(), file + (ps ? ".ps/VCPS" : ".gif/GIF"));
-        EXPECT_EQ(s.gr.closes, 2); // the screen, then the file
+        EXPECT_EQ(std::pair(s.gr.opened.back(), s.gr.closes), // the screen closed, then the file
+                  std::pair(file + (ps ? ".ps/VCPS" : ".gif/GIF"), 2));
         // On screen and in the file: the image and its intensity bar.
         ASSERT_EQ(s.gr.images.size(), 4u);
         const int k = kRampBase;
@@ -80,14 +78,13 @@ TEST(ResultViewer, ExportsAndOtherButtons) {
     for (int nb : {5, 4, 6}) s.gr.press(nb);
     EXPECT_FALSE(result_viewer(s.gui, s.mem, s.st, ""));
     const std::string msg = " No image to store: the run (job 2) wrote no image file.\n";
-    EXPECT_EQ(s.out.str(), msg + msg);
-    EXPECT_EQ(s.gr.opened.size(), 1u); // only the screen
+    EXPECT_EQ(std::pair(s.out.str(), s.gr.opened.size()),
+              std::pair(msg + msg, std::size_t{1})); // no file
 
     for (int nb : {1, 12}) {
         Screen o;
         o.gr.press(nb);
-        EXPECT_TRUE(result_viewer(o.gui, o.mem, o.st, file)) << nb;
-        EXPECT_EQ(o.gr.opened.size(), 1u);
+        EXPECT_TRUE(result_viewer(o.gui, o.mem, o.st, file) && o.gr.opened.size() == 1) << nb;
     }
 
     Screen r;
