@@ -235,15 +235,13 @@ TEST(EntryForm, PerfectCrystalRunFillsTheState) {
               std::make_tuple("/data/out/", "/data/run/", "Cu", "Cu", ColumnApprox::no, "no",
                               "screw.ini", "cu200"));
     EXPECT_FALSE(f.dir.exists("screw.ini"));
-    EXPECT_EQ(std::tie(st.voltage, st.size_x, st.size_z, st.condition_n),
-              std::make_tuple(200.0, 8.0, 20.0, 1.0));
+    EXPECT_EQ(std::tie(st.voltage, st.size_x, st.size_z, st.condition_n, st.foil, st.v_g, st.co_x),
+              std::make_tuple(200.0, 8.0, 20.0, 1.0, Vec3{0, 0, 1}, Vec3{2, 0, 0}, Vec3{2, 0, 0}));
     EXPECT_EQ(std::tie(st.job, st.n_pixel_x, st.n_pixel_y, st.n_slice, st.n_beams, st.iabs,
                        st.eigen_model, st.ncon),
               std::make_tuple(Job::amplitude_images, 8, 8, 20, 3, 1, 4, 1));
-    EXPECT_EQ(std::tie(st.foil, st.v_g, st.co_x),
-              std::make_tuple(Vec3{0, 0, 1}, Vec3{2, 0, 0}, Vec3{2, 0, 0}));
-    EXPECT_EQ(std::pair(st.mtx_beams(1), st.mtx_beams(3)), std::pair(-1, 1));
-    EXPECT_EQ(st.colxy, (std::array{0.0, 0.0}));
+    EXPECT_EQ(std::tuple(st.mtx_beams(1), st.mtx_beams(3), st.colxy),
+              std::tuple(-1, 1, std::array{0.0, 0.0}));
     // The viewer's buttons and the form's labels are drawn; the viewer's layout is left for the
     // screens that follow.
     std::string texts = "|";
