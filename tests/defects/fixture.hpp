@@ -20,7 +20,6 @@
 namespace korvex::testing {
 
 inline constexpr double kPi = std::numbers::pi;
-using Lines = std::vector<std::string>; // the lines of a stop message
 
 struct Grid {
     int nx = 8, ny = 6, nz = 10;

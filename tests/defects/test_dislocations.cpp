@@ -1,5 +1,4 @@
-// Edge and screw dislocations: invisibility, gradients against their displacements, the core,
-// surface relaxation, the single column's phase, the configuration checks.
+// Edge and screw dislocations: invisibility, gradients, core, relaxation, phase, checks.
 #include "defects/edge.hpp"
 #include "defects/screw.hpp"
 #include "driver/defect_files.hpp"

@@ -1,5 +1,4 @@
-// The circular loop: the integrals against a Bessel quadrature, both models against a 120-gon,
-// the seam of the tabulated near and far fields.
+// The circular loop: integrals against Bessel quadrature, models against a 120-gon, the seam.
 #include "defects/loop_tables.hpp"
 #include "driver/defect_files.hpp"
 #include "fixture.hpp"
@@ -91,7 +90,7 @@ TEST(LoopIso, CircularModelsMatchAManySidedPolygon) {
     exact.dir.enter();
     exact.dir.write("loop.ini", circular("integral", "1 2 1 -1 0"));
     EXPECT_FALSE(any_nonzero(exact.slice(4).st.s_g_r));
-    EXPECT_NE(exact.console.str().find("WARNING"), std::string::npos);
+    EXPECT_TRUE(contains(exact.console.str(), "WARNING"));
 }
 
 // At the seam (|u| = 4, v = 3, all around the axis) the tables hold the exact integrals; the far

@@ -1,5 +1,4 @@
-// Circular loop: the infinitesimal model against its displacement, the table look-up, the
-// choice of far and near field.
+// Circular loop: the infinitesimal model, the table look-up, the far or near field.
 #include "defects/loop_iso.hpp"
 #include "fixture.hpp"
 

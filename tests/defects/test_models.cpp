@@ -1,5 +1,4 @@
-// What every defect model shares: the beam-order rule, the single column of the amplitude-phase
-// job, the configuration read through the record reader.
+// What every defect model shares: beam-order rule, single column, configuration reading.
 #include "defects/edge.hpp"
 #include "defects/loop_iso.hpp"
 #include "defects/pgloop.hpp"
@@ -101,7 +100,7 @@ TEST(DefectModels, MissingOrShortConfigurationNamesTheFile) {
             if (!text.empty()) run.dir.write(name, text);
             run.st.f_defect = run.dir.str() + name;
             const std::string message = read_error([&] { run.slice(1); });
-            EXPECT_NE(message.find(name), std::string::npos) << name << ": " << message;
+            EXPECT_TRUE(contains(message, name)) << name << ": " << message;
         }
 }
 
@@ -130,7 +129,7 @@ TEST(DefectModels, PhysicallyInvalidConfigurationValues) {
                          : (void)read_tetrahedron_file(f);
         });
         ASSERT_EQ(l.size(), 2u) << text;
-        EXPECT_NE(l[0].find("c.ini\", record " + std::to_string(record) + ": "), std::string::npos);
+        EXPECT_TRUE(contains(l[0], "c.ini\", record " + std::to_string(record) + ": "));
         EXPECT_TRUE(l[1].starts_with("Read: ") && l[1].find(read) != std::string::npos) << l[1];
     }
 }

@@ -1,5 +1,4 @@
-// Polygonal loop and stacking-fault tetrahedron: styles, fault crossings, projection markers,
-// faces, stops.
+// Polygonal loop and tetrahedron: styles, fault crossings, projection markers, faces, stops.
 #include "defects/pgloop.hpp"
 #include "defects/tetrahedron.hpp"
 #include "driver/defect_files.hpp"

@@ -1,14 +1,11 @@
-// The angular-dislocation field and its loops against independent evaluations: angular_strain
-// against its displacement, the fast contracted form against angular_strain term by term (one
-// angular dislocation, whole slices of a hexagon and a tetrahedron), a small polygon against the
-// infinitesimal loop. Terms cancel far from a loop, so the fast field must agree to 1e-12 of the
-// sum of the magnitudes of the terms (the rounding scale of any order of the same sums).
+// The angular-dislocation field and its loops against independent evaluations (the displacement,
+// the term-by-term form, the infinitesimal loop). Terms cancel far from a loop: the fast field
+// must agree to 1e-12 of the sum of the terms' magnitudes (the rounding scale of those sums).
 #include "defects/loop_iso.hpp"
 #include "defects/pgloop.hpp"
 #include "defects/tetrahedron.hpp"
 #include "driver/defect_files.hpp"
 #include "fixture.hpp"
-#include "state/textout.hpp"
 
 #include <random>
 
@@ -101,11 +98,9 @@ Vec3 reference_gradient(const State& st, const PgLoopFile& f, const Vec3& p, Vec
     return sum;
 }
 
-// Every column and beam of the slice's s_g_r agrees with the sum over the loops in `files`.
-void expect_slice_matches(const State& st, const std::vector<std::string>& files, int islice,
+// Every column and beam of the slice's s_g_r agrees with the sum over the loops.
+void expect_slice_matches(const State& st, const std::vector<PgLoopFile>& loops, int islice,
                           const std::string& what) {
-    std::vector<PgLoopFile> loops;
-    for (const std::string& file : files) loops.push_back(read_pgloop_file(file));
     const BeamTilts tilts = beam_tilts(st);
     const int nx = st.n_xyz[0], ny = st.n_xyz[1];
     for (int j = 1; j <= ny; ++j)
@@ -210,16 +205,13 @@ TEST(PgLoopReference, SlicesMatchTheTermByTermField) {
     for (const auto& [text, ca, l] : cases) {
         DefectRun run(text == tetra ? 6 : 5, "loop.ini", text, ca,
                       {65, 63, 300, 256.0, 256.0, 300.0});
-        // The faces as their files describe them (the driver writes those).
-        std::vector<std::string> files;
-        for (int face = 0; face < 4 && text == tetra; ++face) {
-            files.push_back(run.dir.str() + kTetrahedronFaces[face].name + ".ini");
-            write_text_file(
-                files.back(),
-                tetrahedron_face_text(run.st, read_tetrahedron_file(run.st.f_defect), face));
-        }
-        if (text != tetra) files = {run.st.f_defect};
-        expect_slice_matches(run.slice(l).st, files, l,
+        // The faces the model hands its loops (their files: SliceOutputs).
+        std::vector<PgLoopFile> loops;
+        for (int face = 0; face < 4 && text == tetra; ++face)
+            loops.push_back(
+                tetrahedron_face_loop(run.st, read_tetrahedron_file(run.st.f_defect), face));
+        if (text != tetra) loops = {read_pgloop_file(run.st.f_defect)};
+        expect_slice_matches(run.slice(l).st, loops, l,
                              (text == tetra ? "tetrahedron ca " : "hexagon ca ") + std::string(ca) +
                                  " slice " + std::to_string(l));
     }

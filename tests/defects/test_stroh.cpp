@@ -105,8 +105,8 @@ TEST(Stroh, EquilibriumJumpAndDerivatives) {
 TEST(Stroh, ElasticityRecordAndItsUsers) {
     RecordReader r("f.ini", "0 x\nANISOTROPIC x\n\n \n"), bad("f.ini", "x\n0\nanisotropc 1\n");
     EXPECT_EQ(read_elasticity(r), Elasticity::anisotropic);
-    EXPECT_NE(read_error([&] { read_elasticity(bad); }).find("record 3 holds \"anisotropc\""),
-              std::string::npos);
+    EXPECT_TRUE(
+        contains(read_error([&] { read_elasticity(bad); }), "record 3 holds \"anisotropc\""));
     DefectRun relaxed(2, "s.ini", screw_ini("1 1 0 0 1", "0 0 0", "1 0 0", "1") + "anisotropic");
     EXPECT_EQ(stop_lines([&] { relaxed.slice(1); }).at(0).find("The surface relaxation"), 0u);
     DefectRun run(1, "e.ini", edge_ini("1 2 1 1 0", "20 15 80", "1 -1 2", 0.31, 1) + "anisotropic");

@@ -5,8 +5,8 @@ using namespace korvex;
 using namespace korvex::testing;
 
 // Centre (1.5, 1.5, 4.5), radius 5: a column on the sphere is crystal (flag 1), strictly inside
-// void (0), every flag rewritten, the terms cleared; slice 10 only touches the sphere. A void
-// outside the foil leaves every slice perfect.
+// void (0), every flag rewritten, terms cleared; slice 10 only touches it; one outside the foil
+// leaves every slice perfect.
 TEST(Void, ColumnsStrictlyInsideTheSphere) {
     DefectRun run(4, "void.ini", config("{void}", {"5.0", "1.5, 1.5, 4.5"}), "no", cube(10));
     State& st = run.st;

@@ -1,5 +1,4 @@
-// Reading the picture and float copies of image files back with the libraries a user's tools
-// are built on.
+// The picture and float copies of image files read back with the libraries users' tools use.
 #pragma once
 
 #include "driver/grey_levels.hpp"

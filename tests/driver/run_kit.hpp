@@ -1,5 +1,5 @@
-// What the whole-run tests share: a run made at construction, defect configurations on a
-// 9 x 7 x 20 grid with the defect in the middle, and the made-up strain field of their "box".
+// What whole-run tests share: a run made at construction, defects in the middle of a 9 x 7 x 20
+// grid, the made-up strain field of their "box".
 #pragma once
 
 #include "driver/gradient_files.hpp"

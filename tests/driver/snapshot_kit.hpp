@@ -1,13 +1,10 @@
-// Small snapshots for the conversion tests: fcc crystals and skewed point lattices, displaced
-// by a given field, written as LAMMPS dumps or extended XYZ files.
+// Small fcc or skewed snapshots, displaced by a given field, as LAMMPS dumps or extended XYZ.
 #pragma once
 
 #include "driver/snapshot_gradients.hpp"
 #include "state/gradient_stream.hpp"
 
-#include <cmath>
 #include <functional>
-#include <numbers>
 #include <sstream>
 #include <string>
 #include <vector>

@@ -1,5 +1,4 @@
-// An fcc crystal displaced by the isotropic edge field, converted to gradient files and imaged,
-// against the edge model.
+// An fcc crystal displaced by the edge field, converted and imaged, against the edge model.
 #include "driver/image_readback.hpp"
 #include "run_kit.hpp"
 #include "snapshot_kit.hpp"

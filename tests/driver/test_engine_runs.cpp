@@ -1,5 +1,4 @@
-// Whole runs of every defect model, the table engine against the exact one, and the restart that
-// makes waiting threads sleep.
+// Whole runs of every model, table engine against exact; the restart that makes threads sleep.
 #include "driver/image_readback.hpp"
 #include "run_kit.hpp"
 

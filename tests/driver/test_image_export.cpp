@@ -1,5 +1,4 @@
-// Grey levels, and the PNG, TIFF and PostScript copies of image files read back with the
-// libraries against the text image they accompany.
+// Grey levels; the PNG, TIFF and PostScript copies read back against their text image.
 #include "driver/grey_levels.hpp"
 #include "driver/image_export.hpp"
 #include "driver/image_readback.hpp"
@@ -9,7 +8,6 @@
 #include <cpgplot.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <set>
@@ -113,7 +111,7 @@ TEST(ImageExport, PngAndTiffMatchTheTextImage) {
           "defect file = edge.ini\n", "thickness = 300 Angstrom\n", "beam order = 1\n",
           "columns = 37 along x, pixel size 0.5 Angstrom\n",
           "rows = 23 along y, pixel size 1.25 Angstrom\n"})
-        EXPECT_NE(tif.description.find(item), std::string::npos) << item << tif.description;
+        EXPECT_TRUE(contains(tif.description, item)) << item << tif.description;
 }
 
 // The displays read rows of more than 2000 values back across their continuation records.
@@ -129,9 +127,8 @@ TEST(ImageFiles, RowsContinueAfterTwoThousandValues) {
     ScratchDir dir;
     dir.write("img", text);
     const auto back = read_image_file(dir.str() + "img");
-    EXPECT_EQ(back.ny(), 2500);
-    EXPECT_DOUBLE_EQ(back.values(1, 2500), 0.1234);
-    EXPECT_DOUBLE_EQ(back.values(2, 2001), -2.5e-7);
+    EXPECT_EQ(std::tuple(back.ny(), back.values(1, 2500), back.values(2, 2001)),
+              std::tuple(2500, 0.1234, -2.5e-7));
 }
 
 // The grey levels come from the values as printed; the fast conversion agrees with the text
@@ -178,9 +175,8 @@ TEST(ImageExport, FailuresStopTheRunWithoutPartialFiles) {
     dir.write("blocked", "a file\n");
     const std::string blocked = dir.str() + "blocked/img";
     for (const std::string ext : {".png", ".tif", ".ps"})
-        EXPECT_EQ(
-            stop_lines([&] { save(ext, blocked); }),
-            std::vector<std::string>{"Error creating \"" + blocked + ext + "\": Not a directory"});
+        EXPECT_EQ(stop_lines([&] { save(ext, blocked); }),
+                  Lines{"Error creating \"" + blocked + ext + "\": Not a directory"});
     // The final name is taken by a directory: the finished file cannot be put in place.
     for (const std::string ext : {".tif", ".ps"}) {
         std::filesystem::create_directories(dir.path() / ("img" + ext) / "inside");
@@ -215,28 +211,18 @@ TEST(LayerPostScript, OnePageOfTheWholeImage) {
     const std::string ps = dir.read("lay.ps");
     EXPECT_EQ(ps.rfind("%!PS", 0), 0u);
     for (const char* dsc : {"%%Pages: 1\n", "%%BoundingBox: 0 0 288 288\n", "%%EOF"})
-        EXPECT_NE(ps.find(dsc), std::string::npos) << dsc;
+        EXPECT_TRUE(contains(ps, dsc)) << dsc;
     EXPECT_EQ(dir.names(), (std::set<std::string>{"lay.ps"}));
-    if (std::system("gs -v >/dev/null 2>&1") != 0)
-        GTEST_SKIP() << "Ghostscript (gs) is not installed: the rendering is not checked";
-    const std::string pgm = dir.str() + "lay.pgm";
-    ASSERT_EQ(std::system(("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pgmraw -r72 -sOutputFile='" +
-                           pgm + "' '" + dir.str() + "lay.ps' >/dev/null 2>&1")
-                              .c_str()),
-              0);
-    // Binary PGM: "P5", "288 288", "255" (comments between), one byte per pixel.
-    const std::string raw = read_file(pgm);
-    ASSERT_EQ(raw.rfind("P5\n", 0), 0u);
-    ASSERT_NE(raw.find("\n288 288\n255\n"), std::string::npos);
-    const std::size_t data = raw.size() - 288u * 288u;
+    if (!have("gs")) GTEST_SKIP() << "Ghostscript (gs) is not installed: no rendering checked";
+    ASSERT_TRUE(shell("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r72 -sOutputFile='" +
+                      dir.str() + "lay.png' '" + dir.str() + "lay.ps'"));
+    const PngGrey page = read_png(dir.str() + "lay.png");
+    ASSERT_EQ(std::pair(page.width, page.height), std::pair(288, 288));
+    // Turned a quarter turn counter-clockwise: y runs left to right, x bottom to top.
     const GreyLevels levels = grey_levels(img, 256);
     for (int j = 1; j <= 6; ++j)
-        for (int i = 1; i <= 9; ++i) {
-            // Turned a quarter turn counter-clockwise: y runs left to right, x bottom to top.
-            const std::size_t col = std::size_t((j - 0.5) * 288 / 6);
-            const std::size_t row = std::size_t((9 - i + 0.5) * 288 / 9);
-            EXPECT_NEAR(static_cast<unsigned char>(raw[data + row * 288u + col]),
+        for (int i = 1; i <= 9; ++i)
+            EXPECT_NEAR(page.at(int((j - 0.5) * 288 / 6), int((9 - i + 0.5) * 288 / 9)),
                         levels.level(i, j), 2)
                 << i << "," << j;
-        }
 }

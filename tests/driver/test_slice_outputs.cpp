@@ -6,8 +6,6 @@
 #include "state/image_file.hpp"
 #include "state/textout.hpp"
 
-#include <gtest/gtest.h>
-
 namespace korvex::testing {
 
 namespace {

@@ -118,7 +118,7 @@ TEST(SnapshotGradients, BadSnapshotsStopBeforeAnyFileIsWritten) {
         SnapshotConversion conv;
         conv.snapshot = "cur", conv.reference = "ref", conv.centre = c.centre;
         const std::string got = stop_lines([&] { convert_snapshot(conv, kGrid, "box"); }).at(0);
-        EXPECT_NE(got.find(c.message), std::string::npos) << got;
+        EXPECT_TRUE(contains(got, c.message)) << got;
         EXPECT_EQ(dir.names(), (std::set<std::string>{"cur", "ref"})) << got;
     }
 }

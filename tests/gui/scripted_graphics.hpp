@@ -1,6 +1,5 @@
-// ScriptedGraphics stands in for the plot devices: it keeps viewport, window and attributes the
-// way the real devices do, records what is drawn, and answers cursor reads from a script (an
-// exhausted script fails the test instead of waiting for a user).
+// ScriptedGraphics stands in for the plot devices: it keeps their state, records what is drawn and
+// answers cursor reads from a script (an exhausted script fails the test instead of waiting).
 #pragma once
 
 #include "gui/toolkit.hpp"
@@ -51,11 +50,9 @@ class ScriptedGraphics final : public Graphics {
     bool refuse_open = false;
     const ButtonLayout* layout = nullptr; // where pressed buttons are looked up
 
-    // What was drawn (outlines excepted): texts, lines, the colour index of each rectangle and
-    // polygon, frames, images, the devices opened (names in order) and closed.
+    // What was drawn: texts, lines, frames, images, the devices opened (names in order), closed.
     std::vector<Text> texts;
     std::vector<Line> lines;
-    std::vector<int> rects, polygons;
     std::vector<Frame> boxes;
     std::vector<Image> images;
     std::vector<std::string> opened;
@@ -123,8 +120,8 @@ class ScriptedGraphics final : public Graphics {
     }
     void move(float, float) override {}
     void draw(float, float) override {}
-    void rect(float, float, float, float) override { rects.push_back(ci); }
-    void poly(int, const float*, const float*) override { polygons.push_back(ci); }
+    void rect(float, float, float, float) override {}
+    void poly(int, const float*, const float*) override {}
     void arro(float, float, float, float) override { ++arrows; }
     void pixl(const int* ia, int idim, int jdim, int, int, int, int, float x1, float, float,
               float y2) override {

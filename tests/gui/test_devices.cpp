@@ -1,11 +1,7 @@
-// The plot layer's devices for real: the file devices drawn on and read back (no display
-// needed), and graphic mode end to end as a person uses it: a virtual X server (Xvfb) started
-// and stopped here, the program driven with xdotool key by key and click by click, screenshots
-// kept under the build directory (test-artifacts/gui/).
-//
-// The plot library reads one event at a time and drops what arrives while it redraws, so each
-// key is sent alone with a pause after it, and clicks come only once the program has shown
-// that it waits (its terminal output, or a pause longer than a redraw).
+// The plot devices for real: file devices drawn on and read back; graphic mode end to end on a
+// virtual X server (Xvfb) driven by xdotool, screenshots under <build>/test-artifacts/gui/. The
+// plot library drops events that arrive while it redraws: each key is sent alone with a pause,
+// clicks only once the program shows that it waits.
 #include "gui/gif_file.hpp"
 #include "gui/image_display.hpp"
 #include "gui/plot.hpp"
@@ -14,8 +10,6 @@
 
 #include "scripted_graphics.hpp"
 #include "support/input_files.hpp"
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
@@ -35,8 +29,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using testing::contains;
-using testing::ScratchDir;
+using namespace testing;
 
 // Pixels of a picture read back from a real device: dark (< 64), light (> 192) and the rest.
 struct Tally {
@@ -51,39 +44,28 @@ Tally tally(const RgbPicture& p) {
     return t;
 }
 
-// Runs a shell command; true when it succeeded.
-bool sh(const std::string& cmd) {
-    return std::system(cmd.c_str()) == 0;
-}
-
-bool have(const std::string& tool) {
-    return sh("command -v " + tool + " >/dev/null 2>&1");
-}
-
 // A PostScript page rendered by Ghostscript and read back.
 RgbPicture render_postscript(const std::string& ps, const std::string& png, int dpi) {
-    const std::string cmd = "gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=png16m -r" +
-                            std::to_string(dpi) + " -sOutputFile='" + png + "' '" + ps +
-                            "' >/dev/null 2>&1";
-    if (!sh(cmd)) throw std::runtime_error("Ghostscript failed on " + ps);
+    if (!shell("gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=png16m -r" + std::to_string(dpi) +
+               " -sOutputFile='" + png + "' '" + ps + "'"))
+        throw std::runtime_error("Ghostscript failed on " + ps);
     return read_png(png);
 }
 
-// Opens `device` for real and draws on it, as the result viewer does, a 40 x 30 image: a
-// bright disc on a grey background with a black strip at the left. Returns the colour of
-// index 0 (the background), -1s when the device could not be opened.
+// Draws on `device` for real, as the result viewer does, a 40 x 30 image: a bright disc on grey,
+// a black strip at the left. Returns the colour of index 0 (the background), -1s if not opened.
 std::array<float, 3> draw_page(const ScratchDir& dir, const std::string& device) {
     const auto value = [](int i, int j) {
         return i <= 4 ? 0.0 : 1.0 + ((i - 20) * (i - 20) + (j - 15) * (j - 15) < 64);
     };
-    write_image_file(dir.str() + "disc_01g", testing::make_image(40, 30, value), RowFormat::es12_3);
+    write_image_file(dir.str() + "disc_01g", make_image(40, 30, value), RowFormat::es12_3);
     auto g = open_plot_devices();
     if (g->open(dir.str() + device) <= 0) return {-1, -1, -1};
     std::array<float, 3> paper;
     g->qcr(0, paper[0], paper[1], paper[2]);
     std::ostringstream out;
     Gui gui{*g, out, {}, 0, 0};
-    testing::viewer_layout(gui.layout);
+    viewer_layout(gui.layout);
     rpgenv(gui, -1.1f, 1.1f, -1.1f, 1.1f, 0, -1);
     dataimaging(gui, dir.str() + "disc_01g", 128);
     g->close();
@@ -91,27 +73,23 @@ std::array<float, 3> draw_page(const ScratchDir& dir, const std::string& device)
 }
 
 // A GIF page is a real GIF of the page size, drawn on black, with the image's three tones,
-// readable by its owner and no temporary file left beside it. A PostScript page is on white
-// paper, and Ghostscript renders it with the image in it.
+// readable by its owner, no temporary left; a PostScript page is on white paper, image in it.
 TEST(PlotDevices, PagesOnTheFileDevices) {
     ScratchDir dir;
     EXPECT_EQ(draw_page(dir, "page.gif/GIF"), (std::array{0.0f, 0.0f, 0.0f}));
     const RgbPicture p = read_gif(dir.str() + "page.gif");
     EXPECT_EQ(std::pair(p.width, p.height), std::pair(850, 680));
-    const auto t = tally(p);
-    EXPECT_GT(t.light, 1000); // the disc (level 127 is white)
-    EXPECT_GT(t.mid, 10000);  // the grey background of the image
-    EXPECT_GT(t.dark, 10000); // the page
+    const auto t = tally(p); // the disc (level 127 is white), the image's grey, the page
+    EXPECT_TRUE(t.light > 1000 && t.mid > 10000 && t.dark > 10000) << t.light << ' ' << t.mid;
     EXPECT_FALSE(dir.exists("page.gif.page.png"));
-    const auto perms = fs::status(dir.str() + "page.gif").permissions();
-    EXPECT_NE(perms & fs::perms::owner_read, fs::perms::none);
+    EXPECT_NE(fs::status(dir.str() + "page.gif").permissions() & fs::perms::owner_read,
+              fs::perms::none);
 
     EXPECT_EQ(draw_page(dir, "page.ps/VCPS"), (std::array{1.0f, 1.0f, 1.0f}));
-    EXPECT_EQ(testing::read_file(dir.str() + "page.ps").substr(0, 4), "%!PS");
+    EXPECT_EQ(read_file(dir.str() + "page.ps").substr(0, 4), "%!PS");
     if (!have("gs")) GTEST_SKIP() << "no Ghostscript";
     const auto r = tally(render_postscript(dir.str() + "page.ps", dir.str() + "p.png", 40));
-    EXPECT_GT(r.mid, 2000);   // grey background of the image
-    EXPECT_GT(r.light, 2000); // paper and disc
+    EXPECT_TRUE(r.mid > 2000 && r.light > 2000) << r.mid << ' ' << r.light; // image; paper, disc
 }
 
 // Devices that cannot be opened (or would write through a link) are refused, not crashed on; a
@@ -155,8 +133,7 @@ TEST(GifFile, ExactAndQuantisedPalettes) {
     EXPECT_LE(worst[1], 32); // 4096 colours reduced to 256
 }
 
-// A file kept for people to look at: <build>/test-artifacts/gui/name (KORVEX_BINARY is
-// <build>/app/korvex).
+// A file kept for people to look at: <build>/test-artifacts/gui/name (beside <build>/app).
 std::string artifact(const std::string& name) {
     const fs::path dir = fs::path(KORVEX_BINARY).parent_path().parent_path() / "test-artifacts/gui";
     fs::create_directories(dir);
@@ -208,16 +185,12 @@ class GraphicSession : public ::testing::Test {
             10s);
         display_ = ":" + output("display").substr(0, output("display").find('\n'));
         if (display_ == ":") GTEST_SKIP() << "graphic session not tested: Xvfb did not start";
-        dir_.write("filesystem.ini", "KORVEX directories\nroot, system, run, record, data\n''\n"
-                                     "'./'\n'./'\n'./'\n'./'\n");
+        dir_.write("filesystem.ini", filesystem_text());
         program_ =
             spawn_shell("cd '" + dir_.str() + "' && DISPLAY=" + display_ + " exec timeout 240 '" +
                         KORVEX_BINARY + "' -x </dev/null >out.txt 2>&1");
     }
-    void TearDown() override {
-        stop(program_);
-        stop(xvfb_);
-    }
+    void TearDown() override { stop(program_), stop(xvfb_); }
 
     std::string output(const std::string& file = "out.txt") const { return dir_.read(file); }
     // Whether `text` appears in the terminal output after its first `from` characters in time.
@@ -233,7 +206,7 @@ class GraphicSession : public ::testing::Test {
     }
     // The output of a command run on the display.
     std::string on_display(const std::string& cmd) const {
-        sh("DISPLAY=" + display_ + " " + cmd + " >'" + dir_.str() + "xdo' 2>/dev/null");
+        shell("(DISPLAY=" + display_ + " " + cmd + " >'" + dir_.str() + "xdo')");
         return output("xdo");
     }
     std::string xdo(const std::string& args) const { return on_display("xdotool " + args); }
@@ -265,11 +238,11 @@ class GraphicSession : public ::testing::Test {
     // The viewer buttons: 6 x 2 cells over x 0.05..0.95, y 0.05..0.13 of the right panel.
     void press(int nb) { point_at(450 + 60 * ((nb - 1) % 6), 534 + 24 * ((nb - 1) / 6)); }
     void screenshot(const std::string& name) const {
-        sh("xwd -root -silent -display " + display_ + " | convert xwd:- '" + artifact(name) + "'");
+        shell("xwd -root -silent -display " + display_ + " | convert xwd:- '" + artifact(name) +
+              "'");
     }
-    // Types the form of a Cu 200 kV perfect-crystal job-1 run (32 x 32 columns, 40 slices,
-    // g = 200, beams -1..1, absorption, output "cu"), presses RUN, returns once the image is shown.
-    // `defect` is what is typed in the defect box.
+    // Types the form of a Cu 200 kV job-1 run (`defect` in its box, 32 x 32 columns, 40 slices,
+    // g = 200, beams -1..1, absorption, output "cu"), presses RUN, returns once the image shows.
     void run_to_image(const std::string& shots, const std::string& defect = "no\r") {
         ASSERT_TRUE(find_window()) << "display " << display_ << "\n" << output();
         ASSERT_TRUE(wait_output("Device types", 10s)) << output();
@@ -307,8 +280,7 @@ TEST_F(GraphicSession, FormRerunAndPostScriptExport) {
     press(7);
     std::this_thread::sleep_for(1500ms);
     screenshot("cu200_diff.png");
-    EXPECT_NE(testing::read_file(artifact("cu200_diff.png")),
-              testing::read_file(artifact("cu200_rerun.png")));
+    EXPECT_NE(read_file(artifact("cu200_diff.png")), read_file(artifact("cu200_rerun.png")));
     press(5);
     ASSERT_EQ(wait_exit(60s), 0) << output();
     std::smatch m; // the file named after "The image has been stored into the file:"
@@ -318,8 +290,8 @@ TEST_F(GraphicSession, FormRerunAndPostScriptExport) {
     ASSERT_TRUE(ps.ends_with("cu-01g.ps") && fs::exists(ps)) << ps;
     if (!have("gs")) GTEST_SKIP() << "Ghostscript is not installed: the PostScript is not rendered";
     const auto t = tally(render_postscript(ps, artifact("cu200_export_ps.png"), 50));
-    EXPECT_GT(t.light, 1000);         // paper
-    EXPECT_GT(t.dark + t.mid, 20000); // the picture fills the frame (a frame alone is ~1200)
+    // Paper, and a picture filling the frame (a frame alone is ~1200).
+    EXPECT_TRUE(t.light > 1000 && t.dark + t.mid > 20000) << t.light << ' ' << t.dark + t.mid;
 }
 
 // The window killed in the viewer: the program ends at once with status 0 and says why; the
@@ -342,7 +314,7 @@ TEST(GraphicMode, WithoutDisplayTheProgramSaysSoAndStops) {
     ScratchDir dir;
     for (const char* env : {"DISPLAY=", "DISPLAY=:12345"}) {
         std::string out;
-        EXPECT_NE(testing::run_program(dir.str(), "-x", out, env), 0);
+        EXPECT_NE(run_program(dir.str(), "-x", out, env), 0);
         const auto p = out.find("No X display is available");
         ASSERT_NE(p, std::string::npos) << out;
         const std::string line = out.substr(p, out.find('\n', p) - p);

@@ -1,6 +1,5 @@
-// The screens after the entry form on a scripted device: the RUN panel, the result viewer and
-// its buttons (export, beam, contrast, labels, zoom, defect outline), the phase diagrams of job
-// 9 and the grey-scale pictures; then pictures drawn for real (viewer page, overview).
+// The screens after the entry form, scripted: RUN panel, result viewer and its buttons, job 9's
+// phase diagrams, grey-scale pictures; then pictures drawn for real (viewer page, overview).
 #include "gui/gif_file.hpp"
 #include "gui/image_display.hpp"
 #include "gui/overview.hpp"
@@ -11,19 +10,13 @@
 #include "scripted_graphics.hpp"
 #include "support/input_files.hpp"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <sstream>
 
 namespace korvex {
 namespace {
 
-using testing::contains;
-using testing::ScratchDir;
-using testing::stop_lines;
-using testing::TestGui;
-using Lines = std::vector<std::string>;
+using namespace testing;
 
 // A graphic context as the entry form leaves it: viewer layout, screen open, left-panel frame.
 struct Screen : TestGui {
@@ -43,20 +36,17 @@ struct Screen : TestGui {
 TEST(RunPanel, RunAndExit) {
     Screen s;
     s.gr.click(0.5f, 0.5f);
-    s.gr.press(2);
-    s.gr.press(1);
-    EXPECT_TRUE(run_panel(s.gui, s.mem));
-    EXPECT_EQ(s.out.str(), " Cursor at: 0.5 0.5\n");
-    EXPECT_TRUE(s.gr.events.empty());
-    EXPECT_EQ(std::pair(s.mem.colour_index, s.mem.char_height), std::pair(1, 0.9f));
-    ASSERT_FALSE(s.gr.texts.empty());
-    EXPECT_EQ(std::tuple(s.gr.texts.back().text, s.gr.texts.back().ci), std::tuple("RUN", 1));
-    EXPECT_EQ(s.gr.panel_x, 2);
+    for (int nb : {2, 1}) s.gr.press(nb);
+    ASSERT_TRUE(run_panel(s.gui, s.mem) && !s.gr.texts.empty());
+    EXPECT_EQ(std::tuple(s.out.str(), s.gr.events.size(), s.mem.colour_index, s.mem.char_height),
+              std::tuple(" Cursor at: 0.5 0.5\n", 0u, 1, 0.9f));
+    EXPECT_EQ(std::tuple(s.gr.texts.back().text, s.gr.texts.back().ci, s.gr.panel_x),
+              std::tuple("RUN", 1, 2));
 
     s.gr.press(6);
     EXPECT_FALSE(run_panel(s.gui, s.mem));
-    EXPECT_EQ(std::pair(s.gr.closes, s.gui.device), std::pair(1, 0));
-    EXPECT_EQ(s.gr.texts.back().text, "EXIT");
+    EXPECT_EQ(std::tuple(s.gr.closes, s.gui.device, s.gr.texts.back().text),
+              std::tuple(1, 0, "EXIT"));
 }
 
 // The result viewer stores the image shown through the file device (PostScript 256 levels,
@@ -72,13 +62,13 @@ TEST(ResultViewer, ExportsAndOtherButtons) {
         Screen s;
         s.gr.press(ps ? 5 : 4);
         EXPECT_FALSE(result_viewer(s.gui, s.mem, s.st, file));
-        EXPECT_EQ(s.gr.opened.back(), file + (ps ? ".ps/VCPS" : ".gif/GIF"));
-        EXPECT_EQ(s.gr.closes, 2); // the screen, then the file
+        EXPECT_EQ(std::pair(s.gr.opened.back(), s.gr.closes), // the screen closed, then the file
+                  std::pair(file + (ps ? ".ps/VCPS" : ".gif/GIF"), 2));
         // On screen and in the file: the image and its intensity bar.
         ASSERT_EQ(s.gr.images.size(), 4u);
-        std::vector<int> cells{0, ps ? 255 : 127, ps ? 85 : 42, 0};
-        for (int& c : cells) c += kRampBase;
-        EXPECT_EQ(s.gr.images[2].cells, cells);
+        const int k = kRampBase;
+        EXPECT_EQ(s.gr.images[2].cells,
+                  (std::vector{k, k + (ps ? 255 : 127), k + (ps ? 85 : 42), k}));
         EXPECT_TRUE(contains(s.out.str(), " The image has been stored into the file: \n " + file +
                                               (ps ? ".ps\n" : ".gif\n")));
     }
@@ -88,14 +78,13 @@ TEST(ResultViewer, ExportsAndOtherButtons) {
     for (int nb : {5, 4, 6}) s.gr.press(nb);
     EXPECT_FALSE(result_viewer(s.gui, s.mem, s.st, ""));
     const std::string msg = " No image to store: the run (job 2) wrote no image file.\n";
-    EXPECT_EQ(s.out.str(), msg + msg);
-    EXPECT_EQ(s.gr.opened.size(), 1u); // only the screen
+    EXPECT_EQ(std::pair(s.out.str(), s.gr.opened.size()),
+              std::pair(msg + msg, std::size_t{1})); // no file
 
     for (int nb : {1, 12}) {
         Screen o;
         o.gr.press(nb);
-        EXPECT_TRUE(result_viewer(o.gui, o.mem, o.st, file)) << nb;
-        EXPECT_EQ(o.gr.opened.size(), 1u);
+        EXPECT_TRUE(result_viewer(o.gui, o.mem, o.st, file) && o.gr.opened.size() == 1) << nb;
     }
 
     Screen r;
@@ -105,48 +94,37 @@ TEST(ResultViewer, ExportsAndOtherButtons) {
               Lines{"the plot device is not available"});
 }
 
-// Job 9's amplitude-phase diagram: the perfect-crystal path dashed, scaled by 1/60 and lifted
-// by 0.6, the defect path solid, one arrow each, framed; then C-PS, EXIT or back to RUN. In file
-// mode each position gets its own finished PostScript file.
+// Job 9's amplitude-phase diagram: the perfect-crystal path dashed, the defect's solid, an arrow
+// each, framed; then C-PS, EXIT or back to RUN. In file mode one finished PostScript a position.
 TEST(PhasePanel, ScreenAndFiles) {
     PhaseDiagram d;
-    d.perfect = {{0.0, 0.0}, {6.0, 0.0}, {6.0, 6.0}};
-    d.defect = {{0.0, 0.0}, {0.0, 12.0}};
+    d.perfect = {{0.0, 0.0}, {6.0, 0.0}, {6.0, 6.0}}, d.defect = {{0.0, 0.0}, {0.0, 12.0}};
     using C = PhasePlotter::Choice;
     for (const auto& [nb, want] : {std::pair(5, C::to_files), {6, C::exit}, {3, C::back_to_run}}) {
         Screen s;
         s.gr.press(nb);
         EXPECT_EQ(draw_phase_diagram(s.gui, s.mem, d, ""), want);
-        EXPECT_EQ(s.gui.device, nb == 6 ? 0 : 1);
-        EXPECT_EQ(s.gr.arrows, 2);
+        EXPECT_EQ(std::pair(s.gui.device, s.gr.arrows), std::pair(nb == 6 ? 0 : 1, 2));
         ASSERT_FALSE(s.gr.boxes.empty());
         EXPECT_EQ(s.gr.boxes.back(), std::tuple("BC", "BC", 1)); // framed in the foreground
-        int dashed = 0, solid = 0;
-        for (const auto& l : s.gr.lines) {
-            if (l.x.size() == 3 && l.ls == 2) {
-                ++dashed;
-                EXPECT_EQ(std::pair(l.x[1], l.y[2]), std::pair(0.1f, 0.7f));
-            }
-            if (l.x.size() == 2 && l.ls == 1 && l.y[1] > 0.79f) ++solid;
-        }
-        EXPECT_EQ(std::pair(dashed, solid), std::pair(1, 1));
+        const auto paths = std::ranges::count_if(s.gr.lines, [](auto& l) { // dashed; solid, at top
+            return l.x.size() == 3 ? l.ls == 2 : l.x.size() == 2 && l.ls == 1 && l.y[1] > 0.79f;
+        });
+        EXPECT_EQ(paths, 2);
     }
 
     Screen s;
     for (const char* file : {"cu_-100.ps", "cu_-98.ps"})
         EXPECT_EQ(draw_phase_diagram(s.gui, s.mem, d, file), C::next);
-    EXPECT_EQ(s.gr.opened,
-              (std::vector<std::string>{"/XWINDOW", "cu_-100.ps/VCPS", "cu_-98.ps/VCPS"}));
-    EXPECT_EQ(s.gr.closes, 3);
-    EXPECT_TRUE(s.gr.devices.empty());
+    EXPECT_EQ(s.gr.opened, (Lines{"/XWINDOW", "cu_-100.ps/VCPS", "cu_-98.ps/VCPS"}));
+    EXPECT_EQ(std::pair(s.gr.closes, s.gr.devices.size()), std::pair(3, std::size_t{0}));
     s.gr.refuse_open = true;
     EXPECT_EQ(stop_lines([&] { draw_phase_diagram(s.gui, s.mem, d, "x.ps"); }),
               Lines{"the plot device is not available"});
 }
 
-// An image file read back and drawn: levels floor((A - min) * 99 / (max - min)), data row
-// y = 1 (values 1, 3, 5) drawn at the top, the three terminal lines, a black-to-white ramp
-// while drawing, and the colours of indices 1..20 (the buttons) given back afterwards.
+// An image file drawn: levels floor((A - min) * 99 / (max - min)), data row y = 1 (1, 3, 5) on
+// top, the three terminal lines, a black-to-white ramp, the buttons' colours (1..20) given back.
 TEST(DataImaging, LevelsFlipLinesAndColours) {
     ScratchDir dir;
     ImageData img = testing::make_image(3, 2, [](int i, int j) { return 2 * (i - 1) + j; });
@@ -160,19 +138,14 @@ TEST(DataImaging, LevelsFlipLinesAndColours) {
     const auto& im = t.gr.images[0];
     EXPECT_EQ(std::tuple(im.nx, im.ny, im.x1, im.y2), std::tuple(3, 2, -1.0f, 1.0f));
     EXPECT_EQ(im.cells, (std::vector<int>{19, 59, 99, 0, 39, 79}));
-    EXPECT_EQ(std::pair(im.colours[0], im.colours[99]),
-              std::pair(std::array{0.0f, 0.0f, 0.0f}, std::array{1.0f, 1.0f, 1.0f}));
-    EXPECT_FLOAT_EQ(im.colours[12][0], 12.0f / 99.0f);
-    EXPECT_FLOAT_EQ(t.gr.colours[12][0], 0.5f);
-    EXPECT_FLOAT_EQ(t.gr.colours[21][0], 21.0f / 99.0f);
+    EXPECT_EQ(std::pair(im.colours[0][0], im.colours[99][0]), std::pair(0.0f, 1.0f));
+    EXPECT_EQ(std::pair(im.colours[12][0], t.gr.colours[12][0]), std::pair(12.0f / 99.0f, 0.5f));
 
     // A uniform image has contrast 1; an all-zero border gives a background of 1e-10 instead
     // of a division by zero, and a zero minimum an infinite negative contrast.
     img.values.fill(0.25);
     EXPECT_EQ(image_summary(grey_levels(img, 256))[2], " Contrast: 1.0 -1.0");
-    img.values.resize(4, 3);
-    img.values.fill(0.0);
-    img.values(2, 2) = 2.0;
+    img = testing::make_image(4, 3, [](int i, int j) { return i == 2 && j == 2 ? 2.0 : 0.0; });
     EXPECT_EQ(image_summary(grey_levels(img, 128))[2], " Contrast: 2E+10 Infinity");
 }
 
@@ -290,8 +263,7 @@ TEST(Viewer, SquarePixelsUniformGreyAndZoomOnAPage) {
 TEST(Overview, PanelsInRowOrderWithLabelsAndScale) {
     ScratchDir d;
     State st;
-    st.sample = "Cu";
-    st.v_g = {2, 0, 0};
+    st.sample = "Cu", st.v_g = {2, 0, 0};
     st.mtx_beams.resize(3);
     OverviewRow row{"(g,1.0g)", {}};
     for (int n = 1; n <= 3; ++n) {
@@ -343,13 +315,10 @@ TEST(Overview, PanelsInRowOrderWithLabelsAndScale) {
 TEST(Viewer, DefectOutlines) {
     ScratchDir d;
     State st;
-    st.v_g = st.co_x = {2, 0, 0};
-    st.foil = {0, 0, 1};
-    st.size_x = st.size_y = st.size_z = 100;
+    st.v_g = st.co_x = {2, 0, 0}, st.foil = {0, 0, 1}, st.size_x = st.size_y = st.size_z = 100;
     const std::string image = write_stripe(d, "img", 100, 100, 1.0, 0, 0);
     auto drawn = [&](const std::string& defect, const std::string& config) {
-        st.defect = defect;
-        st.defect_kind = defect_kind_from_name(defect);
+        st.defect = defect, st.defect_kind = defect_kind_from_name(defect);
         st.f_defect = d.str() + defect + ".ini";
         d.write(defect + ".ini", " {" + defect + "}\n ===\n" + config);
         TestGui t;

@@ -4,9 +4,7 @@
 #include <tuple>
 
 using namespace korvex;
-using korvex::testing::near_rel;
-using korvex::testing::stop_lines;
-using Lines = std::vector<std::string>;
+using namespace korvex::testing;
 
 // The element is named by its first two characters, case mattering; anything else stops.
 TEST(CrystalParameter, LookUpByTheFirstTwoCharacters) {
@@ -35,9 +33,7 @@ TEST(LorentzFactor, RelativisticFactorWithinOneVolt) {
 // Bragg's law for the (2 0 0) planes of copper.
 TEST(WaveQuantities, CopperTwoHundredKilovoltsG200) {
     State st;
-    st.voltage = 200.0;
-    st.lat_c = crystalparameter("Cu").a;
-    st.v_g = {2, 0, 0};
+    st.voltage = 200.0, st.lat_c = crystalparameter("Cu").a, st.v_g = {2, 0, 0};
     cal_wave_quantities(st.input(), st.optics());
     const double lambda = korvex::testing::electron_wavelength(200.0);
     EXPECT_TRUE(near_rel(st.d, st.lat_c / 2.0, 1e-12));

@@ -5,17 +5,14 @@
 #include <cmath>
 
 using namespace korvex;
-using korvex::testing::near_rel;
+using namespace korvex::testing;
 
 namespace {
 // Cu, g (2 0 0), 200 kV, beams first..last, at the condition (g, cond g).
 State copper_row(int first, int last, double cond) {
     State st;
-    st.voltage = 200.0;
-    st.lat_c = crystalparameter("Cu").a;
-    st.v_g = {2, 0, 0};
-    st.n_pixel_x = st.n_pixel_y = st.n_slice = 1;
-    st.n_beams = last - first + 1;
+    st.voltage = 200.0, st.lat_c = crystalparameter("Cu").a, st.v_g = {2, 0, 0};
+    st.n_pixel_x = st.n_pixel_y = st.n_slice = 1, st.n_beams = last - first + 1;
     allocate_arrays(st);
     for (int n = 1; n <= st.n_beams; ++n) st.mtx_beams(n) = first + n - 1;
     cal_wave_quantities(st.input(), st.optics());
@@ -28,9 +25,7 @@ State copper_row(int first, int last, double cond) {
 // Column and slice centres of a grid of 1 Angstrom cells (off-by-half faults).
 TEST(CalSample, SlicesOfOneAngstrom) {
     State st;
-    st.size_x = st.n_pixel_x = 10;
-    st.size_y = st.n_pixel_y = 4;
-    st.size_z = st.n_slice = 100;
+    st.size_x = st.n_pixel_x = 10, st.size_y = st.n_pixel_y = 4, st.size_z = st.n_slice = 100;
     st.n_beams = 2;
     allocate_arrays(st);
     cal_sample(st.input(), st.grid());
@@ -41,10 +36,10 @@ TEST(CalSample, SlicesOfOneAngstrom) {
               std::tuple(0.5, 9.5, 3.5, 1.0, 1.0));
 }
 
-// Beams -2 .. 4 at the conditions (g, g) and (g, 3g): every wave vector (m g - cond g / 2,
-// kz0 + s_g) ends on the sphere of radius k, so the tilts are spaced by g / kz0 in their
-// tangents; the beams 0 and cond lie exactly on the sphere (the incident beam tilted by minus the
-// Bragg angle of cond g), the others mirror about cond / 2, with s_g close to m (cond - m) g^2 / 2k.
+// Beams -2 .. 4 at (g, g) and (g, 3g): every wave vector (m g - cond g / 2, kz0 + s_g) ends on
+// the sphere of radius k (tilt tangents spaced by g / kz0); beams 0 and cond lie on it (the
+// incident beam at minus the Bragg angle of cond g), the others mirror about cond / 2, with s_g
+// close to m (cond - m) g^2 / 2k.
 TEST(Geometry, WaveVectorsOnTheEwaldSphere) {
     for (const int cond : {1, 3}) {
         const State st = copper_row(-2, 4, cond);

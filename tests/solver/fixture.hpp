@@ -1,11 +1,15 @@
 // Hand-made states for the solver tests: copper, 200 kV, systematic row of (2 0 0).
 #pragma once
 
+#include "solver/eigen.hpp"
+#include "solver/propagation.hpp"
 #include "state/state.hpp"
 
 #include <cmath>
+#include <functional>
 #include <string>
 #include <tuple>
+#include <vector>
 
 namespace korvex::testing {
 
@@ -31,8 +35,7 @@ inline State make_state(const ColumnSetup& s) {
     st.n_beams = s.last - s.first + 1;
     allocate_arrays(st);
     std::tie(st.size_x, st.size_y, st.size_z) = std::tuple(s.size_x, s.size_y, s.thickness);
-    st.size = {s.size_x, s.size_y, s.thickness};
-    st.n_xyz = {s.npx, s.npy, s.nslice};
+    st.size = {s.size_x, s.size_y, s.thickness}, st.n_xyz = {s.npx, s.npy, s.nslice};
     st.effslicenumber = s.nslice;
     st.sliceposition.resize(s.nslice);
     st.slicethickness.resize(s.nslice);
@@ -40,26 +43,20 @@ inline State make_state(const ColumnSetup& s) {
         st.slicethickness(l) = s.thickness / s.nslice;
         st.sliceposition(l) = (l - 0.5) * s.thickness / s.nslice;
     }
-    st.ca = column_approx_from_text(s.ca);
-    st.defect = s.defect;
+    st.ca = column_approx_from_text(s.ca), st.defect = s.defect;
     st.defect_kind = defect_kind_from_name(s.defect);
     std::tie(st.k, st.g, st.condition_n, st.u0) = std::tuple(kCuK, kCuG, s.f_g, 0.1);
-    st.v_g = {2.0, 0.0, 0.0};
-    st.ui0 = s.absorption ? 0.004 : 0.0;
+    st.v_g = {2.0, 0.0, 0.0}, st.ui0 = s.absorption ? 0.004 : 0.0;
     for (int m = 1; m <= st.n_beams - 1; ++m) {
-        st.u(m) = kCuU200 * std::pow(0.55, m - 1);
-        st.ui(m) = s.absorption ? 0.035 * st.u(m) : 0.0;
+        st.u(m) = kCuU200 * std::pow(0.55, m - 1), st.ui(m) = s.absorption ? 0.035 * st.u(m) : 0.0;
     }
     const bool yes = s.ca == "yes";
     for (int n = 1; n <= st.n_beams; ++n) {
         const int m = s.first + n - 1;
-        st.mtx_beams(n) = m;
-        st.mtx_g(n) = m * st.g;
+        st.mtx_beams(n) = m, st.mtx_g(n) = m * st.g;
         st.s_g(n) = m * (s.f_g - m) * st.g * st.g / (2.0 * st.k);
         const double tilt = yes ? 0.0 : (m - 0.5 * s.f_g) * st.g / st.k;
-        st.mtx_q(n) = cplx(0.0, tilt);
-        st.shift_angle(n) = tilt;
-        st.kg_z(n) = st.k * std::cos(tilt);
+        st.mtx_q(n) = cplx(0.0, tilt), st.shift_angle(n) = tilt, st.kg_z(n) = st.k * std::cos(tilt);
         st.mtx_bg(n) = yes ? st.k : st.kg_z(n);
     }
     return st;
@@ -74,6 +71,31 @@ inline void fill_strain(State& st, int l, double amp = 0.004, double period = 30
             for (int i = 1; i <= st.n_pixel_x; ++i)
                 st.s_g_r(i, j, n) = st.mtx_beams(n) * amp * (1.0 + 0.1 * i - 0.07 * j) *
                                     std::cos(6.283185307179586 * z / period);
+}
+
+// Every slice of the condition as the driver runs them, `before(st, l)` ahead of slice l, then
+// the intensities; returns the final flag.
+inline int run_slices(State& st, const std::function<void(State&, int)>& before = {}) {
+    initial_amplitudes(st);
+    int flag = 1;
+    for (int l = 1; l <= st.effslicenumber; ++l) {
+        if (before) before(st, l);
+        propagate_slice(st, l, flag);
+    }
+    intensities(st);
+    return flag;
+}
+
+// One slice of thickness dz through a column of strain `sgr`, with the fault jump `sf`.
+inline Array1<cplx> one_slice(const State& st, const std::vector<double>& sgr,
+                              const Array1<cplx>& in, double dz, const Vec3& sf) {
+    const int n = st.n_beams;
+    Array2<cplx> h(n, n), v(n, n);
+    Array1<cplx> e(n), out(n);
+    matrix_h(n, st.s_g, sgr.data(), st.mtx_bg, st.ui0, st.u, st.ui, h);
+    eigensolve_first_order(n, h, st.mtx_bg, e, v);
+    two_two_scattering(n, st.mtx_g, st.g, dz, e, v, st.mtx_bg, st.v_g, sf, in, out);
+    return out;
 }
 
 } // namespace korvex::testing

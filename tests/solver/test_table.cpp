@@ -1,5 +1,4 @@
-// The table engine against the exact one: two-scalar strain fields, the exact path for
-// columns outside the table or off the two-scalar form, and thread independence.
+// The table engine against the exact one: two-scalar fields, exact fallbacks, threads.
 #include "solver/fixture.hpp"
 #include "solver/propagation.hpp"
 #include "support/testing.hpp"
@@ -8,12 +7,9 @@
 
 #include <cmath>
 #include <utility>
-#include <vector>
 
 using namespace korvex;
-using korvex::testing::ColumnSetup;
-using korvex::testing::make_state;
-using korvex::testing::same_bits;
+using namespace korvex::testing;
 
 namespace {
 
@@ -59,10 +55,9 @@ Array3<cplx> run(const ColumnSetup& s, Engine e, bool spoil, const char* absorpt
 
 } // namespace
 
-// Intensities within 1e-5 of the exact engine, with either absorption (the tables then hold
-// first-order or exact transfers); the column at the core (beyond the table) and the column
-// whose terms are off the form equal the exact engine's bits; one and two threads give the
-// same bits.
+// Intensities within 1e-5 of the exact engine, with either absorption (tables of first-order or
+// exact transfers); the column at the core (beyond the table) and the one off the form get the
+// exact engine's bits; one and two threads give the same bits.
 TEST(TableEngine, AgreesWithTheExactEngine) {
     const std::pair<const char*, const char*> runs[] = {
         {"first-order", "yes"}, {"first-order", "no"}, {"exact", "yes"}, {"exact", "no"}};

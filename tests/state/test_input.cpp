@@ -7,17 +7,14 @@
 #include <tuple>
 
 using namespace korvex;
-using korvex::testing::contains;
-using korvex::testing::ScratchDir;
-using korvex::testing::stop_lines;
-using Lines = std::vector<std::string>;
+using namespace korvex::testing;
 
 namespace {
 
 // The 28 records of an input parameter file (Cu, 200 kV, g 2 0 0, beams -1..3); records can be
 // replaced by number (1-based).
 std::string input_file(const std::map<int, std::string>& replace = {}) {
-    auto rec = korvex::testing::split_lines(
+    auto rec = split_lines(
         "Specimen label\ntest-1\nCrystal\nCu\nJob\n1\nColumn approximation\nyes\n"
         "Voltage (kV)\n200\nDefect\nno\nImage width x\n100.0\nImage width y\n80\n"
         "Foil thickness\n250.4\nZone axis\n0 0 1\nDiffraction vector\n2 0 0\nBeams\n-1 3\n"
@@ -77,11 +74,10 @@ TEST(FilesystemIni, DirectoriesWithTheirRoot) {
     }
     // A directory longer than a path can be is refused, not shortened.
     ScratchDir dir;
-    dir.write("filesystem.ini", "a\nb\n''\n'./'\n'./'\n'./'\n'" + std::string(5000, 'd') + "/'\n");
+    dir.write("fs.ini", "a\nb\n''\n'./'\n'./'\n'./'\n'" + std::string(5000, 'd') + "/'\n");
     State st;
-    EXPECT_TRUE(
-        contains(stop_lines([&] { read_filesystem_ini(st, dir.str() + "filesystem.ini"); }).at(0),
-                 "filesystem.ini\", record 7: the directory is longer"));
+    EXPECT_TRUE(contains(stop_lines([&] { read_filesystem_ini(st, dir.str() + "fs.ini"); }).at(0),
+                         "fs.ini\", record 7: the directory is longer"));
 }
 
 // Each record lands in its variable; sizes round half away from zero to the grid.
@@ -95,20 +91,18 @@ TEST(ReadSystemParameters, RecordsAndDerivedGrid) {
         std::tuple(Job::amplitude_images, 200.0, 100.0, 80.0, 250.4, 1.0, 1));
     EXPECT_EQ(std::tie(st.n_pixel_x, st.n_pixel_y, st.n_slice), std::tuple(100, 80, 250));
     EXPECT_EQ(std::pair(st.foil, st.v_g), std::pair(Vec3{0, 0, 1}, Vec3{2, 0, 0}));
-    ASSERT_TRUE(st.allocated);
-    ASSERT_EQ(st.n_beams, 5);
+    ASSERT_TRUE(st.allocated && st.n_beams == 5);
     for (int n = 1; n <= 5; ++n) EXPECT_EQ(st.mtx_beams(n), n - 2);
     EXPECT_EQ(std::tuple(st.mtx_intensity.n3(), st.p_z.size(), st.u.size()), std::tuple(5, 250, 4));
 
     InputRun half(input_file({{14, "127.5"}, {16, "127.49"}, {18, "250.5"}}));
     EXPECT_EQ(std::tie(half.read().n_pixel_x, half.st.n_pixel_y, half.st.n_slice),
               std::tuple(128, 127, 251));
-    InputRun one(input_file({{24, "0 0"}}));
+    InputRun one(input_file({{24, "0 0"}})); // each run enters its own directory
     one.read();
     EXPECT_EQ(std::tuple(one.st.n_beams, one.st.mtx_beams(1), one.st.u.size()),
               std::tuple(1, 0, 0u));
-    // Half a column or slice still makes one.
-    InputRun tiny(input_file({{14, "0.5"}, {16, "0.5"}, {18, "0.5"}}));
+    InputRun tiny(input_file({{14, "0.5"}, {16, "0.5"}, {18, "0.5"}})); // half a cell makes one
     tiny.read();
     EXPECT_EQ(tiny.st.n_pixel_x * tiny.st.n_pixel_y * tiny.st.n_slice, 1);
 }
@@ -117,20 +111,15 @@ TEST(ReadSystemParameters, RecordsAndDerivedGrid) {
 // column approximation 5); words after the values of a record and records beyond the 28th
 // are ignored; record 27 is skipped whole even when blank.
 TEST(ReadSystemParameters, TextValuesLabelsAndSkippedRecords) {
-    InputRun run(input_file({{2, "'Cu foil, no. 1/2 of a long series'"},
-                             {4, "Cu-annealed"},
-                             {8, "half-and-half"},
-                             {12, "'pg_loop'"},
-                             {20, "1 1 1 zone"},
-                             {22, "2 -2 0 g"},
-                             {27, ""},
-                             {28, "0"}}) +
-                 "extra records are ignored\n");
+    // clang-format off
+    InputRun run(input_file({{2, "'Cu foil, no. 1/2 of a long series'"}, {4, "Cu-annealed"},
+        {8, "half-and-half"}, {12, "'pg_loop'"}, {20, "1 1 1 zone"}, {22, "2 -2 0 g"}, {27, ""},
+        {28, "0"}}) + "extra records are ignored\n");
+    // clang-format on
     const State& st = run.read();
     EXPECT_EQ(std::tie(st.sample_no, st.sample, st.ca, st.defect),
               std::tuple("Cu foil, no. 1/2 of", "Cu-annealed", ColumnApprox::unknown, "pg_loop"));
-    EXPECT_EQ(std::pair(st.foil, st.v_g), std::pair(Vec3{1, 1, 1}, Vec3{2, -2, 0}));
-    EXPECT_EQ(st.iabs, 0);
+    EXPECT_EQ(std::tie(st.foil, st.v_g, st.iabs), std::tuple(Vec3{1, 1, 1}, Vec3{2, -2, 0}, 0));
 }
 
 // Every refusal with its exact message, before any array is made.
@@ -157,11 +146,9 @@ TEST(ReadSystemParameters, Stops) {
     for (const auto& [text, want] : cases) EXPECT_EQ(InputRun(text).stop(), Lines{want});
     // Sizes giving no column or slice, or more than an int can count.
     for (const std::string bad : {"0.4", "0", "-20", "1e12"})
-        for (const int rec : {14, 16, 18}) {
-            const auto lines = InputRun(input_file({{rec, bad}})).stop();
-            ASSERT_FALSE(lines.empty()) << bad;
-            EXPECT_TRUE(contains(lines[0], rec == 18 ? "foil thickness" : "image width"));
-        }
+        for (const int rec : {14, 16, 18})
+            EXPECT_TRUE(contains(InputRun(input_file({{rec, bad}})).stop().at(0),
+                                 rec == 18 ? "foil thickness" : "image width"));
 }
 
 // Values the models cannot use are refused at their record, with the value as read.
@@ -171,10 +158,9 @@ TEST(ReadSystemParameters, PhysicallyInvalidValuesNameTheirRecord) {
         {28, "2"},     {28, "-1"},    {14, "1e300"},   {26, "1e9"}, {20, "1e308 0 1"}};
     for (const auto& [rec, text] : cases) {
         const Lines l = InputRun(input_file({{rec, text}})).stop();
-        ASSERT_EQ(l.size(), 2u) << text;
-        EXPECT_TRUE(l[0].starts_with("Error reading \"./cu.in\", record " + std::to_string(rec)) &&
-                    l[1].starts_with("Read: "))
-            << l[0];
+        EXPECT_TRUE(l.size() == 2 && l[1].starts_with("Read: ") &&
+                    l[0].starts_with("Error reading \"./cu.in\", record " + std::to_string(rec)))
+            << text;
     }
 }
 
@@ -188,13 +174,11 @@ TEST(ReadSystemParameters, InputInTheRunDirectory) {
     dir.write("filesystem.ini", "a\nb\n'" + dir.str() + "'\n'./'\n'in/'\n'./'\n'./'\n");
     State st;
     read_system_parameters(st, "cu.in");
-    EXPECT_EQ(st.rundir, dir.str() + "in/");
-    EXPECT_EQ(st.f_out, "cu.in");
-    EXPECT_EQ(st.sample, "Cu");
+    EXPECT_EQ(std::tie(st.rundir, st.f_out, st.sample),
+              std::tuple(dir.str() + "in/", "cu.in", "Cu"));
     dir.write("filesystem.ini", "a\nb\n''\n'./'\n'in/'\n'./'\n'./'\n");
-    const auto lines = stop_lines([&] { read_system_parameters(st, "none.in"); });
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(contains(lines[0], "\"in/none.in\""));
+    EXPECT_TRUE(contains(stop_lines([&] { read_system_parameters(st, "none.in"); }).at(0),
+                         "\"in/none.in\""));
 }
 
 // The memory guard: columns x beams up to 62,500,000 pass, one more (or a product beyond 32

@@ -6,9 +6,7 @@
 #include <tuple>
 
 using namespace korvex;
-using korvex::testing::contains;
-using korvex::testing::ScratchDir;
-using korvex::testing::stop_lines;
+using namespace korvex::testing;
 
 namespace {
 // One read of the given variables from the first records of `text`.
@@ -58,8 +56,7 @@ TEST(RecordReader, ListDirectedRules) {
 }
 
 // Every read error names the file, the record, what was expected and what was found; a quoted
-// value is text, never a number; a read of one record reports a short record there, not at the
-// end of the file.
+// value is text, never a number; a one-record read reports a short record there.
 TEST(RecordReader, ErrorMessages) {
     int i = 0;
     double a = 0, b = 0;
@@ -81,16 +78,13 @@ TEST(RecordReader, ErrorMessages) {
          "Error reading \"f.in\", record 1: expected a real number, but the record ends"}};
     for (const auto& [text, read, message] : cases) {
         RecordReader r("f.in", text);
-        EXPECT_EQ(stop_lines([&] { read(r); }), std::vector{message});
+        EXPECT_EQ(stop_lines([&] { read(r); }), Lines{message});
     }
 
     ScratchDir dir;
     const std::string path = dir.str() + "absent.in";
     EXPECT_FALSE(RecordReader::exists(path));
-    const auto lines = stop_lines([&] { RecordReader missing(path); });
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(contains(lines[0], "\"" + path + "\""));
+    EXPECT_TRUE(contains(stop_lines([&] { RecordReader missing(path); }).at(0), '"' + path + '"'));
     EXPECT_EQ(stop_lines([&] { RecordReader folder(dir.str()); }),
-              std::vector<std::string>{"Error opening \"" + dir.str() +
-                                       "\" for reading: Is a directory"});
+              Lines{"Error opening \"" + dir.str() + "\" for reading: Is a directory"});
 }

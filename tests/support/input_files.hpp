@@ -1,5 +1,4 @@
-// Whole text-mode runs of the korvex program: the input files they read and the images they
-// leave.
+// Whole text-mode runs of the korvex program: their input files and the images they leave.
 #pragma once
 
 #include "state/image_file.hpp"
@@ -48,8 +47,7 @@ struct KorvexRun {
 // An nx x ny image of pixel size ux x uy Angstrom holding f(i, j).
 template <class F> ImageData make_image(int nx, int ny, F&& f, double ux = 1.0, double uy = 1.0) {
     ImageData img;
-    img.unit_x = ux;
-    img.unit_y = uy;
+    img.unit_x = ux, img.unit_y = uy;
     img.values.resize(nx, ny);
     for (int j = 1; j <= ny; ++j)
         for (int i = 1; i <= nx; ++i) img.values(i, j) = f(i, j);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -13,6 +14,8 @@
 #include <vector>
 
 namespace korvex::testing {
+
+using Lines = std::vector<std::string>;
 
 std::string read_file(const std::string& path);
 std::vector<std::string> split_lines(const std::string& text);
@@ -84,6 +87,14 @@ inline ::testing::AssertionResult contains(const std::string& text, const std::s
 
 // |a - b| <= abs + rel * |b|
 ::testing::AssertionResult near_rel(double a, double b, double rel, double abs = 0.0);
+
+// Runs a shell command, its output discarded; true when it succeeded.
+inline bool shell(const std::string& cmd) {
+    return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0;
+}
+inline bool have(const std::string& tool) {
+    return shell("command -v " + tool);
+}
 
 // Runs the korvex program with arguments in directory `dir`; returns the exit status and
 // fills `output` with standard output and standard error together.
