@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -266,6 +267,11 @@ class PlotDevices final : public Graphics {
         const int longest = std::max(nx, ny);
         int f = std::max(1, (1024 + longest - 1) / longest);
         while (f > 1 && static_cast<long long>(nx) * ny * f * f > 4'000'000LL) --f;
+        // No more repeats than give two array pixels to each device pixel the picture covers:
+        // the filter then keeps every cell edge within a device pixel, and a small panel (an
+        // overview's) is not drawn from a million pixels.
+        const double shown = device_pixels(x1, x2, y1, y2);
+        if (shown > 0.0) f = std::clamp(static_cast<int>(std::ceil(2.0 * shown / longest)), 1, f);
         if (f == 1) {
             cpgpixl(ia, idim, jdim, i1, i2, j1, j2, x1, x2, y1, y2);
             return;
@@ -283,6 +289,19 @@ class PlotDevices final : public Graphics {
                 std::fill_n(dst + static_cast<std::size_t>(i) * f, f, src[i]);
         }
         cpgpixl(big.data(), ex, ey, 1, ex, 1, ey, x1, x2, y1, y2);
+    }
+
+    // The larger side, in device pixels, of the world rectangle (x1, x2) x (y1, y2) in the
+    // current viewport and window; 0 when unknown.
+    static double device_pixels(float x1, float x2, float y1, float y2) {
+        float vx1 = 0, vx2 = 0, vy1 = 0, vy2 = 0, wx1 = 0, wx2 = 0, wy1 = 0, wy2 = 0;
+        cpgqvp(3, &vx1, &vx2, &vy1, &vy2);
+        cpgqwin(&wx1, &wx2, &wy1, &wy2);
+        if (wx2 == wx1 || wy2 == wy1) return 0.0;
+        const double w = std::abs((x2 - x1) * (vx2 - vx1) / (wx2 - wx1));
+        const double h = std::abs((y2 - y1) * (vy2 - vy1) / (wy2 - wy1));
+        const double d = std::max(w, h);
+        return std::isfinite(d) ? d : 0.0;
     }
 
     void sci(int ci) override { cpgsci(ci); }
