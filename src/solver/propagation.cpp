@@ -270,13 +270,15 @@ const solver::TransferTable* table_for(const State& st, const SliceData<N>& sd,
     const double slice_error = kTableFoilError / std::max(1, st.effslicenumber);
     const auto nodes = [&](solver::TransferTable& table) {
         if (exact)
-            solver::detail::build_table<N, solver::ExactNode<N>>(sd, tabs.form, table);
+            solver::detail::build_table<N, solver::detail::OneLane<solver::ExactNode<N>>>(
+                sd, tabs.form, table);
         else
             solver::detail::build_table(sd, tabs.form, table);
     };
     const auto finer = [&](solver::TransferTable& table) {
         if (exact)
-            solver::detail::build_sub_tables<N, solver::ExactNode<N>>(sd, tabs.form, table);
+            solver::detail::build_sub_tables<N, solver::detail::OneLane<solver::ExactNode<N>>>(
+                sd, tabs.form, table);
         else
             solver::detail::build_sub_tables(sd, tabs.form, table);
     };

@@ -44,31 +44,79 @@ template <int L> struct KernelHolder<0, L> {
     }
 };
 
-// The transfer matrix S = V D V^-1 of kernel k's lane-0 solution into s, laid out as a table
-// node (column c: n real parts, then n imaginary parts).
-template <int N> void transfer_matrix(const solver::ColumnKernel<N>& k, int n, double* s) {
+// The transfer matrix S = V D V^-1 of lane l of kernel k into s, laid out as a table node
+// (column c: n real parts, then n imaginary parts).
+template <int N, int L>
+void transfer_matrix(const solver::BatchKernel<N, L>& k, int n, int l, double* s) {
     for (int c = 0; c < n; ++c)
         for (int r = 0; r < n; ++r) {
             double sr = 0.0, si = 0.0;
             for (int j = 0; j < n; ++j) {
-                const double vw = k.eigenvector(r, j, 0) * k.inverse_t(c, j, 0);
-                sr += vw * k.prop_re(j, 0);
-                si += vw * k.prop_im(j, 0);
+                const double vw = k.eigenvector(r, j, l) * k.inverse_t(c, j, l);
+                sr += vw * k.prop_re(j, l);
+                si += vw * k.prop_im(j, l);
             }
             s[2 * n * c + r] = sr;
             s[2 * n * c + n + r] = si;
         }
 }
 
-// The node solver of the first-order tables: strain terms into sgr(), S into s by transfer().
+// The node solver of the first-order tables: as many nodes at once as the exact engine carries
+// columns (each lane gives the bits one lane alone gives). Strain term r of lane l by set(),
+// then S of the first `used` lanes into s[l] by transfer().
 template <int N> struct FirstOrderNode {
-    KernelHolder<N, 1> holder;
+    static constexpr int lanes = solver::kLanes;
+    KernelHolder<N, lanes> holder;
     explicit FirstOrderNode(const solver::SliceData<N>& sd) : holder(sd) {}
-    double* sgr() { return holder.k.sgr(); }
-    void transfer(double* s) {
+    void set(int l, int r, double v) { holder.k.sgr()[r * lanes + l] = v; }
+    void transfer(int used, double* const* s) {
         holder.k.solve();
-        transfer_matrix<N>(holder.k, holder.k.n(), s);
+        for (int l = 0; l < used; ++l) transfer_matrix<N, lanes>(holder.k, holder.k.n(), l, s[l]);
     }
+};
+
+// A node solver of one lane (exact absorption) seen through the same interface.
+template <class Single> struct OneLane {
+    static constexpr int lanes = 1;
+    Single node;
+    template <class SD> explicit OneLane(const SD& sd) : node(sd) {}
+    void set(int, int r, double v) { node.sgr()[r] = v; }
+    void transfer(int, double* const* s) { node.transfer(s[0]); }
+};
+
+// Nodes queued until the solver's lanes are full: S at the strain scalars (g3, g1) goes to
+// `s`, then done(tag, s) runs for each. A short last batch repeats its last node in the spare
+// lanes.
+template <class Node, class Done> class NodeQueue {
+  public:
+    NodeQueue(Node& k, const solver::StrainForm& f, Done done)
+        : k_(k), f_(f), done_(done), last_(f.m.size()) {}
+    void add(double g3, double g1, double* s, std::ptrdiff_t tag) {
+        for (std::size_t r = 0; r < last_.size(); ++r) {
+            last_[r] = f_.m[r] * (g3 + f_.t[r] * g1);
+            k_.set(used_, static_cast<int>(r), last_[r]);
+        }
+        dest_[used_] = s;
+        tag_[used_] = tag;
+        if (++used_ == Node::lanes) flush();
+    }
+    void flush() {
+        if (used_ == 0) return;
+        for (int l = used_; l < Node::lanes; ++l)
+            for (std::size_t r = 0; r < last_.size(); ++r) k_.set(l, static_cast<int>(r), last_[r]);
+        k_.transfer(used_, dest_);
+        for (int l = 0; l < used_; ++l) done_(tag_[l], dest_[l]);
+        used_ = 0;
+    }
+
+  private:
+    Node& k_;
+    const solver::StrainForm& f_;
+    Done done_;
+    std::vector<double> last_;
+    int used_ = 0;
+    double* dest_[Node::lanes] = {};
+    std::ptrdiff_t tag_[Node::lanes] = {};
 };
 
 // S at every node of `t` by the exact kernel (`Node`, one per thread); then every cell whose
@@ -77,38 +125,49 @@ template <int N> struct FirstOrderNode {
 template <int N, class Node = FirstOrderNode<N>>
 void build_table(const solver::SliceData<N>& sd, const solver::StrainForm& f,
                  solver::TransferTable& t) {
-    const int n = sd.n;
     const int n3 = 2 * t.K3 + 1, n1 = 2 * t.K1 + 1;
-    const auto solve_at = [&](Node& k, double g3, double g1, double* s) {
-        for (int r = 0; r < n; ++r) k.sgr()[r] = f.m[r] * (g3 + f.t[r] * g1);
-        k.transfer(s);
-    };
+    const std::size_t ns = t.node_size();
+    std::vector<double> worst(static_cast<std::size_t>(n3 * n1), 0.0);
 #pragma omp parallel
     {
         Node k(sd);
-        std::vector<double> exact(t.node_size()), interp(exact.size());
+        auto none = [](std::ptrdiff_t, const double*) {};
+        NodeQueue<Node, decltype(none)> nodes(k, f, none);
 #pragma omp for schedule(static)
         for (int e = 0; e < n3 * n1; ++e) {
             const int k3 = e % n3 - t.K3, k1 = e / n3 - t.K1;
-            solve_at(k, k3 * t.h3, k1 * t.h1, t.node(k3, k1));
+            nodes.add(k3 * t.h3, k1 * t.h1, t.node(k3, k1), e);
         }
+        nodes.flush();
+        // Each lane's exact solution against the interpolant at the same point (the tag is the
+        // cell times 4 plus the quarter).
+        std::vector<double> exact(ns * Node::lanes), interp(ns);
+        auto check = [&](std::ptrdiff_t tag, const double* s) {
+            const std::ptrdiff_t e = tag / 4;
+            const int k3 = static_cast<int>(e % n3) - t.K3, k1 = static_cast<int>(e / n3) - t.K1;
+            const double f3 = 0.25 * static_cast<double>(tag % 4), f1 = t.K1 > 0 ? f3 : 0.0;
+            t.template interpolate_in<N>(k3, f3, k1, f1, interp.data());
+            double& w = worst[static_cast<std::size_t>(e)];
+            for (std::size_t q = 0; q < ns; ++q) w = std::max(w, std::abs(s[q] - interp[q]));
+        };
+        NodeQueue<Node, decltype(check)> checks(k, f, check);
+        int slot = 0;
 #pragma omp for schedule(static)
         for (int e = 0; e < n3 * n1; ++e) {
             const int k3 = e % n3 - t.K3, k1 = e / n3 - t.K1;
             if (k3 < 1 - t.K3 || k3 > t.K3 - 3) continue;
             if (t.K1 > 0 && (k1 < 1 - t.K1 || k1 > t.K1 - 3)) continue;
-            double worst = 0.0;
             for (int a = 1; a <= 3; ++a) {
                 const double f3 = 0.25 * a, f1 = t.K1 > 0 ? f3 : 0.0;
-                solve_at(k, (k3 + f3) * t.h3, (k1 + f1) * t.h1, exact.data());
-                t.template interpolate_in<N>(k3, f3, k1, f1, interp.data());
-                for (std::size_t q = 0; q < exact.size(); ++q)
-                    worst = std::max(worst, std::abs(exact[q] - interp[q]));
+                checks.add((k3 + f3) * t.h3, (k1 + f1) * t.h1, exact.data() + ns * slot,
+                           4 * static_cast<std::ptrdiff_t>(e) + a);
+                slot = (slot + 1) % Node::lanes;
             }
-            // The smooth bound is nearly reached everywhere; a rough cell misses it by far.
-            t.rough[t.index(k3, k1)] = worst > 4.0 * t.per_slice;
         }
+        checks.flush();
     }
+    // The smooth bound is nearly reached everywhere; a rough cell misses it by far.
+    for (std::size_t e = 0; e < worst.size(); ++e) t.rough[e] = worst[e] > 4.0 * t.per_slice;
 }
 
 // With one scalar, the finer tables of the rough cells of `t`, each checked at a quarter, half
@@ -118,41 +177,57 @@ void build_sub_tables(const solver::SliceData<N>& sd, const solver::StrainForm& 
                       solver::TransferTable& t) {
     if (t.K1 > 0) return;
     constexpr int kSub = solver::TransferTable::kSub;
-    const int n = sd.n;
     std::vector<int> cells;
     for (int k3 = -t.K3; k3 <= t.K3; ++k3)
         if (t.rough[t.index(k3, 0)]) cells.push_back(k3);
     const std::size_t ns = t.node_size();
     t.sub_nodes.assign(cells.size() * (kSub + 3) * ns, 0.0);
     const int ncell = static_cast<int>(cells.size());
+    std::vector<double> worst(cells.size(), 0.0);
+    const auto sub_of = [&](int c) {
+        return t.sub_nodes.data() + static_cast<std::size_t>(c) * (kSub + 3) * ns;
+    };
 #pragma omp parallel
     {
         Node k(sd);
-        std::vector<double> exact(ns), interp(ns);
-        const auto solve_at = [&](double g3, double* s) {
-            for (int r = 0; r < n; ++r) k.sgr()[r] = f.m[r] * g3;
-            k.transfer(s);
-        };
+        auto none = [](std::ptrdiff_t, const double*) {};
+        NodeQueue<Node, decltype(none)> nodes(k, f, none);
 #pragma omp for schedule(static)
         for (int c = 0; c < ncell; ++c) {
             const int k3 = cells[static_cast<std::size_t>(c)];
-            const std::size_t first = static_cast<std::size_t>(c) * (kSub + 3);
-            double* sub = t.sub_nodes.data() + first * ns;
             for (int i = 0; i < kSub + 3; ++i)
-                solve_at((k3 + (i - 1) / double(kSub)) * t.h3,
-                         sub + static_cast<std::size_t>(i) * ns);
-            double worst = 0.0;
+                nodes.add((k3 + (i - 1) / double(kSub)) * t.h3, 0.0,
+                          sub_of(c) + static_cast<std::size_t>(i) * ns, 0);
+        }
+        nodes.flush();
+        // The tag is (cell * kSub + interval) * 4 + quarter.
+        std::vector<double> exact(ns * Node::lanes), interp(ns);
+        auto check = [&](std::ptrdiff_t tag, const double* s) {
+            const std::ptrdiff_t c = tag / (4 * kSub);
+            const int j = static_cast<int>((tag / 4) % kSub);
+            t.template sub_interpolate<N>(sub_of(static_cast<int>(c)), j, 0.25 * (tag % 4),
+                                          interp.data());
+            double& w = worst[static_cast<std::size_t>(c)];
+            for (std::size_t q = 0; q < ns; ++q) w = std::max(w, std::abs(s[q] - interp[q]));
+        };
+        NodeQueue<Node, decltype(check)> checks(k, f, check);
+        int slot = 0;
+#pragma omp for schedule(static)
+        for (int c = 0; c < ncell; ++c) {
+            const int k3 = cells[static_cast<std::size_t>(c)];
             for (int j = 0; j < kSub; ++j)
                 for (int a = 1; a <= 3; ++a) {
-                    solve_at((k3 + (j + 0.25 * a) / kSub) * t.h3, exact.data());
-                    t.template sub_interpolate<N>(sub, j, 0.25 * a, interp.data());
-                    for (std::size_t q = 0; q < ns; ++q)
-                        worst = std::max(worst, std::abs(exact[q] - interp[q]));
+                    checks.add((k3 + (j + 0.25 * a) / kSub) * t.h3, 0.0, exact.data() + ns * slot,
+                               (static_cast<std::ptrdiff_t>(c) * kSub + j) * 4 + a);
+                    slot = (slot + 1) % Node::lanes;
                 }
-            if (worst <= 4.0 * t.per_slice)
-                t.sub_of[t.index(k3, 0)] = static_cast<std::ptrdiff_t>(first);
         }
+        checks.flush();
     }
+    for (int c = 0; c < ncell; ++c)
+        if (worst[static_cast<std::size_t>(c)] <= 4.0 * t.per_slice)
+            t.sub_of[t.index(cells[static_cast<std::size_t>(c)], 0)] =
+                static_cast<std::ptrdiff_t>(static_cast<std::size_t>(c) * (kSub + 3));
 }
 
 } // namespace korvex::solver::detail
