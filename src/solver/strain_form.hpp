@@ -1,0 +1,86 @@
+// The form every defect model gives a column's strain terms: s_g_r(n) = m_n (G3 + t_n G1), two
+// scalars per column, which the table engine recovers and checks.
+#pragma once
+
+#include "solver/kernels.hpp"
+
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+namespace korvex::solver {
+
+// How a column's strain terms map onto the table's scalars, fixed for a beam condition.
+struct StrainForm {
+    int dims = 0;             // 0: nothing to tabulate, 1: G3 only, 2: G3 and G1
+    int a = -1, b = -1;       // beams the scalars are recovered from
+    std::vector<double> m, t; // order and tan(tilt) of each beam
+
+    // Decides the form from the beams' orders and tilts (n values each).
+    static StrainForm make(int n, const double* order, const double* tan_tilt) {
+        StrainForm f;
+        f.m.assign(order, order + n);
+        f.t.assign(tan_tilt, tan_tilt + n);
+        // G3 from the beam of largest order; G1 from the beam whose tilt differs most from it.
+        for (int r = 0; r < n; ++r)
+            if (f.m[r] != 0.0 && (f.a < 0 || std::abs(f.m[r]) > std::abs(f.m[f.a]))) f.a = r;
+        if (f.a < 0) return f;
+        f.dims = 1;
+        double spread = 0.0;
+        for (int r = 0; r < n; ++r)
+            if (f.m[r] != 0.0 && std::abs(f.t[r] - f.t[f.a]) > spread) {
+                spread = std::abs(f.t[r] - f.t[f.a]);
+                f.b = r;
+            }
+        if (f.b >= 0) f.dims = 2;
+        return f;
+    }
+
+    // Recovers (G3, G1) from a column's terms sgr[r * stride]; false when any beam departs from
+    // m_n (G3 + t_n G1) by more than kFormTol (plus the rounding of the larger terms). A term
+    // off by kFormTol moves a column's phase by at most 2 pi kFormTol per Angstrom of foil, under
+    // 1e-7 for any foil up to 10 um; the models' own rounding is some 1e-16 of the terms.
+    static constexpr double kFormTol = 1e-12;
+    bool recover(const double* sgr, std::ptrdiff_t stride, double& g3, double& g1) const {
+        unsigned char ok = 0;
+        recover_row(sgr, stride, 1, &g3, &g1, &ok);
+        return ok != 0;
+    }
+
+    // The same for `count` neighbouring columns at once (column c's terms at sgr[c + r * stride]),
+    // a loop over the columns that vectorises.
+    // N > 0 is the beam count known when compiling: the check over the beams then unrolls.
+    template <int N = 0>
+    void recover_row(const double* sgr, std::ptrdiff_t stride, int count, double* g3, double* g1,
+                     unsigned char* ok) const {
+        if (dims == 0) {
+            for (int c = 0; c < count; ++c) ok[c] = 0;
+            return;
+        }
+        const int n = N > 0 ? N : static_cast<int>(m.size());
+        const double* sa = sgr + a * stride;
+        const double* sb = sgr + (dims == 2 ? b : a) * stride;
+        const double ma = m[a], mb = m[dims == 2 ? b : a], ta = t[a];
+        const double dt = dims == 2 ? t[a] - t[b] : 1.0;
+        const double* mm = m.data();
+        const double* tt = t.data();
+        KORVEX_LANES
+        for (int c = 0; c < count; ++c) {
+            // With one scalar sb is sa: u1 is then exactly zero, without a branch in the loop.
+            const double ra = sa[c] / ma;
+            const double u1 = (ra - sb[c] / mb) / dt;
+            const double u3 = ra - ta * u1;
+            int fits = 1;
+            for (int r = 0; r < n; ++r) {
+                const double want = mm[r] * (u3 + tt[r] * u1);
+                const double x = sgr[c + r * stride];
+                fits &= std::abs(x - want) <= kFormTol * (1.0 + std::abs(x) + std::abs(want));
+            }
+            g3[c] = u3;
+            g1[c] = u1;
+            ok[c] = static_cast<unsigned char>(fits);
+        }
+    }
+};
+
+} // namespace korvex::solver
