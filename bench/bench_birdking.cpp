@@ -4,6 +4,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <vector>
+
 namespace {
 
 void BM_BirdKingCopperTenBeams(benchmark::State& state) {
@@ -16,13 +18,22 @@ void BM_BirdKingCopperTenBeams(benchmark::State& state) {
 }
 BENCHMARK(BM_BirdKingCopperTenBeams)->Unit(benchmark::kMillisecond);
 
-// One reflection, the unit of work of the absorption integral.
+// One reflection, the unit of work of the absorption integral: m = 0 (the zero beam, U'_0) or
+// m (2 0 0).
 void BM_BirdKingOneReflection(benchmark::State& state) {
+    const int m = static_cast<int>(state.range(0));
     for (auto _ : state) {
-        auto r = korvex::birdking(200000.0, "Cu", 1, {2, 0, 0}, 1);
+        auto r = m == 0 ? korvex::birdking(200000.0, "Cu", 1, {0, 0, 0}, 1)
+                        : korvex::birdking(200000.0, "Cu",
+                                           std::vector<korvex::Reflection>{{m, {2, 0, 0}}}, 1);
         benchmark::DoNotOptimize(r);
     }
 }
-BENCHMARK(BM_BirdKingOneReflection)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BirdKingOneReflection)
+    ->ArgName("m")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(4)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
