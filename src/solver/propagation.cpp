@@ -116,11 +116,12 @@ void solve_every_column(State& st, const SliceData<N>& sd, const Grid& grid, std
             if (by_row) tab->table.locate_row(static_cast<int>(npx), g3.data(), stencil);
             for (std::ptrdiff_t c = first; c < first + npx; ++c) {
                 const std::size_t i = static_cast<std::size_t>(c - first);
-                if (by_row && !grid.passes(c) && fits[i] && stencil.at[i] &&
-                    tabulated_column(sd, grid, ts, c, [&](double* xr, double* xi) {
+                const double* w = nullptr;
+                const double* nodes =
+                    by_row && !grid.passes(c) && fits[i] ? tab->table.at(stencil, i, w) : nullptr;
+                if (nodes && tabulated_column(sd, grid, ts, c, [&](double* xr, double* xi) {
                         if constexpr (N > 0)
-                            tab->table.template interpolated_transfer<N>(&stencil.w[4 * i],
-                                                                         stencil.at[i], xr, xi);
+                            tab->table.template interpolated_transfer<N>(w, nodes, xr, xi);
                         return N > 0;
                     }))
                     continue;

@@ -218,20 +218,16 @@ struct TransferTable {
         return true;
     }
 
-    // Where the columns of a row, with scalars g3[0, count), take their transfer from a
-    // one-scalar table: st.at[c] is the first of the four consecutive nodes whose combination
-    // with weights st.w[4 c, 4 c + 4) is the column's S (see `interpolated_transfer`), or null
-    // when the column is solved exactly. The divisions and weights of the row go together as
-    // vectors; the numbers are those `transfer` computes column by column.
+    // The cells and weights of a row of columns, with scalars g3[0, count), in a one-scalar
+    // table, computed together as vectors (the numbers `transfer` computes column by column);
+    // then `at` tells each column where its transfer lies.
     struct RowStencil {
-        std::vector<const double*> at;
-        std::vector<double> w, ws;
-        std::vector<int> k, j;
+        std::vector<double> w, ws; // weights in the cell, in the cell's finer table
+        std::vector<int> k, j;     // the cell (INT_MIN: outside), the finer table's interval
     };
     void locate_row(int count, const double* g3, RowStencil& st) const {
         const std::size_t nc = static_cast<std::size_t>(count);
-        if (st.at.size() < nc) {
-            st.at.resize(nc);
+        if (st.k.size() < nc) {
             st.w.resize(4 * nc);
             st.ws.resize(4 * nc);
             st.k.resize(nc);
@@ -257,18 +253,22 @@ struct TransferTable {
             kk[c] = inside ? k3 : std::numeric_limits<int>::min();
             jj[c] = j;
         }
-        const std::ptrdiff_t ns = static_cast<std::ptrdiff_t>(node_size());
-        for (int c = 0; c < count; ++c) {
-            st.at[c] = nullptr;
-            if (kk[c] == std::numeric_limits<int>::min()) continue;
-            const std::size_t cell = index(kk[c], 0);
-            if (!rough[cell]) {
-                st.at[c] = node(kk[c] - 1, 0);
-            } else if (sub_of[cell] >= 0) {
-                st.at[c] = sub_nodes.data() + (sub_of[cell] + jj[c]) * ns;
-                std::copy(ws + 4 * c, ws + 4 * c + 4, w + 4 * c);
-            }
+    }
+    // Column c of the row located in `st`: the first of the four consecutive nodes whose
+    // combination with weights `w` is its S (see `interpolated_transfer`), or null when the
+    // column is solved exactly.
+    KORVEX_HOT const double* at(const RowStencil& st, std::size_t c, const double*& w) const {
+        const int k3 = st.k[c];
+        if (k3 == std::numeric_limits<int>::min()) return nullptr;
+        const std::size_t cell = index(k3, 0);
+        if (!rough[cell]) {
+            w = &st.w[4 * c];
+            return node(k3 - 1, 0);
         }
+        if (sub_of[cell] < 0) return nullptr;
+        w = &st.ws[4 * c];
+        return sub_nodes.data() +
+               (sub_of[cell] + st.j[c]) * static_cast<std::ptrdiff_t>(node_size());
     }
 
     // S at (g3, g1) into s (node_size() doubles); false when the stencil leaves the grid.
