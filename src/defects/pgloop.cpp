@@ -119,7 +119,7 @@ void PgLoopKernel::gradient_lanes(const Vec3* p, Vec3* out) const {
 }
 
 bool PgLoopKernel::crosses(const Vec3& p, double half_slab) const {
-    const Vec3 l = mul(t1_, p);
+    const Vec3 l = apply(t1_, p); // mul(t1_, p), inline
     if (!(std::abs(l[0]) <= half_slab)) return false;
     // Inside the convex polygon: on the inner side of every chord. (Testing the triangles of
     // the sides one by one would lose the columns lying exactly on a spoke.)
@@ -183,14 +183,31 @@ void PgLoopSlice::row(int j, Array3<double>& sgr, Array3<double>& sf, Array3<int
         for (int i = 1; i <= nx_; ++i) store(i, j, Vec3{}, sgr, accumulate);
         return;
     }
-    // kFieldLanes columns at a time (a short last group repeats its last column).
+    // kFieldLanes columns at a time (a short last group repeats its last column), stored beam
+    // by beam as store() would.
     for (int i = 1; i <= nx_; i += kFieldLanes) {
         std::array<Vec3, kFieldLanes> p, g;
         for (int l = 0; l < kFieldLanes; ++l)
             p[static_cast<std::size_t>(l)] = at(std::min(i + l, nx_));
         kernel_.gradient_lanes(p.data(), g.data());
-        for (int l = 0; l < kFieldLanes && i + l <= nx_; ++l)
-            store(i + l, j, g[static_cast<std::size_t>(l)], sgr, accumulate);
+        const int used = std::min(kFieldLanes, nx_ - i + 1);
+        std::array<double, kFieldLanes> gx{}, gz{};
+        for (int l = 0; l < used; ++l) {
+            const Vec3& d = g[static_cast<std::size_t>(l)];
+            const bool ok = std::isfinite(d[0]) && std::isfinite(d[1]) && std::isfinite(d[2]);
+            gx[static_cast<std::size_t>(l)] = ok ? d[0] : 0.0;
+            gz[static_cast<std::size_t>(l)] = ok ? d[2] : 0.0;
+        }
+        for (int n = 1; n <= nb_; ++n) {
+            const int m = tilts_.order(n);
+            const double t = tilts_.tan_tilt(n);
+            double* out = &sgr(i, j, n);
+            for (int l = 0; l < used; ++l) {
+                const std::size_t q = static_cast<std::size_t>(l);
+                const double v = m == 0 ? 0.0 : lateral_ ? m * (gx[q] * t + gz[q]) : m * gz[q];
+                out[l] = accumulate ? out[l] + v : v;
+            }
+        }
     }
 }
 
