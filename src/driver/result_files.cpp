@@ -8,7 +8,8 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <exception>
+#include <omp.h>
+#include <string>
 #include <vector>
 
 namespace korvex {
@@ -35,37 +36,55 @@ ImageData beam_image(const State& st, const Array3<double>& a, int n) {
 
 namespace {
 
-// write(n) for every beam n, the beams shared among the threads: each beam's files are its own.
-// A stop raised for a beam is raised again once every thread is done, the lowest beam's first.
-template <class Write> void each_beam(int nb, Write&& write) {
-    std::vector<std::exception_ptr> stop(static_cast<std::size_t>(std::max(nb, 0)));
+// A beam's image with its text and its values as printed, made ahead of writing.
+struct BeamImage {
+    ImageData img, shown;
+    std::string text;
+};
+
+// The image files of every beam (`name(n)`, `what` on its TIFF) from array `a`: the beams'
+// texts are formatted on all threads, as many beams at a time as there are threads, and the
+// files written in beam order by this thread, so that a stop (a failed write, a signal) leaves
+// no file of a later beam. `last` receives the last beam's name.
+template <class Name>
+void beam_image_files(const State& st, const Array3<double>& a, RowFormat fmt, Name&& name,
+                      const char* what, std::string* last = nullptr) {
+    const int nb = st.n_beams;
+    const int group = std::max(1, omp_get_max_threads());
+    std::vector<BeamImage> made(static_cast<std::size_t>(group));
+    for (int first = 1; first <= nb; first += group) {
+        const int count = std::min(group, nb - first + 1);
 #pragma omp parallel for schedule(dynamic, 1)
-    for (int n = 1; n <= nb; ++n) {
-        try {
-            write(n);
-        } catch (...) {
-            stop[static_cast<std::size_t>(n - 1)] = std::current_exception();
+        for (int k = 0; k < count; ++k) {
+            BeamImage& b = made[static_cast<std::size_t>(k)];
+            b.img = beam_image(st, a, first + k);
+            b.text = format_image(b.img, fmt);
+            b.shown = as_printed(b.img, fmt);
+        }
+        for (int k = 0; k < count; ++k) {
+            // A signal stops the run between two files rather than after all of them (an MPI
+            // launcher kills its processes soon after passing a signal on).
+            check_stop_signal();
+            const int n = first + k;
+            const BeamImage& b = made[static_cast<std::size_t>(k)];
+            const std::string path = name(n);
+            if (last) *last = path;
+            write_text_file(path, b.text);
+            ImageInfo info = image_info(st, st.mtx_beams(n));
+            if (what) info.quantity = what;
+            export_png(path, b.shown);
+            export_tiff(path, b.img, info);
         }
     }
-    for (const std::exception_ptr& e : stop)
-        if (e) std::rethrow_exception(e);
 }
 
 } // namespace
 
 void amplitude_contrast_images(const State& st, RunContext& rc) {
-    const auto path = [&](int n) {
-        return trim(st.datadir) + trim(st.f_out) + beam_tag(st.mtx_beams(n));
-    };
-    each_beam(st.n_beams, [&](int n) {
-        // A signal stops the run between two files rather than after all of them (an MPI
-        // launcher kills its processes soon after passing a signal on).
-        check_stop_signal();
-        const ImageData img = beam_image(st, st.mtx_intensity, n);
-        write_image_file(path(n), img, RowFormat::es12_3);
-        export_views(path(n), img, RowFormat::es12_3, image_info(st, st.mtx_beams(n)));
-    });
-    if (st.n_beams > 0) rc.last_image_path = path(st.n_beams);
+    beam_image_files(
+        st, st.mtx_intensity, RowFormat::es12_3,
+        [&](int n) { return trim(st.datadir) + trim(st.f_out) + beam_tag(st.mtx_beams(n)); },
+        nullptr, &rc.last_image_path);
 }
 
 bool multi_layer_images(const State& st, RunContext& rc, int islice) {
@@ -94,16 +113,12 @@ bool multi_layer_images(const State& st, RunContext& rc, int islice) {
 }
 
 void print_sgr(const State& st) {
-    each_beam(st.n_beams, [&](int n) {
-        check_stop_signal();
-        const std::string name =
-            trim(st.datadir) + trim(st.f_out) + beam_tag(st.mtx_beams(n)) + "sgr";
-        const ImageData img = beam_image(st, st.s_g_r, n);
-        write_image_file(name, img, RowFormat::list);
-        ImageInfo info = image_info(st, st.mtx_beams(n));
-        info.quantity = "strain term s_g_r of the middle slice, 1/Angstrom";
-        export_views(name, img, RowFormat::list, info);
-    });
+    beam_image_files(
+        st, st.s_g_r, RowFormat::list,
+        [&](int n) {
+            return trim(st.datadir) + trim(st.f_out) + beam_tag(st.mtx_beams(n)) + "sgr";
+        },
+        "strain term s_g_r of the middle slice, 1/Angstrom");
 }
 
 void ThicknessFringes::open_files(const State& st) {
