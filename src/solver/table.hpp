@@ -10,6 +10,7 @@
 
 #include "solver/kernels.hpp"
 #include "solver/strain_form.hpp"
+#include "state/large_pages.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -97,7 +98,8 @@ struct TransferTable {
     int K3 = 0, K1 = 0;
     int n = 0;
     double per_slice = 0.0;
-    std::vector<double> nodes;
+    // Megabytes for a fine grid: in huge pages where the kernel gives them.
+    std::vector<double, LargePageAllocator<double>> nodes;
     // Cells (by their node (k3, k1)) whose interpolant was found off by more than the error
     // allowed: the columns in them are solved exactly. Near an avoided crossing of two
     // eigenvalues the first-order absorption of the two states mixes within a narrow range of
@@ -108,7 +110,7 @@ struct TransferTable {
     // sub_nodes, or -1 (solved exactly).
     static constexpr int kSub = 64;
     std::vector<std::ptrdiff_t> sub_of;
-    std::vector<double> sub_nodes;
+    std::vector<double, LargePageAllocator<double>> sub_nodes;
 
     // Whether the cells at zero strain are served (smooth, or rough with a finer table): most
     // columns of an image lie there, away from any core. When they are not, the table would
