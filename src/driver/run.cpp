@@ -272,7 +272,7 @@ void run_condition(State& st, RunContext& rc) {
         }
         if (!replay) {
             propagate_rows(engine, st, islice, flag, rows);
-            check_finite_amplitudes(st, islice);
+            if (!engine.verified_finite()) check_finite_amplitudes(st, islice);
             if (auto line = indicator_line(islice, st.effslicenumber))
                 st.console() << *line << '\n';
             if (rc.display) rc.display->slice_done(st, islice, st.effslicenumber);

@@ -57,14 +57,18 @@ template <int N> void load_solution(const State& st, SliceData<N>& sd) {
 // given and covers it. An image row is the unit of work: the exactly solved columns of a row go
 // kLanes at a time (a short last group repeats its last column in the spare lanes), and no
 // state passes from one row to another, so the result does not depend on the threads.
+// Returns whether every new amplitude is finite: their sum is finite exactly then (a NaN or an
+// infinity stays non-finite through any sum, and amplitudes of order one cannot overflow it; a
+// sum that did would only send the caller to its own scan).
 template <int N>
-void solve_every_column(State& st, const SliceData<N>& sd, const Grid& grid, std::ptrdiff_t npx,
+bool solve_every_column(State& st, const SliceData<N>& sd, const Grid& grid, std::ptrdiff_t npx,
                         const SliceTable* tab) {
     constexpr int L = solver::kLanes;
     const int n = sd.n;
     const std::ptrdiff_t ncol = grid.ncol;
     const std::ptrdiff_t nrow = ncol / npx;
-#pragma omp parallel
+    double total = 0.0;
+#pragma omp parallel reduction(+ : total)
     {
         KernelHolder<N, L> holder(sd);
         solver::BatchKernel<N, L>& k = holder.k;
@@ -100,8 +104,10 @@ void solve_every_column(State& st, const SliceData<N>& sd, const Grid& grid, std
             for (int l = 0; l < count; ++l) {
                 const std::ptrdiff_t c = col[l];
                 if (grid.passes(c)) continue;
-                for (int r = 0; r < n; ++r)
+                for (int r = 0; r < n; ++r) {
                     grid.phi[c + ncol * r] = cplx(re[r * L + l], im[r * L + l]);
+                    total += re[r * L + l] + im[r * L + l];
+                }
             }
             count = 0;
         };
@@ -119,14 +125,24 @@ void solve_every_column(State& st, const SliceData<N>& sd, const Grid& grid, std
                 const double* w = nullptr;
                 const double* nodes =
                     by_row && !grid.passes(c) && fits[i] ? tab->table.at(stencil, i, w) : nullptr;
-                if (nodes && tabulated_column(sd, grid, ts, c, [&](double* xr, double* xi) {
-                        if constexpr (N > 0)
-                            tab->table.template interpolated_transfer<N>(w, nodes, xr, xi);
-                        return N > 0;
-                    }))
+                if (nodes && tabulated_column(
+                                 sd, grid, ts, c,
+                                 [&](double* xr, double* xi) {
+                                     if constexpr (N > 0)
+                                         tab->table.template interpolated_transfer<N>(w, nodes, xr,
+                                                                                      xi);
+                                     return N > 0;
+                                 },
+                                 &total))
                     continue;
                 if (!by_row && tab && !grid.passes(c) && fits[i] &&
-                    table_column(sd, grid, *tab, ts, c, g3[i], g1[i]))
+                    tabulated_column(
+                        sd, grid, ts, c,
+                        [&](double* xr, double* xi) {
+                            return tab->table.template transfer<N>(g3[i], g1[i], xr, xi, ts.s.p(),
+                                                                   xi + n);
+                        },
+                        &total))
                     continue;
                 col[count++] = c;
                 if (count == L) flush();
@@ -134,6 +150,7 @@ void solve_every_column(State& st, const SliceData<N>& sd, const Grid& grid, std
             if (count > 0) flush();
         }
     }
+    return std::isfinite(total);
 }
 
 // One eigen-solution (already in sd) serves every column.
@@ -276,8 +293,9 @@ bool run_slice_exact_absorption(State& st, double dz, bool is_void, ColumnEngine
     return true;
 }
 
+// Returns whether every new amplitude is known to be finite (see solve_every_column).
 template <int N>
-void run_slice(State& st, double dz, int& flag, bool shared, bool is_void,
+bool run_slice(State& st, double dz, int& flag, bool shared, bool is_void,
                ColumnEngine::Tables* tables) {
     const int n = st.n_beams;
     SliceHolder<N> holder(n);
@@ -285,7 +303,7 @@ void run_slice(State& st, double dz, int& flag, bool shared, bool is_void,
     prepare_slice_data<N>(st, dz, sd);
 
     const Grid grid = Grid::of(st, is_void);
-    if (grid.ncol == 0) return;
+    if (grid.ncol == 0) return true;
 
     // The perfect crystal and the void: the solution of the first column of the first slice
     // serves every column from then on.
@@ -301,20 +319,21 @@ void run_slice(State& st, double dz, int& flag, bool shared, bool is_void,
         const std::ptrdiff_t npx = std::max(1, st.n_pixel_x);
         if (t) {
             const SliceTable view{tables->form, *t};
-            solve_every_column(st, sd, grid, npx, &view);
-        } else {
-            solve_every_column<N>(st, sd, grid, npx, nullptr);
+            return solve_every_column(st, sd, grid, npx, &view);
         }
-    } else {
-        load_solution(st, sd);
-        apply_shared(sd, grid);
+        return solve_every_column<N>(st, sd, grid, npx, nullptr);
     }
+    load_solution(st, sd);
+    apply_shared(sd, grid);
+    return false;
 }
 
-void propagate(State& st, int islice, int& flag, ColumnEngine::Tables* tables) {
+// Returns whether every amplitude the slice changed is known to be finite.
+bool propagate(State& st, int islice, int& flag, ColumnEngine::Tables* tables) {
     const bool is_void = st.defect_kind == DefectKind::vacancy;
     const bool shared = is_void || st.defect_kind == DefectKind::perfect;
     const double dz = st.slicethickness(islice);
+    bool finite = false;
     // Exact absorption: the table engine's tables then hold exact transfers; a perfect crystal,
     // a void, or beams whose terms the table cannot take solve the complex matrix per column.
     if (st.absorption == Absorption::exact) {
@@ -323,11 +342,17 @@ void propagate(State& st, int islice, int& flag, ColumnEngine::Tables* tables) {
                                    return run_slice_exact_absorption<N>(st, dz, is_void, *tables);
                                });
         if (!tabulated) solver::propagate_slice_exact_absorption(st, dz, flag, shared, is_void);
-    } else
-        solver::with_beam_count(
-            st.n_beams, [&]<int N>() { run_slice<N>(st, dz, flag, shared, is_void, tables); });
-
-    if (tilted_beams(st.ca)) linear_itp(st.n_xyz, st.n_beams, st.size, st.shift_angle, st.phi_grid);
+        finite = false;
+    } else {
+        finite = solver::with_beam_count(st.n_beams, [&]<int N>() {
+            return run_slice<N>(st, dz, flag, shared, is_void, tables);
+        });
+    }
+    if (tilted_beams(st.ca)) {
+        linear_itp(st.n_xyz, st.n_beams, st.size, st.shift_angle, st.phi_grid);
+        finite = false;
+    }
+    return finite;
 }
 
 } // namespace
@@ -337,7 +362,7 @@ ColumnEngine::ColumnEngine(Engine kind)
 ColumnEngine::~ColumnEngine() = default;
 
 void ColumnEngine::propagate_slice(State& st, int islice, int& flag) {
-    propagate(st, islice, flag, tables_.get());
+    verified_finite_ = propagate(st, islice, flag, tables_.get());
 }
 
 void propagate_slice(State& st, int islice, int& flag) {

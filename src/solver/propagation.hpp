@@ -43,12 +43,17 @@ class ColumnEngine {
     ColumnEngine(const ColumnEngine&) = delete;
     ColumnEngine& operator=(const ColumnEngine&) = delete;
     void propagate_slice(State& st, int islice, int& flag);
+    // Whether the last slice is known to have left every amplitude it changed finite (checked
+    // on the way where each column is carried on its own: strained crystals with first-order
+    // absorption and no lateral shift). Otherwise the caller scans the amplitudes itself.
+    bool verified_finite() const { return verified_finite_; }
     Engine kind() const { return kind_; }
     struct Tables;
 
   private:
     Engine kind_;
     std::unique_ptr<Tables> tables_;
+    bool verified_finite_ = false;
 };
 
 // Lateral shift of every beam field along x by |tan(shift_angle)| * dz / dx of a pixel.

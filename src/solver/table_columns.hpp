@@ -60,10 +60,11 @@ struct SliceTable {
 };
 
 // Carries column c through the slice by `apply(re, im)`, which transfers the column's split
-// amplitudes in place or returns false when the column must be solved exactly.
+// amplitudes in place or returns false when the column must be solved exactly. The new
+// amplitudes are added to *sum when given (see `solve_every_column`).
 template <int N, class Apply>
 KORVEX_HOT bool tabulated_column(const SliceData<N>& sd, const Grid& grid, TableScratch<N>& ts,
-                                 std::ptrdiff_t c, Apply&& apply) {
+                                 std::ptrdiff_t c, Apply&& apply, double* sum = nullptr) {
     const int n = N > 0 ? N : sd.n;
     double* re = ts.col.p();
     double* im = re + n;
@@ -77,7 +78,12 @@ KORVEX_HOT bool tabulated_column(const SliceData<N>& sd, const Grid& grid, Table
     if (!apply(re, im)) return false;
     const double p = grid.jump(c);
     jump_phase<1>(sd.phase_coef.p(), &p, n, re, im);
-    for (int r = 0; r < n; ++r) grid.phi[c + grid.ncol * r] = cplx(re[r], im[r]);
+    double s = 0.0;
+    for (int r = 0; r < n; ++r) {
+        grid.phi[c + grid.ncol * r] = cplx(re[r], im[r]);
+        s += re[r] + im[r];
+    }
+    if (sum) *sum += s;
     return true;
 }
 

@@ -88,3 +88,32 @@ TEST(TableEngine, AgreesWithTheExactEngine) {
             }
         }
 }
+
+// Each engine vouches for finite amplitudes only when they are: a NaN entering one column (of a
+// table-served or an exactly solved row) withdraws it, and the lateral shift or exact
+// absorption leave the scan to the caller.
+TEST(ColumnEngines, VouchForFiniteAmplitudesOnlyWhenTheyAre) {
+    for (const Engine e : {Engine::exact, Engine::table})
+        for (const char* ca : {"yes", "no"})
+            for (const int bad : {0, 1, 2}) {
+                ColumnSetup s{.first = -1, .last = 1, .npx = 9, .npy = 6, .nslice = 4};
+                s.ca = ca, s.defect = "edge";
+                State st = make_state(s);
+                initial_amplitudes(st);
+                ColumnEngine engine(e);
+                int flag = 1;
+                core_field(st, 1, false);
+                if (bad > 0) st.phi_grid(bad == 1 ? 2 : 5, bad == 1 ? 4 : 3, 2) = std::nan("");
+                engine.propagate_slice(st, 1, flag);
+                EXPECT_EQ(engine.verified_finite(), bad == 0 && std::string(ca) == "yes")
+                    << int(e) << ca << bad;
+            }
+    State st = make_state({.first = -1, .last = 1, .npx = 4, .npy = 4, .nslice = 2});
+    st.absorption = Absorption::exact;
+    initial_amplitudes(st);
+    ColumnEngine engine(Engine::exact);
+    int flag = 1;
+    core_field(st, 1, false);
+    engine.propagate_slice(st, 1, flag);
+    EXPECT_FALSE(engine.verified_finite());
+}
