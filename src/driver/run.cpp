@@ -259,19 +259,24 @@ void run_condition(State& st, RunContext& rc) {
     for (int islice = 1; islice <= st.effslicenumber; ++islice) {
         check_stop_signal();
         if (record) tape->check_abandoned();
+        // The engine checks the strain terms as it reads them, except those of the middle
+        // slice's maps (written before the slice is carried).
+        const bool maps = islice == middle && strained_model(st.defect_kind);
+        const bool by_engine = !maps && rows.count() > 0 && ColumnEngine::checks_strain(st);
         if (!replay) {
             field->fill_slice(st, islice);
-            check_finite_strain(st, islice);
+            if (!by_engine) check_finite_strain(st, islice);
         }
         // Before anything of a slice is written every process has read it (a strain file may
         // end early): the maps and the gathers of jobs 2 and 3 agree first.
-        if (islice == middle && strained_model(st.defect_kind)) {
+        if (maps) {
             if (split) split->gather_rows(st.s_g_r);
             if (tape) tape->values(st.s_g_r);
             if (writer) print_sgr(st);
         }
         if (!replay) {
             propagate_rows(engine, st, islice, flag, rows);
+            if (by_engine && !engine.verified_strain()) check_finite_strain(st, islice);
             if (!engine.verified_finite()) check_finite_amplitudes(st, islice);
             if (auto line = indicator_line(islice, st.effslicenumber))
                 st.console() << *line << '\n';

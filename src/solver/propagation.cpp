@@ -57,18 +57,19 @@ template <int N> void load_solution(const State& st, SliceData<N>& sd) {
 // given and covers it. An image row is the unit of work: the exactly solved columns of a row go
 // kLanes at a time (a short last group repeats its last column in the spare lanes), and no
 // state passes from one row to another, so the result does not depend on the threads.
-// Returns whether every new amplitude is finite: their sum is finite exactly then (a NaN or an
-// infinity stays non-finite through any sum, and amplitudes of order one cannot overflow it; a
-// sum that did would only send the caller to its own scan).
+// Tells whether every strain term read and every new amplitude is finite: a sum of them is
+// finite exactly then (a NaN or an infinity stays non-finite through any sum, and terms and
+// amplitudes of order one cannot overflow it; a sum that did would only send the caller to its
+// own scan).
 template <int N>
-bool solve_every_column(State& st, const SliceData<N>& sd, const Grid& grid, std::ptrdiff_t npx,
-                        const SliceTable* tab) {
+SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& grid,
+                               std::ptrdiff_t npx, const SliceTable* tab) {
     constexpr int L = solver::kLanes;
     const int n = sd.n;
     const std::ptrdiff_t ncol = grid.ncol;
     const std::ptrdiff_t nrow = ncol / npx;
-    double total = 0.0;
-#pragma omp parallel reduction(+ : total)
+    double total = 0.0, terms = 0.0;
+#pragma omp parallel reduction(+ : total, terms)
     {
         KernelHolder<N, L> holder(sd);
         solver::BatchKernel<N, L>& k = holder.k;
@@ -116,6 +117,12 @@ bool solve_every_column(State& st, const SliceData<N>& sd, const Grid& grid, std
 #pragma omp for schedule(static, 1)
         for (std::ptrdiff_t row = 0; row < nrow; ++row) {
             const std::ptrdiff_t first = row * npx;
+            // The row's terms, summed as a vector (and brought into cache for what follows).
+            for (int r = 0; r < n; ++r) {
+                const double* t = grid.sgr + first + ncol * r;
+                KORVEX_LANES
+                for (std::ptrdiff_t c = 0; c < npx; ++c) terms += t[c];
+            }
             if (tab)
                 tab->form.template recover_row<N>(grid.sgr + first, ncol, static_cast<int>(npx),
                                                   g3.data(), g1.data(), fits.data());
@@ -150,7 +157,7 @@ bool solve_every_column(State& st, const SliceData<N>& sd, const Grid& grid, std
             if (count > 0) flush();
         }
     }
-    return std::isfinite(total);
+    return {std::isfinite(terms), std::isfinite(total)};
 }
 
 // One eigen-solution (already in sd) serves every column.
@@ -293,17 +300,17 @@ bool run_slice_exact_absorption(State& st, double dz, bool is_void, ColumnEngine
     return true;
 }
 
-// Returns whether every new amplitude is known to be finite (see solve_every_column).
+// What the slice could vouch for (see solve_every_column).
 template <int N>
-bool run_slice(State& st, double dz, int& flag, bool shared, bool is_void,
-               ColumnEngine::Tables* tables) {
+SliceChecks run_slice(State& st, double dz, int& flag, bool shared, bool is_void,
+                      ColumnEngine::Tables* tables) {
     const int n = st.n_beams;
     SliceHolder<N> holder(n);
     SliceData<N>& sd = holder.sd;
     prepare_slice_data<N>(st, dz, sd);
 
     const Grid grid = Grid::of(st, is_void);
-    if (grid.ncol == 0) return true;
+    if (grid.ncol == 0) return {true, true};
 
     // The perfect crystal and the void: the solution of the first column of the first slice
     // serves every column from then on.
@@ -325,15 +332,15 @@ bool run_slice(State& st, double dz, int& flag, bool shared, bool is_void,
     }
     load_solution(st, sd);
     apply_shared(sd, grid);
-    return false;
+    return {};
 }
 
-// Returns whether every amplitude the slice changed is known to be finite.
-bool propagate(State& st, int islice, int& flag, ColumnEngine::Tables* tables) {
+// What the slice could vouch for: the strain terms it read, the amplitudes it changed.
+SliceChecks propagate(State& st, int islice, int& flag, ColumnEngine::Tables* tables) {
     const bool is_void = st.defect_kind == DefectKind::vacancy;
     const bool shared = is_void || st.defect_kind == DefectKind::perfect;
     const double dz = st.slicethickness(islice);
-    bool finite = false;
+    SliceChecks checks;
     // Exact absorption: the table engine's tables then hold exact transfers; a perfect crystal,
     // a void, or beams whose terms the table cannot take solve the complex matrix per column.
     if (st.absorption == Absorption::exact) {
@@ -342,17 +349,16 @@ bool propagate(State& st, int islice, int& flag, ColumnEngine::Tables* tables) {
                                    return run_slice_exact_absorption<N>(st, dz, is_void, *tables);
                                });
         if (!tabulated) solver::propagate_slice_exact_absorption(st, dz, flag, shared, is_void);
-        finite = false;
     } else {
-        finite = solver::with_beam_count(st.n_beams, [&]<int N>() {
+        checks = solver::with_beam_count(st.n_beams, [&]<int N>() {
             return run_slice<N>(st, dz, flag, shared, is_void, tables);
         });
     }
     if (tilted_beams(st.ca)) {
         linear_itp(st.n_xyz, st.n_beams, st.size, st.shift_angle, st.phi_grid);
-        finite = false;
+        checks.amplitudes = false;
     }
-    return finite;
+    return checks;
 }
 
 } // namespace
@@ -362,7 +368,12 @@ ColumnEngine::ColumnEngine(Engine kind)
 ColumnEngine::~ColumnEngine() = default;
 
 void ColumnEngine::propagate_slice(State& st, int islice, int& flag) {
-    verified_finite_ = propagate(st, islice, flag, tables_.get());
+    checks_ = propagate(st, islice, flag, tables_.get());
+}
+
+bool ColumnEngine::checks_strain(const State& st) {
+    return st.absorption != Absorption::exact && st.defect_kind != DefectKind::perfect &&
+           st.defect_kind != DefectKind::vacancy;
 }
 
 void propagate_slice(State& st, int islice, int& flag) {

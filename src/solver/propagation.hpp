@@ -34,6 +34,11 @@ void propagate_slice(State& st, int islice, int& flag);
 // (solver/exact_absorption.hpp) the exact engine takes the exponential of every column's
 // complex matrix, and the table holds such exponentials at its nodes.
 
+// What a slice vouched for: every strain term it read, every amplitude it changed is finite.
+struct SliceChecks {
+    bool strain = false, amplitudes = false;
+};
+
 // The engine of one beam condition: propagate_slice as above; the table engine keeps its
 // tables from slice to slice, so a new condition needs a new engine.
 class ColumnEngine {
@@ -43,17 +48,21 @@ class ColumnEngine {
     ColumnEngine(const ColumnEngine&) = delete;
     ColumnEngine& operator=(const ColumnEngine&) = delete;
     void propagate_slice(State& st, int islice, int& flag);
-    // Whether the last slice is known to have left every amplitude it changed finite (checked
-    // on the way where each column is carried on its own: strained crystals with first-order
-    // absorption and no lateral shift). Otherwise the caller scans the amplitudes itself.
-    bool verified_finite() const { return verified_finite_; }
+    // Strained crystals with first-order absorption carry each column on its own and check on
+    // the way that every strain term read and every new amplitude is finite (the amplitudes not
+    // with the lateral shift). `checks_strain` tells beforehand whether a slice of `st` reads
+    // every term that way (a term is then safe to carry however bad: the sweeps are bounded);
+    // the caller scans what the last slice did not vouch for.
+    static bool checks_strain(const State& st);
+    bool verified_strain() const { return checks_.strain; }
+    bool verified_finite() const { return checks_.amplitudes; }
     Engine kind() const { return kind_; }
     struct Tables;
 
   private:
     Engine kind_;
     std::unique_ptr<Tables> tables_;
-    bool verified_finite_ = false;
+    SliceChecks checks_;
 };
 
 // Lateral shift of every beam field along x by |tan(shift_angle)| * dz / dx of a pixel.
