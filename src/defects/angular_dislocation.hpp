@@ -234,7 +234,9 @@ inline FieldLanes lane_sqrt(FieldLanes v) {
 // (y / r - sin beta, ...), and the solid angle, whose terms cancel near the lines of the legs,
 // are formed exactly as there: the result then stays within 1e-12 of the sum of the
 // magnitudes of its terms from that evaluation.
-template <class Real>
+// With `kEdge` the Burgers vector lies along x, normal to the plane of the legs (the weights
+// along y and z are taken as zero): only the gradients for that component are formed.
+template <class Real, bool kEdge = false>
 inline std::array<Real, 3> angular_gradient_dot(Real x, Real y, Real z, Real eta, Real zeta,
                                                 const AngularConstants& c,
                                                 const AngularWeights& w) {
@@ -299,7 +301,6 @@ inline std::array<Real, 3> angular_gradient_dot(Real x, Real y, Real z, Real eta
     const Real q42 = q36 - (q23 * cb) / r;
     const Real q43 = q30 - q37;
     const Real q44 = y * cb;
-    const Real q45 = q29 - q28 / r;
 
     // Unit Burgers component along x: grad u, grad v, grad w without K and the solid angle.
     const Real ux1 = (y * q2 - q20 * q15) * iq4 - (eta * q3 - q22 * q21) * iq5;
@@ -316,37 +317,45 @@ inline std::array<Real, 3> angular_gradient_dot(Real x, Real y, Real z, Real eta
                      (z * q3 * cb - q42 * q41) * iq5 - q34 * m * sb * iq1;
     const Real wx3 = (-c.sbcb * q1 - eta * cb * q39) * iq32 + q23 * ir3 -
                      ((q44 - q29 * sb) * q3 - q41 * q43) * iq5 - q39 * m * sb * iq1;
-    // Along y; the gradients of v and w along y and z carry a factor x, applied below.
-    const Real uy1 = ((q3 + q3) * cb * x - q21 * q8) * iq5 - ((q2 + q2) * x - q20 * x2) * iq4 -
-                     (x * cb * iq3 - x * iq2) * m;
-    const Real uy2 = q25 * x2 * iq4 - (q36 - q24) * q8 * iq5 - q38;
-    const Real uy3 = q45 * x2 * iq4 - q8 * q43 * iq5 - q40;
-    const Real vy1 =
-        (q44 * iq3 - c.sbcb * iq1 - y * iq2) + x * ((q11 * cb - q21 * q44) * iq5 + q20 * y * iq4);
-    const Real vy2 = (q3 * cb - q42 * q44) * iq5 + q34 * c.sbcb * iq32 - (q2 - q25 * y) * iq4;
-    const Real vy3 = q45 * y * iq4 - q44 * q43 * iq5 + c.sbcb * q39 * iq32;
-    const Real wy1 =
-        (-(x * ir3) + (x * r * c.cb2 - q35 * q21) * iq5) * x + ir + (q35 * iq3 - c.cb2 * iq1);
-    const Real wy2 = q34 * c.cb2 * iq32 - y * ir3 - q35 * q42 * iq5;
-    const Real wy3 = (q3 * cb - q35 * q43) * iq5 + c.cb2 * q39 * iq32 - z * ir3;
-    // Along z, all without their common factor sin beta (in the weights).
-    const Real uz1 = x * m * iq3 - ((q3 + q3) * x - x2 * q21) * iq5;
-    const Real uz2 = m * q34 * iq1 + x2 * q42 * iq5;
-    const Real uz3 = q39 * m * iq1 + q43 * x2 * iq5;
-    const Real vz1 = (y * q21 - sb * x * r) * iq5 * x + (sb * iq1 - y * iq3);
-    const Real vz2 = -(q34 * sb * iq32) - (q3 - y * q42) * iq5;
-    const Real vz3 = y * q43 * iq5 - sb * q39 * iq32;
-    const Real wz1 = x * (q21 * z - x * cb * r) * iq5 + (cb * iq1 - z * iq3);
-    const Real wz2 = q42 * z * iq5 - q34 * cb * iq32;
-    const Real wz3 = -(q39 * cb * iq32) - (q3 - z * q43) * iq5;
+    if constexpr (kEdge) {
+        const Real d1 = w.ux * ux1 + w.vx * vx1 + w.wx * wx1;
+        const Real d2 = w.ux * ux2 + w.vx * vx2 + w.wx * wx2;
+        const Real d3 = w.ux * ux3 + w.vx * vx3 + w.wx * wx3;
+        return {c.K * d1 + w.gb * q13, c.K * d2 + w.gb * q18, c.K * d3 + w.gb * q19};
+    } else {
+        const Real q45 = q29 - q28 / r;
+        // Along y; the gradients of v and w along y and z carry a factor x, applied below.
+        const Real uy1 = ((q3 + q3) * cb * x - q21 * q8) * iq5 - ((q2 + q2) * x - q20 * x2) * iq4 -
+                         (x * cb * iq3 - x * iq2) * m;
+        const Real uy2 = q25 * x2 * iq4 - (q36 - q24) * q8 * iq5 - q38;
+        const Real uy3 = q45 * x2 * iq4 - q8 * q43 * iq5 - q40;
+        const Real vy1 = (q44 * iq3 - c.sbcb * iq1 - y * iq2) +
+                         x * ((q11 * cb - q21 * q44) * iq5 + q20 * y * iq4);
+        const Real vy2 = (q3 * cb - q42 * q44) * iq5 + q34 * c.sbcb * iq32 - (q2 - q25 * y) * iq4;
+        const Real vy3 = q45 * y * iq4 - q44 * q43 * iq5 + c.sbcb * q39 * iq32;
+        const Real wy1 =
+            (-(x * ir3) + (x * r * c.cb2 - q35 * q21) * iq5) * x + ir + (q35 * iq3 - c.cb2 * iq1);
+        const Real wy2 = q34 * c.cb2 * iq32 - y * ir3 - q35 * q42 * iq5;
+        const Real wy3 = (q3 * cb - q35 * q43) * iq5 + c.cb2 * q39 * iq32 - z * ir3;
+        // Along z, all without their common factor sin beta (in the weights).
+        const Real uz1 = x * m * iq3 - ((q3 + q3) * x - x2 * q21) * iq5;
+        const Real uz2 = m * q34 * iq1 + x2 * q42 * iq5;
+        const Real uz3 = q39 * m * iq1 + q43 * x2 * iq5;
+        const Real vz1 = (y * q21 - sb * x * r) * iq5 * x + (sb * iq1 - y * iq3);
+        const Real vz2 = -(q34 * sb * iq32) - (q3 - y * q42) * iq5;
+        const Real vz3 = y * q43 * iq5 - sb * q39 * iq32;
+        const Real wz1 = x * (q21 * z - x * cb * r) * iq5 + (cb * iq1 - z * iq3);
+        const Real wz2 = q42 * z * iq5 - q34 * cb * iq32;
+        const Real wz3 = -(q39 * cb * iq32) - (q3 - z * q43) * iq5;
 
-    const Real d1 = w.ux * ux1 + w.vx * vx1 + w.wx * wx1 + w.uy * uy1 + w.vy * vy1 + w.wy * wy1 +
-                    w.uz * uz1 + w.vz * vz1 + w.wz * wz1;
-    const Real d2 = w.ux * ux2 + w.vx * vx2 + w.wx * wx2 + w.uy * uy2 + w.uz * uz2 +
-                    x * (w.vy * vy2 + w.wy * wy2 + w.vz * vz2 + w.wz * wz2);
-    const Real d3 = w.ux * ux3 + w.vx * vx3 + w.wx * wx3 + w.uy * uy3 + w.uz * uz3 +
-                    x * (w.vy * vy3 + w.wy * wy3 + w.vz * vz3 + w.wz * wz3);
-    return {c.K * d1 + w.gb * q13, c.K * d2 + w.gb * q18, c.K * d3 + w.gb * q19};
+        const Real d1 = w.ux * ux1 + w.vx * vx1 + w.wx * wx1 + w.uy * uy1 + w.vy * vy1 +
+                        w.wy * wy1 + w.uz * uz1 + w.vz * vz1 + w.wz * wz1;
+        const Real d2 = w.ux * ux2 + w.vx * vx2 + w.wx * wx2 + w.uy * uy2 + w.uz * uz2 +
+                        x * (w.vy * vy2 + w.wy * wy2 + w.vz * vz2 + w.wz * wz2);
+        const Real d3 = w.ux * ux3 + w.vx * vx3 + w.wx * wx3 + w.uy * uy3 + w.uz * uz3 +
+                        x * (w.vy * vy3 + w.wy * wy3 + w.vz * vz3 + w.wz * wz3);
+        return {c.K * d1 + w.gb * q13, c.K * d2 + w.gb * q18, c.K * d3 + w.gb * q19};
+    }
 }
 
 } // namespace korvex

@@ -12,6 +12,7 @@
 #include "state/state.hpp"
 
 #include <array>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -55,13 +56,14 @@ class PgLoopKernel {
     Vec3 gradient(const Vec3& p) const;
     // The same at kFieldLanes points at once, each bit for bit as gradient() gives it.
     void gradient_lanes(const Vec3* p, Vec3* out) const;
+    std::array<FieldLanes, 3> gradient_lanes(const std::array<FieldLanes, 3>& p) const;
     // Whether p lies within `half_slab` of the loop plane and strictly inside the polygon.
     bool crosses(const Vec3& p, double half_slab) const;
 
     int nsides() const { return n_; }
 
   private:
-    template <class Real> std::array<Real, 3> field(const std::array<Real, 3>& p) const;
+    template <class Real, bool kEdge> std::array<Real, 3> field(const std::array<Real, 3>& p) const;
 
     // What side k needs per pixel, side by side in memory.
     struct Side {
@@ -69,6 +71,7 @@ class PgLoopKernel {
         AngularWeights w; // its Burgers vector and g
     };
     int n_ = 0;
+    bool edge_ = false;          // b normal to the loop plane (within rounding)
     double rc_ = 0.0, rs_ = 0.0; // R cos(alpha), R sin(alpha), alpha = pi / nsides
     AngularConstants ad_;        // of the vertex angle beta = 2 pi / nsides
     Mat3 t1_;                    // sample -> loop frame
@@ -83,16 +86,22 @@ class PgLoopSlice {
   public:
     PgLoopSlice(const State& st, const PgLoopFile& f, int marker, int islice);
 
-    // Columns i = 1..nx of row j: the strain term of every beam to `sgr` (added to it when
-    // `accumulate`); for the columns crossing the loop in this slice the fault jump to `sf`
-    // and the marker to `proj`.
-    void row(int j, Array3<double>& sgr, Array3<double>& sf, Array3<int>& proj,
-             bool accumulate) const;
+    // Columns i = 1..nx of row j of the loops together, at most kMaxLoops of them, all of one
+    // state: the sum of their strain terms of every beam to `sgr` (taken in the loops' order,
+    // and added to 0 when `accumulate`, as if each loop added its own); the fault jumps to `sf`
+    // (cleared first) and the markers to `proj`, each column taking the loops in order.
+    static constexpr std::size_t kMaxLoops = 4;
+    static void row(std::span<const PgLoopSlice> loops, int j, Array3<double>& sgr,
+                    Array3<double>& sf, Array3<int>& proj, bool accumulate);
     // The strain term of the single column at (x, y) from the loop centre, to column (1, 1).
     void column(const std::array<double, 2>& xy, Array3<double>& sgr, bool accumulate) const;
 
   private:
     void store(int i, int j, Vec3 grad, Array3<double>& sgr, bool accumulate) const;
+    // The jump and marker of the columns of row j that cross this loop in this slice.
+    void mark_crossings(int j, Array3<double>& sf, Array3<int>& proj) const;
+    // The term of beam n of kFieldLanes columns from their gradients.
+    FieldLanes term(int n, const std::array<FieldLanes, 3>& grad) const;
 
     PgLoopFile f_;
     int marker_;

@@ -106,9 +106,9 @@ void tetrahedron(const State& st, Workspace& w, const TetrahedronFile& t, int is
 
     // The faces' strain terms add up; a column crossing two faces in one slice keeps the jump
     // of the later face.
-    w.s_g_r.fill(0.0);
-    w.s_f.fill(0.0);
     if (single_column) {
+        w.s_g_r.fill(0.0);
+        w.s_f.fill(0.0);
         for (int face = 0; face < 4; ++face) {
             // The column at colxy from the centroid, seen from the face's centre.
             const Vec3 c = tetrahedron_face_centre(st, t, face);
@@ -118,11 +118,10 @@ void tetrahedron(const State& st, Workspace& w, const TetrahedronFile& t, int is
         }
         return;
     }
-    // Every row takes the four faces in turn, so each column sees them in that order.
+    // Every column takes the four faces in turn.
     const int ny = st.n_xyz[1];
 #pragma omp parallel for schedule(static)
-    for (int j = 1; j <= ny; ++j)
-        for (const PgLoopSlice& face : faces) face.row(j, w.s_g_r, w.s_f, w.projection, true);
+    for (int j = 1; j <= ny; ++j) PgLoopSlice::row(faces, j, w.s_g_r, w.s_f, w.projection, true);
 }
 
 namespace {
