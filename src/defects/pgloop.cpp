@@ -139,6 +139,21 @@ bool PgLoopKernel::crosses(const Vec3& p, double half_slab) const {
     return true;
 }
 
+std::array<int, 2> PgLoopKernel::slab_columns(double dx, double x0, double y, double z, int nx,
+                                              double half_slab) const {
+    const auto& a = t1_.a;
+    const double c = a[1] * y + a[2] * z; // distance from the plane at x = 0
+    if (a[0] == 0.0) return std::abs(c) <= 2.0 * half_slab ? std::array{1, nx} : std::array{1, 0};
+    double lo = (-half_slab - c) / a[0], hi = (half_slab - c) / a[0];
+    if (lo > hi) std::swap(lo, hi);
+    if (!std::isfinite(lo) || !std::isfinite(hi)) return {1, nx};
+    // Column numbers, clamped before they become integers.
+    const double first = std::clamp((lo + x0) / dx + 0.5 - 2.0, 0.0, nx + 1.0);
+    const double last = std::clamp((hi + x0) / dx + 0.5 + 2.0, 0.0, nx + 1.0);
+    return {std::max(1, static_cast<int>(std::floor(first))),
+            std::min(nx, static_cast<int>(std::ceil(last)))};
+}
+
 PgLoopSlice::PgLoopSlice(const State& st, const PgLoopFile& f, int marker, int islice)
     : f_(f), marker_(marker), style_(loop_style(f_.loopstyle)),
       lateral_(lateral_derivative(DefectKind::pg_loop, st.ca)), kernel_(st, f_),
@@ -167,7 +182,9 @@ void PgLoopSlice::store(int i, int j, Vec3 grad, Array3<double>& sgr, bool accum
 
 void PgLoopSlice::mark_crossings(int j, Array3<double>& sf, Array3<int>& proj) const {
     const double y = (j - 0.5) * sy_ / ny_ - f_.position[1];
-    for (int i = 1; i <= nx_; ++i) {
+    const auto [first, last] =
+        kernel_.slab_columns(sx_ / nx_, f_.position[0], y, z_, nx_, half_slab_);
+    for (int i = first; i <= last; ++i) {
         if (kernel_.crosses(Vec3{(i - 0.5) * sx_ / nx_ - f_.position[0], y, z_}, half_slab_)) {
             int& p1 = proj(i, j, 1);
             int& p2 = proj(i, j, 2);
@@ -183,9 +200,10 @@ void PgLoopSlice::mark_crossings(int j, Array3<double>& sf, Array3<int>& proj) c
             if (jump)
                 for (int c = 1; c <= 3; ++c) sf(i, j, c) = fault_[static_cast<std::size_t>(c - 1)];
         }
-        if (style_ == LoopStyle::perfect)
-            for (int c = 1; c <= 3; ++c) sf(i, j, c) = 0.0;
     }
+    if (style_ == LoopStyle::perfect)
+        for (int i = 1; i <= nx_; ++i)
+            for (int c = 1; c <= 3; ++c) sf(i, j, c) = 0.0;
 }
 
 FieldLanes PgLoopSlice::term(int n, const std::array<FieldLanes, 3>& grad) const {

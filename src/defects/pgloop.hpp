@@ -59,6 +59,11 @@ class PgLoopKernel {
     std::array<FieldLanes, 3> gradient_lanes(const std::array<FieldLanes, 3>& p) const;
     // Whether p lies within `half_slab` of the loop plane and strictly inside the polygon.
     bool crosses(const Vec3& p, double half_slab) const;
+    // Of the columns i = 1..nx at (x, y, z), x = (i - 0.5) dx - x0, those that may lie within
+    // `half_slab` of the loop plane: [first, last] (empty when first > last), two columns wider
+    // than the band, so that crosses() is false at every column outside.
+    std::array<int, 2> slab_columns(double dx, double x0, double y, double z, int nx,
+                                    double half_slab) const;
 
     int nsides() const { return n_; }
 

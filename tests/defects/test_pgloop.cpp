@@ -190,3 +190,29 @@ TEST(PgLoop, ColumnsAtOnceGiveTheOneColumnBits) {
         EXPECT_EQ(std::memcmp(g[std::size_t(l)].data(), one.data(), sizeof one), 0) << l;
     }
 }
+
+// The band of columns a row tests against a face holds every column crossing it, on inclined
+// faces (a tetrahedron's, slab as thin as a slice) and on a loop parallel to the surface.
+TEST(PgLoop, SlabBandHoldsEveryCrossingColumn) {
+    DefectRun run = tetra_run("faulted", "12 12 12", "20.0");
+    std::vector<PgLoopFile> loops{read_pgloop_file(pg_run(hexagon()).st.f_defect)};
+    for (int face = 0; face < 4; ++face)
+        loops.push_back(
+            tetrahedron_face_loop(run.st, read_tetrahedron_file(run.st.f_defect), face));
+    int crossing = 0, tested = 0;
+    for (const PgLoopFile& f : loops) {
+        const PgLoopKernel k(run.st, f);
+        for (double z = -12.0; z <= 12.0; z += 0.7)
+            for (double y = -13.0; y <= 13.0; y += 0.9) {
+                const auto [first, last] = k.slab_columns(0.5, 13.0, y, z, 53, 0.26);
+                tested += std::max(0, last - first + 1);
+                for (int i = 1; i <= 53; ++i) {
+                    if (!k.crosses({(i - 0.5) * 0.5 - 13.0, y, z}, 0.26)) continue;
+                    ++crossing;
+                    ASSERT_TRUE(i >= first && i <= last) << i << ' ' << y << ' ' << z;
+                }
+            }
+    }
+    EXPECT_GT(crossing, 100);
+    EXPECT_LT(tested, 53 * 38 * 29 * 2); // the inclined faces test few columns of a row
+}
