@@ -117,12 +117,15 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
 #pragma omp for schedule(static, 1)
         for (std::ptrdiff_t row = 0; row < nrow; ++row) {
             const std::ptrdiff_t first = row * npx;
-            // The row's terms, summed as a vector (and brought into cache for what follows).
+            // The row's terms, summed as a vector in any order (and brought into cache for
+            // what follows).
+            double row_terms = 0.0;
             for (int r = 0; r < n; ++r) {
                 const double* t = grid.sgr + first + ncol * r;
-                KORVEX_LANES
-                for (std::ptrdiff_t c = 0; c < npx; ++c) terms += t[c];
+#pragma omp simd reduction(+ : row_terms)
+                for (std::ptrdiff_t c = 0; c < npx; ++c) row_terms += t[c];
             }
+            terms += row_terms;
             if (tab)
                 tab->form.template recover_row<N>(grid.sgr + first, ncol, static_cast<int>(npx),
                                                   g3.data(), g1.data(), fits.data());
