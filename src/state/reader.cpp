@@ -253,7 +253,29 @@ void RecordReader::item(int& v) {
     v = *p;
 }
 
+bool RecordReader::plain_real(double& v) {
+    if (repeat_left_ > 0 || stopped_ || !line_open_) return false;
+    std::size_t p = pos_;
+    while (p < line_.size() && is_blank(line_[p])) ++p;
+    const char* b = line_.data() + p;
+    const char* e = line_.data() + line_.size();
+    // A sign must lead to a digit or a point: "-inf" and "nan" are no Fortran reals.
+    const char* m = b < e && *b == '-' ? b + 1 : b;
+    if (m >= e || !(std::isdigit(static_cast<unsigned char>(*m)) || *m == '.')) return false;
+    double x = 0.0;
+    const auto [end, ec] = std::from_chars(b, e, x, std::chars_format::general);
+    if (ec != std::errc() || (end < e && !is_blank(*end) && *end != ',' && *end != '/'))
+        return false;
+    v = x;
+    pos_ = static_cast<std::size_t>(end - line_.data());
+    after_value_ = true;
+    return true;
+}
+
 void RecordReader::item(double& v) {
+    // Most values of a long record are plain decimals: read them in place, and leave repeat
+    // counts, D exponents, signs and out-of-range values to the token rules below.
+    if (plain_real(v)) return;
     auto t = next_token("a real number");
     if (!t || t->kind == Token::Null) return;
     auto p = t->quoted ? std::nullopt : parse_fortran_real(t->text);

@@ -88,6 +88,9 @@ class RecordReader {
     std::optional<Token> next_token(const char* expected);
     void item(int& v);
     void item(double& v);
+    // A plain decimal number next on the open record, read in place; false (nothing taken)
+    // for anything else.
+    bool plain_real(double& v);
     void item(float& v);
     void item(std::string& v);
     template <class T, std::size_t N> void item(std::array<T, N>& v) {

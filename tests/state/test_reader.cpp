@@ -33,6 +33,10 @@ TEST(RecordReader, ListDirectedRules) {
     EXPECT_EQ(read1("\"it\"\"s\" 'don''t'\n", S(), S()), std::tuple(S("it\"s"), S("don't")));
     EXPECT_EQ(read1("1.5D2 1e3 .5 5. -2 1.0E-2\n", 0.0, 0.0, 0.0, 0.0, 0.0, 0.0),
               std::tuple(150.0, 1000.0, 0.5, 5.0, -2.0, 0.01));
+    EXPECT_EQ(read1("+1.5,-.5/ 9\n", 0.0, 0.0, 7.0), std::tuple(1.5, -0.5, 7.0));
+    EXPECT_EQ(read1("1e-400 2*-3E1\n", 1.0, 0.0, 0.0), std::tuple(0.0, -30.0, -30.0));
+    for (const char* bad : {"nan\n", "-inf\n", "1e999\n", "1e\n", "-\n", "2.5x\n"})
+        EXPECT_THROW(read1(bad, 0.0), ReadError) << bad;
     for (const char* bad : {"2.5", "3000000000"}) EXPECT_FALSE(parse_fortran_int(bad)) << bad;
     for (const char* bad : {"abc", "1e", ".", "1e999"})
         EXPECT_FALSE(parse_fortran_real(bad)) << bad;
