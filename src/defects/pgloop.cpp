@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace korvex {
 
@@ -229,13 +230,14 @@ void PgLoopSlice::row(std::span<const PgLoopSlice> loops, int j, Array3<double>&
     // term) taking no strain from that loop in this slice.
     const FieldLanes zero{};
     for (int i = 1; i <= nx; i += kFieldLanes) {
+        FieldLanes x{}; // the columns' x from the image's edge
+        for (int q = 0; q < kFieldLanes; ++q) x[q] = (std::min(i + q, nx) - 0.5) * a.sx_ / nx;
         std::array<std::array<FieldLanes, 3>, kMaxLoops> grad{};
         for (std::size_t k = 0; k < loops.size(); ++k) {
             const PgLoopSlice& l = loops[k];
             if (l.style_ == LoopStyle::pure_fault) continue;
             std::array<FieldLanes, 3> p{};
-            for (int q = 0; q < kFieldLanes; ++q)
-                p[0][q] = (std::min(i + q, nx) - 0.5) * l.sx_ / l.nx_ - l.f_.position[0];
+            p[0] = x - l.f_.position[0];
             p[1] = zero + ((j - 0.5) * l.sy_ / l.ny_ - l.f_.position[1]);
             p[2] = zero + l.z_;
             const std::array<FieldLanes, 3> g = l.kernel_.gradient_lanes(p);
@@ -252,7 +254,10 @@ void PgLoopSlice::row(std::span<const PgLoopSlice> loops, int j, Array3<double>&
                 accumulate ? zero + loops[0].term(n, grad[0]) : loops[0].term(n, grad[0]);
             for (std::size_t k = 1; k < loops.size(); ++k) sum += loops[k].term(n, grad[k]);
             double* out = &sgr(i, j, n);
-            for (int q = 0; q < used; ++q) out[q] = sum[q];
+            if (used == kFieldLanes)
+                std::memcpy(out, &sum, sizeof sum); // one vector store, not a string copy
+            else
+                for (int q = 0; q < used; ++q) out[q] = sum[q];
         }
     }
 }
