@@ -33,8 +33,11 @@ double amplitude(const ScatteringTable& t, double s) {
     }
     const double s2 = t.s[1];
     if (s <= s2) return t.f[0] - (t.f[0] - t.f[1]) * (s * s) / (s2 * s2);
-    // Smallest i with s_i >= s (the table is increasing, and s_2 < s < s_n here).
-    const auto i = static_cast<int>(std::lower_bound(t.s, t.s + n, s) - t.s);
+    // Smallest i with s_i >= s (the table is increasing, and s_2 < s < s_n here), searched
+    // from the hint of s's hundredth: a step or two either way.
+    int i = t.hint[std::min(200, static_cast<int>(s * 100.0))];
+    while (t.s[i] < s) ++i;
+    while (t.s[i - 1] >= s) --i;
     return t.f[i - 1] + (t.f[i] - t.f[i - 1]) * (s - t.s[i - 1]) / (t.s[i] - t.s[i - 1]);
 }
 

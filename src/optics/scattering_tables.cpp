@@ -71,14 +71,26 @@ constexpr std::array<double, 56> kAu{
     3.386,  3.223,  3.07,   2.732,  2.446,  2.203,  1.995, 1.661, 1.407, 1.208, 1.048, 0.918,
     0.809,  0.717,  0.639,  0.572,  0.514,  0.465,  0.422, 0.384};
 
+template <std::size_t N>
+constexpr std::array<unsigned char, 201> search_hints(const std::array<double, N>& grid) {
+    std::array<unsigned char, 201> h{};
+    for (std::size_t k = 0; k < h.size(); ++k) {
+        std::size_t i = 0;
+        while (i + 1 < N && grid[i] < static_cast<double>(k) / 100.0) ++i;
+        h[k] = static_cast<unsigned char>(i);
+    }
+    return h;
+}
+constexpr std::array<unsigned char, 201> kLightHints = search_hints(kLightGrid);
+
 constexpr std::array<ScatteringTable, 7> kTables{{
-    {"Al", 13, kLightGrid.data(), kAl.data(), 56},
-    {"Si", 14, kLightGrid.data(), kSi.data(), 56},
-    {"Fe", 26, kLightGrid.data(), kFe.data(), 56},
-    {"Cu", 29, kLightGrid.data(), kCu.data(), 56},
-    {"Mo", 42, kLightGrid.data(), kMo.data(), 56},
-    {"Ag", 47, kLightGrid.data(), kAg.data(), 56},
-    {"Au", 79, kLightGrid.data(), kAu.data(), 56},
+    {"Al", 13, kLightGrid.data(), kAl.data(), 56, kLightHints.data()},
+    {"Si", 14, kLightGrid.data(), kSi.data(), 56, kLightHints.data()},
+    {"Fe", 26, kLightGrid.data(), kFe.data(), 56, kLightHints.data()},
+    {"Cu", 29, kLightGrid.data(), kCu.data(), 56, kLightHints.data()},
+    {"Mo", 42, kLightGrid.data(), kMo.data(), 56, kLightHints.data()},
+    {"Ag", 47, kLightGrid.data(), kAg.data(), 56, kLightHints.data()},
+    {"Au", 79, kLightGrid.data(), kAu.data(), 56, kLightHints.data()},
 }};
 
 } // namespace

@@ -12,6 +12,9 @@ struct ScatteringTable {
     const double* s;
     const double* f;
     int n;
+    // hint[k], k = 0 .. 200: the smallest i with s_i >= k / 100, where a search for s in
+    // [k / 100, (k + 1) / 100) may start.
+    const unsigned char* hint;
 };
 
 // The table of a two-character symbol, or nullptr.
