@@ -241,12 +241,10 @@ void PgLoopSlice::row(std::span<const PgLoopSlice> loops, int j, Array3<double>&
             p[1] = zero + ((j - 0.5) * l.sy_ / l.ny_ - l.f_.position[1]);
             p[2] = zero + l.z_;
             const std::array<FieldLanes, 3> g = l.kernel_.gradient_lanes(p);
-            for (int q = 0; q < kFieldLanes; ++q) {
-                const bool ok =
-                    std::isfinite(g[0][q]) && std::isfinite(g[1][q]) && std::isfinite(g[2][q]);
-                grad[k][0][q] = ok ? g[0][q] : 0.0;
-                grad[k][2][q] = ok ? g[2][q] : 0.0;
-            }
+            // Finite lanes: v - v is 0 exactly for a finite v, NaN for an infinity or a NaN.
+            const auto ok = (g[0] - g[0] == zero) & (g[1] - g[1] == zero) & (g[2] - g[2] == zero);
+            grad[k][0] = ok ? g[0] : zero;
+            grad[k][2] = ok ? g[2] : zero;
         }
         const int used = std::min(kFieldLanes, nx - i + 1);
         for (int n = 1; n <= nb; ++n) {
