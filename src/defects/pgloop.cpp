@@ -6,6 +6,7 @@
 #include "state/fmt.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstring>
 
@@ -217,8 +218,9 @@ FieldLanes PgLoopSlice::term(int n, const std::array<FieldLanes, 3>& grad) const
 
 void PgLoopSlice::row(std::span<const PgLoopSlice> loops, int j, Array3<double>& sgr,
                       Array3<double>& sf, Array3<int>& proj, bool accumulate) {
+    // A polygonal loop or the four faces of a tetrahedron: never more than kMaxLoops.
+    assert(loops.size() <= kMaxLoops);
     if (loops.empty()) return;
-    if (loops.size() > kMaxLoops) halt("Too many loops in one row of a slice");
     const PgLoopSlice& a = loops.front();
     const int nx = a.nx_, nb = a.nb_;
     for (int i = 1; i <= nx; ++i)
