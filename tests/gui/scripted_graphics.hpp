@@ -72,6 +72,11 @@ class ScriptedGraphics final : public Graphics {
     void click(float x, float y) { events.push_back({x, y}); }
     void press(int nb) { events.push_back({0, 0, 'A', true, nb}); }
     void fail_reads(int n) { events.insert(events.end(), n, CursorEvent{0, 0, 'A', false}); }
+    // How many texts drawn, from the `from`-th on, read `s`.
+    long count_text(const std::string& s, std::size_t from = 0) const {
+        return std::count_if(texts.begin() + long(from), texts.end(),
+                             [&](const Text& x) { return x.text == s; });
+    }
     // World coordinates of a position given in normalised device coordinates.
     std::pair<float, float> to_world(float nx, float ny) const {
         return {win[0] + (nx - vp[0]) * (win[1] - win[0]) / (vp[1] - vp[0]),

@@ -6,19 +6,14 @@
 #include "gui/image_display.hpp"
 #include "gui/plot.hpp"
 
-#include "state/image_file.hpp"
-
 #include "scripted_graphics.hpp"
 #include "support/input_files.hpp"
 
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <spawn.h>
-#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 

@@ -10,9 +10,6 @@
 #include "scripted_graphics.hpp"
 #include "support/input_files.hpp"
 
-#include <algorithm>
-#include <sstream>
-
 namespace korvex {
 namespace {
 
@@ -21,7 +18,7 @@ using namespace testing;
 // A graphic context as the entry form leaves it: viewer layout, screen open, left-panel frame.
 struct Screen : TestGui {
     Screen() {
-        testing::viewer_layout(gui.layout);
+        viewer_layout(gui.layout);
         gui.device = gr.open("/XWINDOW");
         for (int nb = 1; nb <= 12; ++nb) button(gui, nb, "B", 0);
         rpgenv(gui, 0.0f, 1.0f, 0.0f, 1.0f, 0, -2);
@@ -55,8 +52,7 @@ TEST(RunPanel, RunAndExit) {
 TEST(ResultViewer, ExportsAndOtherButtons) {
     ScratchDir dir;
     const std::string file = dir.str() + "cu_01g";
-    write_image_file(file,
-                     testing::make_image(2, 2, [](int i, int j) { return i == j ? 2 * i - 1 : 0; }),
+    write_image_file(file, make_image(2, 2, [](int i, int j) { return i == j ? 2 * i - 1 : 0; }),
                      RowFormat::es12_3);
     for (const bool ps : {true, false}) {
         Screen s;
@@ -127,7 +123,7 @@ TEST(PhasePanel, ScreenAndFiles) {
 // top, the three terminal lines, a black-to-white ramp, the buttons' colours (1..20) given back.
 TEST(DataImaging, LevelsFlipLinesAndColours) {
     ScratchDir dir;
-    ImageData img = testing::make_image(3, 2, [](int i, int j) { return 2 * (i - 1) + j; });
+    ImageData img = make_image(3, 2, [](int i, int j) { return 2 * (i - 1) + j; });
     write_image_file(dir.str() + "img_01g", img, RowFormat::es12_3);
     TestGui t;
     t.gr.scr(12, 0.5f, 0.5f, 0.5f);
@@ -145,7 +141,7 @@ TEST(DataImaging, LevelsFlipLinesAndColours) {
     // of a division by zero, and a zero minimum an infinite negative contrast.
     img.values.fill(0.25);
     EXPECT_EQ(image_summary(grey_levels(img, 256))[2], " Contrast: 1.0 -1.0");
-    img = testing::make_image(4, 3, [](int i, int j) { return i == 2 && j == 2 ? 2.0 : 0.0; });
+    img = make_image(4, 3, [](int i, int j) { return i == 2 && j == 2 ? 2.0 : 0.0; });
     EXPECT_EQ(image_summary(grey_levels(img, 128))[2], " Contrast: 2E+10 Infinity");
 }
 
@@ -156,13 +152,8 @@ std::string write_stripe(const ScratchDir& d, const std::string& name, int nx, i
     const auto value = [&](int i, int) {
         return i == 1 && spike ? 5.0 : i >= c1 && i <= c2 ? 2 : 1;
     };
-    write_image_file(d.str() + name, testing::make_image(nx, ny, value, u, u), RowFormat::es12_3);
+    write_image_file(d.str() + name, make_image(nx, ny, value, u, u), RowFormat::es12_3);
     return d.str() + name;
-}
-
-bool has_text(const testing::ScriptedGraphics& g, std::size_t from, const std::string& t) {
-    return std::any_of(g.texts.begin() + long(from), g.texts.end(),
-                       [&](auto& x) { return x.text == t; });
 }
 
 // DIFF steps from the last beam to the first; CTS+ widens the grey step between stripe and
@@ -180,8 +171,8 @@ TEST(Viewer, ButtonsChangeTheView) {
     ImageView v = view_of_run(st, d.str() + "cu01g");
     ASSERT_EQ(v.images.size(), 3u);
     draw_view(t.gui, v, 100, false);
-    EXPECT_TRUE(has_text(t.gr, 0, "DF 2 0 0"));
-    EXPECT_TRUE(has_text(t.gr, 0, "10 nm")); // 40 nm wide: a quarter, rounded down to 1-2-5
+    EXPECT_TRUE(t.gr.count_text("DF 2 0 0"));
+    EXPECT_TRUE(t.gr.count_text("10 nm")); // 40 nm wide: a quarter, rounded down to 1-2-5
     EXPECT_EQ(t.gr.arrows, 1);
     auto step = [](const testing::ScriptedGraphics::Image& im) { // stripe minus background
         return im.cells[20] - im.cells[10];
@@ -191,7 +182,7 @@ TEST(Viewer, ButtonsChangeTheView) {
     std::size_t from = t.gr.texts.size();
     ASSERT_TRUE(view_button(v, kDiffButton));
     draw_view(t.gui, v, 100, false);
-    EXPECT_TRUE(has_text(t.gr, from, "DF -2 0 0"));
+    EXPECT_TRUE(t.gr.count_text("DF -2 0 0", from));
     ASSERT_TRUE(view_button(v, kContrastUpButton));
     draw_view(t.gui, v, 100, false);
     EXPECT_GT(step(*(t.gr.images.end() - 2)), before + before / 2);
@@ -210,17 +201,16 @@ TEST(Viewer, ButtonsChangeTheView) {
     EXPECT_FALSE(view_button(v, 8)); // DEFECT does not change the view
 }
 
-// A picture drawn for real on a PNG page: its bright (or mid-grey) run of pixels along row
-// `y` and along column `x`.
-std::pair<int, int> measure(const RgbPicture& p, int y, int x, int lo, int hi) {
-    auto in = [&](int i, int j) {
-        const int g = p.rgb[3 * (std::size_t(j) * p.width + i)];
-        return g >= lo && g <= hi;
-    };
-    std::pair<int, int> r{0, 0};
-    for (int i = 0; i < p.width; ++i) r.first += in(i, y);
-    for (int j = 0; j < p.height; ++j) r.second += in(x, j);
-    return r;
+// Pixels of a picture drawn for real with a grey level in lo..hi, in columns x0..x1 - 1 of rows
+// y0..y1 - 1.
+int lit(const RgbPicture& p, int x0, int x1, int y0, int y1, int lo, int hi = 255) {
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) {
+            const int g = p.rgb[3 * (std::size_t(y) * p.width + x)];
+            n += g >= lo && g <= hi;
+        }
+    return n;
 }
 
 RgbPicture draw_png(const ScratchDir& d, ImageView& v, const std::string& name) {
@@ -228,7 +218,7 @@ RgbPicture draw_png(const ScratchDir& d, ImageView& v, const std::string& name) 
     EXPECT_GT(g->open(d.str() + name + "/PNG"), 0);
     std::ostringstream out;
     Gui gui{*g, out, {}, 0, 0};
-    testing::viewer_layout(gui.layout);
+    viewer_layout(gui.layout);
     v.labels = false;
     draw_view(gui, v, 100, false);
     g->close();
@@ -245,14 +235,15 @@ TEST(Viewer, SquarePixelsUniformGreyAndZoomOnAPage) {
     const int cx = static_cast<int>(p.width * (0.05 + 0.9 * 0.41));
     const int cy = static_cast<int>(p.height * (1 - 0.575));
     // Middle grey only within 126..128, the picture's width and height at one quarter of it.
-    const auto [w, h] = measure(p, cy + p.height / 20, cx - p.width / 10, 126, 128);
+    const int w = lit(p, 0, p.width, cy + p.height / 20, cy + p.height / 20 + 1, 126, 128);
+    const int h = lit(p, cx - p.width / 10, cx - p.width / 10 + 1, 0, p.height, 126, 128);
     EXPECT_NEAR(w, 2 * h, 1.5) << w << " x " << h;
     EXPECT_GT(h, 50);
 
     ImageView s = view_of_run(st, write_stripe(d, "stripe", 40, 40, 1.0, 19, 22));
-    const int w0 = measure(draw_png(d, s, "z0.png"), cy, cx, 200, 255).first;
+    const int w0 = lit(draw_png(d, s, "z0.png"), 0, p.width, cy, cy + 1, 200);
     view_button(s, kZoomInButton);
-    const int w1 = measure(draw_png(d, s, "z1.png"), cy, cx, 200, 255).first;
+    const int w1 = lit(draw_png(d, s, "z1.png"), 0, p.width, cy, cy + 1, 200);
     EXPECT_GT(w0, 10);
     EXPECT_NEAR(w1, 2 * w0, 1.5) << w0 << " -> " << w1;
 }
@@ -272,8 +263,7 @@ TEST(Overview, PanelsInRowOrderWithLabelsAndScale) {
             return i == 1 && j == 1 ? 1.0 : i >= 10 * n && i < 10 * n + 4 ? 2.0 : 1.5;
         };
         row.images.push_back(d.str() + "b" + std::to_string(n));
-        write_image_file(row.images.back(), testing::make_image(40, 40, value, 10, 10),
-                         RowFormat::es12_3);
+        write_image_file(row.images.back(), make_image(40, 40, value, 10, 10), RowFormat::es12_3);
     }
     make_overview_writer()->write(st, {row}, d.str() + "x_overview.png");
     const RgbPicture p = read_png(d.str() + "x_overview.png");
@@ -285,26 +275,20 @@ TEST(Overview, PanelsInRowOrderWithLabelsAndScale) {
         SCOPED_TRACE(c);
         int a = c * page.panel;
         while (grey(a, mid) < 60) ++a; // the image: its first run of lit pixels
-        int b = a, stripe = 0, lit = 0;
+        int b = a, stripe = 0, bright = 0;
         for (; grey(b, mid) >= 60; ++b)
-            if (grey(b, mid) > 230) stripe += b - a, ++lit;
+            if (grey(b, mid) > 230) stripe += b - a, ++bright;
         const double px_per_cell = (b - a) / 40.0;
-        EXPECT_NEAR(double(stripe) / lit / px_per_cell, 10 * (c + 1) + 1, 0.6);
+        EXPECT_NEAR(double(stripe) / bright / px_per_cell, 10 * (c + 1) + 1, 0.6);
         int top = mid, bottom = mid;
         const int xc = a + (b - a) / 3; // a background column
         while (grey(xc, top - 1) >= 60) --top;
         while (grey(xc, bottom + 1) >= 60) ++bottom;
         EXPECT_NEAR(bottom - top + 1, b - a, 1);
-        int label = 0;
-        for (int y = top - page.panel / 12; y < top - 2; ++y)
-            for (int x = a; x < a + 40; ++x) label += grey(x, y) > 100;
-        EXPECT_GT(label, 20);
+        EXPECT_GT(lit(p, a, a + 40, top - page.panel / 12, top - 2, 101), 20);
         int bar = 0;
-        for (int y = bottom + 2; y < bottom + page.panel / 12; ++y) {
-            int run = 0;
-            for (int x = a; x < a + (b - a) / 2; ++x) run += grey(x, y) > 200;
-            bar = std::max(bar, run);
-        }
+        for (int y = bottom + 2; y < bottom + page.panel / 12; ++y)
+            bar = std::max(bar, lit(p, a, a + (b - a) / 2, y, y + 1, 201));
         EXPECT_NEAR(bar, (b - a) / 4.0, 1.0);
     }
 }
@@ -322,7 +306,7 @@ TEST(Viewer, DefectOutlines) {
         st.f_defect = d.str() + defect + ".ini";
         d.write(defect + ".ini", " {" + defect + "}\n ===\n" + config);
         TestGui t;
-        testing::viewer_layout(t.gui.layout);
+        viewer_layout(t.gui.layout);
         ImageView v = view_of_run(st, image);
         EXPECT_TRUE(view_button(v, kDefectButton)) << defect;
         draw_view(t.gui, v, 100, false);

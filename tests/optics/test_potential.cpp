@@ -2,7 +2,6 @@
 #include "optics/potential.hpp"
 #include "support/testing.hpp"
 
-#include <cmath>
 #include <numbers>
 #include <tuple>
 

@@ -1,8 +1,6 @@
 #include "optics/vectors.hpp"
 #include "support/testing.hpp"
 
-#include <cmath>
-
 using namespace korvex;
 using namespace korvex::testing;
 

@@ -1,11 +1,8 @@
 // Structure matrix and its eigen-solution.
-#include "solver/eigen.hpp"
 #include "solver/fixture.hpp"
 #include "support/testing.hpp"
 
 #include <algorithm>
-#include <cmath>
-#include <vector>
 
 using namespace korvex;
 using namespace korvex::testing;

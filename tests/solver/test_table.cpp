@@ -1,11 +1,9 @@
 // The table engine against the exact one: two-scalar fields, exact fallbacks, threads.
 #include "solver/fixture.hpp"
-#include "solver/propagation.hpp"
 #include "support/testing.hpp"
 
 #include <omp.h>
 
-#include <cmath>
 #include <utility>
 
 using namespace korvex;

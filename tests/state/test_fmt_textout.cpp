@@ -2,7 +2,6 @@
 #include "state/textout.hpp"
 #include "support/testing.hpp"
 
-#include <cmath>
 #include <cstdio>
 #include <random>
 

@@ -2,7 +2,6 @@
 #include "state/reader.hpp"
 #include "support/testing.hpp"
 
-#include <filesystem>
 #include <map>
 #include <tuple>
 
