@@ -131,7 +131,9 @@ TEST(Dislocation, ColumnOnTheLine) {
 
 // The relaxation distortion is the gradient of the displacement (both series lengths, which
 // differ by a tiny tail); the per-slice table reproduces the series to rounding near and far
-// from the line, near either surface, outside the foil, in thin and thick foils.
+// from the line, near either surface, outside the foil, in thin and thick foils. The displacement
+// is azimuthal, odd about the mid-plane; near the surface of a very thick plate the
+// single-surface image term rho / (z + R) / 2 pi; zero on the line.
 TEST(ScrewRelaxation, DistortionIsTheGradientOfTheDisplacementAndTheTableItsSum) {
     for (int terms : {100, 101})
         for (const Vec3& p : {Vec3{12, 7, 5}, Vec3{-3, 25, 60}, Vec3{40, -9, 150},
@@ -161,11 +163,6 @@ TEST(ScrewRelaxation, DistortionIsTheGradientOfTheDisplacementAndTheTableItsSum)
                             << "t " << t << " z " << z << " x " << x << " y " << y << " e " << e;
                 }
         }
-}
-
-// The displacement is azimuthal, odd about the mid-plane; near the surface of a very thick plate
-// the single-surface image term rho / (z + R) / 2 pi; zero on the line.
-TEST(ScrewRelaxation, SurfaceLimitsAndSymmetry) {
     auto u = [](const Vec3& p, double t = 200.0) {
         return screw::surfacerelaxscrewdisplacement(p, t);
     };

@@ -2,8 +2,6 @@
 #include "defects/loop_iso.hpp"
 #include "fixture.hpp"
 
-#include <filesystem>
-
 using namespace korvex;
 using namespace korvex::testing;
 

@@ -1,4 +1,5 @@
-// What every defect model shares: beam-order rule, single column, configuration reading.
+// What every defect model shares: beam-order rule, single column, configuration reading; the
+// void's columns.
 #include "defects/edge.hpp"
 #include "defects/loop_iso.hpp"
 #include "defects/pgloop.hpp"
@@ -45,45 +46,38 @@ std::vector<Case> cases() {
 } // namespace
 
 // Every model's term for the beam of order m is m G_z under the column approximation and
-// m (G_z + tan(tilt) G_x) without it, G_z and G_x fixed by the beam of order 1.
-TEST(DefectModels, TermsFollowTheBeamOrder) {
+// m (G_z + tan(tilt) G_x) without it, G_z and G_x fixed by the beam of order 1. The single column
+// at (x, y) from the defect's reference point is the grid's column there, stored at (1, 1); the
+// rest is cleared.
+TEST(DefectModels, TermsFollowTheBeamOrderAndTheSingleColumnIsTheGridColumn) {
     for (const Case& c : cases()) {
         DefectRun yes_run(c.model, c.file, c.text, "yes", c.grid);
         const State& yes = yes_run.slice(c.l).st;
         DefectRun no_run(c.model, c.file, c.text, "no", c.grid);
-        const State& no = no_run.slice(c.l).st;
-        const BeamTilts t = beam_tilts(no);
+        const Array3<double> no = no_run.slice(c.l).st.s_g_r;
+        const BeamTilts t = beam_tilts(no_run.st);
         EXPECT_GT(max_abs(yes.s_g_r, beam(1)), 1e-6) << c.file;
         for (int j = 1; j <= c.grid.ny; ++j)
             for (int i = 1; i <= c.grid.nx; ++i) {
                 const double gz = yes.s_g_r(i, j, beam(1));
-                const double gx = (no.s_g_r(i, j, beam(1)) - gz) / t.tan_tilt(beam(1));
+                const double gx = (no(i, j, beam(1)) - gz) / t.tan_tilt(beam(1));
                 const double scale = std::abs(gz) + std::abs(gx);
                 for (int n = 1; n <= 5; ++n) {
                     const double m = t.order(n);
                     ASSERT_NEAR(yes.s_g_r(i, j, n), m * gz, 1e-12 * std::abs(gz) + 1e-300)
                         << c.file << " column " << i << "," << j << " beam " << n;
-                    ASSERT_NEAR(no.s_g_r(i, j, n), m * (gz + t.tan_tilt(n) * gx), 1e-9 * scale)
+                    ASSERT_NEAR(no(i, j, n), m * (gz + t.tan_tilt(n) * gx), 1e-9 * scale)
                         << c.file << " column " << i << "," << j << " beam " << n;
                 }
             }
-    }
-}
-
-// The single column at (x, y) from the defect's reference point is the grid's column there,
-// stored at (1, 1); the rest is cleared.
-TEST(DefectModels, SingleColumnIsTheGridColumn) {
-    for (const Case& c : cases()) {
-        DefectRun run(c.model, c.file, c.text, "no", c.grid);
-        const Array3<double> grid = run.slice(c.l).st.s_g_r;
-        run.st.s_g_r.fill(7.0);
+        no_run.st.s_g_r.fill(7.0);
         const double dx = c.grid.sx / c.grid.nx, dy = c.grid.sy / c.grid.ny;
-        run.column(c.l, (c.i - 0.5) * dx - c.x0, (c.j - 0.5) * dy - c.y0);
-        EXPECT_NE(grid(c.i, c.j, beam(1)), 0.0) << c.file;
+        no_run.column(c.l, (c.i - 0.5) * dx - c.x0, (c.j - 0.5) * dy - c.y0);
+        EXPECT_NE(no(c.i, c.j, beam(1)), 0.0) << c.file;
         for (int n = 1; n <= 5; ++n) {
-            EXPECT_TRUE(near_rel(run.st.s_g_r(1, 1, n), grid(c.i, c.j, n), c.rel, c.rel * 1e-6))
+            EXPECT_TRUE(near_rel(no_run.st.s_g_r(1, 1, n), no(c.i, c.j, n), c.rel, c.rel * 1e-6))
                 << c.file << ' ' << n;
-            EXPECT_TRUE(c.rel != 0 || run.st.s_g_r(8, 6, n) == 0.0) << c.file;
+            EXPECT_TRUE(c.rel != 0 || no_run.st.s_g_r(8, 6, n) == 0.0) << c.file;
         }
     }
 }
@@ -131,5 +125,40 @@ TEST(DefectModels, PhysicallyInvalidConfigurationValues) {
         ASSERT_EQ(l.size(), 2u) << text;
         EXPECT_TRUE(contains(l[0], "c.ini\", record " + std::to_string(record) + ": "));
         EXPECT_TRUE(l[1].starts_with("Read: ") && l[1].find(read) != std::string::npos) << l[1];
+    }
+}
+
+// The spherical void, centre (1.5, 1.5, 4.5), radius 5: a column on the sphere is crystal (flag 1),
+// strictly inside void (0), every flag rewritten, terms cleared; slice 10 only touches it; one
+// outside the foil leaves every slice perfect.
+TEST(Void, ColumnsStrictlyInsideTheSphere) {
+    DefectRun run(4, "void.ini", config("{void}", {"5.0", "1.5, 1.5, 4.5"}), "no", cube(10));
+    State& st = run.st;
+    st.flag_vacancy.fill(7);
+    st.s_g_r.fill(1.25);
+    st.s_f.fill(-0.5);
+    run.slice(5);
+    EXPECT_FALSE(any_nonzero(st.s_g_r) || any_nonzero(st.s_f));
+    const std::tuple<int, int, int> flags[] = {
+        {5, 6, 1}, {6, 5, 1}, {7, 2, 1}, // distance 5: on the surface
+        {5, 5, 0}, {2, 2, 0}, {6, 2, 0}};
+    for (const auto& [i, j, flag] : flags) EXPECT_EQ(st.flag_vacancy(i, j), flag) << i << ' ' << j;
+    for (int l : {5, 10, 9, 1}) {
+        run.slice(l);
+        int voids = 0, inside = 0; // columns (i, j) at (i - 2, j - 2, l - 5) from the centre
+        for (int j = 1; j <= 10; ++j)
+            for (int i = 1; i <= 10; ++i) {
+                ASSERT_LE(st.flag_vacancy(i, j), 1);
+                voids += st.flag_vacancy(i, j) == 0;
+                inside += (i - 2) * (i - 2) + (j - 2) * (j - 2) + (l - 5) * (l - 5) < 25;
+            }
+        EXPECT_EQ(voids, inside) << l;
+        EXPECT_EQ(voids > 0, l != 10) << l;
+    }
+    run.dir.write("void.ini", config("{void}", {"3.0", "5.0 5.0 -3.0"}));
+    st.flag_vacancy.fill(0);
+    for (int l = 1; l <= 10; ++l) {
+        const auto& flag = run.slice(l).st.flag_vacancy;
+        EXPECT_EQ(std::count(flag.data(), flag.data() + flag.size(), 0), 0) << "slice " << l;
     }
 }

@@ -2,7 +2,6 @@
 #include "driver/gradient_files.hpp"
 #include "fixture.hpp"
 
-#include <filesystem>
 #include <fstream>
 
 using namespace korvex;
