@@ -38,10 +38,15 @@ TEST(CalSample, SlicesOfOneAngstrom) {
 // Beams -2 .. 4 at (g, g) and (g, 3g): every wave vector (m g - cond g / 2, kz0 + s_g) ends on
 // the sphere of radius k (tilt tangents spaced by g / kz0); beams 0 and cond lie on it (the
 // incident beam at minus the Bragg angle of cond g), the others mirror about cond / 2, with s_g
-// close to m (cond - m) g^2 / 2k.
+// close to m (cond - m) g^2 / 2k. The wave quantities against the relativistic electron
+// wavelength h / sqrt(2 m e V (1 + e V / 2 m c^2)) and Bragg's law for the (2 0 0) planes.
 TEST(Geometry, WaveVectorsOnTheEwaldSphere) {
     for (const int cond : {1, 3}) {
         const State st = copper_row(-2, 4, cond);
+        EXPECT_TRUE(near_rel(st.d, st.lat_c / 2.0, 1e-12) && near_rel(st.g * st.d, 1.0, 1e-12));
+        EXPECT_TRUE(near_rel(st.wavelength, electron_wavelength(200.0), 5e-4));
+        EXPECT_TRUE(near_rel(st.k * st.wavelength, 1.0, 1e-12));
+        EXPECT_TRUE(near_rel(2.0 * st.d * std::sin(st.b_angle), st.wavelength, 1e-12));
         const double g = st.g, kz0 = std::sqrt(st.k * st.k - 0.25 * cond * cond * g * g);
         for (int n = 1; n <= 7; ++n) {
             const int m = n - 3;
@@ -81,18 +86,4 @@ TEST(LorentzFactor, RelativisticFactorWithinOneVolt) {
         stop_lines([] { lorentzfactor(250000.0); }),
         (Lines{"ERROR: No Lorentz Factor found for", "       accelerating voltage V = 250000.0"}));
     for (double v : {200001.0, 0.0}) EXPECT_EQ(stop_lines([&] { lorentzfactor(v); }).size(), 2u);
-}
-
-// Against the relativistic electron wavelength h / sqrt(2 m e V (1 + e V / 2 m c^2)) and
-// Bragg's law for the (2 0 0) planes of copper.
-TEST(WaveQuantities, CopperTwoHundredKilovoltsG200) {
-    State st;
-    st.voltage = 200.0, st.lat_c = crystalparameter("Cu").a, st.v_g = {2, 0, 0};
-    cal_wave_quantities(st.input(), st.optics());
-    const double lambda = korvex::testing::electron_wavelength(200.0);
-    EXPECT_TRUE(near_rel(st.d, st.lat_c / 2.0, 1e-12));
-    EXPECT_TRUE(near_rel(st.g * st.d, 1.0, 1e-12));
-    EXPECT_TRUE(near_rel(st.wavelength, lambda, 5e-4));
-    EXPECT_TRUE(near_rel(st.k * st.wavelength, 1.0, 1e-12));
-    EXPECT_TRUE(near_rel(2.0 * st.d * std::sin(st.b_angle), st.wavelength, 1e-12));
 }

@@ -39,7 +39,7 @@ TEST(Vectors, FramesAndInverse) {
 
 // Strictly inside only (edges and vertices are outside), either orientation, the third
 // component ignored; a degenerate triangle stops.
-TEST(Vectors, PointTriangle) {
+TEST(Vectors, PointTriangleAndPerpendicularVector) {
     const Vec3 a{0, 0, 5}, b{4, 0, -1}, c{0, 3, 0};
     EXPECT_EQ(point_triangle({1, 1, 100}, a, b, c), 1);
     EXPECT_EQ(point_triangle({1, 1, 0}, a, c, b), 1);
@@ -49,10 +49,8 @@ TEST(Vectors, PointTriangle) {
                   point_triangle({1, 1, 0}, a, {1, 1, 0}, {2, 2, 7});
               }),
               Lines{"POINT A B C ARE NOT VERTEXES OF A TRIANGLE"});
-}
 
-// The first small integer vector perpendicular in the search order; none possible stops.
-TEST(Vectors, PerpendicularVector) {
+    // The first small integer vector perpendicular in the search order; none possible stops.
     const std::pair<Vec3, Vec3> cases[] = {
         {{1, 1, 1}, {1, 0, -1}}, {{1, 1, 0}, {0, 0, 1}}, {{1, 2, 3}, {1, 1, -1}}};
     for (const auto& [v, w] : cases) EXPECT_EQ(perpendicular_vector(v), w) << v[0] << v[1] << v[2];
