@@ -28,6 +28,18 @@ struct Sim : KorvexRun {
     }
 };
 
+// No temporary file under the run's directory; after a stop no run record or report document
+// either, nor (`early`: a stop before the images) an image of the last beam.
+inline void expect_clean(const KorvexRun& r, bool stopped = true, bool early = false) {
+    for (const auto& e : std::filesystem::recursive_directory_iterator(r.dir.path())) {
+        const std::string n = e.path().filename().string();
+        EXPECT_TRUE(n.find(".part") == n.npos &&
+                    (!stopped || (n != "in.imi" && n != "Imagesin.tex" &&
+                                  (!early || n.substr(0, n.find('.')) != "in01g"))))
+            << n;
+    }
+}
+
 inline const std::string kMidEdge = "{edge}\n===\n1 2 1 0 1\n4.5 3.5 10.0\n0 1 0\n0.34\n0.0\n0\n";
 inline const std::string kMidVoid = "{void}\n===\n3.0\n4.5 3.5 10.0\n";
 inline const std::string kMidFault =

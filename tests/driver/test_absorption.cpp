@@ -1,10 +1,7 @@
 // Exact absorption against a Taylor series, an integration of the equations, first order.
-#include "solver/eigen.hpp"
 #include "solver/fixture.hpp"
-#include "solver/propagation.hpp"
 #include "support/testing.hpp"
 
-#include <cmath>
 #include <numbers>
 
 using namespace korvex;

@@ -1,5 +1,6 @@
 // Whole runs with defects, asserted on their images: straight dislocations against the contrast
-// rules; a fault, voids and empty strain files against runs whose images are known.
+// rules, anisotropic ones against symmetry; a fault, voids and empty strain files against runs
+// whose images are known.
 // Cu, g = 2 0 0, zone axis 0 0 1, 200 kV: xi_g = 426.4 Angstrom; (g, 1.6g) gives
 // s_g = +0.0023085 1/Angstrom (w = 0.98), (g, 0.4g) the opposite. Columns and slices are
 // 1 Angstrom. The screws take b = 1/2[1 1 0] in the foil plane: the projected line crosses
@@ -8,9 +9,7 @@
 #include "run_kit.hpp"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <numbers>
 
@@ -75,6 +74,23 @@ std::array<Lines, 3> records(const KorvexRun& run, int y) {
 double value(const std::string& record) {
     return record.size() > 7 ? std::strtod(record.c_str() + 7, nullptr) : std::nan("");
 }
+
+// Whole runs with the anisotropic straight dislocations in Cu (g = 2 0 0, zone axis 0 0 1).
+struct AnisoRun : KorvexRun {
+    // b, then the line (edge) or cut-plane normal (screw), then the optional record.
+    AnisoRun(const std::string& defect, const std::string& b = "", const std::string& line = "",
+             const std::string& tail = "")
+        : KorvexRun(InputSpec{.defect = defect, .size_x = 16, .size_y = 4, .size_z = 120}) {
+        const std::string rest = defect == "edge" ? "\n0.34\n0.5\n0\n" : "\n0\n";
+        EXPECT_TRUE(run(b.empty() ? "" : "{x}\n===\n" + b + "\n8 2 60\n" + line + rest + tail))
+            << output;
+    }
+    int differing(const AnisoRun& o) const {
+        int n = 0;
+        for (const auto& b : kBeams) n += differing_columns(image(b), o.image(b));
+        return n;
+    }
+};
 
 } // namespace
 
@@ -179,8 +195,10 @@ TEST(DislocationImages, TwoQuantaOfGbGiveADoubleDarkFieldImage) {
 
 // Job 9: for each column position y = -100 .. 100 Angstrom (step 2, 0 left out) one record
 // (F6.2,1X,F10.5) per slice of the depth and g.R (".gdr"), s_g z (".sgz") and their sum (".tot")
-// for the reflection g, and a PostScript picture of them (text mode has no screen).
-TEST(DislocationImages, AmplitudePhaseRecordsOfAScrew) {
+// for the reflection g, and a PostScript picture of them (text mode has no screen). An edge's
+// records: g.R turns across the line's depth (it crosses the column (0, 10) at depth 20), the sum
+// record equal to its parts.
+TEST(DislocationImages, AmplitudePhaseRecordsOfAScrewAndAnEdge) {
     InputSpec s = two_beams(1.6, 4, 4, 40, "screw");
     s.job = 9, s.first = -1;
     // b = 1/2[1 1 0] through the point at depth 20; the column (0, y) lies -y / sqrt 2 from it.
@@ -233,13 +251,8 @@ TEST(DislocationImages, AmplitudePhaseRecordsOfAScrew) {
     // The cut plane (1 -1 1) meets the column (0, -2) at depth 18 (between the slice centres
     // 17.5 and 18.5); the column (0, 2) crosses it on the line's other side: no jump.
     EXPECT_EQ(std::pair(cut[-2], cut[2]), std::pair(18, 0));
-}
 
-// The edge's records: g.R turns across the line's depth (the line crosses the column (0, 10)
-// at depth 20), the sum record equal to its parts.
-TEST(DislocationImages, AmplitudePhaseRecordsOfAnEdge) {
-    InputSpec s = two_beams(1.6, 4, 4, 40, "edge");
-    s.job = 9;
+    s.defect = "edge";
     const auto [gdr, sgz, tot] = records(Sim(s, edge("1 2 1 1 -1", "0.0 10.0 20.0", "0 1 1")), 10);
     for (std::size_t l = 0; l < 40; ++l)
         EXPECT_NEAR(value(tot[l]), value(gdr[l]) + value(sgz[l]), 1.5e-5) << l;
@@ -316,4 +329,28 @@ TEST(VoidAndStrainImages, ColumnsThroughAVoidSeeTheFoilLessItsChord) {
     }
     EXPECT_EQ(holed.image("00g").values(9, 9), 1.0);
     EXPECT_EQ(holed.image("01g").values(9, 9) + holed.image("-01g").values(9, 9), 0.0);
+}
+
+// No record and "isotropic" give the same files; "anisotropic" changes the images, the report
+// listing the constants. g.b = 0: a screw along [0 1 1] and an edge on [1 0 0] stay invisible
+// (mirror planes of the crystal); a screw along [0 1 2], no symmetry axis, shows.
+TEST(AnisotropicImages, IsotropicByDefaultSymmetryKeepsInvisibility) {
+    for (const char* d : {"edge", "screw"}) {
+        const std::string b = d[0] == 'e' ? "1 2 1 0 1" : "1 2 1 1 0",
+                          l = d[0] == 'e' ? "0 1 0" : "0 0 1";
+        const AnisoRun old(d, b, l), iso(d, b, l, "isotropic  x\n\n"),
+            aniso(d, b, l, "anisotropic\n");
+        for (const auto& beam : kBeams)
+            EXPECT_EQ(read_file(old.file(std::string("in") + beam)),
+                      read_file(iso.file(std::string("in") + beam)));
+        EXPECT_GT(aniso.differing(old), 16) << d;
+        const std::string par = read_file(aniso.file("in.par"));
+        EXPECT_TRUE(contains(par, "168.4 121.4 75.4")) << par;
+        EXPECT_EQ(par.find("0.34") != std::string::npos, d[0] == 'e') << par;
+    }
+    const AnisoRun perfect("no");
+    EXPECT_EQ(perfect.differing(AnisoRun("screw", "1 2 0 1 1", "1 0 0", "anisotropic\n")), 0);
+    EXPECT_EQ(perfect.differing(AnisoRun("edge", "1 2 0 1 1", "1 0 0", "anisotropic\n")), 0);
+    EXPECT_EQ(perfect.differing(AnisoRun("screw", "1 2 0 1 2", "1 0 0")), 0);
+    EXPECT_GT(perfect.differing(AnisoRun("screw", "1 2 0 1 2", "1 0 0", "anisotropic\n")), 8);
 }

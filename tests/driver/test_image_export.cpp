@@ -7,11 +7,7 @@
 
 #include <cpgplot.h>
 
-#include <cmath>
-#include <filesystem>
 #include <random>
-#include <set>
-#include <tuple>
 
 using namespace korvex;
 using namespace korvex::testing;

@@ -1,23 +1,11 @@
 // Hostile file systems and outside stops: no write through a link, no partial file left.
 #include "driver/finite_check.hpp"
 #include "run_kit.hpp"
-
-#include <cmath>
-#include <cstdlib>
-#include <filesystem>
-#include <tuple>
+#include "solver/fixture.hpp"
 
 using namespace korvex;
 using namespace korvex::testing;
 namespace fs = std::filesystem;
-
-namespace {
-void expect_stopped_clean(const KorvexRun& r) {
-    for (const auto& e : fs::recursive_directory_iterator(r.dir.path()))
-        EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
-    EXPECT_FALSE(fs::exists(r.file("in.imi")) || fs::exists(r.file("Imagesin.tex")));
-}
-} // namespace
 
 // A link under each run file (target untouched, named); a file-size limit while the record is
 // rebuilt (the reason named, the old record kept).
@@ -32,7 +20,7 @@ TEST(SafeFiles, LinksAndAFileSizeLimitStopCleanly) {
             r.dir.read("precious") + r.output.substr(r.output.rfind('\n', r.output.size() - 2)),
             "precious\n\n Error writing \"" + (name == "record.sim" ? "./" + name : name) +
                 "\": a symbolic link stands under this name; it is not followed or replaced\n");
-        if (!name.ends_with(".imi") && !name.ends_with(".tex")) expect_stopped_clean(r);
+        if (!name.ends_with(".imi") && !name.ends_with(".tex")) expect_clean(r);
     }
     KorvexRun r({}, "data/");
     r.dir.write("record.sim", std::string(200000, 'x'));
@@ -40,7 +28,7 @@ TEST(SafeFiles, LinksAndAFileSizeLimitStopCleanly) {
     EXPECT_TRUE(r.output.ends_with(" Error writing \"./record.sim\": File too large\n") &&
                 r.dir.read("record.sim") == std::string(200000, 'x'))
         << r.output;
-    expect_stopped_clean(r);
+    expect_clean(r);
 }
 
 // A 150-character data directory receives the results; an input in another folder names them.
@@ -65,15 +53,12 @@ TEST(SafeFiles, SignalMidRunStopsCleanly) {
     EXPECT_NE(r.dir.read("status"), "0\n");
     EXPECT_TRUE(contains(r.dir.read("log"), " The run was stopped by signal SIGTERM."))
         << r.dir.read("log");
-    expect_stopped_clean(r);
+    expect_clean(r);
 }
 
 // The guard against non-finite numbers names the first bad value's beam, column and slice.
 TEST(SafeFiles, NonFiniteResultsNameBeamColumnAndSlice) {
-    State st;
-    std::tie(st.n_pixel_x, st.n_pixel_y, st.n_slice, st.n_beams) = std::tuple(3, 2, 1, 3);
-    allocate_arrays(st);
-    for (int n = 1; n <= 3; ++n) st.mtx_beams(n) = n - 2;
+    State st = make_state({.first = -1, .last = 1, .npx = 3, .npy = 2, .nslice = 1});
     st.s_g_r(2, 1, 3) = st.s_g_r(3, 2, 3) = std::nan("");
     st.phi_grid(3, 2, 1) = cplx(0.0, HUGE_VAL);
     EXPECT_EQ(stop_lines([&] { check_finite_strain(st, 7); })[0],

@@ -3,9 +3,7 @@
 #include "run_kit.hpp"
 
 #include <algorithm>
-#include <cstdlib>
 #include <map>
-#include <set>
 #include <sys/wait.h>
 
 using namespace korvex;
@@ -85,10 +83,7 @@ std::vector<Case> cases() {
 // The case's run, launched by `launcher` (empty: one process).
 bool run_case(KorvexRun& r, const Case& c, const std::string& launcher = "") {
     if (c.in.defect == "3D-strain") write_smooth_box(r);
-    r.dir.write("defect.ini", c.config);
-    r.status =
-        run_program(r.dir.str(), "--engine=" + c.engine + " -t in defect.ini", r.output, launcher);
-    return r.status == 0;
+    return r.run(c.config, launcher, "--engine=" + c.engine);
 }
 
 } // namespace
