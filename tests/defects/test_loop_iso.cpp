@@ -2,7 +2,6 @@
 #include "defects/loop_iso.hpp"
 #include "fixture.hpp"
 
-using namespace korvex;
 using namespace korvex::testing;
 
 namespace {
@@ -66,21 +65,17 @@ TEST(LoopIso, InfinitesimalTermsAreDerivativesOfTheLoopDisplacement) {
         near_rel(with_tilt, 2.0 * (beam_tilts(run.st).tan_tilt(beam(1)) * d.dx + d.dz), 1e-12));
 }
 
-// The nearest point of the single-precision grid of step 0.02, never past the tables: 100.5 -
-// 1e-6 steps of exactly 0.02 are more than 100.5 steps of 0.019999999552965164.
-TEST(LoopIso, TableIndexIsTheNearestSinglePrecisionGridPoint) {
-    // clang-format off
-    for (const auto& [a, q] : {std::pair(0.0, 1), {0.01, 1}, {0.02, 1}, {0.0299, 1}, {0.0301, 2},
-                               {1.0, 50}, {0.02 * (100.5 - 1e-6), 101}, {4.0, 200}, {4.5, 200},
-                               {1e9, 200}})
-        EXPECT_EQ(loop_table_index(a), q) << a;
-    // clang-format on
-}
-
 // A loop of radius 70, normal along y, only I10 non-zero: the near field is
 // -2 I10 (X / R) (Z b) / (7 R^2 v^3), so each column tells which table point it read. Beyond the
 // tables the point's own integrals; changed files are read again, a removed one stops the run.
+// The table point is the nearest of the single-precision grid of step 0.02, never past the
+// tables: 100.5 - 1e-6 steps of exactly 0.02 are more than 100.5 steps of 0.019999999552965164.
 TEST(LoopIso, NearFieldReadsTheTableAtTheNearestPoint) {
+    // clang-format off
+    const std::pair<double, int> index[] = {{0.0, 1}, {0.01, 1}, {0.02, 1}, {0.0299, 1},
+        {0.0301, 2}, {1.0, 50}, {0.02 * (100.5 - 1e-6), 101}, {4.0, 200}, {4.5, 200}, {1e9, 200}};
+    // clang-format on
+    for (const auto& [a, q] : index) EXPECT_EQ(loop_table_index(a), q) << a;
     DefectRun run = loop_run("70.0", "tabulation", "16 0 8", "0 1 0", "1 1 0 1 0");
     write_tables(run.dir);
     const double R = 70.0, z = 8.0 - 2.5;

@@ -9,7 +9,6 @@
 
 #include <limits>
 
-using namespace korvex;
 using namespace korvex::testing;
 
 namespace {

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <set>
 
-using namespace korvex;
 using namespace korvex::testing;
 
 namespace {
@@ -114,7 +113,7 @@ TEST(PgLoop, StopsOnBadInput) {
 
 // The four triangular faces, with a zone axis mixing the crystal axes, share their corners: each
 // is a corner of two other faces, distinct corners lie an edge a apart, their mean the centroid.
-TEST(Tetrahedron, FacesCloseIntoARegularTetrahedron) {
+TEST(Tetrahedron, FacesCloseIntoARegularTetrahedronCrossedTwiceByAColumn) {
     DefectRun run = tetra_run("faulted", "20 20 20", "30.0", 8, {1, 1, 0}, {1, -1, 1});
     const State& st = run.slice(1).st;
     auto unit = [](const Vec3& v) { return scaled(v, 1.0 / magnitude(v)); };
@@ -145,27 +144,25 @@ TEST(Tetrahedron, FacesCloseIntoARegularTetrahedron) {
         for (std::size_t i = 0; i < 3; ++i) mean[i] += a[i] / 12.0;
     }
     for (double m : mean) EXPECT_NEAR(m, 20.0, 1e-6);
-}
 
-// A column through the tetrahedron (off the projected edges) crosses two faces, is marked with
-// both and takes the fault of each once; columns outside are never marked.
-TEST(Tetrahedron, ColumnsThroughItCrossTwoMarkedFaces) {
-    DefectRun run = tetra_run("faulted");
+    // A column through the tetrahedron (off the projected edges) crosses two faces, is marked with
+    // both and takes the fault of each once; columns outside are never marked.
+    DefectRun crossed = tetra_run("faulted");
     const int ic = 13, jc = 11;
     Vec3 total{};
     for (int l = 1; l <= 24; ++l) {
-        run.slice(l);
-        for (std::size_t c = 0; c < 3; ++c) total[c] += run.st.s_f(ic, jc, int(c) + 1);
+        crossed.slice(l);
+        for (std::size_t c = 0; c < 3; ++c) total[c] += crossed.st.s_f(ic, jc, int(c) + 1);
     }
-    const std::set<int> markers(run.st.projection.data(),
-                                run.st.projection.data() + run.st.projection.size());
+    const std::set<int> markers(crossed.st.projection.data(),
+                                crossed.st.projection.data() + crossed.st.projection.size());
     EXPECT_EQ(markers, (std::set<int>{0, 2, 4, 6, 8}));
-    const int p1 = run.st.projection(ic, jc, 1), p2 = run.st.projection(ic, jc, 2);
+    const int p1 = crossed.st.projection(ic, jc, 1), p2 = crossed.st.projection(ic, jc, 2);
     ASSERT_TRUE(p1 != 0 && p2 != 0 && p1 != p2) << p1 << ' ' << p2;
     const Vec3 f1 = kTetrahedronFaces[std::size_t(p1 / 2 - 1)].burgers;
     const Vec3 f2 = kTetrahedronFaces[std::size_t(p2 / 2 - 1)].burgers;
     for (std::size_t c = 0; c < 3; ++c) EXPECT_NEAR(total[c], (f1[c] + f2[c]) / 12.0, 1e-15);
-    EXPECT_EQ(run.st.projection(2, 2, 1), 0);
+    EXPECT_EQ(crossed.st.projection(2, 2, 1), 0);
 }
 
 // Several columns at once give the one-column field's bits, inside, beside, far from the loop

@@ -9,7 +9,6 @@
 
 #include <random>
 
-using namespace korvex;
 using namespace korvex::testing;
 
 namespace {

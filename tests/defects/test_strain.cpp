@@ -4,7 +4,6 @@
 
 #include <fstream>
 
-using namespace korvex;
 using namespace korvex::testing;
 
 namespace {

@@ -4,7 +4,6 @@
 #include "driver/gradient_files.hpp"
 #include "fixture.hpp"
 
-using namespace korvex;
 using namespace korvex::testing;
 
 namespace {
@@ -32,7 +31,7 @@ Mat3 stress(const StrohDislocation& s, double x, double y) {
 
 // C11 - C12 = 2 C44 (nu = 1/4): edges (b along E1) and screws (b along E3) of several lines give
 // the isotropic gradients.
-TEST(Stroh, IsotropicLimit) {
+TEST(Stroh, IsotropicLimitAndCopperScrewAlongTwoFoldAxis) {
     const Vec3 cases[][3] = {
         {{1, 1, 0}, {1, -1, 2}, {1, 0, 0}}, {{1, 0, 0}, {0, 1, 0}, {1, 0, 0}},
         {{1, 2, 3}, {3, 0, -1}, {1, 0, 0}}, {{1, -1, 0}, {1, 1, 0}, {0, 0, 1}},
@@ -48,11 +47,9 @@ TEST(Stroh, IsotropicLimit) {
                 EXPECT_NEAR(s.gradient(x, y).a[k], e.a[k], 1e-10 / std::hypot(x, y)) << l[2];
         }
     }
-}
 
-// Cu screw along [1 1 0], cut normal [0 0 1]: u3 = arg(x1 + sqrt(C'55 / C'44) i x2) / 2 pi (the
-// published ratio 0.558), also as the model's single-column g.R (g.b = 1).
-TEST(Stroh, CopperScrewAlongTwoFoldAxis) {
+    // Cu screw along [1 1 0], cut normal [0 0 1]: u3 = arg(x1 + sqrt(C'55 / C'44) i x2) / 2 pi (the
+    // published ratio 0.558), also as the model's single-column g.R (g.b = 1).
     const StrohDislocation s = make(elastic_constants("Cu"), {-1, 1, 0}, {1, 1, 0}, {0, 0, 1});
     const double r = std::sqrt(s.stiffness(0, 2, 0, 2) / s.stiffness(1, 2, 1, 2));
     EXPECT_NEAR(r, 0.5579, 1e-3);

@@ -4,7 +4,6 @@
 
 #include <numbers>
 
-using namespace korvex;
 using namespace korvex::testing;
 using Cm = std::vector<cplx>; // n x n, column-major
 

@@ -2,7 +2,6 @@
 #include "driver/image_readback.hpp"
 #include "run_kit.hpp"
 
-using namespace korvex;
 using namespace korvex::testing;
 
 namespace {
@@ -29,7 +28,7 @@ const std::vector<Model> kModels = {
 
 // The float images of every beam agree to 1e-4 in each pixel and 1e-5 on average: three beams
 // with the column approximation, five without (two scalars and the lateral shift).
-TEST(TableImages, EveryModelAgreesWithTheExactEngine) {
+TEST(TableImages, EveryModelAgreesWithTheExactEngineAndAPassiveRestartRunsOnce) {
     for (const Model& m : kModels)
         for (const auto& [ca, last] : {std::pair{"yes", 1}, std::pair{"no", 2}}) {
             SCOPED_TRACE(m.config.substr(0, m.config.find('\n')) + " " + ca + " " +
@@ -58,11 +57,9 @@ TEST(TableImages, EveryModelAgreesWithTheExactEngine) {
             }
             EXPECT_TRUE(worst <= 1e-4 && sum / double(count) <= 1e-5) << worst << ' ' << sum;
         }
-}
 
-// Without a wait policy the program restarts itself with the passive one, once: it runs to the
-// end and gives the same images as a run with the policy set.
-TEST(EngineThreads, APassiveRestartRunsOnceAndGivesTheSameImages) {
+    // Without a wait policy the program restarts itself with the passive one, once: it runs to the
+    // end and gives the same images as a run with the policy set.
     const InputSpec in{.size_x = 4, .size_y = 3, .size_z = 10};
     const Sim set(in, "", "./", "OMP_WAIT_POLICY=passive"),
         unset(in, "", "./", "env -u OMP_WAIT_POLICY -u GOMP_SPINCOUNT");

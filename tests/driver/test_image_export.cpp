@@ -9,7 +9,6 @@
 
 #include <random>
 
-using namespace korvex;
 using namespace korvex::testing;
 
 namespace {
@@ -78,7 +77,7 @@ TEST(GreyLevels, FormulaTopLevelClippingAndOddImages) {
 
 // The PNG holds the display's levels, row y = 1 at the top; the TIFF the computed values as
 // closely as a float can (a clipped spike too), the pixel size and a description of the run.
-TEST(ImageExport, PngAndTiffMatchTheTextImage) {
+TEST(ImageExport, PngAndTiffMatchTheTextImageAndFailuresStopCleanly) {
     ScratchDir dir;
     ImageData spike = intensity_image(150, 80); // over 10000 pixels: clipping can happen
     spike.values(3, 70) = 1e7;
@@ -108,6 +107,30 @@ TEST(ImageExport, PngAndTiffMatchTheTextImage) {
           "columns = 37 along x, pixel size 0.5 Angstrom\n",
           "rows = 23 along y, pixel size 1.25 Angstrom\n"})
         EXPECT_TRUE(contains(tif.description, item)) << item << tif.description;
+
+    // A file that cannot be created or put in place stops the run naming it, no partial file left.
+    ScratchDir bad;
+    const ImageData img = intensity_image(5, 4);
+    auto save = [&](const std::string& ext, const std::string& path) {
+        if (ext == ".png") export_png(path, img);
+        if (ext == ".tif") export_tiff(path, img, sample_info());
+        if (ext == ".ps") export_postscript(path, img);
+    };
+    // A "directory" that is a file (permissions would not stop root).
+    bad.write("blocked", "a file\n");
+    const std::string blocked = bad.str() + "blocked/img";
+    for (const std::string ext : {".png", ".tif", ".ps"})
+        EXPECT_EQ(stop_lines([&] { save(ext, blocked); }),
+                  Lines{"Error creating \"" + blocked + ext + "\": Not a directory"});
+    // The final name is taken by a directory: the finished file cannot be put in place.
+    for (const std::string ext : {".tif", ".ps"}) {
+        std::filesystem::create_directories(bad.path() / ("img" + ext) / "inside");
+        const auto lines = stop_lines([&] { save(ext, bad.str() + "img"); });
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0].rfind("Error writing \"" + bad.str() + "img" + ext + "\": ", 0), 0u)
+            << lines[0];
+    }
+    EXPECT_EQ(bad.names(), (std::set<std::string>{"blocked", "img.tif", "img.ps"}));
 }
 
 // The displays read rows of more than 2000 values back across their continuation records.
@@ -156,32 +179,6 @@ TEST(ImageExport, PrintedValuesAgreeWithTheText) {
         for (RowFormat f : {RowFormat::es12_3, RowFormat::list})
             for (double x : {v, -v})
                 ASSERT_EQ(printed_value(x, f), printed_value_reference(x, f)) << std::hexfloat << x;
-}
-
-// A file that cannot be created or put in place stops the run naming it, no partial file left.
-TEST(ImageExport, FailuresStopTheRunWithoutPartialFiles) {
-    ScratchDir dir;
-    const ImageData img = intensity_image(5, 4);
-    auto save = [&](const std::string& ext, const std::string& path) {
-        if (ext == ".png") export_png(path, img);
-        if (ext == ".tif") export_tiff(path, img, sample_info());
-        if (ext == ".ps") export_postscript(path, img);
-    };
-    // A "directory" that is a file (permissions would not stop root).
-    dir.write("blocked", "a file\n");
-    const std::string blocked = dir.str() + "blocked/img";
-    for (const std::string ext : {".png", ".tif", ".ps"})
-        EXPECT_EQ(stop_lines([&] { save(ext, blocked); }),
-                  Lines{"Error creating \"" + blocked + ext + "\": Not a directory"});
-    // The final name is taken by a directory: the finished file cannot be put in place.
-    for (const std::string ext : {".tif", ".ps"}) {
-        std::filesystem::create_directories(dir.path() / ("img" + ext) / "inside");
-        const auto lines = stop_lines([&] { save(ext, dir.str() + "img"); });
-        ASSERT_EQ(lines.size(), 1u);
-        EXPECT_EQ(lines[0].rfind("Error writing \"" + dir.str() + "img" + ext + "\": ", 0), 0u)
-            << lines[0];
-    }
-    EXPECT_EQ(dir.names(), (std::set<std::string>{"blocked", "img.tif", "img.ps"}));
 }
 
 // One page of the whole image, the caller's plot device and colours undisturbed; rendered,

@@ -3,7 +3,6 @@
 #include "run_kit.hpp"
 #include "solver/fixture.hpp"
 
-using namespace korvex;
 using namespace korvex::testing;
 namespace fs = std::filesystem;
 
@@ -32,7 +31,7 @@ TEST(SafeFiles, LinksAndAFileSizeLimitStopCleanly) {
 }
 
 // A 150-character data directory receives the results; an input in another folder names them.
-TEST(SafeFiles, LongDataDirectoryAndInputInAnotherFolder) {
+TEST(SafeFiles, LongDataDirectoryInputElsewhereAndNonFiniteResults) {
     Sim r({}, "", std::string(70, 'd') + "/" + std::string(78, 'e') + "/");
     for (const char* name : {"in00g", "in.imi", "Imagesin.tex", "in.par", "in_pjt"})
         EXPECT_TRUE(fs::exists(r.file(name))) << name;
@@ -40,6 +39,15 @@ TEST(SafeFiles, LongDataDirectoryAndInputInAnotherFolder) {
     r.dir.write("sub/cu.in", input_text({}));
     EXPECT_EQ(run_program(r.dir.str(), "-t sub/cu.in", r.output), 0) << r.output;
     EXPECT_TRUE(fs::exists(r.file("cu.in00g")) && fs::exists(r.file("Imagescu.in.tex")));
+
+    // The guard against non-finite numbers names the first bad value's beam, column and slice.
+    State st = make_state({.first = -1, .last = 1, .npx = 3, .npy = 2, .nslice = 1});
+    st.s_g_r(2, 1, 3) = st.s_g_r(3, 2, 3) = std::nan("");
+    st.phi_grid(3, 2, 1) = cplx(0.0, HUGE_VAL);
+    EXPECT_EQ(stop_lines([&] { check_finite_strain(st, 7); })[0],
+              "The strain term turned non-finite: beam 1g, column (2, 1), slice 7.");
+    EXPECT_EQ(stop_lines([&] { check_finite_amplitudes(st, 9); })[0],
+              "The amplitude turned non-finite: beam -1g, column (3, 2), slice 9.");
 }
 
 // SIGTERM after the first progress line: the run stops non-zero and cleanly.
@@ -54,15 +62,4 @@ TEST(SafeFiles, SignalMidRunStopsCleanly) {
     EXPECT_TRUE(contains(r.dir.read("log"), " The run was stopped by signal SIGTERM."))
         << r.dir.read("log");
     expect_clean(r);
-}
-
-// The guard against non-finite numbers names the first bad value's beam, column and slice.
-TEST(SafeFiles, NonFiniteResultsNameBeamColumnAndSlice) {
-    State st = make_state({.first = -1, .last = 1, .npx = 3, .npy = 2, .nslice = 1});
-    st.s_g_r(2, 1, 3) = st.s_g_r(3, 2, 3) = std::nan("");
-    st.phi_grid(3, 2, 1) = cplx(0.0, HUGE_VAL);
-    EXPECT_EQ(stop_lines([&] { check_finite_strain(st, 7); })[0],
-              "The strain term turned non-finite: beam 1g, column (2, 1), slice 7.");
-    EXPECT_EQ(stop_lines([&] { check_finite_amplitudes(st, 9); })[0],
-              "The amplitude turned non-finite: beam -1g, column (3, 2), slice 9.");
 }

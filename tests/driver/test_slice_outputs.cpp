@@ -19,7 +19,7 @@ DefectRun& wrapped(DefectRun& run, bool writer = true) {
 
 // The edge prints each slice's line; the circular loop rewrites the maps "<f_out>sgr01".."05"
 // (one per beam) with that slice's terms, on the writer only.
-TEST(SliceOutputs, EdgeLineAndLoopMaps) {
+TEST(SliceOutputs, EdgeLineLoopMapsAndTetrahedronFaceFiles) {
     DefectRun edge(1, "edge.ini", edge_ini("1 2 1 1 0", "30 20 90", "1 -1 2"));
     wrapped(edge).slice(3).slice(4);
     EXPECT_EQ(edge.console.str(), " m= 3\n m= 4\n");
@@ -41,15 +41,13 @@ TEST(SliceOutputs, EdgeLineAndLoopMaps) {
                 ASSERT_TRUE(near_rel(img.values(i, j), run.st.s_g_r(i, j, n), 1e-9, 1e-300));
     }
     EXPECT_FALSE(run.dir.exists("run.txtsgr06"));
-}
 
-// The tetrahedron's face files, written each slice, describe the loops the model holds.
-TEST(SliceOutputs, TetrahedronFaceFilesAreTheFacesInMemory) {
-    DefectRun run(6, "tetrahedron.ini",
+    // The tetrahedron's face files, written each slice, describe the loops the model holds.
+    DefectRun sft(6, "tetrahedron.ini",
                   config("{sft}", {"'faulted SFT'", "12.3 11.7 12.1", "14.1", "0.31", "1.07"}),
                   "no", cube(24));
-    wrapped(run).slice(5);
-    const TetrahedronFile t = read_tetrahedron_file(run.st.f_defect);
+    wrapped(sft).slice(5);
+    const TetrahedronFile t = read_tetrahedron_file(sft.st.f_defect);
     auto fields = [](const PgLoopFile& f) {
         return std::tie(f.loopstyle, f.b_m, f.b_n, f.b_dir, f.f_m, f.f_n, f.f_dir, f.radius,
                         f.position, f.normal, f.polar, f.nsides, f.poissonsratio, f.correction);
@@ -57,9 +55,9 @@ TEST(SliceOutputs, TetrahedronFaceFilesAreTheFacesInMemory) {
     for (int face = 0; face < 4; ++face) {
         const std::string name =
             std::string(kTetrahedronFaces[static_cast<std::size_t>(face)].name) + ".ini";
-        EXPECT_EQ(run.dir.read(name), tetrahedron_face_text(run.st, t, face));
-        const PgLoopFile read = read_pgloop_file(run.dir.str() + name);
-        const PgLoopFile mem = tetrahedron_face_loop(run.st, t, face);
+        EXPECT_EQ(sft.dir.read(name), tetrahedron_face_text(sft.st, t, face));
+        const PgLoopFile read = read_pgloop_file(sft.dir.str() + name);
+        const PgLoopFile mem = tetrahedron_face_loop(sft.st, t, face);
         EXPECT_EQ(fields(read), fields(mem)) << name;
     }
 }

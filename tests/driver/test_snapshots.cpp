@@ -5,7 +5,6 @@
 #include "run_kit.hpp"
 #include "snapshot_kit.hpp"
 
-using namespace korvex;
 using namespace korvex::testing;
 
 namespace {

@@ -6,7 +6,6 @@
 #include <map>
 #include <sys/wait.h>
 
-using namespace korvex;
 using namespace korvex::testing;
 
 namespace {
@@ -127,7 +126,7 @@ TEST(SplitSeries, ConditionsSplitOverRanksWriteTheOneProcessSeries) {
 }
 
 // Rank 1 reads strain files that end before the middle slice; the writer's are whole.
-TEST(SplitRunStop, AStopOnAnotherRankEndsTheJobWithOneMessageAndNoImages) {
+TEST(SplitRunStop, AStopOnAnotherRankOrASignalEndsEveryRankWithOneMessage) {
     REQUIRE_MPI();
     KorvexRun r({.defect = "3D-strain", .size_x = 9, .size_y = 7, .size_z = 20});
     write_smooth_box(r);
@@ -147,22 +146,19 @@ TEST(SplitRunStop, AStopOnAnotherRankEndsTheJobWithOneMessageAndNoImages) {
         EXPECT_TRUE(name.find(".part") == name.npos && !name.starts_with("in0") &&
                     !name.starts_with("in-0"))
             << name;
-}
 
-// SIGINT to mpirun after the first progress line: every rank stops, the message printed once,
-// mpirun exits non-zero, nothing left but the inputs and the slice table.
-TEST(SplitRunStop, ASignalToMpirunStopsEveryRankWithOneMessage) {
-    REQUIRE_MPI();
-    KorvexRun r(InputSpec{.defect = "edge", .size_x = 96, .size_y = 96, .size_z = 8000});
-    r.dir.write("defect.ini", kMidEdge);
+    // SIGINT to mpirun after the first progress line: every rank stops, the message printed once,
+    // mpirun exits non-zero, nothing left but the inputs and the slice table.
+    KorvexRun sig(InputSpec{.defect = "edge", .size_x = 96, .size_y = 96, .size_z = 8000});
+    sig.dir.write("defect.ini", kMidEdge);
     const std::string script =
-        "cd '" + r.dir.str() + "' && (" + mpirun(2) + " " + KORVEX_BINARY +
+        "cd '" + sig.dir.str() + "' && (" + mpirun(2) + " " + KORVEX_BINARY +
         " -t in defect.ini > out 2>&1 & p=$!; for i in $(seq 400); do grep -q finished out && "
         "break; sleep 0.05; done; kill -INT $p; wait $p)";
-    const int status = std::system(script.c_str());
-    const std::string out = read_file(r.dir.str() + "/out");
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << out;
+    const int killed = std::system(script.c_str());
+    out = read_file(sig.dir.str() + "/out");
+    EXPECT_TRUE(WIFEXITED(killed) && WEXITSTATUS(killed) != 0) << out;
     EXPECT_EQ(occurrences(out, "stopped by signal"), 1u) << out;
-    EXPECT_EQ(r.dir.names(),
+    EXPECT_EQ(sig.dir.names(),
               (std::set<std::string>{"defect.ini", "filesystem.ini", "in", "in.slice", "out"}));
 }

@@ -8,7 +8,6 @@
 #include <map>
 #include <sstream>
 
-using namespace korvex;
 using namespace korvex::testing;
 namespace fs = std::filesystem;
 
@@ -48,7 +47,7 @@ TEST(TextRun, JobOneResultFilesViewsAndThreadCount) {
         // A perfect crystal: one intensity everywhere, a middle-grey picture.
         for (unsigned p : read_png(one.file("in" + beam + ".png")).pixels) ASSERT_EQ(p, 127u);
     }
-    // The run's own values in the description (its items: ImageExport.PngAndTiffMatchTheTextImage).
+    // The run's own values in the description (its items: the ImageExport tests).
     for (const char* item : {"beams = -2 -1 0 1 2 3\n", "condition = (g, 1g)\n",
                              "thickness = 20 Angstrom\n", "beam order = -2\n"})
         EXPECT_TRUE(contains(read_tiff(one.file("in-02g.tif")).description, item));
@@ -80,7 +79,7 @@ TEST(TextRun, ThicknessFringesAndTheirDepthImages) {
 
 // Job 3: a layer image after every slice near the Bragg condition, every 2nd of the last 32
 // steps for a weak beam, each with its PostScript copy for the report document.
-TEST(TextRun, LayerImagesAndTheReportDocument) {
+TEST(TextRun, LayerImagesTheReportDocumentAndASeries) {
     // Weak beam: every nint(2 / 1 Angstrom) = 2nd slice.
     const Sim w({.job = 3, .size_x = 2, .size_y = 2, .size_z = 100, .f_g = 3.0});
     const auto wimi = read_lines(w.file("in.imi"));
@@ -100,17 +99,15 @@ TEST(TextRun, LayerImagesAndTheReportDocument) {
     EXPECT_TRUE(contains(read_tiff(r.file("in01gml0012.tif")).description,
                          "quantity = intensity at the exit of slice 12 (depth 12.0 "
                          "Angstrom)\n"));
-}
 
-// The series (f_g 999) runs twelve conditions, each with its own files and document page.
-TEST(TextRun, SeriesRunsTwelveConditions) {
-    const Sim r({.size_x = 2, .size_y = 2, .size_z = 4, .f_g = 999});
+    // The series (f_g 999) runs twelve conditions, each with its own files and document page.
+    const Sim series({.size_x = 2, .size_y = 2, .size_z = 4, .f_g = 999});
     for (const char* f : {"ing3.50g01g", "ing6.25g-01g", "ing4.75g.par"})
-        EXPECT_TRUE(r.dir.exists(f)) << f;
-    EXPECT_EQ(std::ranges::count(read_lines(r.file("in.imi")), " NewSimulation"), 11);
-    const auto tex = read_lines(r.file("Imagesin.tex"));
+        EXPECT_TRUE(series.dir.exists(f)) << f;
+    EXPECT_EQ(std::ranges::count(read_lines(series.file("in.imi")), " NewSimulation"), 11);
+    const auto pages = read_lines(series.file("Imagesin.tex"));
     for (const char* line : {" $(g,5.25                g)$", " \\label{ing6.25g}"})
-        EXPECT_EQ(std::ranges::count(tex, line), 1) << line;
+        EXPECT_EQ(std::ranges::count(pages, line), 1) << line;
 }
 
 // Each bad input prints its message line; a stop returns non-zero and leaves no image of the last

@@ -65,7 +65,7 @@ TEST(Buttons, RestoredStateStopsAndHitTest) {
 
 // An illegal axis choice is reported and framed as 0, in the plot rectangle; equal limits are
 // reported and leave window and frame alone.
-TEST(Rpgenv, BadArguments) {
+TEST(PlotFrameAndCursor, BadArgumentsFailedReadsAndTheStop) {
     TestGui t;
     rpgenv(t.gui, -1.1f, 1.1f, -1.0f, 1.0f, 0, 7);
     EXPECT_EQ(t.gr.boxes, (std::vector<Frame>{{"BCNST", "BCNST", 1}}));
@@ -77,25 +77,23 @@ TEST(Rpgenv, BadArguments) {
                            " invalid x limits in RPGENV: XMIN = XMAX.\n"
                            " invalid y limits in RPGENV: YMIN = YMAX.\n");
     EXPECT_EQ(std::pair(t.gr.boxes.size(), t.gr.win[0]), std::pair(std::size_t{1}, 2.0f));
-}
 
-// A failed cursor read gives (0, 0) and 'X' with the two-line message; a cursor that keeps
-// failing stops the run instead of looping for ever. Positions print in free format.
-TEST(Rpgband, FailedReadsAndTheStop) {
-    TestGui t;
+    // A failed cursor read gives (0, 0) and 'X' with the two-line message; a cursor that keeps
+    // failing stops the run instead of looping for ever. Positions print in free format.
+    TestGui c;
     float x = 9, y = 9;
     char ch = 0;
-    t.gr.fail_reads(1);
-    t.gr.click(0.25f, 0.5f);
-    read_cursor_band(t.gui, 0, 0, 0.0f, 0.0f, x, y, ch);
-    EXPECT_EQ(t.out.str(), " ERROR: in subroutine PGBAND.\n => returned XC=YC=0.0, CH=\"X\"\n");
+    c.gr.fail_reads(1);
+    c.gr.click(0.25f, 0.5f);
+    read_cursor_band(c.gui, 0, 0, 0.0f, 0.0f, x, y, ch);
+    EXPECT_EQ(c.out.str(), " ERROR: in subroutine PGBAND.\n => returned XC=YC=0.0, CH=\"X\"\n");
     EXPECT_EQ(std::tuple(x, y, ch), std::tuple(0.0f, 0.0f, 'X'));
-    read_cursor_band(t.gui, 0, 0, 0.0f, 0.0f, x, y, ch);
+    read_cursor_band(c.gui, 0, 0, 0.0f, 0.0f, x, y, ch);
     EXPECT_EQ(std::tuple(x, y, ch), std::tuple(0.25f, 0.5f, 'A'));
 
-    t.gr.fail_reads(50);
+    c.gr.fail_reads(50);
     const Lines lines = stop_lines([&] {
-        for (;;) read_cursor_band(t.gui, 0, 0, 0.0f, 0.0f, x, y, ch);
+        for (;;) read_cursor_band(c.gui, 0, 0, 0.0f, 0.0f, x, y, ch);
     });
     EXPECT_TRUE(lines.size() == 1 && contains(lines[0], "cursor")) << lines.size();
     EXPECT_EQ(std::tuple(list_real32(-2.0f), list_real32(1.0f / 3)),
@@ -112,7 +110,7 @@ InputBox test_box(int layout = 1, int lablen = 10) {
 // Numeric boxes echo what they take: separators only after a digit, the end only after a digit
 // (Return or '@', a click outside), no second point or letters, '-' negating wherever it comes,
 // no point or overflow in an integer box; Backspace cancels (flag 0), keeping unsigned digits.
-TEST(InputBox, NumericKeySequences) {
+TEST(InputBox, KeySequencesDrawingAndBadBoxes) {
     // clang-format off
     const std::tuple<bool, std::string, std::vector<double>, std::string> cases[] = {
         {true, "1,-2.5 3\r", {1.0, -2.5, 3.0}, "1,-2.5 3"}, {true, "\r-.5A@", {-0.5}, "-.5"},
@@ -137,16 +135,14 @@ TEST(InputBox, NumericKeySequences) {
         EXPECT_TRUE(t.gr.events.empty()) << keys;
         EXPECT_EQ(t.gr.ci, cancel ? kBoxTextColour : 1) << keys; // last cursor bar covered
     }
-}
 
-// The text box ends when full or on Return, stores a left click as "A", skips the middle and
-// right buttons, leaves the text beyond n characters alone; Backspace cancels.
-TEST(InputBox, TextKeySequences) {
+    // The text box ends when full or on Return, stores a left click as "A", skips the middle and
+    // right buttons, leaves the text beyond n characters alone; Backspace cancels.
     // clang-format off
-    const std::tuple<std::string, std::string, std::string, int> cases[] = {{"Cu", "", "Cu", 1},
+    const std::tuple<std::string, std::string, std::string, int> text_cases[] = {{"Cu", "", "Cu", 1},
         {"W\r", "", "W ", 1}, {"qA", "abcdef", "qAcdef", 1}, {"DXab", "", "ab", 1}, {"\b", "zz", "  ", 0}};
     // clang-format on
-    for (const auto& [keys, before, want, want_flag] : cases) {
+    for (const auto& [keys, before, want, want_flag] : text_cases) {
         TestGui t;
         t.gr.type(keys);
         std::string s = before;
@@ -154,11 +150,9 @@ TEST(InputBox, TextKeySequences) {
         inputboxchar(t.gui, test_box(), 1, 2, s, flag);
         EXPECT_EQ(std::tuple(flag, s, t.gr.events.size()), std::tuple(want_flag, want, 0u)) << keys;
     }
-}
 
-// Status 0 draws the labelled box and clears the value without reading a key; the label sits
-// left of the box or above it; a bad rectangle or layout stops.
-TEST(InputBox, DrawingAndBadBoxes) {
+    // Status 0 draws the labelled box and clears the value without reading a key; the label sits
+    // left of the box or above it; a bad rectangle or layout stops.
     TestGui t;
     std::vector<double> v{1.0, 2.0};
     int flag = 7;
@@ -219,7 +213,7 @@ struct Form {
 };
 
 // Every box lands in its field of the State, and the derived grid and beams follow.
-TEST(EntryForm, PerfectCrystalRunFillsTheState) {
+TEST(EntryForm, PerfectCrystalRunFillsTheStateCaseRulesAndReasks) {
     Form f;
     ASSERT_EQ(f.run(Page{}), Lines{});
     const State& st = f.st;
@@ -242,24 +236,22 @@ TEST(EntryForm, PerfectCrystalRunFillsTheState) {
         EXPECT_GT(f.t.gr.count_text(s), 0);
     EXPECT_EQ(std::pair(f.t.gui.layout.grid_columns, f.t.gui.layout.plot_viewport_y2),
               std::pair(6, 0.80f));
-}
 
-// Case rules of the text boxes (the other spellings go through the form below and the defect
-// pages), and boxes asked again after a wrong value or a Backspace.
-TEST(EntryForm, CaseRulesAndReasks) {
+    // Case rules of the text boxes (the other spellings go through the form below and the defect
+    // pages), and boxes asked again after a wrong value or a Backspace.
     for (const auto& [typed, want] :
          {std::pair("SCREW", "screw"), {"loop", "pg_loop"}, {"No", "no"}})
         EXPECT_EQ(defect_case(typed), want);
 
-    Form f;
+    Form g;
     Page p{.crystal = "W\r", .job = "7\b1\r", .ca = "half\ry\rYes \r"};
     p.absorption = "2\r-1\r0\r";
-    ASSERT_EQ(f.run(p), Lines{});
-    EXPECT_EQ(std::tie(f.st.sample, f.st.ca), std::make_tuple("W", ColumnApprox::yes));
-    EXPECT_EQ(std::pair(f.st.job, f.st.iabs), std::pair(Job::amplitude_images, 0));
+    ASSERT_EQ(g.run(p), Lines{});
+    EXPECT_EQ(std::tie(g.st.sample, g.st.ca), std::make_tuple("W", ColumnApprox::yes));
+    EXPECT_EQ(std::pair(g.st.job, g.st.iabs), std::pair(Job::amplitude_images, 0));
     const std::string ca_msg = " The value for COLUMN APPROXIMATION only can be <yes> or <no>\n";
     const std::string abs_msg = " 1: with absorption; 0: without absorption.\n";
-    EXPECT_TRUE(contains(f.t.out.str(), ca_msg + ca_msg + abs_msg + abs_msg));
+    EXPECT_TRUE(contains(g.t.out.str(), ca_msg + ca_msg + abs_msg + abs_msg));
 }
 
 // The defect pages write the configuration file the defect model reads, byte for byte: the

@@ -3,7 +3,6 @@
 #include "optics/geometry.hpp"
 #include "support/testing.hpp"
 
-using namespace korvex;
 using namespace korvex::testing;
 
 namespace {
@@ -66,7 +65,7 @@ TEST(Geometry, WaveVectorsOnTheEwaldSphere) {
 }
 
 // The element is named by its first two characters, case mattering; anything else stops.
-TEST(CrystalParameter, LookUpByTheFirstTwoCharacters) {
+TEST(CrystalParameter, LookUpByTheFirstTwoCharactersAndLorentzFactor) {
     const CrystalParams cu = crystalparameter("Cu"), cu2 = crystalparameter("Cu-annealed");
     EXPECT_EQ(std::tuple(cu.a, cu.atoms, cu.msd), std::tuple(cu2.a, cu2.atoms, cu2.msd));
     for (const std::string bad : {"cu", "C", "", "Li"})
@@ -74,11 +73,9 @@ TEST(CrystalParameter, LookUpByTheFirstTwoCharacters) {
                   (Lines{"No this element found in the subroutine CrystalParameter.",
                          "Read: \"" + bad + "\" (known: Ag, Al, Au, Cu, Mo, Si, Fe)"}))
             << bad;
-}
 
-// gamma = 1 + eV / m c^2 (511.0 keV), to the fourth decimal, at every 100 kV step, matched
-// within one volt (exclusive); other voltages stop with two records.
-TEST(LorentzFactor, RelativisticFactorWithinOneVolt) {
+    // gamma = 1 + eV / m c^2 (511.0 keV), to the fourth decimal, at every 100 kV step, matched
+    // within one volt (exclusive); other voltages stop with two records.
     for (int i = 1; i <= 10; ++i)
         for (double dv : {0.0, 0.99, -0.99})
             EXPECT_NEAR(lorentzfactor(i * 1e5 + dv), 1.0 + i * 100.0 / 510.999, 1e-4) << i;

@@ -5,7 +5,6 @@
 #include <numbers>
 #include <tuple>
 
-using namespace korvex;
 using namespace korvex::testing;
 
 namespace {

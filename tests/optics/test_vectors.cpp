@@ -1,7 +1,6 @@
 #include "optics/vectors.hpp"
 #include "support/testing.hpp"
 
-using namespace korvex;
 using namespace korvex::testing;
 
 namespace {

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-using namespace korvex;
 using namespace korvex::testing;
 
 namespace {
@@ -34,7 +33,7 @@ double eigen_residual(const Array2<double>& a, const Array2<double>& v, const Ar
 } // namespace
 
 // Non-symmetric matrix of tilted beams: the shear steps still reach the eigen-solution.
-TEST(EigenSolution, ShearStepsSolveTheNonSymmetricMatrixOfTiltedBeams) {
+TEST(EigenSolution, ShearStepsPairTestAndIdleCounter) {
     State st = make_state({.first = -3, .last = 4, .ca = "no", .f_g = 3.0});
     const int n = 8;
     Array2<cplx> h(n, n);
@@ -46,32 +45,30 @@ TEST(EigenSolution, ShearStepsSolveTheNonSymmetricMatrixOfTiltedBeams) {
     Array1<double> e(n);
     diagon(n, a, v, e);
     EXPECT_LT(eigen_residual(a0, v, e), 1e-8);
-}
 
-// The pair test is relative to the matrix: scaled down to 1e-5 (squares below any absolute test
-// of 1e-8) the matrix is solved exactly as the original. A zero matrix ends after n^2 - n idle
-// pairs and one more; a rotation block (qq and p2 both zero) is left untouched.
-TEST(EigenSolution, PairTestAndIdleCounter) {
-    Array2<double> a(3, 3), b(3, 3), v(3, 3), one = from_rows(3, {1, 0, 0, 0, 1, 0, 0, 0, 1});
+    // The pair test is relative to the matrix: scaled down to 1e-5 (squares below any absolute test
+    // of 1e-8) the matrix is solved exactly as the original. A zero matrix ends after n^2 - n idle
+    // pairs and one more; a rotation block (qq and p2 both zero) is left untouched.
+    Array2<double> pa(3, 3), pb(3, 3), pv(3, 3), one = from_rows(3, {1, 0, 0, 0, 1, 0, 0, 0, 1});
     double off_a = -1.0, off_b = -1.0;
     auto solve = [&](std::initializer_list<double> rows, double scale, Array2<double>& x,
                      double& off) {
         x = from_rows(3, rows);
-        for (std::size_t e = 0; e < x.size(); ++e) x.data()[e] *= scale;
-        return dvoevd(x, v, 3, 1000, 1e-16, 0, off);
+        for (std::size_t k = 0; k < x.size(); ++k) x.data()[k] *= scale;
+        return dvoevd(x, pv, 3, 1000, 1e-16, 0, off);
     };
     const auto m = {3.0, 0.5, 0.2, 0.5, 1.0, 0.3, 0.2, 0.3, 2.0};
     const double fro2 = 14.76; // the sum of the squares of m
-    const int sweeps = solve(m, 1.0, a, off_a);
+    const int sweeps = solve(m, 1.0, pa, off_a);
     EXPECT_GT(sweeps, 3);
-    EXPECT_EQ(solve(m, 1e-5, b, off_b), sweeps);
+    EXPECT_EQ(solve(m, 1e-5, pb, off_b), sweeps);
     EXPECT_TRUE(off_a <= 3e-16 * fro2 && off_b <= 3e-26 * fro2) << off_a << " " << off_b;
-    for (int j = 1; j <= 3; ++j) EXPECT_NEAR(b(j, j) / 1e-5, a(j, j), 1e-13);
-    EXPECT_EQ(solve({0, 0, 0, 0, 0, 0, 0, 0, 0}, 1.0, a, off_a), 3);
-    EXPECT_TRUE(off_a == 0.0 && same_bits(v, one));
+    for (int j = 1; j <= 3; ++j) EXPECT_NEAR(pb(j, j) / 1e-5, pa(j, j), 1e-13);
+    EXPECT_EQ(solve({0, 0, 0, 0, 0, 0, 0, 0, 0}, 1.0, pa, off_a), 3);
+    EXPECT_TRUE(off_a == 0.0 && same_bits(pv, one));
     const auto rot = {1.0, 2.0, 0.0, -2.0, 1.0, 0.0, 0.0, 0.0, 3.0};
-    solve(rot, 1.0, a, off_a);
-    EXPECT_TRUE(off_a == 8.0 && same_bits(a, from_rows(3, rot)) && same_bits(v, one));
+    solve(rot, 1.0, pa, off_a);
+    EXPECT_TRUE(off_a == 8.0 && same_bits(pa, from_rows(3, rot)) && same_bits(pv, one));
 }
 
 // The slice loop runs the fixed-size kernels on several columns at once; every column must

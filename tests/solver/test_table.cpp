@@ -6,7 +6,6 @@
 
 #include <utility>
 
-using namespace korvex;
 using namespace korvex::testing;
 
 namespace {

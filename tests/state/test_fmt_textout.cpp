@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <random>
 
-using namespace korvex;
 using namespace korvex::testing;
 
 // Printed fields: widths, overflow stars, negative zero, the optional leading zero, three-digit

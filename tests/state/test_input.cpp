@@ -5,7 +5,6 @@
 #include <map>
 #include <tuple>
 
-using namespace korvex;
 using namespace korvex::testing;
 
 namespace {
@@ -80,7 +79,7 @@ TEST(FilesystemIni, DirectoriesWithTheirRoot) {
 }
 
 // Each record lands in its variable; sizes round half away from zero to the grid.
-TEST(ReadSystemParameters, RecordsAndDerivedGrid) {
+TEST(ReadSystemParameters, RecordsDerivedGridAndTextValues) {
     InputRun run(input_file());
     const State& st = run.read();
     EXPECT_EQ(std::tie(st.sample_no, st.sample, st.ca, st.defect, st.f_in, st.f_out, st.datadir),
@@ -104,25 +103,23 @@ TEST(ReadSystemParameters, RecordsAndDerivedGrid) {
     InputRun tiny(input_file({{14, "0.5"}, {16, "0.5"}, {18, "0.5"}})); // half a cell makes one
     tiny.read();
     EXPECT_EQ(tiny.st.n_pixel_x * tiny.st.n_pixel_y * tiny.st.n_slice, 1);
-}
 
-// Text values: quoted text keeps its commas and slashes; each is cut to its length (label 20,
-// column approximation 5); words after the values of a record and records beyond the 28th
-// are ignored; record 27 is skipped whole even when blank.
-TEST(ReadSystemParameters, TextValuesLabelsAndSkippedRecords) {
+    // Text values: quoted text keeps its commas and slashes; each is cut to its length (label 20,
+    // column approximation 5); words after the values of a record and records beyond the 28th
+    // are ignored; record 27 is skipped whole even when blank.
     // clang-format off
-    InputRun run(input_file({{2, "'Cu foil, no. 1/2 of a long series'"}, {4, "Cu-annealed"},
+    InputRun text(input_file({{2, "'Cu foil, no. 1/2 of a long series'"}, {4, "Cu-annealed"},
         {8, "half-and-half"}, {12, "'pg_loop'"}, {20, "1 1 1 zone"}, {22, "2 -2 0 g"}, {27, ""},
         {28, "0"}}) + "extra records are ignored\n");
     // clang-format on
-    const State& st = run.read();
-    EXPECT_EQ(std::tie(st.sample_no, st.sample, st.ca, st.defect),
+    const State& t = text.read();
+    EXPECT_EQ(std::tie(t.sample_no, t.sample, t.ca, t.defect),
               std::tuple("Cu foil, no. 1/2 of", "Cu-annealed", ColumnApprox::unknown, "pg_loop"));
-    EXPECT_EQ(std::tie(st.foil, st.v_g, st.iabs), std::tuple(Vec3{1, 1, 1}, Vec3{2, -2, 0}, 0));
+    EXPECT_EQ(std::tie(t.foil, t.v_g, t.iabs), std::tuple(Vec3{1, 1, 1}, Vec3{2, -2, 0}, 0));
 }
 
 // Every refusal with its exact message, before any array is made.
-TEST(ReadSystemParameters, Stops) {
+TEST(ReadSystemParameters, StopsAndInvalidValuesNamingTheirRecord) {
     const std::string big = "The size of array is too big, please reduce the number of grids";
     std::string truncated = input_file();
     truncated.erase(truncated.rfind("1\n")); // ends after record 27
@@ -148,14 +145,12 @@ TEST(ReadSystemParameters, Stops) {
         for (const int rec : {14, 16, 18})
             EXPECT_TRUE(contains(InputRun(input_file({{rec, bad}})).stop().at(0),
                                  rec == 18 ? "foil thickness" : "image width"));
-}
 
-// Values the models cannot use are refused at their record, with the value as read.
-TEST(ReadSystemParameters, PhysicallyInvalidValuesNameTheirRecord) {
-    const std::pair<int, std::string> cases[] = {
+    // Values the models cannot use are refused at their record, with the value as read.
+    const std::pair<int, std::string> invalid[] = {
         {22, "0 0 0"}, {20, "0 0 0"}, {22, "2.5 0 0"}, {24, "1 3"}, {24, "-3 -1"},
         {28, "2"},     {28, "-1"},    {14, "1e300"},   {26, "1e9"}, {20, "1e308 0 1"}};
-    for (const auto& [rec, text] : cases) {
+    for (const auto& [rec, text] : invalid) {
         const Lines l = InputRun(input_file({{rec, text}})).stop();
         EXPECT_TRUE(l.size() == 2 && l[1].starts_with("Read: ") &&
                     l[0].starts_with("Error reading \"./cu.in\", record " + std::to_string(rec)))

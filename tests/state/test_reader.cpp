@@ -5,7 +5,6 @@
 #include <functional>
 #include <tuple>
 
-using namespace korvex;
 using namespace korvex::testing;
 
 namespace {
@@ -21,7 +20,7 @@ using S = std::string;
 // The list-directed record rules: separators, skipped rest of record, continuation over short
 // and blank records, null values (which leave the variable alone), slash, repeat counts,
 // quoting and the number forms.
-TEST(RecordReader, ListDirectedRules) {
+TEST(RecordReader, ListDirectedRulesAndErrorMessages) {
     EXPECT_EQ(read1("1, 2.5  abc   label 99\n", 0, 0.0, S()), std::tuple(1, 2.5, S("abc")));
     EXPECT_EQ(read1("1,,3\n", -1, -1, -1), std::tuple(1, -1, 3));
     EXPECT_EQ(read1("1\n,2\n", -1, -1), std::tuple(1, 2)); // comma completes the separator
@@ -53,32 +52,30 @@ TEST(RecordReader, ListDirectedRules) {
     EXPECT_EQ(std::tuple(a, b, c), std::tuple(1, -1, -1));
     r.read(n);
     EXPECT_EQ(n, 4);
-}
 
-// Every read error names the file, the record, what was expected and what was found; a quoted
-// value is text, never a number; a one-record read reports a short record there.
-TEST(RecordReader, ErrorMessages) {
+    // Every read error names the file, the record, what was expected and what was found; a quoted
+    // value is text, never a number; a one-record read reports a short record there.
     int i = 0;
-    double a = 0, b = 0;
-    std::array<double, 3> v{};
+    double x = 0, y = 0;
+    std::array<double, 3> vv{};
     using Read = std::function<void(RecordReader&)>;
     const std::tuple<std::string, Read, std::string> cases[] = {
-        {"label\n2.5\n", [&](RecordReader& r) { r.skip(1), r.read(i); },
+        {"label\n2.5\n", [&](RecordReader& rd) { rd.skip(1), rd.read(i); },
          "Error reading \"f.in\", record 2: expected an integer, found \"2.5\""},
-        {"1 abc\n", [&](RecordReader& r) { r.read(a, b); },
+        {"1 abc\n", [&](RecordReader& rd) { rd.read(x, y); },
          "Error reading \"f.in\", record 1: expected a real number, found \"abc\""},
-        {"1 2\n", [&](RecordReader& r) { r.read(v); },
+        {"1 2\n", [&](RecordReader& rd) { rd.read(vv); },
          "Error reading \"f.in\": the file ends after record 1, before a real number could be "
          "read"},
-        {"a\n", [&](RecordReader& r) { r.skip(2); },
+        {"a\n", [&](RecordReader& rd) { rd.skip(2); },
          "Error reading \"f.in\": the file ends after record 1, but a further record is needed"},
-        {"'5'\n", [&](RecordReader& r) { r.read(i); },
+        {"'5'\n", [&](RecordReader& rd) { rd.read(i); },
          "Error reading \"f.in\", record 1: expected an integer, found \"5\""},
-        {"1 2\n3 4 5\n", [&](RecordReader& r) { r.read_record(v); },
+        {"1 2\n3 4 5\n", [&](RecordReader& rd) { rd.read_record(vv); },
          "Error reading \"f.in\", record 1: expected a real number, but the record ends"}};
     for (const auto& [text, read, message] : cases) {
-        RecordReader r("f.in", text);
-        EXPECT_EQ(stop_lines([&] { read(r); }), Lines{message});
+        RecordReader rd("f.in", text);
+        EXPECT_EQ(stop_lines([&] { read(rd); }), Lines{message});
     }
 
     ScratchDir dir;

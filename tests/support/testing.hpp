@@ -15,6 +15,9 @@
 
 namespace korvex::testing {
 
+// A test file's `using namespace korvex::testing;` brings the project's names with the helpers.
+using namespace korvex;
+
 using Lines = std::vector<std::string>;
 
 std::string read_file(const std::string& path);
