@@ -53,24 +53,6 @@ double edge_phase(const Vec3& b, const Vec3& l, double nu, const Vec3& p) {
 
 } // namespace
 
-// g.b = 0 and g.(b x l) = 0 (edge), g.b = 0 without relaxation (screw): no contrast, with or
-// without the column approximation; "half" is "no" for the edge model.
-TEST(Dislocation, InvisibilityAndTheApproximation) {
-    for (const char* ca : {"yes", "no"})
-        for (const auto& ini : {edge_ini("1 2 0 1 1", "30 20 90", "1 0 0", 0.3, 1),
-                                screw_ini("1 2 0 1 1", "30 20 90", "0 1 -1")}) {
-            DefectRun run = disl(ca, ini);
-            for (int l : {1, 5, 10}) {
-                run.st.s_g_r.fill(1.0);
-                EXPECT_FALSE(any_nonzero(run.slice(l).st.s_g_r)) << ca << ini << l;
-            }
-        }
-    const std::string ini = edge_ini("1 2 1 1 0", "30 20 90", "1 -1 2", 0.31, 0.5);
-    DefectRun half = disl("half", ini), no = disl("no", ini);
-    EXPECT_TRUE(same_bits(half.slice(3).slice(4).st.s_g_r, no.slice(4).st.s_g_r));
-    EXPECT_GT(max_abs(no.st.s_g_r, beam(1)), 1e-4);
-}
-
 // An inclined edge with r0 = 0: the isotropic displacement, its terms the derivatives of it.
 TEST(EdgeDislocation, GradientAgreesWithNumericalDerivativeOfDisplacement) {
     DefectRun run = disl("no", edge_ini("1 2 1 1 0", "20 15 80", "1 -1 2", 0.31, 0.0));
@@ -87,7 +69,7 @@ TEST(EdgeDislocation, GradientAgreesWithNumericalDerivativeOfDisplacement) {
 
 // An inclined screw (g.b = 1): the derivatives of the angle about the line softened by
 // r^2 / (r^2 + core). One normal to the foil, g.b = 0, relaxed: g D of the relaxation distortion.
-TEST(ScrewDislocation, GradientsOfTheAngleAndOfTheRelaxation) {
+TEST(ScrewDislocation, GradientsOfTheAngleAndOfTheRelaxationAndSingleColumnPhase) {
     const Vec3 e3 = scaled({1, 0, 1}, 1 / std::sqrt(2.0)),
                e2 = scaled({1, 0, -1}, 1 / std::sqrt(2.0));
     const Vec3 e1 = cross_product(e2, e3);
@@ -106,11 +88,39 @@ TEST(ScrewDislocation, GradientsOfTheAngleAndOfTheRelaxation) {
             EXPECT_GT(max_abs(relax.st.s_g_r, beam(1)), 1e-6) << ca << l;
         }
     }
+
+    // The single column's phase g.R: odd in the beam order, one turn g.b around the line, and with
+    // relaxation m g u_x of the relaxation displacement.
+    // Screw along x (b = [1 0 0], g.b = 2) at depth 100, cut plane (0 0 1) = the foil plane.
+    DefectRun run = disl("no", screw_ini("1 1 1 0 0", "30 20 100", "0 0 1"));
+    run.st.g_r.fill(5.0);
+    run.column(4, -10.0, -8.0);
+    const auto& gr = run.st.g_r;
+    EXPECT_EQ(std::tuple(gr(1, 1, beam(0)), gr(8, 6, beam(1)), gr(1, 1, beam(-1))),
+              std::tuple(0.0, 0.0, -gr(1, 1, beam(1))));
+    EXPECT_NE(gr(1, 1, beam(1)), 0.0);
+    auto change = [&](double y) { // depth 90 to 110 across the line
+        run.column(5, 0.0, y);
+        const double before = run.st.g_r(1, 1, beam(1));
+        run.column(6, 0.0, y);
+        return run.st.g_r(1, 1, beam(1)) - before;
+    };
+    const double cut_side = change(-30.0), other_side = change(30.0);
+    EXPECT_TRUE(near_rel(std::abs(cut_side) + std::abs(other_side), 2.0, 1e-12));
+    EXPECT_GT(std::abs(cut_side), 1.5);
+
+    DefectRun relax = disl("yes", screw_ini("1 1 0 0 1", "30 20 0", "1 0 0", "1"));
+    relax.column(2, 7.0, -5.0);
+    const Vec3 u = screw::surfacerelaxscrewdisplacement({7.0, -5.0, 30.0}, 200.0);
+    EXPECT_NE(u[0], 0.0);
+    for (int n = 1; n <= 5; ++n)
+        EXPECT_TRUE(
+            near_rel(relax.st.g_r(1, 1, n), relax.st.mtx_beams(n) * 2 * u[0], 1e-14, 1e-18));
 }
 
 // A line through the centre of column (4, 3): every term finite, the edge's zero on the line,
 // the core constant softening the field next to it.
-TEST(Dislocation, ColumnOnTheLineAndExampleConfigurations) {
+TEST(Dislocation, InvisibilityTheApproximationColumnOnTheLineAndExamples) {
     auto edge = [](const char* ca, double r0) {
         return disl(ca, edge_ini("1 2 1 1 0", "28 20 90", "1 -1 2", 0.3, r0));
     };
@@ -138,6 +148,22 @@ TEST(Dislocation, ColumnOnTheLineAndExampleConfigurations) {
         for (int j = 2; j <= 64 && model == 1; ++j)
             EXPECT_EQ(st.s_g_r(20, j, beam(1)), st.s_g_r(20, 1, beam(1)));
     }
+
+    // g.b = 0 and g.(b x l) = 0 (edge), g.b = 0 without relaxation (screw): no contrast, with or
+    // without the column approximation; "half" is "no" for the edge model.
+    for (const char* ca : {"yes", "no"})
+        for (const auto& ini : {edge_ini("1 2 0 1 1", "30 20 90", "1 0 0", 0.3, 1),
+                                screw_ini("1 2 0 1 1", "30 20 90", "0 1 -1")}) {
+            DefectRun inv = disl(ca, ini);
+            for (int l : {1, 5, 10}) {
+                inv.st.s_g_r.fill(1.0);
+                EXPECT_FALSE(any_nonzero(inv.slice(l).st.s_g_r)) << ca << ini << l;
+            }
+        }
+    const std::string ini = edge_ini("1 2 1 1 0", "30 20 90", "1 -1 2", 0.31, 0.5);
+    DefectRun half = disl("half", ini), no = disl("no", ini);
+    EXPECT_TRUE(same_bits(half.slice(3).slice(4).st.s_g_r, no.slice(4).st.s_g_r));
+    EXPECT_GT(max_abs(no.st.s_g_r, beam(1)), 1e-4);
 }
 
 // The relaxation distortion is the gradient of the displacement (both series lengths, which
@@ -185,36 +211,6 @@ TEST(ScrewRelaxation, DistortionIsTheGradientOfTheDisplacementAndTheTableItsSum)
     for (double zz : {0.0, 50.0, 200.0})
         EXPECT_FALSE(any_nonzero(u({0, 0, zz})) ||
                      any_nonzero(screw::surfacerelaxscrewdistortion({0, 0, zz}, 200.0)));
-}
-
-// The single column's phase g.R: odd in the beam order, one turn g.b around the line, and with
-// relaxation m g u_x of the relaxation displacement.
-TEST(ScrewDislocation, SingleColumnPhase) {
-    // Screw along x (b = [1 0 0], g.b = 2) at depth 100, cut plane (0 0 1) = the foil plane.
-    DefectRun run = disl("no", screw_ini("1 1 1 0 0", "30 20 100", "0 0 1"));
-    run.st.g_r.fill(5.0);
-    run.column(4, -10.0, -8.0);
-    const auto& gr = run.st.g_r;
-    EXPECT_EQ(std::tuple(gr(1, 1, beam(0)), gr(8, 6, beam(1)), gr(1, 1, beam(-1))),
-              std::tuple(0.0, 0.0, -gr(1, 1, beam(1))));
-    EXPECT_NE(gr(1, 1, beam(1)), 0.0);
-    auto change = [&](double y) { // depth 90 to 110 across the line
-        run.column(5, 0.0, y);
-        const double before = run.st.g_r(1, 1, beam(1));
-        run.column(6, 0.0, y);
-        return run.st.g_r(1, 1, beam(1)) - before;
-    };
-    const double cut_side = change(-30.0), other_side = change(30.0);
-    EXPECT_TRUE(near_rel(std::abs(cut_side) + std::abs(other_side), 2.0, 1e-12));
-    EXPECT_GT(std::abs(cut_side), 1.5);
-
-    DefectRun relax = disl("yes", screw_ini("1 1 0 0 1", "30 20 0", "1 0 0", "1"));
-    relax.column(2, 7.0, -5.0);
-    const Vec3 u = screw::surfacerelaxscrewdisplacement({7.0, -5.0, 30.0}, 200.0);
-    EXPECT_NE(u[0], 0.0);
-    for (int n = 1; n <= 5; ++n)
-        EXPECT_TRUE(
-            near_rel(relax.st.g_r(1, 1, n), relax.st.mtx_beams(n) * 2 * u[0], 1e-14, 1e-18));
 }
 
 // Refused configurations with their messages ("*": any stop; degenerate vectors gave NaN).

@@ -113,7 +113,7 @@ TEST(LoopIso, NearFieldReadsTheTableAtTheNearestPoint) {
 }
 
 // Below radius 60 the far field serves every column and no table is opened or made.
-TEST(LoopIso, SmallLoopNeverOpensATable) {
+TEST(LoopIso, SmallLoopNeverOpensATableUnknownModelAndUndefinedPoints) {
     LoopGeometry lg{std::sqrt(3.0) / 3.0,  50.0, 1.0 / std::sqrt(3.0), 1.0 / std::sqrt(3.0),
                     -1.0 / std::sqrt(3.0), 0.3};
     const double expect = -2.0 * loop_far_field(lg, 7.5 - 16.0, 20.5 - 16.0, 8.0 - 3.5);
@@ -121,11 +121,10 @@ TEST(LoopIso, SmallLoopNeverOpensATable) {
     EXPECT_TRUE(near_rel(run.slice(4).st.s_g_r(8, 21, 3), expect, 1e-14));
     EXPECT_TRUE(expect != 0.0 && loop_far_field(lg, 0, 0, 0) == 0.0); // zero only at the centre
     EXPECT_FALSE(run.dir.exists("i01.data"));
-}
 
-// An unknown model is reported at every slice; "integral" runs silently. Where the near field is
-// undefined (in the plane of a loop on a slice centre, on its axis) the terms are zero, not NaN.
-TEST(LoopIso, UnknownModelAndUndefinedPoints) {
+    // An unknown model is reported at every slice; "integral" runs silently. Where the near field
+    // is undefined (in the plane of a loop on a slice centre, on its axis) the terms are zero, not
+    // NaN.
     DefectRun spline = loop_run("70.0", "spline");
     spline.slice(1).slice(2);
     const std::string msg = " Distortion field calculation method has been NOT selected\n";
@@ -138,10 +137,10 @@ TEST(LoopIso, UnknownModelAndUndefinedPoints) {
     EXPECT_EQ(shear.console.str(), " * WARNING: the circular loop takes only the Burgers vector's "
                                    "component along its normal, 0.333333 of 0.57735\n");
 
-    DefectRun run = loop_run("70.0", "tabulation", "16.5 16.5 2.5", "0 0 1");
-    write_tables(run.dir, true, true);
+    DefectRun flat = loop_run("70.0", "tabulation", "16.5 16.5 2.5", "0 0 1");
+    write_tables(flat.dir, true, true);
     for (int l = 1; l <= 16; ++l) {
-        ASSERT_TRUE(all_finite(run.slice(l).st.s_g_r)) << l;
-        EXPECT_EQ(run.st.s_g_r(17, 17, 3), 0.0) << l; // on the axis
+        ASSERT_TRUE(all_finite(flat.slice(l).st.s_g_r)) << l;
+        EXPECT_EQ(flat.st.s_g_r(17, 17, 3), 0.0) << l; // on the axis
     }
 }

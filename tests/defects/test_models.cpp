@@ -48,7 +48,7 @@ std::vector<Case> cases() {
 // m (G_z + tan(tilt) G_x) without it, G_z and G_x fixed by the beam of order 1. The single column
 // at (x, y) from the defect's reference point is the grid's column there, stored at (1, 1); the
 // rest is cleared.
-TEST(DefectModels, TermsFollowTheBeamOrderAndTheSingleColumnIsTheGridColumn) {
+TEST(DefectModels, TermsSingleColumnAndConfigurationStops) {
     for (const Case& c : cases()) {
         DefectRun yes_run(c.model, c.file, c.text, "yes", c.grid);
         const State& yes = yes_run.slice(c.l).st;
@@ -79,10 +79,8 @@ TEST(DefectModels, TermsFollowTheBeamOrderAndTheSingleColumnIsTheGridColumn) {
             EXPECT_TRUE(c.rel != 0 || no_run.st.s_g_r(8, 6, n) == 0.0) << c.file;
         }
     }
-}
 
-// A missing or short configuration file stops the run, the message naming it.
-TEST(DefectModels, MissingOrShortConfigurationNamesTheFile) {
+    // A missing or short configuration file stops the run, the message naming it.
     const std::pair<int, const char*> models[] = {
         {1, "edge.ini"},   {2, "screw.ini"},       {3, "loop.ini"},  {4, "void.ini"},
         {5, "pgLoop.ini"}, {6, "tetrahedron.ini"}, {7, "strain.ini"}};
@@ -95,11 +93,9 @@ TEST(DefectModels, MissingOrShortConfigurationNamesTheFile) {
             const std::string message = read_error([&] { run.slice(1); });
             EXPECT_TRUE(contains(message, name)) << name << ": " << message;
         }
-}
 
-// Values a model would divide by or overflow with are refused where read, naming the record and
-// the value (each gave NaN images or a run that never ended).
-TEST(DefectModels, PhysicallyInvalidConfigurationValues) {
+    // Values a model would divide by or overflow with are refused where read, naming the record and
+    // the value (each gave NaN images or a run that never ended).
     const std::string b = "1 2 1 1 0";
     // clang-format off
     const std::tuple<int, std::string, int, std::string> cases[] = {

@@ -80,7 +80,7 @@ TEST(PgLoop, FaultJumpsOnlyInsideThePolygonAndStylesSplitStrainAndFault) {
 }
 
 // The plane within slice thickness / 1.9 of a slice centre; no second jump for the same loop.
-TEST(PgLoop, JumpOnlyWithinTheSlabAndOnlyOnce) {
+TEST(PgLoop, JumpOnlyWithinTheSlabOnceStopsAndColumnsAtOnce) {
     auto jumps = [](double depth, int nz, double dz, bool judge_each) {
         DefectRun run = pg_run(hexagon("faulted", depth), "no", {32, 32, nz, 32.0, 32.0, nz * dz});
         std::vector<int> slices;
@@ -96,9 +96,7 @@ TEST(PgLoop, JumpOnlyWithinTheSlabAndOnlyOnce) {
     EXPECT_EQ(jumps(7.96, 10, 2.0, true), (std::vector<int>{4, 5})); // 1.04 from slice 5
     // Slices 1 Angstrom thick, the plane halfway between slices 8 and 9.
     EXPECT_EQ(jumps(8.0, 16, 1.0, false), (std::vector<int>{8}));
-}
 
-TEST(PgLoop, StopsOnBadInput) {
     auto stop = [](const std::string& text, const char* ca = "no") {
         DefectRun run = pg_run(text, ca);
         return stop_lines([&] { run.slice(1); });
@@ -109,6 +107,19 @@ TEST(PgLoop, StopsOnBadInput) {
     EXPECT_FALSE(stop(hexagon("faulted", 8.3, "0 0 1")).empty()); // no loop plane
     EXPECT_EQ(stop(hexagon(), "half"),
               Lines{"Please make right choice for the Column Approximation"});
+
+    // Several columns at once give the one-column field's bits, inside, beside, far from the loop
+    // and on a spoke.
+    DefectRun run = pg_run(hexagon());
+    const PgLoopKernel k(run.st, read_pgloop_file(run.st.f_defect));
+    std::array<Vec3, kFieldLanes> p, g;
+    for (int l = 0; l < kFieldLanes; ++l)
+        p[std::size_t(l)] = {0.37 * l - 1.1, l % 3 == 0 ? 0.0 : 9.7 - 2.3 * l, 0.25 * l - 0.4};
+    k.gradient_lanes(p.data(), g.data());
+    for (int l = 0; l < kFieldLanes; ++l) {
+        const Vec3 one = k.gradient(p[std::size_t(l)]);
+        EXPECT_EQ(std::memcmp(g[std::size_t(l)].data(), one.data(), sizeof one), 0) << l;
+    }
 }
 
 // The four triangular faces, with a zone axis mixing the crystal axes, share their corners: each
@@ -163,19 +174,4 @@ TEST(Tetrahedron, FacesCloseIntoARegularTetrahedronCrossedTwiceByAColumn) {
     const Vec3 f2 = kTetrahedronFaces[std::size_t(p2 / 2 - 1)].burgers;
     for (std::size_t c = 0; c < 3; ++c) EXPECT_NEAR(total[c], (f1[c] + f2[c]) / 12.0, 1e-15);
     EXPECT_EQ(crossed.st.projection(2, 2, 1), 0);
-}
-
-// Several columns at once give the one-column field's bits, inside, beside, far from the loop
-// and on a spoke.
-TEST(PgLoop, ColumnsAtOnceGiveTheOneColumnBits) {
-    DefectRun run = pg_run(hexagon());
-    const PgLoopKernel k(run.st, read_pgloop_file(run.st.f_defect));
-    std::array<Vec3, kFieldLanes> p, g;
-    for (int l = 0; l < kFieldLanes; ++l)
-        p[std::size_t(l)] = {0.37 * l - 1.1, l % 3 == 0 ? 0.0 : 9.7 - 2.3 * l, 0.25 * l - 0.4};
-    k.gradient_lanes(p.data(), g.data());
-    for (int l = 0; l < kFieldLanes; ++l) {
-        const Vec3 one = k.gradient(p[std::size_t(l)]);
-        EXPECT_EQ(std::memcmp(g[std::size_t(l)].data(), one.data(), sizeof one), 0) << l;
-    }
 }

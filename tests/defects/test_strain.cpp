@@ -32,28 +32,10 @@ void spoil(const std::string& path, std::size_t n, const std::string& text = "")
 
 } // namespace
 
-// Hand-written files on one cell: the depth derivative enters negated, dY is read but unused.
-TEST(Strain, DepthDerivativeEntersNegatively) {
-    for (const std::string ca : {"yes", "no"}) {
-        DefectRun run = strain_run(ca, {1, 1, 1, 2.0, 3.0, 4.0});
-        const std::string head = " nx\n 1\n ny\n 1\n nz\n 1\n dx\n 2.0\n dy\n 3.0\n dz\n 4.0\n";
-        run.dir.write("box.dX", head + " 0.02 0.3 0.4\n");
-        run.dir.write("box.dY", head + " 1e3 -2e3 5e2\n");
-        run.dir.write("box.dZ", head + " 0.01, 0.7, 0.9   trailing label\n");
-        const State& st = run.slice(1).st;
-        const double gx = st.g * 0.02, gz = st.g * 0.01; // g along [100]
-        for (int n = 1; n <= st.n_beams; ++n) {
-            const double m = st.mtx_beams(n), t = beam_tilts(st).tan_tilt(n);
-            EXPECT_NEAR(st.s_g_r(1, 1, n), ca == "yes" ? -m * gz : m * (t * gx - gz), 1e-16) << n;
-        }
-        EXPECT_LT(st.s_g_r(1, 1, beam(1)), 0.0); // -g dRx/dz with dRx/dz > 0 in the file
-    }
-}
-
 // Every file must exist (even ".dY") and describe the grid (counts, then cell sizes); "yes" or
 // "no". A file that ends early or holds a bad record stops at that slice, the message naming the
 // file and record; read in step, the first bad record of the three is reported.
-TEST(Strain, Stops) {
+TEST(Strain, StopsAndTheDepthDerivativeEntersNegatively) {
     const std::string counts = "The numbers of cells in system and atomic box are not coincide";
     const std::string units = "The units of cells in system and atomic box are not coincide";
     const std::string read = "error in reading the input file for the strin field dU/d";
@@ -91,12 +73,28 @@ TEST(Strain, Stops) {
     spoil("box.dX", 22, " 0 zero 0");
     run.slice(1);
     EXPECT_TRUE(contains(message(2), "box.dZ\", record 20")) << message(2);
+
+    // Hand-written files on one cell: the depth derivative enters negated, dY is read but unused.
+    for (const std::string ca : {"yes", "no"}) {
+        DefectRun cell = strain_run(ca, {1, 1, 1, 2.0, 3.0, 4.0});
+        const std::string head = " nx\n 1\n ny\n 1\n nz\n 1\n dx\n 2.0\n dy\n 3.0\n dz\n 4.0\n";
+        cell.dir.write("box.dX", head + " 0.02 0.3 0.4\n");
+        cell.dir.write("box.dY", head + " 1e3 -2e3 5e2\n");
+        cell.dir.write("box.dZ", head + " 0.01, 0.7, 0.9   trailing label\n");
+        const State& st = cell.slice(1).st;
+        const double gx = st.g * 0.02, gz = st.g * 0.01; // g along [100]
+        for (int n = 1; n <= st.n_beams; ++n) {
+            const double m = st.mtx_beams(n), t = beam_tilts(st).tan_tilt(n);
+            EXPECT_NEAR(st.s_g_r(1, 1, n), ca == "yes" ? -m * gz : m * (t * gx - gz), 1e-16) << n;
+        }
+        EXPECT_LT(st.s_g_r(1, 1, beam(1)), 0.0); // -g dRx/dz with dRx/dz > 0 in the file
+    }
 }
 
 // Files of the analytic edge field (g with components along b and l x b, r0 = 1) give the edge
 // model's terms, with and without the approximation, the slices in order, again (the files
 // reopened) and out of order.
-TEST(Strain, EdgeFieldFilesMatchTheEdgeModel) {
+TEST(Strain, EdgeFieldFilesMatchTheEdgeModelAndBinaryFilesReadLikeText) {
     for (const char* ca : {"no", "yes"}) {
         const Grid grid{9, 8, 7, 18.0, 16.0, 14.0};
         EdgeDislocation e{1, 2, {1, 0, 1}, {9.3, 7.8, 7.1}, {-1, 2, 1}};
@@ -117,12 +115,10 @@ TEST(Strain, EdgeFieldFilesMatchTheEdgeModel) {
         }
         EXPECT_GT(largest, 1e-3); // the field is not trivially small
     }
-}
 
-// Binary files give the text files' terms: to the bit in 64-bit values, to float rounding in
-// 32-bit ones; keeping rows 3..5 (a split run) reads those to the bit, the others zero. A short
-// binary file or another version stops the run naming the file.
-TEST(Strain, BinaryFilesReadLikeText) {
+    // Binary files give the text files' terms: to the bit in 64-bit values, to float rounding in
+    // 32-bit ones; keeping rows 3..5 (a split run) reads those to the bit, the others zero. A short
+    // binary file or another version stops the run naming the file.
     DefectRun run = strain_run("no", {9, 8, 7, 18.0, 16.0, 14.0});
     DefectRun rows = strain_run("no", {9, 8, 7, 18.0, 16.0, 14.0});
     rows.field->keep_rows(3, 5);

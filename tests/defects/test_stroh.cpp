@@ -65,7 +65,7 @@ TEST(Stroh, IsotropicLimitAndCopperScrewAlongTwoFoldAxis) {
 
 // Mixed dislocations of low symmetry, A above and below 1: gradient = numerical derivative,
 // div sigma = 0, u jumps by b across the cut, no net force on a circle.
-TEST(Stroh, EquilibriumJumpAndDerivatives) {
+TEST(Stroh, EquilibriumJumpDerivativesAndTheElasticityRecord) {
     const Vec3 b{0.3, -0.5, 0.8};
     const double h = 1e-5;
     for (const char* xtal : {"Cu", "Fe", "Mo", "Al"}) {
@@ -95,11 +95,10 @@ TEST(Stroh, EquilibriumJumpAndDerivatives) {
         }
         EXPECT_LT(magnitude(force), 1e-8) << xtal;
     }
-}
 
-// The last record's last word decides (a number or nothing: isotropic); other words and relaxation
-// with "anisotropic" are refused. The gradient tool's anisotropic edge is the edge model's field.
-TEST(Stroh, ElasticityRecordAndItsUsers) {
+    // The last record's last word decides (a number or nothing: isotropic); other words and
+    // relaxation with "anisotropic" are refused. The gradient tool's anisotropic edge is the edge
+    // model's field.
     RecordReader r("f.ini", "0 x\nANISOTROPIC x\n\n \n"), bad("f.ini", "x\n0\nanisotropc 1\n");
     EXPECT_EQ(read_elasticity(r), Elasticity::anisotropic);
     EXPECT_TRUE(
