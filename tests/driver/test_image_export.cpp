@@ -77,7 +77,7 @@ TEST(GreyLevels, FormulaTopLevelClippingAndOddImages) {
 
 // The PNG holds the display's levels, row y = 1 at the top; the TIFF the computed values as
 // closely as a float can (a clipped spike too), the pixel size and a description of the run.
-TEST(ImageExport, PngAndTiffMatchTheTextImageAndFailuresStopCleanly) {
+TEST(ImageExport, PngTiffAndPrintedValuesMatchTheTextImageFailuresStopCleanly) {
     ScratchDir dir;
     ImageData spike = intensity_image(150, 80); // over 10000 pixels: clipping can happen
     spike.values(3, 70) = 1e7;
@@ -131,32 +131,13 @@ TEST(ImageExport, PngAndTiffMatchTheTextImageAndFailuresStopCleanly) {
             << lines[0];
     }
     EXPECT_EQ(bad.names(), (std::set<std::string>{"blocked", "img.tif", "img.ps"}));
-}
 
-// The displays read rows of more than 2000 values back across their continuation records.
-TEST(ImageFiles, RowsContinueAfterTwoThousandValues) {
-    const ImageData img = make_image(2, 2500, [](int i, int) { return i == 1 ? 0.1234 : -2.5e-7; });
-    const std::string text = format_image(img, RowFormat::es12_3);
-    const auto lines = split_lines(text);
-    ASSERT_EQ(lines.size(), 8u + 4u);
-    EXPECT_EQ(lines[0] + lines[3], " width 2500");
-    EXPECT_EQ(std::pair(lines[8].size(), lines[9].size()),
-              (std::pair<std::size_t, std::size_t>(2000 * 12, 500 * 12)));
-    EXPECT_EQ(lines[8].substr(0, 12) + lines[10].substr(0, 12), "   1.234E-01  -2.500E-07");
-    ScratchDir dir;
-    dir.write("img", text);
-    const auto back = read_image_file(dir.str() + "img");
-    EXPECT_EQ(std::tuple(back.ny(), back.values(1, 2500), back.values(2, 2001)),
-              std::tuple(2500, 0.1234, -2.5e-7));
-}
-
-// The grey levels come from the values as printed; the fast conversion agrees with the text
-// formatting everywhere, ties of the last printed digit included.
-TEST(ImageExport, PrintedValuesAgreeWithTheText) {
-    const ImageData img = image_of(1, 3, {0.123456789, -2.49951e-7, 1.0 / 3.0});
-    const ImageData es = as_printed(img, RowFormat::es12_3);
+    // The grey levels come from the values as printed; the fast conversion agrees with the text
+    // formatting everywhere, ties of the last printed digit included.
+    const ImageData col = image_of(1, 3, {0.123456789, -2.49951e-7, 1.0 / 3.0});
+    const ImageData es = as_printed(col, RowFormat::es12_3);
     EXPECT_EQ(std::pair(es.values(1, 1), es.values(1, 2)), std::pair(0.1235, -2.500e-7));
-    const ImageData list = as_printed(img, RowFormat::list);
+    const ImageData list = as_printed(col, RowFormat::list);
     EXPECT_EQ(std::pair(list.values(1, 3), list.unit_x), std::pair(0.3333333333, 0.5));
 
     std::mt19937_64 rng(7);
@@ -179,6 +160,23 @@ TEST(ImageExport, PrintedValuesAgreeWithTheText) {
         for (RowFormat f : {RowFormat::es12_3, RowFormat::list})
             for (double x : {v, -v})
                 ASSERT_EQ(printed_value(x, f), printed_value_reference(x, f)) << std::hexfloat << x;
+}
+
+// The displays read rows of more than 2000 values back across their continuation records.
+TEST(ImageFiles, RowsContinueAfterTwoThousandValues) {
+    const ImageData img = make_image(2, 2500, [](int i, int) { return i == 1 ? 0.1234 : -2.5e-7; });
+    const std::string text = format_image(img, RowFormat::es12_3);
+    const auto lines = split_lines(text);
+    ASSERT_EQ(lines.size(), 8u + 4u);
+    EXPECT_EQ(lines[0] + lines[3], " width 2500");
+    EXPECT_EQ(std::pair(lines[8].size(), lines[9].size()),
+              (std::pair<std::size_t, std::size_t>(2000 * 12, 500 * 12)));
+    EXPECT_EQ(lines[8].substr(0, 12) + lines[10].substr(0, 12), "   1.234E-01  -2.500E-07");
+    ScratchDir dir;
+    dir.write("img", text);
+    const auto back = read_image_file(dir.str() + "img");
+    EXPECT_EQ(std::tuple(back.ny(), back.values(1, 2500), back.values(2, 2001)),
+              std::tuple(2500, 0.1234, -2.5e-7));
 }
 
 // One page of the whole image, the caller's plot device and colours undisturbed; rendered,

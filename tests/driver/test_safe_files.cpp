@@ -8,7 +8,7 @@ namespace fs = std::filesystem;
 
 // A link under each run file (target untouched, named); a file-size limit while the record is
 // rebuilt (the reason named, the old record kept).
-TEST(SafeFiles, LinksAndAFileSizeLimitStopCleanly) {
+TEST(SafeFiles, LinksAFileSizeLimitAndASignalStopCleanly) {
     for (const std::string name :
          {"data/in.imi", "data/Imagesin.tex", "record.sim", "data/in.par", "data/in00g"}) {
         KorvexRun r({}, "data/");
@@ -28,6 +28,18 @@ TEST(SafeFiles, LinksAndAFileSizeLimitStopCleanly) {
                 r.dir.read("record.sim") == std::string(200000, 'x'))
         << r.output;
     expect_clean(r);
+
+    // SIGTERM after the first progress line: the run stops non-zero and cleanly.
+    KorvexRun sig({.job = 3, .size_x = 48, .size_y = 48, .size_z = 3000}, "data/");
+    const std::string script = "cd '" + sig.dir.str() +
+                               "' && { '" KORVEX_BINARY
+                               "' -t in >log 2>&1 & p=$!; until grep -q finished log; do "
+                               "sleep 0.02; done; kill -TERM $p; wait $p; echo $? >status; }";
+    ASSERT_EQ(std::system(script.c_str()), 0);
+    EXPECT_NE(sig.dir.read("status"), "0\n");
+    EXPECT_TRUE(contains(sig.dir.read("log"), " The run was stopped by signal SIGTERM."))
+        << sig.dir.read("log");
+    expect_clean(sig);
 }
 
 // A 150-character data directory receives the results; an input in another folder names them.
@@ -48,18 +60,4 @@ TEST(SafeFiles, LongDataDirectoryInputElsewhereAndNonFiniteResults) {
               "The strain term turned non-finite: beam 1g, column (2, 1), slice 7.");
     EXPECT_EQ(stop_lines([&] { check_finite_amplitudes(st, 9); })[0],
               "The amplitude turned non-finite: beam -1g, column (3, 2), slice 9.");
-}
-
-// SIGTERM after the first progress line: the run stops non-zero and cleanly.
-TEST(SafeFiles, SignalMidRunStopsCleanly) {
-    KorvexRun r({.job = 3, .size_x = 48, .size_y = 48, .size_z = 3000}, "data/");
-    const std::string script = "cd '" + r.dir.str() +
-                               "' && { '" KORVEX_BINARY
-                               "' -t in >log 2>&1 & p=$!; until grep -q finished log; do "
-                               "sleep 0.02; done; kill -TERM $p; wait $p; echo $? >status; }";
-    ASSERT_EQ(std::system(script.c_str()), 0);
-    EXPECT_NE(r.dir.read("status"), "0\n");
-    EXPECT_TRUE(contains(r.dir.read("log"), " The run was stopped by signal SIGTERM."))
-        << r.dir.read("log");
-    expect_clean(r);
 }

@@ -36,7 +36,7 @@ Vec3 edge_displacement(const Vec3& p, const Vec3& at) {
 
 } // namespace
 
-TEST(SnapshotGradients, UniformStrainIsFoundInEveryCell) {
+TEST(SnapshotGradients, UniformStrainInEveryCellAndBadSnapshotsStop) {
     const double r = 1 / std::sqrt(2.0);
     const std::array<Vec3, 3> cube{Vec3{1, 0, 0}, Vec3{0, 1, 0}, Vec3{0, 0, 1}},
         turned{Vec3{r, r, 0}, Vec3{-r, r, 0}, Vec3{0, 0, 1}};
@@ -95,12 +95,10 @@ TEST(SnapshotGradients, UniformStrainIsFoundInEveryCell) {
             }
         EXPECT_LT(std::max(off, apart), 1e-11) << off << ' ' << apart;
     }
-}
 
-TEST(SnapshotGradients, BadSnapshotsStopBeforeAnyFileIsWritten) {
-    const Cell box{{0, 0, 0}, {Vec3{14.44, 0, 0}, Vec3{0, 14.44, 0}, Vec3{0, 0, 14.44}}};
-    const std::string ref = lammps(fcc({4, 4, 4}, 3.61), box);
-    const std::vector<std::string> lines = split_lines(ref);
+    const Cell cube_box{{0, 0, 0}, {Vec3{14.44, 0, 0}, Vec3{0, 14.44, 0}, Vec3{0, 0, 14.44}}};
+    const std::string ref_text = lammps(fcc({4, 4, 4}, 3.61), cube_box);
+    const std::vector<std::string> lines = split_lines(ref_text);
     // The reference with line n (if any) replaced and the last `drop` lines dropped.
     auto edit = [&](std::size_t n, const std::string& text, std::size_t drop = 0) {
         auto l = lines;
@@ -109,29 +107,29 @@ TEST(SnapshotGradients, BadSnapshotsStopBeforeAnyFileIsWritten) {
         for (std::size_t k = 0; k + drop < l.size(); ++k) s += l[k] + "\n";
         return s;
     };
-    struct Case {
-        std::string cur, ref, message;
+    struct Bad {
+        std::string cur, ref_text, message;
         Vec3 centre{6, 6, 6};
     };
-    const Case cases[] = {
-        {ref, edit(16, "1 0 7777 1.805 0"),
+    const Bad bad[] = {
+        {ref_text, edit(16, "1 0 7777 1.805 0"),
          "Atom id 7 of \"cur\" (line 16) is not in the reference \"ref\""},
-        {ref, edit(4, "255", 1),
+        {ref_text, edit(4, "255", 1),
          "The snapshot \"cur\" (line 4) holds 256 atoms, the reference \"ref\" (line 4) 255"},
-        {edit(9, "ITEM: ATOMS type z id q y"), ref, "\"cur\", line 9: unknown column layout"},
-        {edit(0, "", 3), ref, "\"cur\", line 262: the file ends after 253 of 256 atoms"},
-        {edit(1, "hello"), ref, "\"cur\", line 1: unknown layout"},
-        {edit(20, "1 nan 11 0 0"), ref, "\"cur\", line 20: the coordinate \"nan\""},
-        {ref, ref, "The box of \"ref\" (line 6) does not cover the grid", {6, 6, 10}}};
-    for (const Case& c : cases) {
+        {edit(9, "ITEM: ATOMS type z id q y"), ref_text, "\"cur\", line 9: unknown column layout"},
+        {edit(0, "", 3), ref_text, "\"cur\", line 262: the file ends after 253 of 256 atoms"},
+        {edit(1, "hello"), ref_text, "\"cur\", line 1: unknown layout"},
+        {edit(20, "1 nan 11 0 0"), ref_text, "\"cur\", line 20: the coordinate \"nan\""},
+        {ref_text, ref_text, "The box of \"ref\" (line 6) does not cover the grid", {6, 6, 10}}};
+    for (const Bad& b : bad) {
         ScratchDir dir;
         dir.enter();
-        dir.write("cur", c.cur);
-        dir.write("ref", c.ref);
+        dir.write("cur", b.cur);
+        dir.write("ref", b.ref_text);
         SnapshotConversion conv;
-        conv.snapshot = "cur", conv.reference = "ref", conv.centre = c.centre;
+        conv.snapshot = "cur", conv.reference = "ref", conv.centre = b.centre;
         const std::string got = stop_lines([&] { convert_snapshot(conv, kGrid, "box"); }).at(0);
-        EXPECT_TRUE(contains(got, c.message)) << got;
+        EXPECT_TRUE(contains(got, b.message)) << got;
         EXPECT_EQ(dir.names(), (std::set<std::string>{"cur", "ref"})) << got;
     }
 }

@@ -112,7 +112,7 @@ TEST(TextRun, LayerImagesTheReportDocumentAndASeries) {
 
 // Each bad input prints its message line; a stop returns non-zero and leaves no image of the last
 // beam, no temporary file, run record or report document, and moves nothing of the user's.
-TEST(TextRun, BadInputStopsWithItsMessageAndNoPartialFiles) {
+TEST(TextRun, BadInputStopsWithItsMessageHelpAndVersionExit) {
     auto expect = [](const std::string& line, bool stops, const InputSpec& in,
                      const std::string& data = "./",
                      const std::function<void(const ScratchDir&)>& prepare = {}) {
@@ -140,10 +140,8 @@ TEST(TextRun, BadInputStopsWithItsMessageAndNoPartialFiles) {
     // A picture's name taken by a directory with something in it, which stays.
     expect(" Error writing \"data/in00g.tif\": Is a directory", true, {}, "data/",
            [](const ScratchDir& d) { fs::create_directories(d.path() / "data/in00g.tif/keep"); });
-}
 
-// --help lists every option and the user guide, --version the version: both exit 0 at once.
-TEST(TextRun, HelpAndVersionAnswerAndExit) {
+    // --help lists every option and the user guide, --version the version: both exit 0 at once.
     ScratchDir d;
     std::string out;
     EXPECT_EQ(run_program(d.str(), "--help", out), 0);
