@@ -254,15 +254,48 @@ TEST(EntryForm, PerfectCrystalRunFillsTheStateCaseRulesAndReasks) {
     EXPECT_TRUE(contains(g.t.out.str(), ca_msg + ca_msg + abs_msg + abs_msg));
 }
 
-// The defect pages write the configuration file the defect model reads, byte for byte: the
-// screw's cut plane is perpendicular to b and its point moves to the surface when relaxed;
-// the loop's radius is half the diameter typed.
-TEST(EntryForm, DefectPagesWriteTheirFiles) {
+// A value the run would refuse: its message on the terminal and under the boxes, the box taken
+// again, the form going on (a later defect file still written). Jobs 1..3 and 9 (column) pass.
+TEST(EntryForm, RefusedValuesAreAskedAgainAndDefectPagesWriteTheirFiles) {
+    const std::string edge_keys = "1 2 1 -1 0\r1 1 -2\r4 4 10\r0\r0.3\r\r";
+    const std::pair<Page, std::string> cases[] = {
+        {Page{.defect = "void\rno\r"}, "This defect model has not been added"},
+        {Page{.beams = "3 -1\r-1 1\r"}, "The beam range given is wrong"},
+        {Page{.defect = "edge\r", .beams = "2 1\r-1 2\r", .defect_panel = edge_keys},
+         "The beam range given is wrong"},
+        {Page{.zone = "1 1 1\r", .g = "1 1 1\r2 -2 0\r"}, "SAMPLE COORDINATES SYSTEM GIVEN WRONG!"},
+        {Page{.zone = "1 1 0\r", .g = "0 0 2\r"}, ""},
+        {Page{.job = "3\r"}, ""},
+        {Page{.job = "9\r", .column = "1.5 -20\r"}, ""},
+        {Page{.job = "4\r1\r"}, "The job model given wrong!"},
+        {Page{.job = "10\r3\r"}, "The job model given wrong!"}};
+    for (const auto& [page, message] : cases) {
+        Form f;
+        EXPECT_EQ(f.run(page), Lines{}) << page.job << page.zone;
+        EXPECT_EQ(f.t.out.str().find(" " + message + "\n") != std::string::npos, !message.empty());
+        EXPECT_EQ(f.t.gr.count_text(message), message.empty() ? 0 : 1) << message;
+        EXPECT_EQ(f.dir.exists("edge.ini"), !page.defect_panel.empty());
+        // Every box taken says what it takes.
+        EXPECT_GT(f.t.gr.count_text("yes or no"), 0);
+        if (page.column.empty()) continue;
+        EXPECT_EQ(f.st.job, Job::amplitude_phase);
+        EXPECT_EQ(f.st.colxy, (std::array{1.5, -20.0}));
+    }
+    // Values no model can use are refused at their field, with what was typed.
+    Form g;
+    EXPECT_EQ(g.run(Page{.g = "2.5 0 0\r"}),
+              (Lines{"In the entry form, field 9: the diffraction vector g must have whole-number "
+                     "indices",
+                     "Read: 2.5 0.0 0.0"}));
+
+    // The defect pages write the configuration file the defect model reads, byte for byte: the
+    // screw's cut plane is perpendicular to b and its point moves to the surface when relaxed;
+    // the loop's radius is half the diameter typed.
     const char* const rule =
         " ===================================================================\n";
     const struct {
         std::string defect, keys, file, text;
-    } cases[] = {
+    } pages[] = {
         {"Screw\r", "1 2 1 1 1\r20 30.5 40\r1\r\r", "screw.ini",
          "              {Data for the screw dislocation in Crystal}\n" + std::string(rule) +
              "  1.0  2.0  1.0  1.0  1.0                               Burger vector m/n[i,j,k]\n"
@@ -297,48 +330,13 @@ TEST(EntryForm, DefectPagesWriteTheirFiles) {
              "    6                           The number of the loop edges\n"
              "    0.3000                                         Poissons ratio\n"
              "    1.0000                            Factor to avoid singularity\n"}};
-    for (const auto& c : cases) {
+    for (const auto& pg : pages) {
         Form f;
-        ASSERT_EQ(f.run(Page{.defect = c.defect, .defect_panel = c.keys}), Lines{}) << c.file;
-        EXPECT_EQ(f.st.f_defect, c.file);
-        EXPECT_EQ(f.dir.read(c.file), c.text);
-        EXPECT_TRUE(c.file != "pgLoop.ini" || f.st.defect_kind == DefectKind::pg_loop);
+        ASSERT_EQ(f.run(Page{.defect = pg.defect, .defect_panel = pg.keys}), Lines{}) << pg.file;
+        EXPECT_EQ(f.st.f_defect, pg.file);
+        EXPECT_EQ(f.dir.read(pg.file), pg.text);
+        EXPECT_TRUE(pg.file != "pgLoop.ini" || f.st.defect_kind == DefectKind::pg_loop);
     }
-}
-
-// A value the run would refuse: its message on the terminal and under the boxes, the box taken
-// again, the form going on (a later defect file still written). Jobs 1..3 and 9 (column) pass.
-TEST(EntryForm, RefusedValuesAreAskedAgain) {
-    const std::string edge_keys = "1 2 1 -1 0\r1 1 -2\r4 4 10\r0\r0.3\r\r";
-    const std::pair<Page, std::string> cases[] = {
-        {Page{.defect = "void\rno\r"}, "This defect model has not been added"},
-        {Page{.beams = "3 -1\r-1 1\r"}, "The beam range given is wrong"},
-        {Page{.defect = "edge\r", .beams = "2 1\r-1 2\r", .defect_panel = edge_keys},
-         "The beam range given is wrong"},
-        {Page{.zone = "1 1 1\r", .g = "1 1 1\r2 -2 0\r"}, "SAMPLE COORDINATES SYSTEM GIVEN WRONG!"},
-        {Page{.zone = "1 1 0\r", .g = "0 0 2\r"}, ""},
-        {Page{.job = "3\r"}, ""},
-        {Page{.job = "9\r", .column = "1.5 -20\r"}, ""},
-        {Page{.job = "4\r1\r"}, "The job model given wrong!"},
-        {Page{.job = "10\r3\r"}, "The job model given wrong!"}};
-    for (const auto& [page, message] : cases) {
-        Form f;
-        EXPECT_EQ(f.run(page), Lines{}) << page.job << page.zone;
-        EXPECT_EQ(f.t.out.str().find(" " + message + "\n") != std::string::npos, !message.empty());
-        EXPECT_EQ(f.t.gr.count_text(message), message.empty() ? 0 : 1) << message;
-        EXPECT_EQ(f.dir.exists("edge.ini"), !page.defect_panel.empty());
-        // Every box taken says what it takes.
-        EXPECT_GT(f.t.gr.count_text("yes or no"), 0);
-        if (page.column.empty()) continue;
-        EXPECT_EQ(f.st.job, Job::amplitude_phase);
-        EXPECT_EQ(f.st.colxy, (std::array{1.5, -20.0}));
-    }
-    // Values no model can use are refused at their field, with what was typed.
-    Form g;
-    EXPECT_EQ(g.run(Page{.g = "2.5 0 0\r"}),
-              (Lines{"In the entry form, field 9: the diffraction vector g must have whole-number "
-                     "indices",
-                     "Read: 2.5 0.0 0.0"}));
 }
 
 } // namespace

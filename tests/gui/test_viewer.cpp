@@ -156,10 +156,34 @@ std::string write_stripe(const ScratchDir& d, const std::string& name, int nx, i
     return d.str() + name;
 }
 
+// Pixels of a picture drawn for real with a grey level in lo..hi, in columns x0..x1 - 1 of rows
+// y0..y1 - 1.
+int lit(const RgbPicture& p, int x0, int x1, int y0, int y1, int lo, int hi = 255) {
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) {
+            const int g = p.rgb[3 * (std::size_t(y) * p.width + x)];
+            n += g >= lo && g <= hi;
+        }
+    return n;
+}
+
+RgbPicture draw_png(const ScratchDir& d, ImageView& v, const std::string& name) {
+    auto g = open_plot_devices();
+    EXPECT_GT(g->open(d.str() + name + "/PNG"), 0);
+    std::ostringstream out;
+    Gui gui{*g, out, {}, 0, 0};
+    viewer_layout(gui.layout);
+    v.labels = false;
+    draw_view(gui, v, 100, false);
+    g->close();
+    return read_png(d.str() + name);
+}
+
 // DIFF steps from the last beam to the first; CTS+ widens the grey step between stripe and
 // background; LABEL drops the annotations; ZOOM+ after a click halves the window about the
 // point clicked; the scale bar's text and the g arrow are drawn.
-TEST(Viewer, ButtonsChangeTheView) {
+TEST(Viewer, ButtonsChangeTheViewSquarePixelsAndDefectOutlines) {
     ScratchDir d;
     Screen t;
     State& st = t.st;
@@ -199,39 +223,13 @@ TEST(Viewer, ButtonsChangeTheView) {
     EXPECT_FLOAT_EQ(v.win[2], -10.0f); // y clamped: the view stays on the image
     EXPECT_EQ(t.gr.images.back().nx, 20);
     EXPECT_FALSE(view_button(v, 8)); // DEFECT does not change the view
-}
 
-// Pixels of a picture drawn for real with a grey level in lo..hi, in columns x0..x1 - 1 of rows
-// y0..y1 - 1.
-int lit(const RgbPicture& p, int x0, int x1, int y0, int y1, int lo, int hi = 255) {
-    int n = 0;
-    for (int y = y0; y < y1; ++y)
-        for (int x = x0; x < x1; ++x) {
-            const int g = p.rgb[3 * (std::size_t(y) * p.width + x)];
-            n += g >= lo && g <= hi;
-        }
-    return n;
-}
-
-RgbPicture draw_png(const ScratchDir& d, ImageView& v, const std::string& name) {
-    auto g = open_plot_devices();
-    EXPECT_GT(g->open(d.str() + name + "/PNG"), 0);
-    std::ostringstream out;
-    Gui gui{*g, out, {}, 0, 0};
-    viewer_layout(gui.layout);
-    v.labels = false;
-    draw_view(gui, v, 100, false);
-    g->close();
-    return read_png(d.str() + name);
-}
-
-// A 100 x 50 Angstrom uniform image is twice as wide as high within a pixel and middle grey;
-// ZOOM+ doubles the width of a stripe.
-TEST(Viewer, SquarePixelsUniformGreyAndZoomOnAPage) {
-    ScratchDir d;
-    State st;
-    ImageView u = view_of_run(st, write_stripe(d, "flat", 20, 10, 5.0, 0, 0));
-    const RgbPicture p = draw_png(d, u, "flat.png");
+    // A 100 x 50 Angstrom uniform image is twice as wide as high within a pixel and middle grey;
+    // ZOOM+ doubles the width of a stripe.
+    ScratchDir pd;
+    State ps;
+    ImageView u = view_of_run(ps, write_stripe(pd, "flat", 20, 10, 5.0, 0, 0));
+    const RgbPicture p = draw_png(pd, u, "flat.png");
     const int cx = static_cast<int>(p.width * (0.05 + 0.9 * 0.41));
     const int cy = static_cast<int>(p.height * (1 - 0.575));
     // Middle grey only within 126..128, the picture's width and height at one quarter of it.
@@ -240,12 +238,42 @@ TEST(Viewer, SquarePixelsUniformGreyAndZoomOnAPage) {
     EXPECT_NEAR(w, 2 * h, 1.5) << w << " x " << h;
     EXPECT_GT(h, 50);
 
-    ImageView s = view_of_run(st, write_stripe(d, "stripe", 40, 40, 1.0, 19, 22));
-    const int w0 = lit(draw_png(d, s, "z0.png"), 0, p.width, cy, cy + 1, 200);
-    view_button(s, kZoomInButton);
-    const int w1 = lit(draw_png(d, s, "z1.png"), 0, p.width, cy, cy + 1, 200);
+    ImageView stripe = view_of_run(ps, write_stripe(pd, "stripe", 40, 40, 1.0, 19, 22));
+    const int w0 = lit(draw_png(pd, stripe, "z0.png"), 0, p.width, cy, cy + 1, 200);
+    view_button(stripe, kZoomInButton);
+    const int w1 = lit(draw_png(pd, stripe, "z1.png"), 0, p.width, cy, cy + 1, 200);
     EXPECT_GT(w0, 10);
     EXPECT_NEAR(w1, 2 * w0, 1.5) << w0 << " -> " << w1;
+
+    // DEFECT draws the defect's outline over the image: a void's circle and an edge line where
+    // the configuration puts them; a tetrahedron's faces meet at its four corners, which project
+    // half an edge from the centroid along [001].
+    ScratchDir od;
+    State os;
+    os.v_g = os.co_x = {2, 0, 0}, os.foil = {0, 0, 1}, os.size_x = os.size_y = os.size_z = 100;
+    const std::string image = write_stripe(od, "img", 100, 100, 1.0, 0, 0);
+    auto drawn = [&](const std::string& defect, const std::string& config) {
+        os.defect = defect, os.defect_kind = defect_kind_from_name(defect);
+        os.f_defect = od.str() + defect + ".ini";
+        od.write(defect + ".ini", " {" + defect + "}\n ===\n" + config);
+        TestGui tg;
+        viewer_layout(tg.gui.layout);
+        ImageView ov = view_of_run(os, image);
+        EXPECT_TRUE(view_button(ov, kDefectButton)) << defect;
+        draw_view(tg.gui, ov, 100, false);
+        return tg.gr.lines;
+    };
+    for (const auto& l : drawn("void", "20.0\n30.0 50.0 40.0\n"))
+        for (std::size_t k = 0; k < l.x.size(); ++k)
+            EXPECT_NEAR(std::hypot(l.x[k] + 2.0f, l.y[k]), 2.0, 1e-5);
+    const auto edge = drawn("edge", "1 2 1 0 1\n70.0 0.0 50.0\n0 1 0\n0.34\n1.0\n0\n");
+    ASSERT_EQ(edge.size(), 1u);
+    EXPECT_EQ(edge[0].x, (std::vector<float>{2.0f, 2.0f}));
+    const auto sft = drawn("tetrahedron", "faulted\n50.0 40.0 50.0\n60.0\n0.34\n1.0\n");
+    ASSERT_EQ(sft.size(), 4u);
+    for (const auto& l : sft)
+        for (std::size_t k = 0; k < l.x.size(); ++k)
+            EXPECT_NEAR(std::hypot(l.x[k] - 0.0f, l.y[k] - 1.0f), 3.0, 1e-4);
 }
 
 // The overview of one condition with three beams: the page size, each panel showing its own
@@ -291,38 +319,6 @@ TEST(Overview, PanelsInRowOrderWithLabelsAndScale) {
             bar = std::max(bar, lit(p, a, a + (b - a) / 2, y, y + 1, 201));
         EXPECT_NEAR(bar, (b - a) / 4.0, 1.0);
     }
-}
-
-// DEFECT draws the defect's outline over the image: a void's circle and an edge line where
-// the configuration puts them; a tetrahedron's faces meet at its four corners, which project
-// half an edge from the centroid along [001].
-TEST(Viewer, DefectOutlines) {
-    ScratchDir d;
-    State st;
-    st.v_g = st.co_x = {2, 0, 0}, st.foil = {0, 0, 1}, st.size_x = st.size_y = st.size_z = 100;
-    const std::string image = write_stripe(d, "img", 100, 100, 1.0, 0, 0);
-    auto drawn = [&](const std::string& defect, const std::string& config) {
-        st.defect = defect, st.defect_kind = defect_kind_from_name(defect);
-        st.f_defect = d.str() + defect + ".ini";
-        d.write(defect + ".ini", " {" + defect + "}\n ===\n" + config);
-        TestGui t;
-        viewer_layout(t.gui.layout);
-        ImageView v = view_of_run(st, image);
-        EXPECT_TRUE(view_button(v, kDefectButton)) << defect;
-        draw_view(t.gui, v, 100, false);
-        return t.gr.lines;
-    };
-    for (const auto& l : drawn("void", "20.0\n30.0 50.0 40.0\n"))
-        for (std::size_t k = 0; k < l.x.size(); ++k)
-            EXPECT_NEAR(std::hypot(l.x[k] + 2.0f, l.y[k]), 2.0, 1e-5);
-    const auto edge = drawn("edge", "1 2 1 0 1\n70.0 0.0 50.0\n0 1 0\n0.34\n1.0\n0\n");
-    ASSERT_EQ(edge.size(), 1u);
-    EXPECT_EQ(edge[0].x, (std::vector<float>{2.0f, 2.0f}));
-    const auto sft = drawn("tetrahedron", "faulted\n50.0 40.0 50.0\n60.0\n0.34\n1.0\n");
-    ASSERT_EQ(sft.size(), 4u);
-    for (const auto& l : sft)
-        for (std::size_t k = 0; k < l.x.size(); ++k)
-            EXPECT_NEAR(std::hypot(l.x[k] - 0.0f, l.y[k] - 1.0f), 3.0, 1e-4);
 }
 
 } // namespace

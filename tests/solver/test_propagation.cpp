@@ -107,7 +107,7 @@ TEST(TwoTwoScattering, FaultJumpOfOneThirdCycle) {
 
 // With defect "no" the first column's solution serves every column (flag 0); a strained model
 // solves every column.
-TEST(PropagateSlice, PerfectCrystalReusesTheFirstColumnsSolutionVoidColumnsPass) {
+TEST(PropagateSlice, FlagsVoidsLateralShiftThreadsAndTheIndependentSolver) {
     for (const char* defect : {"no", "edge"}) {
         State st = make_state({.first = -1, .last = 2, .npx = 3, .npy = 2, .defect = defect});
         initial_amplitudes(st);
@@ -141,11 +141,9 @@ TEST(PropagateSlice, PerfectCrystalReusesTheFirstColumnsSolutionVoidColumnsPass)
     EXPECT_EQ(holed.phi_grid(2, 3, 2), cplx(std::sqrt(holed.mtx_bg(2)), 0.0));
     EXPECT_EQ(holed.phi_grid(2, 3, 1), cplx(0.0, 0.0));
     EXPECT_EQ(holed.phi_grid(1, 1, 1), perfect.phi_grid(1, 1, 1));
-}
 
-// Same tilted geometry, different `ca`: "yes" leaves the fields in place, "no" and "half"
-// shift them after the slice.
-TEST(PropagateSlice, LateralShiftOnlyWithoutTheColumnApproximation) {
+    // Same tilted geometry, different `ca`: "yes" leaves the fields in place, "no" and "half"
+    // shift them after the slice.
     std::vector<Array3<cplx>> out;
     for (const char* ca : {"yes", "no", "half"}) {
         State st = make_state({.first = -1, .last = 2, .npx = 5, .npy = 2, .ca = "no"});
@@ -160,6 +158,33 @@ TEST(PropagateSlice, LateralShiftOnlyWithoutTheColumnApproximation) {
     }
     EXPECT_TRUE(same_bits(out[0], out[1]));
     EXPECT_TRUE(same_bits(out[0], out[2]));
+
+    const ColumnSetup ts{
+        .first = -2, .last = 3, .npx = 17, .npy = 9, .nslice = 12, .ca = "no", .defect = "edge"};
+    std::vector<Array3<cplx>> result;
+    const int saved = omp_get_max_threads();
+    for (int t = 1; t <= 2; ++t) {
+        omp_set_num_threads(t);
+        State tst = make_state(ts);
+        run_slices(tst, [](State& x, int l) {
+            fill_strain(x, l);
+            x.s_f(4, 5, 1) = 0.1 * l; // a fault crossing one column
+        });
+        result.push_back(tst.phi_grid);
+    }
+    omp_set_num_threads(saved);
+    EXPECT_TRUE(same_bits(result[0], result[1]));
+
+    State st = make_state(
+        {.first = -2, .last = 2, .npx = 2, .nslice = 1000, .thickness = 1500.0, .defect = "edge"});
+    const State start = st;
+    auto strain = [](State& x, int l) { fill_strain(x, l, 0.004, 300.0); };
+    run_slices(st, strain);
+    for (int i = 1; i <= 2; ++i) {
+        const std::vector<double> ref = independent_column(start, i, 1, strain);
+        for (int n = 1; n <= 5; ++n)
+            EXPECT_NEAR(st.mtx_intensity(i, 1, n), ref[n - 1], 1e-6) << i << " beam " << n;
+    }
 }
 
 // Direction and weight of the shift: a beam tilted towards -x by a whole column per slice
@@ -182,37 +207,6 @@ TEST(LinearItp, ShiftDirectionWeightAndEdges) {
     one.fill(cplx(1.5, -2.0)), one_old.fill(cplx(1.5, -2.0));
     linear_itp({1, 2, 10}, 3, {10.0, 20.0, 100.0}, angle, one);
     EXPECT_TRUE(same_bits(one, one_old));
-}
-
-TEST(PropagateSlice, SameBitsForOneAndTwoThreads) {
-    const ColumnSetup s{
-        .first = -2, .last = 3, .npx = 17, .npy = 9, .nslice = 12, .ca = "no", .defect = "edge"};
-    std::vector<Array3<cplx>> result;
-    const int saved = omp_get_max_threads();
-    for (int t = 1; t <= 2; ++t) {
-        omp_set_num_threads(t);
-        State st = make_state(s);
-        run_slices(st, [](State& x, int l) {
-            fill_strain(x, l);
-            x.s_f(4, 5, 1) = 0.1 * l; // a fault crossing one column
-        });
-        result.push_back(st.phi_grid);
-    }
-    omp_set_num_threads(saved);
-    EXPECT_TRUE(same_bits(result[0], result[1]));
-}
-
-TEST(PropagateSlice, StrainedColumnAgreesWithAnIndependentSolver) {
-    State st = make_state(
-        {.first = -2, .last = 2, .npx = 2, .nslice = 1000, .thickness = 1500.0, .defect = "edge"});
-    const State start = st;
-    auto strain = [](State& x, int l) { fill_strain(x, l, 0.004, 300.0); };
-    run_slices(st, strain);
-    for (int i = 1; i <= 2; ++i) {
-        const std::vector<double> ref = independent_column(start, i, 1, strain);
-        for (int n = 1; n <= 5; ++n)
-            EXPECT_NEAR(st.mtx_intensity(i, 1, n), ref[n - 1], 1e-6) << i << " beam " << n;
-    }
 }
 
 // Without absorption 3 to 12 beams, or 10 tilted, agree with the independent solver; the flux

@@ -79,7 +79,7 @@ TEST(FilesystemIni, DirectoriesWithTheirRoot) {
 }
 
 // Each record lands in its variable; sizes round half away from zero to the grid.
-TEST(ReadSystemParameters, RecordsDerivedGridAndTextValues) {
+TEST(ReadSystemParameters, RecordsDerivedGridTextValuesAndTheRunDirectory) {
     InputRun run(input_file());
     const State& st = run.read();
     EXPECT_EQ(std::tie(st.sample_no, st.sample, st.ca, st.defect, st.f_in, st.f_out, st.datadir),
@@ -116,6 +116,21 @@ TEST(ReadSystemParameters, RecordsDerivedGridAndTextValues) {
     EXPECT_EQ(std::tie(t.sample_no, t.sample, t.ca, t.defect),
               std::tuple("Cu foil, no. 1/2 of", "Cu-annealed", ColumnApprox::unknown, "pg_loop"));
     EXPECT_EQ(std::tie(t.foil, t.v_g, t.iabs), std::tuple(Vec3{1, 1, 1}, Vec3{2, -2, 0}, 0));
+
+    // The input file is looked up in the run directory, with the root prefixed, and a missing one
+    // is named with that directory.
+    ScratchDir rdir;
+    rdir.enter();
+    std::filesystem::create_directories(rdir.path() / "in");
+    rdir.write("in/cu.in", input_file());
+    rdir.write("filesystem.ini", "a\nb\n'" + rdir.str() + "'\n'./'\n'in/'\n'./'\n'./'\n");
+    State rs;
+    read_system_parameters(rs, "cu.in");
+    EXPECT_EQ(std::tie(rs.rundir, rs.f_out, rs.sample),
+              std::tuple(rdir.str() + "in/", "cu.in", "Cu"));
+    rdir.write("filesystem.ini", "a\nb\n''\n'./'\n'in/'\n'./'\n'./'\n");
+    EXPECT_TRUE(contains(stop_lines([&] { read_system_parameters(rs, "none.in"); }).at(0),
+                         "\"in/none.in\""));
 }
 
 // Every refusal with its exact message, before any array is made.
@@ -156,23 +171,6 @@ TEST(ReadSystemParameters, StopsAndInvalidValuesNamingTheirRecord) {
                     l[0].starts_with("Error reading \"./cu.in\", record " + std::to_string(rec)))
             << text;
     }
-}
-
-// The input file is looked up in the run directory, with the root prefixed, and a missing one
-// is named with that directory.
-TEST(ReadSystemParameters, InputInTheRunDirectory) {
-    ScratchDir dir;
-    dir.enter();
-    std::filesystem::create_directories(dir.path() / "in");
-    dir.write("in/cu.in", input_file());
-    dir.write("filesystem.ini", "a\nb\n'" + dir.str() + "'\n'./'\n'in/'\n'./'\n'./'\n");
-    State st;
-    read_system_parameters(st, "cu.in");
-    EXPECT_EQ(std::tie(st.rundir, st.f_out, st.sample),
-              std::tuple(dir.str() + "in/", "cu.in", "Cu"));
-    dir.write("filesystem.ini", "a\nb\n''\n'./'\n'in/'\n'./'\n'./'\n");
-    EXPECT_TRUE(contains(stop_lines([&] { read_system_parameters(st, "none.in"); }).at(0),
-                         "\"in/none.in\""));
 }
 
 // The memory guard: columns x beams up to 62,500,000 pass, one more (or a product beyond 32
