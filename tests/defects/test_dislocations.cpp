@@ -1,9 +1,5 @@
 // Straight dislocations: edge and screw invisibility, gradients, core, relaxation, phase, checks;
 // the sextic (Stroh) field's isotropic limit, closed form, equilibrium and its use by the models.
-#include "defects/edge.hpp"
-#include "defects/screw.hpp"
-#include "driver/defect_files.hpp"
-#include "driver/gradient_files.hpp"
 #include "fixture.hpp"
 
 using namespace korvex::testing;

@@ -1,8 +1,6 @@
 // The circular loop: the infinitesimal model, the table look-up, the far or near field;
 // integrals against Bessel quadrature, models against a 120-gon, the seam.
-#include "defects/loop_iso.hpp"
 #include "defects/loop_tables.hpp"
-#include "driver/defect_files.hpp"
 #include "fixture.hpp"
 
 using namespace korvex::testing;

@@ -1,12 +1,6 @@
 // What every defect model shares: beam-order rule, single column, configuration reading; the
 // void's columns; strain from gradient files: checks, depth sign, streaming against re-reading,
 // the edge model.
-#include "defects/edge.hpp"
-#include "defects/loop_iso.hpp"
-#include "defects/pgloop.hpp"
-#include "defects/tetrahedron.hpp"
-#include "driver/defect_files.hpp"
-#include "driver/gradient_files.hpp"
 #include "fixture.hpp"
 
 #include <fstream>

@@ -1,8 +1,5 @@
 // Polygonal loop and tetrahedron: styles, fault crossings, projection markers, faces, stops; the
 // slice outputs the driver adds around the defect models.
-#include "defects/pgloop.hpp"
-#include "defects/tetrahedron.hpp"
-#include "driver/defect_files.hpp"
 #include "driver/slice_outputs.hpp"
 #include "fixture.hpp"
 #include "state/image_file.hpp"

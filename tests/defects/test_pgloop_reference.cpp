@@ -1,10 +1,6 @@
 // The angular-dislocation field and its loops against independent evaluations (the displacement,
 // the term-by-term form, the infinitesimal loop). Terms cancel far from a loop: the fast field
 // must agree to 1e-12 of the sum of the terms' magnitudes (the rounding scale of those sums).
-#include "defects/loop_iso.hpp"
-#include "defects/pgloop.hpp"
-#include "defects/tetrahedron.hpp"
-#include "driver/defect_files.hpp"
 #include "fixture.hpp"
 
 #include <random>

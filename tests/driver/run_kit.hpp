@@ -1,8 +1,9 @@
-// What whole-run tests share: a run made at construction, defects in the middle of a 9 x 7 x 20
-// grid, the made-up strain field of their "box".
+// What whole-run tests share: a run made at construction, its images read back, defects in the
+// middle of a 9 x 7 x 20 grid, the made-up strain field of their "box".
 #pragma once
 
 #include "driver/gradient_files.hpp"
+#include "driver/image_readback.hpp"
 #include "support/input_files.hpp"
 
 #include <cmath>

@@ -5,7 +5,6 @@
 // s_g = +0.0023085 1/Angstrom (w = 0.98), (g, 0.4g) the opposite. Columns and slices are
 // 1 Angstrom. The screws take b = 1/2[1 1 0] in the foil plane: the projected line crosses
 // row j (y = j - 0.5) at x = x0 + j - 0.5, and a column dx from there lies dx / sqrt 2 from it.
-#include "driver/image_readback.hpp"
 #include "run_kit.hpp"
 
 #include <algorithm>

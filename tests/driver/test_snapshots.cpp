@@ -1,7 +1,6 @@
 // Gradient files from snapshots: a uniform strain found in every cell for every layout, box and
 // orientation, wrapped atoms changing nothing; bad snapshots stop naming file and line; an fcc
 // crystal displaced by the edge field, converted and imaged, against the edge model.
-#include "driver/image_readback.hpp"
 #include "run_kit.hpp"
 #include "snapshot_kit.hpp"
 

@@ -1,7 +1,6 @@
 // Runs split over MPI ranks (-np 2 and 3, uneven row blocks; -np 1 in some) against one process:
 // every file the same but for the clock; series split by condition; stops end every rank once.
 // Whole runs of every model, table engine against exact; the restart that makes threads sleep.
-#include "driver/image_readback.hpp"
 #include "run_kit.hpp"
 
 #include <algorithm>

@@ -1,7 +1,6 @@
 // Whole text-mode runs on perfect crystals: each job's files, views, document, stops; hostile file
 // systems and outside stops: no write through a link, no partial file left.
 #include "driver/finite_check.hpp"
-#include "driver/image_readback.hpp"
 #include "driver/usage.hpp"
 #include "run_kit.hpp"
 #include "solver/fixture.hpp"
