@@ -279,7 +279,7 @@ TEST(Dislocation, Checks) {
 
 // C11 - C12 = 2 C44 (nu = 1/4): edges (b along E1) and screws (b along E3) of several lines give
 // the isotropic gradients.
-TEST(Stroh, IsotropicLimitAndCopperScrewAlongTwoFoldAxis) {
+TEST(Stroh, IsotropicLimitCopperScrewEquilibriumAndTheElasticityRecord) {
     const Vec3 cases[][3] = {
         {{1, 1, 0}, {1, -1, 2}, {1, 0, 0}}, {{1, 0, 0}, {0, 1, 0}, {1, 0, 0}},
         {{1, 2, 3}, {3, 0, -1}, {1, 0, 0}}, {{1, -1, 0}, {1, 1, 0}, {0, 0, 1}},
@@ -309,36 +309,36 @@ TEST(Stroh, IsotropicLimitAndCopperScrewAlongTwoFoldAxis) {
         EXPECT_NEAR(run.st.g_r(1, 1, beam(1)),
                     std::atan2(r * 130, 5 * (y - x) / std::sqrt(2.0)) / (2 * kPi), 1e-9);
     }
-}
 
-// Mixed dislocations of low symmetry, A above and below 1: gradient = numerical derivative,
-// div sigma = 0, u jumps by b across the cut, no net force on a circle.
-TEST(Stroh, EquilibriumJumpDerivativesAndTheElasticityRecord) {
-    const Vec3 b{0.3, -0.5, 0.8};
-    const double h = 1e-5;
+    // Mixed dislocations of low symmetry, A above and below 1: gradient = numerical derivative,
+    // div sigma = 0, u jumps by b across the cut, no net force on a circle.
+    const Vec3 bm{0.3, -0.5, 0.8};
+    const double step = 1e-5;
     for (const char* xtal : {"Cu", "Fe", "Mo", "Al"}) {
-        const StrohDislocation s = make(elastic_constants(xtal), {1, 2, -1}, {2, -1, 0.5}, b);
+        const StrohDislocation mixed = make(elastic_constants(xtal), {1, 2, -1}, {2, -1, 0.5}, bm);
         for (auto [x, y] : kPoints) {
-            const Mat3 d = s.gradient(x, y), sx = stress(s, x + h, y), sx_ = stress(s, x - h, y),
-                       sy = stress(s, x, y + h), sy_ = stress(s, x, y - h);
-            const Vec3 ux = s.displacement(x + h, y), ux_ = s.displacement(x - h, y),
-                       uy = s.displacement(x, y + h), uy_ = s.displacement(x, y - h);
-            const Vec3 up = s.displacement(x - 5, 1e-13), down = s.displacement(x - 5, -1e-13);
-            const double r = std::hypot(x, y);
+            const Mat3 d = mixed.gradient(x, y), sx = stress(mixed, x + step, y),
+                       sx_ = stress(mixed, x - step, y), sy = stress(mixed, x, y + step),
+                       sy_ = stress(mixed, x, y - step);
+            const Vec3 ux = mixed.displacement(x + step, y), ux_ = mixed.displacement(x - step, y),
+                       uy = mixed.displacement(x, y + step), uy_ = mixed.displacement(x, y - step);
+            const Vec3 up = mixed.displacement(x - 5, 1e-13),
+                       down = mixed.displacement(x - 5, -1e-13);
+            const double rr = std::hypot(x, y);
             for (int k = 0; k < 3; ++k) {
                 const std::size_t c = static_cast<std::size_t>(k);
-                EXPECT_NEAR(d(1, k + 1), (ux[c] - ux_[c]) / (2 * h), 1e-8 / r) << xtal;
-                EXPECT_NEAR(d(2, k + 1), (uy[c] - uy_[c]) / (2 * h), 1e-8 / r) << xtal;
+                EXPECT_NEAR(d(1, k + 1), (ux[c] - ux_[c]) / (2 * step), 1e-8 / rr) << xtal;
+                EXPECT_NEAR(d(2, k + 1), (uy[c] - uy_[c]) / (2 * step), 1e-8 / rr) << xtal;
                 EXPECT_NEAR(sx(k + 1, 1) - sx_(k + 1, 1) + sy(k + 1, 2) - sy_(k + 1, 2), 0.0,
-                            2e-9 / (r * r))
+                            2e-9 / (rr * rr))
                     << xtal;
-                EXPECT_NEAR(up[c] - down[c], b[c], 1e-9) << xtal;
+                EXPECT_NEAR(up[c] - down[c], bm[c], 1e-9) << xtal;
             }
         }
         Vec3 force{};
         for (int t = 0; t < 64; ++t) {
             const double a = 2 * kPi * (t + 0.5) / 64, c = std::cos(a), sn = std::sin(a);
-            const Mat3 sig = stress(s, 2 * c, 2 * sn);
+            const Mat3 sig = stress(mixed, 2 * c, 2 * sn);
             for (int i = 0; i < 3; ++i) force[i] += sig(i + 1, 1) * c + sig(i + 1, 2) * sn;
         }
         EXPECT_LT(magnitude(force), 1e-8) << xtal;
@@ -347,16 +347,18 @@ TEST(Stroh, EquilibriumJumpDerivativesAndTheElasticityRecord) {
     // The last record's last word decides (a number or nothing: isotropic); other words and
     // relaxation with "anisotropic" are refused. The gradient tool's anisotropic edge is the edge
     // model's field.
-    RecordReader r("f.ini", "0 x\nANISOTROPIC x\n\n \n"), bad("f.ini", "x\n0\nanisotropc 1\n");
-    EXPECT_EQ(read_elasticity(r), Elasticity::anisotropic);
+    RecordReader rr("f.ini", "0 x\nANISOTROPIC x\n\n \n"), bad("f.ini", "x\n0\nanisotropc 1\n");
+    EXPECT_EQ(read_elasticity(rr), Elasticity::anisotropic);
     EXPECT_TRUE(
         contains(read_error([&] { read_elasticity(bad); }), "record 3 holds \"anisotropc\""));
     DefectRun relaxed(2, "s.ini", screw_ini("1 1 0 0 1", "0 0 0", "1 0 0", "1") + "anisotropic");
     EXPECT_EQ(stop_lines([&] { relaxed.slice(1); }).at(0).find("The surface relaxation"), 0u);
-    DefectRun run(1, "e.ini", edge_ini("1 2 1 1 0", "20 15 80", "1 -1 2", 0.31, 1) + "anisotropic");
-    run.st.sample = "Cu";
-    const auto model = edge::EdgeSlice::make(run.st, edge::read_edge_config(run.st.f_defect));
-    EdgeDislocation e = read_edge_configuration(run.st.f_defect);
+    DefectRun edge_run(1, "e.ini",
+                       edge_ini("1 2 1 1 0", "20 15 80", "1 -1 2", 0.31, 1) + "anisotropic");
+    edge_run.st.sample = "Cu";
+    const auto model =
+        edge::EdgeSlice::make(edge_run.st, edge::read_edge_config(edge_run.st.f_defect));
+    EdgeDislocation e = read_edge_configuration(edge_run.st.f_defect);
     e.constants = elastic_constants("Cu");
     const EdgeGradient tool(e, GradientBox{{64, 48, 200}, {}, {0, 0, 1}, {2, 0, 0}, 3.61});
     for (auto [x, y] : kPoints) {

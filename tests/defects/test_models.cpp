@@ -180,7 +180,7 @@ TEST(Void, ColumnsStrictlyInsideTheSphere) {
 // Every file must exist (even ".dY") and describe the grid (counts, then cell sizes); "yes" or
 // "no". A file that ends early or holds a bad record stops at that slice, the message naming the
 // file and record; read in step, the first bad record of the three is reported.
-TEST(Strain, StopsAndTheDepthDerivativeEntersNegatively) {
+TEST(Strain, StopsDepthSignEdgeFieldFilesAndBinaryFiles) {
     const std::string counts = "The numbers of cells in system and atomic box are not coincide";
     const std::string units = "The units of cells in system and atomic box are not coincide";
     const std::string read = "error in reading the input file for the strin field dU/d";
@@ -234,23 +234,21 @@ TEST(Strain, StopsAndTheDepthDerivativeEntersNegatively) {
         }
         EXPECT_LT(st.s_g_r(1, 1, beam(1)), 0.0); // -g dRx/dz with dRx/dz > 0 in the file
     }
-}
 
-// Files of the analytic edge field (g with components along b and l x b, r0 = 1) give the edge
-// model's terms, with and without the approximation, the slices in order, again (the files
-// reopened) and out of order.
-TEST(Strain, EdgeFieldFilesMatchTheEdgeModelAndBinaryFilesReadLikeText) {
+    // Files of the analytic edge field (g with components along b and l x b, r0 = 1) give the edge
+    // model's terms, with and without the approximation, the slices in order, again (the files
+    // reopened) and out of order.
     for (const char* ca : {"no", "yes"}) {
         const Grid grid{9, 8, 7, 18.0, 16.0, 14.0};
         EdgeDislocation e{1, 2, {1, 0, 1}, {9.3, 7.8, 7.1}, {-1, 2, 1}};
         DefectRun model(1, "edge.ini", edge_ini("1 2 1 0 1", "9.3 7.8 7.1", "-1 2 1", 0.3, 1.0), ca,
                         grid);
-        DefectRun run = strain_run(ca, grid); // the working directory from here on
-        write_box(run.st, EdgeGradient(e, {run.st.size, run.st.n_xyz, run.st.foil, run.st.v_g,
-                                           run.st.lat_c}));
+        DefectRun srun = strain_run(ca, grid); // the working directory from here on
+        write_box(srun.st, EdgeGradient(e, {srun.st.size, srun.st.n_xyz, srun.st.foil, srun.st.v_g,
+                                            srun.st.lat_c}));
         double largest = 0.0;
         for (int l : {1, 2, 3, 4, 5, 6, 7, 1, 2, 3, 4, 5, 6, 7, 3, 6, 1}) {
-            const Array3<double>& a = run.slice(l).st.s_g_r;
+            const Array3<double>& a = srun.slice(l).st.s_g_r;
             const Array3<double>& b = model.slice(l).st.s_g_r;
             for (std::size_t q = 0; q < a.size(); ++q) {
                 largest = std::max(largest, std::abs(b.data()[q]));
@@ -264,17 +262,17 @@ TEST(Strain, EdgeFieldFilesMatchTheEdgeModelAndBinaryFilesReadLikeText) {
     // Binary files give the text files' terms: to the bit in 64-bit values, to float rounding in
     // 32-bit ones; keeping rows 3..5 (a split run) reads those to the bit, the others zero. A short
     // binary file or another version stops the run naming the file.
-    DefectRun run = strain_run("no", {9, 8, 7, 18.0, 16.0, 14.0});
+    DefectRun srun = strain_run("no", {9, 8, 7, 18.0, 16.0, 14.0});
     DefectRun rows = strain_run("no", {9, 8, 7, 18.0, 16.0, 14.0});
     rows.field->keep_rows(3, 5);
-    const GradientBox b{run.st.size, run.st.n_xyz, run.st.foil, run.st.v_g, run.st.lat_c};
+    const GradientBox b{srun.st.size, srun.st.n_xyz, srun.st.foil, srun.st.v_g, srun.st.lat_c};
     const EdgeGradient edge({1, 2, {1, 0, 1}, {9.3, 7.8, 7.1}, {-1, 2, 1}}, b);
     std::vector<std::vector<double>> want;
     for (const auto format :
          {GradientFormat::text, GradientFormat::binary64, GradientFormat::binary32}) {
         write_gradient_files("box", b, edge, GradientOutput{format, 0});
         for (int l = 1; l <= 7; ++l) {
-            const auto& s = run.slice(l).st.s_g_r;
+            const auto& s = srun.slice(l).st.s_g_r;
             const std::vector<double> got(s.data(), s.data() + s.size());
             if (format == GradientFormat::text) want.push_back(got);
             for (std::size_t n = 0; n < got.size(); ++n)
@@ -289,9 +287,9 @@ TEST(Strain, EdgeFieldFilesMatchTheEdgeModelAndBinaryFilesReadLikeText) {
         }
     }
     std::filesystem::resize_file("box.dY", std::filesystem::file_size("box.dY") - 1);
-    EXPECT_TRUE(contains(read_error([&] { run.slice(1); }), "\"box.dY\", binary data"));
+    EXPECT_TRUE(contains(read_error([&] { srun.slice(1); }), "\"box.dY\", binary data"));
     write_gradient_files("box", b, zero_gradient, GradientOutput{GradientFormat::binary32, 0});
     std::fstream("box.dZ", std::ios::in | std::ios::out | std::ios::binary).seekp(8).put('\2');
     EXPECT_TRUE(
-        contains(read_error([&] { run.slice(1); }), "\"box.dZ\", binary header: version 2"));
+        contains(read_error([&] { srun.slice(1); }), "\"box.dZ\", binary header: version 2"));
 }

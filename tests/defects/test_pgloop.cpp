@@ -53,7 +53,7 @@ DefectRun& wrapped(DefectRun& run, bool writer = true) {
 // fault its jumps and no strain; both mark the columns that cross them. The hexagon: only slice 9
 // (centre 8.5) lies within 1/1.9 of its plane z = 8.3; the columns strictly inside the polygon
 // take the fault there and are marked from then on, the spoke included.
-TEST(PgLoop, FaultJumpsOnlyInsideThePolygonAndStylesSplitStrainAndFault) {
+TEST(PgLoop, FaultJumpsStylesSlabStopsAndColumnsAtOnce) {
     for (int model : {5, 6}) {
         auto run = [&](const char* s) { return model == 5 ? pg_run(hexagon(s)) : tetra_run(s); };
         DefectRun pure = run("pureSF"), perfect = run("perfect"), faulted = run("faulted");
@@ -82,10 +82,8 @@ TEST(PgLoop, FaultJumpsOnlyInsideThePolygonAndStylesSplitStrainAndFault) {
         EXPECT_TRUE(same_bits(pure.st.projection, faulted.st.projection)) << model;
         EXPECT_NE(perfect.st.projection(model == 5 ? 17 : 13, model == 5 ? 17 : 11, 1), 0);
     }
-}
 
-// The plane within slice thickness / 1.9 of a slice centre; no second jump for the same loop.
-TEST(PgLoop, JumpOnlyWithinTheSlabOnceStopsAndColumnsAtOnce) {
+    // The plane within slice thickness / 1.9 of a slice centre; no second jump for the same loop.
     auto jumps = [](double depth, int nz, double dz, bool judge_each) {
         DefectRun run = pg_run(hexagon("faulted", depth), "no", {32, 32, nz, 32.0, 32.0, nz * dz});
         std::vector<int> slices;

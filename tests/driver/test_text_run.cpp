@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 // Job 1 on one thread and on two, with a user's files in the data directory: every result file,
 // the same for any thread count, a middle-grey picture and a float copy of each beam (an old
 // picture replaced), the user's other files untouched, no temporary file left.
-TEST(TextRun, JobOneResultFilesViewsAndThreadCount) {
+TEST(TextRun, JobsOneAndTwoFilesViewsAndThreadCount) {
     const InputSpec s{.size_x = 9, .size_y = 7, .first = -2, .last = 3};
     KorvexRun one(s, "data/"), two(s, "data/");
     const std::map<std::string, std::string> mine = {
@@ -53,11 +53,9 @@ TEST(TextRun, JobOneResultFilesViewsAndThreadCount) {
     for (const char* item : {"beams = -2 -1 0 1 2 3\n", "condition = (g, 1g)\n",
                              "thickness = 20 Angstrom\n", "beam order = -2\n"})
         EXPECT_TRUE(contains(read_tiff(one.file("in-02g.tif")).description, item));
-}
 
-// Job 2: per beam one record per slice (beyond the 5 columns in x) and its depth image; without
-// absorption the beams share the incident intensity at every depth.
-TEST(TextRun, ThicknessFringesAndTheirDepthImages) {
+    // Job 2: per beam one record per slice (beyond the 5 columns in x) and its depth image; without
+    // absorption the beams share the incident intensity at every depth.
     const Sim r({.job = 2, .size_x = 5, .size_y = 3, .size_z = 40, .iabs = 0}, "", "data/");
     std::vector<double> total(40 * 3, 0.0);
     for (const char* name : {"in-01g", "in00g", "in01g"}) {
@@ -200,7 +198,7 @@ TEST(TextRun, ReportDocumentShowsLayersUprightWithTheirValues) {
 
 // A link under each run file (target untouched, named); a file-size limit while the record is
 // rebuilt (the reason named, the old record kept).
-TEST(SafeFiles, LinksAFileSizeLimitAndASignalStopCleanly) {
+TEST(SafeFiles, StopsCleanLongDirectoriesAndNonFiniteResults) {
     for (const std::string name :
          {"data/in.imi", "data/Imagesin.tex", "record.sim", "data/in.par", "data/in00g"}) {
         KorvexRun r({}, "data/");
@@ -232,17 +230,16 @@ TEST(SafeFiles, LinksAFileSizeLimitAndASignalStopCleanly) {
     EXPECT_TRUE(contains(sig.dir.read("log"), " The run was stopped by signal SIGTERM."))
         << sig.dir.read("log");
     expect_clean(sig);
-}
 
-// A 150-character data directory receives the results; an input in another folder names them.
-TEST(SafeFiles, LongDataDirectoryInputElsewhereAndNonFiniteResults) {
-    Sim r({}, "", std::string(70, 'd') + "/" + std::string(78, 'e') + "/");
+    // A 150-character data directory receives the results; an input in another folder names them.
+    Sim longrun({}, "", std::string(70, 'd') + "/" + std::string(78, 'e') + "/");
     for (const char* name : {"in00g", "in.imi", "Imagesin.tex", "in.par", "in_pjt"})
-        EXPECT_TRUE(fs::exists(r.file(name))) << name;
-    fs::create_directory(r.dir.path() / "sub");
-    r.dir.write("sub/cu.in", input_text({}));
-    EXPECT_EQ(run_program(r.dir.str(), "-t sub/cu.in", r.output), 0) << r.output;
-    EXPECT_TRUE(fs::exists(r.file("cu.in00g")) && fs::exists(r.file("Imagescu.in.tex")));
+        EXPECT_TRUE(fs::exists(longrun.file(name))) << name;
+    fs::create_directory(longrun.dir.path() / "sub");
+    longrun.dir.write("sub/cu.in", input_text({}));
+    EXPECT_EQ(run_program(longrun.dir.str(), "-t sub/cu.in", longrun.output), 0) << longrun.output;
+    EXPECT_TRUE(fs::exists(longrun.file("cu.in00g")) &&
+                fs::exists(longrun.file("Imagescu.in.tex")));
 
     // The guard against non-finite numbers names the first bad value's beam, column and slice.
     State st = make_state({.first = -1, .last = 1, .npx = 3, .npy = 2, .nslice = 1});

@@ -150,7 +150,7 @@ TEST(CrystalParameter, LookUpByTheFirstTwoCharactersAndLorentzFactor) {
 
 // Frame changes: axis lengths do not matter, the crystal vector g lands on sample x, the transpose
 // undoes the change; a general matrix inverted, a singular one refused at any scale.
-TEST(Vectors, FramesAndInverse) {
+TEST(Vectors, FramesInversePointTriangleAndPerpendicular) {
     EXPECT_LE(off(coordinates_transfer({2, 0, 0}, {0, 5, 0}, {0, 0, 0.1}, {7, 0, 0}, {0, 0.3, 0},
                                        {0, 0, 9}),
                   Mat3::identity()),
@@ -167,18 +167,16 @@ TEST(Vectors, FramesAndInverse) {
     EXPECT_EQ(stop_lines([&] { inverse_three_real_matrix(s); }).size(), 1u);
     const Mat3 tiny{{1e-9, 0, 0, 0, 1e-9, 0, 0, 0, 1e-9}};
     EXPECT_NEAR(inverse_three_real_matrix(tiny)(2, 2), 1e9, 1e-3);
-}
 
-// Strictly inside only (edges and vertices are outside), either orientation, the third
-// component ignored; a degenerate triangle stops.
-TEST(Vectors, PointTriangleAndPerpendicularVector) {
-    const Vec3 a{0, 0, 5}, b{4, 0, -1}, c{0, 3, 0};
-    EXPECT_EQ(point_triangle({1, 1, 100}, a, b, c), 1);
-    EXPECT_EQ(point_triangle({1, 1, 0}, a, c, b), 1);
+    // Strictly inside only (edges and vertices are outside), either orientation, the third
+    // component ignored; a degenerate triangle stops.
+    const Vec3 ta{0, 0, 5}, tb{4, 0, -1}, tc{0, 3, 0};
+    EXPECT_EQ(point_triangle({1, 1, 100}, ta, tb, tc), 1);
+    EXPECT_EQ(point_triangle({1, 1, 0}, ta, tc, tb), 1);
     for (const Vec3& p : {Vec3{3, 3, 0}, Vec3{-0.1, 1, 0}, Vec3{2, 0, 0}, Vec3{0, 0, 0}})
-        EXPECT_EQ(point_triangle(p, a, b, c), 0) << p[0] << ' ' << p[1];
+        EXPECT_EQ(point_triangle(p, ta, tb, tc), 0) << p[0] << ' ' << p[1];
     EXPECT_EQ(stop_lines([&] {
-                  point_triangle({1, 1, 0}, a, {1, 1, 0}, {2, 2, 7});
+                  point_triangle({1, 1, 0}, ta, {1, 1, 0}, {2, 2, 7});
               }),
               Lines{"POINT A B C ARE NOT VERTEXES OF A TRIANGLE"});
 

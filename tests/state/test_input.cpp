@@ -95,7 +95,7 @@ TEST(FilesystemIni, DirectoriesWithTheirRoot) {
 }
 
 // Each record lands in its variable; sizes round half away from zero to the grid.
-TEST(ReadSystemParameters, RecordsDerivedGridTextValuesAndTheRunDirectory) {
+TEST(ReadSystemParameters, RecordsGridTextValuesRunDirectoryAndStops) {
     InputRun run(input_file());
     const State& st = run.read();
     EXPECT_EQ(std::tie(st.sample_no, st.sample, st.ca, st.defect, st.f_in, st.f_out, st.datadir),
@@ -147,10 +147,8 @@ TEST(ReadSystemParameters, RecordsDerivedGridTextValuesAndTheRunDirectory) {
     rdir.write("filesystem.ini", "a\nb\n''\n'./'\n'in/'\n'./'\n'./'\n");
     EXPECT_TRUE(contains(stop_lines([&] { read_system_parameters(rs, "none.in"); }).at(0),
                          "\"in/none.in\""));
-}
 
-// Every refusal with its exact message, before any array is made.
-TEST(ReadSystemParameters, StopsAndInvalidValuesNamingTheirRecord) {
+    // Every refusal with its exact message, before any array is made.
     const std::string big = "The size of array is too big, please reduce the number of grids";
     std::string truncated = input_file();
     truncated.erase(truncated.rfind("1\n")); // ends after record 27
@@ -170,7 +168,7 @@ TEST(ReadSystemParameters, StopsAndInvalidValuesNamingTheirRecord) {
         {truncated, "Error reading \"./cu.in\": the file ends after record 27, before an integer "
                     "could be read"},
     };
-    for (const auto& [text, want] : cases) EXPECT_EQ(InputRun(text).stop(), Lines{want});
+    for (const auto& [file, want] : cases) EXPECT_EQ(InputRun(file).stop(), Lines{want});
     // Sizes giving no column or slice, or more than an int can count.
     for (const std::string bad : {"0.4", "0", "-20", "1e12"})
         for (const int rec : {14, 16, 18})
@@ -181,11 +179,11 @@ TEST(ReadSystemParameters, StopsAndInvalidValuesNamingTheirRecord) {
     const std::pair<int, std::string> invalid[] = {
         {22, "0 0 0"}, {20, "0 0 0"}, {22, "2.5 0 0"}, {24, "1 3"}, {24, "-3 -1"},
         {28, "2"},     {28, "-1"},    {14, "1e300"},   {26, "1e9"}, {20, "1e308 0 1"}};
-    for (const auto& [rec, text] : invalid) {
-        const Lines l = InputRun(input_file({{rec, text}})).stop();
+    for (const auto& [rec, value] : invalid) {
+        const Lines l = InputRun(input_file({{rec, value}})).stop();
         EXPECT_TRUE(l.size() == 2 && l[1].starts_with("Read: ") &&
                     l[0].starts_with("Error reading \"./cu.in\", record " + std::to_string(rec)))
-            << text;
+            << value;
     }
 }
 
