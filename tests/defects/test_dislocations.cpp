@@ -137,7 +137,7 @@ TEST(ScrewDislocation, GradientsOfTheAngleAndOfTheRelaxationAndSingleColumnPhase
 
 // A line through the centre of column (4, 3): every term finite, the edge's zero on the line,
 // the core constant softening the field next to it.
-TEST(Dislocation, InvisibilityTheApproximationColumnOnTheLineAndExamples) {
+TEST(Dislocation, InvisibilityColumnOnTheLineExamplesAndChecks) {
     auto edge = [](const char* ca, double r0) {
         return disl(ca, edge_ini("1 2 1 1 0", "28 20 90", "1 -1 2", 0.3, r0));
     };
@@ -181,6 +181,51 @@ TEST(Dislocation, InvisibilityTheApproximationColumnOnTheLineAndExamples) {
     DefectRun half = disl("half", ini), no = disl("no", ini);
     EXPECT_TRUE(same_bits(half.slice(3).slice(4).st.s_g_r, no.slice(4).st.s_g_r));
     EXPECT_GT(max_abs(no.st.s_g_r, beam(1)), 1e-4);
+
+    // Refused configurations with their messages ("*": any stop; degenerate vectors gave NaN).
+    const Lines perp{"The dislocation line is not perpendicular to v_b_edge"};
+    const Lines cut{"For a screw dislocation, Burgers vector must lay on the cut_plane"};
+    const Lines approx{"Please make right choice for the Column Approximation"}, any{"*"}, none{};
+    auto e = [](const char* b, const char* line) { return edge_ini(b, "30 20 90", line); };
+    auto s = [](const char* b, const char* plane) { return screw_ini(b, "30 20 90", plane); };
+    // b = [0 0 1]: b.l is the third component of the line; the limit is 1e-4 on either side.
+    // clang-format off
+    const std::tuple<std::string, const char*, Lines> cases[] = {
+        {e("1 1 0 0 1", "1 0 1e-4"), "yes", perp}, {e("1 1 0 0 1", "1 0 -1e-4"), "yes", perp},
+        {e("1 1 0 0 1", "1 0 -3"), "yes", perp},   {e("1 1 0 0 1", "1 0 5e-5"), "yes", none},
+        {e("1 1 0 0 1", "1 0 -5e-5"), "yes", none}, {e("0 2 1 1 0", "1 -1 2"), "yes", any},
+        {e("1 2 1 1 0", "0 0 0"), "yes", any},     {e("1 0 1 1 0", "1 -1 2"), "yes", any},
+        {e("1 2 1 1 0", "1 -1 2"), "maybe", approx},
+        {s("1 2 1 1 0", "1 -0.9999999999 0"), "yes", cut}, {s("1 2 1 1 0", "0 0.000001 1"), "yes", cut},
+        {s("1 2 1 1 0", "1 -1 0"), "yes", none},   {s("1 2 1 1 0", "1 -1 1"), "yes", none},
+        {s("0 2 1 0 1", "0 1 0"), "yes", any},     {s("1 2 1 0 1", "0 1 0"), "maybe", approx},
+        {screw_ini("1 2 1 0 1", "30 20 0", "0 1 0", "1"), "yes",
+         {"Surface relaxation model only available for screw disloations",
+          "perpendicular to the foil (in current version, also perpendicular",
+          "to diffraction vector"}},
+    };
+    // clang-format on
+    for (const auto& [text, ca, want] : cases) {
+        DefectRun run = disl(ca, text);
+        if (want.empty())
+            EXPECT_NO_THROW(run.slice(1)) << text;
+        else if (want == any)
+            EXPECT_FALSE(stop_lines([&] { run.slice(1); }).empty()) << text;
+        else
+            EXPECT_EQ(stop_lines([&] { run.slice(1); }), want) << text;
+    }
+    DefectRun odd = disl("no", screw_ini("1 1 0 0 1", "30 20 0", "1 0 0", "0"));
+    EXPECT_EQ(stop_lines([&] {
+                  screw::cal_screw(odd.st, odd.st.work(), screw::read_screw_config(odd.st.f_defect),
+                                   1, "strain", screw::Site::mesh);
+              }),
+              Lines{"Please choose either displacement or distortion field"});
+    DefectRun two = disl("no", screw_ini("1 1 0 0 1", "30 20 0", "1 0 0", "2"));
+    const Lines relax = stop_lines([&] { two.slice(1); });
+    EXPECT_TRUE(relax.size() == 2 && relax[1] == "Read: 2" &&
+                relax[0].find("record 6: Surface Relaxation indicator only can be 0 or 1") !=
+                    std::string::npos)
+        << relax.at(0);
 }
 
 // The relaxation distortion is the gradient of the displacement (both series lengths, which
@@ -228,53 +273,6 @@ TEST(ScrewRelaxation, DistortionIsTheGradientOfTheDisplacementAndTheTableItsSum)
     for (double zz : {0.0, 50.0, 200.0})
         EXPECT_FALSE(any_nonzero(u({0, 0, zz})) ||
                      any_nonzero(screw::surfacerelaxscrewdistortion({0, 0, zz}, 200.0)));
-}
-
-// Refused configurations with their messages ("*": any stop; degenerate vectors gave NaN).
-TEST(Dislocation, Checks) {
-    const Lines perp{"The dislocation line is not perpendicular to v_b_edge"};
-    const Lines cut{"For a screw dislocation, Burgers vector must lay on the cut_plane"};
-    const Lines approx{"Please make right choice for the Column Approximation"}, any{"*"}, none{};
-    auto e = [](const char* b, const char* line) { return edge_ini(b, "30 20 90", line); };
-    auto s = [](const char* b, const char* plane) { return screw_ini(b, "30 20 90", plane); };
-    // b = [0 0 1]: b.l is the third component of the line; the limit is 1e-4 on either side.
-    // clang-format off
-    const std::tuple<std::string, const char*, Lines> cases[] = {
-        {e("1 1 0 0 1", "1 0 1e-4"), "yes", perp}, {e("1 1 0 0 1", "1 0 -1e-4"), "yes", perp},
-        {e("1 1 0 0 1", "1 0 -3"), "yes", perp},   {e("1 1 0 0 1", "1 0 5e-5"), "yes", none},
-        {e("1 1 0 0 1", "1 0 -5e-5"), "yes", none}, {e("0 2 1 1 0", "1 -1 2"), "yes", any},
-        {e("1 2 1 1 0", "0 0 0"), "yes", any},     {e("1 0 1 1 0", "1 -1 2"), "yes", any},
-        {e("1 2 1 1 0", "1 -1 2"), "maybe", approx},
-        {s("1 2 1 1 0", "1 -0.9999999999 0"), "yes", cut}, {s("1 2 1 1 0", "0 0.000001 1"), "yes", cut},
-        {s("1 2 1 1 0", "1 -1 0"), "yes", none},   {s("1 2 1 1 0", "1 -1 1"), "yes", none},
-        {s("0 2 1 0 1", "0 1 0"), "yes", any},     {s("1 2 1 0 1", "0 1 0"), "maybe", approx},
-        {screw_ini("1 2 1 0 1", "30 20 0", "0 1 0", "1"), "yes",
-         {"Surface relaxation model only available for screw disloations",
-          "perpendicular to the foil (in current version, also perpendicular",
-          "to diffraction vector"}},
-    };
-    // clang-format on
-    for (const auto& [ini, ca, want] : cases) {
-        DefectRun run = disl(ca, ini);
-        if (want.empty())
-            EXPECT_NO_THROW(run.slice(1)) << ini;
-        else if (want == any)
-            EXPECT_FALSE(stop_lines([&] { run.slice(1); }).empty()) << ini;
-        else
-            EXPECT_EQ(stop_lines([&] { run.slice(1); }), want) << ini;
-    }
-    DefectRun odd = disl("no", screw_ini("1 1 0 0 1", "30 20 0", "1 0 0", "0"));
-    EXPECT_EQ(stop_lines([&] {
-                  screw::cal_screw(odd.st, odd.st.work(), screw::read_screw_config(odd.st.f_defect),
-                                   1, "strain", screw::Site::mesh);
-              }),
-              Lines{"Please choose either displacement or distortion field"});
-    DefectRun two = disl("no", screw_ini("1 1 0 0 1", "30 20 0", "1 0 0", "2"));
-    const Lines relax = stop_lines([&] { two.slice(1); });
-    EXPECT_TRUE(relax.size() == 2 && relax[1] == "Read: 2" &&
-                relax[0].find("record 6: Surface Relaxation indicator only can be 0 or 1") !=
-                    std::string::npos)
-        << relax.at(0);
 }
 
 // C11 - C12 = 2 C44 (nu = 1/4): edges (b along E1) and screws (b along E3) of several lines give

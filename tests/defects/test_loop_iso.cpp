@@ -152,7 +152,7 @@ TEST(LoopIso, NearFieldReadsTheTableAtTheNearestPoint) {
 }
 
 // Below radius 60 the far field serves every column and no table is opened or made.
-TEST(LoopIso, SmallLoopNeverOpensATableUnknownModelAndUndefinedPoints) {
+TEST(LoopIso, ModelsTablesAndUndefinedPoints) {
     LoopGeometry lg{std::sqrt(3.0) / 3.0,  50.0, 1.0 / std::sqrt(3.0), 1.0 / std::sqrt(3.0),
                     -1.0 / std::sqrt(3.0), 0.3};
     const double expect = -2.0 * loop_far_field(lg, 7.5 - 16.0, 20.5 - 16.0, 8.0 - 3.5);
@@ -182,6 +182,37 @@ TEST(LoopIso, SmallLoopNeverOpensATableUnknownModelAndUndefinedPoints) {
         ASSERT_TRUE(all_finite(flat.slice(l).st.s_g_r)) << l;
         EXPECT_EQ(flat.st.s_g_r(17, 17, 3), 0.0) << l; // on the axis
     }
+
+    // R = 80, b = 1/3[1 1 1] on (1 1 1), 5 Angstrom cells, against the 120-gon in the middle slice
+    // and one through the rim (a sign error would anticorrelate). "tabulation" writes the missing
+    // tables, says so once, reads them back. A Burgers vector in the loop plane has no prismatic
+    // part.
+    const Grid block{48, 48, 20, 240.0, 240.0, 100.0};
+    DefectRun poly(5, "pg.ini",
+                   config("{pg}", {"perfect", "1 3 1 1 1", "1 3 1 1 1", "80.0", "120 120 50",
+                                   "1 1 1", "1 -1 0", "120", "0.3", "1.0"}),
+                   "yes", block);
+    DefectRun exact(3, "loop.ini", circular("integral"), "yes", block);
+    DefectRun tab(3, "loop.ini", circular("tabulation"), "yes", block);
+    for (const int l : {10, 4}) {
+        poly.slice(l);
+        for (DefectRun* model : {&exact, &tab}) {
+            model->dir.enter(); // "loop.ini" is read from the working directory
+            const auto [corr, rms] = agreement(model->slice(l).st.s_g_r, poly.st.s_g_r, beam(1));
+            EXPECT_GE(corr, 0.99) << (model == &exact ? "integral " : "tabulation ") << l;
+            EXPECT_LE(rms, 0.15) << (model == &exact ? "integral " : "tabulation ") << l;
+        }
+    }
+    EXPECT_EQ(tab.console.str(), " Loop integral tables not found: computed and written i01.data "
+                                 "i10.data i11.data i02.data i12.data\n");
+    LoopTables back;
+    read_loop_tables(back);
+    EXPECT_FLOAT_EQ(back.i12(7, 50), float(loop_integrals(7 * 0.02f, 50 * 0.02f).i12));
+
+    exact.dir.enter();
+    exact.dir.write("loop.ini", circular("integral", "1 2 1 -1 0"));
+    EXPECT_FALSE(any_nonzero(exact.slice(4).st.s_g_r));
+    EXPECT_TRUE(contains(exact.console.str(), "WARNING"));
 }
 
 // Beside the loop line, inside and outside it, near the axis, at the seam, far away.
@@ -218,36 +249,4 @@ TEST(LoopIntegrals, ClosedFormsAgainstBesselQuadratureAndTheSeam) {
         jump = std::max(jump, std::abs(loop_far_field(lg, P[0], P[1], P[2]) - exact));
     }
     EXPECT_LT(jump, 0.09 * top);
-}
-
-// R = 80, b = 1/3[1 1 1] on (1 1 1), 5 Angstrom cells, against the 120-gon in the middle slice and
-// one through the rim (a sign error would anticorrelate). "tabulation" writes the missing tables,
-// says so once, reads them back. A Burgers vector in the loop plane has no prismatic part.
-TEST(LoopIso, CircularModelsMatchAManySidedPolygon) {
-    const Grid block{48, 48, 20, 240.0, 240.0, 100.0};
-    DefectRun poly(5, "pg.ini",
-                   config("{pg}", {"perfect", "1 3 1 1 1", "1 3 1 1 1", "80.0", "120 120 50",
-                                   "1 1 1", "1 -1 0", "120", "0.3", "1.0"}),
-                   "yes", block);
-    DefectRun exact(3, "loop.ini", circular("integral"), "yes", block);
-    DefectRun tab(3, "loop.ini", circular("tabulation"), "yes", block);
-    for (const int l : {10, 4}) {
-        poly.slice(l);
-        for (DefectRun* run : {&exact, &tab}) {
-            run->dir.enter(); // "loop.ini" is read from the working directory
-            const auto [corr, rms] = agreement(run->slice(l).st.s_g_r, poly.st.s_g_r, beam(1));
-            EXPECT_GE(corr, 0.99) << (run == &exact ? "integral " : "tabulation ") << l;
-            EXPECT_LE(rms, 0.15) << (run == &exact ? "integral " : "tabulation ") << l;
-        }
-    }
-    EXPECT_EQ(tab.console.str(), " Loop integral tables not found: computed and written i01.data "
-                                 "i10.data i11.data i02.data i12.data\n");
-    LoopTables back;
-    read_loop_tables(back);
-    EXPECT_FLOAT_EQ(back.i12(7, 50), float(loop_integrals(7 * 0.02f, 50 * 0.02f).i12));
-
-    exact.dir.enter();
-    exact.dir.write("loop.ini", circular("integral", "1 2 1 -1 0"));
-    EXPECT_FALSE(any_nonzero(exact.slice(4).st.s_g_r));
-    EXPECT_TRUE(contains(exact.console.str(), "WARNING"));
 }

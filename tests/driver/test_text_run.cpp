@@ -77,39 +77,6 @@ TEST(TextRun, JobsOneAndTwoFilesViewsAndThreadCount) {
     for (double t : total) EXPECT_NEAR(t, 1.0, 3e-3); // the files hold four significant digits
 }
 
-// Job 3: a layer image after every slice near the Bragg condition, every 2nd of the last 32
-// steps for a weak beam, each with its PostScript copy for the report document.
-TEST(TextRun, LayerImagesTheReportDocumentAndASeries) {
-    // Weak beam: every nint(2 / 1 Angstrom) = 2nd slice.
-    const Sim w({.job = 3, .size_x = 2, .size_y = 2, .size_z = 100, .f_g = 3.0});
-    const auto wimi = read_lines(w.file("in.imi"));
-    ASSERT_EQ(wimi.size(), 33u);
-    EXPECT_EQ(wimi.front() + wimi[31], " in01gml0038 in01gml0100");
-
-    const Sim r({.job = 3, .size_x = 6, .size_y = 4, .size_z = 12}, "", "data/");
-    auto imi = read_lines(r.file("in.imi"));
-    ASSERT_EQ(imi.size(), 13u);
-    EXPECT_EQ(imi[11] + imi[12], " in01gml0012 exit");
-    imi.pop_back();
-    EXPECT_EQ(std::ranges::count(read_lines(r.file("Imagesin.tex")), " {in01gml0007.ps}"), 1);
-    for (const auto& layer : imi) {
-        expect_views_match(r.file(layer.substr(1)), read_image_file(r.file(layer.substr(1))));
-        EXPECT_EQ(read_file(r.file(layer.substr(1) + ".ps")).rfind("%!PS", 0), 0u) << layer;
-    }
-    EXPECT_TRUE(contains(read_tiff(r.file("in01gml0012.tif")).description,
-                         "quantity = intensity at the exit of slice 12 (depth 12.0 "
-                         "Angstrom)\n"));
-
-    // The series (f_g 999) runs twelve conditions, each with its own files and document page.
-    const Sim series({.size_x = 2, .size_y = 2, .size_z = 4, .f_g = 999});
-    for (const char* f : {"ing3.50g01g", "ing6.25g-01g", "ing4.75g.par"})
-        EXPECT_TRUE(series.dir.exists(f)) << f;
-    EXPECT_EQ(std::ranges::count(read_lines(series.file("in.imi")), " NewSimulation"), 11);
-    const auto pages = read_lines(series.file("Imagesin.tex"));
-    for (const char* line : {" $(g,5.25                g)$", " \\label{ing6.25g}"})
-        EXPECT_EQ(std::ranges::count(pages, line), 1) << line;
-}
-
 // Each bad input prints its message line; a stop returns non-zero and leaves no image of the last
 // beam, no temporary file, run record or report document, and moves nothing of the user's.
 TEST(TextRun, BadInputStopsWithItsMessageHelpAndVersionExit) {
@@ -154,7 +121,7 @@ TEST(TextRun, BadInputStopsWithItsMessageHelpAndVersionExit) {
 
 // The report document builds with the layers' PostScript copies, its caption naming defect, b, g;
 // rendered, it shows a layer as its PNG does (the edge at x = 6 of 24: the darkest column).
-TEST(TextRun, ReportDocumentShowsLayersUprightWithTheirValues) {
+TEST(TextRun, LayerImagesSeriesAndTheReportDocument) {
     const Sim r({.job = 3, .defect = "edge", .size_x = 24, .size_y = 8, .size_z = 2, .f_g = 3.0},
                 " {edge}\n ====\n1 2 1 0 1\n6.0 0.0 1.0\n0 1 0\n0.34\n1.0\n0\n");
     const auto imi = read_lines(r.file("in.imi"));
@@ -194,6 +161,37 @@ TEST(TextRun, ReportDocumentShowsLayersUprightWithTheirValues) {
     ASSERT_GT(y1 - y0, 100); // one inch at 144 dpi
     EXPECT_NEAR(darkest(page, x0, x1, y0 + 5, y1 - 5),
                 darkest(layer, 0, layer.width, 0, layer.height), 0.1);
+
+    // Job 3: a layer image after every slice near the Bragg condition, every 2nd of the last 32
+    // steps for a weak beam, each with its PostScript copy for the report document.
+    // Weak beam: every nint(2 / 1 Angstrom) = 2nd slice.
+    const Sim w({.job = 3, .size_x = 2, .size_y = 2, .size_z = 100, .f_g = 3.0});
+    const auto wimi = read_lines(w.file("in.imi"));
+    ASSERT_EQ(wimi.size(), 33u);
+    EXPECT_EQ(wimi.front() + wimi[31], " in01gml0038 in01gml0100");
+
+    const Sim lr({.job = 3, .size_x = 6, .size_y = 4, .size_z = 12}, "", "data/");
+    auto limi = read_lines(lr.file("in.imi"));
+    ASSERT_EQ(limi.size(), 13u);
+    EXPECT_EQ(limi[11] + limi[12], " in01gml0012 exit");
+    limi.pop_back();
+    EXPECT_EQ(std::ranges::count(read_lines(lr.file("Imagesin.tex")), " {in01gml0007.ps}"), 1);
+    for (const auto& name : limi) {
+        expect_views_match(lr.file(name.substr(1)), read_image_file(lr.file(name.substr(1))));
+        EXPECT_EQ(read_file(lr.file(name.substr(1) + ".ps")).rfind("%!PS", 0), 0u) << name;
+    }
+    EXPECT_TRUE(contains(read_tiff(lr.file("in01gml0012.tif")).description,
+                         "quantity = intensity at the exit of slice 12 (depth 12.0 "
+                         "Angstrom)\n"));
+
+    // The series (f_g 999) runs twelve conditions, each with its own files and document page.
+    const Sim series({.size_x = 2, .size_y = 2, .size_z = 4, .f_g = 999});
+    for (const char* f : {"ing3.50g01g", "ing6.25g-01g", "ing4.75g.par"})
+        EXPECT_TRUE(series.dir.exists(f)) << f;
+    EXPECT_EQ(std::ranges::count(read_lines(series.file("in.imi")), " NewSimulation"), 11);
+    const auto pages = read_lines(series.file("Imagesin.tex"));
+    for (const char* line : {" $(g,5.25                g)$", " \\label{ing6.25g}"})
+        EXPECT_EQ(std::ranges::count(pages, line), 1) << line;
 }
 
 // A link under each run file (target untouched, named); a file-size limit while the record is

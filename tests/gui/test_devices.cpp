@@ -69,7 +69,7 @@ std::array<float, 3> draw_page(const ScratchDir& dir, const std::string& device)
 
 // A GIF page is a real GIF of the page size, drawn on black, with the image's three tones,
 // readable by its owner, no temporary left; a PostScript page is on white paper, image in it.
-TEST(PlotDevices, PagesOnTheFileDevicesAndRefusedDevices) {
+TEST(PlotDevices, PagesRefusedDevicesAndGifPalettes) {
     ScratchDir dir;
     EXPECT_EQ(draw_page(dir, "page.gif/GIF"), (std::array{0.0f, 0.0f, 0.0f}));
     const RgbPicture p = read_gif(dir.str() + "page.gif");
@@ -100,12 +100,10 @@ TEST(PlotDevices, PagesOnTheFileDevicesAndRefusedDevices) {
     if (!have("gs")) GTEST_SKIP() << "no Ghostscript";
     const auto r = tally(render_postscript(dir.str() + "page.ps", dir.str() + "p.png", 40));
     EXPECT_TRUE(r.mid > 2000 && r.light > 2000) << r.mid << ' ' << r.light; // image; paper, disc
-}
 
-// Up to 256 colours a GIF stores every pixel exactly; more are reduced to 256 with a bounded
-// error.
-TEST(GifFile, ExactAndQuantisedPalettes) {
-    ScratchDir dir;
+    // Up to 256 colours a GIF stores every pixel exactly; more are reduced to 256 with a bounded
+    // error.
+    ScratchDir gdir;
     RgbPicture few{3, 2, {0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30, 255, 255, 255}};
     RgbPicture many{64, 64, {}};
     for (int k = 0; k < 64 * 64; ++k)
@@ -113,13 +111,13 @@ TEST(GifFile, ExactAndQuantisedPalettes) {
                         {std::uint8_t(4 * (k % 64)), std::uint8_t(4 * (k / 64)), 128});
     int worst[2] = {0, 0};
     for (int k = 0; k < 2; ++k) {
-        const RgbPicture& p = k == 0 ? few : many;
-        std::ofstream(dir.str() + "p.gif", std::ios::binary) << encode_gif(p);
-        const RgbPicture back = read_gif(dir.str() + "p.gif");
+        const RgbPicture& pic = k == 0 ? few : many;
+        std::ofstream(gdir.str() + "p.gif", std::ios::binary) << encode_gif(pic);
+        const RgbPicture back = read_gif(gdir.str() + "p.gif");
         ASSERT_EQ(std::tuple(back.width, back.height, back.rgb.size()),
-                  std::tuple(p.width, p.height, p.rgb.size()));
-        for (std::size_t i = 0; i < p.rgb.size(); ++i)
-            worst[k] = std::max(worst[k], std::abs(back.rgb[i] - p.rgb[i]));
+                  std::tuple(pic.width, pic.height, pic.rgb.size()));
+        for (std::size_t i = 0; i < pic.rgb.size(); ++i)
+            worst[k] = std::max(worst[k], std::abs(back.rgb[i] - pic.rgb[i]));
     }
     EXPECT_EQ(worst[0], 0);
     EXPECT_LE(worst[1], 32); // 4096 colours reduced to 256

@@ -13,7 +13,7 @@ using namespace testing;
 // A button is centred in its cell and gives the caller back its font, colour, viewport and
 // window (whatever is drawn next would otherwise be misplaced), a disabled one too; invalid
 // numbers and styles stop with the two-line message and draw nothing.
-TEST(Buttons, RestoredStateStopsAndHitTest) {
+TEST(Toolkit, ButtonsPlotFrameAndCursor) {
     TestGui t;
     button(t.gui, 1, "RUN", 0);
     ASSERT_EQ(t.gr.texts.size(), 1u);
@@ -61,39 +61,37 @@ TEST(Buttons, RestoredStateStopsAndHitTest) {
         const auto [x, y] = t.gr.to_world(0.5f, 0.5f);
         EXPECT_EQ(button_hit(t.gui, x, y), 0);
     }
-}
 
-// An illegal axis choice is reported and framed as 0, in the plot rectangle; equal limits are
-// reported and leave window and frame alone.
-TEST(PlotFrameAndCursor, BadArgumentsFailedReadsAndTheStop) {
-    TestGui t;
-    rpgenv(t.gui, -1.1f, 1.1f, -1.0f, 1.0f, 0, 7);
-    EXPECT_EQ(t.gr.boxes, (std::vector<Frame>{{"BCNST", "BCNST", 1}}));
-    EXPECT_EQ(std::pair(t.gr.vp[0], t.gr.win[3]), std::pair(0.10f, 1.0f));
-    t.gr.swin(2.0f, 3.0f, 4.0f, 5.0f);
-    rpgenv(t.gui, 1.0f, 1.0f, 0.0f, 1.0f, 0, -1);
-    rpgenv(t.gui, 0.0f, 1.0f, 7.0f, 7.0f, 0, -1);
-    EXPECT_EQ(t.out.str(), " RPGENV: illegal AXIS argument.\n"
-                           " invalid x limits in RPGENV: XMIN = XMAX.\n"
-                           " invalid y limits in RPGENV: YMIN = YMAX.\n");
-    EXPECT_EQ(std::pair(t.gr.boxes.size(), t.gr.win[0]), std::pair(std::size_t{1}, 2.0f));
+    // An illegal axis choice is reported and framed as 0, in the plot rectangle; equal limits are
+    // reported and leave window and frame alone.
+    TestGui ft;
+    rpgenv(ft.gui, -1.1f, 1.1f, -1.0f, 1.0f, 0, 7);
+    EXPECT_EQ(ft.gr.boxes, (std::vector<Frame>{{"BCNST", "BCNST", 1}}));
+    EXPECT_EQ(std::pair(ft.gr.vp[0], ft.gr.win[3]), std::pair(0.10f, 1.0f));
+    ft.gr.swin(2.0f, 3.0f, 4.0f, 5.0f);
+    rpgenv(ft.gui, 1.0f, 1.0f, 0.0f, 1.0f, 0, -1);
+    rpgenv(ft.gui, 0.0f, 1.0f, 7.0f, 7.0f, 0, -1);
+    EXPECT_EQ(ft.out.str(), " RPGENV: illegal AXIS argument.\n"
+                            " invalid x limits in RPGENV: XMIN = XMAX.\n"
+                            " invalid y limits in RPGENV: YMIN = YMAX.\n");
+    EXPECT_EQ(std::pair(ft.gr.boxes.size(), ft.gr.win[0]), std::pair(std::size_t{1}, 2.0f));
 
     // A failed cursor read gives (0, 0) and 'X' with the two-line message; a cursor that keeps
     // failing stops the run instead of looping for ever. Positions print in free format.
-    TestGui c;
-    float x = 9, y = 9;
+    TestGui ct;
+    float cx = 9, cy = 9;
     char ch = 0;
-    c.gr.fail_reads(1);
-    c.gr.click(0.25f, 0.5f);
-    read_cursor_band(c.gui, 0, 0, 0.0f, 0.0f, x, y, ch);
-    EXPECT_EQ(c.out.str(), " ERROR: in subroutine PGBAND.\n => returned XC=YC=0.0, CH=\"X\"\n");
-    EXPECT_EQ(std::tuple(x, y, ch), std::tuple(0.0f, 0.0f, 'X'));
-    read_cursor_band(c.gui, 0, 0, 0.0f, 0.0f, x, y, ch);
-    EXPECT_EQ(std::tuple(x, y, ch), std::tuple(0.25f, 0.5f, 'A'));
+    ct.gr.fail_reads(1);
+    ct.gr.click(0.25f, 0.5f);
+    read_cursor_band(ct.gui, 0, 0, 0.0f, 0.0f, cx, cy, ch);
+    EXPECT_EQ(ct.out.str(), " ERROR: in subroutine PGBAND.\n => returned XC=YC=0.0, CH=\"X\"\n");
+    EXPECT_EQ(std::tuple(cx, cy, ch), std::tuple(0.0f, 0.0f, 'X'));
+    read_cursor_band(ct.gui, 0, 0, 0.0f, 0.0f, cx, cy, ch);
+    EXPECT_EQ(std::tuple(cx, cy, ch), std::tuple(0.25f, 0.5f, 'A'));
 
-    c.gr.fail_reads(50);
+    ct.gr.fail_reads(50);
     const Lines lines = stop_lines([&] {
-        for (;;) read_cursor_band(c.gui, 0, 0, 0.0f, 0.0f, x, y, ch);
+        for (;;) read_cursor_band(ct.gui, 0, 0, 0.0f, 0.0f, cx, cy, ch);
     });
     EXPECT_TRUE(lines.size() == 1 && contains(lines[0], "cursor")) << lines.size();
     EXPECT_EQ(std::tuple(list_real32(-2.0f), list_real32(1.0f / 3)),

@@ -49,7 +49,7 @@ TEST(RunPanel, RunAndExit) {
 // The result viewer stores the image shown through the file device (PostScript 256 levels,
 // GIF 128, picture flipped so data row 1 is on top), refuses an export when the run wrote no
 // image, goes back to the RUN panel on any other button, and stops on a refused device.
-TEST(ResultViewer, ExportsAndOtherButtons) {
+TEST(Screens, ResultViewerAndPhasePanel) {
     ScratchDir dir;
     const std::string file = dir.str() + "cu_01g";
     write_image_file(file, make_image(2, 2, [](int i, int j) { return i == j ? 2 * i - 1 : 0; }),
@@ -88,34 +88,34 @@ TEST(ResultViewer, ExportsAndOtherButtons) {
     r.gr.press(5);
     EXPECT_EQ(stop_lines([&] { result_viewer(r.gui, r.mem, r.st, file); }),
               Lines{"the plot device is not available"});
-}
 
-// Job 9's amplitude-phase diagram: the perfect-crystal path dashed, the defect's solid, an arrow
-// each, framed; then C-PS, EXIT or back to RUN. In file mode one finished PostScript a position.
-TEST(PhasePanel, ScreenAndFiles) {
-    PhaseDiagram d;
-    d.perfect = {{0.0, 0.0}, {6.0, 0.0}, {6.0, 6.0}}, d.defect = {{0.0, 0.0}, {0.0, 12.0}};
+    // Job 9's amplitude-phase diagram: the perfect-crystal path dashed, the defect's solid, an
+    // arrow each, framed; then C-PS, EXIT or back to RUN. In file mode one finished PostScript a
+    // position.
+    PhaseDiagram diagram;
+    diagram.perfect = {{0.0, 0.0}, {6.0, 0.0}, {6.0, 6.0}},
+    diagram.defect = {{0.0, 0.0}, {0.0, 12.0}};
     using C = PhasePlotter::Choice;
     for (const auto& [nb, want] : {std::pair(5, C::to_files), {6, C::exit}, {3, C::back_to_run}}) {
-        Screen s;
-        s.gr.press(nb);
-        EXPECT_EQ(draw_phase_diagram(s.gui, s.mem, d, ""), want);
-        EXPECT_EQ(std::pair(s.gui.device, s.gr.arrows), std::pair(nb == 6 ? 0 : 1, 2));
-        ASSERT_FALSE(s.gr.boxes.empty());
-        EXPECT_EQ(s.gr.boxes.back(), std::tuple("BC", "BC", 1)); // framed in the foreground
-        const auto paths = std::ranges::count_if(s.gr.lines, [](auto& l) { // dashed; solid, at top
+        Screen ps;
+        ps.gr.press(nb);
+        EXPECT_EQ(draw_phase_diagram(ps.gui, ps.mem, diagram, ""), want);
+        EXPECT_EQ(std::pair(ps.gui.device, ps.gr.arrows), std::pair(nb == 6 ? 0 : 1, 2));
+        ASSERT_FALSE(ps.gr.boxes.empty());
+        EXPECT_EQ(ps.gr.boxes.back(), std::tuple("BC", "BC", 1)); // framed in the foreground
+        const auto paths = std::ranges::count_if(ps.gr.lines, [](auto& l) { // dashed; solid, at top
             return l.x.size() == 3 ? l.ls == 2 : l.x.size() == 2 && l.ls == 1 && l.y[1] > 0.79f;
         });
         EXPECT_EQ(paths, 2);
     }
 
-    Screen s;
-    for (const char* file : {"cu_-100.ps", "cu_-98.ps"})
-        EXPECT_EQ(draw_phase_diagram(s.gui, s.mem, d, file), C::next);
-    EXPECT_EQ(s.gr.opened, (Lines{"/XWINDOW", "cu_-100.ps/VCPS", "cu_-98.ps/VCPS"}));
-    EXPECT_EQ(std::pair(s.gr.closes, s.gr.devices.size()), std::pair(3, std::size_t{0}));
-    s.gr.refuse_open = true;
-    EXPECT_EQ(stop_lines([&] { draw_phase_diagram(s.gui, s.mem, d, "x.ps"); }),
+    Screen ps;
+    for (const char* ps_file : {"cu_-100.ps", "cu_-98.ps"})
+        EXPECT_EQ(draw_phase_diagram(ps.gui, ps.mem, diagram, ps_file), C::next);
+    EXPECT_EQ(ps.gr.opened, (Lines{"/XWINDOW", "cu_-100.ps/VCPS", "cu_-98.ps/VCPS"}));
+    EXPECT_EQ(std::pair(ps.gr.closes, ps.gr.devices.size()), std::pair(3, std::size_t{0}));
+    ps.gr.refuse_open = true;
+    EXPECT_EQ(stop_lines([&] { draw_phase_diagram(ps.gui, ps.mem, diagram, "x.ps"); }),
               Lines{"the plot device is not available"});
 }
 
