@@ -89,25 +89,9 @@ std::vector<double> independent_column(const State& st, int i, int j, void (*str
 
 } // namespace
 
-// v_g = (2 0 0): s_f = (1/6, 0, 0) is a third of a cycle of g; beam m takes exp(2 pi i m / 3).
-TEST(TwoTwoScattering, FaultJumpOfOneThirdCycle) {
-    State st = make_state({.first = -2, .last = 2});
-    Array1<cplx> in(5);
-    for (int n = 1; n <= 5; ++n) in(n) = cplx(0.1 * n, -0.05 * n);
-    const std::vector<double> sgr(5, 0.0);
-    const Array1<cplx> plain = one_slice(st, sgr, in, 20.0, {0, 0, 0});
-    const Array1<cplx> jumped = one_slice(st, sgr, in, 20.0, {1.0 / 6.0, 0, 0});
-    for (int n = 1; n <= 5; ++n) {
-        const int m = st.mtx_beams(n);
-        const cplx expect = plain(n) * std::exp(cplx(0.0, 2.0 * M_PI * m / 3.0));
-        EXPECT_LT(std::abs(jumped(n) - expect), 1e-15) << m;
-    }
-    EXPECT_EQ(jumped(3), plain(3));
-}
-
 // With defect "no" the first column's solution serves every column (flag 0); a strained model
 // solves every column.
-TEST(PropagateSlice, FlagsVoidsLateralShiftThreadsAndTheIndependentSolver) {
+TEST(PropagateSlice, SlicesColumnsShiftsThreadsAndTheIndependentSolver) {
     for (const char* defect : {"no", "edge"}) {
         State st = make_state({.first = -1, .last = 2, .npx = 3, .npy = 2, .defect = defect});
         initial_amplitudes(st);
@@ -185,28 +169,53 @@ TEST(PropagateSlice, FlagsVoidsLateralShiftThreadsAndTheIndependentSolver) {
         for (int n = 1; n <= 5; ++n)
             EXPECT_NEAR(st.mtx_intensity(i, 1, n), ref[n - 1], 1e-6) << i << " beam " << n;
     }
-}
 
-// Direction and weight of the shift: a beam tilted towards -x by a whole column per slice
-// takes the column after it, one tilted towards +x by half a column the mean with the column
-// before; the edge column keeps its value; one column never changes.
-TEST(LinearItp, ShiftDirectionWeightAndEdges) {
-    Array3<cplx> phi(4, 1, 3);
-    for (std::size_t e = 0; e < phi.size(); ++e) phi.data()[e] = cplx(e * e + 10.0, 3.0 - e);
-    const Array3<cplx> old = phi;
-    Array1<double> angle(3);
-    angle(1) = -std::atan(1.0), angle(3) = std::atan(0.5);
-    linear_itp({4, 1, 10}, 3, {40.0, 10.0, 100.0}, angle, phi); // dx = dz = 10 Angstrom
-    for (int i = 1; i <= 4; ++i) {
-        EXPECT_EQ(phi(i, 1, 2), old(i, 1, 2));
-        EXPECT_LT(std::abs(phi(i, 1, 1) - old(std::min(i + 1, 4), 1, 1)), 1e-12) << i;
-        const cplx mean = i == 1 ? old(1, 1, 3) : 0.5 * (old(i, 1, 3) + old(i - 1, 1, 3));
-        EXPECT_LT(std::abs(phi(i, 1, 3) - mean), 1e-12) << i;
+    // v_g = (2 0 0): s_f = (1/6, 0, 0) is a third of a cycle of g; beam m takes exp(2 pi i m / 3).
+    State fst = make_state({.first = -2, .last = 2});
+    Array1<cplx> amp(5);
+    for (int n = 1; n <= 5; ++n) amp(n) = cplx(0.1 * n, -0.05 * n);
+    const std::vector<double> zero_terms(5, 0.0);
+    const Array1<cplx> unjumped = one_slice(fst, zero_terms, amp, 20.0, {0, 0, 0});
+    const Array1<cplx> jumped = one_slice(fst, zero_terms, amp, 20.0, {1.0 / 6.0, 0, 0});
+    for (int n = 1; n <= 5; ++n) {
+        const int m = fst.mtx_beams(n);
+        const cplx expect = unjumped(n) * std::exp(cplx(0.0, 2.0 * M_PI * m / 3.0));
+        EXPECT_LT(std::abs(jumped(n) - expect), 1e-15) << m;
     }
-    Array3<cplx> one(1, 2, 3), one_old(1, 2, 3);
-    one.fill(cplx(1.5, -2.0)), one_old.fill(cplx(1.5, -2.0));
-    linear_itp({1, 2, 10}, 3, {10.0, 20.0, 100.0}, angle, one);
-    EXPECT_TRUE(same_bits(one, one_old));
+    EXPECT_EQ(jumped(3), unjumped(3));
+
+    // Direction and weight of the shift: a beam tilted towards -x by a whole column per slice
+    // takes the column after it, one tilted towards +x by half a column the mean with the column
+    // before; the edge column keeps its value; one column never changes.
+    Array3<cplx> shifted(4, 1, 3);
+    for (std::size_t e = 0; e < shifted.size(); ++e)
+        shifted.data()[e] = cplx(e * e + 10.0, 3.0 - e);
+    const Array3<cplx> before = shifted;
+    Array1<double> tilt(3);
+    tilt(1) = -std::atan(1.0), tilt(3) = std::atan(0.5);
+    linear_itp({4, 1, 10}, 3, {40.0, 10.0, 100.0}, tilt, shifted); // dx = dz = 10 Angstrom
+    for (int i = 1; i <= 4; ++i) {
+        EXPECT_EQ(shifted(i, 1, 2), before(i, 1, 2));
+        EXPECT_LT(std::abs(shifted(i, 1, 1) - before(std::min(i + 1, 4), 1, 1)), 1e-12) << i;
+        const cplx mean = i == 1 ? before(1, 1, 3) : 0.5 * (before(i, 1, 3) + before(i - 1, 1, 3));
+        EXPECT_LT(std::abs(shifted(i, 1, 3) - mean), 1e-12) << i;
+    }
+    Array3<cplx> narrow(1, 2, 3), narrow_before(1, 2, 3);
+    narrow.fill(cplx(1.5, -2.0)), narrow_before.fill(cplx(1.5, -2.0));
+    linear_itp({1, 2, 10}, 3, {10.0, 20.0, 100.0}, tilt, narrow);
+    EXPECT_TRUE(same_bits(narrow, narrow_before));
+
+    // Travel in one slice: 100 * 3 g / k = 4.16 Angstrom against pixels of 10 and 1 Angstrom.
+    State rst = make_state({.first = 0, .last = 3, .npx = 10, .npy = 100, .nslice = 10});
+    const std::string both =
+                          " The number of pixels in x or y coordinate is too large or the number "
+                          "of slices is too small\n",
+                      y_only =
+                          " the number of pixels in y coordinate  is too large or the number of "
+                          "slices is too small\n";
+    EXPECT_EQ(resolution_warnings(rst), y_only);
+    rst.n_pixel_x = 100;
+    EXPECT_EQ(resolution_warnings(rst), both + y_only);
 }
 
 // Without absorption 3 to 12 beams, or 10 tilted, agree with the independent solver; the flux
@@ -242,18 +251,6 @@ TEST(Physics, BeamsAgreeWithTheIndependentSolverAndTwoBeamFringes) {
         const double s = std::sin(M_PI * l * kCuU200 / kCuK);
         ASSERT_NEAR(st.mtx_intensity(1, 1, 2), s * s, 1e-9) << "depth " << l;
     }
-}
-
-// Travel in one slice: 100 * 3 g / k = 4.16 Angstrom against pixels of 10 and 1 Angstrom.
-TEST(ResolutionCheck, WarnsForEachDirection) {
-    State st = make_state({.first = 0, .last = 3, .npx = 10, .npy = 100, .nslice = 10});
-    const std::string xy = " The number of pixels in x or y coordinate is too large or the number "
-                           "of slices is too small\n",
-                      y = " the number of pixels in y coordinate  is too large or the number of "
-                          "slices is too small\n";
-    EXPECT_EQ(resolution_warnings(st), y);
-    st.n_pixel_x = 100;
-    EXPECT_EQ(resolution_warnings(st), xy + y);
 }
 
 // The propagator's exp, sin and cos within 2 ulp of the C library over the slices' ranges.

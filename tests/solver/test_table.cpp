@@ -111,7 +111,7 @@ double eigen_residual(const Array2<double>& a, const Array2<double>& v, const Ar
 // Intensities within 1e-5 of the exact engine, with either absorption (tables of first-order or
 // exact transfers); the column at the core (beyond the table) and the one off the form get the
 // exact engine's bits; one and two threads give the same bits.
-TEST(TableEngine, AgreesWithTheExactEngine) {
+TEST(TableEngine, AgreesWithTheExactEngineAndEnginesVouchOnlyForFiniteValues) {
     const std::pair<const char*, const char*> runs[] = {
         {"first-order", "yes"}, {"first-order", "no"}, {"exact", "yes"}, {"exact", "no"}};
     for (const auto& [absorption, ca] : runs)
@@ -140,42 +140,40 @@ TEST(TableEngine, AgreesWithTheExactEngine) {
                 EXPECT_TRUE(spoil || same_bits(table, run(s, Engine::table, spoil, absorption, 2)));
             }
         }
-}
 
-// Each engine vouches for finite strain terms and amplitudes only when they are: a NaN term or
-// amplitude in one column (of a table-served or an exactly solved row) withdraws it; the
-// lateral shift leaves the amplitudes, exact absorption everything to the caller.
-TEST(ColumnEngines, VouchForFiniteTermsAndAmplitudesOnlyWhenTheyAre) {
+    // Each engine vouches for finite strain terms and amplitudes only when they are: a NaN term or
+    // amplitude in one column (of a table-served or an exactly solved row) withdraws it; the
+    // lateral shift leaves the amplitudes, exact absorption everything to the caller.
     for (const Engine e : {Engine::exact, Engine::table})
         for (const char* ca : {"yes", "no"})
             for (const int bad : {0, 1, 2, 3}) {
-                ColumnSetup s{.first = -1, .last = 1, .npx = 9, .npy = 6, .nslice = 4};
-                s.ca = ca, s.defect = "edge";
-                State st = make_state(s);
-                initial_amplitudes(st);
-                ColumnEngine engine(e);
-                int flag = 1;
-                core_field(st, 1, false);
-                if (bad == 1 || bad == 2) st.phi_grid(bad == 1 ? 2 : 5, bad == 1 ? 4 : 3, 2) = NAN;
-                if (bad == 3) st.s_g_r(2, 4, 3) = INFINITY;
-                ASSERT_TRUE(ColumnEngine::checks_strain(st));
-                engine.propagate_slice(st, 1, flag);
-                EXPECT_EQ(engine.verified_strain(), bad != 3) << int(e) << ca << bad;
+                ColumnSetup vs{.first = -1, .last = 1, .npx = 9, .npy = 6, .nslice = 4};
+                vs.ca = ca, vs.defect = "edge";
+                State vst = make_state(vs);
+                initial_amplitudes(vst);
+                ColumnEngine veng(e);
+                int vflag = 1;
+                core_field(vst, 1, false);
+                if (bad == 1 || bad == 2) vst.phi_grid(bad == 1 ? 2 : 5, bad == 1 ? 4 : 3, 2) = NAN;
+                if (bad == 3) vst.s_g_r(2, 4, 3) = INFINITY;
+                ASSERT_TRUE(ColumnEngine::checks_strain(vst));
+                veng.propagate_slice(vst, 1, vflag);
+                EXPECT_EQ(veng.verified_strain(), bad != 3) << int(e) << ca << bad;
                 // (An infinite term may leave the amplitudes finite: the table reads G3 off
                 // another beam. The run stops on the term either way.)
                 EXPECT_TRUE(bad == 3 ||
-                            engine.verified_finite() == (bad == 0 && std::string(ca) == "yes"))
+                            veng.verified_finite() == (bad == 0 && std::string(ca) == "yes"))
                     << int(e) << ca << bad;
             }
-    State st = make_state({.first = -1, .last = 1, .npx = 4, .npy = 4, .nslice = 2});
-    st.absorption = Absorption::exact;
-    EXPECT_FALSE(ColumnEngine::checks_strain(st));
-    initial_amplitudes(st);
-    ColumnEngine engine(Engine::exact);
-    int flag = 1;
-    core_field(st, 1, false);
-    engine.propagate_slice(st, 1, flag);
-    EXPECT_FALSE(engine.verified_strain() || engine.verified_finite());
+    State vst = make_state({.first = -1, .last = 1, .npx = 4, .npy = 4, .nslice = 2});
+    vst.absorption = Absorption::exact;
+    EXPECT_FALSE(ColumnEngine::checks_strain(vst));
+    initial_amplitudes(vst);
+    ColumnEngine veng(Engine::exact);
+    int vflag = 1;
+    core_field(vst, 1, false);
+    veng.propagate_slice(vst, 1, vflag);
+    EXPECT_FALSE(veng.verified_strain() || veng.verified_finite());
 }
 
 // Five beams (three off the Bragg condition), slices of two thicknesses: the product of the slice
@@ -260,7 +258,7 @@ TEST(ExactAbsorption, AgainstTheExponentialTheEquationsAndFirstOrder) {
 }
 
 // Non-symmetric matrix of tilted beams: the shear steps still reach the eigen-solution.
-TEST(EigenSolution, ShearStepsPairTestAndIdleCounter) {
+TEST(EigenSolution, ShearStepsPairTestIdleCounterAndTheBatchKernel) {
     State st = make_state({.first = -3, .last = 4, .ca = "no", .f_g = 3.0});
     const int n = 8;
     Array2<cplx> h(n, n);
@@ -296,43 +294,41 @@ TEST(EigenSolution, ShearStepsPairTestAndIdleCounter) {
     const auto rot = {1.0, 2.0, 0.0, -2.0, 1.0, 0.0, 0.0, 0.0, 3.0};
     solve(rot, 1.0, pa, off_a);
     EXPECT_TRUE(off_a == 8.0 && same_bits(pa, from_rows(3, rot)) && same_bits(pv, one));
-}
 
-// The slice loop runs the fixed-size kernels on several columns at once; every column must
-// get the bits of the plain routines whatever its neighbours (lanes of very different strain,
-// so different sweep counts). Fixed sizes, the run-time size, tilted and untilted beams.
-TEST(BatchKernel, SameBitsAsThePlainRoutines) {
+    // The slice loop runs the fixed-size kernels on several columns at once; every column must
+    // get the bits of the plain routines whatever its neighbours (lanes of very different strain,
+    // so different sweep counts). Fixed sizes, the run-time size, tilted and untilted beams.
     constexpr int L = solver::kLanes;
     for (const auto& [nb, ca] :
          {std::pair(1, "yes"), {2, "no"}, {5, "yes"}, {8, "no"}, {12, "no"}}) {
-        State st = make_state({.first = -(nb / 2), .last = nb - 1 - nb / 2, .ca = ca, .f_g = 1.5});
+        State bst = make_state({.first = -(nb / 2), .last = nb - 1 - nb / 2, .ca = ca, .f_g = 1.5});
         const double dz = 7.5;
-        std::vector<double> sgr[L], p(L);
+        std::vector<double> lane_terms[L], lane_phase(L);
         Array1<cplx> phi_in(nb), phi_ref[L];
-        for (int n = 1; n <= nb; ++n) phi_in(n) = cplx(0.3 * n - 0.7, 0.1 * n * n - 0.2);
+        for (int q = 1; q <= nb; ++q) phi_in(q) = cplx(0.3 * q - 0.7, 0.1 * q * q - 0.2);
         for (int l = 0; l < L; ++l) {
-            for (int n = 0; n < nb; ++n) sgr[l].push_back(0.003 * (n - 1.3) * l * l);
+            for (int q = 0; q < nb; ++q) lane_terms[l].push_back(0.003 * (q - 1.3) * l * l);
             const Vec3 sf{0.05 * (l % 2), 0.01, -0.02};
-            p[l] = st.v_g[0] * sf[0] + st.v_g[1] * sf[1] + st.v_g[2] * sf[2];
-            phi_ref[l] = one_slice(st, sgr[l], phi_in, dz, sf);
+            lane_phase[l] = bst.v_g[0] * sf[0] + bst.v_g[1] * sf[1] + bst.v_g[2] * sf[2];
+            phi_ref[l] = one_slice(bst, lane_terms[l], phi_in, dz, sf);
         }
         solver::with_beam_count(nb, [&]<int N>() {
             std::vector<double> sd_store(solver::SliceData<N>::doubles_needed(nb));
             std::vector<double> k_store(solver::BatchKernel<N, L>::doubles_needed(nb));
             solver::SliceData<N> sd;
             if constexpr (N == 0) sd.bind(sd_store.data(), nb);
-            prepare_slice_data<N>(st, dz, sd);
+            prepare_slice_data<N>(bst, dz, sd);
             solver::BatchKernel<N, L> k(sd, k_store.data());
             for (int l = 0; l < L; ++l)
-                for (int n = 0; n < nb; ++n) {
-                    k.sgr()[n * L + l] = sgr[l][n], k.re()[n * L + l] = phi_in(n + 1).real();
-                    k.im()[n * L + l] = phi_in(n + 1).imag();
+                for (int q = 0; q < nb; ++q) {
+                    k.sgr()[q * L + l] = lane_terms[l][q], k.re()[q * L + l] = phi_in(q + 1).real();
+                    k.im()[q * L + l] = phi_in(q + 1).imag();
                 }
             k.solve();
-            k.transfer_own(p.data());
+            k.transfer_own(lane_phase.data());
             for (int l = 0; l < L; ++l)
-                for (int n = 0; n < nb; ++n)
-                    EXPECT_EQ(cplx(k.re()[n * L + l], k.im()[n * L + l]), phi_ref[l](n + 1))
+                for (int q = 0; q < nb; ++q)
+                    EXPECT_EQ(cplx(k.re()[q * L + l], k.im()[q * L + l]), phi_ref[l](q + 1))
                         << nb << ca << l;
         });
     }

@@ -95,7 +95,7 @@ TEST(FilesystemIni, DirectoriesWithTheirRoot) {
 }
 
 // Each record lands in its variable; sizes round half away from zero to the grid.
-TEST(ReadSystemParameters, RecordsGridTextValuesRunDirectoryAndStops) {
+TEST(ReadSystemParameters, RecordsGridTextValuesRunDirectoryStopsAndTheGuard) {
     InputRun run(input_file());
     const State& st = run.read();
     EXPECT_EQ(std::tie(st.sample_no, st.sample, st.ca, st.defect, st.f_in, st.f_out, st.datadir),
@@ -185,24 +185,22 @@ TEST(ReadSystemParameters, RecordsGridTextValuesRunDirectoryAndStops) {
                     l[0].starts_with("Error reading \"./cu.in\", record " + std::to_string(rec)))
             << value;
     }
-}
 
-// The memory guard: columns x beams up to 62,500,000 pass, one more (or a product beyond 32
-// bits) is refused, and so is a thickness whose slice tables alone would not fit.
-TEST(CheckGrid, GuardAcceptsExactlyTheLimit) {
-    State st;
-    st.size_x = st.size_y = st.size_z = 1.0;
-    std::tie(st.n_pixel_x, st.n_pixel_y, st.n_beams) = std::tuple(2500, 2500, 10);
-    EXPECT_NO_THROW(check_grid(st));
+    // The memory guard: columns x beams up to 62,500,000 pass, one more (or a product beyond 32
+    // bits) is refused, and so is a thickness whose slice tables alone would not fit.
+    State guard;
+    guard.size_x = guard.size_y = guard.size_z = 1.0;
+    std::tie(guard.n_pixel_x, guard.n_pixel_y, guard.n_beams) = std::tuple(2500, 2500, 10);
+    EXPECT_NO_THROW(check_grid(guard));
     for (const auto& [nx, ny] : {std::pair(62'500'001, 1), {100000, 100000}}) {
-        std::tie(st.n_pixel_x, st.n_pixel_y, st.n_beams) = std::tuple(nx, ny, 1);
-        EXPECT_EQ(stop_lines([&] { check_grid(st); }),
+        std::tie(guard.n_pixel_x, guard.n_pixel_y, guard.n_beams) = std::tuple(nx, ny, 1);
+        EXPECT_EQ(stop_lines([&] { check_grid(guard); }),
                   Lines{"The size of array is too big, please reduce the number of grids"});
     }
-    std::tie(st.n_pixel_x, st.n_pixel_y, st.n_beams, st.n_slice) =
+    std::tie(guard.n_pixel_x, guard.n_pixel_y, guard.n_beams, guard.n_slice) =
         std::tuple(64, 64, 5, 200'000'000);
-    st.size_z = 2e8;
-    EXPECT_TRUE(contains(stop_lines([&] { check_grid(st); }).at(1), "200000000 slices"));
+    guard.size_z = 2e8;
+    EXPECT_TRUE(contains(stop_lines([&] { check_grid(guard); }).at(1), "200000000 slices"));
 }
 
 // The list-directed record rules: separators, skipped rest of record, continuation over short
@@ -276,7 +274,7 @@ TEST(RecordReader, ListDirectedRulesAndErrorMessages) {
 
 // Printed fields: widths, overflow stars, negative zero, the optional leading zero, three-digit
 // exponents and the shortest list form of reals.
-TEST(Fmt, FieldsAsPrinted) {
+TEST(TextOut, FieldsAsPrintedAndFilesWrittenWhole) {
     const std::pair<std::string, std::string> cases[] = {
         {fmt_i(1, 5) + fmt_f(0.5, 10, 3) + fmt_f(1.0, 10, 3), "    1     0.500     1.000"},
         {fmt_i(123456, 5) + fmt_i(-42, 5), "*****  -42"},
@@ -309,11 +307,9 @@ TEST(Fmt, FieldsAsPrinted) {
         want_es = std::string(want_es.size() < 12 ? 12 - want_es.size() : 0, ' ') + want_es;
         ASSERT_EQ(std::pair(fmt_es(v, 12, 3), list_real(v)), std::pair(want_es, want_g)) << v;
     }
-}
 
-// Whole files replace the old one without leaving the temporary; records are on disk as soon
-// as written; unwritable paths stop the run naming the file.
-TEST(TextOut, WholeAppendAndRecordFiles) {
+    // Whole files replace the old one without leaving the temporary; records are on disk as soon
+    // as written; unwritable paths stop the run naming the file.
     ScratchDir dir;
     write_text_file(dir.str() + "a.slice", "one\ntwo\n");
     write_text_file(dir.str() + "a.slice", "new\n");
