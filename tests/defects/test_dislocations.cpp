@@ -70,23 +70,9 @@ Mat3 stress(const StrohDislocation& s, double x, double y) {
 
 } // namespace
 
-// An inclined edge with r0 = 0: the isotropic displacement, its terms the derivatives of it.
-TEST(EdgeDislocation, GradientAgreesWithNumericalDerivativeOfDisplacement) {
-    DefectRun run = disl("no", edge_ini("1 2 1 1 0", "20 15 80", "1 -1 2", 0.31, 0.0));
-    const State& st = run.slice(3).st;
-    const auto frame = edge::EdgeSlice::make(st, edge::read_edge_config(st.f_defect));
-    auto phase = [&](const Vec3& p) {
-        return edge_phase(scaled({1, 1, 0}, 0.5), {1, -1, 2}, 0.31, p);
-    };
-    expect_terms(st, 3, {20, 15, 80}, 1e-6, 1e-12, [&](const Vec3& p) {
-        EXPECT_TRUE(near_rel(frame.phase(p), phase(p), 1e-12, 1e-14));
-        return numeric_gradient(phase, p);
-    });
-}
-
 // An inclined screw (g.b = 1): the derivatives of the angle about the line softened by
 // r^2 / (r^2 + core). One normal to the foil, g.b = 0, relaxed: g D of the relaxation distortion.
-TEST(ScrewDislocation, GradientsOfTheAngleAndOfTheRelaxationAndSingleColumnPhase) {
+TEST(Dislocation, GradientsOfEdgeAndScrewAndTheScrewsPhase) {
     const Vec3 e3 = scaled({1, 0, 1}, 1 / std::sqrt(2.0)),
                e2 = scaled({1, 0, -1}, 1 / std::sqrt(2.0));
     const Vec3 e1 = cross_product(e2, e3);
@@ -133,6 +119,18 @@ TEST(ScrewDislocation, GradientsOfTheAngleAndOfTheRelaxationAndSingleColumnPhase
     for (int n = 1; n <= 5; ++n)
         EXPECT_TRUE(
             near_rel(relax.st.g_r(1, 1, n), relax.st.mtx_beams(n) * 2 * u[0], 1e-14, 1e-18));
+
+    // An inclined edge with r0 = 0: the isotropic displacement, its terms the derivatives of it.
+    DefectRun erun = disl("no", edge_ini("1 2 1 1 0", "20 15 80", "1 -1 2", 0.31, 0.0));
+    const State& est = erun.slice(3).st;
+    const auto eframe = edge::EdgeSlice::make(est, edge::read_edge_config(est.f_defect));
+    auto ephase = [&](const Vec3& p) {
+        return edge_phase(scaled({1, 1, 0}, 0.5), {1, -1, 2}, 0.31, p);
+    };
+    expect_terms(est, 3, {20, 15, 80}, 1e-6, 1e-12, [&](const Vec3& p) {
+        EXPECT_TRUE(near_rel(eframe.phase(p), ephase(p), 1e-12, 1e-14));
+        return numeric_gradient(ephase, p);
+    });
 }
 
 // A line through the centre of column (4, 3): every term finite, the edge's zero on the line,

@@ -77,7 +77,7 @@ TEST(GreyLevels, FormulaTopLevelClippingAndOddImages) {
 
 // The PNG holds the display's levels, row y = 1 at the top; the TIFF the computed values as
 // closely as a float can (a clipped spike too), the pixel size and a description of the run.
-TEST(ImageExport, PngTiffAndPrintedValuesMatchTheTextImageFailuresStopCleanly) {
+TEST(ImageExport, ViewsPrintedValuesLongRowsAndFailures) {
     ScratchDir dir;
     ImageData spike = intensity_image(150, 80); // over 10000 pixels: clipping can happen
     spike.values(3, 70) = 1e7;
@@ -160,22 +160,22 @@ TEST(ImageExport, PngTiffAndPrintedValuesMatchTheTextImageFailuresStopCleanly) {
         for (RowFormat f : {RowFormat::es12_3, RowFormat::list})
             for (double x : {v, -v})
                 ASSERT_EQ(printed_value(x, f), printed_value_reference(x, f)) << std::hexfloat << x;
-}
 
-// The displays read rows of more than 2000 values back across their continuation records.
-TEST(ImageFiles, RowsContinueAfterTwoThousandValues) {
-    const ImageData img = make_image(2, 2500, [](int i, int) { return i == 1 ? 0.1234 : -2.5e-7; });
-    const std::string text = format_image(img, RowFormat::es12_3);
-    const auto lines = split_lines(text);
-    ASSERT_EQ(lines.size(), 8u + 4u);
-    EXPECT_EQ(lines[0] + lines[3], " width 2500");
-    EXPECT_EQ(std::pair(lines[8].size(), lines[9].size()),
+    // The displays read rows of more than 2000 values back across their continuation records.
+    const ImageData wide =
+        make_image(2, 2500, [](int i, int) { return i == 1 ? 0.1234 : -2.5e-7; });
+    const std::string wide_text = format_image(wide, RowFormat::es12_3);
+    const auto wide_lines = split_lines(wide_text);
+    ASSERT_EQ(wide_lines.size(), 8u + 4u);
+    EXPECT_EQ(wide_lines[0] + wide_lines[3], " width 2500");
+    EXPECT_EQ(std::pair(wide_lines[8].size(), wide_lines[9].size()),
               (std::pair<std::size_t, std::size_t>(2000 * 12, 500 * 12)));
-    EXPECT_EQ(lines[8].substr(0, 12) + lines[10].substr(0, 12), "   1.234E-01  -2.500E-07");
-    ScratchDir dir;
-    dir.write("img", text);
-    const auto back = read_image_file(dir.str() + "img");
-    EXPECT_EQ(std::tuple(back.ny(), back.values(1, 2500), back.values(2, 2001)),
+    EXPECT_EQ(wide_lines[8].substr(0, 12) + wide_lines[10].substr(0, 12),
+              "   1.234E-01  -2.500E-07");
+    ScratchDir wdir;
+    wdir.write("img", wide_text);
+    const auto wide_back = read_image_file(wdir.str() + "img");
+    EXPECT_EQ(std::tuple(wide_back.ny(), wide_back.values(1, 2500), wide_back.values(2, 2001)),
               std::tuple(2500, 0.1234, -2.5e-7));
 }
 

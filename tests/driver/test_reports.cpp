@@ -46,25 +46,8 @@ Lines after(const Lines& r, const std::string& label, std::size_t n = 1, std::si
 
 } // namespace
 
-// Condition values name the result files of a series: truncated (not rounded) to two decimals
-// in 20 characters, and a stop beyond 1E9; the progress line appears once per whole percent.
-TEST(ReportFormats, ConditionTextsAndProgressLines) {
-    const std::pair<double, const char*> cases[] = {
-        {3.75, "3.75"},  {5.5, "5.50"},     {9.999, "9.99"},         {0.5, "0.50"},
-        {12.0, "12.00"}, {100.0, "100.00"}, {1.0e9, "1000000000.00"}};
-    for (const auto& [v, text] : cases) EXPECT_EQ(number_text(v), pad(text, 20)) << v;
-    EXPECT_EQ(stop_lines([] { number_text(1.0e9 + 1.0); }), Lines{"the number is bigger than 1E9"});
-
-    EXPECT_EQ(indicator_line(1, 50).value_or("") + indicator_line(1, 200).value_or("-") +
-                  indicator_line(2, 200).value_or(""),
-              " 2% finished- 1% finished");
-    int lines = 0;
-    for (int i = 1; i <= 1000; ++i) lines += indicator_line(i, 1000).has_value();
-    EXPECT_EQ(lines, 100);
-}
-
 // The report's records and the terminal summary in their fixed formats; the defect sections.
-TEST(ParameterReport, RecordsInOrderWithFixedFormatsAndDefectSections) {
+TEST(ParameterReport, RecordsSectionsConditionTextsAndProgressLines) {
     State st = report_state(-1, 3);
     std::ostringstream out;
     st.processing_time = 90, st.out = &out, st.b_angle = 0.00694464;
@@ -133,6 +116,21 @@ TEST(ParameterReport, RecordsInOrderWithFixedFormatsAndDefectSections) {
              {" Correction factor for avoiding the singularity of strain", " 1.0 A "}})
         EXPECT_EQ(after(sec, label), Lines{value});
     // clang-format on
+
+    // Condition values name the result files of a series: truncated (not rounded) to two decimals
+    // in 20 characters, and a stop beyond 1E9; the progress line appears once per whole percent.
+    const std::pair<double, const char*> conditions[] = {
+        {3.75, "3.75"},  {5.5, "5.50"},     {9.999, "9.99"},         {0.5, "0.50"},
+        {12.0, "12.00"}, {100.0, "100.00"}, {1.0e9, "1000000000.00"}};
+    for (const auto& [v, text] : conditions) EXPECT_EQ(number_text(v), pad(text, 20)) << v;
+    EXPECT_EQ(stop_lines([] { number_text(1.0e9 + 1.0); }), Lines{"the number is bigger than 1E9"});
+
+    EXPECT_EQ(indicator_line(1, 50).value_or("") + indicator_line(1, 200).value_or("-") +
+                  indicator_line(2, 200).value_or(""),
+              " 2% finished- 1% finished");
+    int progress = 0;
+    for (int i = 1; i <= 1000; ++i) progress += indicator_line(i, 1000).has_value();
+    EXPECT_EQ(progress, 100);
 }
 
 // The files of a run "run": ".par" and its "record.sim" entry (none for a run "test"), the 20-line
