@@ -35,7 +35,7 @@ Vec3 edge_displacement(const Vec3& p, const Vec3& at) {
 
 } // namespace
 
-TEST(SnapshotGradients, UniformStrainInEveryCellAndBadSnapshotsStop) {
+TEST(SnapshotGradients, UniformStrainBadSnapshotsAndTheEdgeCrystalsImages) {
     const double r = 1 / std::sqrt(2.0);
     const std::array<Vec3, 3> cube{Vec3{1, 0, 0}, Vec3{0, 1, 0}, Vec3{0, 0, 1}},
         turned{Vec3{r, r, 0}, Vec3{-r, r, 0}, Vec3{0, 0, 1}};
@@ -131,9 +131,7 @@ TEST(SnapshotGradients, UniformStrainInEveryCellAndBadSnapshotsStop) {
         EXPECT_TRUE(contains(got, b.message)) << got;
         EXPECT_EQ(dir.names(), (std::set<std::string>{"cur", "ref"})) << got;
     }
-}
 
-TEST(AtomImages, ConvertedEdgeCrystalGivesTheEdgeModelsImageAwayFromTheCore) {
     InputSpec in{.ca = "no", .defect = "edge", .size_x = 24, .size_y = 24, .size_z = 60};
     const Sim analytic(in, "{edge}\n===\n1 2 1 1 0\n12 12 30.3\n1 -1 0\n0.3\n0.0\n");
 
@@ -146,7 +144,7 @@ TEST(AtomImages, ConvertedEdgeCrystalGivesTheEdgeModelsImageAwayFromTheCore) {
     const auto edge = [](const Vec3& p) { return edge_displacement(p, {14.44, 14.44, 32.79}); };
     atoms.write("cur", lammps(displaced(ref, edge), cell, true));
     in.defect = "3D-strain";
-    const GradientBox box{{24, 24, 60}, {24, 24, 60}, {0, 0, 1}, {2, 0, 0}, 3.61};
+    const GradientBox gbox{{24, 24, 60}, {24, 24, 60}, {0, 0, 1}, {2, 0, 0}, 3.61};
     const std::string beams[] = {"-01g", "00g", "01g"};
     // Kernel width (0: the default, 2.5) and file format; the largest differences from the edge
     // model's images over their range beyond 3 and 6 Angstrom from the projected line (the core
@@ -160,12 +158,12 @@ TEST(AtomImages, ConvertedEdgeCrystalGivesTheEdgeModelsImageAwayFromTheCore) {
     Run runs[] = {{0.0, GradientFormat::text, {0.04, 0.01}},
                   {2.0, GradientFormat::binary32, {0.3, 0.05}},
                   {3.5, GradientFormat::binary32, {0.12, 0.015}}};
-    for (Run& r : runs) {
+    for (Run& w : runs) {
         KorvexRun run(in);
         SnapshotConversion c;
         c.snapshot = atoms.str() + "cur", c.reference = atoms.str() + "ref";
-        c.width = r.width, c.output.format = r.format;
-        convert_snapshot(c, box, run.file("box"));
+        c.width = w.width, c.output.format = w.format;
+        convert_snapshot(c, gbox, run.file("box"));
         ASSERT_TRUE(run.run(kBoxStrain)) << run.output;
         for (const auto& beam : beams) {
             const ImageData a = run.image(beam), e = analytic.image(beam);
@@ -175,10 +173,10 @@ TEST(AtomImages, ConvertedEdgeCrystalGivesTheEdgeModelsImageAwayFromTheCore) {
                 for (int i = 1; i <= 24; ++i) {
                     const double d = std::abs(i + j - 25) / std::numbers::sqrt2;
                     const double diff = std::abs(a.values(i, j) - e.values(i, j)) / (*hi - *lo);
-                    if (d > 3) r.far[d > 6] = std::max(r.far[d > 6], diff);
+                    if (d > 3) w.far[d > 6] = std::max(w.far[d > 6], diff);
                 }
         }
-        EXPECT_TRUE(r.far[0] < r.limit[0] && r.far[1] < r.limit[1])
-            << "width " << r.width << ": " << r.far[0] << ", " << r.far[1];
+        EXPECT_TRUE(w.far[0] < w.limit[0] && w.far[1] < w.limit[1])
+            << "width " << w.width << ": " << w.far[0] << ", " << w.far[1];
     }
 }

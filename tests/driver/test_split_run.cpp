@@ -127,25 +127,8 @@ TEST_P(SplitRun, EveryFileMatchesTheOneProcessRun) {
 INSTANTIATE_TEST_SUITE_P(Runs, SplitRun, ::testing::ValuesIn(cases()),
                          [](const auto& p) { return std::string(p.param.name); });
 
-// A (g,ng) series of twelve conditions split by condition over 2 and 3 ranks: the same files and
-// lines as in one process.
-TEST(SplitSeries, ConditionsSplitOverRanksWriteTheOneProcessSeries) {
-    REQUIRE_MPI();
-    InputSpec in{.job = 3, .defect = "edge", .size_x = 5, .size_y = 4, .size_z = 4, .f_g = 999};
-    for (const auto& [job, np] : {std::pair{3, 2}, {2, 3}}) {
-        in.job = job;
-        const Case c{"Series", in, kMidEdge};
-        KorvexRun one(in), split(in);
-        ASSERT_TRUE(run_case(one, c)) << one.output;
-        ASSERT_TRUE(run_case(split, c, mpirun(np))) << split.output;
-        EXPECT_EQ(files_of(split), files_of(one)) << "job " << job << ", ranks " << np;
-        EXPECT_EQ(without(split.output, {"time"}), without(one.output, {"time"}))
-            << "job " << job << ", ranks " << np;
-    }
-}
-
 // Rank 1 reads strain files that end before the middle slice; the writer's are whole.
-TEST(SplitRunStop, AStopOnAnotherRankOrASignalEndsEveryRankWithOneMessage) {
+TEST(SplitRunStop, SeriesSplitByConditionAndStopsOnAnyRank) {
     REQUIRE_MPI();
     KorvexRun r({.defect = "3D-strain", .size_x = 9, .size_y = 7, .size_z = 20});
     write_smooth_box(r);
@@ -180,6 +163,21 @@ TEST(SplitRunStop, AStopOnAnotherRankOrASignalEndsEveryRankWithOneMessage) {
     EXPECT_EQ(occurrences(out, "stopped by signal"), 1u) << out;
     EXPECT_EQ(sig.dir.names(),
               (std::set<std::string>{"defect.ini", "filesystem.ini", "in", "in.slice", "out"}));
+
+    // A (g,ng) series of twelve conditions split by condition over 2 and 3 ranks: the same files
+    // and lines as in one process.
+    REQUIRE_MPI();
+    InputSpec in{.job = 3, .defect = "edge", .size_x = 5, .size_y = 4, .size_z = 4, .f_g = 999};
+    for (const auto& [job, np] : {std::pair{3, 2}, {2, 3}}) {
+        in.job = job;
+        const Case c{"Series", in, kMidEdge};
+        KorvexRun one(in), split(in);
+        ASSERT_TRUE(run_case(one, c)) << one.output;
+        ASSERT_TRUE(run_case(split, c, mpirun(np))) << split.output;
+        EXPECT_EQ(files_of(split), files_of(one)) << "job " << job << ", ranks " << np;
+        EXPECT_EQ(without(split.output, {"time"}), without(one.output, {"time"}))
+            << "job " << job << ", ranks " << np;
+    }
 }
 
 // The float images of every beam agree to 1e-4 in each pixel and 1e-5 on average: three beams

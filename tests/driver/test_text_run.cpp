@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 // Job 1 on one thread and on two, with a user's files in the data directory: every result file,
 // the same for any thread count, a middle-grey picture and a float copy of each beam (an old
 // picture replaced), the user's other files untouched, no temporary file left.
-TEST(TextRun, JobsOneAndTwoFilesViewsAndThreadCount) {
+TEST(TextRun, JobsFilesViewsThreadCountAndTheReportDocument) {
     const InputSpec s{.size_x = 9, .size_y = 7, .first = -2, .last = 3};
     KorvexRun one(s, "data/"), two(s, "data/");
     const std::map<std::string, std::string> mine = {
@@ -75,70 +75,26 @@ TEST(TextRun, JobsOneAndTwoFilesViewsAndThreadCount) {
         for (std::size_t n = 0; n < total.size(); ++n) total[n] += depth.values.data()[n];
     }
     for (double t : total) EXPECT_NEAR(t, 1.0, 3e-3); // the files hold four significant digits
-}
 
-// Each bad input prints its message line; a stop returns non-zero and leaves no image of the last
-// beam, no temporary file, run record or report document, and moves nothing of the user's.
-TEST(TextRun, BadInputStopsWithItsMessageHelpAndVersionExit) {
-    auto expect = [](const std::string& line, bool stops, const InputSpec& in,
-                     const std::string& data = "./",
-                     const std::function<void(const ScratchDir&)>& prepare = {}) {
-        SCOPED_TRACE(line);
-        KorvexRun r(in, data);
-        if (prepare) prepare(r.dir);
-        EXPECT_EQ(r.run(), !stops) << r.output;
-        EXPECT_EQ(std::ranges::count(split_lines(r.output), line), 1) << r.output;
-        expect_clean(r, stops, true);
-        EXPECT_TRUE(!fs::is_directory(r.file("in00g.tif")) || r.dir.exists("data/in00g.tif/keep"));
-    };
-    expect(" System HALT! Please select the Column Approximation applied or not.", true,
-           {.ca = "maybe"});
-    // A misspelt defect name stops before anything is computed.
-    expect(" SYSTEM HALT, the style of defect given is wrong", true, {.defect = "Edge"});
-    expect(" No defect configuration file is given, but the defect \"edge\" needs one.", true,
-           {.defect = "edge"});
-    expect(" Error opening \"./in\" for reading: No such file or directory", true, {}, "./",
-           [](const ScratchDir& d) { fs::remove(d.path() / "in"); });
-    // An unknown job runs the slices and reports and says it writes no images.
-    expect(" * WARNING: job 5 writes no images", false, {.job = 5});
-    // A data directory that is a file: permissions would not stop root.
-    expect(" Error creating \"blocked/Imagesin.tex\": Not a directory", true, {}, "blocked/",
-           [](const ScratchDir& d) { fs::remove(d.path() / "blocked"), d.write("blocked", ""); });
-    // A picture's name taken by a directory with something in it, which stays.
-    expect(" Error writing \"data/in00g.tif\": Is a directory", true, {}, "data/",
-           [](const ScratchDir& d) { fs::create_directories(d.path() / "data/in00g.tif/keep"); });
-
-    // --help lists every option and the user guide, --version the version: both exit 0 at once.
-    ScratchDir d;
-    std::string out;
-    EXPECT_EQ(run_program(d.str(), "--help", out), 0);
-    for (const auto& o : option_table()) EXPECT_TRUE(contains(out, o.form)) << o.form;
-    EXPECT_TRUE(contains(out, "docs/user_guide.md"));
-    EXPECT_EQ(run_program(d.str(), "--version", out), 0);
-    EXPECT_EQ(out, "korvex " + program_version() + "\n");
-    EXPECT_TRUE(fs::is_empty(d.path()));
-}
-
-// The report document builds with the layers' PostScript copies, its caption naming defect, b, g;
-// rendered, it shows a layer as its PNG does (the edge at x = 6 of 24: the darkest column).
-TEST(TextRun, LayerImagesSeriesAndTheReportDocument) {
-    const Sim r({.job = 3, .defect = "edge", .size_x = 24, .size_y = 8, .size_z = 2, .f_g = 3.0},
-                " {edge}\n ====\n1 2 1 0 1\n6.0 0.0 1.0\n0 1 0\n0.34\n1.0\n0\n");
-    const auto imi = read_lines(r.file("in.imi"));
+    // The report document builds with the layers' PostScript copies, its caption naming defect, b,
+    // g; rendered, it shows a layer as its PNG does (the edge at x = 6 of 24: the darkest column).
+    const Sim dr({.job = 3, .defect = "edge", .size_x = 24, .size_y = 8, .size_z = 2, .f_g = 3.0},
+                 " {edge}\n ====\n1 2 1 0 1\n6.0 0.0 1.0\n0 1 0\n0.34\n1.0\n0\n");
+    const auto imi = read_lines(dr.file("in.imi"));
     ASSERT_EQ(imi.size(), 2u);
-    const std::string tex = r.dir.read("Imagesin.tex");
+    const std::string tex = dr.dir.read("Imagesin.tex");
     EXPECT_TRUE(contains(tex, "edge dislocation, {\\bf b}= $1/2[1 0 1]$")) << tex;
     EXPECT_TRUE(contains(tex, "\\langle 2 0 0\\rangle")) << tex;
     if (!have("latex") || !have("dvips") || !have("gs"))
         GTEST_SKIP() << "TeX (latex, dvips) or Ghostscript is not installed (scripts/test installs "
                         "texlive-latex-base, texlive-latex-recommended and ghostscript)";
-    ASSERT_TRUE(shell("cd '" + r.file("") +
+    ASSERT_TRUE(shell("cd '" + dr.file("") +
                       "' && latex -interaction=nonstopmode Imagesin.tex >log 2>&1 </dev/null"
                       " && dvips -q Imagesin.dvi -o doc.ps >>log 2>&1 && gs -q -dNOPAUSE -dBATCH"
                       " -dSAFER -sDEVICE=pnggray -r144 -sOutputFile=doc.png doc.ps >>log 2>&1"))
-        << read_file(r.file("log"));
+        << read_file(dr.file("log"));
     EXPECT_TRUE(
-        contains(read_file(r.file("doc.ps")), "%%BeginDocument: " + imi[0].substr(1) + ".ps"));
+        contains(read_file(dr.file("doc.ps")), "%%BeginDocument: " + imi[0].substr(1) + ".ps"));
     // Where the darkest column lies, as a fraction of the picture's width.
     auto darkest = [](const PngGrey& p, int x0, int x1, int y0, int y1) {
         std::vector<double> sum(std::size_t(x1 - x0), 0.0);
@@ -146,8 +102,8 @@ TEST(TextRun, LayerImagesSeriesAndTheReportDocument) {
             for (int y = y0; y < y1; ++y) sum[std::size_t(x - x0)] += p.at(x, y);
         return (std::ranges::min_element(sum) - sum.begin() + 0.5) / (x1 - x0);
     };
-    const PngGrey layer = read_png(r.file(imi[0].substr(1) + ".png"));
-    const PngGrey page = read_png(r.file("doc.png"));
+    const PngGrey layer = read_png(dr.file(imi[0].substr(1) + ".png"));
+    const PngGrey page = read_png(dr.file("doc.png"));
     // The picture: the first run of rows with grey (neither paper nor text), and its columns.
     int y0 = -1, y1 = -1, x0 = page.width, x1 = 0;
     for (int y = 0; y < page.height && y1 < 0; ++y) {
@@ -192,6 +148,48 @@ TEST(TextRun, LayerImagesSeriesAndTheReportDocument) {
     const auto pages = read_lines(series.file("Imagesin.tex"));
     for (const char* line : {" $(g,5.25                g)$", " \\label{ing6.25g}"})
         EXPECT_EQ(std::ranges::count(pages, line), 1) << line;
+}
+
+// Each bad input prints its message line; a stop returns non-zero and leaves no image of the last
+// beam, no temporary file, run record or report document, and moves nothing of the user's.
+TEST(TextRun, BadInputStopsWithItsMessageHelpAndVersionExit) {
+    auto expect = [](const std::string& line, bool stops, const InputSpec& in,
+                     const std::string& data = "./",
+                     const std::function<void(const ScratchDir&)>& prepare = {}) {
+        SCOPED_TRACE(line);
+        KorvexRun r(in, data);
+        if (prepare) prepare(r.dir);
+        EXPECT_EQ(r.run(), !stops) << r.output;
+        EXPECT_EQ(std::ranges::count(split_lines(r.output), line), 1) << r.output;
+        expect_clean(r, stops, true);
+        EXPECT_TRUE(!fs::is_directory(r.file("in00g.tif")) || r.dir.exists("data/in00g.tif/keep"));
+    };
+    expect(" System HALT! Please select the Column Approximation applied or not.", true,
+           {.ca = "maybe"});
+    // A misspelt defect name stops before anything is computed.
+    expect(" SYSTEM HALT, the style of defect given is wrong", true, {.defect = "Edge"});
+    expect(" No defect configuration file is given, but the defect \"edge\" needs one.", true,
+           {.defect = "edge"});
+    expect(" Error opening \"./in\" for reading: No such file or directory", true, {}, "./",
+           [](const ScratchDir& d) { fs::remove(d.path() / "in"); });
+    // An unknown job runs the slices and reports and says it writes no images.
+    expect(" * WARNING: job 5 writes no images", false, {.job = 5});
+    // A data directory that is a file: permissions would not stop root.
+    expect(" Error creating \"blocked/Imagesin.tex\": Not a directory", true, {}, "blocked/",
+           [](const ScratchDir& d) { fs::remove(d.path() / "blocked"), d.write("blocked", ""); });
+    // A picture's name taken by a directory with something in it, which stays.
+    expect(" Error writing \"data/in00g.tif\": Is a directory", true, {}, "data/",
+           [](const ScratchDir& d) { fs::create_directories(d.path() / "data/in00g.tif/keep"); });
+
+    // --help lists every option and the user guide, --version the version: both exit 0 at once.
+    ScratchDir d;
+    std::string out;
+    EXPECT_EQ(run_program(d.str(), "--help", out), 0);
+    for (const auto& o : option_table()) EXPECT_TRUE(contains(out, o.form)) << o.form;
+    EXPECT_TRUE(contains(out, "docs/user_guide.md"));
+    EXPECT_EQ(run_program(d.str(), "--version", out), 0);
+    EXPECT_EQ(out, "korvex " + program_version() + "\n");
+    EXPECT_TRUE(fs::is_empty(d.path()));
 }
 
 // A link under each run file (target untouched, named); a file-size limit while the record is

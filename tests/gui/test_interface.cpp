@@ -211,7 +211,7 @@ struct Form {
 };
 
 // Every box lands in its field of the State, and the derived grid and beams follow.
-TEST(EntryForm, PerfectCrystalRunFillsTheStateCaseRulesAndReasks) {
+TEST(EntryForm, FieldsCaseRulesRefusedValuesAndDefectPages) {
     Form f;
     ASSERT_EQ(f.run(Page{}), Lines{});
     const State& st = f.st;
@@ -250,11 +250,9 @@ TEST(EntryForm, PerfectCrystalRunFillsTheStateCaseRulesAndReasks) {
     const std::string ca_msg = " The value for COLUMN APPROXIMATION only can be <yes> or <no>\n";
     const std::string abs_msg = " 1: with absorption; 0: without absorption.\n";
     EXPECT_TRUE(contains(g.t.out.str(), ca_msg + ca_msg + abs_msg + abs_msg));
-}
 
-// A value the run would refuse: its message on the terminal and under the boxes, the box taken
-// again, the form going on (a later defect file still written). Jobs 1..3 and 9 (column) pass.
-TEST(EntryForm, RefusedValuesAreAskedAgainAndDefectPagesWriteTheirFiles) {
+    // A value the run would refuse: its message on the terminal and under the boxes, the box taken
+    // again, the form going on (a later defect file still written). Jobs 1..3 and 9 (column) pass.
     const std::string edge_keys = "1 2 1 -1 0\r1 1 -2\r4 4 10\r0\r0.3\r\r";
     const std::pair<Page, std::string> cases[] = {
         {Page{.defect = "void\rno\r"}, "This defect model has not been added"},
@@ -268,20 +266,20 @@ TEST(EntryForm, RefusedValuesAreAskedAgainAndDefectPagesWriteTheirFiles) {
         {Page{.job = "4\r1\r"}, "The job model given wrong!"},
         {Page{.job = "10\r3\r"}, "The job model given wrong!"}};
     for (const auto& [page, message] : cases) {
-        Form f;
-        EXPECT_EQ(f.run(page), Lines{}) << page.job << page.zone;
-        EXPECT_EQ(f.t.out.str().find(" " + message + "\n") != std::string::npos, !message.empty());
-        EXPECT_EQ(f.t.gr.count_text(message), message.empty() ? 0 : 1) << message;
-        EXPECT_EQ(f.dir.exists("edge.ini"), !page.defect_panel.empty());
+        Form fm;
+        EXPECT_EQ(fm.run(page), Lines{}) << page.job << page.zone;
+        EXPECT_EQ(fm.t.out.str().find(" " + message + "\n") != std::string::npos, !message.empty());
+        EXPECT_EQ(fm.t.gr.count_text(message), message.empty() ? 0 : 1) << message;
+        EXPECT_EQ(fm.dir.exists("edge.ini"), !page.defect_panel.empty());
         // Every box taken says what it takes.
-        EXPECT_GT(f.t.gr.count_text("yes or no"), 0);
+        EXPECT_GT(fm.t.gr.count_text("yes or no"), 0);
         if (page.column.empty()) continue;
-        EXPECT_EQ(f.st.job, Job::amplitude_phase);
-        EXPECT_EQ(f.st.colxy, (std::array{1.5, -20.0}));
+        EXPECT_EQ(fm.st.job, Job::amplitude_phase);
+        EXPECT_EQ(fm.st.colxy, (std::array{1.5, -20.0}));
     }
     // Values no model can use are refused at their field, with what was typed.
-    Form g;
-    EXPECT_EQ(g.run(Page{.g = "2.5 0 0\r"}),
+    Form h;
+    EXPECT_EQ(h.run(Page{.g = "2.5 0 0\r"}),
               (Lines{"In the entry form, field 9: the diffraction vector g must have whole-number "
                      "indices",
                      "Read: 2.5 0.0 0.0"}));
@@ -329,11 +327,11 @@ TEST(EntryForm, RefusedValuesAreAskedAgainAndDefectPagesWriteTheirFiles) {
              "    0.3000                                         Poissons ratio\n"
              "    1.0000                            Factor to avoid singularity\n"}};
     for (const auto& pg : pages) {
-        Form f;
-        ASSERT_EQ(f.run(Page{.defect = pg.defect, .defect_panel = pg.keys}), Lines{}) << pg.file;
-        EXPECT_EQ(f.st.f_defect, pg.file);
-        EXPECT_EQ(f.dir.read(pg.file), pg.text);
-        EXPECT_TRUE(pg.file != "pgLoop.ini" || f.st.defect_kind == DefectKind::pg_loop);
+        Form fm;
+        ASSERT_EQ(fm.run(Page{.defect = pg.defect, .defect_panel = pg.keys}), Lines{}) << pg.file;
+        EXPECT_EQ(fm.st.f_defect, pg.file);
+        EXPECT_EQ(fm.dir.read(pg.file), pg.text);
+        EXPECT_TRUE(pg.file != "pgLoop.ini" || fm.st.defect_kind == DefectKind::pg_loop);
     }
 }
 

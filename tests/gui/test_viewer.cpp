@@ -28,28 +28,10 @@ struct Screen : TestGui {
     State st;
 };
 
-// The RUN panel: a click beside the buttons prints where it was, buttons it does not serve are
-// ignored, RUN remembers the attributes current then and is redrawn pressed; EXIT closes.
-TEST(RunPanel, RunAndExit) {
-    Screen s;
-    s.gr.click(0.5f, 0.5f);
-    for (int nb : {2, 1}) s.gr.press(nb);
-    ASSERT_TRUE(run_panel(s.gui, s.mem) && !s.gr.texts.empty());
-    EXPECT_EQ(std::tuple(s.out.str(), s.gr.events.size(), s.mem.colour_index, s.mem.char_height),
-              std::tuple(" Cursor at: 0.5 0.5\n", 0u, 1, 0.9f));
-    EXPECT_EQ(std::tuple(s.gr.texts.back().text, s.gr.texts.back().ci, s.gr.panel_x),
-              std::tuple("RUN", 1, 2));
-
-    s.gr.press(6);
-    EXPECT_FALSE(run_panel(s.gui, s.mem));
-    EXPECT_EQ(std::tuple(s.gr.closes, s.gui.device, s.gr.texts.back().text),
-              std::tuple(1, 0, "EXIT"));
-}
-
 // The result viewer stores the image shown through the file device (PostScript 256 levels,
 // GIF 128, picture flipped so data row 1 is on top), refuses an export when the run wrote no
 // image, goes back to the RUN panel on any other button, and stops on a refused device.
-TEST(Screens, ResultViewerAndPhasePanel) {
+TEST(Screens, RunPanelResultViewerAndPhasePanel) {
     ScratchDir dir;
     const std::string file = dir.str() + "cu_01g";
     write_image_file(file, make_image(2, 2, [](int i, int j) { return i == j ? 2 * i - 1 : 0; }),
@@ -117,6 +99,23 @@ TEST(Screens, ResultViewerAndPhasePanel) {
     ps.gr.refuse_open = true;
     EXPECT_EQ(stop_lines([&] { draw_phase_diagram(ps.gui, ps.mem, diagram, "x.ps"); }),
               Lines{"the plot device is not available"});
+
+    // The RUN panel: a click beside the buttons prints where it was, buttons it does not serve are
+    // ignored, RUN remembers the attributes current then and is redrawn pressed; EXIT closes.
+    Screen rs;
+    rs.gr.click(0.5f, 0.5f);
+    for (int nb : {2, 1}) rs.gr.press(nb);
+    ASSERT_TRUE(run_panel(rs.gui, rs.mem) && !rs.gr.texts.empty());
+    EXPECT_EQ(
+        std::tuple(rs.out.str(), rs.gr.events.size(), rs.mem.colour_index, rs.mem.char_height),
+        std::tuple(" Cursor at: 0.5 0.5\n", 0u, 1, 0.9f));
+    EXPECT_EQ(std::tuple(rs.gr.texts.back().text, rs.gr.texts.back().ci, rs.gr.panel_x),
+              std::tuple("RUN", 1, 2));
+
+    rs.gr.press(6);
+    EXPECT_FALSE(run_panel(rs.gui, rs.mem));
+    EXPECT_EQ(std::tuple(rs.gr.closes, rs.gui.device, rs.gr.texts.back().text),
+              std::tuple(1, 0, "EXIT"));
 }
 
 // An image file drawn: levels floor((A - min) * 99 / (max - min)), data row y = 1 (1, 3, 5) on

@@ -88,7 +88,7 @@ double bird_king_radial(const std::string& symbol, double b) {
 // incident beam at minus the Bragg angle of cond g), the others mirror about cond / 2, with s_g
 // close to m (cond - m) g^2 / 2k. The wave quantities against the relativistic electron
 // wavelength h / sqrt(2 m e V (1 + e V / 2 m c^2)) and Bragg's law for the (2 0 0) planes.
-TEST(Geometry, WaveVectorsOnTheEwaldSphereAndSliceCentres) {
+TEST(Geometry, CrystalTableWaveVectorsAndSliceCentres) {
     for (const int cond : {1, 3}) {
         const State st = copper_row(-2, 4, cond);
         EXPECT_TRUE(near_rel(st.d, st.lat_c / 2.0, 1e-12) && near_rel(st.g * st.d, 1.0, 1e-12));
@@ -124,10 +124,8 @@ TEST(Geometry, WaveVectorsOnTheEwaldSphereAndSliceCentres) {
               std::tuple(0.5, 1.0, 99.5));
     EXPECT_EQ(std::tuple(grid.p_x(1), grid.p_x(10), grid.p_y(4), grid.unit_x, grid.unit_z),
               std::tuple(0.5, 9.5, 3.5, 1.0, 1.0));
-}
 
-// The element is named by its first two characters, case mattering; anything else stops.
-TEST(CrystalParameter, LookUpByTheFirstTwoCharactersAndLorentzFactor) {
+    // The element is named by its first two characters, case mattering; anything else stops.
     const CrystalParams cu = crystalparameter("Cu"), cu2 = crystalparameter("Cu-annealed");
     EXPECT_EQ(std::tuple(cu.a, cu.atoms, cu.msd), std::tuple(cu2.a, cu2.atoms, cu2.msd));
     for (const std::string bad : {"cu", "C", "", "Li"})
@@ -188,7 +186,7 @@ TEST(Vectors, FramesInversePointTriangleAndPerpendicular) {
 }
 
 // The absorptive coefficients against independent evaluations of the Bird-King integral.
-TEST(BirdKing, ScatteringAmplitudesCoefficientsAndAbsorption) {
+TEST(BirdKing, ScatteringCoefficientsAbsorptionAndTheirIntegrals) {
     const auto zero = birdking(200000.0, "Cu", 1, {0, 0, 0}, 1);
     const auto row = birdking(200000.0, "Cu", 2, {2, 0, 0}, 1);
     const Optics o = optics(200000.0, "Cu");
@@ -250,13 +248,11 @@ TEST(BirdKing, ScatteringAmplitudesCoefficientsAndAbsorption) {
         EXPECT_TRUE(has_scattering_table(sym) && cal_fab(sym, 1.99) > cal_fab(sym, 2.01)) << sym;
     EXPECT_FALSE(has_scattering_table("Li") || has_scattering_table("cu"));
     EXPECT_EQ(cal_fab("Li", 0.3, -7.0) + cal_fab("C", 0.3, 1.5), -5.5);
-}
 
-// Against analytic integrals: the area of a disc (the square-root edge of the outer integrand is
-// the hard case), and int_0^1 x int_0^x y^2 dy dx = 1/15 (the outer weight multiplies the
-// inner integral). Tolerances that can never be met: each inner integral gives up after 20
-// levels with a message, and the outer level stops the run after 80.
-TEST(Gauss2, AnalyticIntegralsAndLevelLimits) {
+    // Against analytic integrals: the area of a disc (the square-root edge of the outer integrand
+    // is the hard case), and int_0^1 x int_0^x y^2 dy dx = 1/15 (the outer weight multiplies the
+    // inner integral). Tolerances that can never be met: each inner integral gives up after 20
+    // levels with a message, and the outer level stops the run after 80.
     std::string log;
     auto disc = [](double x) {
         const double y = std::sqrt(std::max(0.0, 400.0 - x * x));

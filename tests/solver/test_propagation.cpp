@@ -91,7 +91,7 @@ std::vector<double> independent_column(const State& st, int i, int j, void (*str
 
 // With defect "no" the first column's solution serves every column (flag 0); a strained model
 // solves every column.
-TEST(PropagateSlice, SlicesColumnsShiftsThreadsAndTheIndependentSolver) {
+TEST(PropagateSlice, SlicesColumnsShiftsThreadsTheIndependentSolverAndFringes) {
     for (const char* defect : {"no", "edge"}) {
         State st = make_state({.first = -1, .last = 2, .npx = 3, .npy = 2, .defect = defect});
         initial_amplitudes(st);
@@ -216,22 +216,20 @@ TEST(PropagateSlice, SlicesColumnsShiftsThreadsAndTheIndependentSolver) {
     EXPECT_EQ(resolution_warnings(rst), y_only);
     rst.n_pixel_x = 100;
     EXPECT_EQ(resolution_warnings(rst), both + y_only);
-}
 
-// Without absorption 3 to 12 beams, or 10 tilted, agree with the independent solver; the flux
-// sum of (kg_z(n) / kg_z(0))^2 I_n is exactly 1, the plain sum to the spread of the tilts.
-TEST(Physics, BeamsAgreeWithTheIndependentSolverAndTwoBeamFringes) {
+    // Without absorption 3 to 12 beams, or 10 tilted, agree with the independent solver; the flux
+    // sum of (kg_z(n) / kg_z(0))^2 I_n is exactly 1, the plain sum to the spread of the tilts.
     for (const std::string ca : {"yes", "no", "half"})
         for (int nb = 3; nb <= (ca == "yes" ? 12 : 10); ++nb) {
-            ColumnSetup s{.first = -1, .last = nb - 2, .nslice = 250, .thickness = 8000.0};
-            s.ca = ca, s.defect = "edge", s.absorption = false;
-            State st = make_state(s);
-            auto strain = [](State& x, int l) { fill_strain(x, l, 0.003, 700.0); };
-            const std::vector<double> ref = independent_column(st, 1, 1, strain);
-            run_slices(st, strain);
+            ColumnSetup c{.first = -1, .last = nb - 2, .nslice = 250, .thickness = 8000.0};
+            c.ca = ca, c.defect = "edge", c.absorption = false;
+            State tb = make_state(c);
+            auto slow = [](State& x, int l) { fill_strain(x, l, 0.003, 700.0); };
+            const std::vector<double> ref = independent_column(tb, 1, 1, slow);
+            run_slices(tb, slow);
             double plain = 0.0, flux = 0.0;
             for (int b = 1; b <= nb; ++b) {
-                const double in = st.mtx_intensity(1, 1, b), w = st.mtx_bg(b) / st.mtx_bg(2);
+                const double in = tb.mtx_intensity(1, 1, b), w = tb.mtx_bg(b) / tb.mtx_bg(2);
                 EXPECT_NEAR(in, ref[std::size_t(b - 1)], 1e-6) << ca << nb;
                 plain += in;
                 flux += w * w * in;
@@ -241,15 +239,15 @@ TEST(Physics, BeamsAgreeWithTheIndependentSolverAndTwoBeamFringes) {
         }
 
     // Exact Bragg condition, no absorption: I_g = sin^2(pi z U_g / k), period k / U_g.
-    State st = make_state(
+    State tb = make_state(
         {.first = 0, .last = 1, .nslice = 3000, .thickness = 3000.0, .absorption = false});
-    initial_amplitudes(st);
-    int flag = 1;
-    for (int l = 1; l <= st.effslicenumber; ++l) {
-        propagate_slice(st, l, flag);
-        intensities(st);
-        const double s = std::sin(M_PI * l * kCuU200 / kCuK);
-        ASSERT_NEAR(st.mtx_intensity(1, 1, 2), s * s, 1e-9) << "depth " << l;
+    initial_amplitudes(tb);
+    int tflag = 1;
+    for (int l = 1; l <= tb.effslicenumber; ++l) {
+        propagate_slice(tb, l, tflag);
+        intensities(tb);
+        const double sn = std::sin(M_PI * l * kCuU200 / kCuK);
+        ASSERT_NEAR(tb.mtx_intensity(1, 1, 2), sn * sn, 1e-9) << "depth " << l;
     }
 }
 

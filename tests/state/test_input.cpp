@@ -62,40 +62,8 @@ using S = std::string;
 
 } // namespace
 
-// Seven records; the root (record 3) prefixes the other four, kept whole at any length; a
-// missing or short file gives "./" everywhere, even for directories read before its end.
-TEST(FilesystemIni, DirectoriesWithTheirRoot) {
-    const std::string long_root = "/" + std::string(90, 'r') + "/";
-    const std::pair<std::string, std::array<std::string, 5>> cases[] = {
-        {"a\nb\n'/data/run1/'  root\n'sys/'\n'in/'\n'rec/' x\n'out/'\n",
-         {"/data/run1/", "/data/run1/sys/", "/data/run1/in/", "/data/run1/rec/",
-          "/data/run1/out/"}},
-        {"a\nb\n''\n'sys/'\n'./'\n'rec/'\n'out/'\n", {"", "sys/", "./", "rec/", "out/"}},
-        {"a\nb\n'/root/'\n'sys/'\n'in/'\n", {"", "./", "./", "./", "./"}},
-        {"", {"", "./", "./", "./", "./"}}, // no file at all
-        {"a\nb\n'" + long_root + "'\n'system-directory/'\n'./'\n'./'\n'./'\n",
-         {long_root, long_root + "system-directory/", long_root + "./", long_root + "./",
-          long_root + "./"}},
-    };
-    for (const auto& [text, want] : cases) {
-        ScratchDir dir;
-        if (!text.empty()) dir.write("filesystem.ini", text);
-        State st;
-        st.homedir = "old/";
-        read_filesystem_ini(st, dir.str() + "filesystem.ini");
-        EXPECT_EQ((std::array{st.homedir, st.sysdir, st.rundir, st.simrecdir, st.datadir}), want)
-            << text;
-    }
-    // A directory longer than a path can be is refused, not shortened.
-    ScratchDir dir;
-    dir.write("fs.ini", "a\nb\n''\n'./'\n'./'\n'./'\n'" + std::string(5000, 'd') + "/'\n");
-    State st;
-    EXPECT_TRUE(contains(stop_lines([&] { read_filesystem_ini(st, dir.str() + "fs.ini"); }).at(0),
-                         "fs.ini\", record 7: the directory is longer"));
-}
-
 // Each record lands in its variable; sizes round half away from zero to the grid.
-TEST(ReadSystemParameters, RecordsGridTextValuesRunDirectoryStopsAndTheGuard) {
+TEST(ReadSystemParameters, DirectoriesRecordsGridTextValuesStopsAndTheGuard) {
     InputRun run(input_file());
     const State& st = run.read();
     EXPECT_EQ(std::tie(st.sample_no, st.sample, st.ca, st.defect, st.f_in, st.f_out, st.datadir),
@@ -201,6 +169,37 @@ TEST(ReadSystemParameters, RecordsGridTextValuesRunDirectoryStopsAndTheGuard) {
         std::tuple(64, 64, 5, 200'000'000);
     guard.size_z = 2e8;
     EXPECT_TRUE(contains(stop_lines([&] { check_grid(guard); }).at(1), "200000000 slices"));
+
+    // Seven records; the root (record 3) prefixes the other four, kept whole at any length; a
+    // missing or short file gives "./" everywhere, even for directories read before its end.
+    const std::string long_root = "/" + std::string(90, 'r') + "/";
+    const std::pair<std::string, std::array<std::string, 5>> dirs[] = {
+        {"a\nb\n'/data/run1/'  root\n'sys/'\n'in/'\n'rec/' x\n'out/'\n",
+         {"/data/run1/", "/data/run1/sys/", "/data/run1/in/", "/data/run1/rec/",
+          "/data/run1/out/"}},
+        {"a\nb\n''\n'sys/'\n'./'\n'rec/'\n'out/'\n", {"", "sys/", "./", "rec/", "out/"}},
+        {"a\nb\n'/root/'\n'sys/'\n'in/'\n", {"", "./", "./", "./", "./"}},
+        {"", {"", "./", "./", "./", "./"}}, // no file at all
+        {"a\nb\n'" + long_root + "'\n'system-directory/'\n'./'\n'./'\n'./'\n",
+         {long_root, long_root + "system-directory/", long_root + "./", long_root + "./",
+          long_root + "./"}},
+    };
+    for (const auto& [ini, want] : dirs) {
+        ScratchDir fdir;
+        if (!ini.empty()) fdir.write("filesystem.ini", ini);
+        State fst;
+        fst.homedir = "old/";
+        read_filesystem_ini(fst, fdir.str() + "filesystem.ini");
+        EXPECT_EQ((std::array{fst.homedir, fst.sysdir, fst.rundir, fst.simrecdir, fst.datadir}),
+                  want)
+            << ini;
+    }
+    // A directory longer than a path can be is refused, not shortened.
+    ScratchDir fdir;
+    fdir.write("fs.ini", "a\nb\n''\n'./'\n'./'\n'./'\n'" + std::string(5000, 'd') + "/'\n");
+    State fst;
+    EXPECT_TRUE(contains(stop_lines([&] { read_filesystem_ini(fst, fdir.str() + "fs.ini"); }).at(0),
+                         "fs.ini\", record 7: the directory is longer"));
 }
 
 // The list-directed record rules: separators, skipped rest of record, continuation over short
