@@ -53,7 +53,7 @@ DefectRun& wrapped(DefectRun& run, bool writer = true) {
 // fault its jumps and no strain; both mark the columns that cross them. The hexagon: only slice 9
 // (centre 8.5) lies within 1/1.9 of its plane z = 8.3; the columns strictly inside the polygon
 // take the fault there and are marked from then on, the spoke included.
-TEST(PgLoop, FaultJumpsStylesSlabStopsAndColumnsAtOnce) {
+TEST(PgLoop, FaultJumpsStylesSlabStopsColumnsAtOnceAndTheTetrahedron) {
     for (int model : {5, 6}) {
         auto run = [&](const char* s) { return model == 5 ? pg_run(hexagon(s)) : tetra_run(s); };
         DefectRun pure = run("pureSF"), perfect = run("perfect"), faulted = run("faulted");
@@ -123,20 +123,19 @@ TEST(PgLoop, FaultJumpsStylesSlabStopsAndColumnsAtOnce) {
         const Vec3 one = k.gradient(p[std::size_t(l)]);
         EXPECT_EQ(std::memcmp(g[std::size_t(l)].data(), one.data(), sizeof one), 0) << l;
     }
-}
 
-// The four triangular faces, with a zone axis mixing the crystal axes, share their corners: each
-// is a corner of two other faces, distinct corners lie an edge a apart, their mean the centroid.
-TEST(Tetrahedron, FacesCloseIntoARegularTetrahedronCrossedTwiceByAColumn) {
-    DefectRun run = tetra_run("faulted", "20 20 20", "30.0", 8, {1, 1, 0}, {1, -1, 1});
-    const State& st = run.slice(1).st;
+    // The four triangular faces, with a zone axis mixing the crystal axes, share their corners:
+    // each is a corner of two other faces, distinct corners lie an edge a apart, their mean the
+    // centroid.
+    DefectRun tet = tetra_run("faulted", "20 20 20", "30.0", 8, {1, 1, 0}, {1, -1, 1});
+    const State& tst = tet.slice(1).st;
     auto unit = [](const Vec3& v) { return scaled(v, 1.0 / magnitude(v)); };
-    const Vec3 ex = unit(st.co_x), ez = unit(st.foil), ey = cross_product(ez, ex);
+    const Vec3 ex = unit(tst.co_x), ez = unit(tst.foil), ey = cross_product(ez, ex);
     auto to_sample = [&](const Vec3& c) { return unit(Vec3{dot(c, ex), dot(c, ey), dot(c, ez)}); };
     std::vector<Vec3> corners;
-    const TetrahedronFile t = read_tetrahedron_file(st.f_defect);
+    const TetrahedronFile t = read_tetrahedron_file(tst.f_defect);
     for (int face = 0; face < 4; ++face) {
-        const PgLoopFile f = tetrahedron_face_loop(st, t, face);
+        const PgLoopFile f = tetrahedron_face_loop(tst, t, face);
         ASSERT_EQ(f.nsides, 3);
         const Vec3 e2 = to_sample(f.polar), e3 = to_sample(cross_product(f.normal, f.polar));
         for (double phi : {-kPi / 3, kPi / 3, kPi}) {

@@ -255,7 +255,7 @@ TEST(DislocationImages, AmplitudePhaseRecordsOfAScrewAndAnEdge) {
 
 // A pure fault turns the phase of the columns crossing it by 2 pi g.R: a hexagon of radius 8 on
 // (111) shows only inside its projection for g.R = 2/3, nowhere for g.R = 1.
-TEST(LoopImages, PureFaultShowsOnlyInsideItsProjectionAndNotForWholeGR) {
+TEST(LoopImages, FaultsVoidsAndEmptyStrainFiles) {
     InputSpec s{.ca = "yes", .size_x = 24, .size_y = 24, .size_z = 24};
     const Sim perfect(s);
     s.defect = "pg_loop";
@@ -286,24 +286,22 @@ TEST(LoopImages, PureFaultShowsOnlyInsideItsProjectionAndNotForWholeGR) {
         }
         EXPECT_TRUE(!visible || shows > inside * 9 / 10) << shows << " of " << inside;
     }
-}
 
-// A void above the entrance surface and zero gradients (cell sizes not whole numbers) give the
-// perfect crystal's files to the byte, the lateral shift running too.
-TEST(VoidAndStrainImages, FieldsThatLeaveTheColumnsAloneAndColumnsThroughAVoid) {
-    InputSpec in{.size_x = 10.6, .size_y = 9, .size_z = 15.3}; // 11 columns, 15 slices
-    const Sim perfect(in);
-    in.defect = "void";
-    const Sim holed(in, "{void}\n===\n15.0\n6.0 5.0 -20.0\n"); // down to z = -5
-    in.defect = "3D-strain";
-    KorvexRun strained(in);
+    // A void above the entrance surface and zero gradients (cell sizes not whole numbers) give the
+    // perfect crystal's files to the byte, the lateral shift running too.
+    InputSpec vin{.size_x = 10.6, .size_y = 9, .size_z = 15.3}; // 11 columns, 15 slices
+    const Sim flat_perfect(vin);
+    vin.defect = "void";
+    const Sim holed(vin, "{void}\n===\n15.0\n6.0 5.0 -20.0\n"); // down to z = -5
+    vin.defect = "3D-strain";
+    KorvexRun strained(vin);
     write_gradient_files(
         strained.file("box"),
         {.size = {10.6, 9, 15.3}, .cells = {11, 9, 15}, .v_g = {2, 0, 0}, .lat_c = 3.61},
         zero_gradient);
     ASSERT_TRUE(strained.run(kBoxStrain)) << strained.output;
     for (const auto& beam : kBeams) {
-        const std::string want = read_file(perfect.file("in" + beam));
+        const std::string want = read_file(flat_perfect.file("in" + beam));
         EXPECT_EQ(read_file(holed.file("in" + beam)), want) << beam;
         EXPECT_EQ(read_file(strained.file("in" + beam)), want) << beam;
     }

@@ -77,7 +77,7 @@ TEST(GreyLevels, FormulaTopLevelClippingAndOddImages) {
 
 // The PNG holds the display's levels, row y = 1 at the top; the TIFF the computed values as
 // closely as a float can (a clipped spike too), the pixel size and a description of the run.
-TEST(ImageExport, ViewsPrintedValuesLongRowsAndFailures) {
+TEST(ImageExport, ViewsPrintedValuesLongRowsFailuresAndLayerPages) {
     ScratchDir dir;
     ImageData spike = intensity_image(150, 80); // over 10000 pixels: clipping can happen
     spike.values(3, 70) = 1e7;
@@ -177,18 +177,16 @@ TEST(ImageExport, ViewsPrintedValuesLongRowsAndFailures) {
     const auto wide_back = read_image_file(wdir.str() + "img");
     EXPECT_EQ(std::tuple(wide_back.ny(), wide_back.values(1, 2500), wide_back.values(2, 2001)),
               std::tuple(2500, 0.1234, -2.5e-7));
-}
 
-// One page of the whole image, the caller's plot device and colours undisturbed; rendered,
-// each cell shows its grey level, turned for the report document.
-TEST(LayerPostScript, OnePageOfTheWholeImage) {
-    ScratchDir dir;
+    // One page of the whole image, the caller's plot device and colours undisturbed; rendered,
+    // each cell shows its grey level, turned for the report document.
+    ScratchDir ldir;
     const int id = cpgopen("/NULL");
     ASSERT_GT(id, 0);
     const float colours[2][4] = {{12, 0.1f, 0.2f, 0.3f}, {40, 0.9f, 0.0f, 0.5f}};
     for (const auto& c : colours) cpgscr(int(c[0]), c[1], c[2], c[3]);
-    const ImageData img = intensity_image(9, 6);
-    export_postscript(dir.str() + "lay", img);
+    const ImageData limg = intensity_image(9, 6);
+    export_postscript(ldir.str() + "lay", limg);
     int now = 0;
     cpgqid(&now);
     EXPECT_EQ(now, id);
@@ -199,21 +197,21 @@ TEST(LayerPostScript, OnePageOfTheWholeImage) {
     }
     cpgclos();
 
-    const std::string ps = dir.read("lay.ps");
-    EXPECT_EQ(ps.rfind("%!PS", 0), 0u);
+    const std::string lps = ldir.read("lay.ps");
+    EXPECT_EQ(lps.rfind("%!PS", 0), 0u);
     for (const char* dsc : {"%%Pages: 1\n", "%%BoundingBox: 0 0 288 288\n", "%%EOF"})
-        EXPECT_TRUE(contains(ps, dsc)) << dsc;
-    EXPECT_EQ(dir.names(), (std::set<std::string>{"lay.ps"}));
+        EXPECT_TRUE(contains(lps, dsc)) << dsc;
+    EXPECT_EQ(ldir.names(), (std::set<std::string>{"lay.ps"}));
     if (!have("gs")) GTEST_SKIP() << "Ghostscript (gs) is not installed: no rendering checked";
     ASSERT_TRUE(shell("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r72 -sOutputFile='" +
-                      dir.str() + "lay.png' '" + dir.str() + "lay.ps'"));
-    const PngGrey page = read_png(dir.str() + "lay.png");
-    ASSERT_EQ(std::pair(page.width, page.height), std::pair(288, 288));
+                      ldir.str() + "lay.png' '" + ldir.str() + "lay.ps'"));
+    const PngGrey lpage = read_png(ldir.str() + "lay.png");
+    ASSERT_EQ(std::pair(lpage.width, lpage.height), std::pair(288, 288));
     // Turned a quarter turn counter-clockwise: y runs left to right, x bottom to top.
-    const GreyLevels levels = grey_levels(img, 256);
+    const GreyLevels llevels = grey_levels(limg, 256);
     for (int j = 1; j <= 6; ++j)
         for (int i = 1; i <= 9; ++i)
-            EXPECT_NEAR(page.at(int((j - 0.5) * 288 / 6), int((9 - i + 0.5) * 288 / 9)),
-                        levels.level(i, j), 2)
+            EXPECT_NEAR(lpage.at(int((j - 0.5) * 288 / 6), int((9 - i + 0.5) * 288 / 9)),
+                        llevels.level(i, j), 2)
                 << i << "," << j;
 }

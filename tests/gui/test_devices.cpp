@@ -69,7 +69,7 @@ std::array<float, 3> draw_page(const ScratchDir& dir, const std::string& device)
 
 // A GIF page is a real GIF of the page size, drawn on black, with the image's three tones,
 // readable by its owner, no temporary left; a PostScript page is on white paper, image in it.
-TEST(PlotDevices, PagesRefusedDevicesAndGifPalettes) {
+TEST(PlotDevices, PagesRefusedDevicesGifPalettesAndNoDisplay) {
     ScratchDir dir;
     EXPECT_EQ(draw_page(dir, "page.gif/GIF"), (std::array{0.0f, 0.0f, 0.0f}));
     const RgbPicture p = read_gif(dir.str() + "page.gif");
@@ -121,6 +121,19 @@ TEST(PlotDevices, PagesRefusedDevicesAndGifPalettes) {
     }
     EXPECT_EQ(worst[0], 0);
     EXPECT_LE(worst[1], 32); // 4096 colours reduced to 256
+
+    // Without a display, or with one that cannot be reached (named), the program says so in one
+    // line and stops before any window is tried.
+    ScratchDir ndir;
+    for (const char* env : {"DISPLAY=", "DISPLAY=:12345"}) {
+        std::string nout;
+        EXPECT_NE(run_program(ndir.str(), "-x", nout, env), 0);
+        const auto np = nout.find("No X display is available");
+        ASSERT_NE(np, std::string::npos) << nout;
+        const std::string line = nout.substr(np, nout.find('\n', np) - np);
+        EXPECT_TRUE(contains(line, env[8] ? "\":12345\"" : "DISPLAY is not set"));
+        EXPECT_EQ(nout.find("Device types"), std::string::npos); // no window was tried
+    }
 }
 
 // A file kept for people to look at: <build>/test-artifacts/gui/name (beside <build>/app).
@@ -296,21 +309,6 @@ TEST_F(GraphicSession, KilledWindowEndsTheViewer) {
     EXPECT_TRUE(contains(output(), " The connection to the X display was lost"));
     for (const char* f : {"cu.imi", "Imagescu.tex"}) EXPECT_TRUE(dir_.exists(f)) << f;
     EXPECT_FALSE(dir_.exists("cu.imi.part"));
-}
-
-// Without a display, or with one that cannot be reached (named), the program says so in one
-// line and stops before any window is tried.
-TEST(GraphicMode, WithoutDisplayTheProgramSaysSoAndStops) {
-    ScratchDir dir;
-    for (const char* env : {"DISPLAY=", "DISPLAY=:12345"}) {
-        std::string out;
-        EXPECT_NE(run_program(dir.str(), "-x", out, env), 0);
-        const auto p = out.find("No X display is available");
-        ASSERT_NE(p, std::string::npos) << out;
-        const std::string line = out.substr(p, out.find('\n', p) - p);
-        EXPECT_TRUE(contains(line, env[8] ? "\":12345\"" : "DISPLAY is not set"));
-        EXPECT_EQ(out.find("Device types"), std::string::npos); // no window was tried
-    }
 }
 
 } // namespace

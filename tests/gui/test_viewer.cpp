@@ -31,7 +31,7 @@ struct Screen : TestGui {
 // The result viewer stores the image shown through the file device (PostScript 256 levels,
 // GIF 128, picture flipped so data row 1 is on top), refuses an export when the run wrote no
 // image, goes back to the RUN panel on any other button, and stops on a refused device.
-TEST(Screens, RunPanelResultViewerAndPhasePanel) {
+TEST(Screens, RunPanelResultViewerPhasePanelAndDataImaging) {
     ScratchDir dir;
     const std::string file = dir.str() + "cu_01g";
     write_image_file(file, make_image(2, 2, [](int i, int j) { return i == j ? 2 * i - 1 : 0; }),
@@ -116,32 +116,31 @@ TEST(Screens, RunPanelResultViewerAndPhasePanel) {
     EXPECT_FALSE(run_panel(rs.gui, rs.mem));
     EXPECT_EQ(std::tuple(rs.gr.closes, rs.gui.device, rs.gr.texts.back().text),
               std::tuple(1, 0, "EXIT"));
-}
 
-// An image file drawn: levels floor((A - min) * 99 / (max - min)), data row y = 1 (1, 3, 5) on
-// top, the three terminal lines, a black-to-white ramp, the buttons' colours (1..20) given back.
-TEST(DataImaging, LevelsFlipLinesAndColours) {
-    ScratchDir dir;
-    ImageData img = make_image(3, 2, [](int i, int j) { return 2 * (i - 1) + j; });
-    write_image_file(dir.str() + "img_01g", img, RowFormat::es12_3);
-    TestGui t;
-    t.gr.scr(12, 0.5f, 0.5f, 0.5f);
-    dataimaging(t.gui, dir.str() + "img_01g   ", 100);
-    EXPECT_EQ(t.out.str(), " max: 6.0 min: 1.0\n Max: 6.0 Min: 1.0 Background 3.5\n"
-                           " Contrast: 1.714285714 -3.5\n");
-    ASSERT_EQ(t.gr.images.size(), 1u);
-    const auto& im = t.gr.images[0];
-    EXPECT_EQ(std::tuple(im.nx, im.ny, im.x1, im.y2), std::tuple(3, 2, -1.0f, 1.0f));
-    EXPECT_EQ(im.cells, (std::vector<int>{19, 59, 99, 0, 39, 79}));
-    EXPECT_EQ(std::pair(im.colours[0][0], im.colours[99][0]), std::pair(0.0f, 1.0f));
-    EXPECT_EQ(std::pair(im.colours[12][0], t.gr.colours[12][0]), std::pair(12.0f / 99.0f, 0.5f));
+    // An image file drawn: levels floor((A - min) * 99 / (max - min)), data row y = 1 (1, 3, 5) on
+    // top, the three terminal lines, a black-to-white ramp, the buttons' colours (1..20) given
+    // back.
+    ScratchDir idir;
+    ImageData iimg = make_image(3, 2, [](int i, int j) { return 2 * (i - 1) + j; });
+    write_image_file(idir.str() + "img_01g", iimg, RowFormat::es12_3);
+    TestGui it;
+    it.gr.scr(12, 0.5f, 0.5f, 0.5f);
+    dataimaging(it.gui, idir.str() + "img_01g   ", 100);
+    EXPECT_EQ(it.out.str(), " max: 6.0 min: 1.0\n Max: 6.0 Min: 1.0 Background 3.5\n"
+                            " Contrast: 1.714285714 -3.5\n");
+    ASSERT_EQ(it.gr.images.size(), 1u);
+    const auto& iim = it.gr.images[0];
+    EXPECT_EQ(std::tuple(iim.nx, iim.ny, iim.x1, iim.y2), std::tuple(3, 2, -1.0f, 1.0f));
+    EXPECT_EQ(iim.cells, (std::vector<int>{19, 59, 99, 0, 39, 79}));
+    EXPECT_EQ(std::pair(iim.colours[0][0], iim.colours[99][0]), std::pair(0.0f, 1.0f));
+    EXPECT_EQ(std::pair(iim.colours[12][0], it.gr.colours[12][0]), std::pair(12.0f / 99.0f, 0.5f));
 
     // A uniform image has contrast 1; an all-zero border gives a background of 1e-10 instead
     // of a division by zero, and a zero minimum an infinite negative contrast.
-    img.values.fill(0.25);
-    EXPECT_EQ(image_summary(grey_levels(img, 256))[2], " Contrast: 1.0 -1.0");
-    img = make_image(4, 3, [](int i, int j) { return i == 2 && j == 2 ? 2.0 : 0.0; });
-    EXPECT_EQ(image_summary(grey_levels(img, 128))[2], " Contrast: 2E+10 Infinity");
+    iimg.values.fill(0.25);
+    EXPECT_EQ(image_summary(grey_levels(iimg, 256))[2], " Contrast: 1.0 -1.0");
+    iimg = make_image(4, 3, [](int i, int j) { return i == 2 && j == 2 ? 2.0 : 0.0; });
+    EXPECT_EQ(image_summary(grey_levels(iimg, 128))[2], " Contrast: 2E+10 Infinity");
 }
 
 // An nx x ny image of pixel size u (Angstrom) with value 2 in columns c1..c2, 1 elsewhere, and

@@ -88,7 +88,7 @@ double bird_king_radial(const std::string& symbol, double b) {
 // incident beam at minus the Bragg angle of cond g), the others mirror about cond / 2, with s_g
 // close to m (cond - m) g^2 / 2k. The wave quantities against the relativistic electron
 // wavelength h / sqrt(2 m e V (1 + e V / 2 m c^2)) and Bragg's law for the (2 0 0) planes.
-TEST(Geometry, CrystalTableWaveVectorsAndSliceCentres) {
+TEST(Geometry, CrystalTableWaveVectorsSliceCentresAndVectors) {
     for (const int cond : {1, 3}) {
         const State st = copper_row(-2, 4, cond);
         EXPECT_TRUE(near_rel(st.d, st.lat_c / 2.0, 1e-12) && near_rel(st.g * st.d, 1.0, 1e-12));
@@ -143,25 +143,24 @@ TEST(Geometry, CrystalTableWaveVectorsAndSliceCentres) {
         stop_lines([] { lorentzfactor(250000.0); }),
         (Lines{"ERROR: No Lorentz Factor found for", "       accelerating voltage V = 250000.0"}));
     for (double v : {200001.0, 0.0}) EXPECT_EQ(stop_lines([&] { lorentzfactor(v); }).size(), 2u);
-}
 
-// Frame changes: axis lengths do not matter, the crystal vector g lands on sample x, the transpose
-// undoes the change; a general matrix inverted, a singular one refused at any scale.
-TEST(Vectors, FramesInversePointTriangleAndPerpendicular) {
+    // Frame changes: axis lengths do not matter, the crystal vector g lands on sample x, the
+    // transpose undoes the change; a general matrix inverted, a singular one refused at any scale.
     EXPECT_LE(off(coordinates_transfer({2, 0, 0}, {0, 5, 0}, {0, 0, 0.1}, {7, 0, 0}, {0, 0.3, 0},
                                        {0, 0, 9}),
                   Mat3::identity()),
               0.0);
-    const Vec3 z{0, 0, 1}, x{1, 1, 0};
-    const Mat3 c = coordinates_transfer({1, 0, 0}, {0, 1, 0}, {0, 0, 1}, x, cross_product(z, x), z);
-    const Vec3 g = mul(c, Vec3{1, 1, 0});
-    EXPECT_LE(off(g, {std::sqrt(2.0), 0, 0}), 1e-15);
-    EXPECT_LE(off(mul(c, real_matrix_transpose(c)), Mat3::identity()), 1e-15);
-    EXPECT_LE(off(mul_t(c, g), {1, 1, 0}), 1e-15);
+    const Vec3 vz{0, 0, 1}, vx{1, 1, 0};
+    const Mat3 vc =
+        coordinates_transfer({1, 0, 0}, {0, 1, 0}, {0, 0, 1}, vx, cross_product(vz, vx), vz);
+    const Vec3 vg = mul(vc, Vec3{1, 1, 0});
+    EXPECT_LE(off(vg, {std::sqrt(2.0), 0, 0}), 1e-15);
+    EXPECT_LE(off(mul(vc, real_matrix_transpose(vc)), Mat3::identity()), 1e-15);
+    EXPECT_LE(off(mul_t(vc, vg), {1, 1, 0}), 1e-15);
 
-    const Mat3 a{{2, -1, 0, 1, 3, 2, 0.5, 4, -1}}, s{{1, 2, 3, 2, 4, 6, 0, 1, 1}};
-    EXPECT_LE(off(mul(a, inverse_three_real_matrix(a)), Mat3::identity()), 1e-14);
-    EXPECT_EQ(stop_lines([&] { inverse_three_real_matrix(s); }).size(), 1u);
+    const Mat3 va{{2, -1, 0, 1, 3, 2, 0.5, 4, -1}}, vs{{1, 2, 3, 2, 4, 6, 0, 1, 1}};
+    EXPECT_LE(off(mul(va, inverse_three_real_matrix(va)), Mat3::identity()), 1e-14);
+    EXPECT_EQ(stop_lines([&] { inverse_three_real_matrix(vs); }).size(), 1u);
     const Mat3 tiny{{1e-9, 0, 0, 0, 1e-9, 0, 0, 0, 1e-9}};
     EXPECT_NEAR(inverse_three_real_matrix(tiny)(2, 2), 1e9, 1e-3);
 

@@ -91,7 +91,7 @@ std::vector<double> independent_column(const State& st, int i, int j, void (*str
 
 // With defect "no" the first column's solution serves every column (flag 0); a strained model
 // solves every column.
-TEST(PropagateSlice, SlicesColumnsShiftsThreadsTheIndependentSolverAndFringes) {
+TEST(PropagateSlice, SlicesColumnsShiftsThreadsTheIndependentSolverFringesAndFastMath) {
     for (const char* defect : {"no", "edge"}) {
         State st = make_state({.first = -1, .last = 2, .npx = 3, .npy = 2, .defect = defect});
         initial_amplitudes(st);
@@ -249,29 +249,27 @@ TEST(PropagateSlice, SlicesColumnsShiftsThreadsTheIndependentSolverAndFringes) {
         const double sn = std::sin(M_PI * l * kCuU200 / kCuK);
         ASSERT_NEAR(tb.mtx_intensity(1, 1, 2), sn * sn, 1e-9) << "depth " << l;
     }
-}
 
-// The propagator's exp, sin and cos within 2 ulp of the C library over the slices' ranges.
-TEST(FastMath, ExpSinCosWithinTwoUlpOfTheLibrary) {
+    // The propagator's exp, sin and cos within 2 ulp of the C library over the slices' ranges.
     std::mt19937_64 rng(7);
     const double ulp = std::numeric_limits<double>::epsilon();
     auto within = [&](double got, double want, double scale) {
         return std::abs(got - want) <= 2.0 * ulp * scale;
     };
     for (const double range : {1e-3, 1.0, 4.0, 100.0, 1e4, solver::kTrigMax}) {
-        std::uniform_real_distribution<double> u(-range, range);
+        std::uniform_real_distribution<double> fu(-range, range);
         for (int i = 0; i < 20000; ++i) {
-            const double x = i < 8 ? (i - 4) * 1.5707963267948966 : u(rng);
-            double s = 0.0, c = 0.0;
-            solver::sin_cos(x, s, c);
+            const double fx = i < 8 ? (i - 4) * 1.5707963267948966 : fu(rng);
+            double fs = 0.0, fc = 0.0;
+            solver::sin_cos(fx, fs, fc);
             // Absolute error: the amplitudes are sums of terms of order 1.
-            ASSERT_TRUE(within(s, std::sin(x), 1.0) && within(c, std::cos(x), 1.0))
-                << x << ": " << s - std::sin(x) << " " << c - std::cos(x);
+            ASSERT_TRUE(within(fs, std::sin(fx), 1.0) && within(fc, std::cos(fx), 1.0))
+                << fx << ": " << fs - std::sin(fx) << " " << fc - std::cos(fx);
         }
     }
-    std::uniform_real_distribution<double> v(-solver::kExpMax, solver::kExpMax);
+    std::uniform_real_distribution<double> fv(-solver::kExpMax, solver::kExpMax);
     for (int i = 0; i < 100000; ++i) {
-        const double x = i < 3 ? (i - 1) * solver::kExpMax : i < 100 ? v(rng) * 1e-3 : v(rng);
-        ASSERT_TRUE(within(solver::exp_reduced(x), std::exp(x), std::exp(x))) << x;
+        const double fx = i < 3 ? (i - 1) * solver::kExpMax : i < 100 ? fv(rng) * 1e-3 : fv(rng);
+        ASSERT_TRUE(within(solver::exp_reduced(fx), std::exp(fx), std::exp(fx))) << fx;
     }
 }

@@ -205,7 +205,7 @@ TEST(ReadSystemParameters, DirectoriesRecordsGridTextValuesStopsAndTheGuard) {
 // The list-directed record rules: separators, skipped rest of record, continuation over short
 // and blank records, null values (which leave the variable alone), slash, repeat counts,
 // quoting and the number forms.
-TEST(RecordReader, ListDirectedRulesAndErrorMessages) {
+TEST(RecordReader, ListDirectedRulesErrorsPrintedFieldsAndFiles) {
     EXPECT_EQ(read1("1, 2.5  abc   label 99\n", 0, 0.0, S()), std::tuple(1, 2.5, S("abc")));
     EXPECT_EQ(read1("1,,3\n", -1, -1, -1), std::tuple(1, -1, 3));
     EXPECT_EQ(read1("1\n,2\n", -1, -1), std::tuple(1, 2)); // comma completes the separator
@@ -269,12 +269,10 @@ TEST(RecordReader, ListDirectedRulesAndErrorMessages) {
     EXPECT_TRUE(contains(stop_lines([&] { RecordReader missing(path); }).at(0), '"' + path + '"'));
     EXPECT_EQ(stop_lines([&] { RecordReader folder(dir.str()); }),
               Lines{"Error opening \"" + dir.str() + "\" for reading: Is a directory"});
-}
 
-// Printed fields: widths, overflow stars, negative zero, the optional leading zero, three-digit
-// exponents and the shortest list form of reals.
-TEST(TextOut, FieldsAsPrintedAndFilesWrittenWhole) {
-    const std::pair<std::string, std::string> cases[] = {
+    // Printed fields: widths, overflow stars, negative zero, the optional leading zero, three-digit
+    // exponents and the shortest list form of reals.
+    const std::pair<std::string, std::string> fields[] = {
         {fmt_i(1, 5) + fmt_f(0.5, 10, 3) + fmt_f(1.0, 10, 3), "    1     0.500     1.000"},
         {fmt_i(123456, 5) + fmt_i(-42, 5), "*****  -42"},
         {fmt_f(-0.0004, 7, 3) + fmt_f(0.25, 4, 3), "  0.000.250"},
@@ -286,50 +284,50 @@ TEST(TextOut, FieldsAsPrintedAndFilesWrittenWhole) {
         {list_real(200.0) + " " + list_real(250000.0), "200.0 250000.0"},
         {list_real(0.025070001931) + " " + list_real(1.2e-5), "0.02507000193 1.2E-05"},
     };
-    for (const auto& [got, want] : cases) EXPECT_EQ(got, want);
+    for (const auto& [got, want] : fields) EXPECT_EQ(got, want);
 
     // The image files' fast path against the C library's "%.3E" and "%.10G" over random values
     // of every magnitude, decimal ties (k + 1/2) 10^-4 and values at the rounding boundary.
-    std::mt19937_64 rng(7);
+    std::mt19937_64 frng(7);
     for (int k = 0; k < 60000; ++k) {
-        const double v =
+        const double val =
             k < 20000   ? (k + 0.5) * 1e-4 * (k % 2 ? -1 : 1)
-            : k < 40000 ? std::ldexp(std::uniform_real_distribution<>(-1, 1)(rng), k % 800 - 400)
+            : k < 40000 ? std::ldexp(std::uniform_real_distribution<>(-1, 1)(frng), k % 800 - 400)
                         : std::nextafter(9.9995 * std::pow(10.0, k % 40 - 20), 0.0);
         char es[64], g[64];
-        std::snprintf(es, sizeof es, "%.3E", v);
-        std::snprintf(g, sizeof g, "%.10G", v);
+        std::snprintf(es, sizeof es, "%.3E", val);
+        std::snprintf(g, sizeof g, "%.10G", val);
         std::string want_es = es, want_g = g;
         const auto e = want_es.find('E');
         if (std::abs(std::atoi(want_es.c_str() + e + 1)) > 99) want_es.erase(e, 1);
         if (want_g.find_first_of(".E") == std::string::npos) want_g += ".0";
         want_es = std::string(want_es.size() < 12 ? 12 - want_es.size() : 0, ' ') + want_es;
-        ASSERT_EQ(std::pair(fmt_es(v, 12, 3), list_real(v)), std::pair(want_es, want_g)) << v;
+        ASSERT_EQ(std::pair(fmt_es(val, 12, 3), list_real(val)), std::pair(want_es, want_g)) << val;
     }
 
     // Whole files replace the old one without leaving the temporary; records are on disk as soon
     // as written; unwritable paths stop the run naming the file.
-    ScratchDir dir;
-    write_text_file(dir.str() + "a.slice", "one\ntwo\n");
-    write_text_file(dir.str() + "a.slice", "new\n");
-    EXPECT_EQ(dir.read("a.slice"), "new\n"); // no temporary left: see the names below
-    const std::string bad = dir.str() + "missing/dir/x.txt";
-    EXPECT_TRUE(contains(stop_lines([&] { write_text_file(bad, "x"); }).at(0), bad));
+    ScratchDir tdir;
+    write_text_file(tdir.str() + "a.slice", "one\ntwo\n");
+    write_text_file(tdir.str() + "a.slice", "new\n");
+    EXPECT_EQ(tdir.read("a.slice"), "new\n"); // no temporary left: see the names below
+    const std::string tbad = tdir.str() + "missing/dir/x.txt";
+    EXPECT_TRUE(contains(stop_lines([&] { write_text_file(tbad, "x"); }).at(0), tbad));
 
-    append_text_file(dir.str() + "record.sim", "a\n");
-    append_text_file(dir.str() + "record.sim", "b\n");
-    EXPECT_EQ(dir.read("record.sim"), "a\nb\n");
+    append_text_file(tdir.str() + "record.sim", "a\n");
+    append_text_file(tdir.str() + "record.sim", "b\n");
+    EXPECT_EQ(tdir.read("record.sim"), "a\nb\n");
 
     // A record file appears whole at close; one left open (a stopped run) leaves nothing.
-    RecordFile(dir.str() + "stopped.imi").line(" exit");
-    RecordFile f(dir.str() + "run.imi");
-    f.line(list_record({"width", "3"}));
-    EXPECT_FALSE(dir.exists("run.imi"));
-    f.line(list_record({}));
-    f.close();
+    RecordFile(tdir.str() + "stopped.imi").line(" exit");
+    RecordFile rec_file(tdir.str() + "run.imi");
+    rec_file.line(list_record({"width", "3"}));
+    EXPECT_FALSE(tdir.exists("run.imi"));
+    rec_file.line(list_record({}));
+    rec_file.close();
     // No temporary file, and nothing of the stopped one.
-    EXPECT_EQ(dir.names(), (std::set<std::string>{"a.slice", "record.sim", "run.imi"}));
-    EXPECT_THROW(f.line("x"), Fatal);
-    EXPECT_EQ(dir.read("run.imi"), " width 3\n \n");
-    EXPECT_THROW(RecordFile(dir.str() + "no/such/dir.imi"), Fatal);
+    EXPECT_EQ(tdir.names(), (std::set<std::string>{"a.slice", "record.sim", "run.imi"}));
+    EXPECT_THROW(rec_file.line("x"), Fatal);
+    EXPECT_EQ(tdir.read("run.imi"), " width 3\n \n");
+    EXPECT_THROW(RecordFile(tdir.str() + "no/such/dir.imi"), Fatal);
 }
