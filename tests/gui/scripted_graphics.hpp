@@ -1,8 +1,13 @@
 // ScriptedGraphics stands in for the plot devices: it keeps their state, records what is drawn and
-// answers cursor reads from a script (an exhausted script fails the test instead of waiting).
+// answers cursor reads from a script (an exhausted script fails the test instead of waiting). With
+// it come the real devices, the pictures and the helpers every window test uses.
 #pragma once
 
+#include "gui/gif_file.hpp"
+#include "gui/image_display.hpp"
+#include "gui/plot.hpp"
 #include "gui/toolkit.hpp"
+#include "support/input_files.hpp"
 
 #include <algorithm>
 #include <array>

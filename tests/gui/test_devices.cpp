@@ -2,12 +2,8 @@
 // virtual X server (Xvfb) driven by xdotool, screenshots under <build>/test-artifacts/gui/. The
 // plot library drops events that arrive while it redraws: each key is sent alone with a pause,
 // clicks only once the program shows that it waits.
-#include "gui/gif_file.hpp"
-#include "gui/image_display.hpp"
-#include "gui/plot.hpp"
 
 #include "scripted_graphics.hpp"
-#include "support/input_files.hpp"
 
 #include <chrono>
 #include <csignal>

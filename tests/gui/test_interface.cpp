@@ -3,7 +3,6 @@
 #include "gui/input_box.hpp"
 
 #include "scripted_graphics.hpp"
-#include "support/testing.hpp"
 
 namespace korvex {
 namespace {

@@ -1,14 +1,10 @@
 // The screens after the entry form, scripted: RUN panel, result viewer and its buttons, job 9's
 // phase diagrams, grey-scale pictures; then pictures drawn for real (viewer page, overview).
-#include "gui/gif_file.hpp"
-#include "gui/image_display.hpp"
 #include "gui/overview.hpp"
-#include "gui/plot.hpp"
 #include "gui/screens.hpp"
 #include "gui/viewer.hpp"
 
 #include "scripted_graphics.hpp"
-#include "support/input_files.hpp"
 
 namespace korvex {
 namespace {
