@@ -136,8 +136,9 @@ TEST(InputBox, KeySequencesDrawingAndBadBoxes) {
     // The text box ends when full or on Return, stores a left click as "A", skips the middle and
     // right buttons, leaves the text beyond n characters alone; Backspace cancels.
     // clang-format off
-    const std::tuple<std::string, std::string, std::string, int> text_cases[] = {{"Cu", "", "Cu", 1},
-        {"W\r", "", "W ", 1}, {"qA", "abcdef", "qAcdef", 1}, {"DXab", "", "ab", 1}, {"\b", "zz", "  ", 0}};
+    const std::tuple<std::string, std::string, std::string, int> text_cases[] = {
+        {"Cu", "", "Cu", 1}, {"W\r", "", "W ", 1}, {"qA", "abcdef", "qAcdef", 1},
+        {"DXab", "", "ab", 1}, {"\b", "zz", "  ", 0}};
     // clang-format on
     for (const auto& [keys, before, want, want_flag] : text_cases) {
         TestGui t;
