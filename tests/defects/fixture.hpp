@@ -1,8 +1,16 @@
-// What the defect tests share: a hand-built state, configuration texts, a run of one model.
+// What the defect tests share: the models, a hand-built state, configuration texts, a run of one
+// model.
 #pragma once
 
 #include "defects/defect.hpp"
+#include "defects/edge.hpp"
+#include "defects/loop_iso.hpp"
+#include "defects/pgloop.hpp"
+#include "defects/screw.hpp"
+#include "defects/tetrahedron.hpp"
 #include "driver/defect_fields.hpp"
+#include "driver/defect_files.hpp"
+#include "driver/gradient_files.hpp"
 #include "optics/crystal.hpp"
 #include "optics/geometry.hpp"
 #include "optics/vectors.hpp"
@@ -99,13 +107,7 @@ struct DefectRun {
 
 // The message of the read error `f` must raise.
 template <class F> std::string read_error(F&& f) {
-    try {
-        f();
-    } catch (const ReadError& e) {
-        return e.what();
-    }
-    ADD_FAILURE() << "expected a read error";
-    return "";
+    return Fatal(stop_lines<ReadError>(f)).what();
 }
 
 inline double max_abs(const Array3<double>& a, int n) {

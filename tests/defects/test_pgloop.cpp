@@ -1,13 +1,12 @@
-// Polygonal loop and tetrahedron: styles, fault crossings, projection markers, faces, stops.
-#include "defects/pgloop.hpp"
-#include "defects/tetrahedron.hpp"
-#include "driver/defect_files.hpp"
+// Polygonal loop and tetrahedron: styles, fault crossings, projection markers, faces, stops; the
+// slice outputs the driver adds around the defect models.
+#include "driver/slice_outputs.hpp"
 #include "fixture.hpp"
+#include "state/image_file.hpp"
 
 #include <cstring>
 #include <set>
 
-using namespace korvex;
 using namespace korvex::testing;
 
 namespace {
@@ -43,32 +42,18 @@ DefectRun tetra_run(const std::string& style, const std::string& centroid = "12 
         "no", cube(n), foil, v_g);
 }
 
-} // namespace
-
-// Only slice 9 (centre 8.5) lies within 1/1.9 of the plane z = 8.3: the columns strictly inside
-// the polygon take the fault there and are marked from then on, the spoke included.
-TEST(PgLoop, FaultedLoopJumpsOnceInsideItsPolygon) {
-    DefectRun run = pg_run(hexagon());
-    for (int l = 1; l <= 16; ++l) {
-        const State& st = run.slice(l).st;
-        for (int j = 1; j <= 32; ++j)
-            for (int i = 1; i <= 32; ++i) {
-                const int in = inside_hexagon(i - 0.5, j - 0.5);
-                if (in == 0) continue;
-                for (int c = 1; c <= 3; ++c)
-                    ASSERT_EQ(st.s_f(i, j, c), l == 9 && in > 0 ? 1.0 / 3.0 : 0.0)
-                        << "slice " << l << " column " << i << ' ' << j;
-                if (l < 9) continue; // then marked, the spoke (17, j) included
-                EXPECT_EQ(std::pair(st.projection(i, j, 1), st.projection(i, j, 2)),
-                          std::pair(in > 0 ? 1 : 0, 0))
-                    << i << ' ' << j;
-            }
-    }
+DefectRun& wrapped(DefectRun& run, bool writer = true) {
+    run.field = with_slice_outputs(std::move(run.field), run.st, writer);
+    return run;
 }
 
+} // namespace
+
 // Loops and tetrahedra: the perfect style has the faulted one's strain and no jump, the pure
-// fault its jumps and no strain; both mark the columns that cross them.
-TEST(PgLoop, PureFaultHasNoStrainAndPerfectLoopNoJump) {
+// fault its jumps and no strain; both mark the columns that cross them. The hexagon: only slice 9
+// (centre 8.5) lies within 1/1.9 of its plane z = 8.3; the columns strictly inside the polygon
+// take the fault there and are marked from then on, the spoke included.
+TEST(PgLoop, FaultJumpsStylesSlabStopsColumnsAtOnceAndTheTetrahedron) {
     for (int model : {5, 6}) {
         auto run = [&](const char* s) { return model == 5 ? pg_run(hexagon(s)) : tetra_run(s); };
         DefectRun pure = run("pureSF"), perfect = run("perfect"), faulted = run("faulted");
@@ -80,16 +65,25 @@ TEST(PgLoop, PureFaultHasNoStrainAndPerfectLoopNoJump) {
             jumped = jumped || any_nonzero(pure.st.s_f);
             ASSERT_TRUE(same_bits(perfect.st.s_g_r, faulted.st.s_g_r)) << model << ' ' << l;
             ASSERT_TRUE(same_bits(pure.st.s_f, faulted.st.s_f)) << model << ' ' << l;
+            for (int j = 1; j <= 32 && model == 5; ++j)
+                for (int i = 1; i <= 32; ++i) {
+                    const int in = inside_hexagon(i - 0.5, j - 0.5);
+                    if (in == 0) continue;
+                    for (int c = 1; c <= 3; ++c)
+                        ASSERT_EQ(faulted.st.s_f(i, j, c), l == 9 && in > 0 ? 1.0 / 3.0 : 0.0)
+                            << "slice " << l << " column " << i << ' ' << j;
+                    ASSERT_TRUE(l < 9 || (faulted.st.projection(i, j, 1) == (in > 0) &&
+                                          faulted.st.projection(i, j, 2) == 0))
+                        << i << ' ' << j;
+                }
         }
         EXPECT_TRUE(jumped && any_nonzero(faulted.st.s_g_r)) << model;
         EXPECT_TRUE(same_bits(perfect.st.projection, faulted.st.projection)) << model;
         EXPECT_TRUE(same_bits(pure.st.projection, faulted.st.projection)) << model;
         EXPECT_NE(perfect.st.projection(model == 5 ? 17 : 13, model == 5 ? 17 : 11, 1), 0);
     }
-}
 
-// The plane within slice thickness / 1.9 of a slice centre; no second jump for the same loop.
-TEST(PgLoop, JumpOnlyWithinTheSlabAndOnlyOnce) {
+    // The plane within slice thickness / 1.9 of a slice centre; no second jump for the same loop.
     auto jumps = [](double depth, int nz, double dz, bool judge_each) {
         DefectRun run = pg_run(hexagon("faulted", depth), "no", {32, 32, nz, 32.0, 32.0, nz * dz});
         std::vector<int> slices;
@@ -105,9 +99,7 @@ TEST(PgLoop, JumpOnlyWithinTheSlabAndOnlyOnce) {
     EXPECT_EQ(jumps(7.96, 10, 2.0, true), (std::vector<int>{4, 5})); // 1.04 from slice 5
     // Slices 1 Angstrom thick, the plane halfway between slices 8 and 9.
     EXPECT_EQ(jumps(8.0, 16, 1.0, false), (std::vector<int>{8}));
-}
 
-TEST(PgLoop, StopsOnBadInput) {
     auto stop = [](const std::string& text, const char* ca = "no") {
         DefectRun run = pg_run(text, ca);
         return stop_lines([&] { run.slice(1); });
@@ -118,20 +110,32 @@ TEST(PgLoop, StopsOnBadInput) {
     EXPECT_FALSE(stop(hexagon("faulted", 8.3, "0 0 1")).empty()); // no loop plane
     EXPECT_EQ(stop(hexagon(), "half"),
               Lines{"Please make right choice for the Column Approximation"});
-}
 
-// The four triangular faces, with a zone axis mixing the crystal axes, share their corners: each
-// is a corner of two other faces, distinct corners lie an edge a apart, their mean the centroid.
-TEST(Tetrahedron, FacesCloseIntoARegularTetrahedron) {
-    DefectRun run = tetra_run("faulted", "20 20 20", "30.0", 8, {1, 1, 0}, {1, -1, 1});
-    const State& st = run.slice(1).st;
+    // Several columns at once give the one-column field's bits, inside, beside, far from the loop
+    // and on a spoke.
+    DefectRun run = pg_run(hexagon());
+    const PgLoopKernel k(run.st, read_pgloop_file(run.st.f_defect));
+    std::array<Vec3, kFieldLanes> p, g;
+    for (int l = 0; l < kFieldLanes; ++l)
+        p[std::size_t(l)] = {0.37 * l - 1.1, l % 3 == 0 ? 0.0 : 9.7 - 2.3 * l, 0.25 * l - 0.4};
+    k.gradient_lanes(p.data(), g.data());
+    for (int l = 0; l < kFieldLanes; ++l) {
+        const Vec3 one = k.gradient(p[std::size_t(l)]);
+        EXPECT_EQ(std::memcmp(g[std::size_t(l)].data(), one.data(), sizeof one), 0) << l;
+    }
+
+    // The four triangular faces, with a zone axis mixing the crystal axes, share their corners:
+    // each is a corner of two other faces, distinct corners lie an edge a apart, their mean the
+    // centroid.
+    DefectRun tet = tetra_run("faulted", "20 20 20", "30.0", 8, {1, 1, 0}, {1, -1, 1});
+    const State& tst = tet.slice(1).st;
     auto unit = [](const Vec3& v) { return scaled(v, 1.0 / magnitude(v)); };
-    const Vec3 ex = unit(st.co_x), ez = unit(st.foil), ey = cross_product(ez, ex);
+    const Vec3 ex = unit(tst.co_x), ez = unit(tst.foil), ey = cross_product(ez, ex);
     auto to_sample = [&](const Vec3& c) { return unit(Vec3{dot(c, ex), dot(c, ey), dot(c, ez)}); };
     std::vector<Vec3> corners;
-    const TetrahedronFile t = read_tetrahedron_file(st.f_defect);
+    const TetrahedronFile t = read_tetrahedron_file(tst.f_defect);
     for (int face = 0; face < 4; ++face) {
-        const PgLoopFile f = tetrahedron_face_loop(st, t, face);
+        const PgLoopFile f = tetrahedron_face_loop(tst, t, face);
         ASSERT_EQ(f.nsides, 3);
         const Vec3 e2 = to_sample(f.polar), e3 = to_sample(cross_product(f.normal, f.polar));
         for (double phi : {-kPi / 3, kPi / 3, kPi}) {
@@ -153,41 +157,69 @@ TEST(Tetrahedron, FacesCloseIntoARegularTetrahedron) {
         for (std::size_t i = 0; i < 3; ++i) mean[i] += a[i] / 12.0;
     }
     for (double m : mean) EXPECT_NEAR(m, 20.0, 1e-6);
-}
 
-// A column through the tetrahedron (off the projected edges) crosses two faces, is marked with
-// both and takes the fault of each once; columns outside are never marked.
-TEST(Tetrahedron, ColumnsThroughItCrossTwoMarkedFaces) {
-    DefectRun run = tetra_run("faulted");
+    // A column through the tetrahedron (off the projected edges) crosses two faces, is marked with
+    // both and takes the fault of each once; columns outside are never marked.
+    DefectRun crossed = tetra_run("faulted");
     const int ic = 13, jc = 11;
     Vec3 total{};
     for (int l = 1; l <= 24; ++l) {
-        run.slice(l);
-        for (std::size_t c = 0; c < 3; ++c) total[c] += run.st.s_f(ic, jc, int(c) + 1);
+        crossed.slice(l);
+        for (std::size_t c = 0; c < 3; ++c) total[c] += crossed.st.s_f(ic, jc, int(c) + 1);
     }
-    const std::set<int> markers(run.st.projection.data(),
-                                run.st.projection.data() + run.st.projection.size());
+    const std::set<int> markers(crossed.st.projection.data(),
+                                crossed.st.projection.data() + crossed.st.projection.size());
     EXPECT_EQ(markers, (std::set<int>{0, 2, 4, 6, 8}));
-    const int p1 = run.st.projection(ic, jc, 1), p2 = run.st.projection(ic, jc, 2);
+    const int p1 = crossed.st.projection(ic, jc, 1), p2 = crossed.st.projection(ic, jc, 2);
     ASSERT_TRUE(p1 != 0 && p2 != 0 && p1 != p2) << p1 << ' ' << p2;
     const Vec3 f1 = kTetrahedronFaces[std::size_t(p1 / 2 - 1)].burgers;
     const Vec3 f2 = kTetrahedronFaces[std::size_t(p2 / 2 - 1)].burgers;
     for (std::size_t c = 0; c < 3; ++c) EXPECT_NEAR(total[c], (f1[c] + f2[c]) / 12.0, 1e-15);
-    EXPECT_EQ(run.st.projection(2, 2, 1), 0);
+    EXPECT_EQ(crossed.st.projection(2, 2, 1), 0);
 }
 
-// Several columns at once give the one-column field's bits, inside, beside, far from the loop
-// and on a spoke.
-TEST(PgLoop, ColumnsAtOnceGiveTheOneColumnBits) {
-    DefectRun run = pg_run(hexagon());
-    const PgLoopKernel k(run.st, read_pgloop_file(run.st.f_defect));
-    std::array<Vec3, kFieldLanes> p, g;
-    for (int l = 0; l < kFieldLanes; ++l)
-        p[std::size_t(l)] = {0.37 * l - 1.1, l % 3 == 0 ? 0.0 : 9.7 - 2.3 * l, 0.25 * l - 0.4};
-    k.gradient_lanes(p.data(), g.data());
-    for (int l = 0; l < kFieldLanes; ++l) {
-        const Vec3 one = k.gradient(p[std::size_t(l)]);
-        EXPECT_EQ(std::memcmp(g[std::size_t(l)].data(), one.data(), sizeof one), 0) << l;
+// The edge prints each slice's line; the circular loop rewrites the maps "<f_out>sgr01".."05"
+// (one per beam) with that slice's terms, on the writer only.
+TEST(SliceOutputs, EdgeLineLoopMapsAndTetrahedronFaceFiles) {
+    DefectRun edge(1, "edge.ini", edge_ini("1 2 1 1 0", "30 20 90", "1 -1 2"));
+    wrapped(edge).slice(3).slice(4);
+    EXPECT_EQ(edge.console.str(), " m= 3\n m= 4\n");
+
+    const std::string loop =
+        config("{loop}", {"1 3 1 1 1", "8.0", "16 16 8", "1 1 1", "0.3", "infinitesimal"});
+    DefectRun quiet(3, "loop.ini", loop, "no", kLoopGrid);
+    wrapped(quiet, false).slice(2);
+    EXPECT_FALSE(quiet.dir.exists("run.txtsgr01"));
+    DefectRun run(3, "loop.ini", loop, "no", kLoopGrid);
+    const std::string first = wrapped(run).slice(2).dir.read("run.txtsgr03");
+    run.slice(9);
+    EXPECT_NE(run.dir.read("run.txtsgr03"), first);
+    for (int n = 1; n <= 5; ++n) {
+        const ImageData img = read_image_file("run.txtsgr0" + std::to_string(n));
+        ASSERT_EQ(std::tuple(img.nx(), img.ny(), img.unit_x), std::tuple(32, 32, 1.0));
+        for (int j = 1; j <= 32; ++j)
+            for (int i = 1; i <= 32; ++i)
+                ASSERT_TRUE(near_rel(img.values(i, j), run.st.s_g_r(i, j, n), 1e-9, 1e-300));
+    }
+    EXPECT_FALSE(run.dir.exists("run.txtsgr06"));
+
+    // The tetrahedron's face files, written each slice, describe the loops the model holds.
+    DefectRun sft(6, "tetrahedron.ini",
+                  config("{sft}", {"'faulted SFT'", "12.3 11.7 12.1", "14.1", "0.31", "1.07"}),
+                  "no", cube(24));
+    wrapped(sft).slice(5);
+    const TetrahedronFile t = read_tetrahedron_file(sft.st.f_defect);
+    auto fields = [](const PgLoopFile& f) {
+        return std::tie(f.loopstyle, f.b_m, f.b_n, f.b_dir, f.f_m, f.f_n, f.f_dir, f.radius,
+                        f.position, f.normal, f.polar, f.nsides, f.poissonsratio, f.correction);
+    };
+    for (int face = 0; face < 4; ++face) {
+        const std::string name =
+            std::string(kTetrahedronFaces[static_cast<std::size_t>(face)].name) + ".ini";
+        EXPECT_EQ(sft.dir.read(name), tetrahedron_face_text(sft.st, t, face));
+        const PgLoopFile read = read_pgloop_file(sft.dir.str() + name);
+        const PgLoopFile mem = tetrahedron_face_loop(sft.st, t, face);
+        EXPECT_EQ(fields(read), fields(mem)) << name;
     }
 }
 

@@ -1,15 +1,10 @@
 // The angular-dislocation field and its loops against independent evaluations (the displacement,
 // the term-by-term form, the infinitesimal loop). Terms cancel far from a loop: the fast field
 // must agree to 1e-12 of the sum of the terms' magnitudes (the rounding scale of those sums).
-#include "defects/loop_iso.hpp"
-#include "defects/pgloop.hpp"
-#include "defects/tetrahedron.hpp"
-#include "driver/defect_files.hpp"
 #include "fixture.hpp"
 
 #include <random>
 
-using namespace korvex;
 using namespace korvex::testing;
 
 namespace {
@@ -192,7 +187,7 @@ TEST(AngularDislocation, GradientsAgainstTheDisplacementAndTheFastForm) {
 
 // Slices on 65 x 63 columns (taken in pairs, an odd row's last alone): a hexagon of radius 60 with
 // a mixed b, with and without the approximation and the core term; a tetrahedron of edge 100.
-TEST(PgLoopReference, SlicesMatchTheTermByTermField) {
+TEST(PgLoopReference, SlicesMatchTheTermByTermFieldAndTheFarFieldAnInfinitesimalLoop) {
     const std::string tetra =
         config("{tetrahedron}", {"faulted", "128 128 150", "100.0", "0.3", "1"});
     auto hexagon = [](double core) {
@@ -215,14 +210,12 @@ TEST(PgLoopReference, SlicesMatchTheTermByTermField) {
                              (text == tetra ? "tetrahedron ca " : "hexagon ca ") + std::string(ca) +
                                  " slice " + std::to_string(l));
     }
-}
 
-// Far from a small polygon its field is that of an infinitesimal loop of the same area, sign
-// included (the next multipole is smaller by about (R / r)^2).
-TEST(PgLoop, FarFieldOfSmallPolygonMatchesInfinitesimalLoop) {
-    DefectRun run(5, "loop.ini", pg_loop("perfect", "1 2 1 1 0", "2.0", "0 0 0", "12", 0.0), "no",
-                  cube(4));
-    const PgLoopKernel kernel(run.st, read_pgloop_file(run.st.f_defect));
+    // Far from a small polygon its field is that of an infinitesimal loop of the same area, sign
+    // included (the next multipole is smaller by about (R / r)^2).
+    DefectRun small(5, "loop.ini", pg_loop("perfect", "1 2 1 1 0", "2.0", "0 0 0", "12", 0.0), "no",
+                    cube(4));
+    const PgLoopKernel kernel(small.st, read_pgloop_file(small.st.f_defect));
     const double R = 2.0, b = std::sqrt(0.5), area = 6.0 * R * R * std::sin(kPi / 6.0);
     const Vec3 nhat = scaled({1, 1, 1}, 1.0 / std::sqrt(3.0)),
                bhat = scaled({1, 1, 0}, 1.0 / std::sqrt(2.0));

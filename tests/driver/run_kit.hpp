@@ -1,8 +1,9 @@
-// What whole-run tests share: a run made at construction, defects in the middle of a 9 x 7 x 20
-// grid, the made-up strain field of their "box".
+// What whole-run tests share: a run made at construction, its images read back, defects in the
+// middle of a 9 x 7 x 20 grid, the made-up strain field of their "box".
 #pragma once
 
 #include "driver/gradient_files.hpp"
+#include "driver/image_readback.hpp"
 #include "support/input_files.hpp"
 
 #include <cmath>
@@ -27,6 +28,18 @@ struct Sim : KorvexRun {
         return 0.0;
     }
 };
+
+// No temporary file under the run's directory; after a stop no run record or report document
+// either, nor (`early`: a stop before the images) an image of the last beam.
+inline void expect_clean(const KorvexRun& r, bool stopped = true, bool early = false) {
+    for (const auto& e : std::filesystem::recursive_directory_iterator(r.dir.path())) {
+        const std::string n = e.path().filename().string();
+        EXPECT_TRUE(n.find(".part") == n.npos &&
+                    (!stopped || (n != "in.imi" && n != "Imagesin.tex" &&
+                                  (!early || n.substr(0, n.find('.')) != "in01g"))))
+            << n;
+    }
+}
 
 inline const std::string kMidEdge = "{edge}\n===\n1 2 1 0 1\n4.5 3.5 10.0\n0 1 0\n0.34\n0.0\n0\n";
 inline const std::string kMidVoid = "{void}\n===\n3.0\n4.5 3.5 10.0\n";

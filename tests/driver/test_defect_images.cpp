@@ -1,20 +1,17 @@
 // Whole runs with defects, asserted on their images: straight dislocations against the contrast
-// rules; a fault, voids and empty strain files against runs whose images are known.
+// rules, anisotropic ones against symmetry; a fault, voids and empty strain files against runs
+// whose images are known.
 // Cu, g = 2 0 0, zone axis 0 0 1, 200 kV: xi_g = 426.4 Angstrom; (g, 1.6g) gives
 // s_g = +0.0023085 1/Angstrom (w = 0.98), (g, 0.4g) the opposite. Columns and slices are
 // 1 Angstrom. The screws take b = 1/2[1 1 0] in the foil plane: the projected line crosses
 // row j (y = j - 0.5) at x = x0 + j - 0.5, and a column dx from there lies dx / sqrt 2 from it.
-#include "driver/image_readback.hpp"
 #include "run_kit.hpp"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <numbers>
 
-using namespace korvex;
 using namespace korvex::testing;
 
 namespace {
@@ -76,12 +73,29 @@ double value(const std::string& record) {
     return record.size() > 7 ? std::strtod(record.c_str() + 7, nullptr) : std::nan("");
 }
 
+// Whole runs with the anisotropic straight dislocations in Cu (g = 2 0 0, zone axis 0 0 1).
+struct AnisoRun : KorvexRun {
+    // b, then the line (edge) or cut-plane normal (screw), then the optional record.
+    AnisoRun(const std::string& defect, const std::string& b = "", const std::string& line = "",
+             const std::string& tail = "")
+        : KorvexRun(InputSpec{.defect = defect, .size_x = 16, .size_y = 4, .size_z = 120}) {
+        const std::string rest = defect == "edge" ? "\n0.34\n0.5\n0\n" : "\n0\n";
+        EXPECT_TRUE(run(b.empty() ? "" : "{x}\n===\n" + b + "\n8 2 60\n" + line + rest + tail))
+            << output;
+    }
+    int differing(const AnisoRun& o) const {
+        int n = 0;
+        for (const auto& b : kBeams) n += differing_columns(image(b), o.image(b));
+        return n;
+    }
+};
+
 } // namespace
 
 // A screw with g.b = 1 at mid-depth of a foil 5 xi_g thick, w = +1: s_g + s_g_r vanishes on one
 // side of the core, and the bright field shows one dark line there, about xi_g / 5 wide. Reversing
 // s mirrors the two-beam dark field about the core (I_g(dx, s) = I_g(-dx, -s) at mid-depth).
-TEST(DislocationImages, ScrewShowsOneDarkLineBesideTheCoreThatFollowsTheSignOfS) {
+TEST(DislocationImages, ContrastRulesOfStraightDislocations) {
     constexpr double thickness = 2132; // 5.00 xi_g
     // b = 1/2[1 1 0], g.b = 1; the line crosses row j at x = 199 + j, a column border.
     const std::string config = screw("1 2 1 1 0", "199.5 0.0 1066.0");
@@ -130,32 +144,15 @@ TEST(DislocationImages, ScrewShowsOneDarkLineBesideTheCoreThatFollowsTheSignOfS)
 
         EXPECT_GT(expect_mirrored(pos.image("01g"), neg.image("01g"), j, border), 0.05);
     }
-}
 
-// -b mirrors the bright field of an edge at mid-depth about the core (the foil turned upside
-// down); a screw's -b is the same dislocation seen from the other end.
-TEST(DislocationImages, ReversedBurgersVectorMirrorsTheEdgeAndLeavesTheScrew) {
-    InputSpec s = two_beams(1.6, 200, 2, 600, "edge");
-    s.first = -1;
-    const Sim plus(s, edge("1 2 1 0 1", "100.0 0.0 300.0", "0 1 0"));
-    const Sim minus(s, edge("1 2 -1 0 -1", "100.0 0.0 300.0", "0 1 0"));
-    for (int j = 1; j <= 2; ++j)
-        EXPECT_GT(expect_mirrored(plus.image("00g"), minus.image("00g"), j, 100), 0.2);
-    s.defect = "screw";
-    const Sim a(s, screw("1 2 1 1 0", "99.5 0.0 300.0")),
-        b(s, screw("1 2 -1 -1 0", "99.5 0.0 300.0"));
-    for (const auto& beam : kBeams) EXPECT_EQ(differing_columns(a.image(beam), b.image(beam)), 0);
-}
-
-// At the Bragg condition in a foil 3 xi_g thick, at five depths, the dark field of a screw shows
-// a line on each side of the core for g.b = 2 and on one side for g.b = 1 (weak and symmetric at
-// mid-depth, left out): a maximum 10 Angstrom or more from the core standing out from the perfect
-// crystal and from the image's edge.
-TEST(DislocationImages, TwoQuantaOfGbGiveADoubleDarkFieldImage) {
-    constexpr double thickness = 1279; // 3.00 xi_g
-    const double background = Sim(two_beams(1.0, 400, 1, thickness)).image("01g").values(1, 1);
-    auto lines = [&](const std::string& b, int depth) {
-        const Sim run(two_beams(1.0, 400, 1, thickness, "screw"),
+    // At the Bragg condition in a foil 3 xi_g thick, at five depths, the dark field of a screw
+    // shows a line on each side of the core for g.b = 2 and on one side for g.b = 1 (weak and
+    // symmetric at mid-depth, left out): a maximum 10 Angstrom or more from the core standing out
+    // from the perfect crystal and from the image's edge.
+    constexpr double thick3 = 1279; // 3.00 xi_g
+    const double bg3 = Sim(two_beams(1.0, 400, 1, thick3)).image("01g").values(1, 1);
+    auto count_lines = [&](const std::string& b, int depth) {
+        const Sim run(two_beams(1.0, 400, 1, thick3, "screw"),
                       screw(b, "199.5 0.0 " + std::to_string(depth)));
         const ImageData df = run.image("01g");
         const Across a{df, 1, 200};
@@ -165,22 +162,37 @@ TEST(DislocationImages, TwoQuantaOfGbGiveADoubleDarkFieldImage) {
             for (int k = 2; k <= a.reach(); ++k)
                 if (a.at(side, k) > a.at(side, best)) best = k;
             const double peak = a.at(side, best);
-            count += best >= 10 && peak > 1.5 * background && peak > 1.2 * a.at(side, a.reach());
+            count += best >= 10 && peak > 1.5 * bg3 && peak > 1.2 * a.at(side, a.reach());
         }
         return count;
     };
     for (int sixth = 1; sixth <= 5; ++sixth) {
-        const int depth = int(std::lround(thickness * sixth / 6.0));
-        EXPECT_EQ(lines("1 1 1 1 0", depth), 2) << "g.b = 2 at depth " << depth;
+        const int depth = int(std::lround(thick3 * sixth / 6.0));
+        EXPECT_EQ(count_lines("1 1 1 1 0", depth), 2) << "g.b = 2 at depth " << depth;
         if (sixth == 3) continue;
-        EXPECT_EQ(lines("1 2 1 1 0", depth), 1) << "g.b = 1 at depth " << depth;
+        EXPECT_EQ(count_lines("1 2 1 1 0", depth), 1) << "g.b = 1 at depth " << depth;
     }
+
+    // -b mirrors the bright field of an edge at mid-depth about the core (the foil turned upside
+    // down); a screw's -b is the same dislocation seen from the other end.
+    InputSpec spec = two_beams(1.6, 200, 2, 600, "edge");
+    spec.first = -1;
+    const Sim plus(spec, edge("1 2 1 0 1", "100.0 0.0 300.0", "0 1 0"));
+    const Sim minus(spec, edge("1 2 -1 0 -1", "100.0 0.0 300.0", "0 1 0"));
+    for (int j = 1; j <= 2; ++j)
+        EXPECT_GT(expect_mirrored(plus.image("00g"), minus.image("00g"), j, 100), 0.2);
+    spec.defect = "screw";
+    const Sim a(spec, screw("1 2 1 1 0", "99.5 0.0 300.0")),
+        b(spec, screw("1 2 -1 -1 0", "99.5 0.0 300.0"));
+    for (const auto& beam : kBeams) EXPECT_EQ(differing_columns(a.image(beam), b.image(beam)), 0);
 }
 
 // Job 9: for each column position y = -100 .. 100 Angstrom (step 2, 0 left out) one record
 // (F6.2,1X,F10.5) per slice of the depth and g.R (".gdr"), s_g z (".sgz") and their sum (".tot")
-// for the reflection g, and a PostScript picture of them (text mode has no screen).
-TEST(DislocationImages, AmplitudePhaseRecordsOfAScrew) {
+// for the reflection g, and a PostScript picture of them (text mode has no screen). An edge's
+// records: g.R turns across the line's depth (it crosses the column (0, 10) at depth 20), the sum
+// record equal to its parts.
+TEST(DislocationImages, AmplitudePhaseRecordsOfAScrewAndAnEdge) {
     InputSpec s = two_beams(1.6, 4, 4, 40, "screw");
     s.job = 9, s.first = -1;
     // b = 1/2[1 1 0] through the point at depth 20; the column (0, y) lies -y / sqrt 2 from it.
@@ -233,13 +245,8 @@ TEST(DislocationImages, AmplitudePhaseRecordsOfAScrew) {
     // The cut plane (1 -1 1) meets the column (0, -2) at depth 18 (between the slice centres
     // 17.5 and 18.5); the column (0, 2) crosses it on the line's other side: no jump.
     EXPECT_EQ(std::pair(cut[-2], cut[2]), std::pair(18, 0));
-}
 
-// The edge's records: g.R turns across the line's depth (the line crosses the column (0, 10)
-// at depth 20), the sum record equal to its parts.
-TEST(DislocationImages, AmplitudePhaseRecordsOfAnEdge) {
-    InputSpec s = two_beams(1.6, 4, 4, 40, "edge");
-    s.job = 9;
+    s.defect = "edge";
     const auto [gdr, sgz, tot] = records(Sim(s, edge("1 2 1 1 -1", "0.0 10.0 20.0", "0 1 1")), 10);
     for (std::size_t l = 0; l < 40; ++l)
         EXPECT_NEAR(value(tot[l]), value(gdr[l]) + value(sgz[l]), 1.5e-5) << l;
@@ -248,7 +255,7 @@ TEST(DislocationImages, AmplitudePhaseRecordsOfAnEdge) {
 
 // A pure fault turns the phase of the columns crossing it by 2 pi g.R: a hexagon of radius 8 on
 // (111) shows only inside its projection for g.R = 2/3, nowhere for g.R = 1.
-TEST(LoopImages, PureFaultShowsOnlyInsideItsProjectionAndNotForWholeGR) {
+TEST(LoopImages, FaultsVoidsAndEmptyStrainFiles) {
     InputSpec s{.ca = "yes", .size_x = 24, .size_y = 24, .size_z = 24};
     const Sim perfect(s);
     s.defect = "pg_loop";
@@ -279,41 +286,61 @@ TEST(LoopImages, PureFaultShowsOnlyInsideItsProjectionAndNotForWholeGR) {
         }
         EXPECT_TRUE(!visible || shows > inside * 9 / 10) << shows << " of " << inside;
     }
-}
 
-// A void above the entrance surface and zero gradients (cell sizes not whole numbers) give the
-// perfect crystal's files to the byte, the lateral shift running too.
-TEST(VoidAndStrainImages, FieldsThatLeaveTheColumnsAloneGiveThePerfectCrystal) {
-    InputSpec in{.size_x = 10.6, .size_y = 9, .size_z = 15.3}; // 11 columns, 15 slices
-    const Sim perfect(in);
-    in.defect = "void";
-    const Sim holed(in, "{void}\n===\n15.0\n6.0 5.0 -20.0\n"); // down to z = -5
-    in.defect = "3D-strain";
-    KorvexRun strained(in);
+    // A void above the entrance surface and zero gradients (cell sizes not whole numbers) give the
+    // perfect crystal's files to the byte, the lateral shift running too.
+    InputSpec vin{.size_x = 10.6, .size_y = 9, .size_z = 15.3}; // 11 columns, 15 slices
+    const Sim flat_perfect(vin);
+    vin.defect = "void";
+    const Sim holed(vin, "{void}\n===\n15.0\n6.0 5.0 -20.0\n"); // down to z = -5
+    vin.defect = "3D-strain";
+    KorvexRun strained(vin);
     write_gradient_files(
         strained.file("box"),
         {.size = {10.6, 9, 15.3}, .cells = {11, 9, 15}, .v_g = {2, 0, 0}, .lat_c = 3.61},
         zero_gradient);
     ASSERT_TRUE(strained.run(kBoxStrain)) << strained.output;
     for (const auto& beam : kBeams) {
-        const std::string want = read_file(perfect.file("in" + beam));
+        const std::string want = read_file(flat_perfect.file("in" + beam));
         EXPECT_EQ(read_file(holed.file("in" + beam)), want) << beam;
         EXPECT_EQ(read_file(strained.file("in" + beam)), want) << beam;
     }
-}
 
-// A void of radius 10 centred on column (9, 9) and on a slice boundary of a 20 Angstrom foil:
-// columns 8 and 6 Angstrom from its axis lose chords of 12 and 16 whole slices and match a
-// perfect foil that much thinner to the printed digits; the wave crosses the axis unchanged.
-TEST(VoidAndStrainImages, ColumnsThroughAVoidSeeTheFoilLessItsChord) {
-    const Sim holed({.ca = "yes", .defect = "void", .size_x = 16, .size_y = 16, .size_z = 20},
-                    "{void}\n===\n10.0\n8.5 8.5 10.0\n");
+    // A void of radius 10 centred on column (9, 9) and on a slice boundary of a 20 Angstrom foil:
+    // columns 8 and 6 Angstrom from its axis lose chords of 12 and 16 whole slices and match a
+    // perfect foil that much thinner to the printed digits; the wave crosses the axis unchanged.
+    const Sim hole({.ca = "yes", .defect = "void", .size_x = 16, .size_y = 16, .size_z = 20},
+                   "{void}\n===\n10.0\n8.5 8.5 10.0\n");
     for (const auto& [i, j, left] : {std::tuple{1, 9, 8.0}, {9, 3, 4.0}, {1, 1, 20.0}}) {
         const Sim thin({.ca = "yes", .size_x = 2, .size_y = 2, .size_z = left});
         for (const auto& beam : kBeams)
-            EXPECT_TRUE(same_printed(holed.image(beam).values(i, j), thin.image(beam).values(1, 1)))
+            EXPECT_TRUE(same_printed(hole.image(beam).values(i, j), thin.image(beam).values(1, 1)))
                 << beam << " column " << i << ' ' << j << ", " << left << " Angstrom left";
     }
-    EXPECT_EQ(holed.image("00g").values(9, 9), 1.0);
-    EXPECT_EQ(holed.image("01g").values(9, 9) + holed.image("-01g").values(9, 9), 0.0);
+    EXPECT_EQ(hole.image("00g").values(9, 9), 1.0);
+    EXPECT_EQ(hole.image("01g").values(9, 9) + hole.image("-01g").values(9, 9), 0.0);
+}
+
+// No record and "isotropic" give the same files; "anisotropic" changes the images, the report
+// listing the constants. g.b = 0: a screw along [0 1 1] and an edge on [1 0 0] stay invisible
+// (mirror planes of the crystal); a screw along [0 1 2], no symmetry axis, shows.
+TEST(AnisotropicImages, IsotropicByDefaultSymmetryKeepsInvisibility) {
+    for (const char* d : {"edge", "screw"}) {
+        const std::string b = d[0] == 'e' ? "1 2 1 0 1" : "1 2 1 1 0",
+                          l = d[0] == 'e' ? "0 1 0" : "0 0 1";
+        const AnisoRun old(d, b, l), iso(d, b, l, "isotropic  x\n\n"),
+            aniso(d, b, l, "anisotropic\n");
+        for (const auto& beam : kBeams)
+            EXPECT_EQ(read_file(old.file(std::string("in") + beam)),
+                      read_file(iso.file(std::string("in") + beam)));
+        EXPECT_GT(aniso.differing(old), 16) << d;
+        const std::string par = read_file(aniso.file("in.par"));
+        EXPECT_TRUE(contains(par, "168.4 121.4 75.4")) << par;
+        EXPECT_EQ(par.find("0.34") != std::string::npos, d[0] == 'e') << par;
+    }
+    const AnisoRun perfect("no");
+    EXPECT_EQ(perfect.differing(AnisoRun("screw", "1 2 0 1 1", "1 0 0", "anisotropic\n")), 0);
+    EXPECT_EQ(perfect.differing(AnisoRun("edge", "1 2 0 1 1", "1 0 0", "anisotropic\n")), 0);
+    EXPECT_EQ(perfect.differing(AnisoRun("screw", "1 2 0 1 2", "1 0 0")), 0);
+    EXPECT_GT(perfect.differing(AnisoRun("screw", "1 2 0 1 2", "1 0 0", "anisotropic\n")), 8);
 }

@@ -7,13 +7,8 @@
 
 #include <cpgplot.h>
 
-#include <cmath>
-#include <filesystem>
 #include <random>
-#include <set>
-#include <tuple>
 
-using namespace korvex;
 using namespace korvex::testing;
 
 namespace {
@@ -82,7 +77,7 @@ TEST(GreyLevels, FormulaTopLevelClippingAndOddImages) {
 
 // The PNG holds the display's levels, row y = 1 at the top; the TIFF the computed values as
 // closely as a float can (a clipped spike too), the pixel size and a description of the run.
-TEST(ImageExport, PngAndTiffMatchTheTextImage) {
+TEST(ImageExport, ViewsPrintedValuesLongRowsFailuresAndLayerPages) {
     ScratchDir dir;
     ImageData spike = intensity_image(150, 80); // over 10000 pixels: clipping can happen
     spike.values(3, 70) = 1e7;
@@ -112,32 +107,37 @@ TEST(ImageExport, PngAndTiffMatchTheTextImage) {
           "columns = 37 along x, pixel size 0.5 Angstrom\n",
           "rows = 23 along y, pixel size 1.25 Angstrom\n"})
         EXPECT_TRUE(contains(tif.description, item)) << item << tif.description;
-}
 
-// The displays read rows of more than 2000 values back across their continuation records.
-TEST(ImageFiles, RowsContinueAfterTwoThousandValues) {
-    const ImageData img = make_image(2, 2500, [](int i, int) { return i == 1 ? 0.1234 : -2.5e-7; });
-    const std::string text = format_image(img, RowFormat::es12_3);
-    const auto lines = split_lines(text);
-    ASSERT_EQ(lines.size(), 8u + 4u);
-    EXPECT_EQ(lines[0] + lines[3], " width 2500");
-    EXPECT_EQ(std::pair(lines[8].size(), lines[9].size()),
-              (std::pair<std::size_t, std::size_t>(2000 * 12, 500 * 12)));
-    EXPECT_EQ(lines[8].substr(0, 12) + lines[10].substr(0, 12), "   1.234E-01  -2.500E-07");
-    ScratchDir dir;
-    dir.write("img", text);
-    const auto back = read_image_file(dir.str() + "img");
-    EXPECT_EQ(std::tuple(back.ny(), back.values(1, 2500), back.values(2, 2001)),
-              std::tuple(2500, 0.1234, -2.5e-7));
-}
+    // A file that cannot be created or put in place stops the run naming it, no partial file left.
+    ScratchDir bad;
+    const ImageData img = intensity_image(5, 4);
+    auto save = [&](const std::string& ext, const std::string& path) {
+        if (ext == ".png") export_png(path, img);
+        if (ext == ".tif") export_tiff(path, img, sample_info());
+        if (ext == ".ps") export_postscript(path, img);
+    };
+    // A "directory" that is a file (permissions would not stop root).
+    bad.write("blocked", "a file\n");
+    const std::string blocked = bad.str() + "blocked/img";
+    for (const std::string ext : {".png", ".tif", ".ps"})
+        EXPECT_EQ(stop_lines([&] { save(ext, blocked); }),
+                  Lines{"Error creating \"" + blocked + ext + "\": Not a directory"});
+    // The final name is taken by a directory: the finished file cannot be put in place.
+    for (const std::string ext : {".tif", ".ps"}) {
+        std::filesystem::create_directories(bad.path() / ("img" + ext) / "inside");
+        const auto lines = stop_lines([&] { save(ext, bad.str() + "img"); });
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0].rfind("Error writing \"" + bad.str() + "img" + ext + "\": ", 0), 0u)
+            << lines[0];
+    }
+    EXPECT_EQ(bad.names(), (std::set<std::string>{"blocked", "img.tif", "img.ps"}));
 
-// The grey levels come from the values as printed; the fast conversion agrees with the text
-// formatting everywhere, ties of the last printed digit included.
-TEST(ImageExport, PrintedValuesAgreeWithTheText) {
-    const ImageData img = image_of(1, 3, {0.123456789, -2.49951e-7, 1.0 / 3.0});
-    const ImageData es = as_printed(img, RowFormat::es12_3);
+    // The grey levels come from the values as printed; the fast conversion agrees with the text
+    // formatting everywhere, ties of the last printed digit included.
+    const ImageData col = image_of(1, 3, {0.123456789, -2.49951e-7, 1.0 / 3.0});
+    const ImageData es = as_printed(col, RowFormat::es12_3);
     EXPECT_EQ(std::pair(es.values(1, 1), es.values(1, 2)), std::pair(0.1235, -2.500e-7));
-    const ImageData list = as_printed(img, RowFormat::list);
+    const ImageData list = as_printed(col, RowFormat::list);
     EXPECT_EQ(std::pair(list.values(1, 3), list.unit_x), std::pair(0.3333333333, 0.5));
 
     std::mt19937_64 rng(7);
@@ -160,44 +160,33 @@ TEST(ImageExport, PrintedValuesAgreeWithTheText) {
         for (RowFormat f : {RowFormat::es12_3, RowFormat::list})
             for (double x : {v, -v})
                 ASSERT_EQ(printed_value(x, f), printed_value_reference(x, f)) << std::hexfloat << x;
-}
 
-// A file that cannot be created or put in place stops the run naming it, no partial file left.
-TEST(ImageExport, FailuresStopTheRunWithoutPartialFiles) {
-    ScratchDir dir;
-    const ImageData img = intensity_image(5, 4);
-    auto save = [&](const std::string& ext, const std::string& path) {
-        if (ext == ".png") export_png(path, img);
-        if (ext == ".tif") export_tiff(path, img, sample_info());
-        if (ext == ".ps") export_postscript(path, img);
-    };
-    // A "directory" that is a file (permissions would not stop root).
-    dir.write("blocked", "a file\n");
-    const std::string blocked = dir.str() + "blocked/img";
-    for (const std::string ext : {".png", ".tif", ".ps"})
-        EXPECT_EQ(stop_lines([&] { save(ext, blocked); }),
-                  Lines{"Error creating \"" + blocked + ext + "\": Not a directory"});
-    // The final name is taken by a directory: the finished file cannot be put in place.
-    for (const std::string ext : {".tif", ".ps"}) {
-        std::filesystem::create_directories(dir.path() / ("img" + ext) / "inside");
-        const auto lines = stop_lines([&] { save(ext, dir.str() + "img"); });
-        ASSERT_EQ(lines.size(), 1u);
-        EXPECT_EQ(lines[0].rfind("Error writing \"" + dir.str() + "img" + ext + "\": ", 0), 0u)
-            << lines[0];
-    }
-    EXPECT_EQ(dir.names(), (std::set<std::string>{"blocked", "img.tif", "img.ps"}));
-}
+    // The displays read rows of more than 2000 values back across their continuation records.
+    const ImageData wide =
+        make_image(2, 2500, [](int i, int) { return i == 1 ? 0.1234 : -2.5e-7; });
+    const std::string wide_text = format_image(wide, RowFormat::es12_3);
+    const auto wide_lines = split_lines(wide_text);
+    ASSERT_EQ(wide_lines.size(), 8u + 4u);
+    EXPECT_EQ(wide_lines[0] + wide_lines[3], " width 2500");
+    EXPECT_EQ(std::pair(wide_lines[8].size(), wide_lines[9].size()),
+              (std::pair<std::size_t, std::size_t>(2000 * 12, 500 * 12)));
+    EXPECT_EQ(wide_lines[8].substr(0, 12) + wide_lines[10].substr(0, 12),
+              "   1.234E-01  -2.500E-07");
+    ScratchDir wdir;
+    wdir.write("img", wide_text);
+    const auto wide_back = read_image_file(wdir.str() + "img");
+    EXPECT_EQ(std::tuple(wide_back.ny(), wide_back.values(1, 2500), wide_back.values(2, 2001)),
+              std::tuple(2500, 0.1234, -2.5e-7));
 
-// One page of the whole image, the caller's plot device and colours undisturbed; rendered,
-// each cell shows its grey level, turned for the report document.
-TEST(LayerPostScript, OnePageOfTheWholeImage) {
-    ScratchDir dir;
+    // One page of the whole image, the caller's plot device and colours undisturbed; rendered,
+    // each cell shows its grey level, turned for the report document.
+    ScratchDir ldir;
     const int id = cpgopen("/NULL");
     ASSERT_GT(id, 0);
     const float colours[2][4] = {{12, 0.1f, 0.2f, 0.3f}, {40, 0.9f, 0.0f, 0.5f}};
     for (const auto& c : colours) cpgscr(int(c[0]), c[1], c[2], c[3]);
-    const ImageData img = intensity_image(9, 6);
-    export_postscript(dir.str() + "lay", img);
+    const ImageData limg = intensity_image(9, 6);
+    export_postscript(ldir.str() + "lay", limg);
     int now = 0;
     cpgqid(&now);
     EXPECT_EQ(now, id);
@@ -208,21 +197,21 @@ TEST(LayerPostScript, OnePageOfTheWholeImage) {
     }
     cpgclos();
 
-    const std::string ps = dir.read("lay.ps");
-    EXPECT_EQ(ps.rfind("%!PS", 0), 0u);
+    const std::string lps = ldir.read("lay.ps");
+    EXPECT_EQ(lps.rfind("%!PS", 0), 0u);
     for (const char* dsc : {"%%Pages: 1\n", "%%BoundingBox: 0 0 288 288\n", "%%EOF"})
-        EXPECT_TRUE(contains(ps, dsc)) << dsc;
-    EXPECT_EQ(dir.names(), (std::set<std::string>{"lay.ps"}));
+        EXPECT_TRUE(contains(lps, dsc)) << dsc;
+    EXPECT_EQ(ldir.names(), (std::set<std::string>{"lay.ps"}));
     if (!have("gs")) GTEST_SKIP() << "Ghostscript (gs) is not installed: no rendering checked";
     ASSERT_TRUE(shell("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r72 -sOutputFile='" +
-                      dir.str() + "lay.png' '" + dir.str() + "lay.ps'"));
-    const PngGrey page = read_png(dir.str() + "lay.png");
-    ASSERT_EQ(std::pair(page.width, page.height), std::pair(288, 288));
+                      ldir.str() + "lay.png' '" + ldir.str() + "lay.ps'"));
+    const PngGrey lpage = read_png(ldir.str() + "lay.png");
+    ASSERT_EQ(std::pair(lpage.width, lpage.height), std::pair(288, 288));
     // Turned a quarter turn counter-clockwise: y runs left to right, x bottom to top.
-    const GreyLevels levels = grey_levels(img, 256);
+    const GreyLevels llevels = grey_levels(limg, 256);
     for (int j = 1; j <= 6; ++j)
         for (int i = 1; i <= 9; ++i)
-            EXPECT_NEAR(page.at(int((j - 0.5) * 288 / 6), int((9 - i + 0.5) * 288 / 9)),
-                        levels.level(i, j), 2)
+            EXPECT_NEAR(lpage.at(int((j - 0.5) * 288 / 6), int((9 - i + 0.5) * 288 / 9)),
+                        llevels.level(i, j), 2)
                 << i << "," << j;
 }

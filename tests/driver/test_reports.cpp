@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <sstream>
 
-using namespace korvex;
 using namespace korvex::testing;
 
 namespace {
@@ -47,25 +46,8 @@ Lines after(const Lines& r, const std::string& label, std::size_t n = 1, std::si
 
 } // namespace
 
-// Condition values name the result files of a series: truncated (not rounded) to two decimals
-// in 20 characters, and a stop beyond 1E9; the progress line appears once per whole percent.
-TEST(ReportFormats, ConditionTextsAndProgressLines) {
-    const std::pair<double, const char*> cases[] = {
-        {3.75, "3.75"},  {5.5, "5.50"},     {9.999, "9.99"},         {0.5, "0.50"},
-        {12.0, "12.00"}, {100.0, "100.00"}, {1.0e9, "1000000000.00"}};
-    for (const auto& [v, text] : cases) EXPECT_EQ(number_text(v), pad(text, 20)) << v;
-    EXPECT_EQ(stop_lines([] { number_text(1.0e9 + 1.0); }), Lines{"the number is bigger than 1E9"});
-
-    EXPECT_EQ(indicator_line(1, 50).value_or("") + indicator_line(1, 200).value_or("-") +
-                  indicator_line(2, 200).value_or(""),
-              " 2% finished- 1% finished");
-    int lines = 0;
-    for (int i = 1; i <= 1000; ++i) lines += indicator_line(i, 1000).has_value();
-    EXPECT_EQ(lines, 100);
-}
-
-// The report's records and the terminal summary in their fixed formats.
-TEST(ParameterReport, RecordsInOrderWithFixedFormats) {
+// The report's records and the terminal summary in their fixed formats; the defect sections.
+TEST(ParameterReport, RecordsSectionsConditionTextsAndProgressLines) {
     State st = report_state(-1, 3);
     std::ostringstream out;
     st.processing_time = 90, st.out = &out, st.b_angle = 0.00694464;
@@ -113,30 +95,42 @@ TEST(ParameterReport, RecordsInOrderWithFixedFormats) {
         << out.str();
     for (const auto& record : parameter_report(far, fixed_time()))
         EXPECT_EQ(record.find("s_g="), std::string::npos);
-}
 
-// The defect section is read from the configuration file the run used.
-TEST(ParameterReport, DefectSections) {
+    // The defect section is read from the configuration file the run used.
     ScratchDir dir;
-    State st = report_state(-1, 1);
     dir.write("my_void.ini", "{void}\n====\n30.0 radius\n10 20 5 centre\n");
     st.defect = "void", st.defect_kind = DefectKind::vacancy,
     st.f_defect = dir.str() + "my_void.ini";
-    auto r = parameter_report(st, fixed_time());
-    EXPECT_EQ(after(r, " Position of the vacancy centre", 5),
+    auto sec = parameter_report(st, fixed_time());
+    EXPECT_EQ(after(sec, " Position of the vacancy centre", 5),
               (Lines{" (10.0,20.0,5.0)", rule, " Radius of the vacancy", " 30.0 Angstrom", rule}));
 
     dir.write("hex.ini", "{loop}\n====\nfaulted\n1 3 1 1 1\n1 3 1 1 1\n40\n32 32 50\n1 1 1\n"
                          "1 -1 0\n6\n0.34\n1.0\n");
     st.defect = "pg_loop", st.defect_kind = DefectKind::pg_loop,
     st.f_defect = dir.str() + "hex.ini";
-    r = parameter_report(st, fixed_time());
+    sec = parameter_report(st, fixed_time());
     // clang-format off
     for (const auto& [label, value] : {std::pair{" Loop style", " 6-sided polygonal loop"},
              {" Burgers Vector", " 1.0/3.0[1.0,1.0,1.0]"}, {" g.b", " 0.6666666667"},
              {" Correction factor for avoiding the singularity of strain", " 1.0 A "}})
-        EXPECT_EQ(after(r, label), Lines{value});
+        EXPECT_EQ(after(sec, label), Lines{value});
     // clang-format on
+
+    // Condition values name the result files of a series: truncated (not rounded) to two decimals
+    // in 20 characters, and a stop beyond 1E9; the progress line appears once per whole percent.
+    const std::pair<double, const char*> conditions[] = {
+        {3.75, "3.75"},  {5.5, "5.50"},     {9.999, "9.99"},         {0.5, "0.50"},
+        {12.0, "12.00"}, {100.0, "100.00"}, {1.0e9, "1000000000.00"}};
+    for (const auto& [v, text] : conditions) EXPECT_EQ(number_text(v), pad(text, 20)) << v;
+    EXPECT_EQ(stop_lines([] { number_text(1.0e9 + 1.0); }), Lines{"the number is bigger than 1E9"});
+
+    EXPECT_EQ(indicator_line(1, 50).value_or("") + indicator_line(1, 200).value_or("-") +
+                  indicator_line(2, 200).value_or(""),
+              " 2% finished- 1% finished");
+    int progress = 0;
+    for (int i = 1; i <= 1000; ++i) progress += indicator_line(i, 1000).has_value();
+    EXPECT_EQ(progress, 100);
 }
 
 // The files of a run "run": ".par" and its "record.sim" entry (none for a run "test"), the 20-line

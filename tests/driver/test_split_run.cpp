@@ -1,14 +1,12 @@
 // Runs split over MPI ranks (-np 2 and 3, uneven row blocks; -np 1 in some) against one process:
 // every file the same but for the clock; series split by condition; stops end every rank once.
+// Whole runs of every model, table engine against exact; the restart that makes threads sleep.
 #include "run_kit.hpp"
 
 #include <algorithm>
-#include <cstdlib>
 #include <map>
-#include <set>
 #include <sys/wait.h>
 
-using namespace korvex;
 using namespace korvex::testing;
 
 namespace {
@@ -85,11 +83,26 @@ std::vector<Case> cases() {
 // The case's run, launched by `launcher` (empty: one process).
 bool run_case(KorvexRun& r, const Case& c, const std::string& launcher = "") {
     if (c.in.defect == "3D-strain") write_smooth_box(r);
-    r.dir.write("defect.ini", c.config);
-    r.status =
-        run_program(r.dir.str(), "--engine=" + c.engine + " -t in defect.ini", r.output, launcher);
-    return r.status == 0;
+    return r.run(c.config, launcher, "--engine=" + c.engine);
 }
+
+struct Model {
+    const char* defect;
+    std::string config;
+};
+
+const std::vector<Model> kModels = {
+    {"edge", kMidEdge},
+    {"screw", "{screw}\n===\n1 2 1 1 0\n4.5 3.5 10.0\n1 -1 1\n0\n"},
+    {"screw", "{screw, surface relaxation}\n===\n1 2 0 1 1\n4.5 3.5 10.0\n1 0 0\n1\n"},
+    {"loop", "{loop}\n===\n1 3 1 1 1\n4\n4.5 3.5 10\n1 1 1\n0.3\nintegral\n"},
+    {"pg_loop", kMidFault},
+    {"pg_loop", "{loop}\n===\nperfect\n1 2 1 1 0\n1 3 1 1 1\n4.0\n4.5 3.5 10.0\n1 1 1\n1 -1 0\n6\n"
+                "0.34\n1.0\n"},
+    {"tetrahedron", "{tetrahedron}\n===\nfaulted\n4.5 3.5 10\n8\n0.3\n1\n"},
+    {"void", kMidVoid},
+    {"3D-strain", kBoxStrain},
+};
 
 } // namespace
 
@@ -114,25 +127,8 @@ TEST_P(SplitRun, EveryFileMatchesTheOneProcessRun) {
 INSTANTIATE_TEST_SUITE_P(Runs, SplitRun, ::testing::ValuesIn(cases()),
                          [](const auto& p) { return std::string(p.param.name); });
 
-// A (g,ng) series of twelve conditions split by condition over 2 and 3 ranks: the same files and
-// lines as in one process.
-TEST(SplitSeries, ConditionsSplitOverRanksWriteTheOneProcessSeries) {
-    REQUIRE_MPI();
-    InputSpec in{.job = 3, .defect = "edge", .size_x = 5, .size_y = 4, .size_z = 4, .f_g = 999};
-    for (const auto& [job, np] : {std::pair{3, 2}, {2, 3}}) {
-        in.job = job;
-        const Case c{"Series", in, kMidEdge};
-        KorvexRun one(in), split(in);
-        ASSERT_TRUE(run_case(one, c)) << one.output;
-        ASSERT_TRUE(run_case(split, c, mpirun(np))) << split.output;
-        EXPECT_EQ(files_of(split), files_of(one)) << "job " << job << ", ranks " << np;
-        EXPECT_EQ(without(split.output, {"time"}), without(one.output, {"time"}))
-            << "job " << job << ", ranks " << np;
-    }
-}
-
 // Rank 1 reads strain files that end before the middle slice; the writer's are whole.
-TEST(SplitRunStop, AStopOnAnotherRankEndsTheJobWithOneMessageAndNoImages) {
+TEST(SplitRunStop, SeriesSplitByConditionAndStopsOnAnyRank) {
     REQUIRE_MPI();
     KorvexRun r({.defect = "3D-strain", .size_x = 9, .size_y = 7, .size_z = 20});
     write_smooth_box(r);
@@ -152,22 +148,74 @@ TEST(SplitRunStop, AStopOnAnotherRankEndsTheJobWithOneMessageAndNoImages) {
         EXPECT_TRUE(name.find(".part") == name.npos && !name.starts_with("in0") &&
                     !name.starts_with("in-0"))
             << name;
-}
 
-// SIGINT to mpirun after the first progress line: every rank stops, the message printed once,
-// mpirun exits non-zero, nothing left but the inputs and the slice table.
-TEST(SplitRunStop, ASignalToMpirunStopsEveryRankWithOneMessage) {
-    REQUIRE_MPI();
-    KorvexRun r(InputSpec{.defect = "edge", .size_x = 96, .size_y = 96, .size_z = 8000});
-    r.dir.write("defect.ini", kMidEdge);
+    // SIGINT to mpirun after the first progress line: every rank stops, the message printed once,
+    // mpirun exits non-zero, nothing left but the inputs and the slice table.
+    KorvexRun sig(InputSpec{.defect = "edge", .size_x = 96, .size_y = 96, .size_z = 8000});
+    sig.dir.write("defect.ini", kMidEdge);
     const std::string script =
-        "cd '" + r.dir.str() + "' && (" + mpirun(2) + " " + KORVEX_BINARY +
+        "cd '" + sig.dir.str() + "' && (" + mpirun(2) + " " + KORVEX_BINARY +
         " -t in defect.ini > out 2>&1 & p=$!; for i in $(seq 400); do grep -q finished out && "
         "break; sleep 0.05; done; kill -INT $p; wait $p)";
-    const int status = std::system(script.c_str());
-    const std::string out = read_file(r.dir.str() + "/out");
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << out;
+    const int killed = std::system(script.c_str());
+    out = read_file(sig.dir.str() + "/out");
+    EXPECT_TRUE(WIFEXITED(killed) && WEXITSTATUS(killed) != 0) << out;
     EXPECT_EQ(occurrences(out, "stopped by signal"), 1u) << out;
-    EXPECT_EQ(r.dir.names(),
+    EXPECT_EQ(sig.dir.names(),
               (std::set<std::string>{"defect.ini", "filesystem.ini", "in", "in.slice", "out"}));
+
+    // A (g,ng) series of twelve conditions split by condition over 2 and 3 ranks: the same files
+    // and lines as in one process.
+    REQUIRE_MPI();
+    InputSpec in{.job = 3, .defect = "edge", .size_x = 5, .size_y = 4, .size_z = 4, .f_g = 999};
+    for (const auto& [job, np] : {std::pair{3, 2}, {2, 3}}) {
+        in.job = job;
+        const Case c{"Series", in, kMidEdge};
+        KorvexRun one(in), split(in);
+        ASSERT_TRUE(run_case(one, c)) << one.output;
+        ASSERT_TRUE(run_case(split, c, mpirun(np))) << split.output;
+        EXPECT_EQ(files_of(split), files_of(one)) << "job " << job << ", ranks " << np;
+        EXPECT_EQ(without(split.output, {"time"}), without(one.output, {"time"}))
+            << "job " << job << ", ranks " << np;
+    }
+}
+
+// The float images of every beam agree to 1e-4 in each pixel and 1e-5 on average: three beams
+// with the column approximation, five without (two scalars and the lateral shift).
+TEST(TableImages, EveryModelAgreesWithTheExactEngineAndAPassiveRestartRunsOnce) {
+    for (const Model& m : kModels)
+        for (const auto& [ca, last] : {std::pair{"yes", 1}, std::pair{"no", 2}}) {
+            SCOPED_TRACE(m.config.substr(0, m.config.find('\n')) + " " + ca + " " +
+                         std::to_string(2 * last + 1) + " beams");
+            InputSpec in{.ca = ca, .defect = m.defect, .size_x = 9, .size_y = 7, .size_z = 20};
+            in.first = -last, in.last = last;
+            KorvexRun exact(in), table(in);
+            for (const KorvexRun* r : {&exact, &table}) {
+                if (std::string(m.defect) == "3D-strain") write_smooth_box(*r);
+                for (const char* name : {"defect.ini", "loop.ini"}) r->dir.write(name, m.config);
+            }
+            ASSERT_TRUE(exact.run(m.config)) << exact.output;
+            ASSERT_TRUE(table.run(m.config, "", "--engine=table")) << table.output;
+            double worst = 0.0, sum = 0.0;
+            std::size_t count = 0;
+            for (int b = -last; b <= last; ++b) {
+                const std::string name = "in" + kBeamNames[std::size_t(b + 2)] + ".tif";
+                const TiffFloat e = read_tiff(exact.file(name)), t = read_tiff(table.file(name));
+                ASSERT_TRUE(e.opened && t.opened && e.values.size() == t.values.size()) << name;
+                for (std::size_t q = 0; q < e.values.size(); ++q) {
+                    const double d = std::abs(double(e.values[q]) - double(t.values[q]));
+                    worst = std::max(worst, d);
+                    sum += d;
+                    ++count;
+                }
+            }
+            EXPECT_TRUE(worst <= 1e-4 && sum / double(count) <= 1e-5) << worst << ' ' << sum;
+        }
+
+    // Without a wait policy the program restarts itself with the passive one, once: it runs to the
+    // end and gives the same images as a run with the policy set.
+    const InputSpec in{.size_x = 4, .size_y = 3, .size_z = 10};
+    const Sim set(in, "", "./", "OMP_WAIT_POLICY=passive"),
+        unset(in, "", "./", "env -u OMP_WAIT_POLICY -u GOMP_SPINCOUNT");
+    EXPECT_EQ(read_file(set.file("in00g.tif")), read_file(unset.file("in00g.tif")));
 }

@@ -1,22 +1,22 @@
-// Whole text-mode runs on perfect crystals: each job's files, views, document, stops.
-#include "driver/image_readback.hpp"
+// Whole text-mode runs on perfect crystals: each job's files, views, document, stops; hostile file
+// systems and outside stops: no write through a link, no partial file left.
+#include "driver/finite_check.hpp"
 #include "driver/usage.hpp"
 #include "run_kit.hpp"
+#include "solver/fixture.hpp"
 
 #include <algorithm>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <sstream>
 
-using namespace korvex;
 using namespace korvex::testing;
 namespace fs = std::filesystem;
 
 // Job 1 on one thread and on two, with a user's files in the data directory: every result file,
 // the same for any thread count, a middle-grey picture and a float copy of each beam (an old
 // picture replaced), the user's other files untouched, no temporary file left.
-TEST(TextRun, JobOneResultFilesViewsAndThreadCount) {
+TEST(TextRun, JobsFilesViewsThreadCountAndTheReportDocument) {
     const InputSpec s{.size_x = 9, .size_y = 7, .first = -2, .last = 3};
     KorvexRun one(s, "data/"), two(s, "data/");
     const std::map<std::string, std::string> mine = {
@@ -41,7 +41,7 @@ TEST(TextRun, JobOneResultFilesViewsAndThreadCount) {
         EXPECT_EQ(std::ranges::count(split_lines(one.output), line), 1) << line;
     for (const char* f : {"data/in_pjt", "in.slice"})
         EXPECT_EQ(one.dir.read(f), two.dir.read(f)) << f;
-    for (const std::string beam : {"-02g", "-01g", "00g", "01g", "02g", "03g"}) {
+    for (const std::string& beam : kBeamNames) {
         const ImageData img = one.image(beam);
         EXPECT_EQ(std::pair(img.nx(), img.ny()), std::pair(9, 7)) << beam;
         EXPECT_EQ(read_file(one.file("in" + beam)), read_file(two.file("in" + beam))) << beam;
@@ -49,15 +49,13 @@ TEST(TextRun, JobOneResultFilesViewsAndThreadCount) {
         // A perfect crystal: one intensity everywhere, a middle-grey picture.
         for (unsigned p : read_png(one.file("in" + beam + ".png")).pixels) ASSERT_EQ(p, 127u);
     }
-    // The run's own values in the description (its items: ImageExport.PngAndTiffMatchTheTextImage).
+    // The run's own values in the description (its items: the ImageExport tests).
     for (const char* item : {"beams = -2 -1 0 1 2 3\n", "condition = (g, 1g)\n",
                              "thickness = 20 Angstrom\n", "beam order = -2\n"})
         EXPECT_TRUE(contains(read_tiff(one.file("in-02g.tif")).description, item));
-}
 
-// Job 2: per beam one record per slice (beyond the 5 columns in x) and its depth image; without
-// absorption the beams share the incident intensity at every depth.
-TEST(TextRun, ThicknessFringesAndTheirDepthImages) {
+    // Job 2: per beam one record per slice (beyond the 5 columns in x) and its depth image; without
+    // absorption the beams share the incident intensity at every depth.
     const Sim r({.job = 2, .size_x = 5, .size_y = 3, .size_z = 40, .iabs = 0}, "", "data/");
     std::vector<double> total(40 * 3, 0.0);
     for (const char* name : {"in-01g", "in00g", "in01g"}) {
@@ -77,46 +75,84 @@ TEST(TextRun, ThicknessFringesAndTheirDepthImages) {
         for (std::size_t n = 0; n < total.size(); ++n) total[n] += depth.values.data()[n];
     }
     for (double t : total) EXPECT_NEAR(t, 1.0, 3e-3); // the files hold four significant digits
-}
 
-// Job 3: a layer image after every slice near the Bragg condition, every 2nd of the last 32
-// steps for a weak beam, each with its PostScript copy for the report document.
-TEST(TextRun, LayerImagesAndTheReportDocument) {
+    // The report document builds with the layers' PostScript copies, its caption naming defect, b,
+    // g; rendered, it shows a layer as its PNG does (the edge at x = 6 of 24: the darkest column).
+    const Sim dr({.job = 3, .defect = "edge", .size_x = 24, .size_y = 8, .size_z = 2, .f_g = 3.0},
+                 " {edge}\n ====\n1 2 1 0 1\n6.0 0.0 1.0\n0 1 0\n0.34\n1.0\n0\n");
+    const auto imi = read_lines(dr.file("in.imi"));
+    ASSERT_EQ(imi.size(), 2u);
+    const std::string tex = dr.dir.read("Imagesin.tex");
+    EXPECT_TRUE(contains(tex, "edge dislocation, {\\bf b}= $1/2[1 0 1]$")) << tex;
+    EXPECT_TRUE(contains(tex, "\\langle 2 0 0\\rangle")) << tex;
+    if (!have("latex") || !have("dvips") || !have("gs"))
+        GTEST_SKIP() << "TeX (latex, dvips) or Ghostscript is not installed (scripts/test installs "
+                        "texlive-latex-base, texlive-latex-recommended and ghostscript)";
+    ASSERT_TRUE(shell("cd '" + dr.file("") +
+                      "' && latex -interaction=nonstopmode Imagesin.tex >log 2>&1 </dev/null"
+                      " && dvips -q Imagesin.dvi -o doc.ps >>log 2>&1 && gs -q -dNOPAUSE -dBATCH"
+                      " -dSAFER -sDEVICE=pnggray -r144 -sOutputFile=doc.png doc.ps >>log 2>&1"))
+        << read_file(dr.file("log"));
+    EXPECT_TRUE(
+        contains(read_file(dr.file("doc.ps")), "%%BeginDocument: " + imi[0].substr(1) + ".ps"));
+    // Where the darkest column lies, as a fraction of the picture's width.
+    auto darkest = [](const PngGrey& p, int x0, int x1, int y0, int y1) {
+        std::vector<double> sum(std::size_t(x1 - x0), 0.0);
+        for (int x = x0; x < x1; ++x)
+            for (int y = y0; y < y1; ++y) sum[std::size_t(x - x0)] += p.at(x, y);
+        return (std::ranges::min_element(sum) - sum.begin() + 0.5) / (x1 - x0);
+    };
+    const PngGrey layer = read_png(dr.file(imi[0].substr(1) + ".png"));
+    const PngGrey page = read_png(dr.file("doc.png"));
+    // The picture: the first run of rows with grey (neither paper nor text), and its columns.
+    int y0 = -1, y1 = -1, x0 = page.width, x1 = 0;
+    for (int y = 0; y < page.height && y1 < 0; ++y) {
+        bool grey = false;
+        for (int x = 0; x < page.width; ++x)
+            if (page.at(x, y) > 20 && page.at(x, y) < 235)
+                grey = true, x0 = std::min(x0, x), x1 = std::max(x1, x + 1);
+        if (grey && y0 < 0) y0 = y;
+        if (!grey && y0 >= 0) y1 = y;
+    }
+    ASSERT_GT(y1 - y0, 100); // one inch at 144 dpi
+    EXPECT_NEAR(darkest(page, x0, x1, y0 + 5, y1 - 5),
+                darkest(layer, 0, layer.width, 0, layer.height), 0.1);
+
+    // Job 3: a layer image after every slice near the Bragg condition, every 2nd of the last 32
+    // steps for a weak beam, each with its PostScript copy for the report document.
     // Weak beam: every nint(2 / 1 Angstrom) = 2nd slice.
     const Sim w({.job = 3, .size_x = 2, .size_y = 2, .size_z = 100, .f_g = 3.0});
     const auto wimi = read_lines(w.file("in.imi"));
     ASSERT_EQ(wimi.size(), 33u);
     EXPECT_EQ(wimi.front() + wimi[31], " in01gml0038 in01gml0100");
 
-    const Sim r({.job = 3, .size_x = 6, .size_y = 4, .size_z = 12}, "", "data/");
-    auto imi = read_lines(r.file("in.imi"));
-    ASSERT_EQ(imi.size(), 13u);
-    EXPECT_EQ(imi[11] + imi[12], " in01gml0012 exit");
-    imi.pop_back();
-    EXPECT_EQ(std::ranges::count(read_lines(r.file("Imagesin.tex")), " {in01gml0007.ps}"), 1);
-    for (const auto& layer : imi) {
-        expect_views_match(r.file(layer.substr(1)), read_image_file(r.file(layer.substr(1))));
-        EXPECT_EQ(read_file(r.file(layer.substr(1) + ".ps")).rfind("%!PS", 0), 0u) << layer;
+    const Sim lr({.job = 3, .size_x = 6, .size_y = 4, .size_z = 12}, "", "data/");
+    auto limi = read_lines(lr.file("in.imi"));
+    ASSERT_EQ(limi.size(), 13u);
+    EXPECT_EQ(limi[11] + limi[12], " in01gml0012 exit");
+    limi.pop_back();
+    EXPECT_EQ(std::ranges::count(read_lines(lr.file("Imagesin.tex")), " {in01gml0007.ps}"), 1);
+    for (const auto& name : limi) {
+        expect_views_match(lr.file(name.substr(1)), read_image_file(lr.file(name.substr(1))));
+        EXPECT_EQ(read_file(lr.file(name.substr(1) + ".ps")).rfind("%!PS", 0), 0u) << name;
     }
-    EXPECT_TRUE(contains(read_tiff(r.file("in01gml0012.tif")).description,
+    EXPECT_TRUE(contains(read_tiff(lr.file("in01gml0012.tif")).description,
                          "quantity = intensity at the exit of slice 12 (depth 12.0 "
                          "Angstrom)\n"));
-}
 
-// The series (f_g 999) runs twelve conditions, each with its own files and document page.
-TEST(TextRun, SeriesRunsTwelveConditions) {
-    const Sim r({.size_x = 2, .size_y = 2, .size_z = 4, .f_g = 999});
+    // The series (f_g 999) runs twelve conditions, each with its own files and document page.
+    const Sim series({.size_x = 2, .size_y = 2, .size_z = 4, .f_g = 999});
     for (const char* f : {"ing3.50g01g", "ing6.25g-01g", "ing4.75g.par"})
-        EXPECT_TRUE(r.dir.exists(f)) << f;
-    EXPECT_EQ(std::ranges::count(read_lines(r.file("in.imi")), " NewSimulation"), 11);
-    const auto tex = read_lines(r.file("Imagesin.tex"));
+        EXPECT_TRUE(series.dir.exists(f)) << f;
+    EXPECT_EQ(std::ranges::count(read_lines(series.file("in.imi")), " NewSimulation"), 11);
+    const auto pages = read_lines(series.file("Imagesin.tex"));
     for (const char* line : {" $(g,5.25                g)$", " \\label{ing6.25g}"})
-        EXPECT_EQ(std::ranges::count(tex, line), 1) << line;
+        EXPECT_EQ(std::ranges::count(pages, line), 1) << line;
 }
 
 // Each bad input prints its message line; a stop returns non-zero and leaves no image of the last
 // beam, no temporary file, run record or report document, and moves nothing of the user's.
-TEST(TextRun, BadInputStopsWithItsMessageAndNoPartialFiles) {
+TEST(TextRun, BadInputStopsWithItsMessageHelpAndVersionExit) {
     auto expect = [](const std::string& line, bool stops, const InputSpec& in,
                      const std::string& data = "./",
                      const std::function<void(const ScratchDir&)>& prepare = {}) {
@@ -125,13 +161,7 @@ TEST(TextRun, BadInputStopsWithItsMessageAndNoPartialFiles) {
         if (prepare) prepare(r.dir);
         EXPECT_EQ(r.run(), !stops) << r.output;
         EXPECT_EQ(std::ranges::count(split_lines(r.output), line), 1) << r.output;
-        for (const auto& e : fs::recursive_directory_iterator(r.dir.path())) {
-            const std::string n = e.path().filename().string();
-            EXPECT_TRUE(
-                n.find(".part") == n.npos &&
-                (!stops || (n.rfind("in01g", 0) != 0 && n != "in.imi" && n != "Imagesin.tex")))
-                << n;
-        }
+        expect_clean(r, stops, true);
         EXPECT_TRUE(!fs::is_directory(r.file("in00g.tif")) || r.dir.exists("data/in00g.tif/keep"));
     };
     expect(" System HALT! Please select the Column Approximation applied or not.", true,
@@ -150,10 +180,8 @@ TEST(TextRun, BadInputStopsWithItsMessageAndNoPartialFiles) {
     // A picture's name taken by a directory with something in it, which stays.
     expect(" Error writing \"data/in00g.tif\": Is a directory", true, {}, "data/",
            [](const ScratchDir& d) { fs::create_directories(d.path() / "data/in00g.tif/keep"); });
-}
 
-// --help lists every option and the user guide, --version the version: both exit 0 at once.
-TEST(TextRun, HelpAndVersionAnswerAndExit) {
+    // --help lists every option and the user guide, --version the version: both exit 0 at once.
     ScratchDir d;
     std::string out;
     EXPECT_EQ(run_program(d.str(), "--help", out), 0);
@@ -164,46 +192,57 @@ TEST(TextRun, HelpAndVersionAnswerAndExit) {
     EXPECT_TRUE(fs::is_empty(d.path()));
 }
 
-// The report document builds with the layers' PostScript copies, its caption naming defect, b, g;
-// rendered, it shows a layer as its PNG does (the edge at x = 6 of 24: the darkest column).
-TEST(TextRun, ReportDocumentShowsLayersUprightWithTheirValues) {
-    const Sim r({.job = 3, .defect = "edge", .size_x = 24, .size_y = 8, .size_z = 2, .f_g = 3.0},
-                " {edge}\n ====\n1 2 1 0 1\n6.0 0.0 1.0\n0 1 0\n0.34\n1.0\n0\n");
-    const auto imi = read_lines(r.file("in.imi"));
-    ASSERT_EQ(imi.size(), 2u);
-    const std::string tex = r.dir.read("Imagesin.tex");
-    EXPECT_TRUE(contains(tex, "edge dislocation, {\\bf b}= $1/2[1 0 1]$")) << tex;
-    EXPECT_TRUE(contains(tex, "\\langle 2 0 0\\rangle")) << tex;
-    if (!have("latex") || !have("dvips") || !have("gs"))
-        GTEST_SKIP() << "TeX (latex, dvips) or Ghostscript is not installed (scripts/test installs "
-                        "texlive-latex-base, texlive-latex-recommended and ghostscript)";
-    ASSERT_TRUE(shell("cd '" + r.file("") +
-                      "' && latex -interaction=nonstopmode Imagesin.tex >log 2>&1 </dev/null"
-                      " && dvips -q Imagesin.dvi -o doc.ps >>log 2>&1 && gs -q -dNOPAUSE -dBATCH"
-                      " -dSAFER -sDEVICE=pnggray -r144 -sOutputFile=doc.png doc.ps >>log 2>&1"))
-        << read_file(r.file("log"));
-    EXPECT_TRUE(
-        contains(read_file(r.file("doc.ps")), "%%BeginDocument: " + imi[0].substr(1) + ".ps"));
-    // Where the darkest column lies, as a fraction of the picture's width.
-    auto darkest = [](const PngGrey& p, int x0, int x1, int y0, int y1) {
-        std::vector<double> sum(std::size_t(x1 - x0), 0.0);
-        for (int x = x0; x < x1; ++x)
-            for (int y = y0; y < y1; ++y) sum[std::size_t(x - x0)] += p.at(x, y);
-        return (std::ranges::min_element(sum) - sum.begin() + 0.5) / (x1 - x0);
-    };
-    const PngGrey layer = read_png(r.file(imi[0].substr(1) + ".png"));
-    const PngGrey page = read_png(r.file("doc.png"));
-    // The picture: the first run of rows with grey (neither paper nor text), and its columns.
-    int y0 = -1, y1 = -1, x0 = page.width, x1 = 0;
-    for (int y = 0; y < page.height && y1 < 0; ++y) {
-        bool grey = false;
-        for (int x = 0; x < page.width; ++x)
-            if (page.at(x, y) > 20 && page.at(x, y) < 235)
-                grey = true, x0 = std::min(x0, x), x1 = std::max(x1, x + 1);
-        if (grey && y0 < 0) y0 = y;
-        if (!grey && y0 >= 0) y1 = y;
+// A link under each run file (target untouched, named); a file-size limit while the record is
+// rebuilt (the reason named, the old record kept).
+TEST(SafeFiles, StopsCleanLongDirectoriesAndNonFiniteResults) {
+    for (const std::string name :
+         {"data/in.imi", "data/Imagesin.tex", "record.sim", "data/in.par", "data/in00g"}) {
+        KorvexRun r({}, "data/");
+        r.dir.write("precious", "precious\n");
+        fs::create_symlink(r.dir.path() / "precious", r.dir.path() / name);
+        EXPECT_FALSE(r.run()) << name;
+        EXPECT_EQ(
+            r.dir.read("precious") + r.output.substr(r.output.rfind('\n', r.output.size() - 2)),
+            "precious\n\n Error writing \"" + (name == "record.sim" ? "./" + name : name) +
+                "\": a symbolic link stands under this name; it is not followed or replaced\n");
+        if (!name.ends_with(".imi") && !name.ends_with(".tex")) expect_clean(r);
     }
-    ASSERT_GT(y1 - y0, 100); // one inch at 144 dpi
-    EXPECT_NEAR(darkest(page, x0, x1, y0 + 5, y1 - 5),
-                darkest(layer, 0, layer.width, 0, layer.height), 0.1);
+    KorvexRun r({}, "data/");
+    r.dir.write("record.sim", std::string(200000, 'x'));
+    EXPECT_FALSE(r.run("", "ulimit -f 100 &&"));
+    EXPECT_TRUE(r.output.ends_with(" Error writing \"./record.sim\": File too large\n") &&
+                r.dir.read("record.sim") == std::string(200000, 'x'))
+        << r.output;
+    expect_clean(r);
+
+    // SIGTERM after the first progress line: the run stops non-zero and cleanly.
+    KorvexRun sig({.job = 3, .size_x = 48, .size_y = 48, .size_z = 3000}, "data/");
+    const std::string script = "cd '" + sig.dir.str() +
+                               "' && { '" KORVEX_BINARY
+                               "' -t in >log 2>&1 & p=$!; until grep -q finished log; do "
+                               "sleep 0.02; done; kill -TERM $p; wait $p; echo $? >status; }";
+    ASSERT_EQ(std::system(script.c_str()), 0);
+    EXPECT_NE(sig.dir.read("status"), "0\n");
+    EXPECT_TRUE(contains(sig.dir.read("log"), " The run was stopped by signal SIGTERM."))
+        << sig.dir.read("log");
+    expect_clean(sig);
+
+    // A 150-character data directory receives the results; an input in another folder names them.
+    Sim longrun({}, "", std::string(70, 'd') + "/" + std::string(78, 'e') + "/");
+    for (const char* name : {"in00g", "in.imi", "Imagesin.tex", "in.par", "in_pjt"})
+        EXPECT_TRUE(fs::exists(longrun.file(name))) << name;
+    fs::create_directory(longrun.dir.path() / "sub");
+    longrun.dir.write("sub/cu.in", input_text({}));
+    EXPECT_EQ(run_program(longrun.dir.str(), "-t sub/cu.in", longrun.output), 0) << longrun.output;
+    EXPECT_TRUE(fs::exists(longrun.file("cu.in00g")) &&
+                fs::exists(longrun.file("Imagescu.in.tex")));
+
+    // The guard against non-finite numbers names the first bad value's beam, column and slice.
+    State st = make_state({.first = -1, .last = 1, .npx = 3, .npy = 2, .nslice = 1});
+    st.s_g_r(2, 1, 3) = st.s_g_r(3, 2, 3) = std::nan("");
+    st.phi_grid(3, 2, 1) = cplx(0.0, HUGE_VAL);
+    EXPECT_EQ(stop_lines([&] { check_finite_strain(st, 7); })[0],
+              "The strain term turned non-finite: beam 1g, column (2, 1), slice 7.");
+    EXPECT_EQ(stop_lines([&] { check_finite_amplitudes(st, 9); })[0],
+              "The amplitude turned non-finite: beam -1g, column (3, 2), slice 9.");
 }

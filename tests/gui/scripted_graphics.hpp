@@ -1,8 +1,13 @@
 // ScriptedGraphics stands in for the plot devices: it keeps their state, records what is drawn and
-// answers cursor reads from a script (an exhausted script fails the test instead of waiting).
+// answers cursor reads from a script (an exhausted script fails the test instead of waiting). With
+// it come the real devices, the pictures and the helpers every window test uses.
 #pragma once
 
+#include "gui/gif_file.hpp"
+#include "gui/image_display.hpp"
+#include "gui/plot.hpp"
 #include "gui/toolkit.hpp"
+#include "support/input_files.hpp"
 
 #include <algorithm>
 #include <array>
@@ -72,6 +77,11 @@ class ScriptedGraphics final : public Graphics {
     void click(float x, float y) { events.push_back({x, y}); }
     void press(int nb) { events.push_back({0, 0, 'A', true, nb}); }
     void fail_reads(int n) { events.insert(events.end(), n, CursorEvent{0, 0, 'A', false}); }
+    // How many texts drawn, from the `from`-th on, read `s`.
+    long count_text(const std::string& s, std::size_t from = 0) const {
+        return std::count_if(texts.begin() + long(from), texts.end(),
+                             [&](const Text& x) { return x.text == s; });
+    }
     // World coordinates of a position given in normalised device coordinates.
     std::pair<float, float> to_world(float nx, float ny) const {
         return {win[0] + (nx - vp[0]) * (win[1] - win[0]) / (vp[1] - vp[0]),

@@ -2,23 +2,14 @@
 // virtual X server (Xvfb) driven by xdotool, screenshots under <build>/test-artifacts/gui/. The
 // plot library drops events that arrive while it redraws: each key is sent alone with a pause,
 // clicks only once the program shows that it waits.
-#include "gui/gif_file.hpp"
-#include "gui/image_display.hpp"
-#include "gui/plot.hpp"
-
-#include "state/image_file.hpp"
 
 #include "scripted_graphics.hpp"
-#include "support/input_files.hpp"
 
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <spawn.h>
-#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 
@@ -74,7 +65,7 @@ std::array<float, 3> draw_page(const ScratchDir& dir, const std::string& device)
 
 // A GIF page is a real GIF of the page size, drawn on black, with the image's three tones,
 // readable by its owner, no temporary left; a PostScript page is on white paper, image in it.
-TEST(PlotDevices, PagesOnTheFileDevices) {
+TEST(PlotDevices, PagesRefusedDevicesGifPalettesAndNoDisplay) {
     ScratchDir dir;
     EXPECT_EQ(draw_page(dir, "page.gif/GIF"), (std::array{0.0f, 0.0f, 0.0f}));
     const RgbPicture p = read_gif(dir.str() + "page.gif");
@@ -87,15 +78,9 @@ TEST(PlotDevices, PagesOnTheFileDevices) {
 
     EXPECT_EQ(draw_page(dir, "page.ps/VCPS"), (std::array{1.0f, 1.0f, 1.0f}));
     EXPECT_EQ(read_file(dir.str() + "page.ps").substr(0, 4), "%!PS");
-    if (!have("gs")) GTEST_SKIP() << "no Ghostscript";
-    const auto r = tally(render_postscript(dir.str() + "page.ps", dir.str() + "p.png", 40));
-    EXPECT_TRUE(r.mid > 2000 && r.light > 2000) << r.mid << ' ' << r.light; // image; paper, disc
-}
 
-// Devices that cannot be opened (or would write through a link) are refused, not crashed on; a
-// file device has no cursor.
-TEST(PlotDevices, UnavailableDevicesAndNoCursor) {
-    ScratchDir dir;
+    // Devices that cannot be opened (or would write through a link) are refused, not crashed on;
+    // a file device has no cursor.
     auto g = open_plot_devices();
     dir.write("precious", "kept\n");
     fs::create_symlink(dir.path() / "precious", dir.path() / "link.ps");
@@ -108,12 +93,13 @@ TEST(PlotDevices, UnavailableDevicesAndNoCursor) {
     char ch;
     EXPECT_EQ(g->band(0, 0, 0.0f, 0.0f, x, y, ch), 0);
     g->close();
-}
+    if (!have("gs")) GTEST_SKIP() << "no Ghostscript";
+    const auto r = tally(render_postscript(dir.str() + "page.ps", dir.str() + "p.png", 40));
+    EXPECT_TRUE(r.mid > 2000 && r.light > 2000) << r.mid << ' ' << r.light; // image; paper, disc
 
-// Up to 256 colours a GIF stores every pixel exactly; more are reduced to 256 with a bounded
-// error.
-TEST(GifFile, ExactAndQuantisedPalettes) {
-    ScratchDir dir;
+    // Up to 256 colours a GIF stores every pixel exactly; more are reduced to 256 with a bounded
+    // error.
+    ScratchDir gdir;
     RgbPicture few{3, 2, {0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30, 255, 255, 255}};
     RgbPicture many{64, 64, {}};
     for (int k = 0; k < 64 * 64; ++k)
@@ -121,16 +107,29 @@ TEST(GifFile, ExactAndQuantisedPalettes) {
                         {std::uint8_t(4 * (k % 64)), std::uint8_t(4 * (k / 64)), 128});
     int worst[2] = {0, 0};
     for (int k = 0; k < 2; ++k) {
-        const RgbPicture& p = k == 0 ? few : many;
-        std::ofstream(dir.str() + "p.gif", std::ios::binary) << encode_gif(p);
-        const RgbPicture back = read_gif(dir.str() + "p.gif");
+        const RgbPicture& pic = k == 0 ? few : many;
+        std::ofstream(gdir.str() + "p.gif", std::ios::binary) << encode_gif(pic);
+        const RgbPicture back = read_gif(gdir.str() + "p.gif");
         ASSERT_EQ(std::tuple(back.width, back.height, back.rgb.size()),
-                  std::tuple(p.width, p.height, p.rgb.size()));
-        for (std::size_t i = 0; i < p.rgb.size(); ++i)
-            worst[k] = std::max(worst[k], std::abs(back.rgb[i] - p.rgb[i]));
+                  std::tuple(pic.width, pic.height, pic.rgb.size()));
+        for (std::size_t i = 0; i < pic.rgb.size(); ++i)
+            worst[k] = std::max(worst[k], std::abs(back.rgb[i] - pic.rgb[i]));
     }
     EXPECT_EQ(worst[0], 0);
     EXPECT_LE(worst[1], 32); // 4096 colours reduced to 256
+
+    // Without a display, or with one that cannot be reached (named), the program says so in one
+    // line and stops before any window is tried.
+    ScratchDir ndir;
+    for (const char* env : {"DISPLAY=", "DISPLAY=:12345"}) {
+        std::string nout;
+        EXPECT_NE(run_program(ndir.str(), "-x", nout, env), 0);
+        const auto np = nout.find("No X display is available");
+        ASSERT_NE(np, std::string::npos) << nout;
+        const std::string line = nout.substr(np, nout.find('\n', np) - np);
+        EXPECT_TRUE(contains(line, env[8] ? "\":12345\"" : "DISPLAY is not set"));
+        EXPECT_EQ(nout.find("Device types"), std::string::npos); // no window was tried
+    }
 }
 
 // A file kept for people to look at: <build>/test-artifacts/gui/name (beside <build>/app).
@@ -306,21 +305,6 @@ TEST_F(GraphicSession, KilledWindowEndsTheViewer) {
     EXPECT_TRUE(contains(output(), " The connection to the X display was lost"));
     for (const char* f : {"cu.imi", "Imagescu.tex"}) EXPECT_TRUE(dir_.exists(f)) << f;
     EXPECT_FALSE(dir_.exists("cu.imi.part"));
-}
-
-// Without a display, or with one that cannot be reached (named), the program says so in one
-// line and stops before any window is tried.
-TEST(GraphicMode, WithoutDisplayTheProgramSaysSoAndStops) {
-    ScratchDir dir;
-    for (const char* env : {"DISPLAY=", "DISPLAY=:12345"}) {
-        std::string out;
-        EXPECT_NE(run_program(dir.str(), "-x", out, env), 0);
-        const auto p = out.find("No X display is available");
-        ASSERT_NE(p, std::string::npos) << out;
-        const std::string line = out.substr(p, out.find('\n', p) - p);
-        EXPECT_TRUE(contains(line, env[8] ? "\":12345\"" : "DISPLAY is not set"));
-        EXPECT_EQ(out.find("Device types"), std::string::npos); // no window was tried
-    }
 }
 
 } // namespace

@@ -1,17 +1,10 @@
 // The screens after the entry form, scripted: RUN panel, result viewer and its buttons, job 9's
 // phase diagrams, grey-scale pictures; then pictures drawn for real (viewer page, overview).
-#include "gui/gif_file.hpp"
-#include "gui/image_display.hpp"
 #include "gui/overview.hpp"
-#include "gui/plot.hpp"
 #include "gui/screens.hpp"
 #include "gui/viewer.hpp"
 
 #include "scripted_graphics.hpp"
-#include "support/input_files.hpp"
-
-#include <algorithm>
-#include <sstream>
 
 namespace korvex {
 namespace {
@@ -21,7 +14,7 @@ using namespace testing;
 // A graphic context as the entry form leaves it: viewer layout, screen open, left-panel frame.
 struct Screen : TestGui {
     Screen() {
-        testing::viewer_layout(gui.layout);
+        viewer_layout(gui.layout);
         gui.device = gr.open("/XWINDOW");
         for (int nb = 1; nb <= 12; ++nb) button(gui, nb, "B", 0);
         rpgenv(gui, 0.0f, 1.0f, 0.0f, 1.0f, 0, -2);
@@ -31,32 +24,13 @@ struct Screen : TestGui {
     State st;
 };
 
-// The RUN panel: a click beside the buttons prints where it was, buttons it does not serve are
-// ignored, RUN remembers the attributes current then and is redrawn pressed; EXIT closes.
-TEST(RunPanel, RunAndExit) {
-    Screen s;
-    s.gr.click(0.5f, 0.5f);
-    for (int nb : {2, 1}) s.gr.press(nb);
-    ASSERT_TRUE(run_panel(s.gui, s.mem) && !s.gr.texts.empty());
-    EXPECT_EQ(std::tuple(s.out.str(), s.gr.events.size(), s.mem.colour_index, s.mem.char_height),
-              std::tuple(" Cursor at: 0.5 0.5\n", 0u, 1, 0.9f));
-    EXPECT_EQ(std::tuple(s.gr.texts.back().text, s.gr.texts.back().ci, s.gr.panel_x),
-              std::tuple("RUN", 1, 2));
-
-    s.gr.press(6);
-    EXPECT_FALSE(run_panel(s.gui, s.mem));
-    EXPECT_EQ(std::tuple(s.gr.closes, s.gui.device, s.gr.texts.back().text),
-              std::tuple(1, 0, "EXIT"));
-}
-
 // The result viewer stores the image shown through the file device (PostScript 256 levels,
 // GIF 128, picture flipped so data row 1 is on top), refuses an export when the run wrote no
 // image, goes back to the RUN panel on any other button, and stops on a refused device.
-TEST(ResultViewer, ExportsAndOtherButtons) {
+TEST(Screens, RunPanelResultViewerPhasePanelAndDataImaging) {
     ScratchDir dir;
     const std::string file = dir.str() + "cu_01g";
-    write_image_file(file,
-                     testing::make_image(2, 2, [](int i, int j) { return i == j ? 2 * i - 1 : 0; }),
+    write_image_file(file, make_image(2, 2, [](int i, int j) { return i == j ? 2 * i - 1 : 0; }),
                      RowFormat::es12_3);
     for (const bool ps : {true, false}) {
         Screen s;
@@ -92,61 +66,77 @@ TEST(ResultViewer, ExportsAndOtherButtons) {
     r.gr.press(5);
     EXPECT_EQ(stop_lines([&] { result_viewer(r.gui, r.mem, r.st, file); }),
               Lines{"the plot device is not available"});
-}
 
-// Job 9's amplitude-phase diagram: the perfect-crystal path dashed, the defect's solid, an arrow
-// each, framed; then C-PS, EXIT or back to RUN. In file mode one finished PostScript a position.
-TEST(PhasePanel, ScreenAndFiles) {
-    PhaseDiagram d;
-    d.perfect = {{0.0, 0.0}, {6.0, 0.0}, {6.0, 6.0}}, d.defect = {{0.0, 0.0}, {0.0, 12.0}};
+    // Job 9's amplitude-phase diagram: the perfect-crystal path dashed, the defect's solid, an
+    // arrow each, framed; then C-PS, EXIT or back to RUN. In file mode one finished PostScript a
+    // position.
+    PhaseDiagram diagram;
+    diagram.perfect = {{0.0, 0.0}, {6.0, 0.0}, {6.0, 6.0}},
+    diagram.defect = {{0.0, 0.0}, {0.0, 12.0}};
     using C = PhasePlotter::Choice;
     for (const auto& [nb, want] : {std::pair(5, C::to_files), {6, C::exit}, {3, C::back_to_run}}) {
-        Screen s;
-        s.gr.press(nb);
-        EXPECT_EQ(draw_phase_diagram(s.gui, s.mem, d, ""), want);
-        EXPECT_EQ(std::pair(s.gui.device, s.gr.arrows), std::pair(nb == 6 ? 0 : 1, 2));
-        ASSERT_FALSE(s.gr.boxes.empty());
-        EXPECT_EQ(s.gr.boxes.back(), std::tuple("BC", "BC", 1)); // framed in the foreground
-        const auto paths = std::ranges::count_if(s.gr.lines, [](auto& l) { // dashed; solid, at top
+        Screen ps;
+        ps.gr.press(nb);
+        EXPECT_EQ(draw_phase_diagram(ps.gui, ps.mem, diagram, ""), want);
+        EXPECT_EQ(std::pair(ps.gui.device, ps.gr.arrows), std::pair(nb == 6 ? 0 : 1, 2));
+        ASSERT_FALSE(ps.gr.boxes.empty());
+        EXPECT_EQ(ps.gr.boxes.back(), std::tuple("BC", "BC", 1)); // framed in the foreground
+        const auto paths = std::ranges::count_if(ps.gr.lines, [](auto& l) { // dashed; solid, at top
             return l.x.size() == 3 ? l.ls == 2 : l.x.size() == 2 && l.ls == 1 && l.y[1] > 0.79f;
         });
         EXPECT_EQ(paths, 2);
     }
 
-    Screen s;
-    for (const char* file : {"cu_-100.ps", "cu_-98.ps"})
-        EXPECT_EQ(draw_phase_diagram(s.gui, s.mem, d, file), C::next);
-    EXPECT_EQ(s.gr.opened, (Lines{"/XWINDOW", "cu_-100.ps/VCPS", "cu_-98.ps/VCPS"}));
-    EXPECT_EQ(std::pair(s.gr.closes, s.gr.devices.size()), std::pair(3, std::size_t{0}));
-    s.gr.refuse_open = true;
-    EXPECT_EQ(stop_lines([&] { draw_phase_diagram(s.gui, s.mem, d, "x.ps"); }),
+    Screen ps;
+    for (const char* ps_file : {"cu_-100.ps", "cu_-98.ps"})
+        EXPECT_EQ(draw_phase_diagram(ps.gui, ps.mem, diagram, ps_file), C::next);
+    EXPECT_EQ(ps.gr.opened, (Lines{"/XWINDOW", "cu_-100.ps/VCPS", "cu_-98.ps/VCPS"}));
+    EXPECT_EQ(std::pair(ps.gr.closes, ps.gr.devices.size()), std::pair(3, std::size_t{0}));
+    ps.gr.refuse_open = true;
+    EXPECT_EQ(stop_lines([&] { draw_phase_diagram(ps.gui, ps.mem, diagram, "x.ps"); }),
               Lines{"the plot device is not available"});
-}
 
-// An image file drawn: levels floor((A - min) * 99 / (max - min)), data row y = 1 (1, 3, 5) on
-// top, the three terminal lines, a black-to-white ramp, the buttons' colours (1..20) given back.
-TEST(DataImaging, LevelsFlipLinesAndColours) {
-    ScratchDir dir;
-    ImageData img = testing::make_image(3, 2, [](int i, int j) { return 2 * (i - 1) + j; });
-    write_image_file(dir.str() + "img_01g", img, RowFormat::es12_3);
-    TestGui t;
-    t.gr.scr(12, 0.5f, 0.5f, 0.5f);
-    dataimaging(t.gui, dir.str() + "img_01g   ", 100);
-    EXPECT_EQ(t.out.str(), " max: 6.0 min: 1.0\n Max: 6.0 Min: 1.0 Background 3.5\n"
-                           " Contrast: 1.714285714 -3.5\n");
-    ASSERT_EQ(t.gr.images.size(), 1u);
-    const auto& im = t.gr.images[0];
-    EXPECT_EQ(std::tuple(im.nx, im.ny, im.x1, im.y2), std::tuple(3, 2, -1.0f, 1.0f));
-    EXPECT_EQ(im.cells, (std::vector<int>{19, 59, 99, 0, 39, 79}));
-    EXPECT_EQ(std::pair(im.colours[0][0], im.colours[99][0]), std::pair(0.0f, 1.0f));
-    EXPECT_EQ(std::pair(im.colours[12][0], t.gr.colours[12][0]), std::pair(12.0f / 99.0f, 0.5f));
+    // The RUN panel: a click beside the buttons prints where it was, buttons it does not serve are
+    // ignored, RUN remembers the attributes current then and is redrawn pressed; EXIT closes.
+    Screen rs;
+    rs.gr.click(0.5f, 0.5f);
+    for (int nb : {2, 1}) rs.gr.press(nb);
+    ASSERT_TRUE(run_panel(rs.gui, rs.mem) && !rs.gr.texts.empty());
+    EXPECT_EQ(
+        std::tuple(rs.out.str(), rs.gr.events.size(), rs.mem.colour_index, rs.mem.char_height),
+        std::tuple(" Cursor at: 0.5 0.5\n", 0u, 1, 0.9f));
+    EXPECT_EQ(std::tuple(rs.gr.texts.back().text, rs.gr.texts.back().ci, rs.gr.panel_x),
+              std::tuple("RUN", 1, 2));
+
+    rs.gr.press(6);
+    EXPECT_FALSE(run_panel(rs.gui, rs.mem));
+    EXPECT_EQ(std::tuple(rs.gr.closes, rs.gui.device, rs.gr.texts.back().text),
+              std::tuple(1, 0, "EXIT"));
+
+    // An image file drawn: levels floor((A - min) * 99 / (max - min)), data row y = 1 (1, 3, 5) on
+    // top, the three terminal lines, a black-to-white ramp, the buttons' colours (1..20) given
+    // back.
+    ScratchDir idir;
+    ImageData iimg = make_image(3, 2, [](int i, int j) { return 2 * (i - 1) + j; });
+    write_image_file(idir.str() + "img_01g", iimg, RowFormat::es12_3);
+    TestGui it;
+    it.gr.scr(12, 0.5f, 0.5f, 0.5f);
+    dataimaging(it.gui, idir.str() + "img_01g   ", 100);
+    EXPECT_EQ(it.out.str(), " max: 6.0 min: 1.0\n Max: 6.0 Min: 1.0 Background 3.5\n"
+                            " Contrast: 1.714285714 -3.5\n");
+    ASSERT_EQ(it.gr.images.size(), 1u);
+    const auto& iim = it.gr.images[0];
+    EXPECT_EQ(std::tuple(iim.nx, iim.ny, iim.x1, iim.y2), std::tuple(3, 2, -1.0f, 1.0f));
+    EXPECT_EQ(iim.cells, (std::vector<int>{19, 59, 99, 0, 39, 79}));
+    EXPECT_EQ(std::pair(iim.colours[0][0], iim.colours[99][0]), std::pair(0.0f, 1.0f));
+    EXPECT_EQ(std::pair(iim.colours[12][0], it.gr.colours[12][0]), std::pair(12.0f / 99.0f, 0.5f));
 
     // A uniform image has contrast 1; an all-zero border gives a background of 1e-10 instead
     // of a division by zero, and a zero minimum an infinite negative contrast.
-    img.values.fill(0.25);
-    EXPECT_EQ(image_summary(grey_levels(img, 256))[2], " Contrast: 1.0 -1.0");
-    img = testing::make_image(4, 3, [](int i, int j) { return i == 2 && j == 2 ? 2.0 : 0.0; });
-    EXPECT_EQ(image_summary(grey_levels(img, 128))[2], " Contrast: 2E+10 Infinity");
+    iimg.values.fill(0.25);
+    EXPECT_EQ(image_summary(grey_levels(iimg, 256))[2], " Contrast: 1.0 -1.0");
+    iimg = make_image(4, 3, [](int i, int j) { return i == 2 && j == 2 ? 2.0 : 0.0; });
+    EXPECT_EQ(image_summary(grey_levels(iimg, 128))[2], " Contrast: 2E+10 Infinity");
 }
 
 // An nx x ny image of pixel size u (Angstrom) with value 2 in columns c1..c2, 1 elsewhere, and
@@ -156,19 +146,38 @@ std::string write_stripe(const ScratchDir& d, const std::string& name, int nx, i
     const auto value = [&](int i, int) {
         return i == 1 && spike ? 5.0 : i >= c1 && i <= c2 ? 2 : 1;
     };
-    write_image_file(d.str() + name, testing::make_image(nx, ny, value, u, u), RowFormat::es12_3);
+    write_image_file(d.str() + name, make_image(nx, ny, value, u, u), RowFormat::es12_3);
     return d.str() + name;
 }
 
-bool has_text(const testing::ScriptedGraphics& g, std::size_t from, const std::string& t) {
-    return std::any_of(g.texts.begin() + long(from), g.texts.end(),
-                       [&](auto& x) { return x.text == t; });
+// Pixels of a picture drawn for real with a grey level in lo..hi, in columns x0..x1 - 1 of rows
+// y0..y1 - 1.
+int lit(const RgbPicture& p, int x0, int x1, int y0, int y1, int lo, int hi = 255) {
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) {
+            const int g = p.rgb[3 * (std::size_t(y) * p.width + x)];
+            n += g >= lo && g <= hi;
+        }
+    return n;
+}
+
+RgbPicture draw_png(const ScratchDir& d, ImageView& v, const std::string& name) {
+    auto g = open_plot_devices();
+    EXPECT_GT(g->open(d.str() + name + "/PNG"), 0);
+    std::ostringstream out;
+    Gui gui{*g, out, {}, 0, 0};
+    viewer_layout(gui.layout);
+    v.labels = false;
+    draw_view(gui, v, 100, false);
+    g->close();
+    return read_png(d.str() + name);
 }
 
 // DIFF steps from the last beam to the first; CTS+ widens the grey step between stripe and
 // background; LABEL drops the annotations; ZOOM+ after a click halves the window about the
 // point clicked; the scale bar's text and the g arrow are drawn.
-TEST(Viewer, ButtonsChangeTheView) {
+TEST(Viewer, ButtonsChangeTheViewSquarePixelsAndDefectOutlines) {
     ScratchDir d;
     Screen t;
     State& st = t.st;
@@ -180,8 +189,8 @@ TEST(Viewer, ButtonsChangeTheView) {
     ImageView v = view_of_run(st, d.str() + "cu01g");
     ASSERT_EQ(v.images.size(), 3u);
     draw_view(t.gui, v, 100, false);
-    EXPECT_TRUE(has_text(t.gr, 0, "DF 2 0 0"));
-    EXPECT_TRUE(has_text(t.gr, 0, "10 nm")); // 40 nm wide: a quarter, rounded down to 1-2-5
+    EXPECT_TRUE(t.gr.count_text("DF 2 0 0"));
+    EXPECT_TRUE(t.gr.count_text("10 nm")); // 40 nm wide: a quarter, rounded down to 1-2-5
     EXPECT_EQ(t.gr.arrows, 1);
     auto step = [](const testing::ScriptedGraphics::Image& im) { // stripe minus background
         return im.cells[20] - im.cells[10];
@@ -191,7 +200,7 @@ TEST(Viewer, ButtonsChangeTheView) {
     std::size_t from = t.gr.texts.size();
     ASSERT_TRUE(view_button(v, kDiffButton));
     draw_view(t.gui, v, 100, false);
-    EXPECT_TRUE(has_text(t.gr, from, "DF -2 0 0"));
+    EXPECT_TRUE(t.gr.count_text("DF -2 0 0", from));
     ASSERT_TRUE(view_button(v, kContrastUpButton));
     draw_view(t.gui, v, 100, false);
     EXPECT_GT(step(*(t.gr.images.end() - 2)), before + before / 2);
@@ -208,53 +217,57 @@ TEST(Viewer, ButtonsChangeTheView) {
     EXPECT_FLOAT_EQ(v.win[2], -10.0f); // y clamped: the view stays on the image
     EXPECT_EQ(t.gr.images.back().nx, 20);
     EXPECT_FALSE(view_button(v, 8)); // DEFECT does not change the view
-}
 
-// A picture drawn for real on a PNG page: its bright (or mid-grey) run of pixels along row
-// `y` and along column `x`.
-std::pair<int, int> measure(const RgbPicture& p, int y, int x, int lo, int hi) {
-    auto in = [&](int i, int j) {
-        const int g = p.rgb[3 * (std::size_t(j) * p.width + i)];
-        return g >= lo && g <= hi;
-    };
-    std::pair<int, int> r{0, 0};
-    for (int i = 0; i < p.width; ++i) r.first += in(i, y);
-    for (int j = 0; j < p.height; ++j) r.second += in(x, j);
-    return r;
-}
-
-RgbPicture draw_png(const ScratchDir& d, ImageView& v, const std::string& name) {
-    auto g = open_plot_devices();
-    EXPECT_GT(g->open(d.str() + name + "/PNG"), 0);
-    std::ostringstream out;
-    Gui gui{*g, out, {}, 0, 0};
-    testing::viewer_layout(gui.layout);
-    v.labels = false;
-    draw_view(gui, v, 100, false);
-    g->close();
-    return read_png(d.str() + name);
-}
-
-// A 100 x 50 Angstrom uniform image is twice as wide as high within a pixel and middle grey;
-// ZOOM+ doubles the width of a stripe.
-TEST(Viewer, SquarePixelsUniformGreyAndZoomOnAPage) {
-    ScratchDir d;
-    State st;
-    ImageView u = view_of_run(st, write_stripe(d, "flat", 20, 10, 5.0, 0, 0));
-    const RgbPicture p = draw_png(d, u, "flat.png");
+    // A 100 x 50 Angstrom uniform image is twice as wide as high within a pixel and middle grey;
+    // ZOOM+ doubles the width of a stripe.
+    ScratchDir pd;
+    State ps;
+    ImageView u = view_of_run(ps, write_stripe(pd, "flat", 20, 10, 5.0, 0, 0));
+    const RgbPicture p = draw_png(pd, u, "flat.png");
     const int cx = static_cast<int>(p.width * (0.05 + 0.9 * 0.41));
     const int cy = static_cast<int>(p.height * (1 - 0.575));
     // Middle grey only within 126..128, the picture's width and height at one quarter of it.
-    const auto [w, h] = measure(p, cy + p.height / 20, cx - p.width / 10, 126, 128);
+    const int w = lit(p, 0, p.width, cy + p.height / 20, cy + p.height / 20 + 1, 126, 128);
+    const int h = lit(p, cx - p.width / 10, cx - p.width / 10 + 1, 0, p.height, 126, 128);
     EXPECT_NEAR(w, 2 * h, 1.5) << w << " x " << h;
     EXPECT_GT(h, 50);
 
-    ImageView s = view_of_run(st, write_stripe(d, "stripe", 40, 40, 1.0, 19, 22));
-    const int w0 = measure(draw_png(d, s, "z0.png"), cy, cx, 200, 255).first;
-    view_button(s, kZoomInButton);
-    const int w1 = measure(draw_png(d, s, "z1.png"), cy, cx, 200, 255).first;
+    ImageView stripe = view_of_run(ps, write_stripe(pd, "stripe", 40, 40, 1.0, 19, 22));
+    const int w0 = lit(draw_png(pd, stripe, "z0.png"), 0, p.width, cy, cy + 1, 200);
+    view_button(stripe, kZoomInButton);
+    const int w1 = lit(draw_png(pd, stripe, "z1.png"), 0, p.width, cy, cy + 1, 200);
     EXPECT_GT(w0, 10);
     EXPECT_NEAR(w1, 2 * w0, 1.5) << w0 << " -> " << w1;
+
+    // DEFECT draws the defect's outline over the image: a void's circle and an edge line where
+    // the configuration puts them; a tetrahedron's faces meet at its four corners, which project
+    // half an edge from the centroid along [001].
+    ScratchDir od;
+    State os;
+    os.v_g = os.co_x = {2, 0, 0}, os.foil = {0, 0, 1}, os.size_x = os.size_y = os.size_z = 100;
+    const std::string image = write_stripe(od, "img", 100, 100, 1.0, 0, 0);
+    auto drawn = [&](const std::string& defect, const std::string& config) {
+        os.defect = defect, os.defect_kind = defect_kind_from_name(defect);
+        os.f_defect = od.str() + defect + ".ini";
+        od.write(defect + ".ini", " {" + defect + "}\n ===\n" + config);
+        TestGui tg;
+        viewer_layout(tg.gui.layout);
+        ImageView ov = view_of_run(os, image);
+        EXPECT_TRUE(view_button(ov, kDefectButton)) << defect;
+        draw_view(tg.gui, ov, 100, false);
+        return tg.gr.lines;
+    };
+    for (const auto& l : drawn("void", "20.0\n30.0 50.0 40.0\n"))
+        for (std::size_t k = 0; k < l.x.size(); ++k)
+            EXPECT_NEAR(std::hypot(l.x[k] + 2.0f, l.y[k]), 2.0, 1e-5);
+    const auto edge = drawn("edge", "1 2 1 0 1\n70.0 0.0 50.0\n0 1 0\n0.34\n1.0\n0\n");
+    ASSERT_EQ(edge.size(), 1u);
+    EXPECT_EQ(edge[0].x, (std::vector<float>{2.0f, 2.0f}));
+    const auto sft = drawn("tetrahedron", "faulted\n50.0 40.0 50.0\n60.0\n0.34\n1.0\n");
+    ASSERT_EQ(sft.size(), 4u);
+    for (const auto& l : sft)
+        for (std::size_t k = 0; k < l.x.size(); ++k)
+            EXPECT_NEAR(std::hypot(l.x[k] - 0.0f, l.y[k] - 1.0f), 3.0, 1e-4);
 }
 
 // The overview of one condition with three beams: the page size, each panel showing its own
@@ -272,8 +285,7 @@ TEST(Overview, PanelsInRowOrderWithLabelsAndScale) {
             return i == 1 && j == 1 ? 1.0 : i >= 10 * n && i < 10 * n + 4 ? 2.0 : 1.5;
         };
         row.images.push_back(d.str() + "b" + std::to_string(n));
-        write_image_file(row.images.back(), testing::make_image(40, 40, value, 10, 10),
-                         RowFormat::es12_3);
+        write_image_file(row.images.back(), make_image(40, 40, value, 10, 10), RowFormat::es12_3);
     }
     make_overview_writer()->write(st, {row}, d.str() + "x_overview.png");
     const RgbPicture p = read_png(d.str() + "x_overview.png");
@@ -285,60 +297,22 @@ TEST(Overview, PanelsInRowOrderWithLabelsAndScale) {
         SCOPED_TRACE(c);
         int a = c * page.panel;
         while (grey(a, mid) < 60) ++a; // the image: its first run of lit pixels
-        int b = a, stripe = 0, lit = 0;
+        int b = a, stripe = 0, bright = 0;
         for (; grey(b, mid) >= 60; ++b)
-            if (grey(b, mid) > 230) stripe += b - a, ++lit;
+            if (grey(b, mid) > 230) stripe += b - a, ++bright;
         const double px_per_cell = (b - a) / 40.0;
-        EXPECT_NEAR(double(stripe) / lit / px_per_cell, 10 * (c + 1) + 1, 0.6);
+        EXPECT_NEAR(double(stripe) / bright / px_per_cell, 10 * (c + 1) + 1, 0.6);
         int top = mid, bottom = mid;
         const int xc = a + (b - a) / 3; // a background column
         while (grey(xc, top - 1) >= 60) --top;
         while (grey(xc, bottom + 1) >= 60) ++bottom;
         EXPECT_NEAR(bottom - top + 1, b - a, 1);
-        int label = 0;
-        for (int y = top - page.panel / 12; y < top - 2; ++y)
-            for (int x = a; x < a + 40; ++x) label += grey(x, y) > 100;
-        EXPECT_GT(label, 20);
+        EXPECT_GT(lit(p, a, a + 40, top - page.panel / 12, top - 2, 101), 20);
         int bar = 0;
-        for (int y = bottom + 2; y < bottom + page.panel / 12; ++y) {
-            int run = 0;
-            for (int x = a; x < a + (b - a) / 2; ++x) run += grey(x, y) > 200;
-            bar = std::max(bar, run);
-        }
+        for (int y = bottom + 2; y < bottom + page.panel / 12; ++y)
+            bar = std::max(bar, lit(p, a, a + (b - a) / 2, y, y + 1, 201));
         EXPECT_NEAR(bar, (b - a) / 4.0, 1.0);
     }
-}
-
-// DEFECT draws the defect's outline over the image: a void's circle and an edge line where
-// the configuration puts them; a tetrahedron's faces meet at its four corners, which project
-// half an edge from the centroid along [001].
-TEST(Viewer, DefectOutlines) {
-    ScratchDir d;
-    State st;
-    st.v_g = st.co_x = {2, 0, 0}, st.foil = {0, 0, 1}, st.size_x = st.size_y = st.size_z = 100;
-    const std::string image = write_stripe(d, "img", 100, 100, 1.0, 0, 0);
-    auto drawn = [&](const std::string& defect, const std::string& config) {
-        st.defect = defect, st.defect_kind = defect_kind_from_name(defect);
-        st.f_defect = d.str() + defect + ".ini";
-        d.write(defect + ".ini", " {" + defect + "}\n ===\n" + config);
-        TestGui t;
-        testing::viewer_layout(t.gui.layout);
-        ImageView v = view_of_run(st, image);
-        EXPECT_TRUE(view_button(v, kDefectButton)) << defect;
-        draw_view(t.gui, v, 100, false);
-        return t.gr.lines;
-    };
-    for (const auto& l : drawn("void", "20.0\n30.0 50.0 40.0\n"))
-        for (std::size_t k = 0; k < l.x.size(); ++k)
-            EXPECT_NEAR(std::hypot(l.x[k] + 2.0f, l.y[k]), 2.0, 1e-5);
-    const auto edge = drawn("edge", "1 2 1 0 1\n70.0 0.0 50.0\n0 1 0\n0.34\n1.0\n0\n");
-    ASSERT_EQ(edge.size(), 1u);
-    EXPECT_EQ(edge[0].x, (std::vector<float>{2.0f, 2.0f}));
-    const auto sft = drawn("tetrahedron", "faulted\n50.0 40.0 50.0\n60.0\n0.34\n1.0\n");
-    ASSERT_EQ(sft.size(), 4u);
-    for (const auto& l : sft)
-        for (std::size_t k = 0; k < l.x.size(); ++k)
-            EXPECT_NEAR(std::hypot(l.x[k] - 0.0f, l.y[k] - 1.0f), 3.0, 1e-4);
 }
 
 } // namespace

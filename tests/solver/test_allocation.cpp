@@ -1,6 +1,5 @@
 // The slice loop must not allocate: every C++ allocation of this test program is counted.
 #include "solver/fixture.hpp"
-#include "solver/propagation.hpp"
 #include "support/testing.hpp"
 
 #include <atomic>

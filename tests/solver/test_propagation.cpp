@@ -1,16 +1,15 @@
-// Column propagation: slice transfer, flags, lateral shift, intensities, physics checks.
-#include "solver/eigen.hpp"
+// Column propagation: slice transfer, flags, lateral shift, intensities, physics checks; the
+// fast functions it uses.
+#include "solver/fast_math.hpp"
 #include "solver/fixture.hpp"
-#include "solver/propagation.hpp"
 #include "support/testing.hpp"
 
 #include <omp.h>
 
 #include <algorithm>
-#include <cmath>
-#include <vector>
+#include <limits>
+#include <random>
 
-using namespace korvex;
 using namespace korvex::testing;
 
 namespace {
@@ -90,25 +89,9 @@ std::vector<double> independent_column(const State& st, int i, int j, void (*str
 
 } // namespace
 
-// v_g = (2 0 0): s_f = (1/6, 0, 0) is a third of a cycle of g; beam m takes exp(2 pi i m / 3).
-TEST(TwoTwoScattering, FaultJumpOfOneThirdCycle) {
-    State st = make_state({.first = -2, .last = 2});
-    Array1<cplx> in(5);
-    for (int n = 1; n <= 5; ++n) in(n) = cplx(0.1 * n, -0.05 * n);
-    const std::vector<double> sgr(5, 0.0);
-    const Array1<cplx> plain = one_slice(st, sgr, in, 20.0, {0, 0, 0});
-    const Array1<cplx> jumped = one_slice(st, sgr, in, 20.0, {1.0 / 6.0, 0, 0});
-    for (int n = 1; n <= 5; ++n) {
-        const int m = st.mtx_beams(n);
-        const cplx expect = plain(n) * std::exp(cplx(0.0, 2.0 * M_PI * m / 3.0));
-        EXPECT_LT(std::abs(jumped(n) - expect), 1e-15) << m;
-    }
-    EXPECT_EQ(jumped(3), plain(3));
-}
-
 // With defect "no" the first column's solution serves every column (flag 0); a strained model
 // solves every column.
-TEST(PropagateSlice, PerfectCrystalReusesTheFirstColumnsSolution) {
+TEST(PropagateSlice, SlicesColumnsShiftsThreadsTheIndependentSolverFringesAndFastMath) {
     for (const char* defect : {"no", "edge"}) {
         State st = make_state({.first = -1, .last = 2, .npx = 3, .npy = 2, .defect = defect});
         initial_amplitudes(st);
@@ -123,11 +106,9 @@ TEST(PropagateSlice, PerfectCrystalReusesTheFirstColumnsSolution) {
             EXPECT_NE(st.phi_grid(1, 1, 2), st.phi_grid(2, 1, 2));
         EXPECT_EQ(st.phi_grid(2, 1, 2), st.phi_grid(3, 2, 2));
     }
-}
 
-// An empty void is the perfect crystal bit for bit; a column inside it for every slice keeps
-// its entrance amplitudes.
-TEST(PropagateSlice, VoidColumnsPassAndAnEmptyVoidIsThePerfectCrystal) {
+    // An empty void is the perfect crystal bit for bit; a column inside it for every slice keeps
+    // its entrance amplitudes.
     const ColumnSetup s{.first = -1, .last = 1, .npx = 4, .npy = 3, .nslice = 20};
     State perfect = make_state(s);
     run_slices(perfect);
@@ -144,11 +125,9 @@ TEST(PropagateSlice, VoidColumnsPassAndAnEmptyVoidIsThePerfectCrystal) {
     EXPECT_EQ(holed.phi_grid(2, 3, 2), cplx(std::sqrt(holed.mtx_bg(2)), 0.0));
     EXPECT_EQ(holed.phi_grid(2, 3, 1), cplx(0.0, 0.0));
     EXPECT_EQ(holed.phi_grid(1, 1, 1), perfect.phi_grid(1, 1, 1));
-}
 
-// Same tilted geometry, different `ca`: "yes" leaves the fields in place, "no" and "half"
-// shift them after the slice.
-TEST(PropagateSlice, LateralShiftOnlyWithoutTheColumnApproximation) {
+    // Same tilted geometry, different `ca`: "yes" leaves the fields in place, "no" and "half"
+    // shift them after the slice.
     std::vector<Array3<cplx>> out;
     for (const char* ca : {"yes", "no", "half"}) {
         State st = make_state({.first = -1, .last = 2, .npx = 5, .npy = 2, .ca = "no"});
@@ -163,49 +142,23 @@ TEST(PropagateSlice, LateralShiftOnlyWithoutTheColumnApproximation) {
     }
     EXPECT_TRUE(same_bits(out[0], out[1]));
     EXPECT_TRUE(same_bits(out[0], out[2]));
-}
 
-// Direction and weight of the shift: a beam tilted towards -x by a whole column per slice
-// takes the column after it, one tilted towards +x by half a column the mean with the column
-// before; the edge column keeps its value; one column never changes.
-TEST(LinearItp, ShiftDirectionWeightAndEdges) {
-    Array3<cplx> phi(4, 1, 3);
-    for (std::size_t e = 0; e < phi.size(); ++e) phi.data()[e] = cplx(e * e + 10.0, 3.0 - e);
-    const Array3<cplx> old = phi;
-    Array1<double> angle(3);
-    angle(1) = -std::atan(1.0), angle(3) = std::atan(0.5);
-    linear_itp({4, 1, 10}, 3, {40.0, 10.0, 100.0}, angle, phi); // dx = dz = 10 Angstrom
-    for (int i = 1; i <= 4; ++i) {
-        EXPECT_EQ(phi(i, 1, 2), old(i, 1, 2));
-        EXPECT_LT(std::abs(phi(i, 1, 1) - old(std::min(i + 1, 4), 1, 1)), 1e-12) << i;
-        const cplx mean = i == 1 ? old(1, 1, 3) : 0.5 * (old(i, 1, 3) + old(i - 1, 1, 3));
-        EXPECT_LT(std::abs(phi(i, 1, 3) - mean), 1e-12) << i;
-    }
-    Array3<cplx> one(1, 2, 3), one_old(1, 2, 3);
-    one.fill(cplx(1.5, -2.0)), one_old.fill(cplx(1.5, -2.0));
-    linear_itp({1, 2, 10}, 3, {10.0, 20.0, 100.0}, angle, one);
-    EXPECT_TRUE(same_bits(one, one_old));
-}
-
-TEST(PropagateSlice, SameBitsForOneAndTwoThreads) {
-    const ColumnSetup s{
+    const ColumnSetup ts{
         .first = -2, .last = 3, .npx = 17, .npy = 9, .nslice = 12, .ca = "no", .defect = "edge"};
     std::vector<Array3<cplx>> result;
     const int saved = omp_get_max_threads();
     for (int t = 1; t <= 2; ++t) {
         omp_set_num_threads(t);
-        State st = make_state(s);
-        run_slices(st, [](State& x, int l) {
+        State tst = make_state(ts);
+        run_slices(tst, [](State& x, int l) {
             fill_strain(x, l);
             x.s_f(4, 5, 1) = 0.1 * l; // a fault crossing one column
         });
-        result.push_back(st.phi_grid);
+        result.push_back(tst.phi_grid);
     }
     omp_set_num_threads(saved);
     EXPECT_TRUE(same_bits(result[0], result[1]));
-}
 
-TEST(PropagateSlice, StrainedColumnAgreesWithAnIndependentSolver) {
     State st = make_state(
         {.first = -2, .last = 2, .npx = 2, .nslice = 1000, .thickness = 1500.0, .defect = "edge"});
     const State start = st;
@@ -216,22 +169,67 @@ TEST(PropagateSlice, StrainedColumnAgreesWithAnIndependentSolver) {
         for (int n = 1; n <= 5; ++n)
             EXPECT_NEAR(st.mtx_intensity(i, 1, n), ref[n - 1], 1e-6) << i << " beam " << n;
     }
-}
 
-// Without absorption 3 to 12 beams, or 10 tilted, agree with the independent solver; the flux
-// sum of (kg_z(n) / kg_z(0))^2 I_n is exactly 1, the plain sum to the spread of the tilts.
-TEST(Physics, BeamsAgreeWithTheIndependentSolverAndConserveTheFlux) {
+    // v_g = (2 0 0): s_f = (1/6, 0, 0) is a third of a cycle of g; beam m takes exp(2 pi i m / 3).
+    State fst = make_state({.first = -2, .last = 2});
+    Array1<cplx> amp(5);
+    for (int n = 1; n <= 5; ++n) amp(n) = cplx(0.1 * n, -0.05 * n);
+    const std::vector<double> zero_terms(5, 0.0);
+    const Array1<cplx> unjumped = one_slice(fst, zero_terms, amp, 20.0, {0, 0, 0});
+    const Array1<cplx> jumped = one_slice(fst, zero_terms, amp, 20.0, {1.0 / 6.0, 0, 0});
+    for (int n = 1; n <= 5; ++n) {
+        const int m = fst.mtx_beams(n);
+        const cplx expect = unjumped(n) * std::exp(cplx(0.0, 2.0 * M_PI * m / 3.0));
+        EXPECT_LT(std::abs(jumped(n) - expect), 1e-15) << m;
+    }
+    EXPECT_EQ(jumped(3), unjumped(3));
+
+    // Direction and weight of the shift: a beam tilted towards -x by a whole column per slice
+    // takes the column after it, one tilted towards +x by half a column the mean with the column
+    // before; the edge column keeps its value; one column never changes.
+    Array3<cplx> shifted(4, 1, 3);
+    for (std::size_t e = 0; e < shifted.size(); ++e)
+        shifted.data()[e] = cplx(e * e + 10.0, 3.0 - e);
+    const Array3<cplx> before = shifted;
+    Array1<double> tilt(3);
+    tilt(1) = -std::atan(1.0), tilt(3) = std::atan(0.5);
+    linear_itp({4, 1, 10}, 3, {40.0, 10.0, 100.0}, tilt, shifted); // dx = dz = 10 Angstrom
+    for (int i = 1; i <= 4; ++i) {
+        EXPECT_EQ(shifted(i, 1, 2), before(i, 1, 2));
+        EXPECT_LT(std::abs(shifted(i, 1, 1) - before(std::min(i + 1, 4), 1, 1)), 1e-12) << i;
+        const cplx mean = i == 1 ? before(1, 1, 3) : 0.5 * (before(i, 1, 3) + before(i - 1, 1, 3));
+        EXPECT_LT(std::abs(shifted(i, 1, 3) - mean), 1e-12) << i;
+    }
+    Array3<cplx> narrow(1, 2, 3), narrow_before(1, 2, 3);
+    narrow.fill(cplx(1.5, -2.0)), narrow_before.fill(cplx(1.5, -2.0));
+    linear_itp({1, 2, 10}, 3, {10.0, 20.0, 100.0}, tilt, narrow);
+    EXPECT_TRUE(same_bits(narrow, narrow_before));
+
+    // Travel in one slice: 100 * 3 g / k = 4.16 Angstrom against pixels of 10 and 1 Angstrom.
+    State rst = make_state({.first = 0, .last = 3, .npx = 10, .npy = 100, .nslice = 10});
+    const std::string both =
+                          " The number of pixels in x or y coordinate is too large or the number "
+                          "of slices is too small\n",
+                      y_only =
+                          " the number of pixels in y coordinate  is too large or the number of "
+                          "slices is too small\n";
+    EXPECT_EQ(resolution_warnings(rst), y_only);
+    rst.n_pixel_x = 100;
+    EXPECT_EQ(resolution_warnings(rst), both + y_only);
+
+    // Without absorption 3 to 12 beams, or 10 tilted, agree with the independent solver; the flux
+    // sum of (kg_z(n) / kg_z(0))^2 I_n is exactly 1, the plain sum to the spread of the tilts.
     for (const std::string ca : {"yes", "no", "half"})
         for (int nb = 3; nb <= (ca == "yes" ? 12 : 10); ++nb) {
-            ColumnSetup s{.first = -1, .last = nb - 2, .nslice = 250, .thickness = 8000.0};
-            s.ca = ca, s.defect = "edge", s.absorption = false;
-            State st = make_state(s);
-            auto strain = [](State& x, int l) { fill_strain(x, l, 0.003, 700.0); };
-            const std::vector<double> ref = independent_column(st, 1, 1, strain);
-            run_slices(st, strain);
+            ColumnSetup c{.first = -1, .last = nb - 2, .nslice = 250, .thickness = 8000.0};
+            c.ca = ca, c.defect = "edge", c.absorption = false;
+            State tb = make_state(c);
+            auto slow = [](State& x, int l) { fill_strain(x, l, 0.003, 700.0); };
+            const std::vector<double> ref = independent_column(tb, 1, 1, slow);
+            run_slices(tb, slow);
             double plain = 0.0, flux = 0.0;
             for (int b = 1; b <= nb; ++b) {
-                const double in = st.mtx_intensity(1, 1, b), w = st.mtx_bg(b) / st.mtx_bg(2);
+                const double in = tb.mtx_intensity(1, 1, b), w = tb.mtx_bg(b) / tb.mtx_bg(2);
                 EXPECT_NEAR(in, ref[std::size_t(b - 1)], 1e-6) << ca << nb;
                 plain += in;
                 flux += w * w * in;
@@ -239,30 +237,39 @@ TEST(Physics, BeamsAgreeWithTheIndependentSolverAndConserveTheFlux) {
             EXPECT_NEAR(plain, 1.0, 2e-4) << ca << nb;
             EXPECT_NEAR(flux, 1.0, 1e-9) << ca << nb;
         }
-}
 
-TEST(Physics, TwoBeamThicknessFringesHaveTheExtinctionPeriod) {
     // Exact Bragg condition, no absorption: I_g = sin^2(pi z U_g / k), period k / U_g.
-    State st = make_state(
+    State tb = make_state(
         {.first = 0, .last = 1, .nslice = 3000, .thickness = 3000.0, .absorption = false});
-    initial_amplitudes(st);
-    int flag = 1;
-    for (int l = 1; l <= st.effslicenumber; ++l) {
-        propagate_slice(st, l, flag);
-        intensities(st);
-        const double s = std::sin(M_PI * l * korvex::testing::kCuU200 / korvex::testing::kCuK);
-        ASSERT_NEAR(st.mtx_intensity(1, 1, 2), s * s, 1e-9) << "depth " << l;
+    initial_amplitudes(tb);
+    int tflag = 1;
+    for (int l = 1; l <= tb.effslicenumber; ++l) {
+        propagate_slice(tb, l, tflag);
+        intensities(tb);
+        const double sn = std::sin(M_PI * l * kCuU200 / kCuK);
+        ASSERT_NEAR(tb.mtx_intensity(1, 1, 2), sn * sn, 1e-9) << "depth " << l;
     }
-}
 
-// Travel in one slice: 100 * 3 g / k = 4.16 Angstrom against pixels of 10 and 1 Angstrom.
-TEST(ResolutionCheck, WarnsForEachDirection) {
-    State st = make_state({.first = 0, .last = 3, .npx = 10, .npy = 100, .nslice = 10});
-    const std::string xy = " The number of pixels in x or y coordinate is too large or the number "
-                           "of slices is too small\n",
-                      y = " the number of pixels in y coordinate  is too large or the number of "
-                          "slices is too small\n";
-    EXPECT_EQ(resolution_warnings(st), y);
-    st.n_pixel_x = 100;
-    EXPECT_EQ(resolution_warnings(st), xy + y);
+    // The propagator's exp, sin and cos within 2 ulp of the C library over the slices' ranges.
+    std::mt19937_64 rng(7);
+    const double ulp = std::numeric_limits<double>::epsilon();
+    auto within = [&](double got, double want, double scale) {
+        return std::abs(got - want) <= 2.0 * ulp * scale;
+    };
+    for (const double range : {1e-3, 1.0, 4.0, 100.0, 1e4, solver::kTrigMax}) {
+        std::uniform_real_distribution<double> fu(-range, range);
+        for (int i = 0; i < 20000; ++i) {
+            const double fx = i < 8 ? (i - 4) * 1.5707963267948966 : fu(rng);
+            double fs = 0.0, fc = 0.0;
+            solver::sin_cos(fx, fs, fc);
+            // Absolute error: the amplitudes are sums of terms of order 1.
+            ASSERT_TRUE(within(fs, std::sin(fx), 1.0) && within(fc, std::cos(fx), 1.0))
+                << fx << ": " << fs - std::sin(fx) << " " << fc - std::cos(fx);
+        }
+    }
+    std::uniform_real_distribution<double> fv(-solver::kExpMax, solver::kExpMax);
+    for (int i = 0; i < 100000; ++i) {
+        const double fx = i < 3 ? (i - 1) * solver::kExpMax : i < 100 ? fv(rng) * 1e-3 : fv(rng);
+        ASSERT_TRUE(within(solver::exp_reduced(fx), std::exp(fx), std::exp(fx))) << fx;
+    }
 }

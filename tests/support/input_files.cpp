@@ -27,9 +27,10 @@ KorvexRun::KorvexRun(const InputSpec& in, const std::string& datadir) : data(dat
     std::filesystem::create_directories(dir.path() / datadir, ec);
 }
 
-bool KorvexRun::run(const std::string& config, const std::string& env) {
+bool KorvexRun::run(const std::string& config, const std::string& env, const std::string& options) {
     if (!config.empty()) dir.write("defect.ini", config);
-    status = run_program(dir.str(), config.empty() ? "-t in" : "-t in defect.ini", output, env);
+    status = run_program(dir.str(), options + (config.empty() ? " -t in" : " -t in defect.ini"),
+                         output, env);
     return status == 0;
 }
 

@@ -23,6 +23,9 @@ struct InputSpec {
     int iabs = 1;
 };
 
+// The tags of the result files of beams -2 .. 3.
+inline const std::string kBeamNames[] = {"-02g", "-01g", "00g", "01g", "02g", "03g"};
+
 // The 28-record input parameter file.
 std::string input_text(const InputSpec& s);
 
@@ -38,8 +41,10 @@ struct KorvexRun {
     int status = -1;
     std::string output;
     explicit KorvexRun(const InputSpec& in, const std::string& datadir = "./");
-    // Writes `config` (if any) as "defect.ini" and runs with it; true on success.
-    bool run(const std::string& config = "", const std::string& env = "");
+    // Writes `config` (if any) as "defect.ini" and runs with it and the `options` before "-t";
+    // true on success.
+    bool run(const std::string& config = "", const std::string& env = "",
+             const std::string& options = "");
     std::string file(const std::string& name) const { return dir.str() + data + name; }
     ImageData image(const std::string& beam) const { return read_image_file(file("in" + beam)); }
 };

@@ -15,6 +15,9 @@
 
 namespace korvex::testing {
 
+// A test file's `using namespace korvex::testing;` brings the project's names with the helpers.
+using namespace korvex;
+
 using Lines = std::vector<std::string>;
 
 std::string read_file(const std::string& path);
@@ -48,11 +51,12 @@ class ScratchDir {
     bool entered_ = false;
 };
 
-// Runs `f` and returns the message lines of the stop it must raise (fails the test otherwise).
-template <class F> std::vector<std::string> stop_lines(F&& f) {
+// Runs `f` and returns the message lines of the stop (of type E) it must raise (fails the test
+// otherwise).
+template <class E = Fatal, class F> std::vector<std::string> stop_lines(F&& f) {
     try {
         f();
-    } catch (const Fatal& e) {
+    } catch (const E& e) {
         return e.lines();
     }
     ADD_FAILURE() << "expected the run to stop";
