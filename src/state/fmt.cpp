@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -105,10 +106,90 @@ std::string list_int(long long v) {
     return std::to_string(v);
 }
 
+namespace {
+
+// The ten significant digits of a > 0 as an integer m in [10^9, 10^10) and the decimal exponent
+// x of the first digit, rounded as printf rounds. The scaled value a 10^(9 - x) is off by at
+// most 1.1e-6 (one rounding, with an exact power of ten), so its nearest integer is the right
+// one unless it lies that near a half; then, or without an exact power, false.
+bool ten_digits(double a, std::uint64_t& m, int& x) {
+    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    x = static_cast<int>(std::floor(std::log10(a)));
+    for (int pass = 0; pass < 2; ++pass) {
+        const int k = 9 - x;
+        if (k < -22 || k > 22) return false;
+        const double s = k >= 0 ? a * kPow10[k] : a / kPow10[-k];
+        if (s < 1e9 || s >= 1e10) { // log10 came out a hair off
+            x += s < 1e9 ? -1 : 1;
+            continue;
+        }
+        if (std::fabs(std::fabs(s - std::trunc(s)) - 0.5) < 4e-6) return false;
+        double r = std::nearbyint(s);
+        if (r >= 1e10) { // 9.9999999999... rounds up to the next power
+            r = 1e9;
+            ++x;
+        }
+        m = static_cast<std::uint64_t>(r);
+        return true;
+    }
+    return false;
+}
+
+// "%.10G" of a finite non-zero v from its ten digits: fixed for exponents -4 .. 9, else
+// d.dddE+xx; trailing zeros (and a bare point) dropped.
+bool append_g10(std::string& out, double v) {
+    std::uint64_t m = 0;
+    int x = 0;
+    if (!ten_digits(std::fabs(v), m, x)) return false;
+    char d[10];
+    for (int i = 9; i >= 0; --i, m /= 10) d[i] = static_cast<char>('0' + m % 10);
+    int n = 10; // digits kept
+    while (n > 1 && d[n - 1] == '0') --n;
+    if (v < 0) out += '-';
+    if (x >= -4 && x < 10) {
+        if (x < 0) {
+            out += "0.";
+            out.append(static_cast<std::size_t>(-x - 1), '0');
+            out.append(d, static_cast<std::size_t>(n));
+        } else {
+            out.append(d, static_cast<std::size_t>(x + 1));
+            if (n > x + 1) {
+                out += '.';
+                out.append(d + x + 1, static_cast<std::size_t>(n - x - 1));
+            }
+        }
+        return true;
+    }
+    out += d[0];
+    if (n > 1) {
+        out += '.';
+        out.append(d + 1, static_cast<std::size_t>(n - 1));
+    }
+    out += x < 0 ? "E-" : "E+";
+    const int ax = std::abs(x);
+    if (ax >= 100) out += static_cast<char>('0' + ax / 100);
+    out += static_cast<char>('0' + ax / 10 % 10);
+    out += static_cast<char>('0' + ax % 10);
+    return true;
+}
+
+} // namespace
+
 void append_list_real(std::string& out, double v) {
     if (!std::isfinite(v)) {
         out += std::isnan(v) ? "NaN" : (v > 0 ? "Infinity" : "-Infinity");
         return;
+    }
+    // Most values: their ten digits from one scaling (the maps print hundreds of thousands).
+    if (v != 0.0) {
+        const std::size_t at = out.size();
+        if (append_g10(out, v)) {
+            if (out.find_first_of(".E", at) == std::string::npos) out += ".0";
+            return;
+        }
+        out.resize(at);
     }
     // "%.10G": to_chars gives printf's digits and layout, with a lower-case exponent letter.
     char buf[64];
