@@ -3,6 +3,7 @@
 #include "driver/grey_levels.hpp"
 #include "state/fmt.hpp"
 #include "state/pending_file.hpp"
+#include "state/textout.hpp"
 
 #include <png.h>
 #include <tiffio.h>
@@ -132,30 +133,43 @@ double printed_value_reference(double v, RowFormat fmt) {
     return printed_slow(v, fmt == RowFormat::es12_3 ? 4 : 10);
 }
 
-void write_png(const std::string& path, int width, int height, bool rgb,
-               const std::vector<unsigned char>& pixels) {
-    PendingFile file(path);
-    std::FILE* fp = ::fdopen(file.fd(), "wb");
-    if (!fp) file.fail(std::strerror(errno));
-    file.release();
+namespace {
+
+// The PNG stream of the pixels, empty when the library fails (it runs on any thread).
+std::string png_encoding(int width, int height, bool rgb,
+                         const std::vector<unsigned char>& pixels) {
     png_image png{};
     png.version = PNG_IMAGE_VERSION;
     png.width = static_cast<png_uint_32>(width);
     png.height = static_cast<png_uint_32>(height);
     png.format = rgb ? PNG_FORMAT_RGB : PNG_FORMAT_GRAY;
     png.flags = PNG_IMAGE_FLAG_FAST; // previews: speed over the last percent of size
-    const bool ok = png_image_write_to_stdio(&png, fp, 0, pixels.data(), 0, nullptr) != 0;
-    const std::string message = ok ? std::string() : std::string(png.message);
+    // Room for the largest stream these pixels can give: encoded once.
+    std::string bytes(PNG_IMAGE_PNG_SIZE_MAX(png), '\0');
+    png_alloc_size_t size = bytes.size();
+    const bool ok =
+        png_image_write_to_memory(&png, bytes.data(), &size, 0, pixels.data(), 0, nullptr) != 0;
     png_image_free(&png);
-    const bool flushed = std::fflush(fp) == 0 && std::ferror(fp) == 0;
-    const int err = errno;
-    const bool closed = std::fclose(fp) == 0;
-    if (!ok) file.fail(message);
-    if (!flushed || !closed) file.fail(std::strerror(flushed ? errno : err));
-    file.commit();
+    bytes.resize(ok ? size : 0);
+    return bytes;
 }
 
-void export_png(const std::string& path_without_ext, const ImageData& img) {
+} // namespace
+
+void write_png_bytes(const std::string& path, const std::string& bytes) {
+    if (bytes.empty()) {
+        PendingFile file(path);
+        file.fail("the PNG library could not encode the picture");
+    }
+    write_text_file(path, bytes);
+}
+
+void write_png(const std::string& path, int width, int height, bool rgb,
+               const std::vector<unsigned char>& pixels) {
+    write_png_bytes(path, png_encoding(width, height, rgb, pixels));
+}
+
+std::string png_encoding(const ImageData& img) {
     const GreyLevels g = grey_levels(img, 256);
     const int nx = img.nx(), ny = img.ny();
     // Top row first: row y = 1 at the top, column x = 1 at the left.
@@ -164,7 +178,11 @@ void export_png(const std::string& path_without_ext, const ImageData& img) {
         for (int i = 1; i <= nx; ++i)
             pixels[static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(nx) +
                    static_cast<std::size_t>(i - 1)] = static_cast<unsigned char>(g.level(i, j));
-    write_png(path_without_ext + ".png", nx, ny, false, pixels);
+    return png_encoding(nx, ny, false, pixels);
+}
+
+void export_png(const std::string& path_without_ext, const ImageData& img) {
+    write_png_bytes(path_without_ext + ".png", png_encoding(img));
 }
 
 namespace {

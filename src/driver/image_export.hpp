@@ -47,6 +47,10 @@ double printed_value(double v, RowFormat fmt);
 double printed_value_reference(double v, RowFormat fmt);
 
 void export_png(const std::string& path_without_ext, const ImageData& img);
+// The bytes of that preview, made on any thread for writing later by write_png_bytes (empty
+// when the library fails: the write then stops naming the file).
+std::string png_encoding(const ImageData& img);
+void write_png_bytes(const std::string& path, const std::string& bytes);
 
 // A PNG of 8-bit grey or RGB pixels, rows from the top, written whole through the safe writer.
 void write_png(const std::string& path, int width, int height, bool rgb,

@@ -39,7 +39,7 @@ namespace {
 // A beam's image with its text and its values as printed, made ahead of writing.
 struct BeamImage {
     ImageData img, shown;
-    std::string text;
+    std::string text, png;
 };
 
 // The image files of every beam (`name(n)`, `what` on its TIFF) from array `a`: the beams'
@@ -60,6 +60,7 @@ void beam_image_files(const State& st, const Array3<double>& a, RowFormat fmt, N
             b.img = beam_image(st, a, first + k);
             b.text = format_image(b.img, fmt);
             b.shown = as_printed(b.img, fmt);
+            b.png = png_encoding(b.shown);
         }
         for (int k = 0; k < count; ++k) {
             // A signal stops the run between two files rather than after all of them (an MPI
@@ -72,7 +73,7 @@ void beam_image_files(const State& st, const Array3<double>& a, RowFormat fmt, N
             write_text_file(path, b.text);
             ImageInfo info = image_info(st, st.mtx_beams(n));
             if (what) info.quantity = what;
-            export_png(path, b.shown);
+            write_png_bytes(path + ".png", b.png);
             export_tiff(path, b.img, info);
         }
     }
