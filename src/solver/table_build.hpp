@@ -139,6 +139,9 @@ void build_table(const solver::SliceData<N>& sd, const solver::StrainForm& f,
             nodes.add(k3 * t.h3, k1 * t.h1, t.node(k3, k1), e);
         }
         nodes.flush();
+        // A cell's check reads nodes of its neighbours, whose last batch another thread may
+        // still be solving: every node first.
+#pragma omp barrier
         // Each lane's exact solution against the interpolant at the same point (the tag is the
         // cell times 4 plus the quarter).
         std::vector<double> exact(ns * Node::lanes), interp(ns);
