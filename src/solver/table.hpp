@@ -9,6 +9,7 @@
 #pragma once
 
 #include "solver/kernels.hpp"
+#include "solver/node_columns.hpp"
 #include "solver/strain_form.hpp"
 #include "state/large_pages.hpp"
 
@@ -327,27 +328,10 @@ struct TransferTable {
     template <int N>
     KORVEX_HOT void interpolated_transfer(const double* w, const double* a, double* re,
                                           double* im) const {
-        constexpr int M = static_cast<int>(column_doubles(N));
-        constexpr std::size_t ns = node_doubles(N);
-        const double* b = a + ns;
-        const double* c = b + ns;
-        const double* d = c + ns;
-        const double w0 = w[0], w1 = w[1], w2 = w[2], w3 = w[3];
-        double ya[M] = {}, yb[M] = {};
-        for (int col = 0; col < N; ++col) {
-            const double xr = re[col], xi = im[col];
-            const std::size_t o = static_cast<std::size_t>(2 * N * col);
-            KORVEX_LANES
-            for (int k = 0; k < M; ++k) {
-                const double e = ((w0 * a[o + k] + w1 * b[o + k]) + w2 * c[o + k]) + w3 * d[o + k];
-                ya[k] += e * xr;
-                yb[k] += e * xi;
-            }
-        }
-        for (int r = 0; r < N; ++r) {
-            re[r] = ya[r] - yb[N + r];
-            im[r] = ya[N + r] + yb[r];
-        }
+        // The last pair of columns read together stays within the node.
+        static_assert(N <= 0 || 2 * N * ((N - 2) / 2 * 2) + (4 * N + 7) / 8 * 8 <=
+                                    static_cast<int>(node_doubles(N)));
+        detail::interpolate_and_apply<N>(w, a, node_doubles(N), re, im);
     }
 
   private:

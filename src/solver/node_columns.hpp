@@ -1,0 +1,87 @@
+// phi <- S phi with S = w0 S_0 + w1 S_1 + w2 S_2 + w3 S_3 interpolated column by column from
+// four consecutive table nodes, without storing S. A node holds its n columns 2 n doubles
+// apart (real parts of the rows, then imaginary parts), each read as whole vectors of 8.
+//
+// Where 2 n is no multiple of 8, a column alone leaves lanes of its last vector idle (5 beams:
+// 10 doubles in 16 lanes). Two neighbouring columns then go together (20 doubles in 24 lanes),
+// and the second is moved down to lane 0 in registers. Every element of S and of the sums takes
+// the same operations in the same order either way, so the results are the same bits.
+#pragma once
+
+#include "solver/rotations.hpp"
+
+#include <cstddef>
+#include <cstring>
+
+namespace korvex::solver::detail {
+
+using NodeLanes = double __attribute__((vector_size(64)));
+
+KORVEX_HOT NodeLanes node_lanes(const double* p) {
+    NodeLanes v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Lanes r .. r + 7 of the 16 lanes of (lo, hi).
+template <int R> KORVEX_HOT NodeLanes lanes_from(NodeLanes lo, NodeLanes hi) {
+    using Index = long long __attribute__((vector_size(64)));
+    return __builtin_shuffle(lo, hi, Index{R, R + 1, R + 2, R + 3, R + 4, R + 5, R + 6, R + 7});
+}
+
+// `a`: the first of the four nodes, `ns` doubles each; `re`, `im`: the column's amplitudes,
+// replaced by the new ones.
+template <int N>
+KORVEX_HOT void interpolate_and_apply(const double* w, const double* a, std::size_t ns, double* re,
+                                      double* im) {
+    constexpr int V = (2 * N + 7) / 8;  // vectors of one column
+    constexpr int VP = (4 * N + 7) / 8; // of two neighbouring columns
+    const double* b = a + ns;
+    const double* c = b + ns;
+    const double* d = c + ns;
+    const NodeLanes w0 = NodeLanes{} + w[0], w1 = NodeLanes{} + w[1], w2 = NodeLanes{} + w[2],
+                    w3 = NodeLanes{} + w[3];
+    const auto element = [&](std::size_t at) {
+        return ((w0 * node_lanes(a + at) + w1 * node_lanes(b + at)) + w2 * node_lanes(c + at)) +
+               w3 * node_lanes(d + at);
+    };
+    NodeLanes ya[V] = {}, yb[V] = {};
+    int col = 0;
+    if constexpr (VP < 2 * V) {
+        constexpr int shift = 2 * N % 8, first = 2 * N / 8;
+        for (; col + 1 < N; col += 2) {
+            const std::size_t o = static_cast<std::size_t>(2 * N * col);
+            NodeLanes e[VP];
+            for (int q = 0; q < VP; ++q) e[q] = element(o + static_cast<std::size_t>(8 * q));
+            const double xr0 = re[col], xi0 = im[col], xr1 = re[col + 1], xi1 = im[col + 1];
+            for (int j = 0; j < V; ++j) {
+                ya[j] += e[j] * xr0;
+                yb[j] += e[j] * xi0;
+            }
+            for (int j = 0; j < V; ++j) {
+                const int q = first + j;
+                const NodeLanes s = lanes_from<shift>(e[q], e[q + 1 < VP ? q + 1 : q]);
+                ya[j] += s * xr1;
+                yb[j] += s * xi1;
+            }
+        }
+    }
+    for (; col < N; ++col) {
+        const std::size_t o = static_cast<std::size_t>(2 * N * col);
+        const double xr = re[col], xi = im[col];
+        for (int j = 0; j < V; ++j) {
+            const NodeLanes e = element(o + static_cast<std::size_t>(8 * j));
+            ya[j] += e * xr;
+            yb[j] += e * xi;
+        }
+    }
+    double ra[8 * V], rb[8 * V];
+    std::memcpy(ra, ya, sizeof ra);
+    std::memcpy(rb, yb, sizeof rb);
+    for (int r = 0; r < N; ++r) {
+        re[r] = ra[r] - rb[N + r];
+        im[r] = ra[N + r] + rb[r];
+    }
+}
+
+} // namespace korvex::solver::detail
