@@ -36,31 +36,71 @@ ImageData beam_image(const State& st, const Array3<double>& a, int n) {
 
 namespace {
 
-// A beam's image with its text and its values as printed, made ahead of writing.
+// A beam's image with its text (in parts of records) and its values as printed, made ahead of
+// writing.
 struct BeamImage {
     ImageData img, shown;
-    std::string text, png;
+    std::vector<std::string> text;
+    std::string png;
 };
 
-// The image files of every beam (`name(n)`, `what` on its TIFF) from array `a`: the beams'
-// texts are formatted on all threads, as many beams at a time as there are threads, and the
-// files written in beam order by this thread, so that a stop (a failed write, a signal) leaves
-// no file of a later beam. `last` receives the last beam's name.
+// The parts a beam's records are formatted in: enough that the threads share a group evenly
+// whatever its beams hold (the zero beam's map formats in a fraction of the others' time).
+constexpr int kParts = 8;
+
+// The image files of every beam (`name(n)`, `what` on its TIFF) from array `a`. A group of beams
+// is formatted on all threads, part by part, and its files written in beam order by this
+// thread, so that a stop (a failed write, a signal) leaves no file of a later beam. The text is
+// the same whichever thread formats a part. `last` receives the last beam's name.
 template <class Name>
 void beam_image_files(const State& st, const Array3<double>& a, RowFormat fmt, Name&& name,
                       const char* what, std::string* last = nullptr) {
-    const int nb = st.n_beams;
-    const int group = std::max(1, omp_get_max_threads());
+    const int nb = st.n_beams, nx = st.n_pixel_x, ny = st.n_pixel_y;
+    // As many beams at a time as there are threads: the same memory serves group after group
+    // (new memory costs a page fault every 4 KB, see memory_policy.hpp).
+    const int group = std::max(1, std::min(nb, omp_get_max_threads()));
+    const int parts = std::max(1, std::min(nx, kParts));
     std::vector<BeamImage> made(static_cast<std::size_t>(group));
     for (int first = 1; first <= nb; first += group) {
         const int count = std::min(group, nb - first + 1);
-#pragma omp parallel for schedule(dynamic, 1)
-        for (int k = 0; k < count; ++k) {
-            BeamImage& b = made[static_cast<std::size_t>(k)];
-            b.img = beam_image(st, a, first + k);
-            b.text = format_image(b.img, fmt);
-            b.shown = as_printed(b.img, fmt);
-            b.png = png_encoding(b.shown);
+#pragma omp parallel
+        {
+#pragma omp for schedule(static)
+            for (int k = 0; k < count; ++k) {
+                BeamImage& b = made[static_cast<std::size_t>(k)];
+                b.img.unit_x = b.shown.unit_x = st.unit_x;
+                b.img.unit_y = b.shown.unit_y = st.unit_y;
+                if (b.img.nx() != nx || b.img.ny() != ny) {
+                    b.img.values.resize(nx, ny);
+                    b.shown.values.resize(nx, ny);
+                }
+                b.text.resize(static_cast<std::size_t>(parts));
+            }
+#pragma omp for schedule(dynamic, 1)
+            for (int t = 0; t < count * parts; ++t) {
+                const int k = t / parts, p = t % parts, n = first + k;
+                BeamImage& b = made[static_cast<std::size_t>(k)];
+                const int i0 = 1 + nx * p / parts, i1 = nx * (p + 1) / parts;
+                for (int j = 1; j <= ny; ++j)
+                    for (int i = i0; i <= i1; ++i) {
+                        const double v = a(i, j, n);
+                        b.img.values(i, j) = v;
+                        b.shown.values(i, j) = printed_value(v, fmt);
+                    }
+                std::string& s = b.text[static_cast<std::size_t>(p)];
+                s.clear();
+                s.reserve(
+                    static_cast<std::size_t>(i1 - i0 + 1) *
+                        (static_cast<std::size_t>(ny) * (fmt == RowFormat::es12_3 ? 12 : 18) + 2) +
+                    256);
+                if (p == 0) s += image_header(b.img);
+                append_image_records(s, b.img, fmt, i0, i1);
+            }
+#pragma omp for schedule(dynamic, 1)
+            for (int k = 0; k < count; ++k) {
+                BeamImage& b = made[static_cast<std::size_t>(k)];
+                b.png = png_encoding(b.shown);
+            }
         }
         for (int k = 0; k < count; ++k) {
             // A signal stops the run between two files rather than after all of them (an MPI

@@ -6,13 +6,16 @@
 
 namespace korvex {
 
-std::string format_image(const ImageData& img, RowFormat fmt) {
-    std::string s;
-    const int nx = img.nx(), ny = img.ny();
-    s.reserve(static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny) * 13 + 128);
-    s += " width\n " + list_int(nx) + "\n height\n " + list_int(ny) + "\n unit of width\n " +
-         list_real(img.unit_x) + "\n unit of height\n " + list_real(img.unit_y) + "\n";
-    for (int i = 1; i <= nx; ++i) {
+std::string image_header(const ImageData& img) {
+    return " width\n " + list_int(img.nx()) + "\n height\n " + list_int(img.ny()) +
+           "\n unit of width\n " + list_real(img.unit_x) + "\n unit of height\n " +
+           list_real(img.unit_y) + "\n";
+}
+
+void append_image_records(std::string& s, const ImageData& img, RowFormat fmt, int first,
+                          int last) {
+    const int ny = img.ny();
+    for (int i = first; i <= last; ++i) {
         if (fmt == RowFormat::es12_3) {
             for (int j = 1; j <= ny; ++j) {
                 append_es(s, img.values(i, j), 12, 3);
@@ -27,6 +30,15 @@ std::string format_image(const ImageData& img, RowFormat fmt) {
             s += '\n';
         }
     }
+}
+
+std::string format_image(const ImageData& img, RowFormat fmt) {
+    std::string s;
+    s.reserve(static_cast<std::size_t>(img.nx()) * static_cast<std::size_t>(img.ny()) *
+                  (fmt == RowFormat::es12_3 ? 13 : 18) +
+              128);
+    s += image_header(img);
+    append_image_records(s, img, fmt, 1, img.nx());
     return s;
 }
 

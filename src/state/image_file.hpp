@@ -23,6 +23,9 @@ enum class RowFormat {
 
 // The file's text.
 std::string format_image(const ImageData& img, RowFormat fmt);
+// The same text in parts: the header records, and the records of x indices first..last.
+std::string image_header(const ImageData& img);
+void append_image_records(std::string& s, const ImageData& img, RowFormat fmt, int first, int last);
 // Writes the file whole (see textout.hpp); stops the run on failure.
 void write_image_file(const std::string& path, const ImageData& img, RowFormat fmt);
 // Reads an image file of either row format; read errors stop the run.

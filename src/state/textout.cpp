@@ -23,6 +23,12 @@ void write_text_file(const std::string& path, const std::string& content) {
     file.commit();
 }
 
+void write_text_file(const std::string& path, const std::vector<std::string>& parts) {
+    PendingFile file(path);
+    for (const auto& p : parts) file.write(p);
+    file.commit();
+}
+
 void append_text_file(const std::string& path, const std::string& content) {
     refuse_link(path);
     std::string old;
