@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <sstream>
 
@@ -46,6 +47,21 @@ void PageWriter::write(const State& st, const std::vector<OverviewRow>& rows,
     std::size_t beams = 0;
     for (const auto& r : rows) beams = std::max(beams, r.images.size());
     const OverviewPage p = overview_page(static_cast<int>(beams), static_cast<int>(rows.size()));
+    // The images, read on every thread before the page is drawn (the plot library is not for
+    // threads); a file that cannot be read stops the run as its drawing would have.
+    std::vector<std::string> paths;
+    for (const auto& r : rows) paths.insert(paths.end(), r.images.begin(), r.images.end());
+    std::vector<ImageData> images(paths.size());
+    std::vector<std::exception_ptr> failed(paths.size());
+#pragma omp parallel for schedule(dynamic, 1)
+    for (std::size_t k = 0; k < paths.size(); ++k) try {
+            images[k] = read_image_file(paths[k]);
+        } catch (...) {
+            failed[k] = std::current_exception();
+        }
+    for (const auto& e : failed)
+        if (e) std::rethrow_exception(e);
+
     TempDir tmp;
     const std::string page = tmp.path + "/page.png";
     if (tmp.path.empty() || gr_.open_picture(page, p.width, p.height) <= 0) {
@@ -64,6 +80,7 @@ void PageWriter::write(const State& st, const std::vector<OverviewRow>& rows,
     gr_.ptxt(8.0f / W, 0.35f, 0.0f, 0.0f, overview_caption(st, rows));
 
     const float P = static_cast<float>(p.panel);
+    std::size_t next = 0;
     for (std::size_t r = 0; r < rows.size(); ++r) {
         const float top = H - static_cast<float>(p.header) - static_cast<float>(r) * P;
         if (p.left > 0) {
@@ -85,6 +102,8 @@ void PageWriter::write(const State& st, const std::vector<OverviewRow>& rows,
             v.g_text = beam_label(1, st.v_g).substr(3); // "DF 2 0 0" -> "2 0 0"
             v.erase = false;
             v.text_height = text;
+            v.loaded_path = paths[next];
+            v.loaded = std::move(images[next++]);
             draw_view(gui, v, 256, false);
         }
     }
