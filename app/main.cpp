@@ -1,4 +1,5 @@
 // korvex: TEM diffraction-contrast images of crystal defects.
+#include "driver/memory_policy.hpp"
 #include "driver/program.hpp"
 #include "driver/thread_policy.hpp"
 #include "gui/front_end.hpp"
@@ -6,6 +7,7 @@
 
 int main(int argc, char** argv) {
     korvex::prefer_passive_waiting(argv);
+    korvex::keep_freed_memory();
     return korvex::program_main(
         argc, argv, [](korvex::State& st) { return korvex::make_graphic_session(st); },
         [](korvex::State& st) { return korvex::make_file_plotter(st); },
