@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
-#include <vector>
 
 namespace korvex {
 
@@ -31,28 +31,27 @@ GreyLevels grey_levels(const ImageData& img, int levels) {
     g.level.resize(nx, ny);
     if (nx < 1 || ny < 1) return g;
 
-    std::vector<double> a(img.values.data(), img.values.data() + img.values.size());
-    auto at = [&](int i, int j) -> double& {
-        return a[static_cast<std::size_t>(i - 1) +
-                 static_cast<std::size_t>(nx) * static_cast<std::size_t>(j - 1)];
+    // The values as mapped, highlights set to the limit: read in place, not copied (an image
+    // copy per picture was new memory every time).
+    const double* a = img.values.data();
+    const std::size_t n = img.values.size();
+    double limit = std::numeric_limits<double>::infinity();
+    auto at = [&](int i, int j) {
+        const double v = a[static_cast<std::size_t>(i - 1) +
+                           static_cast<std::size_t>(nx) * static_cast<std::size_t>(j - 1)];
+        return v > limit ? limit : v;
     };
 
     // Highlights: only meaningful for intensities, where the mean is a scale of the picture.
     double sum = 0.0;
     bool negative = false;
-    for (double v : a) {
-        sum += v;
-        negative = negative || v < 0.0;
+    for (std::size_t k = 0; k < n; ++k) {
+        sum += a[k];
+        negative = negative || a[k] < 0.0;
     }
     if (!negative) {
-        const double limit = 10000.0 * (sum / static_cast<double>(a.size()));
-        bool clipped = false;
-        for (double& v : a)
-            if (v > limit) {
-                v = limit;
-                clipped = true;
-            }
-        if (clipped) g.clip = limit;
+        const double cap = 10000.0 * (sum / static_cast<double>(n));
+        if (std::any_of(a, a + n, [&](double v) { return v > cap; })) limit = g.clip = cap;
     }
 
     double edges = 0.0;
@@ -60,13 +59,15 @@ GreyLevels grey_levels(const ImageData& img, int levels) {
     g.background = std::max(edges / (2.0 * nx), 1.0e-10);
 
     bool any = false;
-    for (double v : a) {
-        if (std::isnan(v)) continue;
-        if (!any) g.min = g.max = v;
-        g.min = std::min(g.min, v);
-        g.max = std::max(g.max, v);
-        any = true;
-    }
+    for (int j = 1; j <= ny; ++j)
+        for (int i = 1; i <= nx; ++i) {
+            const double v = at(i, j);
+            if (std::isnan(v)) continue;
+            if (!any) g.min = g.max = v;
+            g.min = std::min(g.min, v);
+            g.max = std::max(g.max, v);
+            any = true;
+        }
     if (!(g.max > g.min)) {
         // All equal: nothing to map, a middle grey says so better than black.
         g.uniform = any;
