@@ -6,7 +6,7 @@
 #include "gui/overview.hpp"
 
 int main(int argc, char** argv) {
-    korvex::prefer_passive_waiting(argv);
+    korvex::choose_wait_policy(argv);
     korvex::keep_freed_memory();
     return korvex::program_main(
         argc, argv, [](korvex::State& st) { return korvex::make_graphic_session(st); },

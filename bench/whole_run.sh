@@ -57,7 +57,7 @@ EOT
 for engine in "${engines[@]}"; do
     load="$(uptime | sed 's/.*load average: //')"
     start=$(date +%s.%N)
-    OMP_NUM_THREADS="$threads" OMP_WAIT_POLICY=passive \
+    OMP_NUM_THREADS="$threads" GOMP_SPINCOUNT=1000 \
         "$build/app/korvex" --engine="$engine" -t bench.in edge.ini > run.log
     end=$(date +%s.%N)
     awk -v s="$start" -v e="$end" -v t="$threads" -v g="$engine" -v l="$load" 'BEGIN {

@@ -212,8 +212,8 @@ TEST(TableImages, EveryModelAgreesWithTheExactEngineAndAPassiveRestartRunsOnce) 
             EXPECT_TRUE(worst <= 1e-4 && sum / double(count) <= 1e-5) << worst << ' ' << sum;
         }
 
-    // Without a wait policy the program restarts itself with the passive one, once: it runs to the
-    // end and gives the same images as a run with the policy set.
+    // Without a wait policy the program restarts itself with its own, once: it runs to the end
+    // and gives the same images as a run with a policy set.
     const InputSpec in{.size_x = 4, .size_y = 3, .size_z = 10};
     const Sim set(in, "", "./", "OMP_WAIT_POLICY=passive"),
         unset(in, "", "./", "env -u OMP_WAIT_POLICY -u GOMP_SPINCOUNT");
