@@ -27,6 +27,16 @@ class DefectField {
     // The same into the state's own working arrays.
     void fill_slice(State& st, int islice) { fill_slice(st, st.work(), islice); }
     void fill_column(State& st, int islice) { fill_column(st, st.work(), islice); }
+    // Row by row: where `fills_rows`, `rows_of_slice` may stand in for fill_slice. It takes the
+    // model's configuration for slice `islice` (and stops where fill_slice would), then returns
+    // a function that fills the terms of image row j (1-based) into `w`, to be called for every
+    // row, on any threads at once, before the next slice. The caller can then compute each row
+    // where it is used.
+    virtual bool fills_rows() const { return false; }
+    virtual RowFill rows_of_slice(const State& st, Workspace& w, int islice) {
+        (void)st, (void)w, (void)islice;
+        return {};
+    }
     // Only the terms of image rows first..last (1-based) will be used: a model may leave the
     // other rows' terms at zero and keep less in memory (a run split over processes). Called
     // before the first slice.

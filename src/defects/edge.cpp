@@ -6,7 +6,9 @@
 #include "state/error.hpp"
 #include "state/fmt.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
 #include <numbers>
 #include <vector>
 
@@ -124,57 +126,67 @@ double EdgeSlice::phase(const Vec3& p) const {
     return b_len * dot(u, g_disl);
 }
 
-void cal_dislocation(const State& st, Workspace& w, const EdgeConfig& cfg, int islice,
-                     bool single_column, StrohCache* cache) {
-    const EdgeSlice s = EdgeSlice::make(st, cfg, cache);
-
+EdgeRows::EdgeRows(const State& st, Workspace& w, const EdgeConfig& cfg, int islice,
+                   StrohCache* cache)
+    : s_(EdgeSlice::make(st, cfg, cache)), out_(w.s_g_r), nx_(st.n_xyz[0]), ny_(st.n_xyz[1]),
+      sx_(st.size[0]), sy_(st.size[1]) {
     const BeamTilts bt = beam_tilts(st);
     const int nb = st.n_beams;
     // Depth rate of g.R for the beam of order m: m * (G3 + tan(tilt) * G1); the weight of G1
     // is zero under the column approximation.
-    Array1<double> wx(nb), wz(nb);
+    wx_.resize(nb);
+    wz_.resize(nb);
     for (int n = 1; n <= nb; ++n) {
-        wz(n) = bt.order(n);
-        wx(n) = s.column_approx ? 0.0 : bt.order(n) * bt.tan_tilt(n);
+        wz_(n) = bt.order(n);
+        wx_(n) = s_.column_approx ? 0.0 : bt.order(n) * bt.tan_tilt(n);
     }
+    z_ = (islice - 0.5) * st.size[2] / st.n_xyz[2] - s_.origin[2];
+}
 
-    const double z = (islice - 0.5) * st.size[2] / st.n_xyz[2] - s.origin[2];
-    if (single_column) {
-        w.s_g_r.fill(0.0);
-        const Vec3 gr = s.phase_gradient({st.colxy[0], st.colxy[1], z});
-        for (int n = 1; n <= nb; ++n) w.s_g_r(1, 1, n) = wx(n) * gr[0] + wz(n) * gr[2];
-        return;
-    }
+void EdgeRows::column(double x, double y) const {
+    out_.fill(0.0);
+    const Vec3 gr = s_.phase_gradient({x, y, z_});
+    for (int n = 1; n <= wx_.size(); ++n) out_(1, 1, n) = wx_(n) * gr[0] + wz_(n) * gr[2];
+}
 
-    const int nx = st.n_xyz[0], ny = st.n_xyz[1];
-    const double sx = st.size[0], sy = st.size[1];
-    Array3<double>& out = w.s_g_r;
-#pragma omp parallel
-    {
-        // A row's rates along sample axes 1 and 3, then every beam's row from them.
-        std::vector<double> g1(static_cast<std::size_t>(nx)), g3(g1.size());
-#pragma omp for schedule(static)
-        for (int j = 1; j <= ny; ++j) {
-            const double y = (j - 0.5) * sy / ny - s.origin[1];
-            if (s.stroh) {
-                for (int i = 1; i <= nx; ++i) {
-                    const Vec3 gr = s.phase_gradient({(i - 0.5) * sx / nx - s.origin[0], y, z});
-                    g1[static_cast<std::size_t>(i - 1)] = gr[0];
-                    g3[static_cast<std::size_t>(i - 1)] = gr[2];
-                }
-            } else {
+void EdgeRows::fill(int j) const {
+    const double y = (j - 0.5) * sy_ / ny_ - s_.origin[1];
+    // The rates along sample axes 1 and 3 of a stretch of the row, then every beam's stretch
+    // from them.
+    constexpr int kStretch = 64;
+    double g1[kStretch], g3[kStretch];
+    for (int i0 = 1; i0 <= nx_; i0 += kStretch) {
+        const int m = std::min(kStretch, nx_ - i0 + 1);
+        if (s_.stroh) {
+            for (int k = 0; k < m; ++k) {
+                const Vec3 gr =
+                    s_.phase_gradient({(i0 + k - 0.5) * sx_ / nx_ - s_.origin[0], y, z_});
+                g1[k] = gr[0];
+                g3[k] = gr[2];
+            }
+        } else {
 #pragma omp simd
-                for (int i = 1; i <= nx; ++i)
-                    isotropic_rates(s, (i - 0.5) * sx / nx - s.origin[0], y, z, g1[i - 1],
-                                    g3[i - 1]);
-            }
-            for (int n = 1; n <= nb; ++n) {
-                double* row = &out(1, j, n);
-                const double a = wx(n), b = wz(n);
-                for (int i = 0; i < nx; ++i) row[i] = a * g1[i] + b * g3[i];
-            }
+            for (int k = 0; k < m; ++k)
+                isotropic_rates(s_, (i0 + k - 0.5) * sx_ / nx_ - s_.origin[0], y, z_, g1[k], g3[k]);
+        }
+        for (int n = 1; n <= wx_.size(); ++n) {
+            double* row = &out_(i0, j, n);
+            const double a = wx_(n), b = wz_(n);
+            for (int k = 0; k < m; ++k) row[k] = a * g1[k] + b * g3[k];
         }
     }
+}
+
+void cal_dislocation(const State& st, Workspace& w, const EdgeConfig& cfg, int islice,
+                     bool single_column, StrohCache* cache) {
+    const EdgeRows rows(st, w, cfg, islice, cache);
+    if (single_column) {
+        rows.column(st.colxy[0], st.colxy[1]);
+        return;
+    }
+    const int ny = st.n_xyz[1];
+#pragma omp parallel for schedule(static)
+    for (int j = 1; j <= ny; ++j) rows.fill(j);
 }
 
 namespace {
@@ -187,6 +199,11 @@ class EdgeField : public DefectField {
     }
     void fill_column(const State& st, Workspace& w, int islice) override {
         cal_dislocation(st, w, source_(), islice, true, &cache_);
+    }
+    bool fills_rows() const override { return true; }
+    RowFill rows_of_slice(const State& st, Workspace& w, int islice) override {
+        auto rows = std::make_shared<const EdgeRows>(st, w, source_(), islice, &cache_);
+        return [rows](int j) { rows->fill(j); };
     }
 
   private:

@@ -59,6 +59,26 @@ struct EdgeSlice {
     double phase(const Vec3& p) const;
 };
 
+// The terms of one slice, row by row: built once per slice (the configuration checked against the
+// state), then `fill(j)` writes the terms of every beam along image row j into the workspace it
+// was made with. Rows may be filled on any threads at once.
+class EdgeRows {
+  public:
+    EdgeRows(const State& st, Workspace& w, const EdgeConfig& cfg, int islice,
+             StrohCache* cache = nullptr);
+    void fill(int j) const;
+    // The terms of the single column at (x, y) from the line's point, stored at column (1, 1),
+    // every other column 0.
+    void column(double x, double y) const;
+
+  private:
+    EdgeSlice s_;
+    Array3<double>& out_;
+    Array1<double> wx_, wz_; // the weights of G1 and G3 per beam
+    int nx_, ny_;
+    double sx_, sy_, z_;
+};
+
 // The slice terms of every column (mesh) or of the single column at st.colxy, stored at
 // column (1, 1) with every other column 0, for the dislocation `cfg` (checked against the state).
 void cal_dislocation(const State& st, Workspace& w, const EdgeConfig& cfg, int islice,

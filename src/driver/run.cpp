@@ -241,6 +241,7 @@ void run_condition(State& st, RunContext& rc) {
     ThicknessFringes fringes;
     const RowBlock rows = split ? split->rows(st.n_pixel_y) : RowBlock{1, st.n_pixel_y};
     if (split) field->keep_rows(rows.first, rows.last);
+    const bool whole_image = rows.first == 1 && rows.last == st.n_pixel_y;
     // The intensities of a slice reach the writer where a job keeps them: gathered from the
     // rows of every process, or from the computing process's record.
     auto collect = [&](bool whole) {
@@ -263,7 +264,12 @@ void run_condition(State& st, RunContext& rc) {
         // slice's maps (written before the slice is carried).
         const bool maps = islice == middle && strained_model(st.defect_kind);
         const bool by_engine = !maps && rows.count() > 0 && ColumnEngine::checks_strain(st);
-        if (!replay) {
+        // A whole image's slice may be filled row by row as the engine carries the rows: each
+        // row's terms are then computed on the thread that uses them, while still in its cache.
+        RowFill fill;
+        if (!replay && by_engine && whole_image && field->fills_rows())
+            fill = field->rows_of_slice(st, st.work(), islice);
+        if (!replay && !fill) {
             field->fill_slice(st, islice);
             if (!by_engine) check_finite_strain(st, islice);
         }
@@ -275,7 +281,10 @@ void run_condition(State& st, RunContext& rc) {
             if (writer) print_sgr(st);
         }
         if (!replay) {
-            propagate_rows(engine, st, islice, flag, rows);
+            if (fill)
+                engine.propagate_slice(st, islice, flag, &fill);
+            else
+                propagate_rows(engine, st, islice, flag, rows);
             if (by_engine && !engine.verified_strain()) check_finite_strain(st, islice);
             if (!engine.verified_finite()) check_finite_amplitudes(st, islice);
             if (auto line = indicator_line(islice, st.effslicenumber))

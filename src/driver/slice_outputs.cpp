@@ -52,6 +52,15 @@ class SliceOutputs final : public DefectField {
         after(st, islice);
         if (kind_ == DefectKind::loop && writer_) print_loop_sgr(st, w.s_g_r);
     }
+    void keep_rows(int first, int last) override { inner_->keep_rows(first, last); }
+    // The circular loop's maps need the whole slice.
+    bool fills_rows() const override { return kind_ != DefectKind::loop && inner_->fills_rows(); }
+    RowFill rows_of_slice(const State& st, Workspace& w, int islice) override {
+        before(st);
+        RowFill rows = inner_->rows_of_slice(st, w, islice);
+        after(st, islice);
+        return rows;
+    }
     void fill_column(const State& st, Workspace& w, int islice) override {
         before(st);
         inner_->fill_column(st, w, islice);

@@ -63,7 +63,7 @@ template <int N> void load_solution(const State& st, SliceData<N>& sd) {
 // own scan).
 template <int N>
 SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& grid,
-                               std::ptrdiff_t npx, const SliceTable* tab) {
+                               std::ptrdiff_t npx, const SliceTable* tab, const RowFill* fill) {
     constexpr int L = solver::kLanes;
     const int n = sd.n;
     const std::ptrdiff_t ncol = grid.ncol;
@@ -117,6 +117,7 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
 #pragma omp for schedule(static, 1)
         for (std::ptrdiff_t row = 0; row < nrow; ++row) {
             const std::ptrdiff_t first = row * npx;
+            if (fill) (*fill)(static_cast<int>(row) + 1);
             // The row's terms, summed as a vector in any order (and brought into cache for
             // what follows).
             double row_terms = 0.0;
@@ -306,7 +307,7 @@ bool run_slice_exact_absorption(State& st, double dz, bool is_void, ColumnEngine
 // What the slice could vouch for (see solve_every_column).
 template <int N>
 SliceChecks run_slice(State& st, double dz, int& flag, bool shared, bool is_void,
-                      ColumnEngine::Tables* tables) {
+                      ColumnEngine::Tables* tables, const RowFill* fill) {
     const int n = st.n_beams;
     SliceHolder<N> holder(n);
     SliceData<N>& sd = holder.sd;
@@ -329,20 +330,29 @@ SliceChecks run_slice(State& st, double dz, int& flag, bool shared, bool is_void
         const std::ptrdiff_t npx = std::max(1, st.n_pixel_x);
         if (t) {
             const SliceTable view{tables->form, *t};
-            return solve_every_column(st, sd, grid, npx, &view);
+            return solve_every_column(st, sd, grid, npx, &view, fill);
         }
-        return solve_every_column<N>(st, sd, grid, npx, nullptr);
+        return solve_every_column<N>(st, sd, grid, npx, nullptr, fill);
     }
     load_solution(st, sd);
     apply_shared(sd, grid);
     return {};
 }
 
-// What the slice could vouch for: the strain terms it read, the amplitudes it changed.
-SliceChecks propagate(State& st, int islice, int& flag, ColumnEngine::Tables* tables) {
+// What the slice could vouch for: the strain terms it read, the amplitudes it changed. With
+// `fill`, the terms of each row are filled where the row is carried, or all first where the
+// columns are not carried row by row.
+SliceChecks propagate(State& st, int islice, int& flag, ColumnEngine::Tables* tables,
+                      const RowFill* fill) {
     const bool is_void = st.defect_kind == DefectKind::vacancy;
     const bool shared = is_void || st.defect_kind == DefectKind::perfect;
     const double dz = st.slicethickness(islice);
+    if (fill && (st.absorption == Absorption::exact || shared || flag == 0)) {
+        const int ny = st.n_xyz[1];
+#pragma omp parallel for schedule(static)
+        for (int j = 1; j <= ny; ++j) (*fill)(j);
+        fill = nullptr;
+    }
     SliceChecks checks;
     // Exact absorption: the table engine's tables then hold exact transfers; a perfect crystal,
     // a void, or beams whose terms the table cannot take solve the complex matrix per column.
@@ -354,7 +364,7 @@ SliceChecks propagate(State& st, int islice, int& flag, ColumnEngine::Tables* ta
         if (!tabulated) solver::propagate_slice_exact_absorption(st, dz, flag, shared, is_void);
     } else {
         checks = solver::with_beam_count(st.n_beams, [&]<int N>() {
-            return run_slice<N>(st, dz, flag, shared, is_void, tables);
+            return run_slice<N>(st, dz, flag, shared, is_void, tables, fill);
         });
     }
     if (tilted_beams(st.ca)) {
@@ -370,8 +380,8 @@ ColumnEngine::ColumnEngine(Engine kind)
     : kind_(kind), tables_(kind == Engine::table ? std::make_unique<Tables>() : nullptr) {}
 ColumnEngine::~ColumnEngine() = default;
 
-void ColumnEngine::propagate_slice(State& st, int islice, int& flag) {
-    checks_ = propagate(st, islice, flag, tables_.get());
+void ColumnEngine::propagate_slice(State& st, int islice, int& flag, const RowFill* fill) {
+    checks_ = propagate(st, islice, flag, tables_.get(), fill);
 }
 
 bool ColumnEngine::checks_strain(const State& st) {
@@ -380,7 +390,7 @@ bool ColumnEngine::checks_strain(const State& st) {
 }
 
 void propagate_slice(State& st, int islice, int& flag) {
-    propagate(st, islice, flag, nullptr);
+    propagate(st, islice, flag, nullptr, nullptr);
 }
 
 } // namespace korvex

@@ -47,7 +47,9 @@ class ColumnEngine {
     ~ColumnEngine();
     ColumnEngine(const ColumnEngine&) = delete;
     ColumnEngine& operator=(const ColumnEngine&) = delete;
-    void propagate_slice(State& st, int islice, int& flag);
+    // With `fill`, the strain terms of each image row are filled by it just before the row is
+    // carried, on the thread that carries it (see DefectField::rows_of_slice).
+    void propagate_slice(State& st, int islice, int& flag, const RowFill* fill = nullptr);
     // Strained crystals with first-order absorption carry each column on its own and check on
     // the way that every strain term read and every new amplitude is finite (the amplitudes not
     // with the lateral shift). `checks_strain` tells beforehand whether a slice of `st` reads

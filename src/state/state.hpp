@@ -14,6 +14,7 @@
 #include "state/settings.hpp"
 
 #include <array>
+#include <functional>
 #include <iostream>
 #include <string>
 
@@ -110,6 +111,9 @@ struct BeamCondition {
 };
 
 // ---- the working arrays of a run: the defect terms of a slice and the amplitudes ---------------
+// Fills the defect terms of one image row j (1-based) of a slice (see DefectField::rows_of_slice).
+using RowFill = std::function<void(int j)>;
+
 struct Workspace {
     // written by the defect field for each slice
     Array3<double> s_g_r;     // (npx, npy, nb) strain term of the current slice, 1/Angstrom

@@ -363,4 +363,18 @@ TEST(Stroh, IsotropicLimitCopperScrewEquilibriumAndTheElasticityRecord) {
             EXPECT_TRUE(near_rel(2 * tool({20 + 3 * x, 15 + 2 * y, 80 + x * y})[k][0] / 3.61, m[k],
                                  1e-12, 1e-15));
     }
+
+    // Filled row by row, as the engine carries the rows, the terms of a slice are the very same
+    // (rows in any order), with either field.
+    DefectRun iso = disl("no", edge_ini("1 2 1 1 0", "20 15 80", "1 -1 2", 0.31, 1));
+    for (DefectRun* dr : {&edge_run, &iso}) {
+        ASSERT_TRUE(dr->field->fills_rows());
+        const Array3<double> whole = dr->slice(4).st.s_g_r;
+        dr->st.s_g_r.fill(7.0);
+        const RowFill rows = dr->field->rows_of_slice(dr->st, dr->st.work(), 4);
+        for (int j = dr->st.n_xyz[1]; j >= 1; --j) rows(j);
+        const Array3<double>& now = dr->st.s_g_r;
+        EXPECT_TRUE(std::equal(now.data(), now.data() + now.size(), whole.data(),
+                               whole.data() + whole.size()));
+    }
 }
