@@ -29,9 +29,10 @@ class DefectField {
     void fill_column(State& st, int islice) { fill_column(st, st.work(), islice); }
     // Row by row: where `fills_rows`, `rows_of_slice` may stand in for fill_slice. It takes the
     // model's configuration for slice `islice` (and stops where fill_slice would), then returns
-    // a function that fills the terms of image row j (1-based) into `w`, to be called for every
-    // row, on any threads at once, before the next slice. The caller can then compute each row
-    // where it is used.
+    // a function that fills every term of image row j (1-based) of that slice into `w`, to be
+    // called once for every row, on any threads at once. The functions of several slices may
+    // be held together and called in turn for the same row (slices carried in blocks), so each
+    // keeps what its slice needs. The caller can then compute each row where it is used.
     virtual bool fills_rows() const { return false; }
     virtual RowFill rows_of_slice(const State& st, Workspace& w, int islice) {
         (void)st, (void)w, (void)islice;

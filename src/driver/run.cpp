@@ -11,6 +11,7 @@
 #include "driver/reports.hpp"
 #include "driver/result_files.hpp"
 #include "driver/row_propagation.hpp"
+#include "driver/slice_blocks.hpp"
 #include "driver/slice_outputs.hpp"
 #include "driver/stop_signals.hpp"
 #include "driver/tex_report.hpp"
@@ -256,10 +257,20 @@ void run_condition(State& st, RunContext& rc) {
     st.projection.fill(0);
     const int middle = std::max(1, st.n_slice / 2);
     bool warned = false;
+    const bool blocks =
+        !replay && !tape && !rc.display && slices_in_blocks(st, *field, whole_image);
+    std::vector<RowFill> fills;
 
     for (int islice = 1; islice <= st.effslicenumber; ++islice) {
         check_stop_signal();
         if (record) tape->check_abandoned();
+        if (const int last = blocks ? block_end(st, islice, middle) : islice; last > islice) {
+            carry_block(engine, *field, st, islice, last, flag, fills);
+            for (int s = islice; s <= last; ++s)
+                if (auto line = indicator_line(s, st.effslicenumber)) st.console() << *line << '\n';
+            islice = last;
+            continue;
+        }
         // The engine checks the strain terms as it reads them, except those of the middle
         // slice's maps (written before the slice is carried).
         const bool maps = islice == middle && strained_model(st.defect_kind);

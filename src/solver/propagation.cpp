@@ -8,8 +8,10 @@
 #include "solver/table_columns.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstddef>
+#include <span>
 #include <vector>
 
 namespace korvex {
@@ -57,19 +59,23 @@ template <int N> void load_solution(const State& st, SliceData<N>& sd) {
 // given and covers it. An image row is the unit of work: the exactly solved columns of a row go
 // kLanes at a time (a short last group repeats its last column in the spare lanes), and no
 // state passes from one row to another, so the result does not depend on the threads.
-// Tells whether every strain term read and every new amplitude is finite: a sum of them is
-// finite exactly then (a NaN or an infinity stays non-finite through any sum, and terms and
-// amplitudes of order one cannot overflow it; a sum that did would only send the caller to its
-// own scan).
+// With `fills`, each row is carried through one slice per fill in turn (all of the thickness
+// of `sd`), its terms filled just before each; without, through one slice whose terms are in
+// place. Tells which slice of them first read a strain term or made an amplitude that is not
+// finite: a sum of a row's terms or new amplitudes is finite exactly when all are (a NaN or an
+// infinity stays non-finite through any sum, and terms and amplitudes of order one cannot
+// overflow it; a sum that did would only send the caller to its own scan).
 template <int N>
 SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& grid,
-                               std::ptrdiff_t npx, const SliceTable* tab, const RowFill* fill) {
+                               std::ptrdiff_t npx, const SliceTable* tab,
+                               std::span<const RowFill> fills) {
     constexpr int L = solver::kLanes;
     const int n = sd.n;
     const std::ptrdiff_t ncol = grid.ncol;
     const std::ptrdiff_t nrow = ncol / npx;
-    double total = 0.0, terms = 0.0;
-#pragma omp parallel reduction(+ : total, terms)
+    const int passes = std::max<int>(1, static_cast<int>(fills.size()));
+    int bad_terms = passes + 1, bad_total = passes + 1;
+#pragma omp parallel reduction(min : bad_terms, bad_total)
     {
         KernelHolder<N, L> holder(sd);
         solver::BatchKernel<N, L>& k = holder.k;
@@ -85,6 +91,8 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
         double* im = k.im();
         std::ptrdiff_t col[L];
         int count = 0;
+        bool last_pass = false;
+        double total = 0.0; // the new amplitudes of the current row and slice
         auto flush = [&] {
             double p[L];
             for (int l = 0; l < L; ++l) {
@@ -100,7 +108,7 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
             k.solve();
             // Serially the last column solved is the one whose solution stays in the state;
             // exactly one thread owns it.
-            if (col[count - 1] == ncol - 1) store_solution(st, sd, k, count - 1);
+            if (last_pass && col[count - 1] == ncol - 1) store_solution(st, sd, k, count - 1);
             k.transfer_own(p);
             for (int l = 0; l < count; ++l) {
                 const std::ptrdiff_t c = col[l];
@@ -117,51 +125,63 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
 #pragma omp for schedule(static, 1)
         for (std::ptrdiff_t row = 0; row < nrow; ++row) {
             const std::ptrdiff_t first = row * npx;
-            if (fill) (*fill)(static_cast<int>(row) + 1);
-            // The row's terms, summed as a vector in any order (and brought into cache for
-            // what follows).
-            double row_terms = 0.0;
-            for (int r = 0; r < n; ++r) {
-                const double* t = grid.sgr + first + ncol * r;
+            for (int pass = 1; pass <= passes; ++pass) {
+                if (!fills.empty())
+                    fills[static_cast<std::size_t>(pass - 1)](static_cast<int>(row) + 1);
+                last_pass = pass == passes;
+                total = 0.0;
+                // The row's terms, summed as a vector in any order (and brought into cache for
+                // what follows).
+                double row_terms = 0.0;
+                for (int r = 0; r < n; ++r) {
+                    const double* t = grid.sgr + first + ncol * r;
 #pragma omp simd reduction(+ : row_terms)
-                for (std::ptrdiff_t c = 0; c < npx; ++c) row_terms += t[c];
+                    for (std::ptrdiff_t c = 0; c < npx; ++c) row_terms += t[c];
+                }
+                if (!std::isfinite(row_terms)) bad_terms = std::min(bad_terms, pass);
+                if (tab)
+                    tab->form.template recover_row<N>(grid.sgr + first, ncol, static_cast<int>(npx),
+                                                      g3.data(), g1.data(), fits.data());
+                if (by_row) tab->table.locate_row(static_cast<int>(npx), g3.data(), stencil);
+                for (std::ptrdiff_t c = first; c < first + npx; ++c) {
+                    const std::size_t i = static_cast<std::size_t>(c - first);
+                    const double* w = nullptr;
+                    const double* nodes = by_row && !grid.passes(c) && fits[i]
+                                              ? tab->table.at(stencil, i, w)
+                                              : nullptr;
+                    if (nodes && tabulated_column(
+                                     sd, grid, ts, c,
+                                     [&](double* xr, double* xi) {
+                                         if constexpr (N > 0)
+                                             tab->table.template interpolated_transfer<N>(w, nodes,
+                                                                                          xr, xi);
+                                         return N > 0;
+                                     },
+                                     &total))
+                        continue;
+                    if (!by_row && tab && !grid.passes(c) && fits[i] &&
+                        tabulated_column(
+                            sd, grid, ts, c,
+                            [&](double* xr, double* xi) {
+                                return tab->table.template transfer<N>(g3[i], g1[i], xr, xi,
+                                                                       ts.s.p(), xi + n);
+                            },
+                            &total))
+                        continue;
+                    col[count++] = c;
+                    if (count == L) flush();
+                }
+                if (count > 0) flush();
+                if (!std::isfinite(total)) bad_total = std::min(bad_total, pass);
             }
-            terms += row_terms;
-            if (tab)
-                tab->form.template recover_row<N>(grid.sgr + first, ncol, static_cast<int>(npx),
-                                                  g3.data(), g1.data(), fits.data());
-            if (by_row) tab->table.locate_row(static_cast<int>(npx), g3.data(), stencil);
-            for (std::ptrdiff_t c = first; c < first + npx; ++c) {
-                const std::size_t i = static_cast<std::size_t>(c - first);
-                const double* w = nullptr;
-                const double* nodes =
-                    by_row && !grid.passes(c) && fits[i] ? tab->table.at(stencil, i, w) : nullptr;
-                if (nodes && tabulated_column(
-                                 sd, grid, ts, c,
-                                 [&](double* xr, double* xi) {
-                                     if constexpr (N > 0)
-                                         tab->table.template interpolated_transfer<N>(w, nodes, xr,
-                                                                                      xi);
-                                     return N > 0;
-                                 },
-                                 &total))
-                    continue;
-                if (!by_row && tab && !grid.passes(c) && fits[i] &&
-                    tabulated_column(
-                        sd, grid, ts, c,
-                        [&](double* xr, double* xi) {
-                            return tab->table.template transfer<N>(g3[i], g1[i], xr, xi, ts.s.p(),
-                                                                   xi + n);
-                        },
-                        &total))
-                    continue;
-                col[count++] = c;
-                if (count == L) flush();
-            }
-            if (count > 0) flush();
         }
     }
-    return {std::isfinite(terms), std::isfinite(total)};
+    SliceChecks checks;
+    checks.strain = bad_terms > passes;
+    checks.amplitudes = bad_total > passes;
+    checks.bad_strain = checks.strain ? 0 : bad_terms;
+    checks.bad_amplitude = checks.amplitudes ? 0 : bad_total;
+    return checks;
 }
 
 // One eigen-solution (already in sd) serves every column.
@@ -307,7 +327,7 @@ bool run_slice_exact_absorption(State& st, double dz, bool is_void, ColumnEngine
 // What the slice could vouch for (see solve_every_column).
 template <int N>
 SliceChecks run_slice(State& st, double dz, int& flag, bool shared, bool is_void,
-                      ColumnEngine::Tables* tables, const RowFill* fill) {
+                      ColumnEngine::Tables* tables, std::span<const RowFill> fills) {
     const int n = st.n_beams;
     SliceHolder<N> holder(n);
     SliceData<N>& sd = holder.sd;
@@ -330,28 +350,30 @@ SliceChecks run_slice(State& st, double dz, int& flag, bool shared, bool is_void
         const std::ptrdiff_t npx = std::max(1, st.n_pixel_x);
         if (t) {
             const SliceTable view{tables->form, *t};
-            return solve_every_column(st, sd, grid, npx, &view, fill);
+            return solve_every_column(st, sd, grid, npx, &view, fills);
         }
-        return solve_every_column<N>(st, sd, grid, npx, nullptr, fill);
+        return solve_every_column<N>(st, sd, grid, npx, nullptr, fills);
     }
     load_solution(st, sd);
     apply_shared(sd, grid);
     return {};
 }
 
-// What the slice could vouch for: the strain terms it read, the amplitudes it changed. With
-// `fill`, the terms of each row are filled where the row is carried, or all first where the
-// columns are not carried row by row.
+// What the slices could vouch for: the strain terms they read, the amplitudes they changed.
+// With `fills`, the terms of each row are filled where the row is carried, or all first where
+// the columns are not carried row by row (one slice only, then).
 SliceChecks propagate(State& st, int islice, int& flag, ColumnEngine::Tables* tables,
-                      const RowFill* fill) {
+                      std::span<const RowFill> fills) {
     const bool is_void = st.defect_kind == DefectKind::vacancy;
     const bool shared = is_void || st.defect_kind == DefectKind::perfect;
     const double dz = st.slicethickness(islice);
-    if (fill && (st.absorption == Absorption::exact || shared || flag == 0)) {
+    if (!fills.empty() && (st.absorption == Absorption::exact || shared || flag == 0)) {
+        assert(fills.size() == 1);
         const int ny = st.n_xyz[1];
+        const RowFill& fill = fills.front();
 #pragma omp parallel for schedule(static)
-        for (int j = 1; j <= ny; ++j) (*fill)(j);
-        fill = nullptr;
+        for (int j = 1; j <= ny; ++j) fill(j);
+        fills = {};
     }
     SliceChecks checks;
     // Exact absorption: the table engine's tables then hold exact transfers; a perfect crystal,
@@ -364,7 +386,7 @@ SliceChecks propagate(State& st, int islice, int& flag, ColumnEngine::Tables* ta
         if (!tabulated) solver::propagate_slice_exact_absorption(st, dz, flag, shared, is_void);
     } else {
         checks = solver::with_beam_count(st.n_beams, [&]<int N>() {
-            return run_slice<N>(st, dz, flag, shared, is_void, tables, fill);
+            return run_slice<N>(st, dz, flag, shared, is_void, tables, fills);
         });
     }
     if (tilted_beams(st.ca)) {
@@ -381,7 +403,21 @@ ColumnEngine::ColumnEngine(Engine kind)
 ColumnEngine::~ColumnEngine() = default;
 
 void ColumnEngine::propagate_slice(State& st, int islice, int& flag, const RowFill* fill) {
-    checks_ = propagate(st, islice, flag, tables_.get(), fill);
+    checks_ = propagate(st, islice, flag, tables_.get(),
+                        fill ? std::span<const RowFill>(fill, 1) : std::span<const RowFill>());
+    first_bad_ = {checks_.bad_strain > 0 ? islice : 0, checks_.bad_amplitude > 0 ? islice : 0};
+}
+
+void ColumnEngine::propagate_slices(State& st, int first, int& flag,
+                                    std::span<const RowFill> fills) {
+    assert(carries_blocks(st) && !fills.empty());
+    checks_ = propagate(st, first, flag, tables_.get(), fills);
+    first_bad_ = {checks_.bad_strain > 0 ? first + checks_.bad_strain - 1 : 0,
+                  checks_.bad_amplitude > 0 ? first + checks_.bad_amplitude - 1 : 0};
+}
+
+bool ColumnEngine::carries_blocks(const State& st) {
+    return checks_strain(st) && !tilted_beams(st.ca);
 }
 
 bool ColumnEngine::checks_strain(const State& st) {
@@ -390,7 +426,7 @@ bool ColumnEngine::checks_strain(const State& st) {
 }
 
 void propagate_slice(State& st, int islice, int& flag) {
-    propagate(st, islice, flag, nullptr, nullptr);
+    propagate(st, islice, flag, nullptr, {});
 }
 
 } // namespace korvex

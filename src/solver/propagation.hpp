@@ -5,7 +5,9 @@
 
 #include "state/state.hpp"
 
+#include <array>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace korvex {
@@ -35,8 +37,11 @@ void propagate_slice(State& st, int islice, int& flag);
 // complex matrix, and the table holds such exponentials at its nodes.
 
 // What a slice vouched for: every strain term it read, every amplitude it changed is finite.
+// Over several slices: the first of them (counted from 1) whose terms or amplitudes were not all
+// finite, 0 where none or where the slices could not tell.
 struct SliceChecks {
     bool strain = false, amplitudes = false;
+    int bad_strain = 0, bad_amplitude = 0;
 };
 
 // The engine of one beam condition: propagate_slice as above; the table engine keeps its
@@ -50,6 +55,17 @@ class ColumnEngine {
     // With `fill`, the strain terms of each image row are filled by it just before the row is
     // carried, on the thread that carries it (see DefectField::rows_of_slice).
     void propagate_slice(State& st, int islice, int& flag, const RowFill* fill = nullptr);
+    // Slices first .. first + fills.size() - 1, all of one thickness, in one go: each image row
+    // is carried through all of them on one thread, fills[k] filling its terms of slice
+    // first + k just before, so that the row stays in that core's cache. Where
+    // `carries_blocks(st)` only (strained crystals with first-order absorption, the column
+    // approximation "yes": the lateral shift moves whole slices).
+    void propagate_slices(State& st, int first, int& flag, std::span<const RowFill> fills);
+    static bool carries_blocks(const State& st);
+    // After propagate_slice(s): the first slice that read a strain term or made an amplitude
+    // that is not finite (0: none, or not told; see verified_strain / verified_finite).
+    int first_bad_strain() const { return first_bad_[0]; }
+    int first_bad_amplitude() const { return first_bad_[1]; }
     // Strained crystals with first-order absorption carry each column on its own and check on
     // the way that every strain term read and every new amplitude is finite (the amplitudes not
     // with the lateral shift). `checks_strain` tells beforehand whether a slice of `st` reads
@@ -65,6 +81,7 @@ class ColumnEngine {
     Engine kind_;
     std::unique_ptr<Tables> tables_;
     SliceChecks checks_;
+    std::array<int, 2> first_bad_{};
 };
 
 // Lateral shift of every beam field along x by |tan(shift_angle)| * dz / dx of a pixel.

@@ -1,6 +1,7 @@
 // Whole text-mode runs on perfect crystals: each job's files, views, document, stops; hostile file
 // systems and outside stops: no write through a link, no partial file left.
 #include "driver/finite_check.hpp"
+#include "driver/slice_blocks.hpp"
 #include "driver/usage.hpp"
 #include "run_kit.hpp"
 #include "solver/fixture.hpp"
@@ -245,4 +246,31 @@ TEST(SafeFiles, StopsCleanLongDirectoriesAndNonFiniteResults) {
               "The strain term turned non-finite: beam 1g, column (2, 1), slice 7.");
     EXPECT_EQ(stop_lines([&] { check_finite_amplitudes(st, 9); })[0],
               "The amplitude turned non-finite: beam -1g, column (3, 2), slice 9.");
+
+    // Slices in blocks: at most 16 of one thickness, the middle slice (20 of 40) alone; a bad
+    // term inside a block is named as a single slice names it.
+    State bs = make_state({.first = -1, .last = 1, .npx = 3, .npy = 2, .nslice = 40});
+    bs.slicethickness(30) *= 2.0;
+    std::vector<int> ends;
+    for (int l : {1, 17, 20, 21, 30, 31, 40}) ends.push_back(block_end(bs, l, 20));
+    EXPECT_EQ(ends, (std::vector<int>{16, 19, 20, 29, 30, 40, 40}));
+    struct Rows final : DefectField {
+        void fill_slice(const State&, Workspace&, int) override {}
+        bool fills_rows() const override { return true; }
+        RowFill rows_of_slice(const State& s, Workspace& w, int l) override {
+            return [&s, &w, l](int j) {
+                for (int n = 1; n <= s.n_beams; ++n)
+                    for (int i = 1; i <= s.n_pixel_x; ++i)
+                        w.s_g_r(i, j, n) = l == 5 && i == 2 && n == 3 ? HUGE_VAL : 1e-3 * n;
+            };
+        }
+    } rows;
+    bs.defect_kind = DefectKind::edge;
+    initial_amplitudes(bs);
+    ColumnEngine engine(Engine::table);
+    std::vector<RowFill> fills;
+    int flag = 1;
+    EXPECT_NO_THROW(carry_block(engine, rows, bs, 1, 4, flag, fills));
+    EXPECT_EQ(stop_lines([&] { carry_block(engine, rows, bs, 3, 8, flag, fills); })[0],
+              "The strain term turned non-finite: beam 1g, column (2, 1), slice 5.");
 }
