@@ -9,6 +9,7 @@
 #include <cassert>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 namespace korvex {
 
@@ -289,6 +290,13 @@ class PgLoopField : public DefectField {
         : source_(std::move(source)), marker_(marker) {}
     void fill_slice(const State& st, Workspace& w, int islice) override {
         pgloop(st, w.projection, source_(), marker_, islice, w.s_g_r, w.s_f, false);
+    }
+    bool fills_rows() const override { return true; }
+    RowFill rows_of_slice(const State& st, Workspace& w, int islice) override {
+        auto loop = std::make_shared<const PgLoopSlice>(st, source_(), marker_, islice);
+        return [loop, &w](int j) {
+            PgLoopSlice::row({loop.get(), 1}, j, w.s_g_r, w.s_f, w.projection, false);
+        };
     }
     // The amplitude-phase job: the column at st.colxy from the loop centre.
     void fill_column(const State& st, Workspace& w, int islice) override {

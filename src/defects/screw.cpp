@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <memory>
 #include <numbers>
 
 namespace korvex::screw {
@@ -212,63 +213,83 @@ double ScrewSlice::phase(const Vec3& p) const {
 namespace {
 
 // One slice of the model for the fields asked for (s_g_r for the distortion, g_r for the
-// displacement), read, checked and set up once.
+// displacement), read, checked and set up once; then filled row by row or for one column.
+class ScrewRows {
+  public:
+    ScrewRows(const State& st, Workspace& w, const ScrewConfig& cfg, int islice, bool distortion,
+              bool displacement, StrohCache* cache)
+        : s_(ScrewSlice::make(st, cfg, (islice - 0.5) * st.size[2] / st.n_xyz[2] - cfg.position[2],
+                              cache)),
+          w_(w), z_((islice - 0.5) * st.size[2] / st.n_xyz[2] - cfg.position[2]),
+          distortion_(distortion), displacement_(displacement), nb_(st.n_beams), nx_(st.n_xyz[0]),
+          ny_(st.n_xyz[1]), sx_(st.size[0]), sy_(st.size[1]) {
+        const BeamTilts bt = beam_tilts(st);
+        // The distortion of beam n is wx(n) * G1 + wz(n) * G3 and its displacement
+        // wz(n) * (g.R), G the gradient of g.R per unit beam order; wx vanishes under the
+        // column approximation.
+        wx_.resize(nb_);
+        wz_.resize(nb_);
+        for (int n = 1; n <= nb_; ++n) wz_(n) = bt.order(n);
+        if (distortion && lateral_derivative(DefectKind::screw, st.ca))
+            for (int n = 1; n <= nb_; ++n) wx_(n) = bt.order(n) * bt.tan_tilt(n);
+        if (cfg.relaxation != 0 && cfg.relaxation != 1)
+            halt({"Surface Relaxation indicator only can be 0 or 1",
+                  "Read: " + std::to_string(cfg.relaxation)});
+    }
+
+    void row(int j) const {
+        const double y = (j - 0.5) * sy_ / ny_ - s_.origin[1];
+        const std::size_t plane = distortion_ ? w_.s_g_r.plane() : w_.g_r.plane();
+        for (int i = 1; i <= nx_; ++i) {
+            const double x = (i - 0.5) * sx_ / nx_ - s_.origin[0];
+            treat({x, y, z_}, distortion_ ? &w_.s_g_r(i, j, 1) : nullptr,
+                  displacement_ ? &w_.g_r(i, j, 1) : nullptr, plane);
+        }
+    }
+
+    // The single column at (x, y) from the line's point, at column (1, 1), the others 0.
+    void column(double x, double y) const {
+        if (distortion_) w_.s_g_r.fill(0.0);
+        if (displacement_) w_.g_r.fill(0.0);
+        treat({x, y, z_}, distortion_ ? &w_.s_g_r(1, 1, 1) : nullptr,
+              displacement_ ? &w_.g_r(1, 1, 1) : nullptr,
+              distortion_ ? w_.s_g_r.plane() : w_.g_r.plane());
+    }
+
+  private:
+    // Writes the values of the column at p, beam n at out[(n - 1) * stride].
+    void treat(const Vec3& p, double* out_s, double* out_g, std::size_t stride) const {
+        if (distortion_) {
+            const Vec3 g = s_.phase_gradient(p);
+            for (int n = 1; n <= nb_; ++n)
+                out_s[static_cast<std::size_t>(n - 1) * stride] = wx_(n) * g[0] + wz_(n) * g[2];
+        }
+        if (displacement_) {
+            const double ph = s_.phase(p);
+            for (int n = 1; n <= nb_; ++n)
+                out_g[static_cast<std::size_t>(n - 1) * stride] = wz_(n) * ph;
+        }
+    }
+
+    ScrewSlice s_;
+    Workspace& w_;
+    double z_;
+    bool distortion_, displacement_;
+    int nb_, nx_, ny_;
+    double sx_, sy_;
+    Array1<double> wx_, wz_;
+};
+
 void run_screw(const State& st, Workspace& w, const ScrewConfig& cfg, int islice, bool distortion,
                bool displacement, Site site, StrohCache* cache) {
-    const double z = (islice - 0.5) * st.size[2] / st.n_xyz[2] - cfg.position[2];
-    const ScrewSlice s = ScrewSlice::make(st, cfg, z, cache);
-
-    const BeamTilts bt = beam_tilts(st);
-    const int nb = st.n_beams;
-    // The distortion of beam n is wx(n) * G1 + wz(n) * G3 and its displacement wz(n) * (g.R),
-    // G the gradient of g.R per unit beam order; wx vanishes under the column approximation.
-    Array1<double> wx(nb), wz(nb);
-    for (int n = 1; n <= nb; ++n) wz(n) = bt.order(n);
-    if (distortion) {
-        if (lateral_derivative(DefectKind::screw, st.ca))
-            for (int n = 1; n <= nb; ++n) wx(n) = bt.order(n) * bt.tan_tilt(n);
-    }
-    if (cfg.relaxation != 0 && cfg.relaxation != 1)
-        halt({"Surface Relaxation indicator only can be 0 or 1",
-              "Read: " + std::to_string(cfg.relaxation)});
-
-    // Writes the values of the column at p, beam n at out[(n - 1) * stride].
-    auto treat = [&](const Vec3& p, double* out_s, double* out_g, std::size_t stride) {
-        if (distortion) {
-            const Vec3 g = s.phase_gradient(p);
-            for (int n = 1; n <= nb; ++n)
-                out_s[static_cast<std::size_t>(n - 1) * stride] = wx(n) * g[0] + wz(n) * g[2];
-        }
-        if (displacement) {
-            const double ph = s.phase(p);
-            for (int n = 1; n <= nb; ++n)
-                out_g[static_cast<std::size_t>(n - 1) * stride] = wz(n) * ph;
-        }
-    };
-
+    const ScrewRows rows(st, w, cfg, islice, distortion, displacement, cache);
     if (site == Site::column) {
-        if (distortion) w.s_g_r.fill(0.0);
-        if (displacement) w.g_r.fill(0.0);
-        treat({st.colxy[0], st.colxy[1], z}, distortion ? &w.s_g_r(1, 1, 1) : nullptr,
-              displacement ? &w.g_r(1, 1, 1) : nullptr,
-              distortion ? w.s_g_r.plane() : w.g_r.plane());
+        rows.column(st.colxy[0], st.colxy[1]);
         return;
     }
-
-    const int nx = st.n_xyz[0], ny = st.n_xyz[1];
-    const double sx = st.size[0], sy = st.size[1];
-    Array3<double>& sgr = w.s_g_r;
-    Array3<double>& gr = w.g_r;
-    const std::size_t plane = distortion ? sgr.plane() : gr.plane();
+    const int ny = st.n_xyz[1];
 #pragma omp parallel for schedule(static)
-    for (int j = 1; j <= ny; ++j) {
-        const double y = (j - 0.5) * sy / ny - s.origin[1];
-        for (int i = 1; i <= nx; ++i) {
-            const double x = (i - 0.5) * sx / nx - s.origin[0];
-            treat({x, y, z}, distortion ? &sgr(i, j, 1) : nullptr,
-                  displacement ? &gr(i, j, 1) : nullptr, plane);
-        }
-    }
+    for (int j = 1; j <= ny; ++j) rows.row(j);
 }
 
 } // namespace
@@ -291,6 +312,12 @@ class ScrewField : public DefectField {
     explicit ScrewField(ConfigSource<ScrewConfig> source) : source_(std::move(source)) {}
     void fill_slice(const State& st, Workspace& w, int islice) override {
         cal_screw(st, w, source_(), islice, "distortion", Site::mesh, &cache_);
+    }
+    bool fills_rows() const override { return true; }
+    RowFill rows_of_slice(const State& st, Workspace& w, int islice) override {
+        auto rows =
+            std::make_shared<const ScrewRows>(st, w, source_(), islice, true, false, &cache_);
+        return [rows](int j) { rows->row(j); };
     }
     // The amplitude-phase job reads g_r; s_g_r is filled too so either use works.
     void fill_column(const State& st, Workspace& w, int islice) override {

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 
+#include <memory>
 #include <vector>
 
 namespace korvex {
@@ -96,13 +97,22 @@ PgLoopFile tetrahedron_face_loop(const State& st, const TetrahedronFile& t, int 
     return f;
 }
 
-void tetrahedron(const State& st, Workspace& w, const TetrahedronFile& t, int islice,
-                 bool single_column) {
-    // The faces in the order alpha, beta, gamma, delta, marked 2, 4, 6, 8.
+namespace {
+
+// The faces of slice `islice` in the order alpha, beta, gamma, delta, marked 2, 4, 6, 8.
+std::vector<PgLoopSlice> tetrahedron_faces(const State& st, const TetrahedronFile& t, int islice) {
     std::vector<PgLoopSlice> faces;
     faces.reserve(4);
     for (int face = 0; face < 4; ++face)
         faces.emplace_back(st, tetrahedron_face_loop(st, t, face), 2 * (face + 1), islice);
+    return faces;
+}
+
+} // namespace
+
+void tetrahedron(const State& st, Workspace& w, const TetrahedronFile& t, int islice,
+                 bool single_column) {
+    const std::vector<PgLoopSlice> faces = tetrahedron_faces(st, t, islice);
 
     // The faces' strain terms add up; a column crossing two faces in one slice keeps the jump
     // of the later face.
@@ -134,6 +144,13 @@ class TetrahedronField : public DefectField {
     }
     void fill_column(const State& st, Workspace& w, int islice) override {
         tetrahedron(st, w, source_(), islice, true);
+    }
+    bool fills_rows() const override { return true; }
+    RowFill rows_of_slice(const State& st, Workspace& w, int islice) override {
+        auto faces = std::make_shared<const std::vector<PgLoopSlice>>(
+            tetrahedron_faces(st, source_(), islice));
+        return
+            [faces, &w](int j) { PgLoopSlice::row(*faces, j, w.s_g_r, w.s_f, w.projection, true); };
     }
 
   private:
