@@ -32,26 +32,28 @@ std::string resolution_warnings(const State& st) {
     return w;
 }
 
+double lateral_step(const std::array<int, 3>& n_xyz, const Vec3& size, double angle) {
+    return std::abs(std::tan(angle)) * (size[2] / n_xyz[2]) / (size[0] / n_xyz[0]);
+}
+
+void shift_row(cplx* row, int npx, double angle, double t) {
+    if (angle < 0.0) {
+        // Each new value uses its right neighbour's old value: go left to right.
+        for (int i = 0; i < npx - 1; ++i) row[i] = row[i] + t * (row[i + 1] - row[i]);
+    } else if (npx >= 2) {
+        // Each new value uses its left neighbour's old value: go right to left.
+        for (int i = npx - 1; i >= 1; --i) row[i] = row[i] - t * (row[i] - row[i - 1]);
+    }
+}
+
 void linear_itp(const std::array<int, 3>& n_xyz, int n_beams, const Vec3& size,
                 const Array1<double>& shift_angle, Array3<cplx>& phi) {
     const int npx = n_xyz[0], npy = n_xyz[1];
-    const double dx = size[0] / n_xyz[0];
-    const double dz = size[2] / n_xyz[2];
 #pragma omp parallel for collapse(2) schedule(static)
-    for (int b = 1; b <= n_beams; ++b) {
-        for (int j = 1; j <= npy; ++j) {
-            const double angle = shift_angle(b);
-            const double t = std::abs(std::tan(angle)) * dz / dx;
-            cplx* row = &phi(1, j, b);
-            if (angle < 0.0) {
-                // Each new value uses its right neighbour's old value: go left to right.
-                for (int i = 0; i < npx - 1; ++i) row[i] = row[i] + t * (row[i + 1] - row[i]);
-            } else if (npx >= 2) {
-                // Each new value uses its left neighbour's old value: go right to left.
-                for (int i = npx - 1; i >= 1; --i) row[i] = row[i] - t * (row[i] - row[i - 1]);
-            }
-        }
-    }
+    for (int b = 1; b <= n_beams; ++b)
+        for (int j = 1; j <= npy; ++j)
+            shift_row(&phi(1, j, b), npx, shift_angle(b),
+                      lateral_step(n_xyz, size, shift_angle(b)));
 }
 
 void intensities(State& st) {

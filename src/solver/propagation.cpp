@@ -65,10 +65,13 @@ template <int N> void load_solution(const State& st, SliceData<N>& sd) {
 // finite: a sum of a row's terms or new amplitudes is finite exactly when all are (a NaN or an
 // infinity stays non-finite through any sum, and terms and amplitudes of order one cannot
 // overflow it; a sum that did would only send the caller to its own scan).
+// With `shift` (per beam: the angle and the step of the lateral shift), each row is shifted
+// sideways after each slice, as linear_itp shifts the whole image.
 template <int N>
 SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& grid,
                                std::ptrdiff_t npx, const SliceTable* tab,
-                               std::span<const RowFill> fills) {
+                               std::span<const RowFill> fills,
+                               std::span<const std::array<double, 2>> shift) {
     constexpr int L = solver::kLanes;
     const int n = sd.n;
     const std::ptrdiff_t ncol = grid.ncol;
@@ -173,6 +176,10 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
                 }
                 if (count > 0) flush();
                 if (!std::isfinite(total)) bad_total = std::min(bad_total, pass);
+                for (int r = 0; r < static_cast<int>(shift.size()); ++r)
+                    shift_row(grid.phi + first + ncol * r, static_cast<int>(npx),
+                              shift[static_cast<std::size_t>(r)][0],
+                              shift[static_cast<std::size_t>(r)][1]);
             }
         }
     }
@@ -348,11 +355,17 @@ SliceChecks run_slice(State& st, double dz, int& flag, bool shared, bool is_void
     if (flag != 0) {
         const solver::TransferTable* t = tables ? table_for(st, sd, *tables, false) : nullptr;
         const std::ptrdiff_t npx = std::max(1, st.n_pixel_x);
+        // Rows filled where they are carried are shifted there too.
+        std::vector<std::array<double, 2>> shift;
+        if (!fills.empty() && tilted_beams(st.ca))
+            for (int r = 1; r <= n; ++r)
+                shift.push_back(
+                    {st.shift_angle(r), lateral_step(st.n_xyz, st.size, st.shift_angle(r))});
         if (t) {
             const SliceTable view{tables->form, *t};
-            return solve_every_column(st, sd, grid, npx, &view, fills);
+            return solve_every_column(st, sd, grid, npx, &view, fills, shift);
         }
-        return solve_every_column<N>(st, sd, grid, npx, nullptr, fills);
+        return solve_every_column<N>(st, sd, grid, npx, nullptr, fills, shift);
     }
     load_solution(st, sd);
     apply_shared(sd, grid);
@@ -390,7 +403,7 @@ SliceChecks propagate(State& st, int islice, int& flag, ColumnEngine::Tables* ta
         });
     }
     if (tilted_beams(st.ca)) {
-        linear_itp(st.n_xyz, st.n_beams, st.size, st.shift_angle, st.phi_grid);
+        if (fills.empty()) linear_itp(st.n_xyz, st.n_beams, st.size, st.shift_angle, st.phi_grid);
         checks.amplitudes = false;
     }
     return checks;
@@ -417,7 +430,7 @@ void ColumnEngine::propagate_slices(State& st, int first, int& flag,
 }
 
 bool ColumnEngine::carries_blocks(const State& st) {
-    return checks_strain(st) && !tilted_beams(st.ca);
+    return checks_strain(st);
 }
 
 bool ColumnEngine::checks_strain(const State& st) {

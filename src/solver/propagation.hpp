@@ -58,8 +58,8 @@ class ColumnEngine {
     // Slices first .. first + fills.size() - 1, all of one thickness, in one go: each image row
     // is carried through all of them on one thread, fills[k] filling its terms of slice
     // first + k just before, so that the row stays in that core's cache. Where
-    // `carries_blocks(st)` only (strained crystals with first-order absorption, the column
-    // approximation "yes": the lateral shift moves whole slices).
+    // `carries_blocks(st)` only (strained crystals with first-order absorption; with the column
+    // approximation "no" or "half" each row is shifted sideways after each of its slices).
     void propagate_slices(State& st, int first, int& flag, std::span<const RowFill> fills);
     static bool carries_blocks(const State& st);
     // After propagate_slice(s): the first slice that read a strain term or made an amplitude
@@ -87,6 +87,9 @@ class ColumnEngine {
 // Lateral shift of every beam field along x by |tan(shift_angle)| * dz / dx of a pixel.
 void linear_itp(const std::array<int, 3>& n_xyz, int n_beams, const Vec3& size,
                 const Array1<double>& shift_angle, Array3<cplx>& phi);
+// The same for one image row of one beam (npx amplitudes), by `t` = lateral_step of its angle.
+double lateral_step(const std::array<int, 3>& n_xyz, const Vec3& size, double angle);
+void shift_row(cplx* row, int npx, double angle, double t);
 
 // mtx_intensity(i, j, n) = |phi_grid(i, j, n)|^2 / mtx_bg(n) (the normalised amplitudes);
 // phi_grid itself is left as it is, so propagation can continue.
