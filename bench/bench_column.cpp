@@ -6,6 +6,7 @@
 #include "solver/kernels.hpp"
 #include "solver/propagation.hpp"
 
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <omp.h>
 
@@ -88,6 +89,42 @@ BENCHMARK(whole_slice)
     ->Name("whole_slice/256x256")
     ->ArgNames({"beams", "table", "ca"})
     ->ArgsProduct({{2, 3, 5, 8, 10}, {0, 1}, {0, 1}})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The same slices in blocks of 16 (ColumnEngine::propagate_slices): each row goes through all 16
+// on one thread, its terms copied in from the field just before each slice, as a model that
+// fills rows writes them. Counted per column and slice, to set beside whole_slice.
+void slice_block(benchmark::State& state) {
+    const int nb = static_cast<int>(state.range(0));
+    const auto engine = state.range(1) == 0 ? korvex::Engine::exact : korvex::Engine::table;
+    State st = column_state(nb, 256, 512, state.range(2) != 0);
+    fill_field(st);
+    const korvex::Array3<double> field = st.s_g_r;
+    korvex::initial_amplitudes(st);
+    korvex::ColumnEngine eng(engine);
+    int flag = 1;
+    eng.propagate_slice(st, 1, flag);
+    constexpr int kBlock = 16;
+    const korvex::RowFill fill = [&](int j) {
+        for (int n = 1; n <= nb; ++n) std::copy_n(&field(1, j, n), 256, &st.s_g_r(1, j, n));
+    };
+    const std::vector<korvex::RowFill> fills(kBlock, fill);
+    int first = 1;
+    for (auto _ : state) {
+        eng.propagate_slices(st, first, flag, fills);
+        first = first % (st.effslicenumber - kBlock) + 1;
+    }
+    state.counters["column_slices"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * kBlock * 256.0 * 256.0,
+                           benchmark::Counter::kIsRate);
+    state.counters["threads"] = omp_get_max_threads();
+}
+
+BENCHMARK(slice_block)
+    ->Name("slice_block/256x256x16")
+    ->ArgNames({"beams", "table", "ca"})
+    ->ArgsProduct({{3, 5, 10}, {0, 1}, {0, 1}})
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
