@@ -157,11 +157,14 @@ std::string png_encoding(int width, int height, bool rgb,
 } // namespace
 
 void write_png_bytes(const std::string& path, const std::string& bytes) {
-    if (bytes.empty()) {
-        PendingFile file(path);
-        file.fail("the PNG library could not encode the picture");
-    }
-    write_text_file(path, bytes);
+    written_png_bytes(path, bytes)->commit();
+}
+
+std::unique_ptr<PendingFile> written_png_bytes(const std::string& path, const std::string& bytes) {
+    auto file = std::make_unique<PendingFile>(path);
+    if (bytes.empty()) file->fail("the PNG library could not encode the picture");
+    file->write(bytes);
+    return file;
 }
 
 void write_png(const std::string& path, int width, int height, bool rgb,
@@ -208,9 +211,15 @@ struct TiffOptionsFree {
 } // namespace
 
 void export_tiff(const std::string& path_without_ext, const ImageData& img, const ImageInfo& info) {
+    written_tiff(path_without_ext, img, info)->commit();
+}
+
+std::unique_ptr<PendingFile> written_tiff(const std::string& path_without_ext, const ImageData& img,
+                                          const ImageInfo& info) {
     const std::string path = path_without_ext + ".tif";
     const int nx = img.nx(), ny = img.ny();
-    PendingFile file(path);
+    auto pending = std::make_unique<PendingFile>(path);
+    PendingFile& file = *pending;
 
     std::string error;
     std::unique_ptr<TIFFOpenOptions, TiffOptionsFree> options(TIFFOpenOptionsAlloc());
@@ -249,7 +258,7 @@ void export_tiff(const std::string& path_without_ext, const ImageData& img, cons
     ok = ok && TIFFFlush(tif) == 1;
     TIFFClose(tif);
     if (!ok) file.fail(error.empty() ? "the TIFF library could not write it" : error);
-    file.commit();
+    return pending;
 }
 
 void export_views(const std::string& path, const ImageData& img, RowFormat fmt,

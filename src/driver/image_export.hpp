@@ -13,8 +13,10 @@
 #pragma once
 
 #include "state/image_file.hpp"
+#include "state/pending_file.hpp"
 #include "state/state.hpp"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,11 +53,15 @@ void export_png(const std::string& path_without_ext, const ImageData& img);
 // when the library fails: the write then stops naming the file).
 std::string png_encoding(const ImageData& img);
 void write_png_bytes(const std::string& path, const std::string& bytes);
+std::unique_ptr<PendingFile> written_png_bytes(const std::string& path, const std::string& bytes);
 
 // A PNG of 8-bit grey or RGB pixels, rows from the top, written whole through the safe writer.
 void write_png(const std::string& path, int width, int height, bool rgb,
                const std::vector<unsigned char>& pixels);
 void export_tiff(const std::string& path_without_ext, const ImageData& img, const ImageInfo& info);
+// The two written whole under their temporary names, for the caller to commit (on any thread).
+std::unique_ptr<PendingFile> written_tiff(const std::string& path_without_ext, const ImageData& img,
+                                          const ImageInfo& info);
 
 // Both views of an image file just written at `path` in `fmt`: the preview from the values as
 // printed (so it matches the display of that file), the TIFF from the full values.

@@ -4,10 +4,13 @@
 #include "driver/layer_postscript.hpp"
 #include "driver/stop_signals.hpp"
 #include "state/fmt.hpp"
+#include "state/pending_file.hpp"
 #include "state/textout.hpp"
 
 #include <algorithm>
 #include <cstdlib>
+#include <exception>
+#include <memory>
 #include <omp.h>
 #include <string>
 #include <vector>
@@ -42,6 +45,9 @@ struct BeamImage {
     ImageData img, shown;
     std::vector<std::string> text;
     std::string png;
+    // Its three files written under their temporary names, or what stopped that.
+    std::unique_ptr<PendingFile> text_file, png_file, tiff_file;
+    std::exception_ptr error;
 };
 
 // The parts a beam's records are formatted in: enough that the threads share a group evenly
@@ -49,9 +55,10 @@ struct BeamImage {
 constexpr int kParts = 8;
 
 // The image files of every beam (`name(n)`, `what` on its TIFF) from array `a`. A group of beams
-// is formatted on all threads, part by part, and its files written in beam order by this
-// thread, so that a stop (a failed write, a signal) leaves no file of a later beam. The text is
-// the same whichever thread formats a part. `last` receives the last beam's name.
+// is formatted on all threads, part by part, and its files written under their temporary names
+// on all threads too; this thread then gives them their names in beam order, so that a stop (a
+// failed write, a signal) leaves no file of a later beam. The text is the same whichever thread
+// formats a part. `last` receives the last beam's name.
 template <class Name>
 void beam_image_files(const State& st, const Array3<double>& a, RowFormat fmt, Name&& name,
                       const char* what, std::string* last = nullptr) {
@@ -99,22 +106,32 @@ void beam_image_files(const State& st, const Array3<double>& a, RowFormat fmt, N
 #pragma omp for schedule(dynamic, 1)
             for (int k = 0; k < count; ++k) {
                 BeamImage& b = made[static_cast<std::size_t>(k)];
-                b.png = png_encoding(b.shown);
+                const int n = first + k;
+                try {
+                    b.png = png_encoding(b.shown);
+                    const std::string path = name(n);
+                    b.text_file = written_text_file(path, b.text);
+                    b.png_file = written_png_bytes(path + ".png", b.png);
+                    ImageInfo info = image_info(st, st.mtx_beams(n));
+                    if (what) info.quantity = what;
+                    b.tiff_file = written_tiff(path, b.img, info);
+                } catch (...) {
+                    b.error = std::current_exception();
+                }
             }
         }
         for (int k = 0; k < count; ++k) {
-            // A signal stops the run between two files rather than after all of them (an MPI
-            // launcher kills its processes soon after passing a signal on).
+            // A signal stops the run between two beams rather than after all of them (an MPI
+            // launcher kills its processes soon after passing a signal on); the files not yet
+            // named go with the stop.
             check_stop_signal();
-            const int n = first + k;
-            const BeamImage& b = made[static_cast<std::size_t>(k)];
-            const std::string path = name(n);
-            if (last) *last = path;
-            write_text_file(path, b.text);
-            ImageInfo info = image_info(st, st.mtx_beams(n));
-            if (what) info.quantity = what;
-            write_png_bytes(path + ".png", b.png);
-            export_tiff(path, b.img, info);
+            BeamImage& b = made[static_cast<std::size_t>(k)];
+            if (b.error) std::rethrow_exception(b.error);
+            if (last) *last = b.text_file->final_path();
+            for (auto* f : {&b.text_file, &b.png_file, &b.tiff_file}) {
+                (*f)->commit();
+                f->reset();
+            }
         }
     }
 }

@@ -24,9 +24,14 @@ void write_text_file(const std::string& path, const std::string& content) {
 }
 
 void write_text_file(const std::string& path, const std::vector<std::string>& parts) {
-    PendingFile file(path);
-    for (const auto& p : parts) file.write(p);
-    file.commit();
+    written_text_file(path, parts)->commit();
+}
+
+std::unique_ptr<PendingFile> written_text_file(const std::string& path,
+                                               const std::vector<std::string>& parts) {
+    auto file = std::make_unique<PendingFile>(path);
+    for (const auto& p : parts) file->write(p);
+    return file;
 }
 
 void append_text_file(const std::string& path, const std::string& content) {

@@ -14,6 +14,10 @@ namespace korvex {
 void write_text_file(const std::string& path, const std::string& content);
 // The same, the content given in parts written one after the other.
 void write_text_file(const std::string& path, const std::vector<std::string>& parts);
+// Written whole under the temporary name, for the caller to commit (it may be made on any
+// thread; dropped uncommitted, it leaves nothing).
+std::unique_ptr<PendingFile> written_text_file(const std::string& path,
+                                               const std::vector<std::string>& parts);
 
 // Appends to a file (created when missing): the old content and the new are written under a
 // temporary name and renamed over the file, so a failed append leaves the file as it was. A
