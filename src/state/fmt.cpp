@@ -40,18 +40,37 @@ std::string fmt_f(double v, int w, int d) {
     return right(s, w);
 }
 
+namespace {
+bool sig_digits(double a, int n, std::uint64_t& m, int& x);
+} // namespace
+
 void append_es(std::string& out, double v, int w, int d) {
     if (!std::isfinite(v) || d < 0 || d > 300) {
         out += fmt_es(v, w, d);
         return;
     }
-    // The digits as printf's "%.*E" gives them (to_chars rounds the same, exactly), then the
-    // exponent as E+dd, or +ddd without the letter beyond two digits.
+    // The digits as printf's "%.*E" gives them, then the exponent as E+dd, or +ddd without the
+    // letter beyond two digits. Most values take their digits from one scaling (an image file
+    // prints a value per column); the others, zero and the near-ties, from to_chars, which
+    // rounds as printf does, exactly.
     char buf[352];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, d);
-    const char* e = std::find(buf, r.ptr, 'e');
+    const char* e = buf;
     int ex = 0;
-    std::from_chars(e + (e[1] == '+' ? 2 : 1), r.ptr, ex);
+    std::uint64_t m = 0;
+    if (v != 0.0 && d <= 14 && sig_digits(std::fabs(v), d + 1, m, ex)) {
+        char* p = buf;
+        if (v < 0) *p++ = '-';
+        char digits[16];
+        for (int i = d; i >= 0; --i, m /= 10) digits[i] = static_cast<char>('0' + m % 10);
+        *p++ = digits[0];
+        if (d > 0) *p++ = '.';
+        p = std::copy(digits + 1, digits + d + 1, p);
+        e = p;
+    } else {
+        const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, d);
+        e = std::find(buf, r.ptr, 'e');
+        std::from_chars(e + (e[1] == '+' ? 2 : 1), r.ptr, ex);
+    }
     const int aex = std::abs(ex);
     char tail[8];
     char* t = tail;
@@ -108,33 +127,39 @@ std::string list_int(long long v) {
 
 namespace {
 
-// The ten significant digits of a > 0 as an integer m in [10^9, 10^10) and the decimal exponent
-// x of the first digit, rounded as printf rounds. The scaled value a 10^(9 - x) is off by at
-// most 1.1e-6 (one rounding, with an exact power of ten), so its nearest integer is the right
-// one unless it lies that near a half; then, or without an exact power, false.
-bool ten_digits(double a, std::uint64_t& m, int& x) {
+// The n (1 .. 15) significant digits of a > 0 as an integer m in [10^(n-1), 10^n) and the
+// decimal exponent x of the first digit, rounded as printf rounds. The scaled value
+// a 10^(n - 1 - x) is off by at most half an ulp, under 1.2e-16 10^n (one rounding, with an
+// exact power of ten), so its nearest integer is the right one unless it lies within 4e-16 10^n
+// of a half; then, or without an exact power, false.
+bool sig_digits(double a, int n, std::uint64_t& m, int& x) {
     static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const double lo = kPow10[n - 1], hi = kPow10[n];
     x = static_cast<int>(std::floor(std::log10(a)));
     for (int pass = 0; pass < 2; ++pass) {
-        const int k = 9 - x;
+        const int k = n - 1 - x;
         if (k < -22 || k > 22) return false;
         const double s = k >= 0 ? a * kPow10[k] : a / kPow10[-k];
-        if (s < 1e9 || s >= 1e10) { // log10 came out a hair off
-            x += s < 1e9 ? -1 : 1;
+        if (s < lo || s >= hi) { // log10 came out a hair off
+            x += s < lo ? -1 : 1;
             continue;
         }
-        if (std::fabs(std::fabs(s - std::trunc(s)) - 0.5) < 4e-6) return false;
+        if (std::fabs(std::fabs(s - std::trunc(s)) - 0.5) < 4e-16 * hi) return false;
         double r = std::nearbyint(s);
-        if (r >= 1e10) { // 9.9999999999... rounds up to the next power
-            r = 1e9;
+        if (r >= hi) { // 9.99...9 rounds up to the next power
+            r = lo;
             ++x;
         }
         m = static_cast<std::uint64_t>(r);
         return true;
     }
     return false;
+}
+
+bool ten_digits(double a, std::uint64_t& m, int& x) {
+    return sig_digits(a, 10, m, x);
 }
 
 // "%.10G" of a finite non-zero v from its ten digits: fixed for exponents -4 .. 9, else

@@ -307,6 +307,12 @@ TEST(RecordReader, ListDirectedRulesErrorsPrintedFieldsAndFiles) {
         if (want_g.find_first_of(".E") == std::string::npos) want_g += ".0";
         want_es = std::string(want_es.size() < 12 ? 12 - want_es.size() : 0, ' ') + want_es;
         ASSERT_EQ(std::pair(fmt_es(val, 12, 3), list_real(val)), std::pair(want_es, want_g)) << val;
+        char es7[64]; // and to seven places
+        std::snprintf(es7, sizeof es7, "%.7E", val);
+        std::string want7 = es7;
+        if (const auto e7 = want7.find('E'); std::abs(std::atoi(want7.c_str() + e7 + 1)) > 99)
+            want7.erase(e7, 1);
+        ASSERT_EQ(fmt_es(val, static_cast<int>(want7.size()), 7), want7) << val;
     }
 
     // Whole files replace the old one without leaving the temporary; records are on disk as soon
