@@ -8,6 +8,7 @@
 #include "state/textout.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <exception>
 #include <memory>
@@ -45,9 +46,10 @@ struct BeamImage {
     ImageData img, shown;
     std::vector<std::string> text;
     std::string png;
-    // Its three files written under their temporary names, or what stopped that.
+    // Its three files written under their temporary names, or what stopped that: the text, and
+    // the pictures (made on two threads where they are free).
     std::unique_ptr<PendingFile> text_file, png_file, tiff_file;
-    std::exception_ptr error;
+    std::array<std::exception_ptr, 2> error;
 };
 
 // The parts a beam's records are formatted in: enough that the threads share a group evenly
@@ -104,19 +106,22 @@ void beam_image_files(const State& st, const Array3<double>& a, RowFormat fmt, N
                 append_image_records(s, b.img, fmt, i0, i1);
             }
 #pragma omp for schedule(dynamic, 1)
-            for (int k = 0; k < count; ++k) {
-                BeamImage& b = made[static_cast<std::size_t>(k)];
-                const int n = first + k;
+            for (int t = 0; t < 2 * count; ++t) {
+                BeamImage& b = made[static_cast<std::size_t>(t / 2)];
+                const int n = first + t / 2;
                 try {
-                    b.png = png_encoding(b.shown);
                     const std::string path = name(n);
-                    b.text_file = written_text_file(path, b.text);
+                    if (t % 2 == 0) {
+                        b.text_file = written_text_file(path, b.text);
+                        continue;
+                    }
+                    b.png = png_encoding(b.shown);
                     b.png_file = written_png_bytes(path + ".png", b.png);
                     ImageInfo info = image_info(st, st.mtx_beams(n));
                     if (what) info.quantity = what;
                     b.tiff_file = written_tiff(path, b.img, info);
                 } catch (...) {
-                    b.error = std::current_exception();
+                    b.error[static_cast<std::size_t>(t % 2)] = std::current_exception();
                 }
             }
         }
@@ -126,7 +131,8 @@ void beam_image_files(const State& st, const Array3<double>& a, RowFormat fmt, N
             // named go with the stop.
             check_stop_signal();
             BeamImage& b = made[static_cast<std::size_t>(k)];
-            if (b.error) std::rethrow_exception(b.error);
+            for (const auto& e : b.error)
+                if (e) std::rethrow_exception(e);
             if (last) *last = b.text_file->final_path();
             for (auto* f : {&b.text_file, &b.png_file, &b.tiff_file}) {
                 (*f)->commit();
