@@ -123,6 +123,50 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
             }
             count = 0;
         };
+        // One slice through the row that starts at column `first`: the row's terms summed (as a
+        // vector in any order, and brought into cache for what follows), every column carried
+        // by the table or solved, the new amplitudes summed into `total`. Returns the terms' sum.
+        auto carry_row = [&](std::ptrdiff_t first) {
+            double row_terms = 0.0;
+            for (int r = 0; r < n; ++r) {
+                const double* t = grid.sgr + first + ncol * r;
+#pragma omp simd reduction(+ : row_terms)
+                for (std::ptrdiff_t c = 0; c < npx; ++c) row_terms += t[c];
+            }
+            if (tab)
+                tab->form.template recover_row<N>(grid.sgr + first, ncol, static_cast<int>(npx),
+                                                  g3.data(), g1.data(), fits.data());
+            if (by_row) tab->table.locate_row(static_cast<int>(npx), g3.data(), stencil);
+            for (std::ptrdiff_t c = first; c < first + npx; ++c) {
+                const std::size_t i = static_cast<std::size_t>(c - first);
+                const double* w = nullptr;
+                const double* nodes =
+                    by_row && !grid.passes(c) && fits[i] ? tab->table.at(stencil, i, w) : nullptr;
+                if (nodes && tabulated_column(
+                                 sd, grid, ts, c,
+                                 [&](double* xr, double* xi) {
+                                     if constexpr (N > 0)
+                                         tab->table.template interpolated_transfer<N>(w, nodes, xr,
+                                                                                      xi);
+                                     return N > 0;
+                                 },
+                                 &total))
+                    continue;
+                if (!by_row && tab && !grid.passes(c) && fits[i] &&
+                    tabulated_column(
+                        sd, grid, ts, c,
+                        [&](double* xr, double* xi) {
+                            return tab->table.template transfer<N>(g3[i], g1[i], xr, xi, ts.s.p(),
+                                                                   xi + n);
+                        },
+                        &total))
+                    continue;
+                col[count++] = c;
+                if (count == L) flush();
+            }
+            if (count > 0) flush();
+            return row_terms;
+        };
         // Rows dealt out one at a time in turn: the work of a row varies across the image
         // (most near a defect core), and interleaving shares it evenly.
 #pragma omp for schedule(static, 1)
@@ -133,53 +177,11 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
                     fills[static_cast<std::size_t>(pass - 1)](static_cast<int>(row) + 1);
                 last_pass = pass == passes;
                 total = 0.0;
-                // The row's terms, summed as a vector in any order (and brought into cache for
-                // what follows).
-                double row_terms = 0.0;
-                for (int r = 0; r < n; ++r) {
-                    const double* t = grid.sgr + first + ncol * r;
-#pragma omp simd reduction(+ : row_terms)
-                    for (std::ptrdiff_t c = 0; c < npx; ++c) row_terms += t[c];
-                }
-                if (!std::isfinite(row_terms)) bad_terms = std::min(bad_terms, pass);
-                if (tab)
-                    tab->form.template recover_row<N>(grid.sgr + first, ncol, static_cast<int>(npx),
-                                                      g3.data(), g1.data(), fits.data());
-                if (by_row) tab->table.locate_row(static_cast<int>(npx), g3.data(), stencil);
-                for (std::ptrdiff_t c = first; c < first + npx; ++c) {
-                    const std::size_t i = static_cast<std::size_t>(c - first);
-                    const double* w = nullptr;
-                    const double* nodes = by_row && !grid.passes(c) && fits[i]
-                                              ? tab->table.at(stencil, i, w)
-                                              : nullptr;
-                    if (nodes && tabulated_column(
-                                     sd, grid, ts, c,
-                                     [&](double* xr, double* xi) {
-                                         if constexpr (N > 0)
-                                             tab->table.template interpolated_transfer<N>(w, nodes,
-                                                                                          xr, xi);
-                                         return N > 0;
-                                     },
-                                     &total))
-                        continue;
-                    if (!by_row && tab && !grid.passes(c) && fits[i] &&
-                        tabulated_column(
-                            sd, grid, ts, c,
-                            [&](double* xr, double* xi) {
-                                return tab->table.template transfer<N>(g3[i], g1[i], xr, xi,
-                                                                       ts.s.p(), xi + n);
-                            },
-                            &total))
-                        continue;
-                    col[count++] = c;
-                    if (count == L) flush();
-                }
-                if (count > 0) flush();
+                if (!std::isfinite(carry_row(first))) bad_terms = std::min(bad_terms, pass);
                 if (!std::isfinite(total)) bad_total = std::min(bad_total, pass);
-                for (int r = 0; r < static_cast<int>(shift.size()); ++r)
-                    shift_row(grid.phi + first + ncol * r, static_cast<int>(npx),
-                              shift[static_cast<std::size_t>(r)][0],
-                              shift[static_cast<std::size_t>(r)][1]);
+                for (std::size_t r = 0; r < shift.size(); ++r)
+                    shift_row(grid.phi + first + ncol * static_cast<std::ptrdiff_t>(r),
+                              static_cast<int>(npx), shift[r][0], shift[r][1]);
             }
         }
     }
