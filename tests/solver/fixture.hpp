@@ -5,6 +5,8 @@
 #include "solver/propagation.hpp"
 #include "state/state.hpp"
 
+#include <omp.h>
+
 #include <cmath>
 #include <functional>
 #include <string>
@@ -95,6 +97,48 @@ inline Array1<cplx> one_slice(const State& st, const std::vector<double>& sgr,
     matrix_h(n, st.s_g, sgr.data(), st.mtx_bg, st.ui0, st.u, st.ui, h);
     eigensolve_first_order(n, h, st.mtx_bg, e, v);
     two_two_scattering(n, st.mtx_g, st.g, dz, e, v, st.mtx_bg, st.v_g, sf, in, out);
+    return out;
+}
+
+// A dislocation-like field of the two-scalar form m (G3 + t G1): G3, G1 fall off as 1/r from a
+// core at the grid's centre, so the columns beside it lie beyond the table. `spoil` breaks the
+// form in column (2, 2) by nudging one beam.
+inline void core_field(State& st, int l, bool spoil) {
+    const double z = st.sliceposition(l) - 0.5 * st.size_z;
+    for (int j = 1; j <= st.n_pixel_y; ++j)
+        for (int i = 1; i <= st.n_pixel_x; ++i) {
+            const double x = i - 0.5 * (st.n_pixel_x + 1), y = j - 0.5 * (st.n_pixel_y + 1);
+            const double r2 = x * x + 0.3 * y * y + 1e-5 * z * z + 0.01;
+            const double g3 = 2.0 * x / r2, g1 = 0.05 * (y - z * 0.1) / r2;
+            for (int n = 1; n <= st.n_beams; ++n)
+                st.s_g_r(i, j, n) = st.mtx_beams(n) * (g3 + std::tan(st.shift_angle(n)) * g1);
+            if (spoil) st.s_g_r(2, 2, 1) += 1e-6;
+        }
+    st.s_f.fill(0.0);
+    st.s_f(3, 1, 1) = l > st.n_slice / 2 ? 1.0 / 6.0 : 0.0; // a fault jump in one column
+}
+
+// The intensities |phi|^2 / mtx_bg after every slice of `s` through engine `e` with core_field
+// (on `threads` threads, or as many as OpenMP gives).
+inline Array3<cplx> run_engine(const ColumnSetup& s, Engine e, bool spoil, const char* absorption,
+                               int threads = 0) {
+    const int saved = omp_get_max_threads();
+    if (threads > 0) omp_set_num_threads(threads);
+    State st = make_state(s);
+    st.absorption = *absorption_from_name(absorption);
+    initial_amplitudes(st);
+    ColumnEngine engine(e);
+    int flag = 1;
+    for (int l = 1; l <= st.effslicenumber; ++l) {
+        core_field(st, l, spoil);
+        engine.propagate_slice(st, l, flag);
+    }
+    omp_set_num_threads(saved);
+    Array3<cplx> out = st.phi_grid;
+    for (int n = 1; n <= st.n_beams; ++n)
+        for (int j = 1; j <= st.n_pixel_y; ++j)
+            for (int i = 1; i <= st.n_pixel_x; ++i)
+                out(i, j, n) = std::norm(st.phi_grid(i, j, n)) / st.mtx_bg(n);
     return out;
 }
 

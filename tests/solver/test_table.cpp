@@ -7,53 +7,12 @@
 #include <algorithm>
 #include <numbers>
 #include <omp.h>
-#include <span>
 #include <utility>
 
 using namespace korvex::testing;
 using Cm = std::vector<cplx>; // n x n, column-major
 
 namespace {
-
-// A dislocation-like field of the two-scalar form m (G3 + t G1): G3, G1 fall off as 1/r from a
-// core at the grid's centre, so the columns beside it lie beyond the table. `spoil` breaks the
-// form in column (2, 2) by nudging one beam.
-void core_field(State& st, int l, bool spoil) {
-    const double z = st.sliceposition(l) - 0.5 * st.size_z;
-    for (int j = 1; j <= st.n_pixel_y; ++j)
-        for (int i = 1; i <= st.n_pixel_x; ++i) {
-            const double x = i - 0.5 * (st.n_pixel_x + 1), y = j - 0.5 * (st.n_pixel_y + 1);
-            const double r2 = x * x + 0.3 * y * y + 1e-5 * z * z + 0.01;
-            const double g3 = 2.0 * x / r2, g1 = 0.05 * (y - z * 0.1) / r2;
-            for (int n = 1; n <= st.n_beams; ++n)
-                st.s_g_r(i, j, n) = st.mtx_beams(n) * (g3 + std::tan(st.shift_angle(n)) * g1);
-            if (spoil) st.s_g_r(2, 2, 1) += 1e-6;
-        }
-    st.s_f.fill(0.0);
-    st.s_f(3, 1, 1) = l > st.n_slice / 2 ? 1.0 / 6.0 : 0.0; // a fault jump in one column
-}
-
-Array3<cplx> run(const ColumnSetup& s, Engine e, bool spoil, const char* absorption,
-                 int threads = 0) {
-    const int saved = omp_get_max_threads();
-    if (threads > 0) omp_set_num_threads(threads);
-    State st = make_state(s);
-    st.absorption = *absorption_from_name(absorption);
-    initial_amplitudes(st);
-    ColumnEngine engine(e);
-    int flag = 1;
-    for (int l = 1; l <= st.effslicenumber; ++l) {
-        core_field(st, l, spoil);
-        engine.propagate_slice(st, l, flag);
-    }
-    omp_set_num_threads(saved);
-    Array3<cplx> out = st.phi_grid;
-    for (int n = 1; n <= st.n_beams; ++n)
-        for (int j = 1; j <= st.n_pixel_y; ++j)
-            for (int i = 1; i <= st.n_pixel_x; ++i)
-                out(i, j, n) = std::norm(st.phi_grid(i, j, n)) / st.mtx_bg(n);
-    return out;
-}
 
 Cm mul(const Cm& a, const Cm& b, int n) {
     Cm c(a.size());
@@ -121,8 +80,8 @@ TEST(TableEngine, AgreesWithTheExactEngineAndEnginesVouchOnlyForFiniteValues) {
             ColumnSetup s{.first = -1, .last = nb - 2, .npx = 9, .npy = 6, .nslice = 60};
             s.thickness = 300.0, s.ca = ca, s.defect = "edge";
             for (const bool spoil : {false, true}) {
-                const Array3<cplx> exact = run(s, Engine::exact, spoil, absorption);
-                const Array3<cplx> table = run(s, Engine::table, spoil, absorption, 1);
+                const Array3<cplx> exact = run_engine(s, Engine::exact, spoil, absorption);
+                const Array3<cplx> table = run_engine(s, Engine::table, spoil, absorption, 1);
                 double worst = 0.0;
                 for (std::size_t e = 0; e < exact.size(); ++e)
                     worst = std::max(worst, std::abs(table.data()[e] - exact.data()[e]));
@@ -138,7 +97,8 @@ TEST(TableEngine, AgreesWithTheExactEngineAndEnginesVouchOnlyForFiniteValues) {
                     EXPECT_EQ(table(6, 3, n), exact(6, 3, n)) << "core column, beam " << n;
                     EXPECT_TRUE(!spoil || table(2, 2, n) == exact(2, 2, n)) << "off the form";
                 }
-                EXPECT_TRUE(spoil || same_bits(table, run(s, Engine::table, spoil, absorption, 2)));
+                EXPECT_TRUE(spoil ||
+                            same_bits(table, run_engine(s, Engine::table, spoil, absorption, 2)));
             }
         }
 
@@ -175,71 +135,6 @@ TEST(TableEngine, AgreesWithTheExactEngineAndEnginesVouchOnlyForFiniteValues) {
     core_field(vst, 1, false);
     veng.propagate_slice(vst, 1, vflag);
     EXPECT_FALSE(veng.verified_strain() || veng.verified_finite());
-}
-
-// Slices in blocks, each row carried through all of a block's slices on one thread with its terms
-// (and fault jumps) filled just before each and shifted sideways after each, give the bits of
-// slice by slice, with either engine and thread count; the first slice of a block with a
-// non-finite term or amplitude is told.
-TEST(SliceBlocks, SameBitsAsSliceBySliceAndTheFirstBadSlice) {
-    ColumnSetup s{.first = -1, .last = 3, .npx = 9, .npy = 6, .nslice = 24};
-    s.thickness = 300.0, s.defect = "edge";
-    std::vector<Array3<double>> sgr, sf; // the slices' terms and jumps for s.ca
-    auto prepare = [&] {
-        State tmp = make_state(s);
-        sgr.clear(), sf.clear();
-        for (int l = 1; l <= s.nslice; ++l) {
-            core_field(tmp, l, false);
-            sgr.push_back(tmp.s_g_r), sf.push_back(tmp.s_f);
-        }
-    };
-    auto carry = [&](Engine e, const std::vector<int>& firsts, int threads) {
-        const int saved = omp_get_max_threads();
-        omp_set_num_threads(threads);
-        State st = make_state(s);
-        initial_amplitudes(st);
-        ColumnEngine engine(e);
-        EXPECT_TRUE(ColumnEngine::carries_blocks(st));
-        std::vector<RowFill> fills;
-        for (std::size_t l = 0; l < sgr.size(); ++l)
-            fills.push_back([&, l](int j) {
-                for (const auto& [from, to] : {std::pair(&sgr[l], &st.s_g_r), {&sf[l], &st.s_f}})
-                    for (int n = 1; n <= to->n3(); ++n)
-                        for (int i = 1; i <= to->n1(); ++i) (*to)(i, j, n) = (*from)(i, j, n);
-            });
-        int flag = 1;
-        std::vector<int> bad;
-        for (std::size_t b = 0; b < firsts.size(); ++b) {
-            const int first = firsts[b], last = b + 1 < firsts.size() ? firsts[b + 1] - 1 : 24;
-            engine.propagate_slices(st, first, flag,
-                                    std::span(fills).subspan(first - 1, last - first + 1));
-            bad.push_back(engine.first_bad_strain() * 100 + engine.first_bad_amplitude());
-        }
-        omp_set_num_threads(saved);
-        Array3<cplx> out = st.phi_grid; // as run() gives them
-        for (int n = 1; n <= st.n_beams; ++n)
-            for (int j = 1; j <= st.n_pixel_y; ++j)
-                for (int i = 1; i <= st.n_pixel_x; ++i)
-                    out(i, j, n) = std::norm(st.phi_grid(i, j, n)) / st.mtx_bg(n);
-        return std::pair(out, bad);
-    };
-    for (const char* ca : {"no", "yes"}) {
-        s.ca = ca;
-        prepare();
-        for (const Engine e : {Engine::exact, Engine::table}) {
-            const Array3<cplx> ref = run(s, e, false, "first-order");
-            for (const int threads : {1, 2}) {
-                const auto [img, bad] = carry(e, {1, 6, 13}, threads);
-                EXPECT_TRUE(same_bits(img, ref)) << ca << int(e) << threads;
-                EXPECT_EQ(bad, std::vector<int>(3, 0));
-            }
-        }
-    }
-    // An infinite term at slice 9: the exact engine's amplitudes go with it and stay so (the
-    // table reads G3 off another beam and keeps them finite).
-    sgr[8](2, 4, 3) = INFINITY;
-    EXPECT_EQ(carry(Engine::exact, {1, 6, 13}, 2).second, (std::vector<int>{0, 909, 13}));
-    EXPECT_EQ(carry(Engine::table, {1, 6, 13}, 2).second, (std::vector<int>{0, 900, 0}));
 }
 
 // Five beams (three off the Bragg condition), slices of two thicknesses: the product of the slice
