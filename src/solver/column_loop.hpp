@@ -18,6 +18,10 @@
 
 namespace korvex::solver::detail {
 
+// Internal to the one file that includes this header (solver/propagation.cpp), so that the
+// compiler treats these loops as it treats that file's own functions.
+namespace {
+
 // Records lane l's structure matrix and eigen-solution in the state's cell variables.
 template <int N, int L>
 void store_solution(State& st, const SliceData<N>& sd, const BatchKernel<N, L>& k, int l) {
@@ -204,5 +208,7 @@ template <int N> void apply_shared(const SliceData<N>& sd, const Grid& grid) {
         }
     }
 }
+
+} // namespace
 
 } // namespace korvex::solver::detail
