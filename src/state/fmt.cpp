@@ -40,10 +40,6 @@ std::string fmt_f(double v, int w, int d) {
     return right(s, w);
 }
 
-namespace {
-bool sig_digits(double a, int n, std::uint64_t& m, int& x);
-} // namespace
-
 void append_es(std::string& out, double v, int w, int d) {
     if (!std::isfinite(v) || d < 0 || d > 300) {
         out += fmt_es(v, w, d);
@@ -57,7 +53,7 @@ void append_es(std::string& out, double v, int w, int d) {
     const char* e = buf;
     int ex = 0;
     std::uint64_t m = 0;
-    if (v != 0.0 && d <= 14 && sig_digits(std::fabs(v), d + 1, m, ex)) {
+    if (v != 0.0 && d <= 14 && significant_digits(std::fabs(v), d + 1, m, ex)) {
         char* p = buf;
         if (v < 0) *p++ = '-';
         char digits[16];
@@ -125,14 +121,10 @@ std::string list_int(long long v) {
     return std::to_string(v);
 }
 
-namespace {
-
-// The n (1 .. 15) significant digits of a > 0 as an integer m in [10^(n-1), 10^n) and the
-// decimal exponent x of the first digit, rounded as printf rounds. The scaled value
-// a 10^(n - 1 - x) is off by at most half an ulp, under 1.2e-16 10^n (one rounding, with an
-// exact power of ten), so its nearest integer is the right one unless it lies within 4e-16 10^n
-// of a half; then, or without an exact power, false.
-bool sig_digits(double a, int n, std::uint64_t& m, int& x) {
+// The scaled value a 10^(n - 1 - x) is off by at most half an ulp, under 1.2e-16 10^n (one
+// rounding, with an exact power of ten), so its nearest integer is the right one unless it lies
+// within 4e-16 10^n of a half.
+bool significant_digits(double a, int n, std::uint64_t& m, int& x) {
     static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -158,16 +150,14 @@ bool sig_digits(double a, int n, std::uint64_t& m, int& x) {
     return false;
 }
 
-bool ten_digits(double a, std::uint64_t& m, int& x) {
-    return sig_digits(a, 10, m, x);
-}
+namespace {
 
 // "%.10G" of a finite non-zero v from its ten digits: fixed for exponents -4 .. 9, else
 // d.dddE+xx; trailing zeros (and a bare point) dropped.
 bool append_g10(std::string& out, double v) {
     std::uint64_t m = 0;
     int x = 0;
-    if (!ten_digits(std::fabs(v), m, x)) return false;
+    if (!significant_digits(std::fabs(v), 10, m, x)) return false;
     char d[10];
     for (int i = 9; i >= 0; --i, m /= 10) d[i] = static_cast<char>('0' + m % 10);
     int n = 10; // digits kept

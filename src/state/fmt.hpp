@@ -3,6 +3,7 @@
 // items are simply separated by blanks.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace korvex {
@@ -16,6 +17,11 @@ std::string fmt_f(double v, int w, int d);
 std::string fmt_es(double v, int w, int d);
 // fmt_es appended to `out` (the image files' hot path).
 void append_es(std::string& out, double v, int w, int d);
+// The n (1 .. 15) significant decimal digits of a > 0, rounded as printf rounds, as an integer m
+// in [10^(n-1), 10^n), and the decimal exponent x of the first digit: a = m 10^(x - n + 1). From
+// one scaling by an exact power of ten; false where that cannot vouch for the rounding (a value
+// within a few 1e-16 of a tie, or beyond the exact powers), for the caller's text route.
+bool significant_digits(double a, int n, std::uint64_t& m, int& x);
 // Text in a field of `w`: right-justified when shorter, its first `w` characters when longer.
 std::string fmt_a(const std::string& s, int w);
 
