@@ -96,7 +96,10 @@ void beam_image_files(const State& st, const Array3<double>& a, RowFormat fmt, N
                         b.img.values(i, j) = v;
                         b.shown.values(i, j) = printed_value(v, fmt);
                     }
-                std::string& s = b.text[static_cast<std::size_t>(p)];
+                // Formatted in a string of this thread's own, its memory taken over: the
+                // parts' strings lie side by side, and every character appended to one of them
+                // in place would write a length that shares a cache line with another thread's.
+                std::string s = std::move(b.text[static_cast<std::size_t>(p)]);
                 s.clear();
                 s.reserve(
                     static_cast<std::size_t>(i1 - i0 + 1) *
@@ -104,6 +107,7 @@ void beam_image_files(const State& st, const Array3<double>& a, RowFormat fmt, N
                     256);
                 if (p == 0) s += image_header(b.img);
                 append_image_records(s, b.img, fmt, i0, i1);
+                b.text[static_cast<std::size_t>(p)] = std::move(s);
             }
 #pragma omp for schedule(dynamic, 1)
             for (int t = 0; t < 2 * count; ++t) {
