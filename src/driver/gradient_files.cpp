@@ -139,10 +139,12 @@ void write_gradient_slices(const std::string& base, const GradientBox& box,
             for (std::size_t f = 0; f < 3; ++f) write_all(*file[f], buf[f]);
             continue;
         }
-        // One thread per file formats and writes its records.
+        // One thread per file formats and writes its records, in a string of its own (the
+        // buffers lie side by side: appending to them in place would write lengths that share
+        // a cache line across threads); the buffer's memory is taken over and handed back.
 #pragma omp parallel for schedule(static)
         for (std::size_t f = 0; f < 3; ++f) {
-            std::string& s = buf[f];
+            std::string s = std::move(buf[f]);
             s.clear();
             for (std::size_t c = 0; c < ncol; ++c) {
                 for (std::size_t k = 0; k < 3; ++k) {
@@ -156,6 +158,7 @@ void write_gradient_slices(const std::string& base, const GradientBox& box,
             } catch (const Fatal& e) {
                 err[f] = e.what();
             }
+            buf[f] = std::move(s);
         }
         for (std::size_t f = 0; f < 3; ++f)
             if (!err[f].empty()) halt(err[f]); // the pending files remove themselves
