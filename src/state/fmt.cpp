@@ -1,11 +1,13 @@
 #include "state/fmt.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace korvex {
 
@@ -129,12 +131,16 @@ bool significant_digits(double a, int n, std::uint64_t& m, int& x) {
                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     const double lo = kPow10[n - 1], hi = kPow10[n];
-    x = static_cast<int>(std::floor(std::log10(a)));
+    // The decimal exponent from the binary one (log10 2 ~ 1233 / 4096): one off at most, which
+    // the first pass mends. Subnormal numbers lie beyond the scalings below.
+    const auto e2 = static_cast<int>(std::bit_cast<std::uint64_t>(a) >> 52 & 0x7ff) - 1023;
+    if (e2 == -1023) return false;
+    x = (e2 * 1233) >> 12;
     for (int pass = 0; pass < 2; ++pass) {
         const int k = n - 1 - x;
         if (k < -22 || k > 22) return false;
         const double s = k >= 0 ? a * kPow10[k] : a / kPow10[-k];
-        if (s < lo || s >= hi) { // log10 came out a hair off
+        if (s < lo || s >= hi) { // the estimate was one off
             x += s < lo ? -1 : 1;
             continue;
         }
@@ -152,42 +158,49 @@ bool significant_digits(double a, int n, std::uint64_t& m, int& x) {
 
 namespace {
 
-// "%.10G" of a finite non-zero v from its ten digits: fixed for exponents -4 .. 9, else
-// d.dddE+xx; trailing zeros (and a bare point) dropped.
-bool append_g10(std::string& out, double v) {
+// The list form of a finite non-zero v from its ten digits, into buf (32 characters): "%.10G"
+// (fixed for exponents -4 .. 9, else d.dddE+xx; trailing zeros and a bare point dropped), with
+// ".0" after a whole number. Its length, or 0 where the ten digits are not certain.
+int list_g10(char* buf, double v) {
     std::uint64_t m = 0;
     int x = 0;
-    if (!significant_digits(std::fabs(v), 10, m, x)) return false;
+    if (!significant_digits(std::fabs(v), 10, m, x)) return 0;
     char d[10];
     for (int i = 9; i >= 0; --i, m /= 10) d[i] = static_cast<char>('0' + m % 10);
     int n = 10; // digits kept
     while (n > 1 && d[n - 1] == '0') --n;
-    if (v < 0) out += '-';
+    char* p = buf;
+    auto put = [&p](const char* from, int count) {
+        std::memcpy(p, from, static_cast<std::size_t>(count));
+        p += count;
+    };
+    if (v < 0) *p++ = '-';
     if (x >= -4 && x < 10) {
         if (x < 0) {
-            out += "0.";
-            out.append(static_cast<std::size_t>(-x - 1), '0');
-            out.append(d, static_cast<std::size_t>(n));
+            put("0.000", 1 - x); // "0." and -x - 1 zeros
+            put(d, n);
         } else {
-            out.append(d, static_cast<std::size_t>(x + 1));
+            put(d, x + 1);
             if (n > x + 1) {
-                out += '.';
-                out.append(d + x + 1, static_cast<std::size_t>(n - x - 1));
+                *p++ = '.';
+                put(d + x + 1, n - x - 1);
+            } else {
+                put(".0", 2);
             }
         }
-        return true;
+        return static_cast<int>(p - buf);
     }
-    out += d[0];
+    *p++ = d[0];
     if (n > 1) {
-        out += '.';
-        out.append(d + 1, static_cast<std::size_t>(n - 1));
+        *p++ = '.';
+        put(d + 1, n - 1);
     }
-    out += x < 0 ? "E-" : "E+";
+    put(x < 0 ? "E-" : "E+", 2);
     const int ax = std::abs(x);
-    if (ax >= 100) out += static_cast<char>('0' + ax / 100);
-    out += static_cast<char>('0' + ax / 10 % 10);
-    out += static_cast<char>('0' + ax % 10);
-    return true;
+    if (ax >= 100) *p++ = static_cast<char>('0' + ax / 100);
+    *p++ = static_cast<char>('0' + ax / 10 % 10);
+    *p++ = static_cast<char>('0' + ax % 10);
+    return static_cast<int>(p - buf);
 }
 
 } // namespace
@@ -199,12 +212,11 @@ void append_list_real(std::string& out, double v) {
     }
     // Most values: their ten digits from one scaling (the maps print hundreds of thousands).
     if (v != 0.0) {
-        const std::size_t at = out.size();
-        if (append_g10(out, v)) {
-            if (out.find_first_of(".E", at) == std::string::npos) out += ".0";
+        char buf[32];
+        if (const int n = list_g10(buf, v)) {
+            out.append(buf, static_cast<std::size_t>(n));
             return;
         }
-        out.resize(at);
     }
     // "%.10G": to_chars gives printf's digits and layout, with a lower-case exponent letter.
     char buf[64];

@@ -287,17 +287,25 @@ TEST(RecordReader, ListDirectedRulesErrorsPrintedFieldsAndFiles) {
         {pad("ab", 4) + pad("abcdef", 4) + trim("ab  ") + trim("   "), "ab  abcdab"},
         {list_real(200.0) + " " + list_real(250000.0), "200.0 250000.0"},
         {list_real(0.025070001931) + " " + list_real(1.2e-5), "0.02507000193 1.2E-05"},
+        {list_real(-1234567890.0) + " " + list_real(1e10) + " " + list_real(-0.5) + " " +
+             list_real(1e-4),
+         "-1234567890.0 1E+10 -0.5 0.0001"},
     };
     for (const auto& [got, want] : fields) EXPECT_EQ(got, want);
 
     // The image files' fast path against the C library's "%.3E" and "%.10G" over random values
-    // of every magnitude, decimal ties (k + 1/2) 10^-4 and values at the rounding boundary.
+    // of every magnitude, decimal ties (k + 1/2) 10^-4, values at the rounding boundary, and
+    // powers of ten with their neighbours (where a decimal exponent changes).
     std::mt19937_64 frng(7);
-    for (int k = 0; k < 60000; ++k) {
+    for (int k = 0; k < 61803; ++k) {
+        const double ten = std::pow(10.0, (k - 60000) / 3 - 300);
         const double val =
             k < 20000   ? (k + 0.5) * 1e-4 * (k % 2 ? -1 : 1)
             : k < 40000 ? std::ldexp(std::uniform_real_distribution<>(-1, 1)(frng), k % 800 - 400)
-                        : std::nextafter(9.9995 * std::pow(10.0, k % 40 - 20), 0.0);
+            : k < 60000 ? std::nextafter(9.9995 * std::pow(10.0, k % 40 - 20), 0.0)
+                        : std::nextafter(ten, k % 3 == 0   ? 0.0
+                                              : k % 3 == 1 ? ten
+                                                           : HUGE_VAL);
         char es[64], g[64];
         std::snprintf(es, sizeof es, "%.3E", val);
         std::snprintf(g, sizeof g, "%.10G", val);
