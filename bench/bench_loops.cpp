@@ -193,7 +193,8 @@ void BM_PrintSgr(benchmark::State& state) {
     st.f_out = "bench";
     for (std::size_t q = 0; q < st.s_g_r.size(); ++q)
         st.s_g_r.data()[q] = 1e-3 * std::sin(0.1 * static_cast<double>(q));
-    for (auto _ : state) print_loop_sgr(st, st.s_g_r);
+    LoopMapsScratch scratch;
+    for (auto _ : state) print_loop_sgr(st, st.s_g_r, scratch);
     state.SetItemsProcessed(state.iterations() * kGrid * kGrid);
 }
 BENCHMARK(BM_PrintSgr)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -13,27 +13,48 @@
 
 namespace korvex {
 
-void print_loop_sgr(const State& st, const Array3<double>& s_g_r) {
-    const int nx = st.n_xyz[0], ny = st.n_xyz[1];
-    ImageData img;
-    img.unit_x = st.size[0] / nx;
-    img.unit_y = st.size[1] / ny;
-    img.values.resize(nx, ny);
-
-    // One file per beam, formatted and written side by side; a failure stops the run after
-    // the loop, as the first failing beam's error.
-    std::vector<std::exception_ptr> errors(static_cast<std::size_t>(std::max(st.n_beams, 0)));
-#pragma omp parallel for schedule(dynamic) firstprivate(img)
-    for (int n = 1; n <= st.n_beams; ++n) {
-        try {
+void print_loop_sgr(const State& st, const Array3<double>& s_g_r, LoopMapsScratch& scratch) {
+    const int nx = st.n_xyz[0], ny = st.n_xyz[1], nb = std::max(st.n_beams, 0);
+    // Each beam's records in parts, so that the threads share the slice evenly whatever the
+    // number of beams; each part formatted in a string of its thread's own.
+    const int parts = std::max(1, std::min(nx, 8));
+    auto& beams = scratch.beams;
+    auto& text = scratch.text;
+    beams.resize(static_cast<std::size_t>(nb));
+    text.resize(static_cast<std::size_t>(nb));
+    for (auto& t : text) t.resize(static_cast<std::size_t>(parts));
+    // A failure stops the run after the loop, as the first failing beam's error.
+    std::vector<std::exception_ptr> errors(static_cast<std::size_t>(nb));
+#pragma omp parallel
+    {
+#pragma omp for schedule(static)
+        for (int n = 1; n <= nb; ++n) {
+            ImageData& img = beams[static_cast<std::size_t>(n - 1)];
+            img.unit_x = st.size[0] / nx;
+            img.unit_y = st.size[1] / ny;
+            if (img.nx() != nx || img.ny() != ny) img.values.resize(nx, ny);
             for (int j = 1; j <= ny; ++j)
                 for (int i = 1; i <= nx; ++i) img.values(i, j) = s_g_r(i, j, n);
-            std::string nn = std::to_string(n);
-            if (nn.size() < 2) nn = "0" + nn;
-            write_image_file(trim(st.f_out) + "sgr" + nn, img, RowFormat::list);
-        } catch (...) {
-            errors[static_cast<std::size_t>(n - 1)] = std::current_exception();
         }
+#pragma omp for schedule(dynamic, 1)
+        for (int t = 0; t < nb * parts; ++t) {
+            const auto k = static_cast<std::size_t>(t / parts);
+            const int p = t % parts, i0 = 1 + nx * p / parts, i1 = nx * (p + 1) / parts;
+            std::string s = std::move(text[k][static_cast<std::size_t>(p)]);
+            s.clear();
+            s.reserve(static_cast<std::size_t>(i1 - i0 + 1) * (std::size_t(ny) * 18 + 2) + 256);
+            if (p == 0) s += image_header(beams[k]);
+            append_image_records(s, beams[k], RowFormat::list, i0, i1);
+            text[k][static_cast<std::size_t>(p)] = std::move(s);
+        }
+#pragma omp for schedule(dynamic, 1)
+        for (int n = 1; n <= nb; ++n) try {
+                std::string nn = std::to_string(n);
+                if (nn.size() < 2) nn = "0" + nn;
+                write_text_file(trim(st.f_out) + "sgr" + nn, text[static_cast<std::size_t>(n - 1)]);
+            } catch (...) {
+                errors[static_cast<std::size_t>(n - 1)] = std::current_exception();
+            }
     }
     for (const auto& e : errors)
         if (e) std::rethrow_exception(e);
@@ -50,7 +71,7 @@ class SliceOutputs final : public DefectField {
         before(st);
         inner_->fill_slice(st, w, islice);
         after(st, islice);
-        if (kind_ == DefectKind::loop && writer_) print_loop_sgr(st, w.s_g_r);
+        if (kind_ == DefectKind::loop && writer_) print_loop_sgr(st, w.s_g_r, maps_);
     }
     void keep_rows(int first, int last) override { inner_->keep_rows(first, last); }
     // The circular loop's maps need the whole slice.
@@ -86,6 +107,7 @@ class SliceOutputs final : public DefectField {
     std::unique_ptr<DefectField> inner_;
     DefectKind kind_;
     bool writer_;
+    LoopMapsScratch maps_;
 };
 
 } // namespace

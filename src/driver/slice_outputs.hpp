@@ -4,9 +4,12 @@
 #pragma once
 
 #include "defects/defect.hpp"
+#include "state/image_file.hpp"
 #include "state/state.hpp"
 
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace korvex {
 
@@ -15,8 +18,15 @@ namespace korvex {
 std::unique_ptr<DefectField> with_slice_outputs(std::unique_ptr<DefectField> field, const State& st,
                                                 bool writer);
 
+// The memory the circular loop's maps are made in, kept from slice to slice (memory new to the
+// process costs a page fault every 4 KB).
+struct LoopMapsScratch {
+    std::vector<ImageData> beams;
+    std::vector<std::vector<std::string>> text; // each beam's records, in parts
+};
+
 // The circular loop's maps trim(f_out) + "sgr" + NN of every beam's `s_g_r`, in the working
 // directory.
-void print_loop_sgr(const State& st, const Array3<double>& s_g_r);
+void print_loop_sgr(const State& st, const Array3<double>& s_g_r, LoopMapsScratch& scratch);
 
 } // namespace korvex
