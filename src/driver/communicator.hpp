@@ -10,17 +10,12 @@
 #pragma once
 
 #include "state/array.hpp"
+#include "state/state.hpp"
 
 #include <memory>
 #include <string>
 
 namespace korvex {
-
-// Image rows first..last (1-based); empty when last < first.
-struct RowBlock {
-    int first = 1, last = 0;
-    int count() const { return last >= first ? last - first + 1 : 0; }
-};
 
 class Communicator {
   public:

@@ -23,6 +23,7 @@
 #include "state/fmt.hpp"
 #include "state/input.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -141,6 +142,15 @@ void run_conditions(State& st, RunContext& rc) {
 
 namespace {
 
+// The crossing marks of a split run's rows onto the writer, as numbers (a step).
+void gather_marks(Communicator& split, Array3<int>& marks) {
+    Array3<double> m(marks.n1(), marks.n2(), marks.n3());
+    std::copy(marks.data(), marks.data() + marks.size(), m.data());
+    split.gather_rows(m);
+    std::transform(m.data(), m.data() + m.size(), marks.data(),
+                   [](double v) { return static_cast<int>(v); });
+}
+
 // Beam geometry and per-beam divisors of the current condition.
 void condition_setup(State& st) {
     if (tilted_beams(st.ca)) {
@@ -257,15 +267,14 @@ void run_condition(State& st, RunContext& rc) {
     st.projection.fill(0);
     const int middle = std::max(1, st.n_slice / 2);
     bool warned = false;
-    const bool blocks =
-        !replay && !tape && !rc.display && slices_in_blocks(st, *field, whole_image);
+    const bool blocks = !replay && !tape && !rc.display && slices_in_blocks(st, *field, rows);
     std::vector<RowFill> fills;
 
     for (int islice = 1; islice <= st.effslicenumber; ++islice) {
         check_stop_signal();
         if (record) tape->check_abandoned();
         if (const int last = blocks ? block_end(st, islice, middle) : islice; last > islice) {
-            carry_block(engine, *field, st, islice, last, flag, fills);
+            carry_block(engine, *field, st, islice, last, flag, fills, rows);
             for (int s = islice; s <= last; ++s)
                 if (auto line = indicator_line(s, st.effslicenumber)) st.console() << *line << '\n';
             islice = last;
@@ -317,6 +326,8 @@ void run_condition(State& st, RunContext& rc) {
         }
     }
     collect(true);
+    // Each process marks the crossings of the rows it fills: in blocks, its own rows alone.
+    if (split) gather_marks(*split, st.projection);
     if (tape) tape->values(st.projection);
     if (!writer) return;
 

@@ -4,8 +4,8 @@
 
 namespace korvex {
 
-bool slices_in_blocks(const State& st, const DefectField& field, bool whole_image) {
-    return whole_image && st.job == Job::amplitude_images && field.fills_rows() &&
+bool slices_in_blocks(const State& st, const DefectField& field, RowBlock rows) {
+    return rows.count() > 0 && st.job == Job::amplitude_images && field.fills_rows() &&
            ColumnEngine::carries_blocks(st);
 }
 
@@ -19,15 +19,15 @@ int block_end(const State& st, int islice, int middle) {
 }
 
 void carry_block(ColumnEngine& engine, DefectField& field, State& st, int first, int last,
-                 int& flag, std::vector<RowFill>& fills) {
+                 int& flag, std::vector<RowFill>& fills, RowBlock rows) {
     fills.clear();
     for (int s = first; s <= last; ++s) fills.push_back(field.rows_of_slice(st, st.work(), s));
-    engine.propagate_slices(st, first, flag, fills);
+    engine.propagate_slices(st, first, flag, fills, rows);
     // The terms of a failing slice are filled again whole, to be named as a single slice names
     // them; a non-finite amplitude stays so through the later slices of its column.
     if (const int bad = engine.first_bad_strain()) {
         const RowFill& fill = fills[static_cast<std::size_t>(bad - first)];
-        for (int j = 1; j <= st.n_xyz[1]; ++j) fill(j);
+        for (int j = rows.first; j <= rows.last; ++j) fill(j);
         check_finite_strain(st, bad);
     }
     if (const int bad = engine.first_bad_amplitude()) check_finite_amplitudes(st, bad);

@@ -17,19 +17,20 @@ namespace korvex {
 constexpr int kSliceBlock = 16;
 
 // Whether the slices of a condition may go in blocks: the amplitude images alone (the other
-// jobs keep something of every slice), the whole image in this process, a model that fills
-// rows, and an engine that carries them (ColumnEngine::carries_blocks).
-bool slices_in_blocks(const State& st, const DefectField& field, bool whole_image);
+// jobs keep something of every slice), some rows in this process, a model that fills rows, and
+// an engine that carries them (ColumnEngine::carries_blocks).
+bool slices_in_blocks(const State& st, const DefectField& field, RowBlock rows);
 
 // The last slice of the block that starts at `islice`: slices of its thickness, at most
 // kSliceBlock of them, none of them the middle slice (its maps need the whole slice first)
 // unless it is the only one.
 int block_end(const State& st, int islice, int middle);
 
-// Carries slices first..last (a block of block_end) through `engine`, with the terms of `field`
-// (the model's lines for each slice printed first), and stops as the slice loop would at the
-// first slice whose terms or amplitudes are not finite. `fills` is kept for the next block.
+// Carries the image rows `rows` (this process's) through slices first..last (a block of
+// block_end) in `engine`, with the terms of `field` (the model's lines for each slice printed
+// first), and stops as the slice loop would at the first slice whose terms or amplitudes are
+// not finite. `fills` is kept for the next block.
 void carry_block(ColumnEngine& engine, DefectField& field, State& st, int first, int last,
-                 int& flag, std::vector<RowFill>& fills);
+                 int& flag, std::vector<RowFill>& fills, RowBlock rows);
 
 } // namespace korvex

@@ -59,16 +59,19 @@ template <int N> void load_solution(const State& st, SliceData<N>& sd) {
 // infinity stays non-finite through any sum, and terms and amplitudes of order one cannot
 // overflow it; a sum that did would only send the caller to its own scan).
 // With `shift` (per beam: the angle and the step of the lateral shift), each row is shifted
-// sideways after each slice, as linear_itp shifts the whole image.
+// sideways after each slice, as linear_itp shifts the whole image. Only the image rows `rows`
+// are carried (a process's rows in a split run).
 template <int N>
 SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& grid,
                                std::ptrdiff_t npx, const SliceTable* tab,
                                std::span<const RowFill> fills,
-                               std::span<const std::array<double, 2>> shift) {
+                               std::span<const std::array<double, 2>> shift, RowBlock rows) {
     constexpr int L = kLanes;
     const int n = sd.n;
     const std::ptrdiff_t ncol = grid.ncol;
-    const std::ptrdiff_t nrow = ncol / npx;
+    const std::ptrdiff_t nrow = rows.count();
+    // The last column carried: its solution is the one that stays in the state.
+    const std::ptrdiff_t last_col = static_cast<std::ptrdiff_t>(rows.last) * npx - 1;
     const int passes = std::max<int>(1, static_cast<int>(fills.size()));
     int bad_terms = passes + 1, bad_total = passes + 1;
 #pragma omp parallel reduction(min : bad_terms, bad_total)
@@ -104,7 +107,7 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
             k.solve();
             // Serially the last column solved is the one whose solution stays in the state;
             // exactly one thread owns it.
-            if (last_pass && col[count - 1] == ncol - 1) store_solution(st, sd, k, count - 1);
+            if (last_pass && col[count - 1] == last_col) store_solution(st, sd, k, count - 1);
             k.transfer_own(p);
             for (int l = 0; l < count; ++l) {
                 const std::ptrdiff_t c = col[l];
@@ -163,7 +166,8 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
         // Rows dealt out one at a time in turn: the work of a row varies across the image
         // (most near a defect core), and interleaving shares it evenly.
 #pragma omp for schedule(static, 1)
-        for (std::ptrdiff_t row = 0; row < nrow; ++row) {
+        for (std::ptrdiff_t k_row = 0; k_row < nrow; ++k_row) {
+            const std::ptrdiff_t row = rows.first - 1 + k_row; // from 0
             const std::ptrdiff_t first = row * npx;
             for (int pass = 1; pass <= passes; ++pass) {
                 if (!fills.empty())

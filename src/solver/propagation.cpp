@@ -151,7 +151,7 @@ bool run_slice_exact_absorption(State& st, double dz, bool is_void, ColumnEngine
 // What the slice could vouch for (see solve_every_column).
 template <int N>
 SliceChecks run_slice(State& st, double dz, int& flag, bool shared, bool is_void,
-                      ColumnEngine::Tables* tables, std::span<const RowFill> fills) {
+                      ColumnEngine::Tables* tables, std::span<const RowFill> fills, RowBlock rows) {
     const int n = st.n_beams;
     SliceHolder<N> holder(n);
     SliceData<N>& sd = holder.sd;
@@ -180,9 +180,9 @@ SliceChecks run_slice(State& st, double dz, int& flag, bool shared, bool is_void
                     {st.shift_angle(r), lateral_step(st.n_xyz, st.size, st.shift_angle(r))});
         if (t) {
             const SliceTable view{tables->form, *t};
-            return solve_every_column(st, sd, grid, npx, &view, fills, shift);
+            return solve_every_column(st, sd, grid, npx, &view, fills, shift, rows);
         }
-        return solve_every_column<N>(st, sd, grid, npx, nullptr, fills, shift);
+        return solve_every_column<N>(st, sd, grid, npx, nullptr, fills, shift, rows);
     }
     load_solution(st, sd);
     apply_shared(sd, grid);
@@ -193,16 +193,15 @@ SliceChecks run_slice(State& st, double dz, int& flag, bool shared, bool is_void
 // With `fills`, the terms of each row are filled where the row is carried, or all first where
 // the columns are not carried row by row (one slice only, then).
 SliceChecks propagate(State& st, int islice, int& flag, ColumnEngine::Tables* tables,
-                      std::span<const RowFill> fills) {
+                      std::span<const RowFill> fills, RowBlock rows) {
     const bool is_void = st.defect_kind == DefectKind::vacancy;
     const bool shared = is_void || st.defect_kind == DefectKind::perfect;
     const double dz = st.slicethickness(islice);
     if (!fills.empty() && (st.absorption == Absorption::exact || shared || flag == 0)) {
         assert(fills.size() == 1);
-        const int ny = st.n_xyz[1];
         const RowFill& fill = fills.front();
 #pragma omp parallel for schedule(static)
-        for (int j = 1; j <= ny; ++j) fill(j);
+        for (int j = rows.first; j <= rows.last; ++j) fill(j);
         fills = {};
     }
     SliceChecks checks;
@@ -216,7 +215,7 @@ SliceChecks propagate(State& st, int islice, int& flag, ColumnEngine::Tables* ta
         if (!tabulated) solver::propagate_slice_exact_absorption(st, dz, flag, shared, is_void);
     } else {
         checks = solver::with_beam_count(st.n_beams, [&]<int N>() {
-            return run_slice<N>(st, dz, flag, shared, is_void, tables, fills);
+            return run_slice<N>(st, dz, flag, shared, is_void, tables, fills, rows);
         });
     }
     if (tilted_beams(st.ca)) {
@@ -234,14 +233,17 @@ ColumnEngine::~ColumnEngine() = default;
 
 void ColumnEngine::propagate_slice(State& st, int islice, int& flag, const RowFill* fill) {
     checks_ = propagate(st, islice, flag, tables_.get(),
-                        fill ? std::span<const RowFill>(fill, 1) : std::span<const RowFill>());
+                        fill ? std::span<const RowFill>(fill, 1) : std::span<const RowFill>(),
+                        RowBlock{1, st.n_xyz[1]});
     first_bad_ = {checks_.bad_strain > 0 ? islice : 0, checks_.bad_amplitude > 0 ? islice : 0};
 }
 
-void ColumnEngine::propagate_slices(State& st, int first, int& flag,
-                                    std::span<const RowFill> fills) {
+void ColumnEngine::propagate_slices(State& st, int first, int& flag, std::span<const RowFill> fills,
+                                    std::optional<RowBlock> rows) {
     assert(carries_blocks(st) && !fills.empty());
-    checks_ = propagate(st, first, flag, tables_.get(), fills);
+    const RowBlock carried = rows.value_or(RowBlock{1, st.n_xyz[1]});
+    assert(carried.first >= 1 && carried.last <= st.n_xyz[1] && carried.count() > 0);
+    checks_ = propagate(st, first, flag, tables_.get(), fills, carried);
     first_bad_ = {checks_.bad_strain > 0 ? first + checks_.bad_strain - 1 : 0,
                   checks_.bad_amplitude > 0 ? first + checks_.bad_amplitude - 1 : 0};
 }
@@ -256,7 +258,7 @@ bool ColumnEngine::checks_strain(const State& st) {
 }
 
 void propagate_slice(State& st, int islice, int& flag) {
-    propagate(st, islice, flag, nullptr, {});
+    propagate(st, islice, flag, nullptr, {}, RowBlock{1, st.n_xyz[1]});
 }
 
 } // namespace korvex

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -60,7 +61,10 @@ class ColumnEngine {
     // first + k just before, so that the row stays in that core's cache. Where
     // `carries_blocks(st)` only (strained crystals with first-order absorption; with the column
     // approximation "no" or "half" each row is shifted sideways after each of its slices).
-    void propagate_slices(State& st, int first, int& flag, std::span<const RowFill> fills);
+    // `rows` (not given: all) are the rows carried, those of one process in a split run; the
+    // arrays stay the whole image's.
+    void propagate_slices(State& st, int first, int& flag, std::span<const RowFill> fills,
+                          std::optional<RowBlock> rows = std::nullopt);
     static bool carries_blocks(const State& st);
     // After propagate_slice(s): the first slice that read a strain term or made an amplitude
     // that is not finite (0: none, or not told; see verified_strain / verified_finite).

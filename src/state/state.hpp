@@ -114,6 +114,12 @@ struct BeamCondition {
 // Fills the defect terms of one image row j (1-based) of a slice (see DefectField::rows_of_slice).
 using RowFill = std::function<void(int j)>;
 
+// Image rows first..last (1-based); empty when last < first.
+struct RowBlock {
+    int first = 1, last = 0;
+    int count() const { return last >= first ? last - first + 1 : 0; }
+};
+
 struct Workspace {
     // written by the defect field for each slice
     Array3<double> s_g_r;     // (npx, npy, nb) strain term of the current slice, 1/Angstrom

@@ -76,6 +76,8 @@ std::vector<Case> cases() {
         {"FaultedLoop", with(1, "pg_loop"), kMidFault, "exact", 2},
         {"StrainFiles", with(1, "3D-strain"), kBoxStrain},
         {"EdgeTable", with(1, "edge"), kMidEdge, "table", 2},
+        {"TetrahedronTable", with(1, "tetrahedron"),
+         "{tetrahedron}\n===\nfaulted\n4.5 3.5 10\n8\n0.3\n1\n", "table", 2},
         {"StrainFilesTable", with(1, "3D-strain"), kBoxStrain, "table", 2},
     };
 }

@@ -276,7 +276,9 @@ TEST(SafeFiles, StopsCleanLongDirectoriesAndNonFiniteResults) {
     ColumnEngine engine(Engine::table);
     std::vector<RowFill> fills;
     int flag = 1;
-    EXPECT_NO_THROW(carry_block(engine, rows, bs, 1, 4, flag, fills));
-    EXPECT_EQ(stop_lines([&] { carry_block(engine, rows, bs, 3, 8, flag, fills); })[0],
+    EXPECT_NO_THROW(carry_block(engine, rows, bs, 1, 4, flag, fills, {1, 2}));
+    EXPECT_EQ(stop_lines([&] {
+                  carry_block(engine, rows, bs, 3, 8, flag, fills, {1, 2});
+              })[0],
               "The strain term turned non-finite: beam 1g, column (2, 1), slice 5.");
 }
