@@ -96,18 +96,8 @@ void beam_image_files(const State& st, const Array3<double>& a, RowFormat fmt, N
                         b.img.values(i, j) = v;
                         b.shown.values(i, j) = printed_value(v, fmt);
                     }
-                // Formatted in a string of this thread's own, its memory taken over: the
-                // parts' strings lie side by side, and every character appended to one of them
-                // in place would write a length that shares a cache line with another thread's.
-                std::string s = std::move(b.text[static_cast<std::size_t>(p)]);
-                s.clear();
-                s.reserve(
-                    static_cast<std::size_t>(i1 - i0 + 1) *
-                        (static_cast<std::size_t>(ny) * (fmt == RowFormat::es12_3 ? 12 : 18) + 2) +
-                    256);
-                if (p == 0) s += image_header(b.img);
-                append_image_records(s, b.img, fmt, i0, i1);
-                b.text[static_cast<std::size_t>(p)] = std::move(s);
+                std::string& part = b.text[static_cast<std::size_t>(p)];
+                part = image_part(std::move(part), b.img, fmt, p, parts);
             }
 #pragma omp for schedule(dynamic, 1)
             for (int t = 0; t < 2 * count; ++t) {

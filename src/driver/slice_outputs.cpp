@@ -16,7 +16,7 @@ namespace korvex {
 void print_loop_sgr(const State& st, const Array3<double>& s_g_r, LoopMapsScratch& scratch) {
     const int nx = st.n_xyz[0], ny = st.n_xyz[1], nb = std::max(st.n_beams, 0);
     // Each beam's records in parts, so that the threads share the slice evenly whatever the
-    // number of beams; each part formatted in a string of its thread's own.
+    // number of beams.
     const int parts = std::max(1, std::min(nx, 8));
     auto& beams = scratch.beams;
     auto& text = scratch.text;
@@ -39,13 +39,8 @@ void print_loop_sgr(const State& st, const Array3<double>& s_g_r, LoopMapsScratc
 #pragma omp for schedule(dynamic, 1)
         for (int t = 0; t < nb * parts; ++t) {
             const auto k = static_cast<std::size_t>(t / parts);
-            const int p = t % parts, i0 = 1 + nx * p / parts, i1 = nx * (p + 1) / parts;
-            std::string s = std::move(text[k][static_cast<std::size_t>(p)]);
-            s.clear();
-            s.reserve(static_cast<std::size_t>(i1 - i0 + 1) * (std::size_t(ny) * 18 + 2) + 256);
-            if (p == 0) s += image_header(beams[k]);
-            append_image_records(s, beams[k], RowFormat::list, i0, i1);
-            text[k][static_cast<std::size_t>(p)] = std::move(s);
+            std::string& part = text[k][static_cast<std::size_t>(t % parts)];
+            part = image_part(std::move(part), beams[k], RowFormat::list, t % parts, parts);
         }
 #pragma omp for schedule(dynamic, 1)
         for (int n = 1; n <= nb; ++n) try {

@@ -4,6 +4,8 @@
 #include "state/reader.hpp"
 #include "state/textout.hpp"
 
+#include <algorithm>
+
 namespace korvex {
 
 std::string image_header(const ImageData& img) {
@@ -30,6 +32,18 @@ void append_image_records(std::string& s, const ImageData& img, RowFormat fmt, i
             s += '\n';
         }
     }
+}
+
+std::string image_part(std::string memory, const ImageData& img, RowFormat fmt, int p, int parts) {
+    const int nx = img.nx(), first = 1 + nx * p / parts, last = nx * (p + 1) / parts;
+    memory.clear();
+    memory.reserve(
+        static_cast<std::size_t>(std::max(0, last - first + 1)) *
+            (static_cast<std::size_t>(img.ny()) * (fmt == RowFormat::es12_3 ? 12 : 18) + 2) +
+        256);
+    if (p == 0) memory += image_header(img);
+    append_image_records(memory, img, fmt, first, last);
+    return memory;
 }
 
 std::string format_image(const ImageData& img, RowFormat fmt) {

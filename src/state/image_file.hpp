@@ -26,6 +26,11 @@ std::string format_image(const ImageData& img, RowFormat fmt);
 // The same text in parts: the header records, and the records of x indices first..last.
 std::string image_header(const ImageData& img);
 void append_image_records(std::string& s, const ImageData& img, RowFormat fmt, int first, int last);
+// Part p (from 0) of `parts` of the file's text: the header with part 0, then the records of
+// x indices nx p / parts + 1 .. nx (p + 1) / parts. Made in `memory` (its contents dropped, its
+// room kept) and returned: threads formatting parts side by side then each append to a string
+// of their own, not to neighbouring strings whose lengths share a cache line.
+std::string image_part(std::string memory, const ImageData& img, RowFormat fmt, int p, int parts);
 // Writes the file whole (see textout.hpp); stops the run on failure.
 void write_image_file(const std::string& path, const ImageData& img, RowFormat fmt);
 // Reads an image file of either row format; read errors stop the run.
