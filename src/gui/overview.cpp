@@ -8,10 +8,13 @@
 #include "state/fmt.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 namespace korvex {
@@ -31,6 +34,28 @@ struct TempDir {
         if (!path.empty()) std::filesystem::remove_all(path, ec);
     }
 };
+
+// The bytes of a file, empty when it cannot be read.
+std::string file_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Whether `b` starts as a PNG of 8-bit RGB pixels (no alpha), `width` x `height`.
+bool is_rgb_png(const std::string& b, int width, int height) {
+    static constexpr unsigned char kStart[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n',
+                                               0,    0,   0,   13,  'I',  'H',  'D',  'R'};
+    if (b.size() < 33 ||
+        b.compare(0, sizeof kStart, reinterpret_cast<const char*>(kStart), sizeof kStart) != 0)
+        return false;
+    auto u32 = [&b](std::size_t at) {
+        std::uint32_t v = 0;
+        for (std::size_t k = 0; k < 4; ++k) v = v << 8 | static_cast<unsigned char>(b[at + k]);
+        return v;
+    };
+    return u32(16) == static_cast<std::uint32_t>(width) &&
+           u32(20) == static_cast<std::uint32_t>(height) && b[24] == 8 && b[25] == 2;
+}
 
 class PageWriter final : public OverviewWriter {
   public:
@@ -108,6 +133,13 @@ void PageWriter::write(const State& st, const std::vector<OverviewRow>& rows,
         }
     }
     gr_.close();
+    // The plot library's page is copied as it is when it holds what the overview promises
+    // (8-bit RGB of the page's size); anything else is read and written again in that form.
+    const std::string bytes = file_bytes(page);
+    if (is_rgb_png(bytes, p.width, p.height)) {
+        write_png_bytes(path, bytes);
+        return;
+    }
     const RgbPicture pic = read_png(page);
     write_png(path, pic.width, pic.height, true, pic.rgb);
 }
