@@ -1,12 +1,10 @@
 // korvex: TEM diffraction-contrast images of crystal defects.
 #include "driver/memory_policy.hpp"
 #include "driver/program.hpp"
-#include "driver/thread_policy.hpp"
 #include "gui/front_end.hpp"
 #include "gui/overview.hpp"
 
 int main(int argc, char** argv) {
-    korvex::choose_wait_policy(argv);
     korvex::keep_freed_memory();
     return korvex::program_main(
         argc, argv, [](korvex::State& st) { return korvex::make_graphic_session(st); },
