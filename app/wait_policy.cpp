@@ -9,7 +9,7 @@
 // thread in nearly every case and then sleeps; under load it measured as passive waiting.
 //
 // The runtime reads its policy from the environment once, in its initialiser. The program
-// links the runtime into itself (app/CMakeLists.txt), so that initialiser is one of the
+// links the runtime into itself (the top CMakeLists.txt), so that initialiser is one of the
 // program's own, and this one, with a priority, runs before it. A policy the user has chosen
 // (OMP_WAIT_POLICY or GOMP_SPINCOUNT) is kept.
 #include <cstdlib>
