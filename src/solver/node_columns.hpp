@@ -25,8 +25,12 @@ KORVEX_HOT NodeLanes node_lanes(const double* p) {
 
 // Lanes r .. r + 7 of the 16 lanes of (lo, hi).
 template <int R> KORVEX_HOT NodeLanes lanes_from(NodeLanes lo, NodeLanes hi) {
+#if defined(__clang__)
+    return __builtin_shufflevector(lo, hi, R, R + 1, R + 2, R + 3, R + 4, R + 5, R + 6, R + 7);
+#else
     using Index = long long __attribute__((vector_size(64)));
     return __builtin_shuffle(lo, hi, Index{R, R + 1, R + 2, R + 3, R + 4, R + 5, R + 6, R + 7});
+#endif
 }
 
 // `a`: the first of the four nodes, `ns` doubles each; `re`, `im`: the column's amplitudes,
