@@ -8,6 +8,7 @@
 #include <png.h>
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -50,6 +51,17 @@ std::string image_description(const ImageInfo& info, const ImageData& img) {
     auto line = [&](const std::string& key, const std::string& value) {
         s += key + " = " + value + "\n";
     };
+    // ImageJ's own keys first: ImageJ and Fiji read a description that starts with "ImageJ="
+    // as their properties, take the unit of the resolution tags from "unit" and the display
+    // range from "min" and "max" (of the finite values).
+    s += "ImageJ=1.11a\nunit=nm\n";
+    double lo = HUGE_VAL, hi = -HUGE_VAL;
+    const double* v = img.values.data();
+    for (std::size_t k = 0; k < img.values.size(); ++k)
+        if (std::isfinite(v[k])) lo = std::min(lo, v[k]), hi = std::max(hi, v[k]);
+    // The values as the file holds them (floats).
+    if (lo <= hi)
+        s += "min=" + num(static_cast<float>(lo)) + "\nmax=" + num(static_cast<float>(hi)) + "\n";
     s += "KORVEX simulated image\n";
     line("quantity", info.quantity);
     line("beam order", std::to_string(info.beam_order));
@@ -227,12 +239,13 @@ std::unique_ptr<PendingFile> written_tiff(const std::string& path_without_ext, c
               TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0)) &&
               TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, description.c_str()) &&
               TIFFSetField(tif, TIFFTAG_SOFTWARE, "KORVEX");
-    // Pixel size: 1 cm = 1e8 Angstrom.
+    // Pixels per nanometre (1 nm = 10 Angstrom), with no TIFF unit: the description's "unit=nm"
+    // names it, as ImageJ writes a calibration in a unit TIFF has no code for.
     if (ok && img.unit_x > 0.0 && img.unit_y > 0.0 && std::isfinite(img.unit_x) &&
         std::isfinite(img.unit_y))
-        ok = TIFFSetField(tif, TIFFTAG_XRESOLUTION, 1.0e8 / img.unit_x) &&
-             TIFFSetField(tif, TIFFTAG_YRESOLUTION, 1.0e8 / img.unit_y) &&
-             TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_CENTIMETER);
+        ok = TIFFSetField(tif, TIFFTAG_XRESOLUTION, 10.0 / img.unit_x) &&
+             TIFFSetField(tif, TIFFTAG_YRESOLUTION, 10.0 / img.unit_y) &&
+             TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_NONE);
 
     std::vector<float> row(static_cast<std::size_t>(nx));
     for (int j = 1; ok && j <= ny; ++j) {

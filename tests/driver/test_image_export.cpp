@@ -7,7 +7,10 @@
 
 #include <cpgplot.h>
 
+#include <algorithm>
+#include <map>
 #include <random>
+#include <sstream>
 
 using namespace korvex::testing;
 
@@ -96,10 +99,31 @@ TEST(ImageExport, ViewsPrintedValuesLongRowsFailuresAndLayerPages) {
     EXPECT_LT(grey_levels(spike, 256).clip, 1e7);
 
     const TiffFloat tif = read_tiff(dir.str() + "run37.tif");
-    // One 32-bit float per pixel, top row first, pixels per centimetre: 0.5 and 1.25 Angstrom.
+    // One 32-bit float per pixel, top row first, pixels per nm: 0.5 and 1.25 Angstrom.
     EXPECT_EQ(std::tuple(tif.bits, tif.spp, tif.format, tif.orientation, tif.unit),
-              std::tuple(32, 1, SAMPLEFORMAT_IEEEFP, ORIENTATION_TOPLEFT, RESUNIT_CENTIMETER));
-    EXPECT_TRUE(near_rel(tif.xres, 2e8, 1e-6) && near_rel(tif.yres, 8e7, 1e-6)) << tif.xres;
+              std::tuple(32, 1, SAMPLEFORMAT_IEEEFP, ORIENTATION_TOPLEFT, RESUNIT_NONE));
+    EXPECT_TRUE(near_rel(tif.xres, 20.0, 1e-6) && near_rel(tif.yres, 8.0, 1e-6)) << tif.xres;
+    // Read as ImageJ reads it: a description starting "ImageJ" is a list of Java properties
+    // (key up to a blank, '=' or ':'), whose unit names the resolution tags' unit.
+    ASSERT_TRUE(tif.description.starts_with("ImageJ="));
+    std::map<std::string, std::string> props;
+    std::istringstream desc(tif.description);
+    for (std::string l; std::getline(desc, l);) {
+        const std::size_t k = l.find_first_of(" \t=:");
+        const std::size_t v = l.find_first_not_of(" \t", k == std::string::npos ? l.size() : k);
+        std::string value = v == std::string::npos ? "" : l.substr(v);
+        if (!value.empty() && (value[0] == '=' || value[0] == ':'))
+            value.erase(0, value.find_first_not_of(" \t", 1));
+        props.emplace(l.substr(0, k), value);
+    }
+    const ImageData small = intensity_image(37, 23);
+    const auto [lo, hi] =
+        std::minmax_element(small.values.data(), small.values.data() + small.values.size());
+    EXPECT_EQ(props["unit"], "nm");
+    EXPECT_TRUE(near_rel(1.0 / tif.xres, 0.05, 1e-9) && near_rel(1.0 / tif.yres, 0.125, 1e-9));
+    EXPECT_TRUE(near_rel(std::stod(props["min"]), *lo, 1e-7) &&
+                near_rel(std::stod(props["max"]), *hi, 1e-7))
+        << tif.description;
     for (const char* item :
          {"quantity = intensity\n", "crystal = Cu\n", "voltage = 200 kV\n", "g = 2 0 0\n",
           "beams = -1 0 1\n", "condition = (g, 1.5g)\n", "defect = edge\n",
