@@ -16,6 +16,7 @@ Rule rule(DefectKind kind) {
     switch (kind) {
     case DefectKind::edge:
     case DefectKind::screw:
+    case DefectKind::inclusion:
         return {Term::depth, Term::lateral, Term::lateral};
     case DefectKind::loop:
         return {Term::depth, Term::lateral, Term::depth};

@@ -10,7 +10,7 @@ namespace korvex {
 // right choice for the Column Approximation".
 //
 //   model                          "yes"   "no"      "half"
-//   edge, screw                    depth   lateral   lateral
+//   edge, screw, inclusion         depth   lateral   lateral
 //   loop (infinitesimal model)     depth   lateral   depth
 //   pg_loop, tetrahedron, 3D-strain depth  lateral   refused
 //

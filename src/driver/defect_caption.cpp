@@ -48,6 +48,11 @@ DefectCaption defect_caption(const State& st) {
         } else if (kind == DefectKind::tetrahedron) {
             const auto t = read_tetrahedron_file(st.f_defect);
             c = {trim(t.style) + " stacking-fault tetrahedron, edge " + nm(t.edge), ""};
+        } else if (kind == DefectKind::inclusion) {
+            const auto i = read_inclusion_config(st.f_defect);
+            c = {"coherent inclusion, diameter " + nm(2 * i.radius) + ", misfit " +
+                     short_number(i.misfit),
+                 ""};
         } else if (kind == DefectKind::vacancy) {
             c = {"void, diameter " + nm(2 * read_void_config(st.f_defect).radius), ""};
         }

@@ -110,6 +110,22 @@ VoidConfig read_void_config(const std::string& path) {
     return c;
 }
 
+InclusionConfig read_inclusion_config(const std::string& path) {
+    RecordReader r(path);
+    InclusionConfig c;
+    r.skip(2);
+    c.radius = checked_real(r, "inclusion radius", true);
+    c.centre = checked_vector(r, "inclusion centre");
+    c.misfit = checked_real(r, "linear misfit");
+    // Beyond a few per cent a particle loses coherency; past 1 the field has no meaning.
+    if (std::abs(c.misfit) >= 1.0)
+        bad_value(r, "the linear misfit of a coherent inclusion lies between -1 and 1",
+                  list_real(c.misfit));
+    r.read(c.nu);
+    check_poisson(r, c.nu);
+    return c;
+}
+
 PgLoopFile read_pgloop_file(const std::string& path) {
     PgLoopFile f;
     RecordReader r(path);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "defects/edge.hpp"
+#include "defects/inclusion.hpp"
 #include "defects/loop_iso.hpp"
 #include "defects/loop_tables.hpp"
 #include "defects/pgloop.hpp"
@@ -37,6 +38,9 @@ ScrewConfig read_screw_config(const std::string& file);
 
 // Records 3 (radius) and 4 (centre) after the two ignored records.
 VoidConfig read_void_config(const std::string& path);
+
+// Records 3 (radius), 4 (centre), 5 (linear misfit) and 6 (Poisson's ratio) of an inclusion file.
+InclusionConfig read_inclusion_config(const std::string& path);
 
 // Records 3 to 12 of a polygonal-loop file (the loop style kept to 30 characters).
 PgLoopFile read_pgloop_file(const std::string& path);

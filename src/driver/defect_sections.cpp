@@ -136,6 +136,17 @@ std::vector<std::string> vacancy_section(const std::string& file) {
     return s.lines;
 }
 
+std::vector<std::string> inclusion_section(const std::string& file) {
+    const InclusionConfig c = read_inclusion_config(file);
+    Section s;
+    s.add_rule();
+    s.entry("Position of the inclusion centre", point(c.centre));
+    s.entry("Radius of the inclusion", Rec() << c.radius << " Angstrom");
+    s.entry("Linear misfit and constrained strain", Rec() << c.misfit << constrained_strain(c));
+    s.entry("Poisson's ratio", Rec() << c.nu);
+    return s.lines;
+}
+
 } // namespace
 
 std::vector<std::string> defect_section(const State& st) {
@@ -152,6 +163,8 @@ std::vector<std::string> defect_section(const State& st) {
         return tetrahedron_section(st.f_defect);
     case DefectKind::vacancy:
         return vacancy_section(st.f_defect);
+    case DefectKind::inclusion:
+        return inclusion_section(st.f_defect);
     default:
         return {};
     }

@@ -24,7 +24,7 @@ ColumnApprox column_approx_from_text(std::string_view text) {
 }
 
 DefectKind defect_kind_from_name(std::string_view name) {
-    static constexpr std::array<std::pair<std::string_view, DefectKind>, 8> kNames{{
+    static constexpr std::array<std::pair<std::string_view, DefectKind>, 9> kNames{{
         {"no", DefectKind::perfect},
         {"edge", DefectKind::edge},
         {"screw", DefectKind::screw},
@@ -33,6 +33,7 @@ DefectKind defect_kind_from_name(std::string_view name) {
         {"pg_loop", DefectKind::pg_loop},
         {"tetrahedron", DefectKind::tetrahedron},
         {"3D-strain", DefectKind::strain},
+        {"inclusion", DefectKind::inclusion},
     }};
     const std::string_view t = trimmed(name);
     for (const auto& [text, kind] : kNames)

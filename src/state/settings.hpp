@@ -43,6 +43,7 @@ enum class DefectKind {
     pg_loop,
     tetrahedron,
     strain,
+    inclusion,
     unknown
 };
 DefectKind defect_kind_from_name(std::string_view name);
