@@ -17,6 +17,7 @@ Rule rule(DefectKind kind) {
     case DefectKind::edge:
     case DefectKind::screw:
     case DefectKind::inclusion:
+    case DefectKind::dissociated:
         return {Term::depth, Term::lateral, Term::lateral};
     case DefectKind::loop:
         return {Term::depth, Term::lateral, Term::depth};

@@ -10,7 +10,8 @@ namespace korvex {
 // right choice for the Column Approximation".
 //
 //   model                          "yes"   "no"      "half"
-//   edge, screw, inclusion         depth   lateral   lateral
+//   edge, screw, inclusion,        depth   lateral   lateral
+//   dissociated
 //   loop (infinitesimal model)     depth   lateral   depth
 //   pg_loop, tetrahedron, 3D-strain depth  lateral   refused
 //

@@ -48,6 +48,11 @@ DefectCaption defect_caption(const State& st) {
         } else if (kind == DefectKind::tetrahedron) {
             const auto t = read_tetrahedron_file(st.f_defect);
             c = {trim(t.style) + " stacking-fault tetrahedron, edge " + nm(t.edge), ""};
+        } else if (kind == DefectKind::dissociated) {
+            const auto d = read_dissociated_config(st.f_defect);
+            c = {"dissociated dislocation, partials " + nm(d.separation) + " apart",
+                 "[" + short_number(d.b[0]) + " " + short_number(d.b[1]) + " " +
+                     short_number(d.b[2]) + "]"};
         } else if (kind == DefectKind::inclusion) {
             const auto i = read_inclusion_config(st.f_defect);
             c = {"coherent inclusion, diameter " + nm(2 * i.radius) + ", misfit " +

@@ -83,6 +83,8 @@ std::unique_ptr<DefectField> make_defect_field(State& st) {
         return make_tetrahedron_field([s] { return read_tetrahedron_file(s->f_defect); });
     case DefectKind::strain:
         return make_strain_field();
+    case DefectKind::dissociated:
+        return make_dissociated_field([s] { return read_dissociated_config(s->f_defect); });
     case DefectKind::inclusion:
         return make_inclusion_field([s] { return read_inclusion_config(s->f_defect); });
     default:

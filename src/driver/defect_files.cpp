@@ -8,7 +8,10 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cmath>
 #include <filesystem>
+#include <optional>
+#include <tuple>
 #include <utility>
 
 namespace korvex {
@@ -30,6 +33,10 @@ double checked_real(RecordReader& r, const char* what, bool positive = false) {
 }
 
 // The first value of a record as text: it ends at a blank, comma or slash unless quoted.
+std::string vec_text(const Vec3& v) {
+    return list_real(v[0]) + " " + list_real(v[1]) + " " + list_real(v[2]);
+}
+
 std::string first_word(const std::string& line) {
     std::size_t i = line.find_first_not_of(" \t,");
     if (i == std::string::npos) return "";
@@ -123,6 +130,58 @@ InclusionConfig read_inclusion_config(const std::string& path) {
                   list_real(c.misfit));
     r.read(c.nu);
     check_poisson(r, c.nu);
+    return c;
+}
+
+DissociatedConfig read_dissociated_config(const std::string& path) {
+    RecordReader r(path);
+    DissociatedConfig c;
+    r.skip(2);
+    double m = 0.0, n = 1.0;
+    Vec3 dir{};
+    r.read(m, n, dir);
+    check_fraction(r, "Burgers vector", m, n, dir);
+    c.b = scaled(dir, m / n);
+    c.line = checked_vector(r, "direction of the dislocation line", true);
+    c.point = checked_vector(r, "midpoint between the partials");
+    c.normal = checked_vector(r, "glide-plane normal", true);
+    const double scale = magnitude(c.b) * magnitude(c.normal);
+    if (std::abs(dot(c.b, c.normal)) > 1e-9 * scale)
+        bad_value(r, "the Burgers vector must lie in the glide plane (b.n = 0)",
+                  vec_text(c.b) + " . " + vec_text(c.normal));
+    if (std::abs(dot(c.line, c.normal)) > 1e-9 * magnitude(c.line) * magnitude(c.normal))
+        bad_value(r, "the dislocation line must lie in the glide plane (l.n = 0)",
+                  vec_text(c.line) + " . " + vec_text(c.normal));
+    c.separation = checked_real(r, "separation of the partials");
+    if (c.separation < 0.0)
+        bad_value(r, "the separation of the partials must not be negative",
+                  list_real(c.separation));
+    r.read(c.nu);
+    check_poisson(r, c.nu);
+    c.r0 = checked_real(r, "core radius r0");
+    if (c.r0 < 0.0) bad_value(r, "the core radius r0 must not be negative", list_real(c.r0));
+    std::optional<std::string> rec;
+    while ((rec = r.next_record()) && first_word(*rec).empty()) {
+    }
+    std::string word = rec ? first_word(*rec) : "";
+    std::transform(word.begin(), word.end(), word.begin(),
+                   [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
+    if (word.empty() || word == "fcc") {
+        try {
+            std::tie(c.b1, c.b2) = fcc_partials(c.b, c.normal);
+        } catch (const Fatal& f) {
+            bad_value(r, f.what(), vec_text(c.b) + " on " + vec_text(c.normal));
+        }
+        return c;
+    }
+    RecordReader partial(path + ", record " + std::to_string(r.record()), *rec);
+    partial.read(m, n, dir);
+    check_fraction(partial, "leading partial", m, n, dir);
+    c.b1 = scaled(dir, m / n);
+    for (std::size_t k = 0; k < 3; ++k) c.b2[k] = c.b[k] - c.b1[k];
+    if (std::abs(dot(c.b1, c.normal)) > 1e-9 * scale)
+        bad_value(r, "the leading partial must lie in the glide plane (b1.n = 0)",
+                  vec_text(c.b1) + " . " + vec_text(c.normal));
     return c;
 }
 

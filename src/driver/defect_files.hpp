@@ -4,6 +4,7 @@
 // what these return (driver/defect_fields.hpp), again at every slice.
 #pragma once
 
+#include "defects/dissociated.hpp"
 #include "defects/edge.hpp"
 #include "defects/inclusion.hpp"
 #include "defects/loop_iso.hpp"
@@ -41,6 +42,11 @@ VoidConfig read_void_config(const std::string& path);
 
 // Records 3 (radius), 4 (centre), 5 (linear misfit) and 6 (Poisson's ratio) of an inclusion file.
 InclusionConfig read_inclusion_config(const std::string& path);
+
+// Records 3 to 9 of a dissociated dislocation (total b, line, midpoint, glide-plane normal,
+// separation, Poisson's ratio, r0), then record 10: "fcc" or nothing for the fcc dissociation
+// of b, else the leading partial m n i j k (the trailing one is b minus it).
+DissociatedConfig read_dissociated_config(const std::string& path);
 
 // Records 3 to 12 of a polygonal-loop file (the loop style kept to 30 characters).
 PgLoopFile read_pgloop_file(const std::string& path);

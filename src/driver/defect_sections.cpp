@@ -147,6 +147,20 @@ std::vector<std::string> inclusion_section(const std::string& file) {
     return s.lines;
 }
 
+std::vector<std::string> dissociated_section(const std::string& file) {
+    const DissociatedConfig c = read_dissociated_config(file);
+    Section s;
+    s.add_rule();
+    s.entry("Burgers Vector", direction(c.b));
+    s.entry("Leading partial (its fault vector on the ribbon)", direction(c.b1));
+    s.entry("Trailing partial", direction(c.b2));
+    s.entry("Direction of the dislocation line", direction(c.line));
+    s.entry("Glide-plane normal", direction(c.normal));
+    s.entry("Midpoint between the partials", point(c.point));
+    s.entry("Separation of the partials", Rec() << c.separation << " Angstrom");
+    return s.lines;
+}
+
 } // namespace
 
 std::vector<std::string> defect_section(const State& st) {
@@ -165,6 +179,8 @@ std::vector<std::string> defect_section(const State& st) {
         return vacancy_section(st.f_defect);
     case DefectKind::inclusion:
         return inclusion_section(st.f_defect);
+    case DefectKind::dissociated:
+        return dissociated_section(st.f_defect);
     default:
         return {};
     }

@@ -74,7 +74,7 @@ void check_defect_style(const State& st) {
         halt({"SYSTEM HALT, the style of defect given is wrong",
               "Read: \"" + trim(st.defect) +
                   "\" (known: no, edge, screw, loop, void, pg_loop, tetrahedron, 3D-strain, "
-                  "inclusion)"});
+                  "inclusion, dissociated)"});
     if (needs_configuration_file(st.defect_kind) && trim(st.f_defect).empty())
         halt({"No defect configuration file is given, but the defect \"" + trim(st.defect) +
                   "\" needs one.",

@@ -24,7 +24,7 @@ ColumnApprox column_approx_from_text(std::string_view text) {
 }
 
 DefectKind defect_kind_from_name(std::string_view name) {
-    static constexpr std::array<std::pair<std::string_view, DefectKind>, 9> kNames{{
+    static constexpr std::array<std::pair<std::string_view, DefectKind>, 10> kNames{{
         {"no", DefectKind::perfect},
         {"edge", DefectKind::edge},
         {"screw", DefectKind::screw},
@@ -34,6 +34,7 @@ DefectKind defect_kind_from_name(std::string_view name) {
         {"tetrahedron", DefectKind::tetrahedron},
         {"3D-strain", DefectKind::strain},
         {"inclusion", DefectKind::inclusion},
+        {"dissociated", DefectKind::dissociated},
     }};
     const std::string_view t = trimmed(name);
     for (const auto& [text, kind] : kNames)

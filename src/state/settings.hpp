@@ -44,6 +44,7 @@ enum class DefectKind {
     tetrahedron,
     strain,
     inclusion,
+    dissociated,
     unknown
 };
 DefectKind defect_kind_from_name(std::string_view name);
