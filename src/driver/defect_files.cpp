@@ -71,8 +71,7 @@ Elasticity read_elasticity(RecordReader& r) {
 
 namespace edge {
 
-EdgeConfig read_edge_config(const std::string& file) {
-    RecordReader r(file);
+EdgeConfig read_edge_config(RecordReader& r) {
     EdgeConfig c;
     r.skip(2);
     r.read(c.b_m, c.b_n, c.b_index);
@@ -86,12 +85,16 @@ EdgeConfig read_edge_config(const std::string& file) {
     return c;
 }
 
+EdgeConfig read_edge_config(const std::string& file) {
+    RecordReader r(file);
+    return read_edge_config(r);
+}
+
 } // namespace edge
 
 namespace screw {
 
-ScrewConfig read_screw_config(const std::string& file) {
-    RecordReader r(file);
+ScrewConfig read_screw_config(RecordReader& r) {
     ScrewConfig c;
     r.skip(2);
     r.read(c.b_m, c.b_n, c.b_index);
@@ -106,10 +109,14 @@ ScrewConfig read_screw_config(const std::string& file) {
     return c;
 }
 
+ScrewConfig read_screw_config(const std::string& file) {
+    RecordReader r(file);
+    return read_screw_config(r);
+}
+
 } // namespace screw
 
-VoidConfig read_void_config(const std::string& path) {
-    RecordReader r(path);
+VoidConfig read_void_config(RecordReader& r) {
     VoidConfig c;
     r.skip(2);
     c.radius = checked_real(r, "void radius", true);
@@ -117,8 +124,12 @@ VoidConfig read_void_config(const std::string& path) {
     return c;
 }
 
-InclusionConfig read_inclusion_config(const std::string& path) {
+VoidConfig read_void_config(const std::string& path) {
     RecordReader r(path);
+    return read_void_config(r);
+}
+
+InclusionConfig read_inclusion_config(RecordReader& r) {
     InclusionConfig c;
     r.skip(2);
     c.radius = checked_real(r, "inclusion radius", true);
@@ -133,8 +144,12 @@ InclusionConfig read_inclusion_config(const std::string& path) {
     return c;
 }
 
-DissociatedConfig read_dissociated_config(const std::string& path) {
+InclusionConfig read_inclusion_config(const std::string& path) {
     RecordReader r(path);
+    return read_inclusion_config(r);
+}
+
+DissociatedConfig read_dissociated_config(RecordReader& r) {
     DissociatedConfig c;
     r.skip(2);
     double m = 0.0, n = 1.0;
@@ -174,7 +189,7 @@ DissociatedConfig read_dissociated_config(const std::string& path) {
         }
         return c;
     }
-    RecordReader partial(path + ", record " + std::to_string(r.record()), *rec);
+    RecordReader partial(r.name() + ", record " + std::to_string(r.record()), *rec);
     partial.read(m, n, dir);
     check_fraction(partial, "leading partial", m, n, dir);
     c.b1 = scaled(dir, m / n);
@@ -185,9 +200,13 @@ DissociatedConfig read_dissociated_config(const std::string& path) {
     return c;
 }
 
-PgLoopFile read_pgloop_file(const std::string& path) {
-    PgLoopFile f;
+DissociatedConfig read_dissociated_config(const std::string& path) {
     RecordReader r(path);
+    return read_dissociated_config(r);
+}
+
+PgLoopFile read_pgloop_file(RecordReader& r) {
+    PgLoopFile f;
     r.skip(2);
     r.read(f.loopstyle);
     if (f.loopstyle.size() > 30) f.loopstyle.resize(30);
@@ -208,9 +227,13 @@ PgLoopFile read_pgloop_file(const std::string& path) {
     return f;
 }
 
-TetrahedronFile read_tetrahedron_file(const std::string& path) {
-    TetrahedronFile t;
+PgLoopFile read_pgloop_file(const std::string& path) {
     RecordReader r(path);
+    return read_pgloop_file(r);
+}
+
+TetrahedronFile read_tetrahedron_file(RecordReader& r) {
+    TetrahedronFile t;
     r.skip(2);
     r.read(t.style);
     if (t.style.size() > 20) t.style.resize(20);
@@ -220,6 +243,11 @@ TetrahedronFile read_tetrahedron_file(const std::string& path) {
     check_poisson(r, t.poissonsratio);
     t.correction = checked_real(r, "correction");
     return t;
+}
+
+TetrahedronFile read_tetrahedron_file(const std::string& path) {
+    RecordReader r(path);
+    return read_tetrahedron_file(r);
 }
 
 LoopIniFile read_loop_ini(const std::string& path) {
