@@ -1,6 +1,5 @@
 #include "driver/same_inputs.hpp"
 
-#include "defects/loop_tables.hpp"
 #include "driver/program.hpp"
 #include "state/error.hpp"
 #include "state/input.hpp"
@@ -72,8 +71,9 @@ input_digests(const std::vector<std::string>& args) {
         const std::string in = cl.f_in.starts_with('/') ? cl.f_in : dirs.rundir + cl.f_in;
         list.emplace_back(in, file_digest(in));
         if (!cl.f_defect.empty()) list.emplace_back(cl.f_defect, file_digest(cl.f_defect));
+        // The circular loop's integral tables are not compared: a process that lacks them
+        // computes the same ones.
         list.emplace_back("loop.ini", file_digest("loop.ini"));
-        for (const char* table : kLoopTableFiles) list.emplace_back(table, file_digest(table));
     } catch (const std::exception&) {
         // Whatever failed fails again where the run reads it, with its own message.
     }

@@ -15,7 +15,7 @@ namespace korvex {
 
 // The inputs a run with these arguments reads at start-up, each with its digest: the command
 // line itself, "filesystem.ini", the input parameter file, the defect configuration file, and
-// the circular loop's "loop.ini" and integral tables. A missing file, and anything that is no
+// the circular loop's "loop.ini". A missing file, and anything that is no
 // regular file, has a digest of its own kind. Never throws.
 std::vector<std::pair<std::string, std::uint64_t>>
 input_digests(const std::vector<std::string>& args);
