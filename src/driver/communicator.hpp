@@ -12,8 +12,10 @@
 #include "state/array.hpp"
 #include "state/state.hpp"
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace korvex {
 
@@ -34,6 +36,8 @@ class Communicator {
     virtual int agree(bool ok) { return ok ? -1 : rank(); }
     // A collective step: throws the quiet stop when another process failed.
     void step();
+    // The least of each element of `v` over every process (all pass as many elements).
+    virtual std::vector<std::uint64_t> lowest(const std::vector<std::uint64_t>& v) { return v; }
 
     // Collects every process's rows of `a` (npx, npy, nb) onto the writer (a step).
     virtual void gather_rows(Array3<double>& a) { step(), (void)a; }

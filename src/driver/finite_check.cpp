@@ -58,6 +58,10 @@ void check_finite_strain(const State& st, int islice) {
     check(st, st.s_g_r, islice, "strain term");
 }
 
+void check_finite_strain(const State& st, const Array3<double>& s_g_r, int islice) {
+    check(st, s_g_r, islice, "strain term");
+}
+
 void check_finite_amplitudes(const State& st, int islice) {
     check(st, st.phi_grid, islice, "amplitude");
 }

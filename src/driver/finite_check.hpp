@@ -9,6 +9,8 @@ namespace korvex {
 
 // The strain term of slice `islice`, before it is used.
 void check_finite_strain(const State& st, int islice);
+// The same for a slice's terms held elsewhere (a map is written only of finite terms).
+void check_finite_strain(const State& st, const Array3<double>& s_g_r, int islice);
 // The amplitudes at the exit of slice `islice`.
 void check_finite_amplitudes(const State& st, int islice);
 

@@ -3,6 +3,7 @@
 #include "driver/communicator.hpp"
 #include "driver/reports.hpp"
 #include "driver/run.hpp"
+#include "driver/same_inputs.hpp"
 #include "driver/stop_signals.hpp"
 #include "driver/usage.hpp"
 #include "solver/propagation.hpp"
@@ -13,37 +14,46 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 
 namespace korvex {
 
 namespace {
 
-// Long options before the run option: --engine=NAME, --absorption=NAME and --help. false after a
-// stop message.
-bool long_options(const std::vector<std::string>& args, std::size_t& first, CommandLine& cl,
-                  std::ostream& out) {
-    for (; first < args.size() && args[first].rfind("--", 0) == 0; ++first) {
-        const std::string& a = args[first];
+// Prints a refused command line: the reason, the usage line and where the options are listed.
+void refuse(std::ostream& out, const std::string& reason) {
+    out << " * ERROR..........\n";
+    out << " > " << reason << "\n";
+    out << " > Usage: korvex -t <input file> [defect configuration file]\n";
+    out << " >        korvex -x   (korvex --help lists every option)\n";
+    out << " * Program now exiting.....Bye.....\n";
+}
+
+// Takes --engine=NAME, --absorption=NAME and --help out of `args`, wherever they stand. false
+// after a refusal.
+bool long_options(std::vector<std::string>& args, CommandLine& cl, std::ostream& out) {
+    std::vector<std::string> rest;
+    for (const std::string& a : args) {
         if (a == "--help") {
             cl.help = true;
-        } else if (a.rfind("--engine=", 0) == 0 && engine_from_name(a.substr(9))) {
+        } else if (a.rfind("--engine=", 0) == 0) {
+            if (!engine_from_name(a.substr(9))) {
+                refuse(out, "Unknown engine \"" + a.substr(9) + "\": use exact or table");
+                return false;
+            }
             cl.engine = a.substr(9);
-        } else if (a.rfind("--absorption=", 0) == 0 && absorption_from_name(a.substr(13))) {
+        } else if (a.rfind("--absorption=", 0) == 0) {
+            if (!absorption_from_name(a.substr(13))) {
+                refuse(out,
+                       "Unknown absorption \"" + a.substr(13) + "\": use exact or first-order");
+                return false;
+            }
             cl.absorption = a.substr(13);
         } else {
-            out << " * ERROR..........\n";
-            if (a.rfind("--engine=", 0) == 0)
-                out << " > Unknown engine \"" << a.substr(9) << "\": use exact or table\n";
-            else if (a.rfind("--absorption=", 0) == 0)
-                out << " > Unknown absorption \"" << a.substr(13)
-                    << "\": use exact or first-order\n";
-            else
-                out << " > Unknown option \"" << a << "\"\n";
-            print_usage(out);
-            out << " * Program now exiting.....Bye.....\n";
-            return false;
+            rest.push_back(a);
         }
     }
+    args = std::move(rest);
     return true;
 }
 
@@ -51,8 +61,14 @@ bool long_options(const std::vector<std::string>& args, std::size_t& first, Comm
 
 CommandLine parse_command_line(const std::vector<std::string>& all_args, std::ostream& out) {
     CommandLine cl;
-    std::size_t first = 0;
-    if (!long_options(all_args, first, cl, out)) {
+    std::vector<std::string> args = all_args;
+    auto usage_error = [&](const std::string& reason) {
+        refuse(out, reason);
+        cl.usage_error = true;
+        cl.text_mode = false;
+        return cl;
+    };
+    if (!long_options(args, cl, out)) {
         cl.usage_error = true;
         return cl;
     }
@@ -60,14 +76,23 @@ CommandLine parse_command_line(const std::vector<std::string>& all_args, std::os
         print_usage(out);
         return cl;
     }
-    const std::vector<std::string> args(all_args.begin() + static_cast<std::ptrdiff_t>(first),
-                                        all_args.end());
     auto arg = [&](std::size_t i) { return i < args.size() ? args[i] : std::string(); };
+    // Files are never taken for options nor options for files; nothing beyond them is ignored.
+    auto misplaced = [&](std::size_t from) -> std::optional<std::string> {
+        for (std::size_t i = from; i < args.size(); ++i) {
+            if (args[i].starts_with('-')) return "Unknown option \"" + args[i] + "\"";
+            if (i >= 3 || (!cl.text_mode && i >= 1))
+                return "Unexpected argument \"" + args[i] + "\"";
+        }
+        return std::nullopt;
+    };
     cl.option = arg(0).substr(0, 2);
     if (cl.option == "-x" || cl.option == "-X") {
+        if (auto why = misplaced(1)) return usage_error(*why);
         out << " * KORVEX is  running in graphic interface.\n";
     } else if (cl.option == "-t" || cl.option == "-T") {
         cl.text_mode = true;
+        if (auto why = misplaced(1)) return usage_error(*why);
         cl.f_in = trim(arg(1));
         if (cl.f_in.empty()) {
             out << "\n";
@@ -75,6 +100,7 @@ CommandLine parse_command_line(const std::vector<std::string>& all_args, std::os
             out << " > Usage: korvex -t <input file> [defect configuration file]\n";
             out << " * Program now exiting.....Bye.....\n";
             cl.usage_error = true;
+            cl.text_mode = false;
             return cl;
         }
         out << " * KORVEX is runing under text environment...\n";
@@ -85,14 +111,14 @@ CommandLine parse_command_line(const std::vector<std::string>& all_args, std::os
             out << " > No defect configuration file is given.\n";
             out << " * Program will stop if you have chosen a defect in the input file.\n";
         }
-    } else if (trim(cl.option).empty()) {
+    } else if (args.empty()) {
         out << " * WARNING..........\n";
         out << " > No graphic or text option given\n";
         out << " * Program is forced to run in graphic interface.\n";
+    } else if (arg(0).starts_with('-')) {
+        return usage_error("Unknown option \"" + arg(0) + "\"");
     } else {
-        out << " * WARNING..........\n";
-        out << " > The input character for runing option is wrong\n";
-        out << " * Program is forced to run in graphic interface.\n";
+        return usage_error("\"" + arg(0) + "\" stands before the run option -t or -x");
     }
     out << " option=" << pad(cl.option, 2) << "\n";
     return cl;
@@ -112,6 +138,7 @@ void simulate(State& st, RunContext& rc) {
     end_run(st, rc);
     st.f_out = f_out;
     st.condition_n = condition_n;
+    check_late_signal();
 }
 
 int run_program(int argc, char** argv, const GraphicFactory& gui,
@@ -133,7 +160,7 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
     const std::unique_ptr<OverviewWriter> overview_writer = overview ? overview() : nullptr;
     rc.overview = overview_writer.get();
     const CommandLine cl = parse_command_line(args, st.console());
-    if (cl.usage_error) return 1;
+    if (cl.usage_error) return 2;
     if (cl.help) return 0;
     st.text_mode = cl.text_mode;
     st.engine = engine_from_name(cl.engine).value_or(Engine::exact);
@@ -188,6 +215,9 @@ int program_main(int argc, char** argv, const GraphicFactory& gui,
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     // A file-size limit makes the write fail with its reason instead of killing the process.
     std::signal(SIGXFSZ, SIG_IGN);
+    // Output to a closed pipe fails instead of killing the process; during a run the signal
+    // stops the run cleanly (driver/stop_signals.hpp).
+    std::signal(SIGPIPE, SIG_IGN);
     std::unique_ptr<Communicator> comm = make_communicator(argc, argv);
     // Only the writer of a split run prints the run's messages.
     std::ostream quiet(nullptr);
@@ -200,6 +230,10 @@ int program_main(int argc, char** argv, const GraphicFactory& gui,
         return status;
     };
     try {
+        // The processes of a split run first make sure they read the same inputs.
+        if (comm->size() > 1)
+            check_same_inputs(*comm,
+                              std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
         const int status = run_program(argc, argv, gui, file_plotter, overview, *comm,
                                        comm->writer() ? std::cout : quiet);
         comm->step(); // a process that stopped late is heard of here

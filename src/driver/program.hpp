@@ -44,7 +44,7 @@ int program_main(int argc, char** argv, const GraphicFactory& gui = {},
 struct CommandLine {
     std::string option; // first two characters of the first argument
     bool text_mode = false;
-    bool usage_error = false; // "-t" without a file: usage printed, the program stops
+    bool usage_error = false; // a refused command line: usage printed, the program stops (2)
     std::string f_in, f_defect;
     std::string engine = "exact";           // --engine=exact|table
     std::string absorption = "first-order"; // --absorption=exact|first-order

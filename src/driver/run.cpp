@@ -19,6 +19,7 @@
 #include "optics/geometry.hpp"
 #include "optics/potential.hpp"
 #include "solver/propagation.hpp"
+#include "state/checks.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
 #include "state/input.hpp"
@@ -63,6 +64,30 @@ void potential_coefficients(State& st) {
     }
 }
 
+// The incident beam is tilted so that n g meets the Ewald sphere: every beam m g of the row
+// must then lie within the sphere's reach, |m g - n g / 2| < k, or its direction along the
+// foil normal has no real value. Refuses a condition (or a series) outside that range, with
+// the range, before anything is written.
+void check_condition_reach(const State& st) {
+    const double reach = st.k / st.g; // k in units of g
+    if (!(reach > 0.0) || !std::isfinite(reach)) return;
+    const int first = st.mtx_beams(1), last = st.mtx_beams(st.n_beams);
+    const double low = 2.0 * (last - reach), high = 2.0 * (first + reach);
+    const bool series = st.condition_n == kConditionSeries;
+    for (int s = 1; s <= (series ? kSeriesLength : 1); ++s) {
+        const double n = series ? series_condition(s) : st.condition_n;
+        if (n > low && n < high) continue;
+        const std::string why = "the diffraction condition n of (g,ng) must lie between " +
+                                list_real(low) + " and " + list_real(high) +
+                                ": beyond, beams of the row " + std::to_string(first) + " .. " +
+                                std::to_string(last) + " fall outside the Ewald sphere at " +
+                                list_real(st.voltage) + " kV";
+        const std::string read = list_real(n) + (series ? " (of the series 999)" : "");
+        if (!st.condition_read_at.empty()) bad_value(st.condition_read_at, why, read);
+        halt({"The " + why, "Read: " + read});
+    }
+}
+
 bool needs_configuration_file(DefectKind kind) {
     return kind != DefectKind::perfect && kind != DefectKind::loop;
 }
@@ -84,9 +109,11 @@ void check_defect_style(const State& st) {
 void start_run(State& st, RunContext& rc) {
     if (st.job != Job::reports_only) potential_coefficients(st);
     check_grid(st);
+    if (run_core_seconds(st) > 3600) st.console() << " * NOTE: " << run_length_text(st) << "\n";
+    cal_wave_quantities(st.input(), st.optics());
+    if (st.job != Job::reports_only) check_condition_reach(st);
     cal_sample(st.input(), st.grid());
     if (writes_files(rc)) write_slice_table(st);
-    cal_wave_quantities(st.input(), st.optics());
     cal_mtx_g(st.input(), st.optics());
     rc.output_base_at_start = st.f_out;
     rc.nominal_condition_n = st.condition_n;

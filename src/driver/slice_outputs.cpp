@@ -2,6 +2,7 @@
 
 #include "defects/tetrahedron.hpp"
 #include "driver/defect_files.hpp"
+#include "driver/finite_check.hpp"
 #include "state/fmt.hpp"
 #include "state/image_file.hpp"
 #include "state/textout.hpp"
@@ -66,7 +67,10 @@ class SliceOutputs final : public DefectField {
         before(st);
         inner_->fill_slice(st, w, islice);
         after(st, islice);
-        if (kind_ == DefectKind::loop && writer_) print_loop_sgr(st, w.s_g_r, maps_);
+        if (kind_ == DefectKind::loop && writer_) {
+            check_finite_strain(st, w.s_g_r, islice);
+            print_loop_sgr(st, w.s_g_r, maps_);
+        }
     }
     void keep_rows(int first, int last) override { inner_->keep_rows(first, last); }
     // The circular loop's maps need the whole slice.

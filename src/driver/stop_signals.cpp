@@ -3,13 +3,14 @@
 #include "state/error.hpp"
 
 #include <csignal>
+#include <iterator>
 #include <string>
 
 namespace korvex {
 
 namespace {
 
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 // The one datum a signal handler may touch, and so the one process-wide variable of the
 // program: the number of the signal received, 0 for none.
@@ -26,20 +27,48 @@ StopSignals::StopSignals() {
     struct sigaction sa {};
     sa.sa_handler = on_stop_signal;
     sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESETHAND | SA_RESTART;
-    for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &sa, &previous_[i]);
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+        // Every line printed to a closed pipe raises SIGPIPE again: that one keeps its handler
+        // (the write itself fails and the run stops at its next check).
+        sa.sa_flags = kSignals[i] == SIGPIPE ? SA_RESTART : SA_RESETHAND | SA_RESTART;
+        sigaction(kSignals[i], &sa, &previous_[i]);
+    }
 }
 
 StopSignals::~StopSignals() {
-    for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &previous_[i], nullptr);
+    for (std::size_t i = 0; i < std::size(kSignals); ++i)
+        sigaction(kSignals[i], &previous_[i], nullptr);
 }
+
+namespace {
+
+const char* signal_name(int sig) {
+    switch (sig) {
+    case SIGINT:
+        return "SIGINT";
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGHUP:
+        return "SIGHUP";
+    default:
+        return "SIGPIPE (the output was closed)";
+    }
+}
+
+} // namespace
 
 void check_stop_signal() {
     const int sig = g_received;
     if (sig == 0) return;
-    const char* name = sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP";
-    halt({std::string("The run was stopped by signal ") + name + ".",
+    halt({std::string("The run was stopped by signal ") + signal_name(sig) + ".",
           "Files not complete were removed; the images written before stay."});
+}
+
+void check_late_signal() {
+    const int sig = g_received;
+    if (sig == 0) return;
+    halt({std::string("The run was interrupted by signal ") + signal_name(sig) + " as it ended.",
+          "Its files were complete and stay."});
 }
 
 } // namespace korvex

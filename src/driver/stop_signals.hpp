@@ -1,7 +1,9 @@
-// Stopping a run from outside: SIGINT, SIGTERM and SIGHUP received during a run only set a
-// flag, and the run checks it between slices and stops there like any other stop, so that
-// every file in the making is removed as the stop unwinds. A second signal of the same kind
-// ends the process at once (the default action).
+// Stopping a run from outside: SIGINT, SIGTERM, SIGHUP and SIGPIPE (the output was closed, as
+// by `korvex ... | head`) received during a run only set a flag, and the run checks it between
+// slices and stops there like any other stop, so that every file in the making is removed as
+// the stop unwinds. A second SIGINT, SIGTERM or SIGHUP ends the process at once (the default
+// action). A signal that comes while the last files are completed is not lost: the run ends
+// with a message and a non-zero status, its complete files kept.
 #pragma once
 
 #include <signal.h>
@@ -17,10 +19,12 @@ class StopSignals {
     StopSignals& operator=(const StopSignals&) = delete;
 
   private:
-    struct sigaction previous_[3];
+    struct sigaction previous_[4];
 };
 
 // Stops the run when one of the signals has arrived: "The run was stopped by signal SIGTERM".
 void check_stop_signal();
+// After the last file is complete: stops (nothing to remove) when a signal came meanwhile.
+void check_late_signal();
 
 } // namespace korvex

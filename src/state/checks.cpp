@@ -70,6 +70,9 @@ void check_beam_row(const ValueSource& at, int first, int last) {
     if (last >= first && (first > 0 || last < 0))
         bad_value(at, "the beam row must contain the transmitted beam 0",
                   std::to_string(first) + " " + std::to_string(last));
+    if (first == last)
+        bad_value(at, "the beam row must hold at least two beams (the transmitted and one more)",
+                  std::to_string(first) + " " + std::to_string(last));
 }
 
 void check_switch(const ValueSource& at, const char* what, int v) {

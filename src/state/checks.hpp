@@ -42,7 +42,7 @@ void check_poisson(const ValueSource& at, double nu);
 // A diffraction vector: non-zero, with whole-number indices (the reflections m g are lattice
 // vectors).
 void check_reflection(const ValueSource& at, const std::array<double, 3>& g);
-// A beam row first..last (last >= first) that holds the transmitted beam 0.
+// A beam row first..last (last >= first) of two beams or more that holds the transmitted beam 0.
 void check_beam_row(const ValueSource& at, int first, int last);
 // A switch: 0 or 1.
 void check_switch(const ValueSource& at, const char* what, int v);

@@ -62,6 +62,8 @@ void write_image_file(const std::string& path, const ImageData& img, RowFormat f
 
 ImageData read_image_file(const std::string& path) {
     RecordReader r(path);
+    // A row of a list-style map holds every column along y on one record.
+    r.set_max_record(std::size_t{2} << 30);
     std::string label;
     int nx = 0, ny = 0;
     ImageData img;

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits.h>
 
 namespace korvex {
@@ -61,6 +62,8 @@ void read_filesystem_ini(InputParameters& st, const std::string& path) {
             st.simrecdir = trim(simrec);
             st.datadir = trim(data);
             ok = true;
+        } catch (const RecordTooLong&) {
+            throw; // not a short file but no text file at all
         } catch (const ReadError&) {
             ok = false;
         }
@@ -86,15 +89,48 @@ void read_filesystem_ini(InputParameters& st, const std::string& path) {
     }
 }
 
+double run_core_seconds(const InputParameters& st) {
+    // Measured on defect fields (edge, screw; 3 and 10 beams), alike for both engines: some
+    // 1e-7 s per column-slice and squared beam on one core.
+    const double beams = st.n_beams;
+    return static_cast<double>(st.n_pixel_x) * st.n_pixel_y * st.n_slice * beams * beams * 1e-7;
+}
+
+std::string run_length_text(const InputParameters& st) {
+    const double column_slices = static_cast<double>(st.n_pixel_x) * st.n_pixel_y * st.n_slice;
+    const double seconds = run_core_seconds(st);
+    char count[32];
+    std::snprintf(count, sizeof count, "%.1E", column_slices);
+    char time[48];
+    if (seconds < 60)
+        std::snprintf(time, sizeof time, "under a minute");
+    else if (seconds < 3600)
+        std::snprintf(time, sizeof time, "%.0f minutes", seconds / 60);
+    else if (seconds < 48 * 3600)
+        std::snprintf(time, sizeof time, "%.1f hours", seconds / 3600);
+    else
+        std::snprintf(time, sizeof time, "%.0f days", seconds / 86400);
+    return std::string("about ") + count + " column-slices: roughly " + time +
+           " of one core's time with the " + engine_name(st.engine) + " engine";
+}
+
 void check_grid(const InputParameters& st) {
     check_size(st.size_x, "image width along x", "column");
     check_size(st.size_y, "image width along y", "column");
     check_size(st.size_z, "foil thickness", "slice");
+    const std::string read = "Read: " + std::to_string(st.n_pixel_x) + " x " +
+                             std::to_string(st.n_pixel_y) + " columns, " +
+                             std::to_string(st.n_slice) + " slices, " + std::to_string(st.n_beams) +
+                             " beams";
     // Every per-column array holds npx * npy * nb values (64-bit product: no overflow).
     const std::int64_t cells = static_cast<std::int64_t>(st.n_pixel_x) *
                                static_cast<std::int64_t>(st.n_pixel_y) *
                                static_cast<std::int64_t>(st.n_beams);
-    if (cells > 62'500'000) halt("The size of array is too big, please reduce the number of grids");
+    if (cells > 62'500'000)
+        halt({"The size of array is too big, please reduce the number of grids",
+              read + ": " + std::to_string(cells) +
+                  " values per array (columns x beams), more than 62500000",
+              "This run: " + run_length_text(st)});
     // Every array of a run, the per-slice tables and the per-slice records of the fringe and
     // profile jobs included, counted before any is made.
     const double columns = static_cast<double>(st.n_pixel_x) * st.n_pixel_y;
@@ -106,18 +142,19 @@ void check_grid(const InputParameters& st) {
     constexpr double kMaxBytes = 4e9;
     if (bytes > kMaxBytes)
         halt({"The size of array is too big, please reduce the number of grids",
-              "Read: " + std::to_string(st.n_pixel_x) + " x " + std::to_string(st.n_pixel_y) +
-                  " columns, " + std::to_string(st.n_slice) + " slices, " +
-                  std::to_string(st.n_beams) + " beams: about " +
-                  std::to_string(static_cast<long long>(bytes / 1e6)) + " MB, more than " +
-                  std::to_string(static_cast<long long>(kMaxBytes / 1e6)) + " MB"});
+              read + ": about " + std::to_string(static_cast<long long>(bytes / 1e6)) +
+                  " MB, more than " + std::to_string(static_cast<long long>(kMaxBytes / 1e6)) +
+                  " MB",
+              "This run: " + run_length_text(st)});
 }
 
 void read_system_parameters(State& st, const std::string& file_name) {
     read_filesystem_ini(st);
     st.f_in = file_name;
 
-    RecordReader r(trim(st.rundir) + trim(file_name));
+    // The run directory is put before a relative name; an absolute one names the file itself.
+    const std::string name = trim(file_name);
+    RecordReader r(name.starts_with('/') ? name : trim(st.rundir) + name);
     // Each value record follows one label record, read as one text item and discarded.
     auto value = [&r](auto&... v) {
         std::string label;
@@ -134,6 +171,8 @@ void read_system_parameters(State& st, const std::string& file_name) {
     st.sample = text(20);
     int job = 0;
     value(job);
+    if (job != 1 && job != 2 && job != 3 && job != 9 && job != 999)
+        bad_value(r, "the job must be 1, 2, 3, 9 or 999", std::to_string(job));
     st.job = Job{job};
     st.ca = column_approx_from_text(text(5));
     st.eigen_model = 4;
@@ -159,11 +198,19 @@ void read_system_parameters(State& st, const std::string& file_name) {
     value(st.v_g);
     check_reflection(r, st.v_g);
     st.co_x = st.v_g;
-    int first = 0, last = 0;
+    // Both ends must be given: a null value or a slash would leave a row of one or two beams
+    // the user never asked for.
+    constexpr int kUnset = INT_MIN;
+    int first = kUnset, last = kUnset;
     value(first, last);
+    if (first == kUnset || last == kUnset)
+        bad_value(r, "the beam row needs its first and its last beam",
+                  (first == kUnset ? std::string("(none)") : std::to_string(first)) + " " +
+                      (last == kUnset ? std::string("(none)") : std::to_string(last)));
     check_beam_row(r, first, last);
     value(st.condition_n);
     check_real(r, "diffraction condition n of (g,ng)", st.condition_n);
+    st.condition_read_at = ValueSource(r).where;
 
     r.skip(1); // the label before the absorption switch is not read
     r.read(st.iabs);

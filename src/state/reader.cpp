@@ -109,7 +109,30 @@ bool RecordReader::exists(const std::string& path) {
 }
 
 bool RecordReader::next_line(std::string& line) {
-    if (!std::getline(*in_, line)) return false;
+    // A record is read in pieces, so that a file without line ends (a device, a binary file
+    // given by mistake) stops at the cap instead of filling the memory.
+    line.clear();
+    char piece[16384];
+    for (;;) {
+        in_->getline(piece, sizeof piece);
+        const auto got = static_cast<std::size_t>(in_->gcount());
+        if (!in_->fail()) { // the record ended, by its line end (counted) or the end of file
+            line.append(piece, in_->eof() ? got : got - 1);
+            break;
+        }
+        if (in_->eof() || in_->bad()) { // nothing more: a record only if a piece came before
+            if (line.empty() && got == 0) return false;
+            line.append(piece, got);
+            break;
+        }
+        line.append(piece, got); // a full piece: the record goes on
+        in_->clear();
+        if (line.size() > max_record_) break;
+    }
+    if (line.size() > max_record_)
+        throw RecordTooLong("Error reading \"" + name_ + "\", record " +
+                            std::to_string(record_no_ + 1) + ": the record is longer than " +
+                            std::to_string(max_record_ >> 20) + " MB (a file without line ends?)");
     if (!line.empty() && line.back() == '\r') line.pop_back();
     ++record_no_;
     return true;

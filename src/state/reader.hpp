@@ -30,6 +30,16 @@ class ReadError : public Fatal {
     using Fatal::Fatal;
 };
 
+// A record longer than the reader's cap: never a file to pass over as incomplete.
+class RecordTooLong : public ReadError {
+  public:
+    using ReadError::ReadError;
+};
+
+// The longest record of an input, configuration or table file: far beyond any record the
+// program's files hold, small enough to be held at once.
+inline constexpr std::size_t kMaxRecordBytes = std::size_t{16} << 20;
+
 class RecordReader {
   public:
     // Opens a file; throws ReadError when it cannot be opened.
@@ -74,6 +84,9 @@ class RecordReader {
     // Whether a file can be opened for reading.
     static bool exists(const std::string& path);
 
+    // The longest record accepted (kMaxRecordBytes unless set); a longer one throws ReadError.
+    void set_max_record(std::size_t bytes) { max_record_ = bytes; }
+
   private:
     struct Token {
         enum Kind { Value, Null, Slash } kind = Value;
@@ -110,6 +123,7 @@ class RecordReader {
     bool one_record_ = false;  // the current statement may not continue on the next record
     int repeat_left_ = 0;      // pending repetitions of `repeat_` (n*value)
     Token repeat_;
+    std::size_t max_record_ = kMaxRecordBytes;
 };
 
 // Parses a whole token as a Fortran integer or real; nullopt when it is not one.

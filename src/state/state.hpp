@@ -53,6 +53,9 @@ struct InputParameters {
     int n_beams = 0;
     int iabs = 0;          // non-zero: absorption included
     Array1<int> mtx_beams; // multiple of g of beam n
+    // Where condition n was read, as a message begins ("Error reading "in", record 26"); empty
+    // when the entry form set it.
+    std::string condition_read_at;
 
     // sample grid as given
     double size_x = 0.0, size_y = 0.0, size_z = 0.0;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace korvex {
@@ -34,8 +35,36 @@ std::unique_ptr<PendingFile> written_text_file(const std::string& path,
     return file;
 }
 
+namespace {
+
+// An exclusive lock on "<path>.lock" (made when missing) while it lives: runs appending to the
+// same file at the same time take turns, so none rebuilds it from content another is replacing.
+class AppendLock {
+  public:
+    explicit AppendLock(const std::string& path) : name_(path + ".lock") {
+        fd_ = ::open(name_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd_ < 0) io_fail("opening", name_, errno);
+        while (::flock(fd_, LOCK_EX) != 0) {
+            if (errno == EINTR) continue;
+            const int err = errno;
+            ::close(fd_);
+            io_fail("locking", name_, err);
+        }
+    }
+    ~AppendLock() { ::close(fd_); } // releases the lock
+    AppendLock(const AppendLock&) = delete;
+    AppendLock& operator=(const AppendLock&) = delete;
+
+  private:
+    std::string name_;
+    int fd_ = -1;
+};
+
+} // namespace
+
 void append_text_file(const std::string& path, const std::string& content) {
     refuse_link(path);
+    const AppendLock lock(path);
     std::string old;
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 && errno != ENOENT) io_fail("opening", path, errno);

@@ -21,7 +21,9 @@ std::unique_ptr<PendingFile> written_text_file(const std::string& path,
 
 // Appends to a file (created when missing): the old content and the new are written under a
 // temporary name and renamed over the file, so a failed append leaves the file as it was. A
-// link under the name is refused. Stops the run when that fails.
+// link under the name is refused. Appends run one at a time under an exclusive lock on the
+// file "<path>.lock" beside it (left there), so that runs sharing the file keep every entry.
+// Stops the run when that fails.
 void append_text_file(const std::string& path, const std::string& content);
 
 // One list-style record: a leading blank, then the items separated by single blanks.

@@ -179,8 +179,10 @@ TEST(ResultFiles, ParametersDocumentAndImageNames) {
 }
 
 // Mode, files, engine and the exact lines printed for each kind of command line: options count by
-// their first two characters in either case, a missing defect file only warns, a missing input
-// file or an unknown engine or absorption stops (status 1), anything else goes graphic.
+// their first two characters in either case, a missing defect file only warns, the engine and
+// absorption may stand before or after the files; a missing input file, an unknown engine,
+// absorption or option, a stray argument or a file before the run option stops (status 2); no
+// option at all goes graphic.
 TEST(CommandLine, ModesFilesEnginesAndMessages) {
     const std::string text = " * KORVEX is runing under text environment...\n";
     const std::string no_defect = "\n * WARNING..........\n > No defect configuration file is "
@@ -189,7 +191,8 @@ TEST(CommandLine, ModesFilesEnginesAndMessages) {
     const std::string usage = "\n * ERROR..........\n > Usage: korvex -t <input file> [defect "
                               "configuration file]\n * Program now exiting.....Bye.....\n";
     const std::string warning = " * WARNING..........\n > ",
-                      unknown = " * ERROR..........\n > Unknown ";
+                      unknown = " * ERROR..........\n > Unknown ",
+                      refused = " * ERROR..........\n > ";
     const std::string forced = "\n * Program is forced to run in graphic interface.\n";
     struct Case { // mode 't': text, 'g': graphic interface, 'u': usage error (the output's start)
         Lines args;
@@ -209,10 +212,18 @@ TEST(CommandLine, ModesFilesEnginesAndMessages) {
         {{"--engine=bogus", "-t", "in"}, 'u', unknown + "engine \"bogus" + use + "table\n"},
         {{"--absorption=bogus", "-t", "in"}, 'u',
          unknown + "absorption \"bogus" + use + "first-order\n"},
-        {{"-X", "ignored"}, 'g', " * KORVEX is  running in graphic interface.\n option=-X\n"},
+        {{"-t", "in", "d", "--absorption=exact", "--engine=table"}, 't', text + " option=-t\n",
+         "in d", "table", "exact"},
+        {{"-X"}, 'g', " * KORVEX is  running in graphic interface.\n option=-X\n"},
         {{}, 'g', warning + "No graphic or text option given" + forced + " option=  \n"},
-        {{"-q"}, 'g',
-         warning + "The input character for runing option is wrong" + forced + " option=-q\n"},
+        {{"-X", "ignored"}, 'u', refused + "Unexpected argument \"ignored\"\n > Usage"},
+        {{"-t", "in", "d", "extra"}, 'u', refused + "Unexpected argument \"extra\"\n"},
+        {{"-t", "in", "--bogus"}, 'u', unknown + "option \"--bogus\"\n"},
+        {{"-t", "-q", "in"}, 'u', unknown + "option \"-q\"\n"},
+        {{"-q"}, 'u', unknown + "option \"-q\"\n"},
+        {{"-V"}, 'u', unknown + "option \"-V\"\n"},
+        {{"-"}, 'u', unknown + "option \"-\"\n"},
+        {{"in", "-t"}, 'u', refused + "\"in\" stands before the run option -t or -x\n"},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -226,9 +237,9 @@ TEST(CommandLine, ModesFilesEnginesAndMessages) {
         EXPECT_EQ(cl.engine + ' ' + cl.absorption, c.engine + ' ' + c.absorption);
         EXPECT_EQ(cl.f_in + ' ' + cl.f_defect, c.mode == 't' ? c.files : " ");
     }
-    for (std::string bad : {"--engine=bogus", "--absorption=bogus"}) {
+    for (std::string bad : {"--engine=bogus", "--absorption=bogus", "-q"}) {
         char prog[] = "korvex", t[] = "-t", in[] = "in";
         char* argv[] = {prog, bad.data(), t, in};
-        EXPECT_EQ(program_main(4, argv), 1) << bad;
+        EXPECT_EQ(program_main(4, argv), 2) << bad;
     }
 }

@@ -130,23 +130,77 @@ TEST_P(SplitRun, EveryFileMatchesTheOneProcessRun) {
 INSTANTIATE_TEST_SUITE_P(Runs, SplitRun, ::testing::ValuesIn(cases()),
                          [](const auto& p) { return std::string(p.param.name); });
 
+// Rank 0 started in `a`'s folder, rank 1 in `b`'s (nodes without a shared file system), both
+// with `args`; the status of mpirun.
+int run_in_two_folders(const KorvexRun& a, const KorvexRun& b, const std::string& args,
+                       std::string& out) {
+    return run_program(a.dir.str(),
+                       args + " : -np 1 --wdir '" + b.dir.str() + "' " + KORVEX_BINARY + " " + args,
+                       out, mpirun(1));
+}
+
+// Inputs that differ between the ranks' folders stop every rank before anything is read or
+// written, with one message naming the file; the same inputs in two folders run.
+TEST(SplitRunStop, RanksInFoldersOfTheirOwnReadTheSameInputsOrStop) {
+    REQUIRE_MPI();
+    const InputSpec in{.defect = "edge", .size_x = 9, .size_y = 7, .size_z = 20};
+    const std::set<std::string> inputs = {"defect.ini", "filesystem.ini", "in"};
+    struct Differ {
+        std::string name, file, text;
+    };
+    InputSpec thicker = in;
+    thicker.size_z = 21;
+    const Differ cases[] = {
+        {"in", "in", input_text(thicker)},
+        {"defect.ini", "defect.ini", "{edge}\n===\n1 2 1 0 1\n4.5 3.5 11.0\n0 1 0\n0.34\n0.0\n0\n"},
+        {"filesystem.ini", "filesystem.ini", filesystem_text("out/")},
+        {"the same", "", ""},
+    };
+    for (const Differ& c : cases) {
+        SCOPED_TRACE(c.name);
+        KorvexRun a(in), b(in);
+        a.dir.write("defect.ini", kMidEdge), b.dir.write("defect.ini", kMidEdge);
+        if (!c.file.empty()) b.dir.write(c.file, c.text);
+        std::string out;
+        const int status = run_in_two_folders(a, b, "-t in defect.ini", out);
+        EXPECT_EQ(b.dir.names(), inputs);
+        if (c.file.empty()) {
+            EXPECT_EQ(status, 0) << out;
+            EXPECT_TRUE(a.dir.exists("in01g")) << out;
+            continue;
+        }
+        EXPECT_NE(status, 0) << out;
+        EXPECT_EQ(occurrences(out, "The processes of this run read different inputs: \"" +
+                                       std::string(c.file == "in" ? "./in" : c.file) +
+                                       "\" is not the same in every process."),
+                  1u)
+            << out;
+        EXPECT_EQ(a.dir.names(), inputs);
+    }
+    // Different command lines stop alike.
+    KorvexRun a(in), b(in);
+    std::string out;
+    EXPECT_NE(run_program(a.dir.str(), "-t in : -np 1 " + std::string(KORVEX_BINARY) + " -t in x",
+                          out, mpirun(1)),
+              0);
+    EXPECT_EQ(occurrences(out, "started with different command lines"), 1u) << out;
+}
+
 // Rank 1 reads strain files that end before the middle slice; the writer's are whole.
 TEST(SplitRunStop, SeriesSplitByConditionAndStopsOnAnyRank) {
     REQUIRE_MPI();
-    KorvexRun r({.defect = "3D-strain", .size_x = 9, .size_y = 7, .size_z = 20});
+    const InputSpec box{.defect = "3D-strain", .size_x = 9, .size_y = 7, .size_z = 20};
+    KorvexRun r(box), other(box);
     write_smooth_box(r);
     for (const char* ext : {".dX", ".dY", ".dZ"}) {
         const std::string text = read_file(r.file(std::string("box") + ext));
-        r.dir.write(std::string("short") + ext, text.substr(0, text.size() * 2 / 5));
+        other.dir.write(std::string("box") + ext, text.substr(0, text.size() * 2 / 5));
     }
-    r.dir.write("short.ini", "{strain}\n===\n'short'\n");
-    r.dir.write("defect.ini", kBoxStrain);
+    r.dir.write("defect.ini", kBoxStrain), other.dir.write("defect.ini", kBoxStrain);
     std::string out;
-    const int status = run_program(
-        r.dir.str(), "-t in defect.ini : -np 1 " + std::string(KORVEX_BINARY) + " -t in short.ini",
-        out, mpirun(1));
+    const int status = run_in_two_folders(r, other, "-t in defect.ini", out);
     EXPECT_NE(status, 0) << out;
-    EXPECT_EQ(occurrences(out, "short.d"), 1u) << out;
+    EXPECT_EQ(occurrences(out, "box.d"), 1u) << out;
     for (const std::string& name : r.dir.names())
         EXPECT_TRUE(name.find(".part") == name.npos && !name.starts_with("in0") &&
                     !name.starts_with("in-0"))

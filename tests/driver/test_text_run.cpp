@@ -2,11 +2,13 @@
 // systems and outside stops: no write through a link, no partial file left.
 #include "driver/finite_check.hpp"
 #include "driver/slice_blocks.hpp"
+#include "driver/stop_signals.hpp"
 #include "driver/usage.hpp"
 #include "run_kit.hpp"
 #include "solver/fixture.hpp"
 
 #include <algorithm>
+#include <csignal>
 #include <functional>
 #include <map>
 #include <sstream>
@@ -173,8 +175,21 @@ TEST(TextRun, BadInputStopsWithItsMessageHelpAndVersionExit) {
            {.defect = "edge"});
     expect(" Error opening \"./in\" for reading: No such file or directory", true, {}, "./",
            [](const ScratchDir& d) { fs::remove(d.path() / "in"); });
-    // An unknown job runs the slices and reports and says it writes no images.
-    expect(" * WARNING: job 5 writes no images", false, {.job = 5});
+    // An unknown job, and a condition whose tilt puts beams beyond the Ewald sphere, stop at
+    // their record.
+    expect(" Error reading \"./in\", record 6: the job must be 1, 2, 3, 9 or 999", true,
+           {.job = 5});
+    expect(" Error reading \"./in\", record 26: the diffraction condition n of (g,ng) must lie "
+           "between -141.997096 and 141.997096: beyond, beams of the row -1 .. 1 fall outside "
+           "the Ewald sphere at 200.0 kV",
+           true, {.f_g = 200});
+    // A circular loop whose normal is too small to be normalised stops at slice 1, its maps of
+    // the slice unwritten.
+    expect(" The strain term turned non-finite: beam -1g, column (1, 1), slice 1.", true,
+           {.defect = "loop"}, "./", [](const ScratchDir& d) {
+               d.write("loop.ini", "{loop}\n===\n1 3 1 1 1\n4\n4.5 3.5 10\n1e-300 1e-300 "
+                                   "1e-300\n0.3\nintegral\n");
+           });
     // A data directory that is a file: permissions would not stop root.
     expect(" Error creating \"blocked/Imagesin.tex\": Not a directory", true, {}, "blocked/",
            [](const ScratchDir& d) { fs::remove(d.path() / "blocked"), d.write("blocked", ""); });
@@ -281,4 +296,62 @@ TEST(SafeFiles, StopsCleanLongDirectoriesAndNonFiniteResults) {
                   carry_block(engine, rows, bs, 3, 8, flag, fills, {1, 2});
               })[0],
               "The strain term turned non-finite: beam 1g, column (2, 1), slice 5.");
+}
+
+// Outside stops and neighbours: output closed by `| head` (SIGPIPE) stops like SIGTERM; a signal
+// while the last files are completed still ends non-zero; twenty runs at once sharing one
+// record folder keep every entry of record.sim; an absolute input name is honoured.
+TEST(SafeFiles, ClosedOutputLateSignalsSimultaneousRunsAndAbsoluteNames) {
+    KorvexRun pipe({.defect = "edge", .size_x = 48, .size_y = 48, .size_z = 3000}, "data/");
+    pipe.dir.write("defect.ini", kMidEdge);
+    const std::string piped = "cd '" + pipe.dir.str() +
+                              "' && ('" KORVEX_BINARY
+                              "' -t in defect.ini; echo $? >status) | head -60 >/dev/null";
+    ASSERT_EQ(std::system(piped.c_str()), 0);
+    EXPECT_NE(pipe.dir.read("status"), "0\n");
+    expect_clean(pipe);
+
+    {
+        // The handler of SIGPIPE stays: every write to a closed pipe raises it again.
+        const StopSignals caught;
+        std::raise(SIGPIPE), std::raise(SIGPIPE);
+        EXPECT_EQ(stop_lines(check_stop_signal).at(0),
+                  "The run was stopped by signal SIGPIPE (the output was closed).");
+        EXPECT_EQ(stop_lines(check_late_signal),
+                  (Lines{"The run was interrupted by signal SIGPIPE (the output was closed) as "
+                         "it ended.",
+                         "Its files were complete and stay."}));
+    }
+    {
+        const StopSignals none;
+        EXPECT_NO_THROW(check_late_signal());
+    }
+    // SIGTERM as soon as the last slice is done: whenever it lands, never a success (unless
+    // the run was over before it was sent).
+    KorvexRun late({.size_x = 128, .size_y = 128, .size_z = 20, .first = -2, .last = 3}, "data/");
+    const std::string script =
+        "cd '" + late.dir.str() +
+        "' && { '" KORVEX_BINARY
+        "' -t in >log 2>&1 & p=$!; until grep -q '100% finished' log; do sleep 0.01; done; if "
+        "kill -TERM $p; then wait $p; echo $? >status; else echo over >status; fi; }";
+    ASSERT_EQ(std::system(script.c_str()), 0);
+    EXPECT_NE(late.dir.read("status"), "0\n") << late.dir.read("log");
+    expect_clean(late, false);
+
+    // Twenty runs at once, one record folder: twenty entries, nothing temporary left.
+    KorvexRun many({.size_x = 6, .size_y = 6, .size_z = 10});
+    std::string starts = "cd '" + many.dir.str() + "' && for i in $(seq 10 29); do cp in in$i; '" +
+                         KORVEX_BINARY + "' -t in$i >log$i 2>&1 & done; wait";
+    ASSERT_EQ(std::system(starts.c_str()), 0);
+    const std::string record = many.dir.read("record.sim");
+    for (int i = 10; i < 30; ++i)
+        EXPECT_TRUE(contains(record, "OUTPUT FILE: in" + std::to_string(i) + " ")) << i;
+    expect_clean(many, false);
+
+    // An absolute input name is not put under the run directory.
+    KorvexRun absolute({}, "data/");
+    EXPECT_EQ(run_program(absolute.dir.str(), "-t " + absolute.dir.str() + "in", absolute.output),
+              0)
+        << absolute.output;
+    EXPECT_TRUE(fs::exists(absolute.file("in00g")));
 }

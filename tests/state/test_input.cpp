@@ -80,10 +80,11 @@ TEST(ReadSystemParameters, DirectoriesRecordsGridTextValuesStopsAndTheGuard) {
     InputRun half(input_file({{14, "127.5"}, {16, "127.49"}, {18, "250.5"}}));
     EXPECT_EQ(std::tie(half.read().n_pixel_x, half.st.n_pixel_y, half.st.n_slice),
               std::tuple(128, 127, 251));
-    InputRun one(input_file({{24, "0 0"}})); // each run enters its own directory
-    one.read();
-    EXPECT_EQ(std::tuple(one.st.n_beams, one.st.mtx_beams(1), one.st.u.size()),
-              std::tuple(1, 0, 0u));
+    // An absolute input name is taken as it stands, without the run directory.
+    InputRun abs(input_file({{24, "0 1"}})); // each run enters its own directory
+    State& two = abs.st;
+    read_system_parameters(two, abs.dir.str() + "cu.in");
+    EXPECT_EQ(std::tuple(two.n_beams, two.mtx_beams(1), two.f_out), std::tuple(2, 0, "cu.in"));
     InputRun tiny(input_file({{14, "0.5"}, {16, "0.5"}, {18, "0.5"}})); // half a cell makes one
     tiny.read();
     EXPECT_EQ(tiny.st.n_pixel_x * tiny.st.n_pixel_y * tiny.st.n_slice, 1);
@@ -136,7 +137,7 @@ TEST(ReadSystemParameters, DirectoriesRecordsGridTextValuesStopsAndTheGuard) {
         {truncated, "Error reading \"./cu.in\": the file ends after record 27, before an integer "
                     "could be read"},
     };
-    for (const auto& [file, want] : cases) EXPECT_EQ(InputRun(file).stop(), Lines{want});
+    for (const auto& [file, want] : cases) EXPECT_EQ(InputRun(file).stop().at(0), want);
     // Sizes giving no column or slice, or more than an int can count.
     for (const std::string bad : {"0.4", "0", "-20", "1e12"})
         for (const int rec : {14, 16, 18})
@@ -145,8 +146,24 @@ TEST(ReadSystemParameters, DirectoriesRecordsGridTextValuesStopsAndTheGuard) {
 
     // Values the models cannot use are refused at their record, with the value as read.
     const std::pair<int, std::string> invalid[] = {
-        {22, "0 0 0"}, {20, "0 0 0"}, {22, "2.5 0 0"}, {24, "1 3"}, {24, "-3 -1"},
-        {28, "2"},     {28, "-1"},    {14, "1e300"},   {26, "1e9"}, {20, "1e308 0 1"}};
+        {22, "0 0 0"},
+        {20, "0 0 0"},
+        {22, "2.5 0 0"},
+        {24, "1 3"},
+        {24, "-3 -1"},
+        {28, "2"},
+        {28, "-1"},
+        {14, "1e300"},
+        {26, "1e9"},
+        {20, "1e308 0 1"},
+        // jobs other than 1, 2, 3, 9, 999; rows of one beam, or whose ends a slash or a null
+        // value would leave unread
+        {6, "-1"},
+        {6, "0"},
+        {6, "7"},
+        {24, "0 0"},
+        {24, "/"},
+        {24, "-1,,3"}};
     for (const auto& [rec, value] : invalid) {
         const Lines l = InputRun(input_file({{rec, value}})).stop();
         EXPECT_TRUE(l.size() == 2 && l[1].starts_with("Read: ") &&
@@ -160,15 +177,40 @@ TEST(ReadSystemParameters, DirectoriesRecordsGridTextValuesStopsAndTheGuard) {
     guard.size_x = guard.size_y = guard.size_z = 1.0;
     std::tie(guard.n_pixel_x, guard.n_pixel_y, guard.n_beams) = std::tuple(2500, 2500, 10);
     EXPECT_NO_THROW(check_grid(guard));
+    // Both guards keep their first line and add the numbers and the run's length.
+    guard.n_slice = 10;
     for (const auto& [nx, ny] : {std::pair(62'500'001, 1), {100000, 100000}}) {
         std::tie(guard.n_pixel_x, guard.n_pixel_y, guard.n_beams) = std::tuple(nx, ny, 1);
-        EXPECT_EQ(stop_lines([&] { check_grid(guard); }),
-                  Lines{"The size of array is too big, please reduce the number of grids"});
+        const Lines l = stop_lines([&] { check_grid(guard); });
+        EXPECT_TRUE(l.size() == 3 && l[0] == big && contains(l[1], " values per array") &&
+                    l[2].starts_with("This run: about "))
+            << l.at(0);
     }
     std::tie(guard.n_pixel_x, guard.n_pixel_y, guard.n_beams, guard.n_slice) =
         std::tuple(64, 64, 5, 200'000'000);
     guard.size_z = 2e8;
     EXPECT_TRUE(contains(stop_lines([&] { check_grid(guard); }).at(1), "200000000 slices"));
+    std::tie(guard.n_pixel_x, guard.n_pixel_y, guard.n_beams, guard.n_slice) =
+        std::tuple(1024, 1024, 10, 2000);
+    guard.engine = Engine::table;
+    EXPECT_EQ(run_length_text(guard),
+              "about 2.1E+09 column-slices: roughly 5.8 hours of one core's time with the table "
+              "engine");
+
+    // A record without end (a device, a binary file) stops at the cap naming the file and the
+    // record, as the input, as a configuration file and as "filesystem.ini".
+    const std::string endless = "label\n" + std::string(kMaxRecordBytes + 1, 'x');
+    RecordReader capped("cfg", endless);
+    EXPECT_THROW(capped.skip(2), RecordTooLong);
+    EXPECT_TRUE(contains(stop_lines([&] { InputRun(endless).read(); }).at(0),
+                         "\"./cu.in\", record 2: the record is longer than 16 MB"));
+    ScratchDir zdir;
+    std::filesystem::create_symlink("/dev/zero", zdir.path() / "filesystem.ini");
+    State zst;
+    EXPECT_EQ(stop_lines([&] { read_filesystem_ini(zst, zdir.str() + "filesystem.ini"); }).at(0),
+              "Error reading \"" + zdir.str() +
+                  "filesystem.ini\", record 1: the record is longer than 16 MB (a file "
+                  "without line ends?)");
 
     // Seven records; the root (record 3) prefixes the other four, kept whole at any length; a
     // missing or short file gives "./" everywhere, even for directories read before its end.
@@ -344,7 +386,8 @@ TEST(RecordReader, ListDirectedRulesErrorsPrintedFieldsAndFiles) {
     rec_file.line(list_record({}));
     rec_file.close();
     // No temporary file, and nothing of the stopped one.
-    EXPECT_EQ(tdir.names(), (std::set<std::string>{"a.slice", "record.sim", "run.imi"}));
+    EXPECT_EQ(tdir.names(),
+              (std::set<std::string>{"a.slice", "record.sim", "record.sim.lock", "run.imi"}));
     EXPECT_THROW(rec_file.line("x"), Fatal);
     EXPECT_EQ(tdir.read("run.imi"), " width 3\n \n");
     EXPECT_THROW(RecordFile(tdir.str() + "no/such/dir.imi"), Fatal);

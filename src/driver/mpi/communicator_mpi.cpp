@@ -41,6 +41,19 @@ class MpiCommunicator : public Communicator {
         return lowest < size_ ? lowest : -1;
     }
 
+    std::vector<std::uint64_t> lowest(const std::vector<std::uint64_t>& v) override {
+        std::vector<std::uint64_t> low(v.size());
+        MPI_Request request;
+        MPI_Iallreduce(v.data(), low.data(), static_cast<int>(v.size()), MPI_UINT64_T, MPI_MIN,
+                       MPI_COMM_WORLD, &request);
+        wait([&] {
+            int done = 0;
+            MPI_Test(&request, &done, MPI_STATUS_IGNORE);
+            return done != 0;
+        });
+        return low;
+    }
+
     // Each process packs its rows beam by beam; the writer unpacks every block in place.
     void gather_rows(Array3<double>& a) override {
         step();
