@@ -42,4 +42,21 @@ void check_stop_signal() {
           "Files not complete were removed; the images written before stay."});
 }
 
+const char* received_stop_signal() noexcept {
+    switch (g_received) {
+    case 0:
+        return nullptr;
+    case SIGINT:
+        return "SIGINT";
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGHUP:
+        return "SIGHUP";
+    case SIGPIPE:
+        return "SIGPIPE";
+    default:
+        return "a stop signal";
+    }
+}
+
 } // namespace korvex

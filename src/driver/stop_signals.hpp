@@ -23,4 +23,8 @@ class StopSignals {
 // Stops the run when one of the signals has arrived: "The run was stopped by signal SIGTERM".
 void check_stop_signal();
 
+// The name of the stop signal that has arrived ("SIGTERM"), or nullptr while none has: for a
+// program that says itself what a stop leaves behind.
+const char* received_stop_signal() noexcept;
+
 } // namespace korvex

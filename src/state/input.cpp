@@ -113,7 +113,7 @@ void check_grid(const InputParameters& st) {
                   std::to_string(static_cast<long long>(kMaxBytes / 1e6)) + " MB"});
 }
 
-void read_system_parameters(State& st, const std::string& file_name) {
+void read_system_parameters(State& st, const std::string& file_name, bool make_arrays) {
     read_filesystem_ini(st);
     st.f_in = file_name;
 
@@ -186,6 +186,7 @@ void read_system_parameters(State& st, const std::string& file_name) {
     if (fg != 0.0) halt("SAMPLE COORDINATES SYSTEM GIVEN WRONG!");
 
     check_grid(st);
+    if (!make_arrays) return;
     allocate_arrays(st);
     for (int n = 1; n <= st.n_beams; ++n) st.mtx_beams(n) = first + n - 1;
 }
