@@ -8,6 +8,7 @@
 #include "state/error.hpp"
 #include "state/reader.hpp"
 #include "tool_args.hpp"
+#include "tool_main.hpp"
 
 #include <chrono>
 #include <cstdlib>
@@ -57,6 +58,8 @@ Output:
                         a self-describing header; the "3D-strain" model reads either)
   --digits N            text: significant digits of the values (default: as many as are
                         needed for the files to read back exactly)
+  The memory and disk space the files need are checked before anything is written. Binary
+  files are written and read about 9 times faster than text.
   -h, --help            this text
 
 Example (the edge dislocation of edge.ini on the grid of cu.inp):
@@ -204,7 +207,7 @@ Options parse(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    try {
+    return tools::run_tool([&] {
         const Options o = parse(argc, argv);
         GradientFn field = zero_gradient;
         if (o.field == "edge") field = EdgeGradient(o.edge, o.box);
@@ -216,9 +219,6 @@ int main(int argc, char** argv) {
                   << o.box.cells[0] << " x " << o.box.cells[1] << " x " << o.box.cells[2]
                   << " cells of " << o.box.unit(0) << " x " << o.box.unit(1) << " x "
                   << o.box.unit(2) << " Angstrom (" << secs << " s)\n";
-    } catch (const Fatal& e) {
-        for (const auto& l : e.lines()) std::cout << ' ' << l << '\n';
-        return 1;
-    }
-    return 0;
+        return 0;
+    });
 }

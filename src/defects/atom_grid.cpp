@@ -141,6 +141,11 @@ double ReferenceLattice::neighbour_distance() const {
     return a_ / std::sqrt(2.0);
 }
 
+double ReferenceLattice::sites_per_volume() const {
+    const double per_cube = s_ == Structure::fcc ? 4.0 : s_ == Structure::bcc ? 2.0 : 1.0;
+    return per_cube / (a_ * a_ * a_);
+}
+
 Vec3 ReferenceLattice::nearest_site(const Vec3& r) const {
     const Vec3 c = scaled(mul(to_cube_, sub(r, origin_)), 1.0 / a_); // cube cells
     Vec3 p{std::nearbyint(c[0]), std::nearbyint(c[1]), std::nearbyint(c[2])};
@@ -323,21 +328,24 @@ bool KernelAverage::fit(int i, int j, int k, int reach, Gradient& out) const {
     return true;
 }
 
-void KernelAverage::gradients(int l, std::vector<Gradient>& g) const {
+std::int64_t KernelAverage::gradients(int l, std::vector<Gradient>& g) const {
     const int k = l - 1;
     const int nx = n_[0], ny = n_[1];
     g.assign(static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny), Gradient{});
     // The face neighbours, or where too few atoms reach them to tell a slope (at the grid's
     // edges and corners, next to empty cells), the 3 x 3 x 3 or 5 x 5 x 5 cells around.
-#pragma omp parallel for schedule(static)
+    std::int64_t unfit = 0;
+#pragma omp parallel for schedule(static) reduction(+ : unfit)
     for (int j = 0; j < ny; ++j)
         for (int i = 0; i < nx; ++i) {
             if (acc_[index(i, j, k)] == 0.0) continue;
             Gradient& out = g[static_cast<std::size_t>(j) * static_cast<std::size_t>(nx) +
                               static_cast<std::size_t>(i)];
-            for (int reach = 0; reach <= 2 && !fit(i, j, k, reach, out); ++reach) {
-            }
+            int reach = 0;
+            while (reach <= 2 && !fit(i, j, k, reach, out)) ++reach;
+            unfit += reach > 2;
         }
+    return unfit;
 }
 
 } // namespace korvex

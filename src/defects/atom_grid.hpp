@@ -80,6 +80,8 @@ class ReferenceLattice {
     // nearest-neighbour distance of its own site.
     Vec3 nearest_site(const Vec3& r) const;
     double neighbour_distance() const;
+    // Sites per cubic Angstrom.
+    double sites_per_volume() const;
 
   private:
     Structure s_;
@@ -96,8 +98,15 @@ class KernelAverage {
     void add(const std::vector<Vec3>& pos, const std::vector<Vec3>& u);
     // Cells that no atom reached.
     std::int64_t empty_cells() const;
-    // dR_c/dx_e of every column of slice l (1-based), x fastest: g[col][e][c].
-    void gradients(int l, std::vector<Gradient>& g) const;
+    // dR_c/dx_e of every column of slice l (1-based), x fastest: g[col][e][c]. Returns how
+    // many cells of the slice atoms reach but too few, or too evenly placed, to tell a slope
+    // (zero gradients, like empty cells).
+    std::int64_t gradients(int l, std::vector<Gradient>& g) const;
+    // The memory of the averages of a grid, bytes.
+    static double bytes(const GradientBox& box) {
+        return double(box.cells[0]) * double(box.cells[1]) * double(box.cells[2]) *
+               double(kFields * sizeof(double));
+    }
     // Weighted mean displacement of a cell (0-based indices); zero when empty.
     Vec3 mean_displacement(int i, int j, int k) const;
 

@@ -1,6 +1,8 @@
 #include "driver/gradient_files.hpp"
 
 #include "driver/defect_files.hpp"
+#include "driver/resource_checks.hpp"
+#include "driver/stop_signals.hpp"
 #include "state/error.hpp"
 #include "state/gradient_stream.hpp"
 #include "state/pending_file.hpp"
@@ -29,6 +31,29 @@ EdgeDislocation read_edge_configuration(const std::string& path) {
 }
 
 namespace {
+
+// The longest text of a value (shortest exact form or at most 17 digits,
+// "-2.2250738585072014e-308") and so of a cell's record: three values after a blank each, and the
+// line end.
+constexpr std::size_t kMaxValueChars = 24;
+constexpr std::size_t kMaxRecordChars = 3 * (1 + kMaxValueChars) + 1;
+// The shortest record, " 0 0 0" and the line end.
+constexpr std::size_t kMinRecordChars = 7;
+
+std::size_t value_bytes(GradientFormat f) {
+    return f == GradientFormat::binary32 ? 4 : 8;
+}
+
+std::string grid_text(const GradientBox& box) {
+    return std::to_string(box.cells[0]) + " x " + std::to_string(box.cells[1]) + " x " +
+           std::to_string(box.cells[2]) + " cells";
+}
+
+void check_stop(const std::string& base) {
+    if (const char* sig = received_stop_signal())
+        halt({std::string("Stopped by ") + sig + ": " + base + ".dX, .dY and .dZ were not written",
+              "(their unfinished files were removed)"});
+}
 
 void append_number(std::string& s, double v, int digits) {
     char buf[64];
@@ -75,6 +100,20 @@ std::string text_header(const GradientBox& box) {
 
 } // namespace
 
+double gradient_writer_memory(const GradientBox& box, const GradientOutput& out) {
+    const double columns = double(box.cells[0]) * double(box.cells[1]);
+    const double record = out.format == GradientFormat::text ? double(kMaxRecordChars)
+                                                             : double(3 * value_bytes(out.format));
+    return columns * (double(sizeof(Gradient)) + 3.0 * record);
+}
+
+double gradient_file_size(const GradientBox& box, const GradientOutput& out) {
+    const double cells = double(box.cells[0]) * double(box.cells[1]) * double(box.cells[2]);
+    if (out.format == GradientFormat::text)
+        return double(text_header(box).size()) + cells * double(kMinRecordChars);
+    return double(kGradientHeaderBytes) + cells * double(3 * value_bytes(out.format));
+}
+
 void write_gradient_files(const std::string& base, const GradientBox& box, const GradientFn& field,
                           int digits) {
     write_gradient_files(base, box, field, GradientOutput{GradientFormat::text, digits});
@@ -101,6 +140,14 @@ void write_gradient_slices(const std::string& base, const GradientBox& box,
     const int nx = box.cells[0], ny = box.cells[1], nz = box.cells[2];
     if (nx < 1 || ny < 1 || nz < 1) halt("Gradient files need at least one cell along each axis");
     const bool text = out.format == GradientFormat::text;
+    // What the files will take, before any is made: one slice in memory; on disk the exact size
+    // of binary files, and for text at least the shortest records (checked again once the first
+    // slice shows how long the records are).
+    const std::string files = base + ".dX, .dY and .dZ (" + grid_text(box) + ")";
+    check_memory_need(gradient_writer_memory(box, out), "writing " + files + " a slice at a time");
+    check_disk_need(base, 3.0 * gradient_file_size(box, out),
+                    files + (text ? " as text (at least 7 bytes a cell)" : ""));
+    check_stop(base);
 
     const std::array<const char*, 3> suffix{".dX", ".dY", ".dZ"};
     std::array<std::unique_ptr<PendingFile>, 3> file;
@@ -124,6 +171,7 @@ void write_gradient_slices(const std::string& base, const GradientBox& box,
     std::array<std::string, 3> buf;
     std::array<std::string, 3> err;
     for (int l = 1; l <= nz; ++l) {
+        check_stop(base);
         slice(l, g);
         if (!text) {
             // Binary records have fixed places: all threads fill the three buffers.
@@ -146,6 +194,7 @@ void write_gradient_slices(const std::string& base, const GradientBox& box,
         for (std::size_t f = 0; f < 3; ++f) {
             std::string s = std::move(buf[f]);
             s.clear();
+            s.reserve(ncol * kMaxRecordChars); // once: no copies as it grows
             for (std::size_t c = 0; c < ncol; ++c) {
                 for (std::size_t k = 0; k < 3; ++k) {
                     const double v = f == 2 ? 0.0 - g[c][f][k] : g[c][f][k]; // 0 - v keeps +0
@@ -162,6 +211,12 @@ void write_gradient_slices(const std::string& base, const GradientBox& box,
         }
         for (std::size_t f = 0; f < 3; ++f)
             if (!err[f].empty()) halt(err[f]); // the pending files remove themselves
+        if (l == 1 && nz > 1) {
+            double rest = 0.0; // the other slices, at the length of this one's records
+            for (const auto& b : buf) rest += double(b.size()) * (nz - 1);
+            check_disk_need(base, rest,
+                            "the rest of " + files + " as text, at the length of the first slice");
+        }
     }
     for (auto& f : file) f->close();
     for (auto& f : file) f->commit();

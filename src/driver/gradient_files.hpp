@@ -37,10 +37,18 @@ struct GradientOutput {
     int digits = 0; // text: significant digits; 0 = as many as read back exactly
 };
 
+// Memory the writer holds (one slice of gradients and of each file's records) and the size of
+// one file on disk: exact for binary files, the least it can be for text (every value "0").
+double gradient_writer_memory(const GradientBox& box, const GradientOutput& out);
+double gradient_file_size(const GradientBox& box, const GradientOutput& out);
+
 // Writes base + ".dX", ".dY", ".dZ" for `field` sampled at every cell centre of `box`
 // (".dZ" negated, see above). Values are written with `digits` significant digits, or, with
 // digits = 0, with as many as are needed to read them back exactly. Each file is written to a
 // temporary name and renamed once complete; a failure stops with a message naming the file.
+// The memory and disk space the files need are checked before anything is written (for text,
+// again after the first slice, at the length of its records), and a stop signal received
+// (stop_signals.hpp) is taken between slices: the unfinished files are removed.
 void write_gradient_files(const std::string& base, const GradientBox& box, const GradientFn& field,
                           int digits = 0);
 void write_gradient_files(const std::string& base, const GradientBox& box, const GradientFn& field,

@@ -1,5 +1,7 @@
 #include "driver/snapshot_gradients.hpp"
 
+#include "driver/resource_checks.hpp"
+#include "driver/stop_signals.hpp"
 #include "state/error.hpp"
 #include "state/snapshot.hpp"
 
@@ -7,6 +9,7 @@
 #include <cmath>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace korvex {
 
@@ -46,6 +49,62 @@ void check_cover(const SnapshotReader& r, const PeriodicCell& cell, const FoilPl
     }
 }
 
+// The ids met in one file, to find one that comes twice: a bit for each id below a bound that
+// follows the atom count (ids run from 1 to about the count, more after atoms were deleted; at
+// most 128 MB of bits), a table for the others.
+class SeenIds {
+  public:
+    explicit SeenIds(std::int64_t count) : bits_(static_cast<std::size_t>(bit_count(count))) {}
+    static double bytes(std::int64_t count) { return bit_count(count) / 8.0; }
+    // False when the id was met before.
+    bool insert(std::int64_t id) {
+        if (id >= 0 && static_cast<std::uint64_t>(id) < bits_.size()) {
+            auto bit = bits_[static_cast<std::size_t>(id)];
+            if (bit) return false;
+            bit = true;
+            return true;
+        }
+        return others_.insert(id).second;
+    }
+
+  private:
+    static double bit_count(std::int64_t count) {
+        return std::min(8.0 * double(std::max<std::int64_t>(count, 0)) + 1024.0, 0x1p30);
+    }
+    std::vector<bool> bits_;
+    std::unordered_set<std::int64_t> others_;
+};
+
+// The line of the first atom of `path` with this id (read again: only for a message).
+long first_line_of(const std::string& path, std::int64_t id) {
+    SnapshotReader r(path);
+    std::vector<SnapshotAtom> a;
+    while (r.next(a, kChunk) > 0)
+        for (const auto& x : a)
+            if (x.id == id) return x.line;
+    return 0;
+}
+
+void check_unique(SeenIds& seen, const SnapshotReader& r, const std::vector<SnapshotAtom>& atoms) {
+    for (const auto& a : atoms)
+        if (!seen.insert(a.id))
+            halt("Atom id " + std::to_string(a.id) + " appears twice in \"" + r.path() +
+                 "\" (lines " + std::to_string(first_line_of(r.path(), a.id)) + " and " +
+                 std::to_string(a.line) + ")");
+}
+
+void check_stop() {
+    if (const char* sig = received_stop_signal())
+        halt({std::string("Stopped by ") + sig + " while the atoms were read and averaged",
+              "(no gradient file was written)"});
+}
+
+std::string number_text(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.3g", v);
+    return buf;
+}
+
 struct Waiting {
     Vec3 r;
     long line;
@@ -79,9 +138,12 @@ ConversionSummary convert_snapshot(const SnapshotConversion& c, const GradientBo
     if (!c.lattice) {
         ref = std::make_unique<SnapshotReader>(c.reference);
         if (ref->count() != cur.count())
-            halt("The snapshot " + where(cur, cur.count_line()) + " holds " +
-                 std::to_string(cur.count()) + " atoms, the reference " +
-                 where(*ref, ref->count_line()) + " " + std::to_string(ref->count()));
+            halt({"The snapshot " + where(cur, cur.count_line()) + " holds " +
+                      std::to_string(cur.count()) + " atoms, the reference " +
+                      where(*ref, ref->count_line()) + " " + std::to_string(ref->count()),
+                  "Every atom needs its partner of the same id. Atoms deleted after the "
+                  "reference was dumped: dump the reference again after \"delete_atoms ... "
+                  "compress no\" (ids kept), or compare with a perfect lattice (--lattice S A)"});
     }
     const SnapshotReader& placed = ref ? *ref : cur;
     const PeriodicCell cur_cell = cell_of(cur), ref_cell = cell_of(placed);
@@ -92,12 +154,50 @@ ConversionSummary convert_snapshot(const SnapshotConversion& c, const GradientBo
     if (c.lattice) lattice.emplace(*c.lattice, c.lattice_a, c.axes, c.lattice_origin);
 
     ConversionSummary sum;
+    auto warn = [&](const std::string& w) {
+        sum.warnings.push_back(w);
+        if (c.warn) c.warn(w);
+    };
+    const double per_atom = ref_cell.volume() / double(std::max<std::int64_t>(1, cur.count()));
     sum.width = c.width;
     if (!(sum.width > 0.0)) {
         // About the nearest-neighbour distance of a close-packed crystal of this density.
-        const double per_atom = ref_cell.volume() / double(std::max<std::int64_t>(1, cur.count()));
         sum.width = lattice ? lattice->neighbour_distance() : 1.1 * std::cbrt(per_atom);
     }
+    if (!std::isfinite(sum.width))
+        halt("The kernel width is not finite: the box of " + where(placed, placed.box().line) +
+             " holds " + number_text(ref_cell.volume()) + " cubic Angstrom; give --width");
+
+    // Memory and disk space before anything is made: the averages of every cell, one slice of
+    // the files' records, the ids met in each file; the three files.
+    const std::string grid = std::to_string(box.cells[0]) + " x " + std::to_string(box.cells[1]) +
+                             " x " + std::to_string(box.cells[2]) + " cells";
+    check_memory_need(KernelAverage::bytes(box) + gradient_writer_memory(box, c.output) +
+                          SeenIds::bytes(cur.count()) * (ref ? 2 : 1),
+                      "the atoms averaged onto " + grid + " (56 bytes a cell)");
+    check_disk_need(
+        base, 3.0 * gradient_file_size(box, c.output),
+        base + ".dX, .dY and .dZ (" + grid +
+            (c.output.format == GradientFormat::text ? ", text: at least 7 bytes a cell)" : ")"));
+
+    // Grids that can only give zero or meaningless gradients.
+    const double extent = std::max({box.size[0], box.size[1], box.size[2]});
+    const double sites = lattice ? lattice->sites_per_volume() : 0.0, atoms = 1.0 / per_atom;
+    if (cur.count() == 0)
+        warn("The snapshot \"" + cur.path() + "\" holds no atoms");
+    else if (lattice && !(atoms < 2.0 * sites && atoms > 0.5 * sites))
+        warn("The snapshot holds " + number_text(atoms) +
+             " atoms per cubic Angstrom, the lattice of --lattice " + number_text(sites) +
+             " sites: is its lattice constant right?");
+    if (cur.count() > 0 && sum.width > extent)
+        warn("The kernel width " + number_text(sum.width) + " Angstrom exceeds the grid (" +
+             number_text(extent) + " Angstrom): every cell averages nearly the same atoms" +
+             (c.width > 0.0 ? ""
+                            : " (the box holds " + number_text(per_atom) +
+                                  " cubic Angstrom per atom); give --width"));
+    if (cur.count() > 0 && sum.width < 0.5 * std::min({box.unit(0), box.unit(1), box.unit(2)}))
+        warn("The kernel width " + number_text(sum.width) +
+             " Angstrom is less than half a cell: most cell centres have no atom within it");
     KernelAverage avg(box, sum.width);
 
     std::vector<Vec3> pos, disp;
@@ -126,11 +226,19 @@ ConversionSummary convert_snapshot(const SnapshotConversion& c, const GradientBo
     Progress progress(c.progress, cur.count());
     std::vector<SnapshotAtom> a, b;
     std::int64_t done = 0;
+    SeenIds seen_cur(cur.count());
+    std::optional<SeenIds> seen_ref;
+    if (ref) seen_ref.emplace(ref->count());
     while (cur.next(a, kChunk) > 0) {
+        check_stop();
+        check_unique(seen_cur, cur, a);
+        if (ref) {
+            ref->next(b, a.size());
+            check_unique(*seen_ref, *ref, b);
+        }
         if (lattice) {
             for (const auto& s : a) take(s.r, lattice->nearest_site(s.r));
         } else {
-            ref->next(b, a.size());
             for (std::size_t n = 0; n < a.size(); ++n) {
                 if (a[n].id == b[n].id && wait_cur.empty() && wait_ref.empty()) {
                     take(a[n].r, b[n].r);
@@ -167,15 +275,33 @@ ConversionSummary convert_snapshot(const SnapshotConversion& c, const GradientBo
     }
     if (!pos.empty()) avg.add(pos, disp);
 
+    check_stop();
+
     sum.atoms = cur.count();
     sum.cells = std::int64_t{box.cells[0]} * box.cells[1] * box.cells[2];
     sum.empty_cells = avg.empty_cells();
     const auto t1 = std::chrono::steady_clock::now();
+    std::int64_t all_zero = 0; // cells written with nine zeros, whatever the cause
     write_gradient_slices(
-        base, box, [&avg](int l, std::vector<Gradient>& g) { avg.gradients(l, g); }, c.output);
+        base, box,
+        [&](int l, std::vector<Gradient>& g) {
+            sum.unfit_cells += avg.gradients(l, g);
+            for (const Gradient& d : g) all_zero += d == Gradient{};
+        },
+        c.output);
     sum.read_seconds = std::chrono::duration<double>(t1 - t0).count();
     sum.write_seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count();
+    const std::int64_t none = sum.empty_cells + sum.unfit_cells;
+    if (sum.atoms > 0 && all_zero == sum.cells) // (no atoms: said above)
+        warn("Every gradient written is zero (of " + std::to_string(sum.cells) + " cells, " +
+             std::to_string(sum.empty_cells) + " without atoms within the kernel width of " +
+             number_text(sum.width) + " Angstrom, " + std::to_string(sum.unfit_cells) +
+             " with too few to tell a slope)");
+    else if (sum.atoms > 0 && 2 * none > sum.cells)
+        warn(std::to_string(none) + " of " + std::to_string(sum.cells) +
+             " cells got zero gradients (no atoms within the kernel width, or too few to tell "
+             "a slope)");
     return sum;
 }
 

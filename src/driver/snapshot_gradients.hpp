@@ -13,9 +13,11 @@
 #include "driver/gradient_files.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace korvex {
 
@@ -31,19 +33,28 @@ struct SnapshotConversion {
     bool partial = false;       // accept a box that leaves cells of the grid outside
     GradientOutput output;
     std::ostream* progress = nullptr; // progress lines on long conversions
+    // Told each warning as it is found (they are also listed in the summary).
+    std::function<void(const std::string&)> warn;
 };
 
 struct ConversionSummary {
     std::int64_t atoms = 0;
     std::int64_t empty_cells = 0, cells = 0;
+    std::int64_t unfit_cells = 0; // cells atoms reach too sparsely for a slope (zero gradients)
     double width = 0.0;
     std::size_t most_waiting = 0; // atoms held at once waiting for their partner
     double max_displacement = 0.0;
     double read_seconds = 0.0, write_seconds = 0.0; // reading and averaging; gradients
+    // Grids that give zero or meaningless gradients: no atoms, a kernel width out of scale
+    // with the grid, a lattice constant that does not fit the atoms' density, most or all
+    // cells without a gradient. The files are written all the same.
+    std::vector<std::string> warnings;
 };
 
 // Writes base + ".dX", ".dY", ".dZ" for the grid and orientation of `box`. Every check (file
-// layouts, counts, ids, the box against the grid) is made before any file is written.
+// layouts, counts, ids met twice in a file or in one file only, the box against the grid, the
+// memory and disk space needed) is made before any file is written. A stop signal received
+// (driver/stop_signals.hpp) is taken between chunks of atoms and between slices.
 ConversionSummary convert_snapshot(const SnapshotConversion& c, const GradientBox& box,
                                    const std::string& base);
 

@@ -71,4 +71,21 @@ void check_late_signal() {
           "Its files were complete and stay."});
 }
 
+const char* received_stop_signal() noexcept {
+    switch (g_received) {
+    case 0:
+        return nullptr;
+    case SIGINT:
+        return "SIGINT";
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGHUP:
+        return "SIGHUP";
+    case SIGPIPE:
+        return "SIGPIPE";
+    default:
+        return "a stop signal";
+    }
+}
+
 } // namespace korvex

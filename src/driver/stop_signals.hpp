@@ -27,4 +27,8 @@ void check_stop_signal();
 // After the last file is complete: stops (nothing to remove) when a signal came meanwhile.
 void check_late_signal();
 
+// The name of the stop signal that has arrived ("SIGTERM"), or nullptr while none has: for a
+// program that says itself what a stop leaves behind.
+const char* received_stop_signal() noexcept;
+
 } // namespace korvex

@@ -68,7 +68,7 @@ class StrainField final : public DefectField {
                 halt(kCannotOpen[f]);
             }
         }
-        for (std::size_t f = 0; f < 3; ++f) header_[f] = file_[f]->read_header();
+        for (std::size_t f = 0; f < 3; ++f) header_[f] = file_[f]->read_header(static_cast<int>(f));
         // Every file must describe the simulation grid (cell sizes compared exactly).
         for (const auto& h : header_)
             if (h.cells != st.n_xyz)

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -52,7 +53,7 @@ void GradientStream::fail(const std::string& what) const {
     throw ReadError("Error reading \"" + path_ + "\", " + what);
 }
 
-const GradientHeader& GradientStream::read_header() {
+const GradientHeader& GradientStream::read_header(int direction) {
     unsigned char b[kGradientHeaderBytes];
     const std::size_t got = std::fread(b, 1, sizeof b, fp_);
     if (got < sizeof kGradientMagic || std::memcmp(b, kGradientMagic, sizeof kGradientMagic)) {
@@ -86,17 +87,39 @@ const GradientHeader& GradientStream::read_header() {
         header_.cells[a] = static_cast<int>(n);
         cells *= n;
         header_.unit[a] = get<double>(b + 32 + 8 * a);
-        if (!std::isfinite(header_.unit[a]))
-            fail(std::string("binary header: the cell size along ") + "xyz"[a] +
-                 " is not a number");
+        if (!std::isfinite(header_.unit[a]) || !(header_.unit[a] > 0.0))
+            fail(std::string("binary header: the cell size along ") + "xyz"[a] + " is " +
+                 std::to_string(header_.unit[a]) + " Angstrom (a positive number expected)");
     }
-    header_.direction = static_cast<int>(get<std::uint32_t>(b + 28));
-    // A short file is refused before any slice is used.
+    const auto dir = get<std::uint32_t>(b + 28);
+    if (dir > 2 || (direction >= 0 && dir != static_cast<std::uint32_t>(direction)))
+        fail("binary header: derivative direction " + std::to_string(dir) + " (bytes 28-31), " +
+             (direction >= 0 ? std::to_string(direction) + " (along " + "xyz"[direction] +
+                                   ") expected for this file"
+                             : std::string("0, 1 or 2 expected")));
+    header_.direction = static_cast<int>(dir);
+    if (const auto r = get<std::uint64_t>(b + 56); r != 0) {
+        char hex[32];
+        std::snprintf(hex, sizeof hex, "0x%016llx", static_cast<unsigned long long>(r));
+        fail(std::string("binary header: the reserved bytes 56-63 hold ") + hex +
+             " (little-endian), zero expected");
+    }
+    // A file of another length than the header's grid is refused before any slice is used:
+    // short, or with bytes after the last cell (values of another size than the header says).
     struct stat s {};
     const std::uint64_t want = kGradientHeaderBytes + cells * 3 * bytes;
-    if (::fstat(::fileno(fp_), &s) == 0 && static_cast<std::uint64_t>(s.st_size) < want)
-        fail("binary data: " + std::to_string(s.st_size) + " bytes, the header's grid needs " +
-             std::to_string(want));
+    if (::fstat(::fileno(fp_), &s) == 0 && static_cast<std::uint64_t>(s.st_size) != want) {
+        const auto size = static_cast<std::uint64_t>(s.st_size);
+        const std::uint64_t other = kGradientHeaderBytes + cells * 3 * (12 - bytes);
+        fail("binary data: " + std::to_string(size) + " bytes, the header's " +
+             std::to_string(header_.cells[0]) + " x " + std::to_string(header_.cells[1]) + " x " +
+             std::to_string(header_.cells[2]) + " cells of " + std::to_string(bytes) +
+             "-byte values need " + std::to_string(want) +
+             (size == other ? " (the file's length fits " + std::to_string(12 - bytes) +
+                                  "-byte values: bytes 12-15 say " + std::to_string(bytes) + ")"
+              : size > want ? " (" + std::to_string(size - want) + " bytes after the last cell)"
+                            : ""));
+    }
     return header_;
 }
 

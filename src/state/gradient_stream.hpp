@@ -14,7 +14,7 @@
 //       bytes 56-63  zero
 //
 // Only one slice of values is held at a time. Every failure throws ReadError naming the file
-// and the record (text) or the cell (binary).
+// and the record (text), the header field with its value, or the cell (binary).
 #pragma once
 
 #include "state/reader.hpp"
@@ -52,7 +52,10 @@ class GradientStream {
     GradientStream(const GradientStream&) = delete;
     GradientStream& operator=(const GradientStream&) = delete;
 
-    const GradientHeader& read_header();
+    // Reads the header; a binary one is checked field by field (the derivative direction
+    // against `direction`, 0 x, 1 y, 2 z, when one is given) and the file's length against
+    // its grid.
+    const GradientHeader& read_header(int direction = -1);
     bool binary() const { return header_.value_bytes != 0; }
     // The next out.size() records (one slice) into `out`.
     void read_cells(std::vector<Vec3>& out);

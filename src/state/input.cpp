@@ -148,7 +148,7 @@ void check_grid(const InputParameters& st) {
               "This run: " + run_length_text(st)});
 }
 
-void read_system_parameters(State& st, const std::string& file_name) {
+void read_system_parameters(State& st, const std::string& file_name, bool make_arrays) {
     read_filesystem_ini(st);
     st.f_in = file_name;
 
@@ -233,6 +233,7 @@ void read_system_parameters(State& st, const std::string& file_name) {
     if (fg != 0.0) halt("SAMPLE COORDINATES SYSTEM GIVEN WRONG!");
 
     check_grid(st);
+    if (!make_arrays) return;
     allocate_arrays(st);
     for (int n = 1; n <= st.n_beams; ++n) st.mtx_beams(n) = first + n - 1;
 }

@@ -12,8 +12,9 @@ namespace korvex {
 void read_filesystem_ini(InputParameters& st, const std::string& path = "filesystem.ini");
 
 // Text mode: read_filesystem_ini, then the input file rundir + file_name; sets the derived
-// grid and beam quantities, checks them, and calls allocate_arrays.
-void read_system_parameters(State& st, const std::string& file_name);
+// grid and beam quantities, checks them, and calls allocate_arrays (unless `make_arrays` is
+// false: a program that needs only the grid and the crystal).
+void read_system_parameters(State& st, const std::string& file_name, bool make_arrays = true);
 
 // Checks made on every parameter set before arrays are made (also used by the entry form):
 // grid sizes that round to no column or slice, and the array-size guard.

@@ -170,6 +170,12 @@ void SnapshotReader::read_lammps_header() {
     std::vector<std::string_view> names;
     split_words(trim_view(line).substr(11), names);
     n_cols_ = names.size();
+    for (std::size_t a = 0; a < n_cols_; ++a)
+        for (std::size_t b = 0; b < a; ++b)
+            if (names[a] == names[b])
+                src_.fail("the ATOMS columns name \"" + std::string(names[a]) +
+                          "\" twice (columns " + std::to_string(b + 1) + " and " +
+                          std::to_string(a + 1) + ")");
     auto find = [&](std::string_view n) {
         return static_cast<std::size_t>(std::find(names.begin(), names.end(), n) - names.begin());
     };
@@ -257,6 +263,9 @@ void SnapshotReader::read_xyz_header(std::string_view first) {
     }
     if (f.size() % 3 != 0) src_.fail("Properties is not a list of name:type:columns");
     bool have_pos = false;
+    for (std::size_t p = 0; p < f.size(); p += 3)
+        for (std::size_t q = 0; q < p; q += 3)
+            if (f[p] == f[q]) src_.fail("Properties names \"" + f[p] + "\" twice");
     for (std::size_t p = 0; p < f.size(); p += 3) {
         std::int64_t cols = 0;
         if (!to_int(f[p + 2], cols) || cols < 1)

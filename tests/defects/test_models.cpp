@@ -307,4 +307,43 @@ TEST(Strain, StopsDepthSignEdgeFieldFilesAndBinaryFiles) {
     std::fstream("box.dZ", std::ios::in | std::ios::out | std::ios::binary).seekp(8).put('\2');
     EXPECT_TRUE(
         contains(read_error([&] { srun.slice(1); }), "\"box.dZ\", binary header: version 2"));
+
+    // Every other header field and the file's length: a direction word of another file or of
+    // none, reserved bytes set, bytes after the last cell, 64-bit values under a header that
+    // says 4 bytes (504 cells: 6112 bytes in 32-bit values, 12160 in 64-bit ones).
+    const auto le32 = [](std::uint32_t v) {
+        return std::string(reinterpret_cast<const char*>(&v), sizeof v);
+    };
+    struct Spoil {
+        const char* file;
+        long at; // -1: appended
+        std::string bytes;
+        GradientFormat format;
+        const char* message;
+    };
+    for (const Spoil& s :
+         {Spoil{"box.dY", 28, le32(0), GradientFormat::binary32,
+                "\"box.dY\", binary header: derivative direction 0 (bytes 28-31), 1 (along y) "
+                "expected"},
+          Spoil{"box.dX", 28, le32(7), GradientFormat::binary32,
+                "\"box.dX\", binary header: derivative direction 7 (bytes 28-31), 0 (along x)"},
+          Spoil{"box.dZ", 60, "\x01", GradientFormat::binary64,
+                "\"box.dZ\", binary header: the reserved bytes 56-63 hold 0x0000000100000000"},
+          Spoil{"box.dX", -1, le32(0), GradientFormat::binary32,
+                "\"box.dX\", binary data: 6116 bytes, the header's 9 x 8 x 7 cells of 4-byte "
+                "values need 6112 (4 bytes after the last cell)"},
+          Spoil{"box.dY", 12, le32(4), GradientFormat::binary64,
+                "\"box.dY\", binary data: 12160 bytes, the header's 9 x 8 x 7 cells of 4-byte "
+                "values need 6112 (the file's length fits 8-byte values: bytes 12-15 say 4)"}}) {
+        write_gradient_files("box", b, zero_gradient, GradientOutput{s.format, 0});
+        std::fstream f(s.file, std::ios::in | std::ios::out | std::ios::binary);
+        if (s.at < 0)
+            f.seekp(0, std::ios::end);
+        else
+            f.seekp(s.at);
+        f.write(s.bytes.data(), long(s.bytes.size()));
+        f.close();
+        const std::string got = read_error([&] { srun.slice(1); });
+        EXPECT_TRUE(contains(got, s.message)) << got;
+    }
 }

@@ -93,7 +93,7 @@ inline std::vector<Gradient> read_gradients(const std::string& base) {
     std::vector<Gradient> out;
     for (std::size_t f = 0; f < 3; ++f) {
         GradientStream s(base + std::array<const char*, 3>{".dX", ".dY", ".dZ"}[f]);
-        const auto& h = s.read_header();
+        const auto& h = s.read_header(int(f));
         std::vector<Vec3> v(std::size_t(h.cells[0]) * h.cells[1] * h.cells[2]);
         s.read_cells(v);
         out.resize(v.size());
