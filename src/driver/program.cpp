@@ -66,6 +66,9 @@ CommandLine parse_command_line(const std::vector<std::string>& all_args, std::os
     cl.option = arg(0).substr(0, 2);
     if (cl.option == "-x" || cl.option == "-X") {
         out << " * KORVEX is  running in graphic interface.\n";
+        // An input file (and a defect configuration file) to fill the entry form with.
+        cl.f_in = trim(arg(1));
+        cl.f_defect = trim(arg(2));
     } else if (cl.option == "-t" || cl.option == "-T") {
         cl.text_mode = true;
         cl.f_in = trim(arg(1));
@@ -163,6 +166,8 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
                             "korvex -t <input file> [defect configuration file].\n";
         return 1;
     }
+    st.f_in = cl.f_in; // the entry form offers the values of these files
+    st.f_defect = cl.f_defect;
     session->input_parameters(st);
     rc.display = &session->display();
     rc.plotter = session->phase_plotter();

@@ -153,10 +153,11 @@ ImageView view_of_run(const State& st, const std::string& last_image) {
     const std::string last_tag = n > 0 ? beam_tag(st.mtx_beams(n)) : std::string();
     if (n > 0 && ends_with(last, last_tag)) {
         const std::string stem = last.substr(0, last.size() - last_tag.size());
-        for (int k = 1; k <= n; ++k)
+        for (int k = 1; k <= n; ++k) {
             v.images.push_back(
                 {stem + beam_tag(st.mtx_beams(k)), beam_label(st.mtx_beams(k), st.v_g)});
-        v.current = n - 1;
+            if (st.mtx_beams(k) == 0) v.current = k - 1; // the bright field first
+        }
         return v;
     }
     // A layer image: "<name>01gml<slice>".

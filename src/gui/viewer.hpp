@@ -51,7 +51,7 @@ inline constexpr int kRampBase = 16;
 std::string beam_label(int m, const Vec3& g);
 
 // The view after a run whose last image is `last_image`: all beams of the row when it is a
-// beam image of the run (the last beam shown first), otherwise that image alone; with the
+// beam image of the run (the bright field shown first), otherwise that image alone; with the
 // outline of the run's defect.
 ImageView view_of_run(const State& st, const std::string& last_image);
 
