@@ -32,6 +32,10 @@ class ScreenEvents {
     virtual bool next(int& px, int& py, char& ch) = 0;
 };
 
+// The screen window was destroyed under the program (killed by a window manager): ends the
+// program as a lost display connection does (see connect_x_display).
+[[noreturn]] void window_lost();
+
 // Finds the window titled `title` (just opened by the plot library), gives it the title
 // `new_title` and reads its events; nullptr when the window is not found.
 std::unique_ptr<ScreenEvents> watch_screen_events(const std::shared_ptr<void>& x_connection,

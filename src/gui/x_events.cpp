@@ -72,6 +72,7 @@ class WindowEvents final : public ScreenEvents {
             XEvent ev;
             x_.next_event(dpy, &ev);
             if (ev.xany.window != window_) continue;
+            if (ev.type == DestroyNotify) window_lost();
             if (ev.type == Expose) {
                 if (ev.xexpose.count == 0 && redraw_) redraw_();
             } else if (ev.type == KeyPress) {
@@ -131,7 +132,7 @@ std::unique_ptr<ScreenEvents> watch_screen_events(const std::shared_ptr<void>& x
         dlclose(lib);
         return nullptr;
     }
-    x.select_input(dpy, w, KeyPressMask | ButtonPressMask | ExposureMask);
+    x.select_input(dpy, w, KeyPressMask | ButtonPressMask | ExposureMask | StructureNotifyMask);
     x.store_name(dpy, w, new_title.c_str());
     x.flush(dpy);
     return std::make_unique<WindowEvents>(x_connection, lib, x, w, std::move(redraw));

@@ -195,7 +195,7 @@ TEST(Viewer, ButtonsChangeTheViewSquarePixelsAndDefectOutlines) {
     ImageView v = view_of_run(st, d.str() + "cu01g");
     ASSERT_EQ(v.images.size(), 3u);
     draw_view(t.gui, v, 100, false);
-    EXPECT_TRUE(t.gr.count_text("BF")); // the bright field first
+    EXPECT_TRUE(t.gr.count_text("BF"));    // the bright field first
     EXPECT_TRUE(t.gr.count_text("10 nm")); // 40 nm wide: a quarter, rounded down to 1-2-5
     EXPECT_EQ(t.gr.arrows, 1);
     auto step = [](const testing::ScriptedGraphics::Image& im) { // stripe minus background
