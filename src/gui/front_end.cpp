@@ -46,9 +46,9 @@ class Plotter final : public PhasePlotter {
 
 class Session final : public GraphicSession {
   public:
-    Session(State& st, std::unique_ptr<Graphics> gr)
+    Session(State& st, std::unique_ptr<Graphics> gr, OverviewOptions overview)
         : graphics_(std::move(gr)), gui_{*graphics_, st.console(), {}, 0, 0}, display_(gui_),
-          plotter_(gui_, memory_), overview_(make_overview_writer(*graphics_)) {}
+          plotter_(gui_, memory_), overview_(make_overview_writer(*graphics_, overview)) {}
 
     void input_parameters(State& st) override {
         try {
@@ -108,18 +108,19 @@ std::unique_ptr<PhasePlotter> make_file_plotter(State& st) {
     return std::make_unique<FilePlotter>(st);
 }
 
-std::unique_ptr<GraphicSession> make_graphic_session(State& st, std::unique_ptr<Graphics> gr) {
-    return std::make_unique<Session>(st, std::move(gr));
+std::unique_ptr<GraphicSession> make_graphic_session(State& st, std::unique_ptr<Graphics> gr,
+                                                     OverviewOptions overview) {
+    return std::make_unique<Session>(st, std::move(gr), overview);
 }
 
-std::unique_ptr<GraphicSession> make_graphic_session(State& st) {
+std::unique_ptr<GraphicSession> make_graphic_session(State& st, OverviewOptions overview) {
     std::string why;
     std::shared_ptr<void> x = connect_x_display(why);
     if (!x) {
         st.console() << " " << why << '\n';
         return nullptr;
     }
-    auto session = std::make_unique<Session>(st, open_plot_devices(x));
+    auto session = std::make_unique<Session>(st, open_plot_devices(x), overview);
     session->hold(std::move(x));
     return session;
 }
