@@ -255,7 +255,7 @@ void install_viewer_layout(ButtonLayout& l) {
     l.grid_columns = 6;
     l.grid_rows = 2;
     l.button_font = 2;
-    l.button_char_height = 1.0f;
+    l.button_char_height = 0.85f; // "DEFECT" and "ZOOM+" within their buttons
     l.label_baseline_fraction = 0.35f;
     l.plot_viewport_x1 = 0.05f;
     l.plot_viewport_x2 = 0.95f;
