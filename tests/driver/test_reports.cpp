@@ -209,7 +209,8 @@ TEST(CommandLine, ModesFilesEnginesAndMessages) {
         {{"--engine=bogus", "-t", "in"}, 'u', unknown + "engine \"bogus" + use + "table\n"},
         {{"--absorption=bogus", "-t", "in"}, 'u',
          unknown + "absorption \"bogus" + use + "first-order\n"},
-        {{"-X", "ignored"}, 'g', " * KORVEX is  running in graphic interface.\n option=-X\n"},
+        {{"-X", "run.in", "d"}, 'g', " * KORVEX is  running in graphic interface.\n option=-X\n",
+         "run.in d"}, // the files the entry form is filled from
         {{}, 'g', warning + "No graphic or text option given" + forced + " option=  \n"},
         {{"-q"}, 'g',
          warning + "The input character for runing option is wrong" + forced + " option=-q\n"},
@@ -224,7 +225,7 @@ TEST(CommandLine, ModesFilesEnginesAndMessages) {
         if (c.mode == 'u') continue;
         EXPECT_EQ(cl.text_mode, c.mode == 't');
         EXPECT_EQ(cl.engine + ' ' + cl.absorption, c.engine + ' ' + c.absorption);
-        EXPECT_EQ(cl.f_in + ' ' + cl.f_defect, c.mode == 't' ? c.files : " ");
+        EXPECT_EQ(cl.f_in + ' ' + cl.f_defect, c.files.empty() ? " " : c.files);
     }
     for (std::string bad : {"--engine=bogus", "--absorption=bogus"}) {
         char prog[] = "korvex", t[] = "-t", in[] = "in";
