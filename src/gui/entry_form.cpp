@@ -1,5 +1,6 @@
 #include "gui/entry_form.hpp"
 
+#include "defects/column_rule.hpp"
 #include "driver/defect_files.hpp"
 #include "driver/usage.hpp"
 #include "gui/form_notes.hpp"
@@ -51,6 +52,10 @@ ValueSource field(int n, const std::string& label) {
 std::string lower(std::string s) {
     for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     return s;
+}
+
+std::string ca_text(ColumnApprox ca) {
+    return ca == ColumnApprox::yes ? "yes" : ca == ColumnApprox::half ? "half" : "no";
 }
 
 // A number as it would be typed into a box.
@@ -452,6 +457,7 @@ std::string column_approximation_case(const std::string& typed) {
     const std::string t = trim(typed);
     if (t == "Yes" || t == "YES") return "yes";
     if (t == "No" || t == "NO") return "no";
+    if (t == "Half" || t == "HALF") return "half";
     return t;
 }
 
@@ -566,16 +572,19 @@ void guiinput_system_parameters(State& st, Gui& gui) {
                                  if (job > 3 && j != Job::amplitude_phase && j != Job::reports_only)
                                      halt("The job model given wrong!");
                              })};
-    offer(in ? (in->ca == ColumnApprox::yes ? "yes" : "no") : "");
-    st.ca = form.until_valid(
-        [&] {
-            return column_approx_from_text(
-                column_approximation_case(form.text(3, kMainLabels[2], 5)));
-        },
-        [](ColumnApprox ca) {
-            if (ca != ColumnApprox::yes && ca != ColumnApprox::no)
-                halt("The value for COLUMN APPROXIMATION only can be <yes> or <no>");
-        });
+    auto ask_ca = [&] {
+        return form.until_valid(
+            [&] {
+                return column_approx_from_text(
+                    column_approximation_case(form.text(3, kMainLabels[2], 5)));
+            },
+            [](ColumnApprox ca) {
+                if (ca == ColumnApprox::unknown)
+                    halt("The value for COLUMN APPROXIMATION only can be <yes>, <no> or <half>");
+            });
+    };
+    offer(in ? ca_text(in->ca) : "");
+    st.ca = ask_ca();
     offer(in ? typed(in->voltage) : "");
     st.voltage = form.until_valid([&] { return form.reals(4, kMainLabels[3], 1).at(0); },
                                   [](double kv) { lorentzfactor(1000.0 * kv); });
@@ -592,6 +601,20 @@ void guiinput_system_parameters(State& st, Gui& gui) {
             if (kind == DefectKind::loop) read_loop_ini("loop.ini");
         });
     st.defect_kind = defect_kind_from_name(st.defect);
+    // The defect's model must take the column approximation ("half" is not for every one).
+    for (;;) {
+        try {
+            lateral_derivative(st.defect_kind, st.ca);
+            break;
+        } catch (const Fatal& e) {
+            std::vector<std::string> lines = e.lines();
+            lines.push_back("The defect " + st.defect +
+                            " does not take the column approximation \"" + ca_text(st.ca) +
+                            "\": give another.");
+            form.refuse(lines);
+            st.ca = ask_ca();
+        }
+    }
 
     std::vector<double> size_xy;
     double size_z = 0.0;

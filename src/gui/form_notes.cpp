@@ -11,7 +11,7 @@ std::string box_hint(const std::string& label) {
     static const std::map<std::string, std::string> hints = {
         {"Crystal:", "element: Cu Ag Au Al Fe Mo Si"},
         {"Job module:", "1 images, 2 fringes, 3 layers, 9 amplitude-phase"},
-        {"Column Approximation:", "yes or no"},
+        {"Column Approximation:", "yes, no or half"},
         {"Accelerating Voltage:", "kV: 100, 200, ... 1000"},
         {"Defect:", "no, edge, screw, loop, void, pg_loop, tetrahedron, 3D-strain"},
         {"Defect file:", "the defect's configuration file, in the working directory"},

@@ -95,6 +95,9 @@ class Graphics {
     // Waits for a key or mouse button: 1 with the position (world coordinates) and the key, 0
     // when the device has no cursor or the read failed.
     virtual int band(int mode, int posn, float xref, float yref, float& x, float& y, char& ch) = 0;
+    // What the last successful `band` read was: 0 a key, 1..3 a mouse button, -1 unknown (a
+    // key 'A', 'D' or 'X' then cannot be told from a button).
+    virtual int last_event() { return -1; }
 };
 
 } // namespace korvex

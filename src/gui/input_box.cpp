@@ -268,8 +268,10 @@ void inputboxchar(Gui& gui, const InputBox& b, int status, int n, std::string& t
             flag = 0;
             return;
         }
-        if (ch == 'D' || ch == 'X' || is_control(ch))
-            continue; // middle and right mouse buttons (as typed too), control keys
+        // Middle and right mouse buttons, and control keys, are skipped; where the device
+        // cannot tell a key from a button, 'D' and 'X' are taken for buttons.
+        const int event = gui.gr.last_event();
+        if (event > 1 || (event < 0 && (ch == 'D' || ch == 'X')) || is_control(ch)) continue;
         if (offered) {
             offered = false;
             if (ch == kReturn) {

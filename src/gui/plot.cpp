@@ -399,13 +399,15 @@ class PlotDevices final : public Graphics {
         cpgupdt();
         if (screen_events_ && current_ == screen_id_) {
             int px = 0, py = 0;
-            if (!screen_events_->next(px, py, ch)) return 0;
+            if (!screen_events_->next(px, py, ch, last_event_)) return 0;
             to_world(*d, px, py, x, y);
             return 1;
         }
         // This library answers 0 for a successful read.
+        last_event_ = -1;
         return cpgband(mode, posn, xref, yref, &x, &y, &ch) == 0 ? 1 : 0;
     }
+    int last_event() override { return last_event_; }
 
   private:
     // A window pixel in the world coordinates of the current panel, viewport and window, as
@@ -438,6 +440,7 @@ class PlotDevices final : public Graphics {
     std::shared_ptr<void> x_connection_;
     std::unique_ptr<ScreenEvents> screen_events_; // the screen's keys and clicks
     int screen_id_ = 0;
+    int last_event_ = -1; // of the last cursor read
     std::map<int, Device> devices_;
     std::vector<int> repeated_; // pixl's cells repeated f x f times
     int current_ = 0;

@@ -26,10 +26,10 @@ std::unique_ptr<Graphics> open_plot_devices(std::shared_ptr<void> x_connection =
 class ScreenEvents {
   public:
     virtual ~ScreenEvents() = default;
-    // Waits for the next key or button press: its position in window pixels and its character
-    // (keys as typed, Return 13, Backspace 8; buttons 1, 2, 3 as 'A', 'D', 'X'). false when the
-    // window cannot be read.
-    virtual bool next(int& px, int& py, char& ch) = 0;
+    // Waits for the next key or button press: its position in window pixels, its character
+    // (keys as typed, Return 13, Backspace 8; buttons 1, 2, 3 as 'A', 'D', 'X') and which it
+    // was (0 a key, else the button). false when the window cannot be read.
+    virtual bool next(int& px, int& py, char& ch, int& button) = 0;
 };
 
 // The screen window was destroyed under the program (killed by a window manager): ends the

@@ -66,7 +66,7 @@ class WindowEvents final : public ScreenEvents {
           redraw_(std::move(redraw)) {}
     ~WindowEvents() override { dlclose(lib_); }
 
-    bool next(int& px, int& py, char& ch) override {
+    bool next(int& px, int& py, char& ch, int& button) override {
         Display* dpy = display();
         for (;;) {
             XEvent ev;
@@ -85,6 +85,7 @@ class WindowEvents final : public ScreenEvents {
                 px = ev.xkey.x;
                 py = ev.xkey.y;
                 ch = buf[0];
+                button = 0;
                 return true;
             } else if (ev.type == ButtonPress) {
                 const unsigned b = ev.xbutton.button;
@@ -92,6 +93,7 @@ class WindowEvents final : public ScreenEvents {
                 px = ev.xbutton.x;
                 py = ev.xbutton.y;
                 ch = b == 1 ? 'A' : b == 2 ? 'D' : 'X';
+                button = static_cast<int>(b);
                 return true;
             }
         }

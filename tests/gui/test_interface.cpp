@@ -160,6 +160,17 @@ TEST(InputBox, KeySequencesDrawingAndBadBoxes) {
         inputboxchar(t.gui, test_box(), 1, 2, s, flag);
         EXPECT_EQ(std::tuple(flag, s, t.gr.events.size()), std::tuple(want_flag, want, 0u)) << keys;
     }
+    // A device that tells keys from buttons: typed "D" and "X" are text, the buttons are not.
+    {
+        TestGui t;
+        t.gr.click_button(2);
+        t.gr.click_button(3);
+        t.gr.keys("3D");
+        std::string s;
+        int flag = -1;
+        inputboxchar(t.gui, test_box(), 1, 2, s, flag);
+        EXPECT_EQ(s, "3D");
+    }
 
     // Status 0 draws the labelled box and clears the value without reading a key; the label sits
     // left of the box or above it; a bad rectangle or layout stops.
@@ -209,7 +220,7 @@ struct Form {
     // Types the page; returns the lines of the stop it caused (none when it passed). Every key
     // must have been taken either way.
     Lines run(const Page& p) {
-        t.gr.type(p.crystal + p.job + p.ca + p.voltage + p.defect + p.size + p.thickness + p.zone +
+        t.gr.keys(p.crystal + p.job + p.ca + p.voltage + p.defect + p.size + p.thickness + p.zone +
                   p.g + p.beams + p.fg + p.absorption + p.output + p.column + p.defect_panel);
         Lines stop;
         try {
@@ -282,12 +293,13 @@ TEST(EntryForm, FieldsCaseRulesRefusedValuesAndDefectPages) {
     // Values the text reader or the run would refuse are refused at their box, named with what
     // was read, under the boxes and on the terminal; the box is taken again.
     Form g;
-    Page p{.crystal = "cuCu", .job = "7\b1\r", .ca = "half\ry\rYes \r", .voltage = "250\r200\r"};
+    Page p{.crystal = "cuCu", .job = "7\b1\r", .ca = "maybe\ry\rYes \r", .voltage = "250\r200\r"};
     p.absorption = "2\r-1\r0\r";
     ASSERT_EQ(g.run(p), Lines{});
     EXPECT_EQ(std::tie(g.st.sample, g.st.ca), std::make_tuple("Cu", ColumnApprox::yes));
     EXPECT_EQ(std::pair(g.st.job, g.st.iabs), std::pair(Job::amplitude_images, 0));
-    const std::string ca_msg = " The value for COLUMN APPROXIMATION only can be <yes> or <no>\n";
+    const std::string ca_msg =
+        " The value for COLUMN APPROXIMATION only can be <yes>, <no> or <half>\n";
     const std::string abs_msg = " 1: with absorption; 0: without absorption.\n";
     EXPECT_TRUE(contains(g.t.out.str(), ca_msg + ca_msg));
     EXPECT_TRUE(contains(g.t.out.str(), abs_msg + abs_msg));
@@ -307,6 +319,10 @@ TEST(EntryForm, FieldsCaseRulesRefusedValuesAndDefectPages) {
         {Page{.size = "5000 5000\r", .thickness = "3000\r", .beams = "-1 1\r8 8\r20\r-1 1\r"},
          "The size of array is too big, please reduce the number of grids"},
         {Page{.zone = "1 1 0\r", .g = "0 0 2\r"}, ""},
+        {Page{.ca = "HALF\r", .defect = "edge\r", .defect_panel = edge_keys}, ""},
+        {Page{.ca = "half\r", .defect = "void\r", .defect_panel = "void.ini\r"}, ""},
+        {Page{.ca = "half\r", .defect = "3D-strain\rno\r", .defect_panel = "void.ini\r"},
+         "Please make right choice for the Column Approximation"},
         {Page{.job = "3\r"}, ""},
         {Page{.job = "9\r", .column = "1.5 -20\r"}, ""},
         {Page{.job = "4\r1\r"}, "The job model given wrong!"},
@@ -320,10 +336,13 @@ TEST(EntryForm, FieldsCaseRulesRefusedValuesAndDefectPages) {
         for (const auto& x : fm.t.gr.texts) notes += x.ci == 7 ? x.text + " " : "";
         EXPECT_EQ(message.empty() ? notes.empty() : contains(notes, message), true) << notes;
         EXPECT_EQ(fm.dir.exists("edge.ini"), !page.defect_panel.empty() && page.defect == "edge\r");
-        EXPECT_EQ(fm.st.f_defect, page.defect == "void\r"   ? "void.ini"
+        const bool with_file = page.defect.starts_with("void") || page.defect.starts_with("3D");
+        EXPECT_EQ(fm.st.f_defect, with_file                 ? "void.ini"
                                   : page.defect == "edge\r" ? "edge.ini"
                                                             : "");
-        EXPECT_GT(fm.t.gr.count_text("yes or no"), 0); // every box taken says what it takes
+        EXPECT_EQ(fm.st.ca == ColumnApprox::half,
+                  (page.ca == "HALF\r" || page.ca == "half\r") && !page.defect.starts_with("3D"));
+        EXPECT_GT(fm.t.gr.count_text("yes, no or half"), 0); // every box says what it takes
         if (page.column.empty()) continue;
         EXPECT_EQ(fm.st.job, Job::amplitude_phase);
         EXPECT_EQ(fm.st.colxy, (std::array{1.5, -20.0}));
