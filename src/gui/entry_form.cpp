@@ -570,7 +570,10 @@ void guiinput_system_parameters(State& st, Gui& gui) {
                              [](int job) {
                                  const Job j{job};
                                  if (job > 3 && j != Job::amplitude_phase && j != Job::reports_only)
-                                     halt("The job model given wrong!");
+                                     halt({"The job model given wrong!",
+                                           "Read: " + std::to_string(job) +
+                                               " (1 images, 2 fringes, 3 layers, 9 "
+                                               "amplitude-phase, 999 slices and reports only)"});
                              })};
     auto ask_ca = [&] {
         return form.until_valid(
