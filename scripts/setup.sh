@@ -6,7 +6,7 @@ KORVEX_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 KORVEX_BUILD="${KORVEX_BUILD:-$KORVEX_ROOT/build}"
 
 # Packages every build needs.
-KORVEX_BUILD_PACKAGES=(build-essential cmake pkg-config giza-dev libcpgplot0 libgiza0 libgif-dev
+KORVEX_BUILD_PACKAGES=(build-essential cmake pkg-config giza-dev libcpgplot0 libgiza0 libx11-dev libgif-dev
                        libpng-dev libtiff-dev libgtest-dev libbenchmark-dev libeigen3-dev
                        fonts-dejavu-core
                        libopenmpi-dev openmpi-bin)

@@ -81,8 +81,7 @@ CommandLine parse_command_line(const std::vector<std::string>& all_args, std::os
     auto misplaced = [&](std::size_t from) -> std::optional<std::string> {
         for (std::size_t i = from; i < args.size(); ++i) {
             if (args[i].starts_with('-')) return "Unknown option \"" + args[i] + "\"";
-            if (i >= 3 || (!cl.text_mode && i >= 1))
-                return "Unexpected argument \"" + args[i] + "\"";
+            if (i >= 3) return "Unexpected argument \"" + args[i] + "\"";
         }
         return std::nullopt;
     };
@@ -90,6 +89,9 @@ CommandLine parse_command_line(const std::vector<std::string>& all_args, std::os
     if (cl.option == "-x" || cl.option == "-X") {
         if (auto why = misplaced(1)) return usage_error(*why);
         out << " * KORVEX is  running in graphic interface.\n";
+        // An input file (and a defect configuration file) to fill the entry form with.
+        cl.f_in = trim(arg(1));
+        cl.f_defect = trim(arg(2));
     } else if (cl.option == "-t" || cl.option == "-T") {
         cl.text_mode = true;
         if (auto why = misplaced(1)) return usage_error(*why);
@@ -190,6 +192,8 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
                             "korvex -t <input file> [defect configuration file].\n";
         return 1;
     }
+    st.f_in = cl.f_in; // the entry form offers the values of these files
+    st.f_defect = cl.f_defect;
     session->input_parameters(st);
     rc.display = &session->display();
     rc.plotter = session->phase_plotter();

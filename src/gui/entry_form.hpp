@@ -16,7 +16,8 @@ namespace korvex {
 
 void guiinput_system_parameters(State& st, Gui& gui);
 
-// Case rules of the column-approximation box ("Yes" -> "yes", "NO" -> "no", ...) and of the
+// Case rules of the column-approximation box ("Yes" -> "yes", "NO" -> "no", "Half" -> "half")
+// and of the
 // defect box ("SCREW" -> "screw", "Loop" -> "pg_loop", ...); other text is returned trimmed.
 std::string column_approximation_case(const std::string& typed);
 std::string defect_case(const std::string& typed);

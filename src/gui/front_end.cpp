@@ -25,7 +25,7 @@ class Display final : public RunDisplay {
     void slice_done(const State&, int, int) override {}
     void show_image(const State& st, const std::string& path) override {
         ImageView view = view_of_run(st, path);
-        draw_view(gui_, view, 100, true);
+        draw_view(gui_, view, 100, false);
     }
 
   private:
@@ -46,17 +46,25 @@ class Plotter final : public PhasePlotter {
 
 class Session final : public GraphicSession {
   public:
-    Session(State& st, std::unique_ptr<Graphics> gr)
+    Session(State& st, std::unique_ptr<Graphics> gr, OverviewOptions overview)
         : graphics_(std::move(gr)), gui_{*graphics_, st.console(), {}, 0, 0}, display_(gui_),
-          plotter_(gui_, memory_), overview_(make_overview_writer(*graphics_)) {}
+          plotter_(gui_, memory_), overview_(make_overview_writer(*graphics_, overview)) {}
 
     void input_parameters(State& st) override {
-        guiinput_system_parameters(st, gui_);
+        try {
+            guiinput_system_parameters(st, gui_);
+        } catch (const ExitRequested&) {
+            // EXIT in the form: the RUN panel is not shown, nothing runs.
+            exit_ = true;
+            button(gui_, kExitButton, "EXIT", 5);
+            gui_.out << " EXIT: the program ends without a run.\n";
+            return;
+        }
         // The RUN panel starts with what the form leaves current.
         memory_.colour_index = graphics_->qci();
         memory_.char_height = graphics_->qch();
     }
-    bool run_panel(State&) override { return korvex::run_panel(gui_, memory_); }
+    bool run_panel(State&) override { return !exit_ && korvex::run_panel(gui_, memory_); }
     RunDisplay& display() override { return display_; }
     PhasePlotter* phase_plotter() override { return &plotter_; }
     OverviewWriter* overview_writer() override { return overview_.get(); }
@@ -72,6 +80,7 @@ class Session final : public GraphicSession {
     std::unique_ptr<Graphics> graphics_; // closes any device still open when the session ends
     Gui gui_;
     PanelMemory memory_;
+    bool exit_ = false; // EXIT was pressed in the form
     Display display_;
     Plotter plotter_;
     std::unique_ptr<OverviewWriter> overview_;
@@ -99,18 +108,19 @@ std::unique_ptr<PhasePlotter> make_file_plotter(State& st) {
     return std::make_unique<FilePlotter>(st);
 }
 
-std::unique_ptr<GraphicSession> make_graphic_session(State& st, std::unique_ptr<Graphics> gr) {
-    return std::make_unique<Session>(st, std::move(gr));
+std::unique_ptr<GraphicSession> make_graphic_session(State& st, std::unique_ptr<Graphics> gr,
+                                                     OverviewOptions overview) {
+    return std::make_unique<Session>(st, std::move(gr), overview);
 }
 
-std::unique_ptr<GraphicSession> make_graphic_session(State& st) {
+std::unique_ptr<GraphicSession> make_graphic_session(State& st, OverviewOptions overview) {
     std::string why;
     std::shared_ptr<void> x = connect_x_display(why);
     if (!x) {
         st.console() << " " << why << '\n';
         return nullptr;
     }
-    auto session = std::make_unique<Session>(st, open_plot_devices());
+    auto session = std::make_unique<Session>(st, open_plot_devices(x), overview);
     session->hold(std::move(x));
     return session;
 }

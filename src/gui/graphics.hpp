@@ -51,6 +51,18 @@ class Graphics {
     virtual void box(const std::string& xopt, float xtick, int nxsub, const std::string& yopt,
                      float ytick, int nysub) = 0;
     virtual void ptxt(float x, float y, float angle, float fjust, const std::string& text) = 0;
+    // The length of `text` in world x units at the current character height, estimated as
+    // 0.55 character heights per character (the proportional fonts average less).
+    virtual float text_length(const std::string& text) {
+        float x1, x2, y1, y2, vx1, vx2, vy1, vy2;
+        qwin(x1, x2, y1, y2);
+        qvp(vx1, vx2, vy1, vy2);
+        // A character height of 1 is 1/40 of the view surface's height; the panels here are
+        // half as wide as they are high (two of a 4:3 surface side by side), so 1/40 of the
+        // height is 3/80 of a panel's width.
+        const float ch_ndc_x = qch() * 3.0f / 80.0f;
+        return 0.55f * ch_ndc_x * (x2 - x1) / (vx2 - vx1) * static_cast<float>(text.size());
+    }
     virtual void line(int n, const float* x, const float* y) = 0;
     virtual void move(float x, float y) = 0;
     virtual void draw(float x, float y) = 0;
@@ -83,6 +95,9 @@ class Graphics {
     // Waits for a key or mouse button: 1 with the position (world coordinates) and the key, 0
     // when the device has no cursor or the read failed.
     virtual int band(int mode, int posn, float xref, float yref, float& x, float& y, char& ch) = 0;
+    // What the last successful `band` read was: 0 a key, 1..3 a mouse button, -1 unknown (a
+    // key 'A', 'D' or 'X' then cannot be told from a button).
+    virtual int last_event() { return -1; }
 };
 
 } // namespace korvex

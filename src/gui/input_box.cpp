@@ -2,6 +2,7 @@
 
 #include "state/error.hpp"
 
+#include <cmath>
 #include <limits>
 
 namespace korvex {
@@ -9,6 +10,17 @@ namespace korvex {
 namespace {
 
 constexpr char kReturn = 13, kBackspace = 8;
+
+// The character height of a box of world height h: 30 h where the window is the viewport in
+// NDC (a character of height 1 is 1/40 of the surface), on any viewport; 34 h in those units
+// fills the box with its capitals and descenders.
+float box_char_height(Graphics& g, float h) {
+    float vx1, vx2, vy1, vy2, wx1, wx2, wy1, wy2;
+    g.qvp(vx1, vx2, vy1, vy2);
+    g.qwin(wx1, wx2, wy1, wy2);
+    const float scale = wy2 != wy1 ? std::abs((vy2 - vy1) / (wy2 - wy1)) : 1.0f;
+    return 34.0f * h * scale;
+}
 
 // Drawing common to the three boxes: label, filled box, text attributes.
 void draw_box(Gui& gui, const InputBox& b) {
@@ -19,11 +31,11 @@ void draw_box(Gui& gui, const InputBox& b) {
     g.scf(2);
     g.scr(kBoxFillColour, b.colour1[0], b.colour1[1], b.colour1[2]);
     g.scr(kBoxTextColour, b.colour2[0], b.colour2[1], b.colour2[2]);
-    g.sch(30.0f * h);
+    g.sch(box_char_height(g, h));
     g.sci(kBoxTextColour);
     const std::string label = b.label.substr(0, static_cast<std::size_t>(std::max(0, b.lablen)));
     if (b.layout == 1)
-        g.ptxt(b.x1, b.y1 + 0.1f * h, 0.0f, 1.0f, label);
+        g.ptxt(b.x1 - 0.2f * h, b.y1 + 0.2f * h, 0.0f, 1.0f, label);
     else if (b.layout == 2)
         g.ptxt(b.x1 - 0.1f * w, b.y1 + 1.3f * h, 0.0f, 0.0f, label);
     else
@@ -39,36 +51,54 @@ void vertical(Graphics& g, float x, float y1, float y2) {
     g.line(2, px, py);
 }
 
-// One entry's cursor bar and echo.
+// What an entry shows: the box filled again and the text typed so far, followed by the cursor
+// bar while the entry goes on. Redrawing the whole box leaves no trace of an earlier bar.
 class Echo {
   public:
     Echo(Gui& gui, const InputBox& b) : g_(gui.gr), b_(b), h_(b.y2 - b.y1) {}
-    void start() {
-        g_.sci(kBoxTextColour);
-        g_.slw(4);
-        vertical(g_, b_.x1 + 0.75f * h_, b_.y1, b_.y2);
-    }
+    void start() { show(true); }
     void key(char ch) {
-        ++k_;
-        const float kf = static_cast<float>(k_);
-        g_.sci(1);
-        vertical(g_, b_.x1 + (kf + 0.5f) * h_ / 2.0f, b_.y1, b_.y2);
-        g_.sci(kBoxTextColour);
-        g_.ptxt(b_.x1 + (kf + 1.0f) * h_ / 2.0f, b_.y1 + 0.1f * h_, 0.0f, 1.0f, std::string(1, ch));
-        vertical(g_, b_.x1 + (kf + 1.5f) * h_ / 2.0f, b_.y1, b_.y2);
+        text_ += ch;
+        show(true);
     }
-    // Covers the last cursor bar.
-    void finish() {
-        g_.sci(1);
-        vertical(g_, b_.x1 + (static_cast<float>(k_) + 1.5f) * h_ / 2.0f, b_.y1, b_.y2);
+    // An offered value, in the colour of a value not yet taken.
+    void offer(const std::string& text) {
+        text_ = text;
+        show(false, 14);
+        text_.clear();
     }
-    int count() const { return k_; }
+    // The entry is over: the text without the bar.
+    void finish() { show(false); }
+    int count() const { return static_cast<int>(text_.size()); }
 
   private:
+    void show(bool bar, int colour = kBoxTextColour) {
+        const float w = b_.x2 - b_.x1;
+        g_.sfs(1);
+        g_.sci(kBoxFillColour);
+        g_.rect(b_.x1 + 0.02f * w, b_.x2, b_.y1, b_.y2);
+        g_.sci(colour);
+        const float x0 = b_.x1 + 0.02f * w + 0.25f * h_, room = b_.x2 - x0 - 0.5f * h_;
+        std::string shown = text_;
+        float len = shown.empty() ? 0.0f : g_.text_length(shown);
+        while (shown.size() > 1 && len > room) {
+            shown.erase(0, 1);
+            len = g_.text_length(shown);
+        }
+        if (!shown.empty()) g_.ptxt(x0, b_.y1 + 0.2f * h_, 0.0f, 0.0f, shown);
+        if (bar) {
+            g_.sci(kBoxTextColour);
+            g_.slw(2);
+            const float x = x0 + len + 0.1f * h_;
+            vertical(g_, x, b_.y1 + 0.1f * h_, b_.y2 - 0.1f * h_);
+        }
+        g_.sci(1);
+    }
+
     Graphics& g_;
     const InputBox& b_;
     float h_;
-    int k_ = 0;
+    std::string text_;
 };
 
 struct Component {
@@ -82,43 +112,38 @@ bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// The entry of a numeric box. `Value` is double or int.
-template <class Value>
-void numeric_entry(Gui& gui, const InputBox& b, int n, std::vector<Value>& values, int& flag) {
-    constexpr bool real = std::is_floating_point_v<Value>;
-    Echo echo(gui, b);
-    echo.start();
-    flag = 1;
-    std::vector<Component> comp(static_cast<std::size_t>(n));
-    std::size_t i = 0;
-    float xc = b.x1, yc = b.y1;
-    bool first = true;
-    for (;;) {
-        char ch = 0;
-        // The cursor goes back where the previous key of this entry left it; for the first key
-        // it stays where the user has it.
-        read_key(gui, 0, first ? 0 : 1, b.x1, b.y1, xc, yc, ch);
-        first = false;
-        if (ch == kBackspace) {
-            flag = 0;
-            return;
+// Keys that nothing takes: control characters other than Return and Backspace.
+bool is_control(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return (u < 32 && c != kReturn && c != kBackspace) || u == 127;
+}
+
+// One key of a numeric entry; returns true when it ends the entry.
+template <class Value> class NumericKeys {
+  public:
+    NumericKeys(const InputBox& b, int n, std::vector<Value>& values, Echo& echo)
+        : b_(b), values_(values), comp_(static_cast<std::size_t>(n)), echo_(echo) {}
+
+    bool can_end() const { return i_ + 1 == comp_.size() && comp_[i_].digit; }
+
+    bool take(char ch, float xc, float yc) {
+        constexpr bool real = std::is_floating_point_v<Value>;
+        Component& c = comp_[i_];
+        Value& v = values_[i_];
+        if (can_end()) {
+            const bool outside = xc < b_.x1 || xc > b_.x2 || yc < b_.y1 || yc > b_.y2;
+            if (ch == kReturn || (ch == 'A' && outside)) return true;
         }
-        Component& c = comp[i];
-        Value& v = values[i];
-        if (i + 1 == comp.size() && c.digit) {
-            const bool outside = xc < b.x1 || xc > b.x2 || yc < b.y1 || yc > b.y2;
-            if (ch == kReturn || (ch == 'A' && outside)) break;
-        }
-        if (i + 1 < comp.size() && c.digit && (ch == ' ' || ch == ',')) {
-            echo.key(ch);
-            ++i;
+        if (i_ + 1 < comp_.size() && c.digit && (ch == ' ' || ch == ',')) {
+            echo_.key(ch);
+            ++i_;
         } else if (ch == '-') {
             c.sign = -1;
-            echo.key(ch);
+            echo_.key(ch);
         } else if (real && ch == '.') {
-            if (c.fraction) continue;
+            if (c.fraction) return false;
             c.fraction = true;
-            echo.key(ch);
+            echo_.key(ch);
         } else if (is_digit(ch)) {
             const int d = ch - '0';
             if constexpr (real) {
@@ -133,14 +158,60 @@ void numeric_entry(Gui& gui, const InputBox& b, int n, std::vector<Value>& value
                 }
             } else {
                 // A component that would leave the integer range takes no further digits.
-                if (v > (std::numeric_limits<int>::max() - d) / 10) continue;
+                if (v > (std::numeric_limits<int>::max() - d) / 10) return false;
                 v = 10 * v + d;
             }
             c.digit = true;
-            echo.key(ch);
+            echo_.key(ch);
         }
+        return false;
     }
-    for (std::size_t j = 0; j < comp.size(); ++j) values[j] *= comp[j].sign;
+
+    void apply_signs() {
+        for (std::size_t j = 0; j < comp_.size(); ++j) values_[j] *= comp_[j].sign;
+    }
+
+  private:
+    const InputBox& b_;
+    std::vector<Value>& values_;
+    std::vector<Component> comp_;
+    std::size_t i_ = 0;
+    Echo& echo_;
+};
+
+// The entry of a numeric box. `Value` is double or int.
+template <class Value>
+void numeric_entry(Gui& gui, const InputBox& b, int n, std::vector<Value>& values, int& flag) {
+    Echo echo(gui, b);
+    flag = 1;
+    NumericKeys<Value> keys(b, n, values, echo);
+    float xc = b.x1, yc = b.y1;
+    bool offered = !b.initial.empty();
+    if (offered)
+        echo.offer(b.initial);
+    else
+        echo.start();
+    for (;;) {
+        char ch = 0;
+        // The pointer stays where the user has it.
+        read_key(gui, 0, 0, b.x1, b.y1, xc, yc, ch);
+        if (ch == kBackspace) {
+            flag = 0;
+            return;
+        }
+        if (offered) {
+            offered = false;
+            const bool outside = xc < b.x1 || xc > b.x2 || yc < b.y1 || yc > b.y2;
+            if (ch == kReturn || (ch == 'A' && outside)) {
+                for (char c : b.initial) keys.take(c, b.x1, b.y1);
+                if (keys.can_end()) break;
+                continue; // an offer that does not make a whole value is typed on
+            }
+            echo.start();
+        }
+        if (keys.take(ch, xc, yc)) break;
+    }
+    keys.apply_signs();
     echo.finish();
 }
 
@@ -150,8 +221,9 @@ void numeric_box(Gui& gui, const InputBox& b, int status, int n, std::vector<Val
     draw_box(gui, b);
     values.assign(static_cast<std::size_t>(std::max(n, 0)), Value{});
     if (status == 0 || n < 1) {
-        Echo(gui, b).finish();
+        if (!b.initial.empty()) Echo(gui, b).offer(b.initial);
         if (status != 0) flag = 1;
+        gui.gr.sci(1);
         return;
     }
     numeric_entry(gui, b, n, values, flag);
@@ -176,12 +248,17 @@ void inputboxchar(Gui& gui, const InputBox& b, int status, int n, std::string& t
     std::fill_n(text.begin(), len, ' ');
     Echo echo(gui, b);
     if (status == 0 || n < 1) {
-        echo.finish();
+        if (!b.initial.empty()) echo.offer(b.initial);
         if (status != 0) flag = 1;
+        gui.gr.sci(1);
         return;
     }
-    echo.start();
     flag = 1;
+    bool offered = !b.initial.empty();
+    if (offered)
+        echo.offer(b.initial);
+    else
+        echo.start();
     float xc = b.x1, yc = b.y1;
     std::size_t stored = 0;
     while (stored < len) {
@@ -191,7 +268,18 @@ void inputboxchar(Gui& gui, const InputBox& b, int status, int n, std::string& t
             flag = 0;
             return;
         }
-        if (ch == 'D' || ch == 'X') continue; // middle and right mouse buttons
+        // Middle and right mouse buttons, and control keys, are skipped; where the device
+        // cannot tell a key from a button, 'D' and 'X' are taken for buttons.
+        const int event = gui.gr.last_event();
+        if (event > 1 || (event < 0 && (ch == 'D' || ch == 'X')) || is_control(ch)) continue;
+        if (offered) {
+            offered = false;
+            if (ch == kReturn) {
+                for (char c : b.initial.substr(0, len)) text[stored++] = c;
+                break;
+            }
+            echo.start();
+        }
         if (ch == kReturn) break;
         text[stored++] = ch;
         echo.key(ch);

@@ -6,8 +6,10 @@
 // Keys: digits, "-" (negates the current component wherever it is typed) and, in the real box,
 // one "." per component; blank or comma moves to the next component once the current one has a
 // digit; on the last component Return, or a left click outside the box, ends the entry. The
-// text box stores every key but the middle and right mouse buttons, ends on Return or when
-// full. Nothing typed can be edited; Backspace starts the box again.
+// text box stores every key but the middle and right mouse buttons and control characters,
+// ends on Return or when full. Nothing typed can be edited; Backspace starts the box again.
+// What is typed is shown in full from the box's left edge, the cursor bar after it; text longer
+// than the box shows its end.
 #pragma once
 
 #include "gui/toolkit.hpp"
@@ -26,6 +28,9 @@ struct InputBox {
     int layout = 1;                        // 1 label left of the box, 2 label above it
     int lablen = 0;                        // label characters drawn
     std::string label;
+    // A value offered (as it would be typed): Return, or a click outside a numeric box, takes
+    // it; any other first key starts a new value in its place; Backspace clears it.
+    std::string initial;
 };
 
 inline constexpr int kBoxFillColour = 31, kBoxTextColour = 32;

@@ -59,8 +59,9 @@ std::array<Rgb, kColours> default_colours(Kind kind) {
 
 struct Device {
     Kind kind = Kind::null;
-    std::string gif_path; // the GIF to write at close
-    std::string png_path; // the page drawn for it
+    int nx = 1, ny = 1, ix = 1, iy = 1; // panels, and the panel drawn in
+    std::string gif_path;               // the GIF to write at close
+    std::string png_path;               // the page drawn for it
     std::array<Rgb, kColours> colours{};
 };
 
@@ -95,8 +96,13 @@ int open_titled(const std::string& name, const char* title) {
     return fn(name.c_str(), title);
 }
 
+// The screen window's drawing area: the plot library's default size, inside a margin.
+constexpr int kScreenWidth = 800, kScreenHeight = 600, kScreenMargin = 20;
+
 class PlotDevices final : public Graphics {
   public:
+    explicit PlotDevices(std::shared_ptr<void> x_connection)
+        : x_connection_(std::move(x_connection)) {}
     ~PlotDevices() override {
         while (!devices_.empty()) {
             select(devices_.begin()->first);
@@ -111,6 +117,7 @@ class PlotDevices final : public Graphics {
         const std::string type = upper(device.substr(slash + 1));
         Device dev;
         int id = 0;
+        std::string title; // of a screen window
         // A file device whose file cannot be created is not available; nor is one whose name
         // is taken by a symbolic link, which the plot library would write through.
         auto creatable = [](const std::string& path) {
@@ -123,8 +130,13 @@ class PlotDevices final : public Graphics {
         };
         if (type_is(type, "XWINDOW", 2) || type_is(type, "XSERVE", 2)) {
             dev.kind = Kind::screen;
-            id = open_titled("/XW", "KORVEX");
-            if (id > 0) hand_close_to_window_manager("KORVEX");
+            // A title of its own first, so that the window found below is this one.
+            static int windows = 0;
+            title = x_connection_
+                        ? "KORVEX " + std::to_string(::getpid()) + "." + std::to_string(++windows)
+                        : std::string("KORVEX");
+            id = open_titled("/XW", title.c_str());
+            if (id > 0) hand_close_to_window_manager(title.c_str());
         } else if (type_is(type, "VCPS", 3)) {
             dev.kind = Kind::postscript;
             const std::string path = file.empty() ? std::string("pgplot.ps") : file;
@@ -176,6 +188,17 @@ class PlotDevices final : public Graphics {
         cpgsci(1);
         cpgvstd();
         cpgswin(0.0f, 1.0f, 0.0f, 1.0f);
+        if (dev.kind == Kind::screen && x_connection_) {
+            cpgupdt();
+            const int screen = id;
+            screen_events_ = watch_screen_events(x_connection_, title, "KORVEX", [this, screen] {
+                const int was = current_;
+                cpgslct(screen);
+                cpgupdt();
+                if (was && was != screen) cpgslct(was);
+            });
+            screen_id_ = screen_events_ ? id : 0;
+        }
         return id;
     }
 
@@ -199,6 +222,10 @@ class PlotDevices final : public Graphics {
         auto it = devices_.find(current_);
         if (it == devices_.end()) return;
         const Device dev = it->second;
+        if (it->first == screen_id_) {
+            screen_events_.reset(); // the window goes with the device
+            screen_id_ = 0;
+        }
         cpgclos();
         devices_.erase(it);
         current_ = devices_.empty() ? 0 : devices_.begin()->first;
@@ -227,8 +254,22 @@ class PlotDevices final : public Graphics {
     void eras() override { cpgeras(); }
     void update() override { cpgupdt(); }
 
-    void subp(int nx, int ny) override { cpgsubp(nx, ny); }
-    void panl(int ix, int iy) override { cpgpanl(ix, iy); }
+    void subp(int nx, int ny) override {
+        cpgsubp(nx, ny);
+        if (auto* d = current()) {
+            d->nx = std::max(std::abs(nx), 1);
+            d->ny = std::max(std::abs(ny), 1);
+            d->ix = d->nx; // as the library does: the next page starts a new set of panels
+            d->iy = d->ny;
+        }
+    }
+    void panl(int ix, int iy) override {
+        cpgpanl(ix, iy);
+        if (auto* d = current()) {
+            d->ix = ix < 1 || ix > d->nx ? 1 : ix;
+            d->iy = iy < 1 || iy > d->ny ? 1 : iy;
+        }
+    }
     void svp(float x1, float x2, float y1, float y2) override { cpgsvp(x1, x2, y1, y2); }
     void qvp(float& x1, float& x2, float& y1, float& y2) override { cpgqvp(0, &x1, &x2, &y1, &y2); }
     void swin(float x1, float x2, float y1, float y2) override { cpgswin(x1, x2, y1, y2); }
@@ -356,11 +397,33 @@ class PlotDevices final : public Graphics {
         const auto* d = current();
         if (!d || d->kind != Kind::screen) return 0;
         cpgupdt();
+        if (screen_events_ && current_ == screen_id_) {
+            int px = 0, py = 0;
+            if (!screen_events_->next(px, py, ch, last_event_)) return 0;
+            to_world(*d, px, py, x, y);
+            return 1;
+        }
         // This library answers 0 for a successful read.
+        last_event_ = -1;
         return cpgband(mode, posn, xref, yref, &x, &y, &ch) == 0 ? 1 : 0;
     }
+    int last_event() override { return last_event_; }
 
   private:
+    // A window pixel in the world coordinates of the current panel, viewport and window, as
+    // the library's own cursor call gives it (the drawing area keeps the size it was opened
+    // with, whatever is done to the window).
+    static void to_world(const Device& d, int px, int py, float& x, float& y) {
+        const double fx = static_cast<double>(px - kScreenMargin) / kScreenWidth;
+        const double fy = static_cast<double>(kScreenHeight + kScreenMargin - py) / kScreenHeight;
+        const double nx = fx * d.nx - (d.ix - 1), ny = fy * d.ny - (d.iy - 1);
+        float vx1, vx2, vy1, vy2, wx1, wx2, wy1, wy2;
+        cpgqvp(0, &vx1, &vx2, &vy1, &vy2);
+        cpgqwin(&wx1, &wx2, &wy1, &wy2);
+        x = static_cast<float>(wx1 + (nx - vx1) * (wx2 - wx1) / (vx2 - vx1));
+        y = static_cast<float>(wy1 + (ny - vy1) * (wy2 - wy1) / (vy2 - vy1));
+    }
+
     Device* current() {
         auto it = devices_.find(current_);
         return it == devices_.end() ? nullptr : &it->second;
@@ -374,6 +437,10 @@ class PlotDevices final : public Graphics {
         }
     }
 
+    std::shared_ptr<void> x_connection_;
+    std::unique_ptr<ScreenEvents> screen_events_; // the screen's keys and clicks
+    int screen_id_ = 0;
+    int last_event_ = -1; // of the last cursor read
     std::map<int, Device> devices_;
     std::vector<int> repeated_; // pixl's cells repeated f x f times
     int current_ = 0;
@@ -382,8 +449,8 @@ class PlotDevices final : public Graphics {
 
 } // namespace
 
-std::unique_ptr<Graphics> open_plot_devices() {
-    return std::make_unique<PlotDevices>();
+std::unique_ptr<Graphics> open_plot_devices(std::shared_ptr<void> x_connection) {
+    return std::make_unique<PlotDevices>(std::move(x_connection));
 }
 
 } // namespace korvex

@@ -11,8 +11,8 @@ namespace korvex {
 
 namespace {
 
-// Draws the RUN button and waits for a click on a button; clicks beside every button print
-// where the cursor was (with a view, in nm of its image, and remembered by the view).
+// Draws the RUN button and waits for a click on a button; a click beside every button is
+// remembered by the view (in nm of its image) when it lies on the image.
 int wait_for_button(Gui& gui, PanelMemory& mem, ImageView* view = nullptr) {
     for (;;) {
         gui.gr.panl(2, 1);
@@ -26,8 +26,6 @@ int wait_for_button(Gui& gui, PanelMemory& mem, ImageView* view = nullptr) {
         const int ib = button_hit(gui, x, y);
         if (ib != 0) return ib;
         if (view) view_click(*view, x, y);
-        gui.out << " Cursor at: " << list_real32(x) << " " << list_real32(y) << '\n';
-        gui.out.flush();
     }
 }
 
@@ -86,12 +84,32 @@ bool run_panel(Gui& gui, PanelMemory& mem) {
 }
 
 void export_view(Gui& gui, ImageView& view, bool postscript) {
-    close_screen(gui);
     const std::string image = view.images.at(static_cast<std::size_t>(view.current)).path;
     const std::string file = image + (postscript ? ".ps" : ".gif");
-    open_file_device(gui, file + (postscript ? "/VCPS" : "/GIF"));
-    draw_view(gui, view, postscript ? 256 : 128, true);
+    // The file device is opened beside the screen, which stays as it is; a view keeps what it
+    // shows (zoom, contrast, beam) but draws the whole page of the file afresh.
+    const int id = gui.gr.open(file + (postscript ? "/VCPS" : "/GIF"));
+    if (id <= 0) {
+        gui.out << " The image could not be stored: the file \"" << file
+                << "\" cannot be written.\n";
+        gui.out.flush();
+        if (gui.device > 0) gui.gr.select(gui.device);
+        return;
+    }
+    const ButtonLayout layout = gui.layout;
+    const bool was_drawn = view.drawn;
+    float vp[4], win[4];
+    std::copy(view.vp, view.vp + 4, vp);
+    std::copy(view.win, view.win + 4, win);
+    rpgenv(gui, -1.1f, 1.1f, -1.1f, 1.1f, 0, -1);
+    draw_view(gui, view, postscript ? 256 : 128, false);
     gui.gr.close();
+    gui.layout = layout;
+    // The cursor is read on the screen again, in the view drawn there.
+    std::copy(vp, vp + 4, view.vp);
+    std::copy(win, win + 4, view.win);
+    view.drawn = was_drawn;
+    if (gui.device > 0) gui.gr.select(gui.device);
     gui.out << " The image has been stored into the file: \n " << file << '\n';
     gui.out.flush();
 }
@@ -101,6 +119,10 @@ bool result_viewer(Gui& gui, PanelMemory& mem, const State& st, const std::strin
     if (!view.images.empty()) {
         gui.gr.panl(2, 1);
         draw_view(gui, view, 100, false);
+        gui.out << " The viewer shows " << view.images[static_cast<std::size_t>(view.current)].label
+                << ": DIFF shows the next beam, GIF and C-PS store the image shown, RUN runs "
+                   "again, EXIT ends.\n";
+        gui.out.flush();
     }
     for (;;) {
         const int ib = wait_for_button(gui, mem, &view);
@@ -116,7 +138,10 @@ bool result_viewer(Gui& gui, PanelMemory& mem, const State& st, const std::strin
             button(gui, ib, ps ? "C-PS" : "GIF", 5);
             gui.gr.update();
             export_view(gui, view, ps);
-            return false;
+            gui.gr.panl(2, 1);
+            button(gui, ib, ps ? "C-PS" : "GIF", 0);
+            draw_view(gui, view, 100, false);
+            continue;
         }
         if (ib == kExitButton) {
             button(gui, kExitButton, "EXIT", 5);

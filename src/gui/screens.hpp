@@ -21,21 +21,22 @@ struct PanelMemory {
 // Viewer buttons served by the panels.
 inline constexpr int kRunButton = 1, kGifButton = 4, kPostScriptButton = 5, kExitButton = 6;
 
-// Waits for RUN (true) or EXIT (false: the window is closed). A click beside every button
-// prints the cursor position; other buttons are ignored.
+// Waits for RUN (true) or EXIT (false: the window is closed); other buttons and clicks beside
+// them are ignored.
 bool run_panel(Gui& gui, PanelMemory& mem);
 
 // After a run the viewer shows the beams of the row: DIFF steps to the next beam, ZOOM+ and
 // ZOOM- magnify by two about the centre or the point last clicked on the image, CTS+ and CTS-
 // narrow or widen the grey range, LABEL switches the annotations and DEFECT the defect's
-// outline. GIF or C-PS stores the image shown, as shown, and ends (false); EXIT ends (false);
-// RUN and STOP go back to the RUN panel (true). An export after a run that wrote no image is
-// refused with a message and the viewer waits again.
+// outline. GIF or C-PS stores the image shown, as shown, and the viewer waits again; EXIT ends
+// (false); RUN and STOP go back to the RUN panel (true). An export after a run that wrote no image
+// is refused with a message and the viewer waits again.
 bool result_viewer(Gui& gui, PanelMemory& mem, const State& st, const std::string& last_image);
 
 // Stores the image of `view`, as the screen shows it, through the file device
-// "<image>.ps/VCPS" (256 levels) or "<image>.gif/GIF" (128 levels); the screen window is
-// closed first. Stops when the device cannot be opened.
+// "<image>.ps/VCPS" (256 levels) or "<image>.gif/GIF" (128 levels), opened beside the screen,
+// which stays open and selected afterwards. A file that cannot be written is reported and the
+// run goes on.
 void export_view(Gui& gui, ImageView& view, bool postscript);
 
 // One column position's amplitude-phase diagrams (job 9): on screen, followed by the panel,

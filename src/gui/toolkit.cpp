@@ -32,7 +32,6 @@ struct FrameColours {
 } // namespace
 
 void rpgbegin(Gui& gui, int& idn) {
-    gui.out << "Are you using graphic buttons............(y/n) ";
     gui.gr.list_devices(gui.out);
     gui.out.flush();
     const std::string device = "/XWINDOW";
@@ -180,6 +179,7 @@ bool read_key(Gui& gui, int mode, int posn, float xref, float yref, float& xc, f
               char& ch) {
     const bool ok = gui.gr.band(mode, posn, xref, yref, xc, yc, ch) == 1;
     note_cursor_result(gui, ok);
+    if (ok && ch == 'A' && gui.exit_button && gui.exit_button(xc, yc)) throw ExitRequested{};
     return ok;
 }
 

@@ -10,6 +10,7 @@
 #include "gui/graphics.hpp"
 
 #include <array>
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -43,7 +44,13 @@ struct Gui {
     ButtonLayout layout;
     int device = 0;          // identifier of the screen device, 0 when closed
     int cursor_failures = 0; // consecutive cursor reads that failed
+    // Whether a click at (x, y), in the world coordinates current at the read, is on the EXIT
+    // button; while it is set, such a click in an input box ends the entry with ExitRequested.
+    std::function<bool(float, float)> exit_button = {};
 };
+
+// Thrown out of an input box when EXIT is clicked while the box is being typed into.
+struct ExitRequested {};
 
 // Colour indices of the button faces, bevels and disabled labels.
 inline constexpr int kFaceColour = 12, kLightColour = 13, kDarkColour = 14, kDisabledColour = 15;
@@ -69,7 +76,7 @@ void read_cursor_band(Gui& gui, int mode, int posn, float xref, float yref, floa
                       char& ch);
 
 // A cursor read for the input boxes: the same failure guard, without the messages. Returns
-// false when the read failed.
+// false when the read failed; throws ExitRequested for a click on EXIT (see Gui::exit_button).
 bool read_key(Gui& gui, int mode, int posn, float xref, float yref, float& xc, float& yc, char& ch);
 
 // Makes the plot rectangle the viewport, sets the window (equal scales when just = 1) and

@@ -60,9 +60,25 @@ struct Shown {
     bool uniform = false;
 };
 
-Shown shown_levels(const ImageData& img, int levels, int contrast) {
+Shown shown_levels(const ImageData& img, int levels, int contrast, double shared_lo = 0.0,
+                   double shared_hi = 0.0) {
     GreyLevels g = grey_levels(img, levels);
     Shown s{std::move(g.level), g.min, g.max, g.uniform};
+    if (shared_lo < shared_hi) {
+        // One range for several pictures: the same value is the same grey in each.
+        s.lo = shared_lo;
+        s.hi = shared_hi;
+        s.uniform = false;
+        const int top = levels - 1;
+        for (int j = 1; j <= img.ny(); ++j)
+            for (int i = 1; i <= img.nx(); ++i) {
+                const double v = std::min(img.values(i, j), g.clip);
+                const double t = (v - s.lo) * top / (s.hi - s.lo);
+                s.level(i, j) =
+                    std::isnan(t) ? 0 : static_cast<int>(std::clamp(t, 0.0, double(top)));
+            }
+        return s;
+    }
     if (contrast == 0 || s.uniform) return s;
     // About the mean, the grey of most of a picture, so that weak contrast grows visibly.
     double sum = 0.0;
@@ -99,8 +115,13 @@ void draw_annotations(Graphics& gr, const ImageView& v, const Shown& s, int leve
     gr.sch(v.text_height);
     gr.slw(2);
 
+    const float label_h = v.fixed_layout ? v.label_strip : 0.11f * ph;
+    const float scale_h = v.fixed_layout ? v.scale_strip : 0.14f * ph;
+    const float bar_x1 = v.fixed_layout ? vx2 + 0.6f * v.bar_width : vx2 + 0.017f * pw;
+    const float bar_x2 = v.fixed_layout ? vx2 + 1.6f * v.bar_width : vx2 + 0.05f * pw;
+
     // Beam label above, the magnification and contrast beside it.
-    gr.svp(vx1, vx2, vy2, vy2 + 0.11f * ph);
+    gr.svp(vx1, vx2, vy2, vy2 + label_h);
     gr.swin(0.0f, 1.0f, 0.0f, 1.0f);
     gr.ptxt(0.0f, 0.25f, 0.0f, 0.0f, v.images[static_cast<std::size_t>(v.current)].label);
     std::string state;
@@ -111,7 +132,7 @@ void draw_annotations(Graphics& gr, const ImageView& v, const Shown& s, int leve
     if (!state.empty()) gr.ptxt(1.0f, 0.25f, 0.0f, 1.0f, state);
 
     // Scale bar (left) and g (right) below, on the image's own x scale.
-    gr.svp(vx1, vx2, vy1 - 0.14f * ph, vy1);
+    gr.svp(vx1, vx2, vy1 - scale_h, vy1);
     gr.swin(wx1, wx2, 0.0f, 1.0f);
     const double bar = scale_bar_length(width);
     const float bx1 = wx1 + 0.03f * width, bx2 = bx1 + static_cast<float>(bar);
@@ -124,7 +145,7 @@ void draw_annotations(Graphics& gr, const ImageView& v, const Shown& s, int leve
     gr.ptxt(0.5f * (ax1 + ax2), 0.05f, 0.0f, 0.5f, "g " + v.g_text);
 
     // Intensity bar at the right: the grey ramp of the shown range with its ends.
-    gr.svp(vx2 + 0.017f * pw, vx2 + 0.05f * pw, vy1, vy2);
+    gr.svp(bar_x1, bar_x2, vy1, vy2);
     gr.swin(0.0f, 1.0f, 0.0f, 1.0f);
     const int steps = std::min(levels, 64);
     std::vector<int> ramp(static_cast<std::size_t>(steps));
@@ -153,10 +174,11 @@ ImageView view_of_run(const State& st, const std::string& last_image) {
     const std::string last_tag = n > 0 ? beam_tag(st.mtx_beams(n)) : std::string();
     if (n > 0 && ends_with(last, last_tag)) {
         const std::string stem = last.substr(0, last.size() - last_tag.size());
-        for (int k = 1; k <= n; ++k)
+        for (int k = 1; k <= n; ++k) {
             v.images.push_back(
                 {stem + beam_tag(st.mtx_beams(k)), beam_label(st.mtx_beams(k), st.v_g)});
-        v.current = n - 1;
+            if (st.mtx_beams(k) == 0) v.current = k - 1; // the bright field first
+        }
         return v;
     }
     // A layer image: "<name>01gml<slice>".
@@ -179,7 +201,7 @@ void draw_view(Gui& gui, ImageView& v, int levels, bool summary) {
     if (summary)
         for (const auto& l : image_summary(grey_levels(img, levels))) gui.out << l << '\n';
     gui.out.flush();
-    const Shown s = shown_levels(img, levels, v.contrast);
+    const Shown s = shown_levels(img, levels, v.contrast, v.shared_lo, v.shared_hi);
 
     const int saved_ci = gr.qci(), saved_font = gr.qcf(), saved_lw = gr.qlw(), saved_fs = gr.qfs();
     const float saved_ch = gr.qch();
@@ -202,8 +224,11 @@ void draw_view(Gui& gui, ImageView& v, int levels, bool summary) {
     const double z = std::ldexp(1.0, v.zoom);
     const float w = l.plot_viewport_x2 - l.plot_viewport_x1;
     const float h = l.plot_viewport_y2 - l.plot_viewport_y1;
-    gr.svp(l.plot_viewport_x1, l.plot_viewport_x1 + 0.82f * w, l.plot_viewport_y1 + 0.1f * h,
-           l.plot_viewport_y2 - 0.1f * h);
+    if (v.fixed_layout)
+        gr.svp(v.image_vp[0], v.image_vp[1], v.image_vp[2], v.image_vp[3]);
+    else
+        gr.svp(l.plot_viewport_x1, l.plot_viewport_x1 + 0.82f * w, l.plot_viewport_y1 + 0.1f * h,
+               l.plot_viewport_y2 - 0.1f * h);
     gr.wnad(static_cast<float>(v.cx - a / z), static_cast<float>(v.cx + a / z),
             static_cast<float>(v.cy - b / z), static_cast<float>(v.cy + b / z));
     gr.qvp(v.vp[0], v.vp[1], v.vp[2], v.vp[3]);
@@ -245,6 +270,16 @@ void draw_view(Gui& gui, ImageView& v, int levels, bool summary) {
         gr.sci(1);
         gr.sch(1.25f * v.text_height);
         gr.ptxt(static_cast<float>(v.cx), static_cast<float>(v.cy), 0.0f, 0.5f, "uniform");
+    }
+    if (v.fixed_layout) {
+        // A thin frame, so that a dark picture does not merge into the page.
+        gr.svp(v.vp[0], v.vp[1], v.vp[2], v.vp[3]);
+        gr.swin(v.win[0], v.win[1], v.win[2], v.win[3]);
+        gr.sci(15);
+        gr.slw(1);
+        gr.sfs(2);
+        gr.rect(v.win[0], v.win[1], v.win[2], v.win[3]);
+        gr.sfs(1);
     }
     if (v.labels) draw_annotations(gr, v, s, levels, w, h);
 

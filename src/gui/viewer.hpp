@@ -38,6 +38,16 @@ struct ImageView {
     float text_height = 0.8f;  // character height of the annotations
     Outline outline;           // the defect seen along the beam (sample frame, Angstrom)
     bool show_outline = false; // DEFECT: the outline drawn over the image
+    // A grey range shared with other pictures (lo < hi): the levels map it instead of the
+    // image's own range.
+    double shared_lo = 0.0, shared_hi = 0.0;
+    // A layout of fixed sizes (a page of pictures): the image's viewport (NDC, the image
+    // fitted in it with square pixels), the heights of the label strip above it and of the
+    // scale strip below it, and the width of the intensity bar right of it; a thin frame is drawn
+    // round the image.
+    bool fixed_layout = false;
+    float image_vp[4] = {0, 1, 0, 1};
+    float label_strip = 0.0f, scale_strip = 0.0f, bar_width = 0.0f;
     // The image last read, kept while the view changes only zoom or contrast.
     std::string loaded_path;
     ImageData loaded;
@@ -51,7 +61,7 @@ inline constexpr int kRampBase = 16;
 std::string beam_label(int m, const Vec3& g);
 
 // The view after a run whose last image is `last_image`: all beams of the row when it is a
-// beam image of the run (the last beam shown first), otherwise that image alone; with the
+// beam image of the run (the bright field shown first), otherwise that image alone; with the
 // outline of the run's defect.
 ImageView view_of_run(const State& st, const std::string& last_image);
 

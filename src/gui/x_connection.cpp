@@ -76,6 +76,11 @@ void drop_close_request(const XCalls& x, void* dpy, Window w, const char* title,
 
 } // namespace
 
+void window_lost() {
+    on_x_io_error(nullptr);
+    _exit(1); // not reached: the handler ends the process
+}
+
 void hand_close_to_window_manager(const char* title) {
     void* lib = dlopen("libX11.so.6", RTLD_LAZY | RTLD_LOCAL);
     if (!lib) return;

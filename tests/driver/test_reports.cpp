@@ -214,9 +214,10 @@ TEST(CommandLine, ModesFilesEnginesAndMessages) {
          unknown + "absorption \"bogus" + use + "first-order\n"},
         {{"-t", "in", "d", "--absorption=exact", "--engine=table"}, 't', text + " option=-t\n",
          "in d", "table", "exact"},
-        {{"-X"}, 'g', " * KORVEX is  running in graphic interface.\n option=-X\n"},
+        {{"-X", "run.in", "d"}, 'g', " * KORVEX is  running in graphic interface.\n option=-X\n",
+         "run.in d"}, // the files the entry form is filled from
         {{}, 'g', warning + "No graphic or text option given" + forced + " option=  \n"},
-        {{"-X", "ignored"}, 'u', refused + "Unexpected argument \"ignored\"\n > Usage"},
+        {{"-X", "a", "b", "c"}, 'u', refused + "Unexpected argument \"c\"\n > Usage"},
         {{"-t", "in", "d", "extra"}, 'u', refused + "Unexpected argument \"extra\"\n"},
         {{"-t", "in", "--bogus"}, 'u', unknown + "option \"--bogus\"\n"},
         {{"-t", "-q", "in"}, 'u', unknown + "option \"-q\"\n"},
@@ -235,7 +236,7 @@ TEST(CommandLine, ModesFilesEnginesAndMessages) {
         if (c.mode == 'u') continue;
         EXPECT_EQ(cl.text_mode, c.mode == 't');
         EXPECT_EQ(cl.engine + ' ' + cl.absorption, c.engine + ' ' + c.absorption);
-        EXPECT_EQ(cl.f_in + ' ' + cl.f_defect, c.mode == 't' ? c.files : " ");
+        EXPECT_EQ(cl.f_in + ' ' + cl.f_defect, c.files.empty() ? " " : c.files);
     }
     for (std::string bad : {"--engine=bogus", "--absorption=bogus", "-q"}) {
         char prog[] = "korvex", t[] = "-t", in[] = "in";

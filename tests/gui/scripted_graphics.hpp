@@ -27,6 +27,7 @@ struct CursorEvent {
     char ch = 'A';
     bool ok = true; // false: the read fails
     int button = 0; // > 0: a left click on the centre of this button, placed at read time
+    int kind = -1;  // what the device says it was: 0 a key, 1..3 a mouse button, -1 unknown
 };
 
 // A frame drawn: x and y options, colour index.
@@ -74,6 +75,12 @@ class ScriptedGraphics final : public Graphics {
     void type(const std::string& text) {
         for (char c : text) events.push_back({0.7f, 0.5f, c});
     }
+    // Keys and mouse buttons as a device that tells them apart reports them.
+    void key(char c) { events.push_back({0.7f, 0.5f, c, true, 0, 0}); }
+    void keys(const std::string& text) {
+        for (char c : text) key(c);
+    }
+    void click_button(int b) { events.push_back({0.7f, 0.5f, "ADX"[b - 1], true, 0, b}); }
     void click(float x, float y) { events.push_back({x, y}); }
     void press(int nb) { events.push_back({0, 0, 'A', true, nb}); }
     void fail_reads(int n) { events.insert(events.end(), n, CursorEvent{0, 0, 'A', false}); }
@@ -159,7 +166,7 @@ class ScriptedGraphics final : public Graphics {
         const CursorEvent e = events.front();
         events.pop_front();
         if (!e.ok) return 0;
-        std::tie(x, y, ch) = std::tuple{e.x, e.y, e.ch};
+        std::tie(x, y, ch, last_kind_) = std::tuple{e.x, e.y, e.ch, e.kind};
         if (e.button > 0) {
             if (!layout) throw std::logic_error("no button layout to press a button in");
             const Cell c = button_cell(*layout, e.button);
@@ -168,7 +175,10 @@ class ScriptedGraphics final : public Graphics {
         return 1;
     }
 
+    int last_event() override { return last_kind_; }
+
   private:
+    int last_kind_ = -1;
     template <class... F> static void get(const float* a, F&... v) {
         int i = 0;
         ((v = a[i++]), ...);

@@ -1,8 +1,11 @@
 // The screens after the entry form, scripted: RUN panel, result viewer and its buttons, job 9's
 // phase diagrams, grey-scale pictures; then pictures drawn for real (viewer page, overview).
 #include "gui/overview.hpp"
+#include "state/input.hpp"
+
 #include "gui/screens.hpp"
 #include "gui/viewer.hpp"
+#include <filesystem>
 
 #include "scripted_graphics.hpp"
 
@@ -32,17 +35,21 @@ TEST(Screens, RunPanelResultViewerPhasePanelAndDataImaging) {
     const std::string file = dir.str() + "cu_01g";
     write_image_file(file, make_image(2, 2, [](int i, int j) { return i == j ? 2 * i - 1 : 0; }),
                      RowFormat::es12_3);
+    // GIF and C-PS store the image shown beside the screen, which stays open and shows the
+    // image again; the viewer then waits for the next button (EXIT here).
     for (const bool ps : {true, false}) {
         Screen s;
         s.gr.press(ps ? 5 : 4);
+        s.gr.press(6);
         EXPECT_FALSE(result_viewer(s.gui, s.mem, s.st, file));
-        EXPECT_EQ(std::pair(s.gr.opened.back(), s.gr.closes), // the screen closed, then the file
-                  std::pair(file + (ps ? ".ps/VCPS" : ".gif/GIF"), 2));
-        // On screen and in the file: the image and its intensity bar.
-        ASSERT_EQ(s.gr.images.size(), 4u);
+        EXPECT_EQ(s.gr.opened.back(), file + (ps ? ".ps/VCPS" : ".gif/GIF"));
+        EXPECT_EQ(s.gr.closes, 2); // the file, then the screen on EXIT
+        // On screen, in the file, on screen again: the image and its intensity bar.
+        ASSERT_EQ(s.gr.images.size(), 6u);
         const int k = kRampBase;
         EXPECT_EQ(s.gr.images[2].cells,
                   (std::vector{k, k + (ps ? 255 : 127), k + (ps ? 85 : 42), k}));
+        EXPECT_EQ(s.gr.images[4].cells, s.gr.images[0].cells);
         EXPECT_TRUE(contains(s.out.str(), " The image has been stored into the file: \n " + file +
                                               (ps ? ".ps\n" : ".gif\n")));
     }
@@ -61,11 +68,13 @@ TEST(Screens, RunPanelResultViewerPhasePanelAndDataImaging) {
         EXPECT_TRUE(result_viewer(o.gui, o.mem, o.st, file) && o.gr.opened.size() == 1) << nb;
     }
 
+    // A file that cannot be written is reported; the viewer goes on.
     Screen r;
-    r.gr.refuse_open = true;
     r.gr.press(5);
-    EXPECT_EQ(stop_lines([&] { result_viewer(r.gui, r.mem, r.st, file); }),
-              Lines{"the plot device is not available"});
+    r.gr.press(6);
+    r.gr.refuse_open = true;
+    EXPECT_FALSE(result_viewer(r.gui, r.mem, r.st, file));
+    EXPECT_TRUE(contains(r.out.str(), "The image could not be stored")) << r.out.str();
 
     // Job 9's amplitude-phase diagram: the perfect-crystal path dashed, the defect's solid, an
     // arrow each, framed; then C-PS, EXIT or back to RUN. In file mode one finished PostScript a
@@ -96,15 +105,15 @@ TEST(Screens, RunPanelResultViewerPhasePanelAndDataImaging) {
     EXPECT_EQ(stop_lines([&] { draw_phase_diagram(ps.gui, ps.mem, diagram, "x.ps"); }),
               Lines{"the plot device is not available"});
 
-    // The RUN panel: a click beside the buttons prints where it was, buttons it does not serve are
-    // ignored, RUN remembers the attributes current then and is redrawn pressed; EXIT closes.
+    // The RUN panel: a click beside the buttons and buttons it does not serve are ignored
+    // silently, RUN remembers the attributes current then and is redrawn pressed; EXIT closes.
     Screen rs;
     rs.gr.click(0.5f, 0.5f);
     for (int nb : {2, 1}) rs.gr.press(nb);
     ASSERT_TRUE(run_panel(rs.gui, rs.mem) && !rs.gr.texts.empty());
     EXPECT_EQ(
         std::tuple(rs.out.str(), rs.gr.events.size(), rs.mem.colour_index, rs.mem.char_height),
-        std::tuple(" Cursor at: 0.5 0.5\n", 0u, 1, 0.9f));
+        std::tuple("", 0u, 1, 0.9f));
     EXPECT_EQ(std::tuple(rs.gr.texts.back().text, rs.gr.texts.back().ci, rs.gr.panel_x),
               std::tuple("RUN", 1, 2));
 
@@ -189,7 +198,7 @@ TEST(Viewer, ButtonsChangeTheViewSquarePixelsAndDefectOutlines) {
     ImageView v = view_of_run(st, d.str() + "cu01g");
     ASSERT_EQ(v.images.size(), 3u);
     draw_view(t.gui, v, 100, false);
-    EXPECT_TRUE(t.gr.count_text("DF 2 0 0"));
+    EXPECT_TRUE(t.gr.count_text("BF"));    // the bright field first
     EXPECT_TRUE(t.gr.count_text("10 nm")); // 40 nm wide: a quarter, rounded down to 1-2-5
     EXPECT_EQ(t.gr.arrows, 1);
     auto step = [](const testing::ScriptedGraphics::Image& im) { // stripe minus background
@@ -200,7 +209,7 @@ TEST(Viewer, ButtonsChangeTheViewSquarePixelsAndDefectOutlines) {
     std::size_t from = t.gr.texts.size();
     ASSERT_TRUE(view_button(v, kDiffButton));
     draw_view(t.gui, v, 100, false);
-    EXPECT_TRUE(t.gr.count_text("DF -2 0 0", from));
+    EXPECT_TRUE(t.gr.count_text("DF 2 0 0", from));
     ASSERT_TRUE(view_button(v, kContrastUpButton));
     draw_view(t.gui, v, 100, false);
     EXPECT_GT(step(*(t.gr.images.end() - 2)), before + before / 2);
@@ -272,7 +281,7 @@ TEST(Viewer, ButtonsChangeTheViewSquarePixelsAndDefectOutlines) {
 
 // The overview of one condition with three beams: the page size, each panel showing its own
 // beam (the stripe where that beam has it), a label above each image and a scale bar of the
-// length it states (a quarter of the 40 nm field) within a pixel.
+// length it states (a quarter of the 40 nm field) within a pixel; a grey frame round each image.
 TEST(Overview, PanelsInRowOrderWithLabelsAndScale) {
     ScratchDir d;
     State st;
@@ -291,28 +300,87 @@ TEST(Overview, PanelsInRowOrderWithLabelsAndScale) {
     const RgbPicture p = read_png(d.str() + "x_overview.png");
     const OverviewPage page = overview_page(3, 1);
     ASSERT_EQ(std::pair(p.width, p.height), std::pair(page.width, page.height));
+    ASSERT_EQ(page.image_w, page.image_h); // square pixels of a square field
     auto grey = [&](int x, int y) { return int(p.rgb[3 * (std::size_t(y) * p.width + x)]); };
-    const int mid = page.header + page.panel / 2;
+    const int top = page.header + page.pad + page.label_strip, bottom = top + page.image_h - 1;
+    const int mid = (top + bottom) / 2;
     for (int c = 0; c < 3; ++c) {
         SCOPED_TRACE(c);
-        int a = c * page.panel;
-        while (grey(a, mid) < 60) ++a; // the image: its first run of lit pixels
-        int b = a, stripe = 0, bright = 0;
-        for (; grey(b, mid) >= 60; ++b)
-            if (grey(b, mid) > 230) stripe += b - a, ++bright;
-        const double px_per_cell = (b - a) / 40.0;
+        const int a = c * page.panel_w + page.pad, b = a + page.image_w - 1;
+        EXPECT_TRUE(grey(a, mid) > 100 && grey(a, mid) < 230) << grey(a, mid); // the frame
+        int stripe = 0, bright = 0;
+        for (int x = a + 2; x < b - 1; ++x)
+            if (grey(x, mid) > 230) stripe += x - a, ++bright;
+        const double px_per_cell = page.image_w / 40.0;
         EXPECT_NEAR(double(stripe) / bright / px_per_cell, 10 * (c + 1) + 1, 0.6);
-        int top = mid, bottom = mid;
-        const int xc = a + (b - a) / 3; // a background column
-        while (grey(xc, top - 1) >= 60) --top;
-        while (grey(xc, bottom + 1) >= 60) ++bottom;
-        EXPECT_NEAR(bottom - top + 1, b - a, 1);
-        EXPECT_GT(lit(p, a, a + 40, top - page.panel / 12, top - 2, 101), 20);
+        EXPECT_GT(lit(p, a, a + 40, top - page.label_strip, top - 2, 101), 20); // the label
         int bar = 0;
-        for (int y = bottom + 2; y < bottom + page.panel / 12; ++y)
-            bar = std::max(bar, lit(p, a, a + (b - a) / 2, y, y + 1, 201));
-        EXPECT_NEAR(bar, (b - a) / 4.0, 1.0);
+        for (int y = bottom + 2; y < bottom + page.scale_strip / 2; ++y)
+            bar = std::max(bar, lit(p, a, a + page.image_w / 2, y, y + 1, 201));
+        EXPECT_NEAR(bar, page.image_w / 4.0, 1.5);
     }
+}
+
+// The overview of every example (its parameters and defect file, images of its field's shape
+// with values down to 1e-5, twelve rows for a series) keeps every label inside the picture:
+// nothing lit on its border, the caption wrapped to the page. With one grey scale for all
+// beams a weak beam is darker than over its own range.
+TEST(Overview, EveryExampleKeepsItsLabelsInsideAndSharedGrey) {
+    namespace fs = std::filesystem;
+    int examples = 0;
+    for (const auto& e : fs::directory_iterator(fs::path(KORVEX_SOURCE_DIR) / "examples")) {
+        if (!fs::exists(e.path() / "run.args")) continue;
+        SCOPED_TRACE(e.path().filename().string());
+        ScratchDir d;
+        fs::copy(e.path(), d.path(), fs::copy_options::recursive);
+        d.enter();
+        std::istringstream args(read_file(d.str() + "run.args"));
+        std::string in, defect;
+        args >> in >> defect;
+        State st;
+        std::ostringstream quiet;
+        st.out = &quiet;
+        read_system_parameters(st, in);
+        st.f_defect = defect;
+        const bool series = st.condition_n == kConditionSeries;
+        // At most 48 x 48 cells of the field's size.
+        const int nx = std::min(st.n_pixel_x, 48), ny = std::min(st.n_pixel_y, 48);
+        std::vector<OverviewRow> rows;
+        for (int r = 0; r < (series ? kSeriesLength : 1); ++r) {
+            OverviewRow row{"(g," + std::to_string(series_condition(r + 1)).substr(0, 4) + "g)",
+                            {}};
+            for (int n = 1; n <= st.n_beams; ++n) {
+                const double scale = st.mtx_beams(n) == 0 ? 0.9 : 1e-5 * (1 + r);
+                row.images.push_back(d.str() + "b" + std::to_string(r) + "_" + std::to_string(n));
+                write_image_file(row.images.back(),
+                                 make_image(
+                                     nx, ny, [&](int i, int) { return scale * (1 + i % 7); },
+                                     st.size_x / nx, st.size_y / ny),
+                                 RowFormat::es12_3);
+            }
+            rows.push_back(row);
+        }
+        int lit_pixels[2] = {0, 0};
+        for (const bool shared : {false, true}) {
+            make_overview_writer(OverviewOptions{shared})->write(st, rows, d.str() + "o.png");
+            const RgbPicture p = read_png(d.str() + "o.png");
+            EXPECT_EQ(lit(p, p.width - 3, p.width, 0, p.height, 60), 0);
+            EXPECT_EQ(lit(p, 0, 3, 0, p.height, 60), 0);
+            EXPECT_EQ(lit(p, 0, p.width, p.height - 3, p.height, 60), 0);
+            EXPECT_EQ(lit(p, 0, p.width, 0, 3, 60), 0);
+            const std::string caption = overview_caption(st, rows);
+            EXPECT_TRUE(contains(caption, "file " + (st.defect_kind == DefectKind::loop
+                                                         ? std::string("loop.ini")
+                                                         : defect)) ||
+                        st.defect_kind == DefectKind::perfect)
+                << caption;
+            lit_pixels[shared] = lit(p, 0, p.width, 0, p.height, 100);
+        }
+        // The weak beams' pictures are dark on the shared scale.
+        EXPECT_LT(lit_pixels[1], 0.7 * lit_pixels[0]) << lit_pixels[1] << " " << lit_pixels[0];
+        ++examples;
+    }
+    EXPECT_GE(examples, 10);
 }
 
 } // namespace
