@@ -184,12 +184,16 @@ TEST(TextRun, BadInputStopsWithItsMessageHelpAndVersionExit) {
            "the Ewald sphere at 200.0 kV",
            true, {.f_g = 200});
     // A circular loop whose normal is too small to be normalised stops at slice 1, its maps of
-    // the slice unwritten.
-    expect(" The strain term turned non-finite: beam -1g, column (1, 1), slice 1.", true,
-           {.defect = "loop"}, "./", [](const ScratchDir& d) {
-               d.write("loop.ini", "{loop}\n===\n1 3 1 1 1\n4\n4.5 3.5 10\n1e-300 1e-300 "
-                                   "1e-300\n0.3\nintegral\n");
-           });
+    // the slice unwritten: no file holds a NaN.
+    KorvexRun flat({.defect = "loop"});
+    flat.dir.write("loop.ini", "{loop}\n===\n1 3 1 1 1\n4\n4.5 3.5 10\n1e-300 1e-300 1e-300\n"
+                               "0.3\nintegral\n");
+    EXPECT_FALSE(flat.run());
+    EXPECT_TRUE(contains(flat.output, " The strain term turned non-finite: beam -1g, column (1, "
+                                      "1), slice 1.\n"))
+        << flat.output;
+    EXPECT_EQ(flat.dir.names(),
+              (std::set<std::string>{"filesystem.ini", "in", "in.slice", "loop.ini"}));
     // A data directory that is a file: permissions would not stop root.
     expect(" Error creating \"blocked/Imagesin.tex\": Not a directory", true, {}, "blocked/",
            [](const ScratchDir& d) { fs::remove(d.path() / "blocked"), d.write("blocked", ""); });
@@ -338,12 +342,18 @@ TEST(SafeFiles, ClosedOutputLateSignalsSimultaneousRunsAndAbsoluteNames) {
     EXPECT_NE(late.dir.read("status"), "0\n") << late.dir.read("log");
     expect_clean(late, false);
 
-    // Twenty runs at once, one record folder: twenty entries, nothing temporary left.
+    // Twenty runs at once, one record folder holding years of entries (5 MB: reading and
+    // rewriting it takes long enough for the runs to overlap): every old and new entry kept,
+    // nothing temporary left.
     KorvexRun many({.size_x = 6, .size_y = 6, .size_z = 10});
+    std::string old;
+    for (int e = 0; e < 50000; ++e) old += std::string(99, 'o') + "\n";
+    many.dir.write("record.sim", old);
     std::string starts = "cd '" + many.dir.str() + "' && for i in $(seq 10 29); do cp in in$i; '" +
                          KORVEX_BINARY + "' -t in$i >log$i 2>&1 & done; wait";
     ASSERT_EQ(std::system(starts.c_str()), 0);
     const std::string record = many.dir.read("record.sim");
+    EXPECT_TRUE(record.starts_with(old));
     for (int i = 10; i < 30; ++i)
         EXPECT_TRUE(contains(record, "OUTPUT FILE: in" + std::to_string(i) + " ")) << i;
     expect_clean(many, false);
