@@ -2,6 +2,7 @@
 
 #include "defects/column_rule.hpp"
 #include "defects/edge.hpp"
+#include "defects/row_field.hpp"
 #include "state/error.hpp"
 
 #include <cmath>
@@ -157,35 +158,10 @@ class DissociatedRows {
     Array1<double> wx_, wz_;
 };
 
-class DissociatedField final : public DefectField {
-  public:
-    explicit DissociatedField(ConfigSource<DissociatedConfig> source)
-        : source_(std::move(source)) {}
-    void fill_slice(const State& st, Workspace& w, int islice) override {
-        const DissociatedRows rows(st, w, source_(), islice);
-        const int ny = st.n_xyz[1];
-#pragma omp parallel for schedule(static)
-        for (int j = 1; j <= ny; ++j) rows.fill(j);
-    }
-    void fill_column(const State& st, Workspace& w, int islice) override {
-        DissociatedRows(st, w, source_(), islice).column(st.colxy[0], st.colxy[1]);
-    }
-    bool fills_rows() const override {
-        return true;
-    }
-    RowFill rows_of_slice(const State& st, Workspace& w, int islice) override {
-        auto rows = std::make_shared<const DissociatedRows>(st, w, source_(), islice);
-        return [rows](int j) { rows->fill(j); };
-    }
-
-  private:
-    ConfigSource<DissociatedConfig> source_;
-};
-
 } // namespace
 
 std::unique_ptr<DefectField> make_dissociated_field(ConfigSource<DissociatedConfig> source) {
-    return std::make_unique<DissociatedField>(std::move(source));
+    return std::make_unique<RowField<DissociatedRows, DissociatedConfig>>(std::move(source));
 }
 
 } // namespace korvex

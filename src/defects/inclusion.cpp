@@ -1,6 +1,7 @@
 #include "defects/inclusion.hpp"
 
 #include "defects/column_rule.hpp"
+#include "defects/row_field.hpp"
 #include "optics/vectors.hpp"
 
 #include <algorithm>
@@ -43,8 +44,8 @@ namespace {
 class InclusionRows {
   public:
     InclusionRows(const State& st, Workspace& w, const InclusionConfig& c, int islice)
-        : out_(w.s_g_r), nx_(st.n_xyz[0]), ny_(st.n_xyz[1]), sx_(st.size[0]), sy_(st.size[1]),
-          c_(c) {
+        : out_(w.s_g_r), sf_(w.s_f), nx_(st.n_xyz[0]), ny_(st.n_xyz[1]), sx_(st.size[0]),
+          sy_(st.size[1]), c_(c) {
         const Mat3 t = coordinates_transfer({1, 0, 0}, {0, 1, 0}, {0, 0, 1}, st.co_x,
                                             cross_product(st.foil, st.co_x), st.foil);
         g_ = mul(t, st.v_g);
@@ -63,6 +64,8 @@ class InclusionRows {
     }
 
     void fill(int j) const {
+        for (int k = 1; k <= 3; ++k)
+            for (int i = 1; i <= nx_; ++i) sf_(i, j, k) = 0.0; // no fault
         const double y = (j - 0.5) * sy_ / ny_ - c_.centre[1];
         constexpr int kStretch = 64;
         double g1[kStretch], g3[kStretch];
@@ -85,6 +88,7 @@ class InclusionRows {
     // One column at (x, y) from the centre, into column (1, 1).
     void column(double x, double y) const {
         out_.fill(0.0);
+        sf_.fill(0.0);
         double d1 = 0.0, d2 = 0.0, d3 = 0.0;
         rates(g_[0], g_[1], g_[2], c_.radius * c_.radius, k_in_, k_out_, x, y, z_, d1, d2, d3);
         for (int n = 1; n <= wx_.size(); ++n) out_(1, 1, n) = wx_(n) * d1 + wz_(n) * d3;
@@ -92,37 +96,13 @@ class InclusionRows {
 
   private:
     Array3<double>& out_;
+    Array3<double>& sf_;
     int nx_, ny_;
     double sx_, sy_;
     InclusionConfig c_;
     Vec3 g_{};
     double k_in_ = 0.0, k_out_ = 0.0, z_ = 0.0;
     Array1<double> wx_, wz_;
-};
-
-class InclusionField final : public DefectField {
-  public:
-    explicit InclusionField(ConfigSource<InclusionConfig> source) : source_(std::move(source)) {}
-    void fill_slice(const State& st, Workspace& w, int islice) override {
-        const InclusionRows rows(st, w, source_(), islice);
-        w.s_f.fill(0.0);
-        const int ny = st.n_xyz[1];
-#pragma omp parallel for schedule(static)
-        for (int j = 1; j <= ny; ++j) rows.fill(j);
-    }
-    void fill_column(const State& st, Workspace& w, int islice) override {
-        InclusionRows(st, w, source_(), islice).column(st.colxy[0], st.colxy[1]);
-    }
-    bool fills_rows() const override {
-        return true;
-    }
-    RowFill rows_of_slice(const State& st, Workspace& w, int islice) override {
-        auto rows = std::make_shared<const InclusionRows>(st, w, source_(), islice);
-        return [rows](int j) { rows->fill(j); };
-    }
-
-  private:
-    ConfigSource<InclusionConfig> source_;
 };
 
 } // namespace
@@ -137,7 +117,7 @@ Vec3 inclusion_phase_gradient(const InclusionConfig& c, const Vec3& g_sample, do
 }
 
 std::unique_ptr<DefectField> make_inclusion_field(ConfigSource<InclusionConfig> source) {
-    return std::make_unique<InclusionField>(std::move(source));
+    return std::make_unique<RowField<InclusionRows, InclusionConfig>>(std::move(source));
 }
 
 } // namespace korvex
