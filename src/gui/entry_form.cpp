@@ -412,6 +412,12 @@ void check_defect_file(DefectKind kind, const std::string& path) {
     case DefectKind::tetrahedron:
         read_tetrahedron_file(path);
         break;
+    case DefectKind::inclusion:
+        read_inclusion_config(path);
+        break;
+    case DefectKind::dissociated:
+        read_dissociated_config(path);
+        break;
     default:
         if (!std::ifstream(path)) bad_value(at, "the file cannot be read", "\"" + path + "\"");
         break;
