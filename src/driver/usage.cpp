@@ -7,11 +7,13 @@ namespace korvex {
 const std::vector<OptionHelp>& option_table() {
     static const std::vector<OptionHelp> table = {
         {"-t <input file> [defect file]", "run in the terminal with this parameter file"},
-        {"-x", "graphic mode, the entry form in an X window (the default)"},
+        {"-x [input file [defect file]]",
+         "graphic mode, the entry form in an X window (the default), filled from the files"},
         {"--engine=exact", "solve every column's structure matrix (the default)"},
         {"--engine=table", "interpolate tabulated slice transfers, solve near defect cores"},
         {"--absorption=first-order", "absorption to first order (the default)"},
         {"--absorption=exact", "exponential of the full complex matrix of every slice"},
+        {"--shared-grey", "one grey range for every beam of the overview picture"},
         {"--help, -h", "print this help and exit"},
         {"--version", "print the version and exit"},
     };
@@ -25,7 +27,8 @@ std::string program_version() {
 void print_usage(std::ostream& out) {
     out << "Usage: korvex [--engine=exact|table] [--absorption=first-order|exact]\n"
         << "              -t <input file> [defect configuration file]\n"
-        << "       korvex [--engine=exact|table] [--absorption=first-order|exact] [-x]\n\n"
+        << "       korvex [--engine=exact|table] [--absorption=first-order|exact]\n"
+        << "              [-x [input file [defect configuration file]]]\n\n"
         << "TEM diffraction-contrast images of crystal defects, computed column by column\n"
         << "through a thin foil by the many-beam dynamical equations.\n\n"
         << "Options:\n";
