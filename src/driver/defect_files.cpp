@@ -41,6 +41,17 @@ std::string first_word(const std::string& line) {
     return line.substr(i, end == std::string::npos ? std::string::npos : end - i);
 }
 
+// A loop style the polygonal-loop model knows, refused at its record otherwise.
+void check_loop_style(const RecordReader& r, const std::string& style) {
+    if (style.find("pureSF") == std::string::npos && style.find("perfect") == std::string::npos &&
+        style.find("faulted") == std::string::npos)
+        throw ReadError(std::vector<std::string>{
+            "LOOPSTYLE DEFINED WRONG IN THE INITIAL FILE",
+            ValueSource(r).where +
+                ": the loop style must contain \"perfect\", \"pureSF\" or \"faulted\"",
+            "Read: \"" + style + "\""});
+}
+
 } // namespace
 
 Elasticity read_elasticity(RecordReader& r) {
@@ -64,8 +75,9 @@ Elasticity read_elasticity(RecordReader& r) {
 
 namespace edge {
 
-EdgeConfig read_edge_config(const std::string& file) {
+EdgeConfig read_edge_config(const std::string& file, Notes* notes) {
     RecordReader r(file);
+    if (notes) r.collect_notes(*notes);
     EdgeConfig c;
     r.skip(2);
     r.read(c.b_m, c.b_n, c.b_index);
@@ -83,8 +95,9 @@ EdgeConfig read_edge_config(const std::string& file) {
 
 namespace screw {
 
-ScrewConfig read_screw_config(const std::string& file) {
+ScrewConfig read_screw_config(const std::string& file, Notes* notes) {
     RecordReader r(file);
+    if (notes) r.collect_notes(*notes);
     ScrewConfig c;
     r.skip(2);
     r.read(c.b_m, c.b_n, c.b_index);
@@ -101,8 +114,9 @@ ScrewConfig read_screw_config(const std::string& file) {
 
 } // namespace screw
 
-VoidConfig read_void_config(const std::string& path) {
+VoidConfig read_void_config(const std::string& path, Notes* notes) {
     RecordReader r(path);
+    if (notes) r.collect_notes(*notes);
     VoidConfig c;
     r.skip(2);
     c.radius = checked_real(r, "void radius", true);
@@ -110,12 +124,14 @@ VoidConfig read_void_config(const std::string& path) {
     return c;
 }
 
-PgLoopFile read_pgloop_file(const std::string& path) {
+PgLoopFile read_pgloop_file(const std::string& path, Notes* notes) {
     PgLoopFile f;
     RecordReader r(path);
+    if (notes) r.collect_notes(*notes);
     r.skip(2);
     r.read(f.loopstyle);
     if (f.loopstyle.size() > 30) f.loopstyle.resize(30);
+    check_loop_style(r, f.loopstyle);
     r.read(f.b_m, f.b_n, f.b_dir);
     check_fraction(r, "Burgers vector", f.b_m, f.b_n, f.b_dir);
     r.read(f.f_m, f.f_n, f.f_dir);
@@ -133,12 +149,14 @@ PgLoopFile read_pgloop_file(const std::string& path) {
     return f;
 }
 
-TetrahedronFile read_tetrahedron_file(const std::string& path) {
+TetrahedronFile read_tetrahedron_file(const std::string& path, Notes* notes) {
     TetrahedronFile t;
     RecordReader r(path);
+    if (notes) r.collect_notes(*notes);
     r.skip(2);
     r.read(t.style);
     if (t.style.size() > 20) t.style.resize(20);
+    check_loop_style(r, t.style);
     t.centroid = checked_vector(r, "centroid");
     t.edge = checked_real(r, "edge length", true);
     r.read(t.poissonsratio);
@@ -147,9 +165,10 @@ TetrahedronFile read_tetrahedron_file(const std::string& path) {
     return t;
 }
 
-LoopIniFile read_loop_ini(const std::string& path) {
+LoopIniFile read_loop_ini(const std::string& path, Notes* notes) {
     LoopIniFile f;
     RecordReader r(path);
+    if (notes) r.collect_notes(*notes);
     r.skip(2);
     r.read(f.b_m, f.b_n, f.b_dir);
     check_fraction(r, "Burgers vector", f.b_m, f.b_n, f.b_dir);
@@ -161,6 +180,12 @@ LoopIniFile read_loop_ini(const std::string& path) {
     r.read(f.model);
     if (f.model.size() > 30) f.model.resize(30);
     f.model_kind = loop_model_from_name(f.model);
+    // A misspelt model would compute no loop integrals at all: refused where it is read.
+    if (f.model_kind == LoopModel::unnamed)
+        bad_value(r,
+                  "the calculation model must be \"infinitesimal\", \"tabulation\" or "
+                  "\"integral\"",
+                  "\"" + f.model + "\"");
     return f;
 }
 

@@ -118,6 +118,8 @@ void read_system_parameters(State& st, const std::string& file_name) {
     st.f_in = file_name;
 
     RecordReader r(trim(st.rundir) + trim(file_name));
+    std::vector<std::string> notes;
+    r.collect_notes(notes);
     // Each value record follows one label record, read as one text item and discarded.
     auto value = [&r](auto&... v) {
         std::string label;
@@ -132,6 +134,7 @@ void read_system_parameters(State& st, const std::string& file_name) {
 
     st.sample_no = text(20);
     st.sample = text(20);
+    st.sample_source = ValueSource(r).where; // the crystal table checks it
     int job = 0;
     value(job);
     st.job = Job{job};
@@ -158,6 +161,7 @@ void read_system_parameters(State& st, const std::string& file_name) {
     check_vector(r, "zone axis", st.foil, true);
     value(st.v_g);
     check_reflection(r, st.v_g);
+    const ValueSource g_source(r);
     st.co_x = st.v_g;
     int first = 0, last = 0;
     value(first, last);
@@ -168,6 +172,7 @@ void read_system_parameters(State& st, const std::string& file_name) {
     r.skip(1); // the label before the absorption switch is not read
     r.read(st.iabs);
     check_switch(r, "absorption switch", st.iabs);
+    for (const auto& n : notes) st.console() << n << '\n';
 
     // Result names come from the file's own name: an input in another folder writes its
     // results into the data directory like any other.
@@ -183,7 +188,15 @@ void read_system_parameters(State& st, const std::string& file_name) {
     // The zone axis is the sample z axis and g its x axis: they must be exactly perpendicular.
     // Checked before any array is made, so that a refused parameter set never costs memory.
     const double fg = st.foil[0] * st.v_g[0] + st.foil[1] * st.v_g[1] + st.foil[2] * st.v_g[2];
-    if (fg != 0.0) halt("SAMPLE COORDINATES SYSTEM GIVEN WRONG!");
+    if (fg != 0.0)
+        halt({"SAMPLE COORDINATES SYSTEM GIVEN WRONG!",
+              g_source.where +
+                  ": the diffraction vector h k l must be perpendicular to the zone axis u v w "
+                  "(zone . g = 0)",
+              "Read: zone " + list_real(st.foil[0]) + " " + list_real(st.foil[1]) + " " +
+                  list_real(st.foil[2]) + ", g " + list_real(st.v_g[0]) + " " +
+                  list_real(st.v_g[1]) + " " + list_real(st.v_g[2]) +
+                  ", zone . g = " + list_real(fg)});
 
     check_grid(st);
     allocate_arrays(st);

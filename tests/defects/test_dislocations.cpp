@@ -183,7 +183,11 @@ TEST(Dislocation, InvisibilityColumnOnTheLineExamplesAndChecks) {
     // Refused configurations with their messages ("*": any stop; degenerate vectors gave NaN).
     const Lines perp{"The dislocation line is not perpendicular to v_b_edge"};
     const Lines cut{"For a screw dislocation, Burgers vector must lay on the cut_plane"};
-    const Lines approx{"Please make right choice for the Column Approximation"}, any{"*"}, none{};
+    const Lines approx{"Please make right choice for the Column Approximation",
+                       "This defect model takes the column approximation \"yes\", \"no\" or "
+                       "\"half\" (record 8 of the input parameter file)",
+                       "Read: (none of yes, no, half)"},
+        any{"*"}, none{};
     auto e = [](const char* b, const char* line) { return edge_ini(b, "30 20 90", line); };
     auto s = [](const char* b, const char* plane) { return screw_ini(b, "30 20 90", plane); };
     // b = [0 0 1]: b.l is the third component of the line; the limit is 1e-4 on either side.
