@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cmath>
 #include <filesystem>
 #include <utility>
 
@@ -84,6 +85,18 @@ EdgeConfig read_edge_config(const std::string& file, Notes* notes) {
     check_fraction(r, "Burgers vector", c.b_m, c.b_n, c.b_index);
     c.point = checked_vector(r, "point on the dislocation line");
     c.line = checked_vector(r, "direction of the dislocation line", true);
+    // The model's own test, here with the record and the values.
+    const Vec3 b{c.b_index[0] * c.b_m / c.b_n, c.b_index[1] * c.b_m / c.b_n,
+                 c.b_index[2] * c.b_m / c.b_n};
+    const double bl = b[0] * c.line[0] + b[1] * c.line[1] + b[2] * c.line[2];
+    if (std::abs(bl) >= 1e-4)
+        throw ReadError(std::vector<std::string>{
+            "The dislocation line is not perpendicular to v_b_edge",
+            ValueSource(r).where +
+                ": the line direction must be perpendicular to the Burgers vector (|b . line| "
+                "below 1e-4)",
+            "Read: line " + list_real(c.line[0]) + " " + list_real(c.line[1]) + " " +
+                list_real(c.line[2]) + ", b . line = " + list_real(bl)});
     r.read(c.nu);
     check_poisson(r, c.nu);
     c.r0 = checked_real(r, "core radius r0");
@@ -104,6 +117,15 @@ ScrewConfig read_screw_config(const std::string& file, Notes* notes) {
     check_fraction(r, "Burgers vector", c.b_m, c.b_n, c.b_index);
     c.position = checked_vector(r, "point on the dislocation line");
     c.cut_plane = checked_vector(r, "normal of the cut plane", true);
+    const double bn = c.cut_plane[0] * c.b_index[0] + c.cut_plane[1] * c.b_index[1] +
+                      c.cut_plane[2] * c.b_index[2];
+    if (bn != 0.0)
+        throw ReadError(std::vector<std::string>{
+            "For a screw dislocation, Burgers vector must lay on the cut_plane",
+            ValueSource(r).where +
+                ": the cut-plane normal must be perpendicular to the Burgers vector [i j k]",
+            "Read: normal " + list_real(c.cut_plane[0]) + " " + list_real(c.cut_plane[1]) + " " +
+                list_real(c.cut_plane[2]) + ", normal . [i j k] = " + list_real(bn)});
     r.read(c.relaxation);
     if (c.relaxation != 0 && c.relaxation != 1)
         bad_value(r, "Surface Relaxation indicator only can be 0 or 1",
