@@ -38,7 +38,15 @@ bool lateral_derivative(DefectKind kind, ColumnApprox ca) {
                    : ca == ColumnApprox::no   ? r.no
                    : ca == ColumnApprox::half ? r.half
                                               : Term::refused;
-    if (t == Term::refused) halt("Please make right choice for the Column Approximation");
+    if (t == Term::refused) {
+        const char* read = ca == ColumnApprox::half ? "half" : "(none of yes, no, half)";
+        const char* takes =
+            r.half == Term::refused ? "\"yes\" or \"no\"" : "\"yes\", \"no\" or \"half\"";
+        halt({"Please make right choice for the Column Approximation",
+              std::string("This defect model takes the column approximation ") + takes +
+                  " (record 8 of the input parameter file)",
+              std::string("Read: ") + read});
+    }
     return t == Term::lateral;
 }
 

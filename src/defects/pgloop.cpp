@@ -17,7 +17,9 @@ LoopStyle loop_style(const std::string& text) {
     if (text.find("pureSF") != std::string::npos) return LoopStyle::pure_fault;
     if (text.find("perfect") != std::string::npos) return LoopStyle::perfect;
     if (text.find("faulted") != std::string::npos) return LoopStyle::faulted;
-    halt("LOOPSTYLE DEFINED WRONG IN THE INITIAL FILE");
+    halt({"LOOPSTYLE DEFINED WRONG IN THE INITIAL FILE",
+          "The loop style must contain \"perfect\", \"pureSF\" or \"faulted\"",
+          "Read: \"" + text + "\""});
 }
 
 int loop_marker(const std::string& file) {

@@ -117,8 +117,9 @@ void tetrahedron(const State& st, Workspace& w, const TetrahedronFile& t, int is
     // The faces' strain terms add up; a column crossing two faces in one slice keeps the jump
     // of the later face.
     if (single_column) {
-        w.s_g_r.fill(0.0);
-        w.s_f.fill(0.0);
+        // The column's terms stand at (1, 1); the rest of the arrays is not read.
+        for (int n = 1; n <= w.s_g_r.n3(); ++n) w.s_g_r(1, 1, n) = 0.0;
+        for (int c = 1; c <= w.s_f.n3(); ++c) w.s_f(1, 1, c) = 0.0;
         for (int face = 0; face < 4; ++face) {
             // The column at colxy from the centroid, seen from the face's centre.
             const Vec3 c = tetrahedron_face_centre(st, t, face);

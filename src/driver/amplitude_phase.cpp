@@ -20,9 +20,22 @@ namespace {
 
 constexpr double kTwoPi = 6.283185307179586;
 
-std::string phase_record(double z, double v) {
-    return fmt_f(static_cast<float>(z), 6, 2) + " " + fmt_f(v, 10, 5);
+// A fixed-point field of width `w`, widened to the width the value needs where it does not fit
+// (a depth of 1000 A and more, a large phase sum): the record stays readable as two numbers,
+// and every value that fits keeps the fixed columns.
+std::string widening_f(double v, int w, int d) {
+    std::string s = fmt_f(v, w, d);
+    while (s.find('*') != std::string::npos && w < 40) s = fmt_f(v, ++w, d);
+    return s;
 }
+
+} // namespace
+
+std::string phase_record(double z, double v) {
+    return widening_f(static_cast<float>(z), 6, 2) + " " + widening_f(v, 10, 5);
+}
+
+namespace {
 
 // The beam that is diagrammed: the first-order reflection g. The second beam of the row is g
 // only when the row starts at the transmitted beam; with a row such as -1 .. 3 it is the

@@ -12,6 +12,19 @@ namespace korvex {
 
 namespace {
 
+// A configuration source whose first read prints the reader's warnings (the file is read again
+// at every slice; its warnings are said once).
+template <class Read> auto noted_once(const State* st, Read read) {
+    return [st, read, said = std::make_shared<bool>(false)] {
+        if (*said) return read(nullptr);
+        Notes notes;
+        auto config = read(&notes);
+        *said = true;
+        for (const auto& n : notes) st->console() << n << '\n';
+        return config;
+    };
+}
+
 // The circular loop's configuration at each slice, the tables its method needs, and its notes.
 class LoopSource {
   public:
@@ -20,7 +33,10 @@ class LoopSource {
     LoopInput operator()() {
         if (!tables_checked_) provide_tables();
         LoopInput in;
-        in.config = read_loop_ini("loop.ini");
+        Notes notes;
+        in.config = read_loop_ini("loop.ini", noted_ ? nullptr : &notes);
+        noted_ = true;
+        for (const auto& n : notes) st_->console() << n << '\n';
         const LoopFieldMethod method = loop_field_method(in.config);
         if (method == LoopFieldMethod::tables) {
             read_loop_tables(*tables_);
@@ -61,6 +77,7 @@ class LoopSource {
     std::shared_ptr<LoopTables> tables_ = std::make_shared<LoopTables>();
     bool tables_checked_ = false;
     bool shear_noted_ = false;
+    bool noted_ = false; // the reader's warnings said
 };
 
 } // namespace
@@ -70,17 +87,22 @@ std::unique_ptr<DefectField> make_defect_field(State& st) {
     const State* s = &st;
     switch (st.defect_kind) {
     case DefectKind::edge:
-        return make_edge_field([s] { return edge::read_edge_config(s->f_defect); });
+        return make_edge_field(
+            noted_once(s, [s](Notes* n) { return edge::read_edge_config(s->f_defect, n); }));
     case DefectKind::screw:
-        return make_screw_field([s] { return screw::read_screw_config(s->f_defect); });
+        return make_screw_field(
+            noted_once(s, [s](Notes* n) { return screw::read_screw_config(s->f_defect, n); }));
     case DefectKind::loop:
         return make_loop_field(LoopSource(st));
     case DefectKind::vacancy:
-        return make_void_field([s] { return read_void_config(s->f_defect); });
+        return make_void_field(
+            noted_once(s, [s](Notes* n) { return read_void_config(s->f_defect, n); }));
     case DefectKind::pg_loop:
-        return make_pgloop_field([s] { return read_pgloop_file(s->f_defect); }, st.f_defect);
+        return make_pgloop_field(
+            noted_once(s, [s](Notes* n) { return read_pgloop_file(s->f_defect, n); }), st.f_defect);
     case DefectKind::tetrahedron:
-        return make_tetrahedron_field([s] { return read_tetrahedron_file(s->f_defect); });
+        return make_tetrahedron_field(
+            noted_once(s, [s](Notes* n) { return read_tetrahedron_file(s->f_defect, n); }));
     case DefectKind::strain:
         return make_strain_field();
     case DefectKind::dissociated:

@@ -48,6 +48,17 @@ std::string first_word(const std::string& line) {
     return line.substr(i, end == std::string::npos ? std::string::npos : end - i);
 }
 
+// A loop style the polygonal-loop model knows, refused at its record otherwise.
+void check_loop_style(const RecordReader& r, const std::string& style) {
+    if (style.find("pureSF") == std::string::npos && style.find("perfect") == std::string::npos &&
+        style.find("faulted") == std::string::npos)
+        throw ReadError(std::vector<std::string>{
+            "LOOPSTYLE DEFINED WRONG IN THE INITIAL FILE",
+            ValueSource(r).where +
+                ": the loop style must contain \"perfect\", \"pureSF\" or \"faulted\"",
+            "Read: \"" + style + "\""});
+}
+
 } // namespace
 
 Elasticity read_elasticity(RecordReader& r) {
@@ -78,6 +89,18 @@ EdgeConfig read_edge_config(RecordReader& r) {
     check_fraction(r, "Burgers vector", c.b_m, c.b_n, c.b_index);
     c.point = checked_vector(r, "point on the dislocation line");
     c.line = checked_vector(r, "direction of the dislocation line", true);
+    // The model's own test, here with the record and the values.
+    const Vec3 b{c.b_index[0] * c.b_m / c.b_n, c.b_index[1] * c.b_m / c.b_n,
+                 c.b_index[2] * c.b_m / c.b_n};
+    const double bl = b[0] * c.line[0] + b[1] * c.line[1] + b[2] * c.line[2];
+    if (std::abs(bl) >= 1e-4)
+        throw ReadError(std::vector<std::string>{
+            "The dislocation line is not perpendicular to v_b_edge",
+            ValueSource(r).where +
+                ": the line direction must be perpendicular to the Burgers vector (|b . line| "
+                "below 1e-4)",
+            "Read: line " + list_real(c.line[0]) + " " + list_real(c.line[1]) + " " +
+                list_real(c.line[2]) + ", b . line = " + list_real(bl)});
     r.read(c.nu);
     check_poisson(r, c.nu);
     c.r0 = checked_real(r, "core radius r0");
@@ -85,8 +108,9 @@ EdgeConfig read_edge_config(RecordReader& r) {
     return c;
 }
 
-EdgeConfig read_edge_config(const std::string& file) {
+EdgeConfig read_edge_config(const std::string& file, Notes* notes) {
     RecordReader r(file);
+    if (notes) r.collect_notes(*notes);
     return read_edge_config(r);
 }
 
@@ -101,6 +125,15 @@ ScrewConfig read_screw_config(RecordReader& r) {
     check_fraction(r, "Burgers vector", c.b_m, c.b_n, c.b_index);
     c.position = checked_vector(r, "point on the dislocation line");
     c.cut_plane = checked_vector(r, "normal of the cut plane", true);
+    const double bn = c.cut_plane[0] * c.b_index[0] + c.cut_plane[1] * c.b_index[1] +
+                      c.cut_plane[2] * c.b_index[2];
+    if (bn != 0.0)
+        throw ReadError(std::vector<std::string>{
+            "For a screw dislocation, Burgers vector must lay on the cut_plane",
+            ValueSource(r).where +
+                ": the cut-plane normal must be perpendicular to the Burgers vector [i j k]",
+            "Read: normal " + list_real(c.cut_plane[0]) + " " + list_real(c.cut_plane[1]) + " " +
+                list_real(c.cut_plane[2]) + ", normal . [i j k] = " + list_real(bn)});
     r.read(c.relaxation);
     if (c.relaxation != 0 && c.relaxation != 1)
         bad_value(r, "Surface Relaxation indicator only can be 0 or 1",
@@ -109,8 +142,9 @@ ScrewConfig read_screw_config(RecordReader& r) {
     return c;
 }
 
-ScrewConfig read_screw_config(const std::string& file) {
+ScrewConfig read_screw_config(const std::string& file, Notes* notes) {
     RecordReader r(file);
+    if (notes) r.collect_notes(*notes);
     return read_screw_config(r);
 }
 
@@ -124,8 +158,9 @@ VoidConfig read_void_config(RecordReader& r) {
     return c;
 }
 
-VoidConfig read_void_config(const std::string& path) {
+VoidConfig read_void_config(const std::string& path, Notes* notes) {
     RecordReader r(path);
+    if (notes) r.collect_notes(*notes);
     return read_void_config(r);
 }
 
@@ -144,8 +179,9 @@ InclusionConfig read_inclusion_config(RecordReader& r) {
     return c;
 }
 
-InclusionConfig read_inclusion_config(const std::string& path) {
+InclusionConfig read_inclusion_config(const std::string& path, Notes* notes) {
     RecordReader r(path);
+    if (notes) r.collect_notes(*notes);
     return read_inclusion_config(r);
 }
 
@@ -200,8 +236,9 @@ DissociatedConfig read_dissociated_config(RecordReader& r) {
     return c;
 }
 
-DissociatedConfig read_dissociated_config(const std::string& path) {
+DissociatedConfig read_dissociated_config(const std::string& path, Notes* notes) {
     RecordReader r(path);
+    if (notes) r.collect_notes(*notes);
     return read_dissociated_config(r);
 }
 
@@ -210,6 +247,7 @@ PgLoopFile read_pgloop_file(RecordReader& r) {
     r.skip(2);
     r.read(f.loopstyle);
     if (f.loopstyle.size() > 30) f.loopstyle.resize(30);
+    check_loop_style(r, f.loopstyle);
     r.read(f.b_m, f.b_n, f.b_dir);
     check_fraction(r, "Burgers vector", f.b_m, f.b_n, f.b_dir);
     r.read(f.f_m, f.f_n, f.f_dir);
@@ -227,8 +265,9 @@ PgLoopFile read_pgloop_file(RecordReader& r) {
     return f;
 }
 
-PgLoopFile read_pgloop_file(const std::string& path) {
+PgLoopFile read_pgloop_file(const std::string& path, Notes* notes) {
     RecordReader r(path);
+    if (notes) r.collect_notes(*notes);
     return read_pgloop_file(r);
 }
 
@@ -237,6 +276,7 @@ TetrahedronFile read_tetrahedron_file(RecordReader& r) {
     r.skip(2);
     r.read(t.style);
     if (t.style.size() > 20) t.style.resize(20);
+    check_loop_style(r, t.style);
     t.centroid = checked_vector(r, "centroid");
     t.edge = checked_real(r, "edge length", true);
     r.read(t.poissonsratio);
@@ -245,14 +285,16 @@ TetrahedronFile read_tetrahedron_file(RecordReader& r) {
     return t;
 }
 
-TetrahedronFile read_tetrahedron_file(const std::string& path) {
+TetrahedronFile read_tetrahedron_file(const std::string& path, Notes* notes) {
     RecordReader r(path);
+    if (notes) r.collect_notes(*notes);
     return read_tetrahedron_file(r);
 }
 
-LoopIniFile read_loop_ini(const std::string& path) {
+LoopIniFile read_loop_ini(const std::string& path, Notes* notes) {
     LoopIniFile f;
     RecordReader r(path);
+    if (notes) r.collect_notes(*notes);
     r.skip(2);
     r.read(f.b_m, f.b_n, f.b_dir);
     check_fraction(r, "Burgers vector", f.b_m, f.b_n, f.b_dir);
@@ -264,6 +306,12 @@ LoopIniFile read_loop_ini(const std::string& path) {
     r.read(f.model);
     if (f.model.size() > 30) f.model.resize(30);
     f.model_kind = loop_model_from_name(f.model);
+    // A misspelt model would compute no loop integrals at all: refused where it is read.
+    if (f.model_kind == LoopModel::unnamed)
+        bad_value(r,
+                  "the calculation model must be \"infinitesimal\", \"tabulation\" or "
+                  "\"integral\"",
+                  "\"" + f.model + "\"");
     return f;
 }
 

@@ -47,12 +47,11 @@ void elasticity_entries(Section& s, const State& st) {
     s.entry("Elastic constants C11, C12, C44 (GPa)", Rec() << c.c11 << c.c12 << c.c44);
 }
 
-// Only for the anisotropic field: an isotropic edge dislocation has no section (nor has a run
-// whose file is gone, which keeps the report of a run without the file as it always was).
+// A run whose file is gone has no section, as the report of such a run always was.
 std::vector<std::string> edge_section(const State& st, const std::string& file) {
     if (!RecordReader::exists(file)) return {};
     const edge::EdgeConfig c = edge::read_edge_config(file);
-    if (c.elasticity != Elasticity::anisotropic) return {};
+    const bool anisotropic = c.elasticity == Elasticity::anisotropic;
     Section s;
     s.add_rule();
     s.text("Edge dislocation");
@@ -60,9 +59,11 @@ std::vector<std::string> edge_section(const State& st, const std::string& file) 
     s.entry("Burgers Vector", burgers(c.b_m, c.b_n, c.b_index));
     s.entry("Position of the dislocation (in Angstrom)", point(c.point));
     s.entry("Dislocation line", direction(c.line));
-    s.entry("Poissons ratio (read, not used by the anisotropic field)", Rec() << c.nu);
+    s.entry(anisotropic ? "Poissons ratio (read, not used by the anisotropic field)"
+                        : "Poissons ratio",
+            Rec() << c.nu);
     s.entry("A factor to avoid the singularity", Rec() << c.r0 << " A ");
-    elasticity_entries(s, st);
+    if (anisotropic) elasticity_entries(s, st);
     return s.lines;
 }
 
@@ -99,8 +100,9 @@ std::vector<std::string> pg_loop_section(const State& st, const std::string& fil
     s.add_rule();
     s.entry("Loop style", Rec() << c.nsides << "-sided polygonal loop");
     s.entry("Burgers Vector", burgers(c.b_m, c.b_n, c.b_dir));
+    // The file holds the radius of the circle through the vertices; the size is twice that.
     s.entry("Loop size (twice of distance from the centroid to a vertex)",
-            Rec() << c.radius << " Angstrom");
+            Rec() << 2.0 * c.radius << " Angstrom");
     s.entry("Position of the loop centre (in Angstrom)", point(c.position));
     s.entry("Loop normal", direction(c.normal));
     s.add_rule();
@@ -118,9 +120,9 @@ std::vector<std::string> tetrahedron_section(const std::string& file) {
     if (c.style == "pureSF")
         s.text("Calculation for pure stacking faults");
     else if (c.style == "faulted")
-        s.text("Calculation for SFT with strian of edges");
+        s.text("Calculation for SFT with strain of edges");
     s.add_rule();
-    s.entry("Size of the tetrahedraon", Rec() << c.edge << "(in Angstrom, length of the edge)");
+    s.entry("Size of the tetrahedron", Rec() << c.edge << "(in Angstrom, length of the edge)");
     s.entry("Position of the centroid of the SFT (in Angstrom)", point(c.centroid));
     s.entry("Correction factor for avoiding the singularity of strain",
             Rec() << c.correction << " A ");

@@ -196,7 +196,7 @@ std::vector<std::string> parameter_report(const State& st, const std::tm& now) {
     r.push_back(rule);
     empty();
     r.push_back(rule);
-    entry("Accelerating voltage", Rec() << st.voltage << " kv");
+    entry("Accelerating voltage", Rec() << st.voltage << " kV");
     entry("Magnitude of wave vector k ", Rec() << st.k);
     entry("The lattice constant of sample", Rec() << st.lat_c);
     entry("The spacing of diffraction crystal planes", Rec() << st.d);
@@ -213,7 +213,7 @@ std::vector<std::string> parameter_report(const State& st, const std::tm& now) {
     for (int m = 1; m <= st.n_beams - 1; ++m)
         r.push_back(fmt_a("U(", 2) + fmt_i(m, 2) + fmt_a("g)=", 3) + fmt_f(st.u(m), 14, 10));
     r.push_back(rule);
-    text("The immaginary parts of the Fourier components of periodical potentials");
+    text("The imaginary parts of the Fourier components of periodical potentials");
     r.push_back(fmt_a("U'(  0)=", 7) + fmt_f(st.ui0, 14, 10));
     for (int m = 1; m <= st.n_beams - 1; ++m)
         r.push_back(fmt_a("U'(", 3) + fmt_i(m, 2) + fmt_a("g)=", 4) + fmt_f(st.ui(m), 14, 10));
@@ -226,9 +226,11 @@ std::vector<std::string> parameter_report(const State& st, const std::tm& now) {
     };
     titled("Z direction of sample", bracket(st.foil));
     titled("X direction of sample", bracket(st.co_x));
-    titled("Optical axis", bracket(st.beam_direction));
+    // The beam travels along the zone axis (tilted from it by the Bragg angle of the condition).
+    const bool axis_set = st.beam_direction != Vec3{};
+    titled("Optical axis", bracket(axis_set ? st.beam_direction : st.foil));
     titled("Diffraction vector g", bracket(st.v_g));
-    entry("Bemas considered", Rec()
+    entry("Beams considered", Rec()
                                   << st.mtx_beams(1) << "g ~ " << st.mtx_beams(st.n_beams) << "g");
     entry("Diffraction condition", Rec() << st.condition_n << "g strongly excited");
     text("Diffraction condition");

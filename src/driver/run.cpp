@@ -1,6 +1,7 @@
 #include "driver/run.hpp"
 
 #include "defects/defect.hpp"
+#include "driver/absorption_check.hpp"
 #include "driver/amplitude_phase.hpp"
 #include "driver/condition_split.hpp"
 #include "driver/condition_tape.hpp"
@@ -107,7 +108,18 @@ void check_defect_style(const State& st) {
 }
 
 void start_run(State& st, RunContext& rc) {
-    if (st.job != Job::reports_only) potential_coefficients(st);
+    rc.run_start = std::chrono::steady_clock::now();
+    // File times come from a coarser clock than now(): a file written at once may read as a few
+    // milliseconds older.
+    rc.files_since = std::filesystem::file_time_type::clock::now() - std::chrono::milliseconds(50);
+    // An unknown crystal stops here, naming where it was read, before anything is computed.
+    crystalparameter(st.sample, st.sample_source);
+    // The reports-only job computes no potential coefficients (they stay zero), but its slices
+    // and reports still need the lattice constant behind the wave quantities.
+    if (st.job != Job::reports_only)
+        potential_coefficients(st);
+    else
+        st.lat_c = crystalparameter(st.sample, st.sample_source).a;
     check_grid(st);
     if (run_core_seconds(st) > 3600) st.console() << " * NOTE: " << run_length_text(st) << "\n";
     cal_wave_quantities(st.input(), st.optics());
@@ -128,6 +140,34 @@ void start_run(State& st, RunContext& rc) {
         rc.imi.line(std::string(" absorption ") + absorption_name(st.absorption));
 }
 
+namespace {
+
+// Time, engine and the files of the run, by folder: the data directory and, where it is
+// another, the working directory (slice table, loop maps, amplitude-phase records).
+void print_run_summary(const State& st, const RunContext& rc) {
+    namespace fs = std::filesystem;
+    const std::string base = trim(rc.output_base_at_start);
+    const std::vector<std::string> prefixes{base, "Images" + base};
+    const std::string data = trim(st.datadir);
+    // The run's inputs may bear its name (the input file is its name) and be just written.
+    auto outputs = [&](const std::string& dir) {
+        std::vector<std::string> names = files_written(dir, prefixes, rc.files_since);
+        std::erase_if(names, [&](const std::string& n) {
+            return n == base || n == fs::path(trim(st.f_defect)).filename().string();
+        });
+        return names;
+    };
+    std::vector<std::pair<std::string, std::vector<std::string>>> dirs{{data, outputs(data)}};
+    std::error_code ec;
+    if (!fs::equivalent(data.empty() ? "." : data, ".", ec) || ec)
+        dirs.emplace_back("./", outputs(""));
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - rc.run_start;
+    st.console() << run_summary(took.count(), engine_name(st.engine),
+                                absorption_name(st.absorption), dirs);
+}
+
+} // namespace
+
 void end_run(State& st, RunContext& rc) {
     // A signal that came while the last files were written stops the run before it is closed.
     check_stop_signal();
@@ -140,6 +180,7 @@ void end_run(State& st, RunContext& rc) {
         rc.imi.line(" exit");
         rc.imi.close();
     }
+    if (writes_files(rc)) print_run_summary(st, rc);
     st.sliceposition.clear();
     st.slicethickness.clear();
 }
@@ -230,7 +271,7 @@ void save_layer(State& st, RunContext& rc, int islice, bool page_breaks, bool& w
         report_page_break(st, rc);
         rc.n_layer = 0;
     }
-    report_layer_image(rc);
+    report_layer_image(st, rc, islice);
     rc.imi.line(" " + trim(rc.last_layer_name));
 }
 
@@ -260,6 +301,7 @@ void run_condition(State& st, RunContext& rc) {
         << '\n';
     condition_setup(st);
     st.console() << resolution_warnings(st);
+    if (auto w = first_order_absorption_warning(st)) st.console() << *w;
     initial_amplitudes(st);
     check_defect_style(st);
     std::unique_ptr<DefectField> field =
@@ -297,6 +339,7 @@ void run_condition(State& st, RunContext& rc) {
     bool warned = false;
     const bool blocks = !replay && !tape && !rc.display && slices_in_blocks(st, *field, rows);
     std::vector<RowFill> fills;
+    const SliceProgress progress;
 
     for (int islice = 1; islice <= st.effslicenumber; ++islice) {
         check_stop_signal();
@@ -304,7 +347,7 @@ void run_condition(State& st, RunContext& rc) {
         if (const int last = blocks ? block_end(st, islice, middle) : islice; last > islice) {
             carry_block(engine, *field, st, islice, last, flag, fills, rows);
             for (int s = islice; s <= last; ++s)
-                if (auto line = indicator_line(s, st.effslicenumber)) st.console() << *line << '\n';
+                if (auto line = progress.line(s, st.effslicenumber)) st.console() << *line << '\n';
             islice = last;
             continue;
         }
@@ -335,8 +378,7 @@ void run_condition(State& st, RunContext& rc) {
                 propagate_rows(engine, st, islice, flag, rows);
             if (by_engine && !engine.verified_strain()) check_finite_strain(st, islice);
             if (!engine.verified_finite()) check_finite_amplitudes(st, islice);
-            if (auto line = indicator_line(islice, st.effslicenumber))
-                st.console() << *line << '\n';
+            if (auto line = progress.line(islice, st.effslicenumber)) st.console() << *line << '\n';
             if (rc.display) rc.display->slice_done(st, islice, st.effslicenumber);
         }
         if (tape) tape->text(st.console());

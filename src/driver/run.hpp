@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -32,9 +33,13 @@ struct RunContext {
     std::string last_image_path;            // full name of the last image written
     std::string last_layer_name;            // name of the last layer image, without directory
     int n_layer = 0;                        // layer images on the current report page
+    int figure_images = 0;                  // images in the report document's open figure
+    bool report_body = false;               // the report document holds a figure or note
     RecordFile imi;                         // run record (.imi)
     RecordFile tex;                         // report document (.tex)
     std::chrono::steady_clock::time_point count_start = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point run_start; // set by start_run, for the summary
+    std::filesystem::file_time_type files_since{};   // files written from here on are the run's
     // Local date and time used by the reports (replaceable in tests).
     std::function<std::tm()> now = [] {
         std::time_t t = std::time(nullptr);

@@ -8,6 +8,7 @@
 #include "state/textout.hpp"
 
 #include <algorithm>
+#include <array>
 #include <exception>
 #include <string>
 #include <vector>
@@ -66,7 +67,6 @@ class SliceOutputs final : public DefectField {
     void fill_slice(const State& st, Workspace& w, int islice) override {
         before(st);
         inner_->fill_slice(st, w, islice);
-        after(st, islice);
         if (kind_ == DefectKind::loop && writer_) {
             check_finite_strain(st, w.s_g_r, islice);
             print_loop_sgr(st, w.s_g_r, maps_);
@@ -77,36 +77,36 @@ class SliceOutputs final : public DefectField {
     bool fills_rows() const override { return kind_ != DefectKind::loop && inner_->fills_rows(); }
     RowFill rows_of_slice(const State& st, Workspace& w, int islice) override {
         before(st);
-        RowFill rows = inner_->rows_of_slice(st, w, islice);
-        after(st, islice);
-        return rows;
+        return inner_->rows_of_slice(st, w, islice);
     }
     void fill_column(const State& st, Workspace& w, int islice) override {
         before(st);
         inner_->fill_column(st, w, islice);
-        after(st, islice);
     }
 
   private:
-    // The tetrahedron's four face files in the run directory, each slice.
-    void before(const State& st) const {
+    // The tetrahedron's four face files in the run directory, as the configuration describes
+    // them at this slice. A face file already written with the same text is not written again:
+    // the amplitude-phase job visits every slice once per column position, and rewriting four
+    // files there cost far more than the columns themselves.
+    void before(const State& st) {
         if (kind_ != DefectKind::tetrahedron || !writer_) return;
         const TetrahedronFile t = read_tetrahedron_file(st.f_defect);
-        for (int face = 0; face < 4; ++face)
-            write_text_file(trim(st.rundir) +
-                                kTetrahedronFaces[static_cast<std::size_t>(face)].name + ".ini",
-                            tetrahedron_face_text(st, t, face));
-    }
-    // The edge dislocation's slice line.
-    void after(const State& st, int islice) const {
-        if (kind_ == DefectKind::edge)
-            st.console() << list_record({"m=", list_int(islice)}) << '\n';
+        for (std::size_t face = 0; face < faces_.size(); ++face) {
+            std::string text = tetrahedron_face_text(st, t, static_cast<int>(face));
+            const std::string path = trim(st.rundir) + kTetrahedronFaces[face].name + ".ini";
+            if (text == faces_[face] && path == face_dir_[face]) continue;
+            write_text_file(path, text);
+            faces_[face] = std::move(text);
+            face_dir_[face] = path;
+        }
     }
 
     std::unique_ptr<DefectField> inner_;
     DefectKind kind_;
     bool writer_;
     LoopMapsScratch maps_;
+    std::array<std::string, 4> faces_, face_dir_; // the face files as last written
 };
 
 } // namespace

@@ -1,6 +1,6 @@
-// What the slices of some defect models show besides their terms: the edge dislocation's slice
-// line, the circular loop's strain maps and the tetrahedron's face files, at every slice. The
-// models only compute; this adapter around the field of a condition prints and writes.
+// What the slices of some defect models leave besides their terms: the circular loop's strain
+// maps at every slice and the tetrahedron's face files (written again only when their text
+// changes). The models only compute; this adapter around the field of a condition writes.
 #pragma once
 
 #include "defects/defect.hpp"

@@ -13,6 +13,7 @@
 // Each file may be text or binary (state/gradient_stream.hpp), told apart by its first bytes.
 #include "defects/column_rule.hpp"
 #include "driver/defect_fields.hpp"
+#include "state/fmt.hpp"
 
 #include "optics/vectors.hpp"
 #include "state/checks.hpp"
@@ -70,13 +71,27 @@ class StrainField final : public DefectField {
         }
         for (std::size_t f = 0; f < 3; ++f) header_[f] = file_[f]->read_header(static_cast<int>(f));
         // Every file must describe the simulation grid (cell sizes compared exactly).
-        for (const auto& h : header_)
+        for (std::size_t f = 0; f < 3; ++f) {
+            const GradientHeader& h = header_[f];
+            const std::string file = "Gradient file \"" + base + kSuffix[f] + "\", header: ";
             if (h.cells != st.n_xyz)
-                halt("The numbers of cells in system and atomic box are not coincide");
-        for (const auto& h : header_)
+                halt({"The numbers of cells in system and atomic box are not coincide",
+                      file + "the cells along x, y, z must be those of the run, " +
+                          std::to_string(st.n_xyz[0]) + " " + std::to_string(st.n_xyz[1]) + " " +
+                          std::to_string(st.n_xyz[2]) +
+                          " (image widths and foil thickness, one per Angstrom)",
+                      "Read: " + std::to_string(h.cells[0]) + " " + std::to_string(h.cells[1]) +
+                          " " + std::to_string(h.cells[2])});
             for (std::size_t a = 0; a < 3; ++a)
                 if (h.unit[a] != st.size[a] / st.n_xyz[a])
-                    halt("The units of cells in system and atomic box are not coincide");
+                    halt({"The units of cells in system and atomic box are not coincide",
+                          file + "the cell sizes along x, y, z must be those of the run, " +
+                              list_real(st.size[0] / st.n_xyz[0]) + " " +
+                              list_real(st.size[1] / st.n_xyz[1]) + " " +
+                              list_real(st.size[2] / st.n_xyz[2]) + " Angstrom",
+                          "Read: " + list_real(h.unit[0]) + " " + list_real(h.unit[1]) + " " +
+                              list_real(h.unit[2])});
+        }
 
         // Only the rows kept are held; the terms of the others stay zero.
         const std::size_t nx = static_cast<std::size_t>(st.n_xyz[0]);

@@ -3,20 +3,50 @@
 #include "driver/defect_caption.hpp"
 #include "state/fmt.hpp"
 
+#include <cstdio>
+
 namespace korvex {
 
 namespace {
 const std::string SPCS = "\\"; // begins every command line
 
-// Plain text for a caption: the characters TeX treats specially are escaped.
+// Plain text for a caption or a note: the characters TeX treats specially are escaped.
 std::string tex_text(const std::string& s) {
     std::string out;
     for (char c : s) {
-        if (c == '_' || c == '%' || c == '&' || c == '#' || c == '$') out += '\\';
-        out += c;
+        if (c == '_' || c == '%' || c == '&' || c == '#' || c == '$' || c == '{' || c == '}')
+            out += '\\';
+        if (c == '\\' || c == '~' || c == '^')
+            out += "{\\char" + std::to_string(static_cast<unsigned char>(c)) + "}";
+        else
+            out += c;
     }
     return out;
 }
+
+// What a caption says of the condition: defect, Burgers vector where it has one, g and (g,ng).
+void caption_lines(const State& st, RunContext& rc, const std::string& opening) {
+    const DefectCaption d = defect_caption(st);
+    std::string b;
+    if (!d.burgers.empty()) b = ", {" + SPCS + "bf b}= $" + d.burgers + "$";
+    rc.tex.line(" " + opening + tex_text(d.what) + b + " ,");
+    rc.tex.line(" ${" + SPCS + "bf g}=" + SPCS + "langle " + list_int(nint(st.v_g[0])) + " " +
+                list_int(nint(st.v_g[1])) + " " + list_int(nint(st.v_g[2])) + SPCS + "rangle $, ");
+    rc.tex.line(" $(g," + pad(rc.condition_text, 20) + "g)$");
+}
+
+// The image files of a condition without layer images, for its note.
+std::string image_files(const State& st) {
+    if (st.job == Job::amplitude_images || st.job == Job::layer_images) {
+        if (st.n_beams < 1) return "";
+        const std::string first = trim(st.f_out) + beam_tag(st.mtx_beams(1));
+        const std::string last = trim(st.f_out) + beam_tag(st.mtx_beams(st.n_beams));
+        return "beam images " + first + (st.n_beams > 1 ? " ... " + last : "");
+    }
+    if (st.job == Job::thickness_fringes) return "thickness fringes of each beam";
+    return "";
+}
+
 } // namespace
 
 void begin_report_document(State& st, RunContext& rc) {
@@ -26,38 +56,61 @@ void begin_report_document(State& st, RunContext& rc) {
     rc.tex.line(" " + SPCS + "usepackage{graphicx}");
     rc.tex.line(" " + SPCS + "begin{document}");
     rc.tex.line("");
-    rc.tex.line(" " + SPCS + "begin{figure}");
+    rc.figure_images = 0;
+    rc.report_body = false;
 }
 
-void report_layer_image(RunContext& rc) {
+void report_layer_image(const State& st, RunContext& rc, int islice) {
+    if (rc.figure_images == 0) rc.tex.line(" " + SPCS + "begin{figure}");
+    ++rc.figure_images;
+    rc.report_body = true;
+    double depth = 0.0;
+    if (islice >= 1 && islice <= st.sliceposition.size() && islice <= st.slicethickness.size())
+        depth = st.sliceposition(islice) + 0.5 * st.slicethickness(islice);
+    char z[32];
+    std::snprintf(z, sizeof z, "%.1f", depth);
+    rc.tex.line(" " + SPCS + "parbox[t]{1.1in}{" + SPCS + "centering");
     rc.tex.line(" " + SPCS + "includegraphics[width=1in,height=1in,angle=-90]");
     rc.tex.line(" {" + trim(rc.last_layer_name) + ".ps}");
+    rc.tex.line(" " + SPCS + SPCS + "{" + SPCS + "scriptsize $z$ = " + z + " " + SPCS + "AA}}");
 }
 
 void report_page_break(const State& st, RunContext& rc) {
+    rc.report_body = true;
+    if (rc.figure_images == 0) {
+        // No image to caption: the condition's note, in the words of a caption.
+        caption_lines(st, rc, SPCS + "noindent ");
+        const std::string files = image_files(st);
+        rc.tex.line(" : no layer images" +
+                    (files.empty() ? std::string() : " (" + tex_text(files) + ")") + ".");
+        rc.tex.line(" " + SPCS + "par" + SPCS + "medskip");
+        rc.tex.line("");
+        return;
+    }
     rc.tex.line(" " + SPCS + "hspace{10cm}" + SPCS + ",");
     // The caption names the defect, its size and b as the run's configuration gives them.
-    const DefectCaption d = defect_caption(st);
-    rc.tex.line(" " + SPCS + "caption{ " + tex_text(d.what) + ", {" + SPCS + "bf b}= $" +
-                d.burgers + "$ ,");
-    rc.tex.line(" ${" + SPCS + "bf g}=" + SPCS + "langle " + list_int(nint(st.v_g[0])) + " " +
-                list_int(nint(st.v_g[1])) + " " + list_int(nint(st.v_g[2])) + SPCS + "rangle $, ");
-    rc.tex.line(" $(g," + pad(rc.condition_text, 20) + "g)$");
+    caption_lines(st, rc, SPCS + "caption{ ");
     rc.tex.line(" }");
     rc.tex.line(" " + SPCS + "label{}");
     rc.tex.line(" " + SPCS + "end{figure}");
     rc.tex.line(" " + SPCS + "pagebreak");
     rc.tex.line("");
-    rc.tex.line(" " + SPCS + "begin{figure}");
+    rc.figure_images = 0;
 }
 
 void end_report_document(const State& st, RunContext& rc) {
-    rc.tex.line(" " + SPCS + "hspace{10cm}\\,");
-    rc.tex.line(" " + SPCS + "caption{}");
-    rc.tex.line(" " + SPCS + "label{" + trim(st.f_out) + "}");
-    rc.tex.line(" " + SPCS + "end{figure}");
+    if (rc.figure_images > 0) {
+        rc.tex.line(" " + SPCS + "hspace{10cm}\\,");
+        rc.tex.line(" " + SPCS + "caption{}");
+        rc.tex.line(" " + SPCS + "label{" + trim(st.f_out) + "}");
+        rc.tex.line(" " + SPCS + "end{figure}");
+    } else {
+        if (!rc.report_body) rc.tex.line(" This run collects no images here.");
+        rc.tex.line(" " + SPCS + "label{" + trim(st.f_out) + "}");
+    }
     rc.tex.line(" " + SPCS + "end{document}");
     rc.tex.close();
+    rc.figure_images = 0;
 }
 
 } // namespace korvex

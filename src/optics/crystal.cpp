@@ -49,21 +49,33 @@ constexpr std::array<double, 10> kLorentz{1.1957, 1.3914, 1.5871, 1.7828, 1.9785
 
 } // namespace
 
-CrystalParams crystalparameter(const std::string& symbol) {
-    const std::string key = first_two(symbol);
-    for (const auto& row : kCrystals)
-        if (key == row.symbol) return row.params;
+namespace {
+
+// The stop of a symbol the table does not hold: the table's own line, then where the symbol
+// was read (when known), what is accepted and the value.
+[[noreturn]] void unknown_crystal(const std::string& symbol, const std::string& where) {
     std::string known;
     for (const auto& row : kCrystals) known += std::string(known.empty() ? "" : ", ") + row.symbol;
     halt({"No this element found in the subroutine CrystalParameter.",
-          "Read: \"" + symbol + "\" (known: " + known + ")"});
+          (where.empty() ? std::string() : where + ": ") +
+              "the crystal symbol (its first two characters, case matters) must be one of " + known,
+          "Read: \"" + symbol + "\""});
+}
+
+} // namespace
+
+CrystalParams crystalparameter(const std::string& symbol, const std::string& where) {
+    const std::string key = first_two(symbol);
+    for (const auto& row : kCrystals)
+        if (key == row.symbol) return row.params;
+    unknown_crystal(symbol, where);
 }
 
 CubicElastic elastic_constants(const std::string& symbol) {
     const std::string key = first_two(symbol);
     for (const auto& row : kElastic)
         if (key == row.symbol) return row.c;
-    halt("No this element found in the subroutine CrystalParameter.");
+    unknown_crystal(symbol, "");
 }
 
 double lorentzfactor(double voltage_volts) {

@@ -18,8 +18,10 @@ struct CrystalParams {
 };
 
 // Looks up the first two characters of `symbol` (case matters). Stops with
-// "No this element found in the subroutine CrystalParameter." when unknown.
-CrystalParams crystalparameter(const std::string& symbol);
+// "No this element found in the subroutine CrystalParameter." when unknown, followed by a line
+// naming `where` the symbol was read (a file and record, or a form box) and the known symbols,
+// and the value read.
+CrystalParams crystalparameter(const std::string& symbol, const std::string& where = "");
 
 // Room-temperature elastic stiffnesses of a cubic crystal, GPa.
 struct CubicElastic {

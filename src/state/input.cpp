@@ -155,6 +155,8 @@ void read_system_parameters(State& st, const std::string& file_name, bool make_a
     // The run directory is put before a relative name; an absolute one names the file itself.
     const std::string name = trim(file_name);
     RecordReader r(name.starts_with('/') ? name : trim(st.rundir) + name);
+    std::vector<std::string> notes;
+    r.collect_notes(notes);
     // Each value record follows one label record, read as one text item and discarded.
     auto value = [&r](auto&... v) {
         std::string label;
@@ -169,6 +171,7 @@ void read_system_parameters(State& st, const std::string& file_name, bool make_a
 
     st.sample_no = text(20);
     st.sample = text(20);
+    st.sample_source = ValueSource(r).where; // the crystal table checks it
     int job = 0;
     value(job);
     if (job != 1 && job != 2 && job != 3 && job != 9 && job != 999)
@@ -197,6 +200,7 @@ void read_system_parameters(State& st, const std::string& file_name, bool make_a
     check_vector(r, "zone axis", st.foil, true);
     value(st.v_g);
     check_reflection(r, st.v_g);
+    const ValueSource g_source(r);
     st.co_x = st.v_g;
     // Both ends must be given: a null value or a slash would leave a row of one or two beams
     // the user never asked for.
@@ -215,6 +219,7 @@ void read_system_parameters(State& st, const std::string& file_name, bool make_a
     r.skip(1); // the label before the absorption switch is not read
     r.read(st.iabs);
     check_switch(r, "absorption switch", st.iabs);
+    for (const auto& n : notes) st.console() << n << '\n';
 
     // Result names come from the file's own name: an input in another folder writes its
     // results into the data directory like any other.
@@ -230,7 +235,15 @@ void read_system_parameters(State& st, const std::string& file_name, bool make_a
     // The zone axis is the sample z axis and g its x axis: they must be exactly perpendicular.
     // Checked before any array is made, so that a refused parameter set never costs memory.
     const double fg = st.foil[0] * st.v_g[0] + st.foil[1] * st.v_g[1] + st.foil[2] * st.v_g[2];
-    if (fg != 0.0) halt("SAMPLE COORDINATES SYSTEM GIVEN WRONG!");
+    if (fg != 0.0)
+        halt({"SAMPLE COORDINATES SYSTEM GIVEN WRONG!",
+              g_source.where +
+                  ": the diffraction vector h k l must be perpendicular to the zone axis u v w "
+                  "(zone . g = 0)",
+              "Read: zone " + list_real(st.foil[0]) + " " + list_real(st.foil[1]) + " " +
+                  list_real(st.foil[2]) + ", g " + list_real(st.v_g[0]) + " " +
+                  list_real(st.v_g[1]) + " " + list_real(st.v_g[2]) +
+                  ", zone . g = " + list_real(fg)});
 
     check_grid(st);
     if (!make_arrays) return;

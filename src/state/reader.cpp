@@ -158,6 +158,7 @@ void RecordReader::skip(int count) {
 }
 
 void RecordReader::begin_statement() {
+    last_numeric_ = false;
     in_statement_ = true;
     line_open_ = false;
     stopped_ = false;
@@ -165,7 +166,36 @@ void RecordReader::begin_statement() {
     repeat_left_ = 0;
 }
 
+void RecordReader::note_surplus() {
+    std::string ignored;
+    std::size_t p = pos_;
+    bool first = true;
+    for (;;) {
+        while (p < line_.size() && is_blank(line_[p])) ++p;
+        // One comma may still separate the last value read from the next.
+        if (first && p < line_.size() && line_[p] == ',') {
+            ++p;
+            while (p < line_.size() && is_blank(line_[p])) ++p;
+        }
+        first = false;
+        const std::size_t start = p;
+        while (p < line_.size() && !is_blank(line_[p]) && line_[p] != ',' && line_[p] != '/') ++p;
+        const std::string_view tok = std::string_view(line_).substr(start, p - start);
+        if (tok.empty() || !parse_fortran_real(tok)) break;
+        ignored += (ignored.empty() ? "" : " ") + std::string(tok);
+        if (p < line_.size() && line_[p] == ',') ++p;
+    }
+    if (ignored.empty()) return;
+    std::string note = " * WARNING: \"" + name_ + "\", record " + std::to_string(record_no_) +
+                       " holds more numbers than are read; ignored: " + ignored;
+    if (line_.find(',') != std::string::npos)
+        note += " (a comma separates values: write decimals with a point)";
+    notes_->push_back(std::move(note));
+}
+
 void RecordReader::end_statement() {
+    if (notes_ && last_numeric_ && line_open_ && !stopped_ && repeat_left_ == 0) note_surplus();
+    last_numeric_ = false;
     in_statement_ = false;
     one_record_ = false;
     line_open_ = false;
@@ -274,6 +304,7 @@ void RecordReader::item(int& v) {
     auto p = t->quoted ? std::nullopt : parse_fortran_int(t->text);
     if (!p) fail_type("an integer", t->text);
     v = *p;
+    last_numeric_ = true;
 }
 
 bool RecordReader::plain_real(double& v) {
@@ -292,6 +323,7 @@ bool RecordReader::plain_real(double& v) {
     v = x;
     pos_ = static_cast<std::size_t>(end - line_.data());
     after_value_ = true;
+    last_numeric_ = true;
     return true;
 }
 
@@ -304,6 +336,7 @@ void RecordReader::item(double& v) {
     auto p = t->quoted ? std::nullopt : parse_fortran_real(t->text);
     if (!p) fail_type("a real number", t->text);
     v = *p;
+    last_numeric_ = true;
 }
 
 void RecordReader::item(float& v) {
@@ -314,6 +347,7 @@ void RecordReader::item(float& v) {
 
 void RecordReader::item(std::string& v) {
     auto t = next_token("a text value");
+    last_numeric_ = false;
     if (!t || t->kind == Token::Null) return;
     v = t->text;
 }

@@ -9,6 +9,11 @@
 // values not yet read keep what they held. `n*value` repeats a value and an empty field
 // between two commas leaves its value unchanged.
 //
+// A read whose last value is a number and whose last record holds further numbers after it
+// (as "32.0 0,0 100.0" read as three values, where the comma split "0,0" and 100.0 is left
+// over) adds a warning to the notes a caller asked for (collect_notes); text after the values,
+// such as a label, is no surplus.
+//
 // Every failure (file missing, end of file before a value, a value that is not of the wanted
 // type) throws `ReadError` with one line naming the file, the record, what was expected and the
 // text found.
@@ -22,6 +27,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korvex {
 
@@ -86,6 +92,9 @@ class RecordReader {
 
     // The longest record accepted (kMaxRecordBytes unless set); a longer one throws ReadError.
     void set_max_record(std::size_t bytes) { max_record_ = bytes; }
+    // From now on, warnings about surplus numbers are appended to `sink` (one line each,
+    // " * WARNING: ..."); without a sink they are not made.
+    void collect_notes(std::vector<std::string>& sink) { notes_ = &sink; }
 
   private:
     struct Token {
@@ -110,6 +119,8 @@ class RecordReader {
         for (auto& e : v) item(e);
     }
     [[noreturn]] void fail_type(const char* expected, const std::string& found) const;
+    // The numbers left on the open record after the last value read (see collect_notes).
+    void note_surplus();
 
     std::string name_;
     std::unique_ptr<std::istream> in_;
@@ -124,6 +135,8 @@ class RecordReader {
     int repeat_left_ = 0;      // pending repetitions of `repeat_` (n*value)
     Token repeat_;
     std::size_t max_record_ = kMaxRecordBytes;
+    bool last_numeric_ = false; // the last value taken was a number
+    std::vector<std::string>* notes_ = nullptr;
 };
 
 // Parses a whole token as a Fortran integer or real; nullopt when it is not one.

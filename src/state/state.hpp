@@ -40,6 +40,7 @@ struct InputParameters {
     // optics, beams and job control
     std::string sample_no;                   // specimen label (reported only), up to 20 characters
     std::string sample;                      // crystal symbol; its first two characters are used
+    std::string sample_source;               // where `sample` was read, for messages
     Job job{};                               // 1, 2, 3, 9 or 999 as read
     ColumnApprox ca = ColumnApprox::unknown; // column approximation "yes", "no" or "half"
     double voltage = 0.0;                    // kV

@@ -161,13 +161,19 @@ TEST(LoopIso, ModelsTablesAndUndefinedPoints) {
     EXPECT_TRUE(expect != 0.0 && loop_far_field(lg, 0, 0, 0) == 0.0); // zero only at the centre
     EXPECT_FALSE(run.dir.exists("i01.data"));
 
-    // An unknown model is reported at every slice; "integral" runs silently. Where the near field
-    // is undefined (in the plane of a loop on a slice centre, on its axis) the terms are zero, not
-    // NaN.
-    DefectRun spline = loop_run("70.0", "spline");
-    spline.slice(1).slice(2);
-    const std::string msg = " Distortion field calculation method has been NOT selected\n";
-    EXPECT_EQ(spline.console.str(), msg + msg);
+    // An unknown model (a misspelling) stops at its record with the words accepted, whatever the
+    // radius; "integral" runs silently. Where the near field is undefined (in the plane of a loop
+    // on a slice centre, on its axis) the terms are zero, not NaN.
+    for (const char* radius : {"70.0", "20.0"}) {
+        DefectRun misspelt = loop_run(radius, "intergral");
+        const Lines l = stop_lines([&] { misspelt.slice(1); });
+        EXPECT_TRUE(l.size() == 2 &&
+                    contains(l[0], "loop.ini\", record 8: the calculation model "
+                                   "must be \"infinitesimal\", \"tabulation\" "
+                                   "or \"integral\"") &&
+                    l[1] == "Read: \"intergral\"")
+            << l.at(0);
+    }
     DefectRun integral = loop_run("70.0", "integral");
     EXPECT_TRUE(all_finite(integral.slice(1).st.s_g_r) && integral.console.str().empty());
     // A Burgers vector off the normal: its normal component only, said once a condition.

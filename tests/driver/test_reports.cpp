@@ -1,4 +1,6 @@
 // Command line, reports, progress lines, result-file names: exact texts users' scripts read.
+#include "driver/absorption_check.hpp"
+#include "driver/amplitude_phase.hpp"
 #include "driver/program.hpp"
 #include "driver/progress.hpp"
 #include "driver/reports.hpp"
@@ -71,9 +73,14 @@ TEST(ParameterReport, RecordsSectionsConditionTextsAndProgressLines) {
         " Fourier components of periodical potentials (U(0)-U(5g), in Angstrom E(-2))";
     EXPECT_EQ(after(r, potentials, 2), (Lines{"U(  0)=  0.2108770000", "U( 1g)=  0.0900000000"}));
     const std::string imaginary =
-        " The immaginary parts of the Fourier components of periodical potentials";
+        " The imaginary parts of the Fourier components of periodical potentials";
     EXPECT_EQ(after(r, imaginary, 2), (Lines{"U'(  0)  0.0100000000", "U'( 1 g)=  0.0010000000"}));
-    // "edge" has no section: the report ends with the defect name.
+    // clang-format off
+    for (const auto& [label, value] : {std::pair{" Accelerating voltage", " 200.0 kV"},
+             {" Optical axis", " [0.0,0.0,1.0]"}, {" Beams considered", " -1g ~ 3g"}})
+        EXPECT_EQ(after(r, label), Lines{value}) << label;
+    // clang-format on
+    // An edge without its file has no section: the report ends with the defect name.
     EXPECT_EQ(Lines(r.end() - 2, r.end()),
               (Lines{" Style of defect", " edge                          "}));
 
@@ -113,9 +120,22 @@ TEST(ParameterReport, RecordsSectionsConditionTextsAndProgressLines) {
     // clang-format off
     for (const auto& [label, value] : {std::pair{" Loop style", " 6-sided polygonal loop"},
              {" Burgers Vector", " 1.0/3.0[1.0,1.0,1.0]"}, {" g.b", " 0.6666666667"},
+             {" Loop size (twice of distance from the centroid to a vertex)", " 80.0 Angstrom"},
              {" Correction factor for avoiding the singularity of strain", " 1.0 A "}})
         EXPECT_EQ(after(sec, label), Lines{value});
     // clang-format on
+
+    // The edge's section, isotropic as anisotropic: b, the point and the line it was run with.
+    dir.write("edge.ini", "{edge}\n====\n1 2 1 0 1\n6.0 0.0 1.0\n0 1 0\n0.34\n1.0\n");
+    st.defect = "edge", st.defect_kind = DefectKind::edge, st.f_defect = dir.str() + "edge.ini";
+    sec = parameter_report(st, fixed_time());
+    // clang-format off
+    for (const auto& [label, value] : {std::pair{" Burgers Vector", " 1.0/2.0[1.0,0.0,1.0]"},
+             {" Position of the dislocation (in Angstrom)", " (6.0,0.0,1.0)"},
+             {" Dislocation line", " [0.0,1.0,0.0]"}, {" Poissons ratio", " 0.34"}})
+        EXPECT_EQ(after(sec, label), Lines{value}) << label;
+    // clang-format on
+    EXPECT_EQ(std::count(sec.begin(), sec.end(), " Elasticity"), 0);
 
     // Condition values name the result files of a series: truncated (not rounded) to two decimals
     // in 20 characters, and a stop beyond 1E9; the progress line appears once per whole percent.
@@ -125,12 +145,27 @@ TEST(ParameterReport, RecordsSectionsConditionTextsAndProgressLines) {
     for (const auto& [v, text] : conditions) EXPECT_EQ(number_text(v), pad(text, 20)) << v;
     EXPECT_EQ(stop_lines([] { number_text(1.0e9 + 1.0); }), Lines{"the number is bigger than 1E9"});
 
-    EXPECT_EQ(indicator_line(1, 50).value_or("") + indicator_line(1, 200).value_or("-") +
-                  indicator_line(2, 200).value_or(""),
-              " 2% finished- 1% finished");
-    int progress = 0;
-    for (int i = 1; i <= 1000; ++i) progress += indicator_line(i, 1000).has_value();
-    EXPECT_EQ(progress, 100);
+    // Progress: a line at each tenth of the slices, with the time left estimated from the
+    // slices so far, none at the end; a foil of 7 slices gives 7 lines, one of 1000 gives 10.
+    EXPECT_EQ(indicator_line(1, 50).value_or("-") + indicator_line(5, 50).value_or("") +
+                  indicator_line(20, 100, 10.0).value_or("") +
+                  indicator_line(50, 50, 3.0).value_or(""),
+              "- 10% finished 20% finished, about 40 s left 100% finished");
+    for (const auto& [total, lines] : {std::pair{7, 7}, {1000, 10}, {12, 10}}) {
+        int progress = 0;
+        for (int i = 1; i <= total; ++i) progress += indicator_line(i, total).has_value();
+        EXPECT_EQ(progress, lines) << total;
+    }
+    EXPECT_EQ(duration_text(0.44) + "|" + duration_text(42.4) + "|" + duration_text(125) + "|" +
+                  duration_text(7440),
+              "0.4 s|42 s|2 min 05 s|2 h 04 min");
+    std::vector<std::string> many;
+    for (int k = 0; k < 14; ++k) many.push_back("f" + std::to_string(k));
+    EXPECT_EQ(
+        run_summary(2.5, "exact", "first-order", {{"data/", {"a", "b"}}, {"./", {}}, {"x/", many}}),
+        " Finished in 2.5 s, engine exact, absorption first-order\n"
+        " 2 files written in data/: a b\n"
+        " 14 files written in x/: f0 f1 f2 f3 f4 f5 f6 f7 f8 f9 f10 f11 ... and 2 more\n");
 }
 
 // The files of a run "run": ".par" and its "record.sim" entry (none for a run "test"), the 20-line
@@ -155,18 +190,49 @@ TEST(ResultFiles, ParametersDocumentAndImageNames) {
     EXPECT_TRUE(dir.exists("run.par") && dir.exists("test.par"));
     EXPECT_EQ(split_lines(dir.read("record.sim")).size(), 7u);
 
+    // The document of one job-1 condition: no figure without an image, the caption's words as a
+    // note naming the beam images; g's indices to the nearest integer, halves away from zero.
     st.f_out = "run", st.v_g = {2.0, -0.4, 0.5}, rc.condition_text = number_text(1.0);
+    st.defect = "no", st.defect_kind = DefectKind::perfect;
     begin_report_document(st, rc);
     report_page_break(st, rc);
     end_report_document(st, rc);
     EXPECT_EQ(out.str(), " tex file opened\n");
-    const auto l = split_lines(dir.read("Imagesrun.tex"));
-    ASSERT_EQ(l.size(), 20u);
+    auto l = split_lines(dir.read("Imagesrun.tex"));
     EXPECT_EQ(l.front() + l.back(), " \\documentclass[11pt,a4paper]{article} \\end{document}");
-    EXPECT_EQ(after(l, " \\hspace{10cm}\\,", 2, 2),
-              (Lines{" ${\\bf g}=\\langle 2 0 1\\rangle $, ", " $(g,1.00                g)$"}));
-    EXPECT_EQ(after(l, " \\caption{}"), Lines{" \\label{run}"});
-    EXPECT_EQ(after(l, " \\begin{document}"), Lines{""});
+    EXPECT_EQ(std::count(l.begin(), l.end(), " \\begin{figure}"), 0);
+    EXPECT_EQ(after(l, "", 4, 1),
+              (Lines{" \\noindent perfect crystal ,", " ${\\bf g}=\\langle 2 0 1\\rangle $, ",
+                     " $(g,1.00                g)$",
+                     " : no layer images (beam images run-01g ... run01g)."}));
+    EXPECT_EQ(after(l, " \\end{document}", 1, std::size_t(-1)), Lines{" \\label{run}"});
+
+    // Layer images: one figure per page, each image labelled with its exit depth; a defect
+    // without a Burgers vector leaves b out of the caption.
+    st.n_slice = 4, st.effslicenumber = 4;
+    st.sliceposition.resize(4), st.slicethickness.resize(4);
+    for (int i = 1; i <= 4; ++i) st.sliceposition(i) = 2.5 * i - 1.25, st.slicethickness(i) = 2.5;
+    st.defect = "tetrahedron", st.defect_kind = DefectKind::tetrahedron;
+    st.f_defect = dir.str() + "sft.ini";
+    dir.write("sft.ini", "{sft}\n====\nfaulted\n20 20 20\n50.0\n0.34\n1.0\n");
+    begin_report_document(st, rc);
+    rc.last_layer_name = "run01gml0003";
+    report_layer_image(st, rc, 3);
+    report_page_break(st, rc);
+    end_report_document(st, rc);
+    l = split_lines(dir.read("Imagesrun.tex"));
+    EXPECT_EQ(std::count(l.begin(), l.end(), " \\begin{figure}"), 1);
+    EXPECT_EQ(after(l, " {run01gml0003.ps}"), Lines{" \\\\{\\scriptsize $z$ = 7.5 \\AA}}"});
+    EXPECT_EQ(after(l, " \\hspace{10cm}\\,"),
+              Lines{" \\caption{ faulted stacking-fault tetrahedron, edge 5 nm ,"});
+    for (const auto& line : l) EXPECT_EQ(line.find("$$"), std::string::npos) << line;
+    EXPECT_EQ(after(l, " \\pagebreak", 3), (Lines{"", " \\label{run}", " \\end{document}"}));
+
+    // Amplitude-phase records keep their fixed columns where the values fit and widen a field
+    // where they do not (a foil of 1000 A and more), never writing asterisks.
+    EXPECT_EQ(phase_record(12.5, 0.25) + "|" + phase_record(1000.0, 0.49897) + "|" +
+                  phase_record(10000.0, -12345.678),
+              " 12.50    0.25000|1000.00    0.49897|10000.00 -12345.67800");
 
     st.unit_x = st.unit_y = 1.0;
     amplitude_contrast_images(st, rc);
@@ -243,4 +309,27 @@ TEST(CommandLine, ModesFilesEnginesAndMessages) {
         char* argv[] = {prog, bad.data(), t, in};
         EXPECT_EQ(program_main(4, argv), 2) << bad;
     }
+}
+
+// First-order absorption is flagged where two beams of equal excitation error are split less
+// than the absorption, and for strongly absorbing crystals; never without absorption or with
+// exact absorption.
+TEST(AbsorptionWarning, DegenerateRowsAndHeavyElements) {
+    State st = report_state(-1, 3);
+    st.iabs = 1;
+    const double s[] = {-0.0077, 0.0, 0.0, -0.0077, -0.0231};
+    for (int n = 1; n <= 5; ++n) st.s_g(n) = s[n - 1];
+    EXPECT_FALSE(first_order_absorption_warning(st)); // 2 U(3g) = 0.06 against U'(0) = 0.01
+    st.u(3) = 0.004;
+    const std::string w = first_order_absorption_warning(st).value_or("");
+    EXPECT_TRUE(contains(w, "beams -1g and 2g have equal excitation errors")) << w;
+    EXPECT_TRUE(w.ends_with("run with --absorption=exact\n")) << w;
+    st.s_g(4) = -0.0078; // no longer degenerate
+    EXPECT_FALSE(first_order_absorption_warning(st));
+    st.ui0 = 0.02; // 9.5 % of U(0)
+    EXPECT_TRUE(contains(first_order_absorption_warning(st).value_or(""), "strong absorption"));
+    st.absorption = Absorption::exact;
+    EXPECT_FALSE(first_order_absorption_warning(st));
+    st.absorption = Absorption::first_order, st.iabs = 0;
+    EXPECT_FALSE(first_order_absorption_warning(st));
 }

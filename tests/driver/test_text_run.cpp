@@ -365,3 +365,47 @@ TEST(SafeFiles, ClosedOutputLateSignalsSimultaneousRunsAndAbsoluteNames) {
         << absolute.output;
     EXPECT_TRUE(fs::exists(absolute.file("in00g")));
 }
+
+// Every example, on a small grid: the run ends with status 0, a job-999 run of it as well
+// (no potential coefficients, but slices and reports), and its report document has no figure
+// without an image and compiles with latex where latex is installed.
+TEST(TextRun, EveryExampleReportsAndItsDocumentCompiles) {
+    const fs::path examples = fs::path(KORVEX_SOURCE_DIR) / "examples";
+    const bool tex = have("latex");
+    int tried = 0;
+    for (const auto& entry : fs::directory_iterator(examples)) {
+        const fs::path dir = entry.path();
+        // Generated inputs (atomistic strain files) need their own build step.
+        if (!fs::exists(dir / "run.args") || fs::exists(dir / "prepare.sh")) continue;
+        for (const char* job : {"1", "999"}) {
+            SCOPED_TRACE(dir.filename().string() + " job " + job);
+            ScratchDir d;
+            fs::copy(dir, d.path(), fs::copy_options::recursive);
+            std::string args = read_file((dir / "run.args").string());
+            args.erase(args.find_last_not_of(" \n") + 1);
+            const std::string in = args.substr(0, args.find(' '));
+            auto lines = read_lines(d.str() + in);
+            ASSERT_GE(lines.size(), 28u);
+            lines[5] = job, lines[13] = lines[15] = "24", lines[17] = "6";
+            std::string text;
+            for (const auto& l : lines) text += l + "\n";
+            d.write(in, text);
+            std::string out;
+            ASSERT_EQ(run_program(d.str(), "-t " + args, out), 0) << out;
+            EXPECT_TRUE(contains(out, " 100% finished\n Finished in ")) << out;
+            ++tried;
+            const std::string doc = "Images" + in + ".tex";
+            const std::string body = d.read(doc);
+            EXPECT_TRUE(body.ends_with(" \\end{document}\n")) << body;
+            EXPECT_EQ(body.find("$$"), std::string::npos) << body;
+            EXPECT_EQ(body.find("begin{figure}"), std::string::npos) << body; // no layer images
+            if (tex) {
+                EXPECT_TRUE(shell("cd '" + d.str() + "' && latex -interaction=nonstopmode '" + doc +
+                                  "' </dev/null"))
+                    << read_file(d.str() + "Images" + in + ".log");
+            }
+        }
+    }
+    EXPECT_GE(tried, 20);
+    if (!tex) GTEST_SKIP() << "latex is not installed (scripts/test installs texlive-latex-base)";
+}

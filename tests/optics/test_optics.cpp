@@ -128,11 +128,16 @@ TEST(Geometry, CrystalTableWaveVectorsSliceCentresAndVectors) {
     // The element is named by its first two characters, case mattering; anything else stops.
     const CrystalParams cu = crystalparameter("Cu"), cu2 = crystalparameter("Cu-annealed");
     EXPECT_EQ(std::tuple(cu.a, cu.atoms, cu.msd), std::tuple(cu2.a, cu2.atoms, cu2.msd));
+    // The stop names where the symbol was read (when known) and the symbols the table holds.
+    const std::string known = "the crystal symbol (its first two characters, case matters) must "
+                              "be one of Ag, Al, Au, Cu, Mo, Si, Fe";
     for (const std::string bad : {"cu", "C", "", "Li"})
         EXPECT_EQ(stop_lines([&] { crystalparameter(bad); }),
-                  (Lines{"No this element found in the subroutine CrystalParameter.",
-                         "Read: \"" + bad + "\" (known: Ag, Al, Au, Cu, Mo, Si, Fe)"}))
+                  (Lines{"No this element found in the subroutine CrystalParameter.", known,
+                         "Read: \"" + bad + "\""}))
             << bad;
+    EXPECT_EQ(stop_lines([] { crystalparameter("cu", "Error reading \"in\", record 4"); }).at(1),
+              "Error reading \"in\", record 4: " + known);
 
     // gamma = 1 + eV / m c^2 (511.0 keV), to the fourth decimal, at every 100 kV step, matched
     // within one volt (exclusive); other voltages stop with two records.

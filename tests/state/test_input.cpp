@@ -123,7 +123,6 @@ TEST(ReadSystemParameters, DirectoriesRecordsGridTextValuesStopsAndTheGuard) {
     truncated.erase(truncated.rfind("1\n")); // ends after record 27
     const std::pair<std::string, std::string> cases[] = {
         {input_file({{24, "3 -1"}}), "The beam range given is wrong"},
-        {input_file({{20, "1 1 1"}, {22, "1 1 1"}}), "SAMPLE COORDINATES SYSTEM GIVEN WRONG!"},
         // The beam range is checked before the zone axis.
         {input_file({{20, "1 1 1"}, {22, "1 1 1"}, {24, "1 0"}}), "The beam range given is wrong"},
         {input_file({{14, "10000"}, {16, "10000"}}), big},
@@ -138,6 +137,22 @@ TEST(ReadSystemParameters, DirectoriesRecordsGridTextValuesStopsAndTheGuard) {
                     "could be read"},
     };
     for (const auto& [file, want] : cases) EXPECT_EQ(InputRun(file).stop().at(0), want);
+    // g not perpendicular to the zone axis: where g was read, both vectors and their product.
+    EXPECT_EQ(InputRun(input_file({{20, "1 1 1"}, {22, "1 1 1"}})).stop(),
+              (Lines{"SAMPLE COORDINATES SYSTEM GIVEN WRONG!",
+                     "Error reading \"./cu.in\", record 22: the diffraction vector h k l must be "
+                     "perpendicular to the zone axis u v w (zone . g = 0)",
+                     "Read: zone 1.0 1.0 1.0, g 1.0 1.0 1.0, zone . g = 3.0"}));
+    // Surplus numbers on a value record are named (a decimal comma splits a value); labels
+    // after the values and on label records are no surplus. The crystal's record is kept for
+    // the crystal table's message.
+    InputRun surplus(input_file({{3, "Crystal 1 2 3"}, {20, "0,0 1 5.5 zone axis"}, {26, "1.0"}}));
+    std::ostringstream out;
+    surplus.st.out = &out;
+    surplus.read();
+    EXPECT_EQ(out.str(), " * WARNING: \"./cu.in\", record 20 holds more numbers than are read; "
+                         "ignored: 5.5 (a comma separates values: write decimals with a point)\n");
+    EXPECT_EQ(surplus.st.sample_source, "Error reading \"./cu.in\", record 4");
     // Sizes giving no column or slice, or more than an int can count.
     for (const std::string bad : {"0.4", "0", "-20", "1e12"})
         for (const int rec : {14, 16, 18})
@@ -266,6 +281,22 @@ TEST(RecordReader, ListDirectedRulesErrorsPrintedFieldsAndFiles) {
     for (const char* bad : {"2.5", "3000000000"}) EXPECT_FALSE(parse_fortran_int(bad)) << bad;
     for (const char* bad : {"abc", "1e", ".", "1e999"})
         EXPECT_FALSE(parse_fortran_real(bad)) << bad;
+
+    // Numbers left on the last record of a numeric read are noted, once per record, up to the
+    // first word; none after a slash, a text value or without a sink.
+    std::vector<std::string> notes;
+    RecordReader nr("n.ini", "32.0 0,0 100.0, 7 label 8\nabc 1 2\n1 / 2 3\n1 2\n4 text 5\n");
+    nr.collect_notes(notes);
+    Vec3 p{};
+    std::string word;
+    int num = 0;
+    nr.read(p), nr.read(word), nr.read(num), nr.read(num), nr.read(num);
+    EXPECT_EQ(p, (Vec3{32.0, 0.0, 0.0}));
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes[0], " * WARNING: \"n.ini\", record 1 holds more numbers than are read; "
+                        "ignored: 100.0 7 (a comma separates values: write decimals with a point)");
+    EXPECT_EQ(notes[1], " * WARNING: \"n.ini\", record 4 holds more numbers than are read; "
+                        "ignored: 2");
 
     RecordReader r("mem", "1 2\n\n   \n3 4 5\n6\n3*2.5 7\n1 / 2 3\n4\n");
     std::array<double, 3> v{};
