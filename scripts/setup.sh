@@ -3,7 +3,24 @@
 set -euo pipefail
 
 KORVEX_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-KORVEX_BUILD="${KORVEX_BUILD:-$KORVEX_ROOT/build}"
+
+# The compiler (KORVEX_COMPILER): gcc, the default, builds in build/; clang builds with clang++
+# and its OpenMP runtime in build-clang/, so that both builds can stand side by side.
+KORVEX_COMPILER="${KORVEX_COMPILER:-gcc}"
+KORVEX_COMPILER_PACKAGES=()
+KORVEX_CMAKE_ENV=()
+case "$KORVEX_COMPILER" in
+    gcc | g++) KORVEX_BUILD="${KORVEX_BUILD:-$KORVEX_ROOT/build}" ;;
+    clang | clang++)
+        KORVEX_BUILD="${KORVEX_BUILD:-$KORVEX_ROOT/build-clang}"
+        KORVEX_COMPILER_PACKAGES=(clang libomp-dev)
+        KORVEX_CMAKE_ENV=(CXX=clang++) # read when the folder is first configured
+        ;;
+    *)
+        echo "unknown compiler \"$KORVEX_COMPILER\" (gcc or clang)" >&2
+        exit 2
+        ;;
+esac
 
 # Packages every build needs.
 KORVEX_BUILD_PACKAGES=(build-essential cmake pkg-config giza-dev libcpgplot0 libgiza0 libx11-dev libgif-dev
@@ -26,9 +43,10 @@ korvex_install() {
 }
 
 korvex_setup() {
-    korvex_install "${KORVEX_BUILD_PACKAGES[@]}" "$@"
+    korvex_install "${KORVEX_BUILD_PACKAGES[@]}" "${KORVEX_COMPILER_PACKAGES[@]}" "$@"
     local jobs
     jobs="$(nproc 2>/dev/null || echo 2)"
-    cmake -S "$KORVEX_ROOT" -B "$KORVEX_BUILD" -DCMAKE_BUILD_TYPE=Release -DKORVEX_WERROR=ON
+    env "${KORVEX_CMAKE_ENV[@]}" cmake -S "$KORVEX_ROOT" -B "$KORVEX_BUILD" \
+        -DCMAKE_BUILD_TYPE=Release -DKORVEX_WERROR=ON
     cmake --build "$KORVEX_BUILD" -j "$jobs"
 }

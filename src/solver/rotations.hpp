@@ -78,7 +78,7 @@ inline void symmetric_form(int n, const double* m, const double* scale, const do
 template <int N, int L>
 void jacobi_lanes(double* a, double* v, int n_runtime, int maxsweep, double rel_tol, int* sweeps) {
     const int n = N > 0 ? N : n_runtime;
-    const auto el = [n](int r, int c) { return (r + n * c) * L; };
+    const auto el = [=](int r, int c) { return (r + n * c) * L; };
     for (int c = 0; c < n; ++c)
         for (int r = 0; r < n; ++r)
             for (int l = 0; l < L; ++l) v[el(r, c) + l] = r == c ? 1.0 : 0.0;

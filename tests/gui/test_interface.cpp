@@ -24,7 +24,7 @@ TEST(Toolkit, ButtonsPlotFrameAndCursor) {
     const std::tuple<int, int, std::string> stops[] = {
         {0, 0, "BUTTON NUMBER =    0"}, {9, 0, "BUTTON NUMBER =    9"}, {1, 6, "TYPE =    6"}};
     for (const auto& [nb, type, first] : stops)
-        EXPECT_EQ(stop_lines([&] { button(t.gui, nb, "X", type); }),
+        EXPECT_EQ(stop_lines([&, nb = nb, type = type] { button(t.gui, nb, "X", type); }),
                   (Lines{first, "ERROR: invalid button " + std::string(type ? "type" : "number") +
                                     " in SUBROUTINE BUTTON"}));
     EXPECT_EQ(t.gr.texts.size(), 2u);

@@ -273,7 +273,7 @@ TEST(EigenSolution, ShearStepsPairTestIdleCounterAndTheBatchKernel) {
             lane_phase[l] = bst.v_g[0] * sf[0] + bst.v_g[1] * sf[1] + bst.v_g[2] * sf[2];
             phi_ref[l] = one_slice(bst, lane_terms[l], phi_in, dz, sf);
         }
-        solver::with_beam_count(nb, [&]<int N>() {
+        solver::with_beam_count(nb, [&, nb = nb, ca = ca]<int N>() { // (bindings: clang 14)
             std::vector<double> sd_store(solver::SliceData<N>::doubles_needed(nb));
             std::vector<double> k_store(solver::BatchKernel<N, L>::doubles_needed(nb));
             solver::SliceData<N> sd;

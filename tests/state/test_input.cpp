@@ -337,7 +337,7 @@ TEST(RecordReader, ListDirectedRulesErrorsPrintedFieldsAndFiles) {
          "Error reading \"f.in\", record 1: expected a real number, but the record ends"}};
     for (const auto& [text, read, message] : cases) {
         RecordReader rd("f.in", text);
-        EXPECT_EQ(stop_lines([&] { read(rd); }), Lines{message});
+        EXPECT_EQ(stop_lines([&, &read = read] { read(rd); }), Lines{message});
     }
 
     ScratchDir dir;
