@@ -183,6 +183,7 @@ std::string overview_caption(const State& st, const std::vector<OverviewRow>& ro
     const DefectCaption d = defect_caption(st);
     s += d.what;
     if (!d.burgers.empty()) s += ", b = " + d.burgers;
+    if (st.engine != Engine::exact) s += "  engine " + st.engine_ran;
     return s;
 }
 
