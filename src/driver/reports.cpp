@@ -237,7 +237,7 @@ std::vector<std::string> parameter_report(const State& st, const std::tm& now) {
     for (int n = 1; n <= st.n_beams; ++n)
         if (st.mtx_beams(n) == 1) line(Rec(" s_g= ") << st.s_g(n) << "  1/A");
     r.push_back(rule);
-    titled("Column engine", engine_name(st.engine));
+    titled("Column engine", st.engine_ran.empty() ? engine_name(st.engine) : st.engine_ran);
     titled("Absorption", absorption_name(st.absorption));
     text("Style of defect");
     text(pad(st.defect, 30));

@@ -133,9 +133,8 @@ void start_run(State& st, RunContext& rc) {
     if (!writes_files(rc)) return;
     begin_report_document(st, rc);
     rc.imi.open(trim(st.datadir) + trim(st.f_out) + ".imi");
-    // A tabulated or exact-absorption run says so first; a default run keeps the record as it
-    // always was.
-    if (st.engine != Engine::exact) rc.imi.line(std::string(" engine ") + engine_name(st.engine));
+    // An exact-absorption run says so first (a tabulated run says after each condition what its
+    // engine did); a default run keeps the record as it always was.
     if (st.absorption != Absorption::first_order)
         rc.imi.line(std::string(" absorption ") + absorption_name(st.absorption));
 }
@@ -319,6 +318,13 @@ void run_condition(State& st, RunContext& rc) {
     if (rc.display) rc.display->begin_condition(st);
     int flag = 1;
     ColumnEngine engine(st.engine);
+    st.engine_ran = engine_name(st.engine);
+    if (!replay) {
+        const std::string why = engine.prepare(st);
+        if (!why.empty())
+            st.console() << " * WARNING: the table engine solves every column exactly here: " << why
+                         << '\n';
+    }
     ThicknessFringes fringes;
     const RowBlock rows = split ? split->rows(st.n_pixel_y) : RowBlock{1, st.n_pixel_y};
     if (split) field->keep_rows(rows.first, rows.last);
@@ -394,6 +400,11 @@ void run_condition(State& st, RunContext& rc) {
             collect(false);
             if (writer) save_layer(st, rc, islice, every, warned);
         }
+    }
+    if (!replay) st.engine_ran = engine.report();
+    if (st.engine != Engine::exact) {
+        st.console() << " Column engine: " << st.engine_ran << '\n';
+        if (writer) rc.imi.line(" engine " + st.engine_ran);
     }
     collect(true);
     // Each process marks the crossings of the rows it fills: in blocks, its own rows alone.

@@ -289,6 +289,7 @@ std::string overview_caption(const State& st, const std::vector<OverviewRow>& ro
     const std::string file =
         st.defect_kind == DefectKind::loop ? std::string("loop.ini") : trim(st.f_defect);
     if (st.defect_kind != DefectKind::perfect && !file.empty()) s += "  file " + file;
+    if (st.engine != Engine::exact) s += "  engine " + st.engine_ran;
     return s;
 }
 

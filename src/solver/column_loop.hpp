@@ -13,6 +13,7 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -74,7 +75,8 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
     const std::ptrdiff_t last_col = static_cast<std::ptrdiff_t>(rows.last) * npx - 1;
     const int passes = std::max<int>(1, static_cast<int>(fills.size()));
     int bad_terms = passes + 1, bad_total = passes + 1;
-#pragma omp parallel reduction(min : bad_terms, bad_total)
+    std::int64_t carried = 0, solved = 0;
+#pragma omp parallel reduction(min : bad_terms, bad_total) reduction(+ : carried, solved)
     {
         KernelHolder<N, L> holder(sd);
         BatchKernel<N, L>& k = holder.k;
@@ -84,7 +86,9 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
         std::vector<unsigned char> fits(g3.size());
         // With one scalar and a fixed beam count, a row's cells and weights go together.
         const bool by_row = N > 0 && tab && tab->table.K1 == 0;
+        const bool by_row2 = N > 0 && tab && tab->table.K1 > 0;
         TransferTable::RowStencil stencil;
+        TransferTable::RowStencil2 stencil2;
         double* sgr = k.sgr();
         double* re = k.re();
         double* im = k.im();
@@ -112,6 +116,7 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
             for (int l = 0; l < count; ++l) {
                 const std::ptrdiff_t c = col[l];
                 if (grid.passes(c)) continue;
+                ++solved;
                 for (int r = 0; r < n; ++r) {
                     grid.phi[c + ncol * r] = cplx(re[r * L + l], im[r * L + l]);
                     total += re[r * L + l] + im[r * L + l];
@@ -133,6 +138,8 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
                 tab->form.template recover_row<N>(grid.sgr + first, ncol, static_cast<int>(npx),
                                                   g3.data(), g1.data(), fits.data());
             if (by_row) tab->table.locate_row(static_cast<int>(npx), g3.data(), stencil);
+            if (by_row2)
+                tab->table.locate_row2(static_cast<int>(npx), g3.data(), g1.data(), stencil2);
             for (std::ptrdiff_t c = first; c < first + npx; ++c) {
                 const std::size_t i = static_cast<std::size_t>(c - first);
                 const double* w = nullptr;
@@ -148,7 +155,22 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
                                  },
                                  &total))
                     continue;
-                if (!by_row && tab && !grid.passes(c) && fits[i] &&
+                if (by_row2 && !grid.passes(c) && fits[i]) {
+                    std::size_t apart = 0;
+                    const double *w3 = nullptr, *w1 = nullptr;
+                    const double* a = tab->table.at2(stencil2, i, apart, w3, w1);
+                    if (a && tabulated_column(
+                                 sd, grid, ts, c,
+                                 [&](double* xr, double* xi) {
+                                     if constexpr (N > 0)
+                                         tab->table.template interpolated_transfer2<N>(
+                                             w3, w1, a, apart, xr, xi);
+                                     return N > 0;
+                                 },
+                                 &total))
+                        continue;
+                }
+                if (!by_row && !by_row2 && tab && !grid.passes(c) && fits[i] &&
                     tabulated_column(
                         sd, grid, ts, c,
                         [&](double* xr, double* xi) {
@@ -161,6 +183,7 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
                 if (count == L) flush();
             }
             if (count > 0) flush();
+            carried += npx;
             return row_terms;
         };
         // Rows dealt out one at a time in turn: the work of a row varies across the image
@@ -187,6 +210,8 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
     checks.amplitudes = bad_total > passes;
     checks.bad_strain = checks.strain ? 0 : bad_terms;
     checks.bad_amplitude = checks.amplitudes ? 0 : bad_total;
+    checks.carried = carried;
+    checks.solved = solved;
     return checks;
 }
 

@@ -33,22 +33,12 @@ template <int R> KORVEX_HOT NodeLanes lanes_from(NodeLanes lo, NodeLanes hi) {
 #endif
 }
 
-// `a`: the first of the four nodes, `ns` doubles each; `re`, `im`: the column's amplitudes,
-// replaced by the new ones.
-template <int N>
-KORVEX_HOT void interpolate_and_apply(const double* w, const double* a, std::size_t ns, double* re,
-                                      double* im) {
+// phi <- S phi, `element(at)` giving the 8 doubles of S from `at` (an offset in a node) as
+// whole vectors; `re`, `im`: the column's amplitudes, replaced by the new ones.
+template <int N, class Element>
+KORVEX_HOT void apply_elements(const Element& element, double* re, double* im) {
     constexpr int V = (2 * N + 7) / 8;  // vectors of one column
     constexpr int VP = (4 * N + 7) / 8; // of two neighbouring columns
-    const double* b = a + ns;
-    const double* c = b + ns;
-    const double* d = c + ns;
-    const NodeLanes w0 = NodeLanes{} + w[0], w1 = NodeLanes{} + w[1], w2 = NodeLanes{} + w[2],
-                    w3 = NodeLanes{} + w[3];
-    const auto element = [&](std::size_t at) {
-        return ((w0 * node_lanes(a + at) + w1 * node_lanes(b + at)) + w2 * node_lanes(c + at)) +
-               w3 * node_lanes(d + at);
-    };
     NodeLanes ya[V] = {}, yb[V] = {};
     int col = 0;
     if constexpr (VP < 2 * V) {
@@ -86,6 +76,45 @@ KORVEX_HOT void interpolate_and_apply(const double* w, const double* a, std::siz
         re[r] = ra[r] - rb[N + r];
         im[r] = ra[N + r] + rb[r];
     }
+}
+
+// `a`: the first of the four nodes, `ns` doubles each.
+template <int N>
+KORVEX_HOT void interpolate_and_apply(const double* w, const double* a, std::size_t ns, double* re,
+                                      double* im) {
+    const double* b = a + ns;
+    const double* c = b + ns;
+    const double* d = c + ns;
+    const NodeLanes w0 = NodeLanes{} + w[0], w1 = NodeLanes{} + w[1], w2 = NodeLanes{} + w[2],
+                    w3 = NodeLanes{} + w[3];
+    apply_elements<N>(
+        [&](std::size_t at) {
+            return ((w0 * node_lanes(a + at) + w1 * node_lanes(b + at)) + w2 * node_lanes(c + at)) +
+                   w3 * node_lanes(d + at);
+        },
+        re, im);
+}
+
+// The same over 4 x 4 nodes: four rows (`rows_apart` doubles apart) of four consecutive nodes
+// from `a`, node (i, r) weighted w3[i] w1[r]; the rows are summed in order, as
+// TransferTable::interpolate_in sums them.
+template <int N>
+KORVEX_HOT void interpolate_and_apply2(const double* w3, const double* w1, const double* a,
+                                       std::size_t ns, std::size_t rows_apart, double* re,
+                                       double* im) {
+    double w[16];
+    for (int r = 0; r < 4; ++r)
+        for (int i = 0; i < 4; ++i) w[4 * r + i] = w3[i] * w1[r];
+    const auto row = [&](int r, std::size_t at) {
+        const double* p = a + static_cast<std::size_t>(r) * rows_apart + at;
+        const double* q = w + 4 * r;
+        return (((NodeLanes{} + q[0]) * node_lanes(p) + (NodeLanes{} + q[1]) * node_lanes(p + ns)) +
+                (NodeLanes{} + q[2]) * node_lanes(p + 2 * ns)) +
+               (NodeLanes{} + q[3]) * node_lanes(p + 3 * ns);
+    };
+    apply_elements<N>(
+        [&](std::size_t at) { return ((row(0, at) + row(1, at)) + row(2, at)) + row(3, at); }, re,
+        im);
 }
 
 } // namespace korvex::solver::detail

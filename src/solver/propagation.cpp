@@ -12,7 +12,10 @@
 #include <cassert>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace korvex {
@@ -38,6 +41,7 @@ struct ColumnEngine::Tables {
     bool ready = false;
     bool exact = false; // the nodes hold exact-absorption transfers
     solver::StrainForm form;
+    std::string why_not; // why a slice found no table, "" while every slice found one
     std::vector<solver::TransferTable> by_dz;
 };
 
@@ -57,15 +61,19 @@ const solver::TransferTable* table_for(const State& st, const SliceData<N>& sd,
     if (!tabs.ready || tabs.exact != exact) {
         tabs.by_dz.clear();
         tabs.exact = exact;
-        std::vector<double> m(static_cast<std::size_t>(n)), t(m.size());
+        std::vector<double> m(static_cast<std::size_t>(n)), t(m.size()), s(m.size());
         for (int r = 0; r < n; ++r) {
             m[static_cast<std::size_t>(r)] = st.mtx_beams(r + 1);
             t[static_cast<std::size_t>(r)] = std::tan(st.shift_angle(r + 1));
+            s[static_cast<std::size_t>(r)] = st.s_g(r + 1);
         }
-        tabs.form = solver::StrainForm::make(n, m.data(), t.data());
+        tabs.form = solver::StrainForm::make(n, m.data(), t.data(), s.data());
         tabs.ready = true;
     }
-    if (tabs.form.dims == 0) return nullptr;
+    if (tabs.form.dims == 0) {
+        tabs.why_not = "no beam's strain term to tabulate";
+        return nullptr;
+    }
     for (const auto& t : tabs.by_dz)
         if (t.dz == sd.dz) return t.serves_small_strains() ? &t : nullptr;
     solver::TransferTable& t = tabs.by_dz.emplace_back();
@@ -80,9 +88,9 @@ const solver::TransferTable* table_for(const State& st, const SliceData<N>& sd,
     const auto finer = [&](solver::TransferTable& table) {
         if (exact)
             solver::detail::build_sub_tables<N, solver::detail::OneLane<solver::ExactNode<N>>>(
-                sd, tabs.form, table);
+                sd, tabs.form, table, kTableMaxBytes);
         else
-            solver::detail::build_sub_tables(sd, tabs.form, table);
+            solver::detail::build_sub_tables(sd, tabs.form, table, kTableMaxBytes);
     };
     // A look at the cells around zero strain first, at every spacing the whole table may take:
     // where none serves them, no table is built (see serves_small_strains).
@@ -96,15 +104,23 @@ const solver::TransferTable* table_for(const State& st, const SliceData<N>& sd,
     }
     if (!worth) {
         t.dz = sd.dz; // remembered as "no table" for this slice thickness
+        tabs.why_not = std::string("column approximation ") +
+                       (st.ca == ColumnApprox::yes  ? "yes"
+                        : st.ca == ColumnApprox::no ? "no"
+                                                    : "half") +
+                       ": no table serves the strains near zero";
         return nullptr;
     }
     // Where an avoided crossing makes cells rough, a finer step in G3 (up to 16 times) usually
-    // smooths them out; cells still rough are solved exactly.
+    // smooths them out with one scalar; with two the rough cells run across the rows of G1, and
+    // their finer tables serve them instead. Cells still rough are solved exactly.
+    const int max_refine = tabs.form.dims == 2 ? 1 : 16;
     for (int refine = 1;; refine *= 2) {
         const bool whole =
             t.plan(tabs.form, sd.dz, slice_error, kTableMaxScalar, kTableMaxBytes, refine);
         nodes(t);
-        if (!whole || refine == 16 || std::count(t.rough.begin(), t.rough.end(), 1) == 0) break;
+        if (!whole || refine == max_refine || std::count(t.rough.begin(), t.rough.end(), 1) == 0)
+            break;
     }
     finer(t);
     return t.serves_small_strains() ? &t : nullptr;
@@ -114,7 +130,8 @@ const solver::TransferTable* table_for(const State& st, const SliceData<N>& sd,
 // columns the table does not cover are solved on their own, as the exact engine solves them.
 // False when the beams' terms have no tabulated form (the caller solves every column).
 template <int N>
-bool run_slice_exact_absorption(State& st, double dz, bool is_void, ColumnEngine::Tables& tables) {
+bool run_slice_exact_absorption(State& st, double dz, bool is_void, ColumnEngine::Tables& tables,
+                                SliceChecks& checks) {
     SliceHolder<N> holder(st.n_beams);
     SliceData<N>& sd = holder.sd;
     prepare_slice_data<N>(st, dz, sd);
@@ -122,9 +139,10 @@ bool run_slice_exact_absorption(State& st, double dz, bool is_void, ColumnEngine
     if (!t) return false;
     const Grid grid = Grid::of(st, is_void);
     const SliceTable tab{tables.form, *t};
+    std::int64_t solved = 0;
     const auto carry = [&]<int Max>() {
         const solver::ExactColumns<Max> cols(st, dz, is_void);
-#pragma omp parallel
+#pragma omp parallel reduction(+ : solved)
         {
             TableScratch<N> ts(sd.n);
             typename solver::ExactColumns<Max>::Work w(sd.n);
@@ -133,18 +151,23 @@ bool run_slice_exact_absorption(State& st, double dz, bool is_void, ColumnEngine
                 if (grid.passes(c)) continue;
                 double g3 = 0.0, g1 = 0.0;
                 if (!tab.form.recover(grid.sgr + c, grid.ncol, g3, g1) ||
-                    !table_column(sd, grid, tab, ts, c, g3, g1))
+                    !table_column(sd, grid, tab, ts, c, g3, g1)) {
                     cols.carry(c, w);
+                    ++solved;
+                }
             }
         }
     };
+    checks.carried = grid.ncol;
     if constexpr (N == 0) {
         if (sd.n > solver::kExpMaxBeams) {
             carry.template operator()<Eigen::Dynamic>();
+            checks.solved = solved;
             return true;
         }
     }
     carry.template operator()<solver::kExpMaxBeams>();
+    checks.solved = solved;
     return true;
 }
 
@@ -186,7 +209,9 @@ SliceChecks run_slice(State& st, double dz, int& flag, bool shared, bool is_void
     }
     load_solution(st, sd);
     apply_shared(sd, grid);
-    return {};
+    SliceChecks shared_checks;
+    shared_checks.carried = grid.ncol;
+    return shared_checks;
 }
 
 // What the slices could vouch for: the strain terms they read, the amplitudes they changed.
@@ -208,11 +233,16 @@ SliceChecks propagate(State& st, int islice, int& flag, ColumnEngine::Tables* ta
     // Exact absorption: the table engine's tables then hold exact transfers; a perfect crystal,
     // a void, or beams whose terms the table cannot take solve the complex matrix per column.
     if (st.absorption == Absorption::exact) {
-        const bool tabulated = tables && !shared && st.phi_grid.plane() > 0 &&
-                               solver::with_beam_count(st.n_beams, [&]<int N>() {
-                                   return run_slice_exact_absorption<N>(st, dz, is_void, *tables);
-                               });
-        if (!tabulated) solver::propagate_slice_exact_absorption(st, dz, flag, shared, is_void);
+        const bool tabulated =
+            tables && !shared && st.phi_grid.plane() > 0 &&
+            solver::with_beam_count(st.n_beams, [&]<int N>() {
+                return run_slice_exact_absorption<N>(st, dz, is_void, *tables, checks);
+            });
+        if (!tabulated) {
+            solver::propagate_slice_exact_absorption(st, dz, flag, shared, is_void);
+            checks.carried = static_cast<std::int64_t>(st.phi_grid.plane());
+            checks.solved = shared ? 0 : checks.carried;
+        }
     } else {
         checks = solver::with_beam_count(st.n_beams, [&]<int N>() {
             return run_slice<N>(st, dz, flag, shared, is_void, tables, fills, rows);
@@ -225,6 +255,15 @@ SliceChecks propagate(State& st, int islice, int& flag, ColumnEngine::Tables* ta
     return checks;
 }
 
+// A share in percent with two significant digits, or whole ("0.37", "4.2", "12", "100").
+std::string percent(std::int64_t part, std::int64_t whole) {
+    const double p =
+        whole > 0 ? 100.0 * static_cast<double>(part) / static_cast<double>(whole) : 0.0;
+    char buf[32];
+    std::snprintf(buf, sizeof buf, p >= 9.95 ? "%.0f" : "%.2g", p);
+    return buf;
+}
+
 } // namespace
 
 ColumnEngine::ColumnEngine(Engine kind)
@@ -235,6 +274,7 @@ void ColumnEngine::propagate_slice(State& st, int islice, int& flag, const RowFi
     checks_ = propagate(st, islice, flag, tables_.get(),
                         fill ? std::span<const RowFill>(fill, 1) : std::span<const RowFill>(),
                         RowBlock{1, st.n_xyz[1]});
+    tally();
     first_bad_ = {checks_.bad_strain > 0 ? islice : 0, checks_.bad_amplitude > 0 ? islice : 0};
 }
 
@@ -244,8 +284,38 @@ void ColumnEngine::propagate_slices(State& st, int first, int& flag, std::span<c
     const RowBlock carried = rows.value_or(RowBlock{1, st.n_xyz[1]});
     assert(carried.first >= 1 && carried.last <= st.n_xyz[1] && carried.count() > 0);
     checks_ = propagate(st, first, flag, tables_.get(), fills, carried);
+    tally();
     first_bad_ = {checks_.bad_strain > 0 ? first + checks_.bad_strain - 1 : 0,
                   checks_.bad_amplitude > 0 ? first + checks_.bad_amplitude - 1 : 0};
+}
+
+void ColumnEngine::tally() {
+    carried_ += checks_.carried;
+    solved_ += checks_.solved;
+}
+
+std::string ColumnEngine::prepare(State& st) {
+    shared_ = st.defect_kind == DefectKind::perfect || st.defect_kind == DefectKind::vacancy;
+    if (!tables_ || shared_ || st.phi_grid.plane() == 0 || st.effslicenumber < 1) return "";
+    solver::with_beam_count(st.n_beams, [&]<int N>() {
+        SliceHolder<N> holder(st.n_beams);
+        prepare_slice_data<N>(st, st.slicethickness(1), holder.sd);
+        table_for(st, holder.sd, *tables_, st.absorption == Absorption::exact);
+    });
+    return tables_->why_not;
+}
+
+std::string ColumnEngine::report() const {
+    if (kind_ != Engine::table) return engine_name(kind_);
+    if (shared_) return "table, one solution serves every column";
+    const std::string& why = tables_->why_not;
+    if (!why.empty() && solved_ == carried_) return "exact (table asked for; " + why + ")";
+    std::string r = "table, " + percent(solved_, carried_) + " % of column-slices solved exactly";
+    if (!why.empty())
+        r += " (" + why + ")";
+    else if (solved_ * 10 > carried_)
+        r += " (strains beyond the table or in cells none serves)";
+    return r;
 }
 
 bool ColumnEngine::carries_blocks(const State& st) {

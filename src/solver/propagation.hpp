@@ -6,6 +6,7 @@
 #include "state/state.hpp"
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
@@ -40,9 +41,12 @@ void propagate_slice(State& st, int islice, int& flag);
 // What a slice vouched for: every strain term it read, every amplitude it changed is finite.
 // Over several slices: the first of them (counted from 1) whose terms or amplitudes were not all
 // finite, 0 where none or where the slices could not tell.
+// `carried`: the column-slices carried; `solved`: those of them whose own structure matrix was
+// solved (the others took the table's transfer or the one solution every column shares).
 struct SliceChecks {
     bool strain = false, amplitudes = false;
     int bad_strain = 0, bad_amplitude = 0;
+    std::int64_t carried = 0, solved = 0;
 };
 
 // The engine of one beam condition: propagate_slice as above; the table engine keeps its
@@ -79,13 +83,25 @@ class ColumnEngine {
     bool verified_strain() const { return checks_.strain; }
     bool verified_finite() const { return checks_.amplitudes; }
     Engine kind() const { return kind_; }
+    // Before the first slice (beam condition set, terms not needed): the table engine builds
+    // the table of the first slice's thickness and tells why it tabulates nothing, "" where it
+    // does (or where the engine is exact, or one solution serves every column).
+    std::string prepare(State& st);
+    // What ran so far, for the reports: the engine and the share of column-slices whose own
+    // structure matrix was solved, with the reason where the table served none or few.
+    std::string report() const;
+    std::int64_t column_slices() const { return carried_; }
+    std::int64_t solved_column_slices() const { return solved_; }
     struct Tables;
 
   private:
+    void tally();
     Engine kind_;
     std::unique_ptr<Tables> tables_;
     SliceChecks checks_;
     std::array<int, 2> first_bad_{};
+    std::int64_t carried_ = 0, solved_ = 0;
+    bool shared_ = false;
 };
 
 // Lateral shift of every beam field along x by |tan(shift_angle)| * dz / dx of a pixel.

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <vector>
 
 namespace korvex::solver {
@@ -16,8 +17,15 @@ struct StrainForm {
     int a = -1, b = -1;       // beams the scalars are recovered from
     std::vector<double> m, t; // order and tan(tilt) of each beam
 
-    // Decides the form from the beams' orders and tilts (n values each).
-    static StrainForm make(int n, const double* order, const double* tan_tilt) {
+    // Decides the form from the beams' orders and tilts (n values each). With two scalars and
+    // the beams' excitation errors `s_g`, G3 is measured from the line of the (G3, G1) plane
+    // along which the pair of beams nearest to crossing at zero strain crosses (their terms
+    // 2 (s_g + s_g_r) equal): G3' = G3 - c G1 and t_n' = t_n + c leave every term as it is, and
+    // the pair's narrow avoided crossing then lies along G3' = 0, across few cells of the table.
+    // (The tilts grow linearly with the order, so every pair crossing at zero strain crosses
+    // along the same line.)
+    static StrainForm make(int n, const double* order, const double* tan_tilt,
+                           const double* s_g = nullptr) {
         StrainForm f;
         f.m.assign(order, order + n);
         f.t.assign(tan_tilt, tan_tilt + n);
@@ -33,6 +41,20 @@ struct StrainForm {
                 f.b = r;
             }
         if (f.b >= 0) f.dims = 2;
+        if (f.dims == 2 && s_g) {
+            double nearest = std::numeric_limits<double>::infinity(), c = 0.0;
+            for (int a = 0; a < n; ++a)
+                for (int b = a + 1; b < n; ++b) {
+                    const double dm = f.m[a] - f.m[b];
+                    if (dm == 0.0) continue;
+                    const double at = std::abs((s_g[b] - s_g[a]) / dm);
+                    if (at < nearest) {
+                        nearest = at;
+                        c = (f.m[b] * f.t[b] - f.m[a] * f.t[a]) / dm;
+                    }
+                }
+            for (double& t : f.t) t += c;
+        }
         return f;
     }
 

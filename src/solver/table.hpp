@@ -6,6 +6,11 @@
 // and interpolates it with 4-point Lagrange cubics in each scalar. A column whose terms do not
 // have that form, or whose scalars lie outside the grid (near a dislocation core), is solved
 // exactly by the caller.
+//
+// Two scalars (no column approximation) make the eigen-states of a beam pair cross nearly
+// along a line of the (G3, G1) plane; StrainForm chooses G3 so that this line is G3 = 0, and
+// the rough cells along it get tables finer in G3 over their four rows of G1 nodes. Close to
+// where the pair's coupling vanishes no table serves: those columns are solved exactly.
 #pragma once
 
 #include "solver/kernels.hpp"
@@ -106,12 +111,27 @@ struct TransferTable {
     // eigenvalues the first-order absorption of the two states mixes within a narrow range of
     // the scalar, faster than any node spacing from the smooth bound follows.
     std::vector<unsigned char> rough;
-    // With one scalar a rough cell gets a table of its own, kSub times finer: node i at
-    // G3 = (k3 + (i - 1) / kSub) h3, i = 0 .. kSub + 2. sub_of[cell] is its first node in
-    // sub_nodes, or -1 (solved exactly).
-    static constexpr int kSub = 64;
+    // A rough cell gets a table of its own, sub = sub_steps() times finer in G3: node i at
+    // G3 = (k3 + (i - 1) / sub) h3, i = 0 .. sub + 2, on each of the cell's sub_rows() rows of
+    // G1 nodes, row after row. sub_of[cell] is its first
+    // node in sub_nodes, or -1 (solved exactly).
+    // With two scalars the crossing is narrower and turns with G1: kSub2 steps per cell in G3,
+    // kSub1 in G1 (rows at G1 = (k1 + (r - 1) / kSub1) h1, r = 0 .. kSub1 + 2).
+    static constexpr int kSub = 64, kSub2 = 256, kSub1 = 4;
     std::vector<std::ptrdiff_t> sub_of;
     std::vector<double, LargePageAllocator<double>> sub_nodes;
+    int sub_steps() const { return K1 > 0 ? kSub2 : kSub; }
+    int sub_rows() const { return K1 > 0 ? kSub1 + 3 : 1; }
+    // The first row of G1 nodes and the weights of a fraction f1 of a cell's G1 step.
+    static int sub_row(double f1, double* w1) {
+        const double f = f1 * kSub1;
+        const int r = std::clamp(static_cast<int>(std::floor(f)), 0, kSub1 - 1);
+        cubic_weights(f - r, w1);
+        return r;
+    }
+    // Nodes between two rows: of the grid, of a finer table.
+    std::size_t row_nodes() const { return static_cast<std::size_t>(2 * K3 + 1); }
+    std::size_t sub_row_nodes() const { return static_cast<std::size_t>(sub_steps()) + 3; }
 
     // Whether the cells at zero strain are served (smooth, or rough with a finer table): most
     // columns of an image lie there, away from any core. When they are not, the table would
@@ -277,7 +297,7 @@ struct TransferTable {
     // S at (g3, g1) into s (node_size() doubles); false when the stencil leaves the grid.
     template <int N> KORVEX_HOT bool interpolate(double g3, double g1, double* s) const {
         const double u3 = g3 / h3, u1 = g1 / h1;
-        if (!(std::abs(u3) < K3 - 2) || !(std::abs(u1) <= std::max(0, K1 - 2))) return false;
+        if (!(std::abs(u3) < K3 - 2) || !(K1 > 0 ? std::abs(u1) < K1 - 2 : u1 == 0.0)) return false;
         const int k3 = static_cast<int>(std::floor(u3));
         const int k1 = K1 > 0 ? static_cast<int>(std::floor(u1)) : 0;
         const std::size_t cell = index(k3, k1);
@@ -286,22 +306,98 @@ struct TransferTable {
             return true;
         }
         if (sub_of[cell] < 0) return false;
-        const double f = (u3 - k3) * kSub;
-        const int j = std::clamp(static_cast<int>(std::floor(f)), 0, kSub - 1);
+        const double f = (u3 - k3) * sub_steps();
+        const int j = std::clamp(static_cast<int>(std::floor(f)), 0, sub_steps() - 1);
         sub_interpolate<N>(sub_nodes.data() +
                                sub_of[cell] * static_cast<std::ptrdiff_t>(node_size()),
-                           j, f - j, s);
+                           j, f - j, u1 - k1, s);
         return true;
     }
 
-    // S at fraction f of interval j of the sub-table whose node 0 is at `sub`.
+    // S at fraction f of interval j (and fraction f1 between the middle rows of G1 nodes) of the
+    // finer table whose node 0 is at `sub`.
     template <int N>
-    KORVEX_HOT void sub_interpolate(const double* sub, int j, double f, double* s) const {
+    KORVEX_HOT void sub_interpolate(const double* sub, int j, double f, double f1,
+                                    double* s) const {
         const std::size_t ns = N > 0 ? node_doubles(N) : node_size();
-        double w[4];
-        cubic_weights(f, w);
-        const double* p = sub + static_cast<std::size_t>(j) * ns;
-        combine<N>(w, p, p + ns, p + 2 * ns, p + 3 * ns, s, false);
+        double w3[4];
+        cubic_weights(f, w3);
+        if (K1 == 0) {
+            const double* p = sub + static_cast<std::size_t>(j) * ns;
+            combine<N>(w3, p, p + ns, p + 2 * ns, p + 3 * ns, s, false);
+            return;
+        }
+        double w1[4], w[4];
+        const int first = sub_row(f1, w1);
+        for (int r = 0; r < 4; ++r) {
+            for (int i = 0; i < 4; ++i) w[i] = w3[i] * w1[r];
+            const double* p =
+                sub + (static_cast<std::size_t>(first + r) * sub_row_nodes() + j) * ns;
+            combine<N>(w, p, p + ns, p + 2 * ns, p + 3 * ns, s, r > 0);
+        }
+    }
+
+    // With two scalars, the cells and weights of a row of columns (scalars g3, g1), as
+    // locate_row finds them with one; then `at2` tells each column where its transfer lies.
+    struct RowStencil2 {
+        std::vector<double> w3, w1;       // 4 weights per column, in G3 (grid or finer) and G1
+        std::vector<std::size_t> at;      // first node, in nodes from the grid's or the finer start
+        std::vector<unsigned char> where; // 0: solved exactly, 1: grid, 2: finer table
+    };
+    void locate_row2(int count, const double* g3, const double* g1, RowStencil2& st) const {
+        const std::size_t nc = static_cast<std::size_t>(count);
+        if (st.at.size() < nc) {
+            st.w3.resize(4 * nc);
+            st.w1.resize(4 * nc);
+            st.at.resize(nc);
+            st.where.resize(nc);
+        }
+        const double lim3 = K3 - 2, lim1 = K1 - 2;
+        for (std::size_t c = 0; c < nc; ++c) {
+            const double u3 = g3[c] / h3, u1 = g1[c] / h1;
+            st.where[c] = 0;
+            if (!(std::abs(u3) < lim3) || !(std::abs(u1) < lim1)) continue;
+            const int k3 = static_cast<int>(std::floor(u3));
+            const int k1 = static_cast<int>(std::floor(u1));
+            const std::size_t cell = index(k3, k1);
+            if (!rough[cell]) {
+                cubic_weights(u1 - k1, &st.w1[4 * c]);
+                cubic_weights(u3 - k3, &st.w3[4 * c]);
+                st.at[c] = index(k3 - 1, k1 - 1);
+                st.where[c] = 1;
+            } else if (sub_of[cell] >= 0) {
+                const double f = (u3 - k3) * sub_steps();
+                const int j = std::clamp(static_cast<int>(std::floor(f)), 0, sub_steps() - 1);
+                cubic_weights(f - j, &st.w3[4 * c]);
+                const int r = sub_row(u1 - k1, &st.w1[4 * c]);
+                st.at[c] = static_cast<std::size_t>(sub_of[cell]) +
+                           static_cast<std::size_t>(r) * sub_row_nodes() +
+                           static_cast<std::size_t>(j);
+                st.where[c] = 2;
+            }
+        }
+    }
+    // Column c of a row located by locate_row2: its first node, the nodes between its rows and
+    // its weights; null when the column is solved exactly.
+    KORVEX_HOT const double* at2(const RowStencil2& st, std::size_t c, std::size_t& rows_apart,
+                                 const double*& w3, const double*& w1) const {
+        if (st.where[c] == 0) return nullptr;
+        w3 = &st.w3[4 * c];
+        w1 = &st.w1[4 * c];
+        const std::size_t ns = node_size();
+        if (st.where[c] == 1) {
+            rows_apart = row_nodes() * ns;
+            return nodes.data() + st.at[c] * ns;
+        }
+        rows_apart = sub_row_nodes() * ns;
+        return sub_nodes.data() + st.at[c] * ns;
+    }
+    // phi <- S phi with S interpolated over the 4 x 4 nodes from `a` (rows `rows_apart` doubles
+    // apart), as interpolate_in and sub_interpolate form it.
+    template <int N>
+    KORVEX_HOT void interpolated_transfer2(const double* w3, const double* w1, const double* a,
+                                           std::size_t rows_apart, double* re, double* im) const {
+        detail::interpolate_and_apply2<N>(w3, w1, a, node_doubles(N), rows_apart, re, im);
     }
 
     // S at fractions (f3, f1) of the cell at node (k3, k1).

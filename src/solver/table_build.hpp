@@ -6,6 +6,7 @@
 #include "solver/table.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <vector>
@@ -173,22 +174,40 @@ void build_table(const solver::SliceData<N>& sd, const solver::StrainForm& f,
     for (std::size_t e = 0; e < worst.size(); ++e) t.rough[e] = worst[e] > 4.0 * t.per_slice;
 }
 
-// With one scalar, the finer tables of the rough cells of `t`, each checked at a quarter, half
-// and three quarters of every interval; a cell still rough keeps no table (solved exactly).
+// The finer tables of the rough cells of `t` (see TransferTable::sub_of), each checked at a
+// quarter, half and three quarters of every interval (with two scalars, of a G1 step in turn,
+// along the diagonal of the finer cell); a cell still
+// rough keeps no table (solved exactly). With two scalars the cells nearest zero strain come
+// first, as many as `max_bytes` holds.
 template <int N, class Node = FirstOrderNode<N>>
 void build_sub_tables(const solver::SliceData<N>& sd, const solver::StrainForm& f,
-                      solver::TransferTable& t) {
-    if (t.K1 > 0) return;
-    constexpr int kSub = solver::TransferTable::kSub;
-    std::vector<int> cells;
-    for (int k3 = -t.K3; k3 <= t.K3; ++k3)
-        if (t.rough[t.index(k3, 0)]) cells.push_back(k3);
+                      solver::TransferTable& t, std::size_t max_bytes) {
+    const int kSub = t.sub_steps();
+    const int rows = t.sub_rows();
     const std::size_t ns = t.node_size();
-    t.sub_nodes.assign(cells.size() * (kSub + 3) * ns, 0.0);
+    const std::size_t block = static_cast<std::size_t>(rows) * t.sub_row_nodes() * ns;
+    std::vector<std::array<int, 2>> cells;
+    for (int k1 = t.K1 > 0 ? 1 - t.K1 : 0; k1 <= (t.K1 > 0 ? t.K1 - 3 : 0); ++k1)
+        for (int k3 = -t.K3; k3 <= t.K3; ++k3)
+            if (t.rough[t.index(k3, k1)]) cells.push_back({k3, k1});
+    if (t.K1 > 0) {
+        const auto dist = [&](const std::array<int, 2>& c) {
+            const double a = (c[0] + 0.5) * t.h3, b = (c[1] + 0.5) * t.h1;
+            return a * a + b * b;
+        };
+        std::stable_sort(cells.begin(), cells.end(),
+                         [&](const auto& x, const auto& y) { return dist(x) < dist(y); });
+        cells.resize(std::min(cells.size(), max_bytes / (block * sizeof(double))));
+    }
+    t.sub_nodes.assign(cells.size() * block, 0.0);
     const int ncell = static_cast<int>(cells.size());
     std::vector<double> worst(cells.size(), 0.0);
     const auto sub_of = [&](int c) {
-        return t.sub_nodes.data() + static_cast<std::size_t>(c) * (kSub + 3) * ns;
+        return t.sub_nodes.data() + static_cast<std::size_t>(c) * block;
+    };
+    // G1 at `steps` of the finer step from the cell's corner.
+    const auto g1_of = [&](int k1, double steps) {
+        return t.K1 > 0 ? (k1 + steps / solver::TransferTable::kSub1) * t.h1 : 0.0;
     };
 #pragma omp parallel
     {
@@ -197,30 +216,40 @@ void build_sub_tables(const solver::SliceData<N>& sd, const solver::StrainForm& 
         NodeQueue<Node, decltype(none)> nodes(k, f, none);
 #pragma omp for schedule(static)
         for (int c = 0; c < ncell; ++c) {
-            const int k3 = cells[static_cast<std::size_t>(c)];
-            for (int i = 0; i < kSub + 3; ++i)
-                nodes.add((k3 + (i - 1) / double(kSub)) * t.h3, 0.0,
-                          sub_of(c) + static_cast<std::size_t>(i) * ns, 0);
+            const auto [k3, k1] = cells[static_cast<std::size_t>(c)];
+            for (int r = 0; r < rows; ++r)
+                for (int i = 0; i < kSub + 3; ++i)
+                    nodes.add((k3 + (i - 1) / double(kSub)) * t.h3, g1_of(k1, r - 1.0),
+                              sub_of(c) + (static_cast<std::size_t>(r) * t.sub_row_nodes() +
+                                           static_cast<std::size_t>(i)) *
+                                              ns,
+                              0);
         }
         nodes.flush();
+        // The checks read nodes another thread's last batch may still be solving: every node
+        // first.
+#pragma omp barrier
         // The tag is (cell * kSub + interval) * 4 + quarter.
         std::vector<double> exact(ns * Node::lanes), interp(ns);
         auto check = [&](std::ptrdiff_t tag, const double* s) {
             const std::ptrdiff_t c = tag / (4 * kSub);
             const int j = static_cast<int>((tag / 4) % kSub);
-            t.template sub_interpolate<N>(sub_of(static_cast<int>(c)), j, 0.25 * (tag % 4),
-                                          interp.data());
+            const double q = 0.25 * static_cast<double>(tag % 4);
+            const double f1 = (j % solver::TransferTable::kSub1 + q) / solver::TransferTable::kSub1;
+            t.template sub_interpolate<N>(sub_of(static_cast<int>(c)), j, q, f1, interp.data());
             double& w = worst[static_cast<std::size_t>(c)];
-            for (std::size_t q = 0; q < ns; ++q) w = std::max(w, std::abs(s[q] - interp[q]));
+            for (std::size_t e = 0; e < ns; ++e) w = std::max(w, std::abs(s[e] - interp[e]));
         };
         NodeQueue<Node, decltype(check)> checks(k, f, check);
         int slot = 0;
 #pragma omp for schedule(static)
         for (int c = 0; c < ncell; ++c) {
-            const int k3 = cells[static_cast<std::size_t>(c)];
+            const auto [k3, k1] = cells[static_cast<std::size_t>(c)];
             for (int j = 0; j < kSub; ++j)
                 for (int a = 1; a <= 3; ++a) {
-                    checks.add((k3 + (j + 0.25 * a) / kSub) * t.h3, 0.0, exact.data() + ns * slot,
+                    checks.add((k3 + (j + 0.25 * a) / kSub) * t.h3,
+                               g1_of(k1, j % solver::TransferTable::kSub1 + 0.25 * a),
+                               exact.data() + ns * slot,
                                (static_cast<std::ptrdiff_t>(c) * kSub + j) * 4 + a);
                     slot = (slot + 1) % Node::lanes;
                 }
@@ -228,9 +257,11 @@ void build_sub_tables(const solver::SliceData<N>& sd, const solver::StrainForm& 
         checks.flush();
     }
     for (int c = 0; c < ncell; ++c)
-        if (worst[static_cast<std::size_t>(c)] <= 4.0 * t.per_slice)
-            t.sub_of[t.index(cells[static_cast<std::size_t>(c)], 0)] =
-                static_cast<std::ptrdiff_t>(static_cast<std::size_t>(c) * (kSub + 3));
+        if (worst[static_cast<std::size_t>(c)] <= 4.0 * t.per_slice) {
+            const auto [k3, k1] = cells[static_cast<std::size_t>(c)];
+            t.sub_of[t.index(k3, k1)] =
+                static_cast<std::ptrdiff_t>(static_cast<std::size_t>(c) * block / ns);
+        }
 }
 
 } // namespace korvex::solver::detail

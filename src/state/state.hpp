@@ -148,6 +148,7 @@ struct Reporting {
     std::ostream* out = &std::cout; // where messages and progress go
     int processing_time = 0;        // whole seconds since start-up, for the reports
     std::string file_parameter;     // name of the parameter report, once written
+    std::string engine_ran;         // the column engine that ran the condition, for the reports
 
     std::ostream& console() const { return *out; }
 };
