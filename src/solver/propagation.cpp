@@ -102,13 +102,14 @@ const solver::TransferTable* table_for(const State& st, const SliceData<N>& sd,
         finer(probe);
         worth = probe.serves_small_strains();
     }
+    const std::string unserved = std::string("column approximation ") +
+                                 (st.ca == ColumnApprox::yes  ? "yes"
+                                  : st.ca == ColumnApprox::no ? "no"
+                                                              : "half") +
+                                 ": no table serves the strains near zero";
     if (!worth) {
         t.dz = sd.dz; // remembered as "no table" for this slice thickness
-        tabs.why_not = std::string("column approximation ") +
-                       (st.ca == ColumnApprox::yes  ? "yes"
-                        : st.ca == ColumnApprox::no ? "no"
-                                                    : "half") +
-                       ": no table serves the strains near zero";
+        tabs.why_not = unserved;
         return nullptr;
     }
     // Where an avoided crossing makes cells rough, a finer step in G3 (up to 16 times) usually
@@ -123,7 +124,9 @@ const solver::TransferTable* table_for(const State& st, const SliceData<N>& sd,
             break;
     }
     finer(t);
-    return t.serves_small_strains() ? &t : nullptr;
+    if (t.serves_small_strains()) return &t;
+    tabs.why_not = unserved;
+    return nullptr;
 }
 
 // Exact absorption in a strained crystal with the table engine (exact-absorption nodes): the

@@ -268,6 +268,15 @@ TEST(TableImages, EveryModelAgreesWithTheExactEngineAndTheRuntimeReadsTheWaitPol
                 }
             }
             EXPECT_TRUE(worst <= 1e-4 && sum / double(count) <= 1e-5) << worst << ' ' << sum;
+            // The run, its run record and its parameter report tell the same engine.
+            const std::size_t at = table.output.find(" Column engine: ");
+            ASSERT_NE(at, std::string::npos) << table.output;
+            const std::string ran =
+                table.output.substr(at + 16, table.output.find('\n', at) - at - 16);
+            EXPECT_NE(read_file(table.file("in.imi")).find(" engine " + ran + "\n"),
+                      std::string::npos);
+            EXPECT_NE(read_file(table.file("in.par")).find(" " + ran + "\n"), std::string::npos);
+            EXPECT_EQ(read_file(exact.file("in.imi")).find(" engine"), std::string::npos);
         }
 
 #if !defined(__clang__) // clang's OpenMP runtime has a wait policy of its own (KMP_BLOCKTIME)
