@@ -1,5 +1,7 @@
 #include "defects/defect.hpp"
 
+#include "defects/column_rule.hpp"
+
 #include <cmath>
 
 namespace korvex {
@@ -16,6 +18,19 @@ BeamTilts beam_tilts(const State& st) {
         t.order(n) = nint(st.mtx_g(n) / st.g);
     }
     return t;
+}
+
+TermWeights term_weights(const State& st, DefectKind kind) {
+    const bool lateral = lateral_derivative(kind, st.ca);
+    const BeamTilts bt = beam_tilts(st);
+    TermWeights w;
+    w.wx.resize(st.n_beams);
+    w.wz.resize(st.n_beams);
+    for (int n = 1; n <= st.n_beams; ++n) {
+        w.wz(n) = bt.order(n);
+        w.wx(n) = lateral ? bt.order(n) * bt.tan_tilt(n) : 0.0;
+    }
+    return w;
 }
 
 namespace {

@@ -60,4 +60,12 @@ struct BeamTilts {
 };
 BeamTilts beam_tilts(const State& st);
 
+// The weights of a model's strain term m_n (G3 + tan_n G1) for every beam: wz(n) = m_n and
+// wx(n) = m_n tan_n, or 0 where the model of `kind` takes no lateral term under st.ca (a model
+// that refuses st.ca stops here).
+struct TermWeights {
+    Array1<double> wx, wz;
+};
+TermWeights term_weights(const State& st, DefectKind kind);
+
 } // namespace korvex

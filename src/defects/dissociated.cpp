@@ -1,12 +1,12 @@
 #include "defects/dissociated.hpp"
 
-#include "defects/column_rule.hpp"
 #include "defects/edge.hpp"
 #include "defects/row_field.hpp"
 #include "state/error.hpp"
 
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 namespace korvex {
 
@@ -93,14 +93,9 @@ class DissociatedRows {
         const Mat3 ts = sample_frame(st);
         n_ = unit(mul(ts, c.normal));
         s_ = unit(cross_product(n_, mul(ts, c.line)));
-        const bool lateral = lateral_derivative(DefectKind::dissociated, st.ca);
-        const BeamTilts bt = beam_tilts(st);
-        wx_.resize(st.n_beams);
-        wz_.resize(st.n_beams);
-        for (int n = 1; n <= st.n_beams; ++n) {
-            wz_(n) = bt.order(n);
-            wx_(n) = lateral ? bt.order(n) * bt.tan_tilt(n) : 0.0;
-        }
+        TermWeights tw = term_weights(st, DefectKind::dissociated);
+        wx_ = std::move(tw.wx);
+        wz_ = std::move(tw.wz);
         z_ = (islice - 0.5) * dz_;
     }
 

@@ -1,11 +1,11 @@
 #include "defects/inclusion.hpp"
 
-#include "defects/column_rule.hpp"
 #include "defects/row_field.hpp"
 #include "optics/vectors.hpp"
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace korvex {
 
@@ -52,14 +52,9 @@ class InclusionRows {
         const double eps = constrained_strain(c);
         k_in_ = eps / st.lat_c;
         k_out_ = eps * c.radius * c.radius * c.radius / st.lat_c;
-        const bool lateral = lateral_derivative(DefectKind::inclusion, st.ca);
-        const BeamTilts bt = beam_tilts(st);
-        wx_.resize(st.n_beams);
-        wz_.resize(st.n_beams);
-        for (int n = 1; n <= st.n_beams; ++n) {
-            wz_(n) = bt.order(n);
-            wx_(n) = lateral ? bt.order(n) * bt.tan_tilt(n) : 0.0;
-        }
+        TermWeights tw = term_weights(st, DefectKind::inclusion);
+        wx_ = std::move(tw.wx);
+        wz_ = std::move(tw.wz);
         z_ = (islice - 0.5) * st.size[2] / st.n_xyz[2] - c.centre[2];
     }
 

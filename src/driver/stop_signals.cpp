@@ -75,16 +75,10 @@ const char* received_stop_signal() noexcept {
     switch (g_received) {
     case 0:
         return nullptr;
-    case SIGINT:
-        return "SIGINT";
-    case SIGTERM:
-        return "SIGTERM";
-    case SIGHUP:
-        return "SIGHUP";
     case SIGPIPE:
         return "SIGPIPE";
     default:
-        return "a stop signal";
+        return signal_name(g_received);
     }
 }
 
