@@ -7,8 +7,7 @@ namespace korvex {
 const std::vector<OptionHelp>& option_table() {
     static const std::vector<OptionHelp> table = {
         {"-t <input file> [defect file]", "run in the terminal with this parameter file"},
-        {"-x [input file [defect file]]",
-         "graphic mode, the entry form in an X window (the default), filled from the files"},
+        {"-x [input file [defect file]]", "graphic mode (the default), the form filled from them"},
         {"--engine=exact", "solve every column's structure matrix (the default)"},
         {"--engine=table", "interpolate tabulated slice transfers, solve near defect cores"},
         {"--absorption=first-order", "absorption to first order (the default)"},
