@@ -302,15 +302,15 @@ TEST(SafeFiles, StopsCleanLongDirectoriesAndNonFiniteResults) {
               "The strain term turned non-finite: beam 1g, column (2, 1), slice 5.");
 }
 
-// Outside stops and neighbours: output closed by `| head` (SIGPIPE) stops like SIGTERM; a signal
-// while the last files are completed still ends non-zero; twenty runs at once sharing one
-// record folder keep every entry of record.sim; an absolute input name is honoured.
+// Outside stops and neighbours: output whose reader has gone (SIGPIPE, as after `| head`) stops
+// like SIGTERM; a signal while the last files are completed still ends non-zero; twenty runs at
+// once sharing one record folder keep every entry of record.sim; an absolute input name is
+// honoured.
 TEST(SafeFiles, ClosedOutputLateSignalsSimultaneousRunsAndAbsoluteNames) {
     KorvexRun pipe({.defect = "edge", .size_x = 48, .size_y = 48, .size_z = 3000}, "data/");
     pipe.dir.write("defect.ini", kMidEdge);
     const std::string piped = "cd '" + pipe.dir.str() +
-                              "' && ('" KORVEX_BINARY
-                              "' -t in defect.ini; echo $? >status) | head -5 >/dev/null";
+                              "' && ('" KORVEX_BINARY "' -t in defect.ini; echo $? >status) | true";
     ASSERT_EQ(std::system(piped.c_str()), 0);
     EXPECT_NE(pipe.dir.read("status"), "0\n");
     expect_clean(pipe);
