@@ -135,6 +135,12 @@ void simulate(State& st, RunContext& rc) {
     const std::string f_out = st.f_out;
     const double condition_n = st.condition_n;
     const StopSignals signals;
+    // Output whose reader left before the run (its writes failed quietly then, the signal being
+    // ignored outside a run) stops the run as a reader leaving during it does.
+    if (!st.console())
+        halt(std::vector<std::string>{
+            "The run was stopped by signal SIGPIPE (the output was closed).",
+            "Nothing was written."});
     start_run(st, rc);
     run_conditions(st, rc);
     end_run(st, rc);
