@@ -11,8 +11,10 @@
 #include "state/fmt.hpp"
 #include "state/input.hpp"
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <optional>
 
@@ -29,12 +31,35 @@ void refuse(std::ostream& out, const std::string& reason) {
     out << " * Program now exiting.....Bye.....\n";
 }
 
-// Takes --engine=NAME, --absorption=NAME and --help out of `args`, wherever they stand. false
-// after a refusal.
+// A length in Angstrom given to an option: a finite number above zero, the whole text.
+std::optional<double> length_value(const std::string& text) {
+    if (text.empty() || text.find_first_not_of(" \t") != 0) return std::nullopt;
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || !std::isfinite(v) || !(v > 0.0)) return std::nullopt;
+    return v;
+}
+
+// Takes --engine=NAME, --absorption=NAME, the grid steps and --help out of `args`, wherever
+// they stand. false after a refusal.
 bool long_options(std::vector<std::string>& args, CommandLine& cl, std::ostream& out) {
     std::vector<std::string> rest;
+    auto length = [&](const std::string& a, std::size_t at, const char* what, double& into) {
+        const std::optional<double> v = length_value(a.substr(at));
+        if (!v) {
+            refuse(out, std::string("The ") + what + " \"" + a.substr(at) +
+                            "\" is not a length in Angstrom above zero");
+            return false;
+        }
+        into = *v;
+        return true;
+    };
     for (const std::string& a : args) {
-        if (a == "--help") {
+        if (a.rfind("--pixel-size=", 0) == 0) {
+            if (!length(a, 13, "pixel size", cl.pixel_size)) return false;
+        } else if (a.rfind("--slice-thickness=", 0) == 0) {
+            if (!length(a, 18, "slice thickness", cl.slice_size)) return false;
+        } else if (a == "--help") {
             cl.help = true;
         } else if (a.rfind("--engine=", 0) == 0) {
             if (!engine_from_name(a.substr(9))) {
@@ -174,6 +199,8 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
     st.text_mode = cl.text_mode;
     st.engine = engine_from_name(cl.engine).value_or(Engine::exact);
     st.absorption = absorption_from_name(cl.absorption).value_or(Absorption::first_order);
+    st.pixel_size = cl.pixel_size;
+    st.slice_size = cl.slice_size;
 
     if (cl.text_mode) {
         read_system_parameters(st, cl.f_in);

@@ -12,6 +12,8 @@ const std::vector<OptionHelp>& option_table() {
         {"--engine=table", "interpolate tabulated slice transfers, solve near defect cores"},
         {"--absorption=first-order", "absorption to first order (the default)"},
         {"--absorption=exact", "exponential of the full complex matrix of every slice"},
+        {"--pixel-size=A", "columns A Angstrom apart (default: about one per Angstrom)"},
+        {"--slice-thickness=A", "slices A Angstrom thick (default: about one per Angstrom)"},
         {"--shared-grey", "one grey range for every beam of the overview picture"},
         {"--help, -h", "print this help and exit"},
         {"--version", "print the version and exit"},

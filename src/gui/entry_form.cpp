@@ -675,9 +675,9 @@ void guiinput_system_parameters(State& st, Gui& gui) {
         trial.size_x = size_xy.at(0);
         trial.size_y = size_xy.at(1);
         trial.size_z = size_z;
-        trial.n_pixel_x = nint(trial.size_x);
-        trial.n_pixel_y = nint(trial.size_y);
-        trial.n_slice = nint(size_z);
+        trial.pixel_size = st.pixel_size;
+        trial.slice_size = st.slice_size;
+        set_grid_counts(trial);
         trial.n_beams = beams.at(1) - beams.at(0) + 1;
         try {
             check_grid(trial);
@@ -752,10 +752,7 @@ void guiinput_system_parameters(State& st, Gui& gui) {
     st.size_y = size_xy.at(1);
     st.size_z = size_z;
     st.size = {st.size_x, st.size_y, st.size_z};
-    st.n_slice = nint(st.size_z);
-    st.slicing_method = "normal";
-    st.n_pixel_x = nint(st.size_x);
-    st.n_pixel_y = nint(st.size_y);
+    set_grid_counts(st);
     st.co_x = st.v_g;
     const int first = beams.at(0), last = beams.at(1);
     st.n_beams = last - first + 1;

@@ -44,6 +44,19 @@ int grid_count(double size) {
 
 } // namespace
 
+int grid_cells(double size, double step) {
+    if (!(step > 0.0)) return grid_count(size);
+    const int n = grid_count(size / step);
+    return n == 0 && size >= 0.5 ? 1 : n;
+}
+
+void set_grid_counts(InputParameters& st) {
+    st.n_slice = grid_cells(st.size_z, st.slice_size);
+    st.slicing_method = "normal";
+    st.n_pixel_x = grid_cells(st.size_x, st.pixel_size);
+    st.n_pixel_y = grid_cells(st.size_y, st.pixel_size);
+}
+
 void read_filesystem_ini(InputParameters& st, const std::string& path) {
     bool ok = false;
     if (RecordReader::exists(path)) {
@@ -191,11 +204,9 @@ void read_system_parameters(State& st, const std::string& file_name, bool make_a
     check_real(r, "image width along y", st.size_y);
     value(st.size_z);
     check_real(r, "foil thickness", st.size_z);
-    // About one slice per Angstrom of thickness and one column per Angstrom of image width.
-    st.n_slice = grid_count(st.size_z);
-    st.slicing_method = "normal";
-    st.n_pixel_x = grid_count(st.size_x);
-    st.n_pixel_y = grid_count(st.size_y);
+    // About one slice per Angstrom of thickness and one column per Angstrom of image width,
+    // unless the command line chose the steps.
+    set_grid_counts(st);
     value(st.foil);
     check_vector(r, "zone axis", st.foil, true);
     value(st.v_g);

@@ -20,6 +20,13 @@ void read_system_parameters(State& st, const std::string& file_name, bool make_a
 // grid sizes that round to no column or slice, and the array-size guard.
 void check_grid(const InputParameters& st);
 
+// Cells of `step` Angstrom across `size` Angstrom: the nearest integer of size / step (halves
+// away from zero), at least one where the size is at least half an Angstrom; step 0 gives one
+// cell per Angstrom. A count that does not fit an int gives 0, which check_grid refuses.
+int grid_cells(double size, double step);
+// n_pixel_x, n_pixel_y and n_slice from the sizes and the chosen steps (pixel_size, slice_size).
+void set_grid_counts(InputParameters& st);
+
 // The length of a run of these parameters: "about 2.1E+09 column-slices: roughly 5.8 hours of
 // one core's time with the exact engine" (a rough measure, as the guards and a long run say it).
 std::string run_length_text(const InputParameters& st);

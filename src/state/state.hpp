@@ -61,6 +61,9 @@ struct InputParameters {
     // sample grid as given
     double size_x = 0.0, size_y = 0.0, size_z = 0.0;
     int n_pixel_x = 0, n_pixel_y = 0, n_slice = 0;
+    // Pixel width and slice thickness the user chose (Angstrom); 0: about one column and one
+    // slice per Angstrom
+    double pixel_size = 0.0, slice_size = 0.0;
 
     // crystal directions (crystal axes)
     Vec3 foil{}; // zone axis = sample z

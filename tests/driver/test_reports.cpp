@@ -291,6 +291,14 @@ TEST(CommandLine, ModesFilesEnginesAndMessages) {
         {{"-V"}, 'u', unknown + "option \"-V\"\n"},
         {{"-"}, 'u', unknown + "option \"-\"\n"},
         {{"in", "-t"}, 'u', refused + "\"in\" stands before the run option -t or -x\n"},
+        {{"--pixel-size=2.5", "-t", "in", "d", "--slice-thickness=4"}, 't', text + " option=-t\n",
+         "in d"},
+        {{"-t", "in", "--pixel-size=0"}, 'u', refused + "The pixel size \"0\" is not a length"},
+        {{"-t", "in", "--slice-thickness=-2"}, 'u', refused + "The slice thickness \"-2\" is not"},
+        {{"-t", "in", "--slice-thickness=nan"}, 'u', refused + "The slice thickness \"nan\""},
+        {{"-t", "in", "--pixel-size=2A"}, 'u', refused + "The pixel size \"2A\" is not a length"},
+        {{"-t", "in", "--pixel-size= 2"}, 'u', refused + "The pixel size \" 2\" is not a length"},
+        {{"-t", "in", "--pixel-size="}, 'u', refused + "The pixel size \"\" is not a length"},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -303,6 +311,7 @@ TEST(CommandLine, ModesFilesEnginesAndMessages) {
         EXPECT_EQ(cl.text_mode, c.mode == 't');
         EXPECT_EQ(cl.engine + ' ' + cl.absorption, c.engine + ' ' + c.absorption);
         EXPECT_EQ(cl.f_in + ' ' + cl.f_defect, c.files.empty() ? " " : c.files);
+        EXPECT_EQ(cl.pixel_size + cl.slice_size, !c.args.empty() && c.args[0] == "--pixel-size=2.5" ? 6.5 : 0.0);
     }
     for (std::string bad : {"--engine=bogus", "--absorption=bogus", "-q"}) {
         char prog[] = "korvex", t[] = "-t", in[] = "in";
