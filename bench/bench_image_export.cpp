@@ -1,7 +1,7 @@
 // Cost of the copies written beside each 256 x 256 image file of a run (PNG preview, float
 // TIFF, PostScript for layer images), next to the text file itself, in a scratch directory.
-#include "driver/image_export.hpp"
-#include "driver/layer_postscript.hpp"
+#include "output/image_export.hpp"
+#include "output/layer_postscript.hpp"
 #include "state/image_file.hpp"
 
 #include <benchmark/benchmark.h>

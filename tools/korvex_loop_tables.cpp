@@ -3,7 +3,7 @@
 // finds none writes them itself; this makes them ahead of time. See docs/loops.md.
 #include "defects/loop_tables.hpp"
 #include "driver/resource_checks.hpp"
-#include "driver/stop_signals.hpp"
+#include "state/stop_signals.hpp"
 #include "state/textout.hpp"
 #include "tool_main.hpp"
 

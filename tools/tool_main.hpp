@@ -11,8 +11,8 @@
 //   a file-size limit makes a write fail with its reason instead of killing the process.
 #pragma once
 
-#include "driver/stop_signals.hpp"
 #include "state/error.hpp"
+#include "state/stop_signals.hpp"
 
 #include <csignal>
 #include <cstdio>

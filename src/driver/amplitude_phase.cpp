@@ -1,9 +1,9 @@
 #include "driver/amplitude_phase.hpp"
 
-#include "driver/stop_signals.hpp"
+#include "state/stop_signals.hpp"
 
-#include "driver/record.hpp"
-#include "driver/reports.hpp"
+#include "output/record.hpp"
+#include "output/reports.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
 #include "state/textout.hpp"

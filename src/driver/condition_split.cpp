@@ -1,6 +1,7 @@
 #include "driver/condition_split.hpp"
 
 #include "driver/condition_tape.hpp"
+#include "output/run_record.hpp"
 #include "state/error.hpp"
 #include "state/settings.hpp"
 
@@ -66,7 +67,7 @@ void write_series(State& st, RunContext& rc) {
                 const ConditionScope scope(st, rc, &tape);
                 run_condition(st, rc);
             }
-            if (s < kSeriesLength) rc.imi.line(" NewSimulation");
+            if (s < kSeriesLength) record_new_simulation(rc);
         }
     } catch (...) {
         for (int r = 1; r < size; ++r)

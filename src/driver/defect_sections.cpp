@@ -7,9 +7,9 @@
 #include "defects/tetrahedron.hpp"
 #include "defects/void.hpp"
 #include "driver/defect_files.hpp"
-#include "driver/record.hpp"
 #include "optics/crystal.hpp"
 #include "optics/vectors.hpp"
+#include "output/record.hpp"
 #include "state/fmt.hpp"
 
 namespace korvex {

@@ -2,10 +2,10 @@
 
 #include "driver/defect_files.hpp"
 #include "driver/resource_checks.hpp"
-#include "driver/stop_signals.hpp"
 #include "state/error.hpp"
 #include "state/gradient_stream.hpp"
 #include "state/pending_file.hpp"
+#include "state/stop_signals.hpp"
 
 #include <cerrno>
 #include <charconv>

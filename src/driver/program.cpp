@@ -1,15 +1,15 @@
 #include "driver/program.hpp"
 
 #include "driver/communicator.hpp"
-#include "driver/reports.hpp"
 #include "driver/run.hpp"
 #include "driver/same_inputs.hpp"
-#include "driver/stop_signals.hpp"
 #include "driver/usage.hpp"
+#include "output/reports.hpp"
 #include "solver/propagation.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
 #include "state/input.hpp"
+#include "state/stop_signals.hpp"
 
 #include <cmath>
 #include <csignal>
@@ -254,7 +254,7 @@ int program_main(int argc, char** argv, const GraphicFactory& gui,
     // A file-size limit makes the write fail with its reason instead of killing the process.
     std::signal(SIGXFSZ, SIG_IGN);
     // Output to a closed pipe fails instead of killing the process; during a run the signal
-    // stops the run cleanly (driver/stop_signals.hpp).
+    // stops the run cleanly (state/stop_signals.hpp).
     std::signal(SIGPIPE, SIG_IGN);
     std::unique_ptr<Communicator> comm = make_communicator(argc, argv);
     // Only the writer of a split run prints the run's messages.

@@ -5,25 +5,28 @@
 #include "driver/amplitude_phase.hpp"
 #include "driver/condition_split.hpp"
 #include "driver/condition_tape.hpp"
+#include "driver/defect_caption.hpp"
 #include "driver/defect_fields.hpp"
+#include "driver/defect_sections.hpp"
 #include "driver/finite_check.hpp"
 #include "driver/progress.hpp"
-#include "driver/record.hpp"
-#include "driver/reports.hpp"
-#include "driver/result_files.hpp"
 #include "driver/row_propagation.hpp"
 #include "driver/slice_blocks.hpp"
 #include "driver/slice_outputs.hpp"
-#include "driver/stop_signals.hpp"
-#include "driver/tex_report.hpp"
 #include "optics/crystal.hpp"
 #include "optics/geometry.hpp"
 #include "optics/potential.hpp"
+#include "output/record.hpp"
+#include "output/reports.hpp"
+#include "output/result_files.hpp"
+#include "output/run_record.hpp"
+#include "output/tex_report.hpp"
 #include "solver/propagation.hpp"
 #include "state/checks.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
 #include "state/input.hpp"
+#include "state/stop_signals.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -132,11 +135,7 @@ void start_run(State& st, RunContext& rc) {
     rc.n_layer = 0;
     if (!writes_files(rc)) return;
     begin_report_document(st, rc);
-    rc.imi.open(trim(st.datadir) + trim(st.f_out) + ".imi");
-    // An exact-absorption run says so first (a tabulated run says after each condition what its
-    // engine did); a default run keeps the record as it always was.
-    if (st.absorption != Absorption::first_order)
-        rc.imi.line(std::string(" absorption ") + absorption_name(st.absorption));
+    open_run_record(st, rc);
 }
 
 namespace {
@@ -176,10 +175,7 @@ void end_run(State& st, RunContext& rc) {
                            trim(st.datadir) + trim(rc.output_base_at_start) + "_overview.png");
     rc.overview_rows.clear();
     if (rc.tex.is_open()) end_report_document(st, rc);
-    if (rc.imi.is_open()) {
-        rc.imi.line(" exit");
-        rc.imi.close();
-    }
+    close_run_record(rc);
     if (writes_files(rc)) print_run_summary(st, rc);
     st.sliceposition.clear();
     st.slicethickness.clear();
@@ -205,7 +201,7 @@ void run_conditions(State& st, RunContext& rc) {
         select_condition(st, rc, s);
         run_condition(st, rc);
         if (rc.job9_finished) return;
-        if (s < kSeriesLength && writes_files(rc)) rc.imi.line(" NewSimulation");
+        if (s < kSeriesLength && writes_files(rc)) record_new_simulation(rc);
     }
 }
 
@@ -268,11 +264,11 @@ void save_layer(State& st, RunContext& rc, int islice, bool page_breaks, bool& w
     if (!page_breaks && rc.display) rc.display->show_image(st, rc.last_image_path);
     ++rc.n_layer;
     if (page_breaks && rc.n_layer == 32) {
-        report_page_break(st, rc);
+        report_page_break(st, rc, defect_caption(st));
         rc.n_layer = 0;
     }
     report_layer_image(st, rc, islice);
-    rc.imi.line(" " + trim(rc.last_layer_name));
+    record_layer_image(rc);
 }
 
 // The beam of order 1, or 0.
@@ -405,7 +401,7 @@ void run_condition(State& st, RunContext& rc) {
     if (!replay) st.engine_ran = engine.report();
     if (st.engine != Engine::exact) {
         st.console() << " Column engine: " << st.engine_ran << '\n';
-        if (writer) rc.imi.line(" engine " + st.engine_ran);
+        if (writer) record_engine(rc, st.engine_ran);
     }
     collect(true);
     // Each process marks the crossings of the rows it fills: in blocks, its own rows alone.
@@ -428,9 +424,9 @@ void run_condition(State& st, RunContext& rc) {
 
     check_stop_signal();
     st.processing_time = elapsed_seconds(rc);
-    print_parameters(st, rc);
+    print_parameters(st, rc, defect_section(st));
     print_projection(st);
-    report_page_break(st, rc);
+    report_page_break(st, rc, defect_caption(st));
 }
 
 } // namespace korvex

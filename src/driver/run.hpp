@@ -4,8 +4,8 @@
 
 #include "driver/communicator.hpp"
 #include "driver/display.hpp"
+#include "output/run_files.hpp"
 #include "state/state.hpp"
-#include "state/textout.hpp"
 
 #include <chrono>
 #include <ctime>
@@ -18,8 +18,9 @@ namespace korvex {
 
 class ConditionTape;
 
-// Values the driver keeps beside the simulation state during a run.
-struct RunContext {
+// Values the driver keeps beside the simulation state during a run (with those of its file
+// writers).
+struct RunContext : RunFiles {
     RunDisplay* display = nullptr;          // graphic-mode hooks (none in text mode)
     PhasePlotter* plotter = nullptr;        // amplitude-phase diagrams (none: records only)
     OverviewWriter* overview = nullptr;     // the run's overview picture (none: not drawn)
@@ -29,26 +30,12 @@ struct RunContext {
     ConditionTape* tape = nullptr;          // the condition's record (series split by condition)
     std::string output_base_at_start;       // f_out at start-up; series names are built from it
     double nominal_condition_n = 0.0;       // condition_n as read
-    std::string condition_text;             // text of the current condition n (20 characters)
-    std::string last_image_path;            // full name of the last image written
-    std::string last_layer_name;            // name of the last layer image, without directory
     int n_layer = 0;                        // layer images on the current report page
-    int figure_images = 0;                  // images in the report document's open figure
-    bool report_body = false;               // the report document holds a figure or note
-    RecordFile imi;                         // run record (.imi)
-    RecordFile tex;                         // report document (.tex)
     std::chrono::steady_clock::time_point count_start = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point run_start; // set by start_run, for the summary
     std::filesystem::file_time_type files_since{};   // files written from here on are the run's
-    // Local date and time used by the reports (replaceable in tests).
-    std::function<std::tm()> now = [] {
-        std::time_t t = std::time(nullptr);
-        std::tm tm{};
-        localtime_r(&t, &tm);
-        return tm;
-    };
-    bool job9_finished = false;     // the amplitude-phase job ended the run
-    bool exit_requested = false;    // EXIT was pressed during the run
+    bool job9_finished = false;                      // the amplitude-phase job ended the run
+    bool exit_requested = false;                     // EXIT was pressed during the run
     bool back_to_run_panel = false; // another panel button was pressed during job 9
 };
 
@@ -69,9 +56,6 @@ void select_condition(State& st, RunContext& rc, int s);
 
 // One beam condition with the current condition_n and f_out.
 void run_condition(State& st, RunContext& rc);
-
-// The beam tag of order m: "01g", "00g", "-02g".
-std::string beam_tag(int m);
 
 // Whether this process writes the run's files (the only one, or the writer of a split run).
 inline bool writes_files(const RunContext& rc) {

@@ -1,9 +1,9 @@
 #include "driver/snapshot_gradients.hpp"
 
 #include "driver/resource_checks.hpp"
-#include "driver/stop_signals.hpp"
 #include "state/error.hpp"
 #include "state/snapshot.hpp"
+#include "state/stop_signals.hpp"
 
 #include <chrono>
 #include <cmath>

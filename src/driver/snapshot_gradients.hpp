@@ -54,7 +54,7 @@ struct ConversionSummary {
 // Writes base + ".dX", ".dY", ".dZ" for the grid and orientation of `box`. Every check (file
 // layouts, counts, ids met twice in a file or in one file only, the box against the grid, the
 // memory and disk space needed) is made before any file is written. A stop signal received
-// (driver/stop_signals.hpp) is taken between chunks of atoms and between slices.
+// (state/stop_signals.hpp) is taken between chunks of atoms and between slices.
 ConversionSummary convert_snapshot(const SnapshotConversion& c, const GradientBox& box,
                                    const std::string& base);
 

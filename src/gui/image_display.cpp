@@ -1,7 +1,7 @@
 #include "gui/image_display.hpp"
 
-#include "driver/grey_levels.hpp"
 #include "driver/progress.hpp"
+#include "output/grey_levels.hpp"
 #include "state/fmt.hpp"
 #include "state/image_file.hpp"
 

@@ -2,8 +2,8 @@
 // selected, and the progress line of the slice loop.
 #pragma once
 
-#include "driver/grey_levels.hpp"
 #include "gui/toolkit.hpp"
+#include "output/grey_levels.hpp"
 #include "state/array.hpp"
 
 #include <ostream>

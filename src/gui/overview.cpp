@@ -1,11 +1,11 @@
 #include "gui/overview.hpp"
 
 #include "driver/defect_caption.hpp"
-#include "driver/grey_levels.hpp"
-#include "driver/image_export.hpp"
 #include "gui/gif_file.hpp"
 #include "gui/plot.hpp"
 #include "gui/viewer.hpp"
+#include "output/grey_levels.hpp"
+#include "output/image_export.hpp"
 #include "state/fmt.hpp"
 
 #include <algorithm>

@@ -1,8 +1,9 @@
 #include "gui/viewer.hpp"
 
-#include "driver/grey_levels.hpp"
 #include "driver/run.hpp"
 #include "gui/image_display.hpp"
+#include "output/grey_levels.hpp"
+#include "output/result_files.hpp"
 #include "state/fmt.hpp"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 // The picture and float copies of image files read back with the libraries users' tools use.
 #pragma once
 
-#include "driver/grey_levels.hpp"
+#include "output/grey_levels.hpp"
 #include "state/image_file.hpp"
 #include "support/testing.hpp"
 

@@ -1,11 +1,13 @@
 // Command line, reports, progress lines, result-file names: exact texts users' scripts read.
 #include "driver/absorption_check.hpp"
 #include "driver/amplitude_phase.hpp"
+#include "driver/defect_caption.hpp"
+#include "driver/defect_sections.hpp"
 #include "driver/program.hpp"
 #include "driver/progress.hpp"
-#include "driver/reports.hpp"
-#include "driver/result_files.hpp"
-#include "driver/tex_report.hpp"
+#include "output/reports.hpp"
+#include "output/result_files.hpp"
+#include "output/tex_report.hpp"
 #include "state/fmt.hpp"
 #include "support/testing.hpp"
 
@@ -108,7 +110,7 @@ TEST(ParameterReport, RecordsSectionsConditionTextsAndProgressLines) {
     dir.write("my_void.ini", "{void}\n====\n30.0 radius\n10 20 5 centre\n");
     st.defect = "void", st.defect_kind = DefectKind::vacancy,
     st.f_defect = dir.str() + "my_void.ini";
-    auto sec = parameter_report(st, fixed_time());
+    auto sec = parameter_report(st, fixed_time(), defect_section(st));
     EXPECT_EQ(after(sec, " Position of the vacancy centre", 5),
               (Lines{" (10.0,20.0,5.0)", rule, " Radius of the vacancy", " 30.0 Angstrom", rule}));
 
@@ -116,7 +118,7 @@ TEST(ParameterReport, RecordsSectionsConditionTextsAndProgressLines) {
                          "1 -1 0\n6\n0.34\n1.0\n");
     st.defect = "pg_loop", st.defect_kind = DefectKind::pg_loop,
     st.f_defect = dir.str() + "hex.ini";
-    sec = parameter_report(st, fixed_time());
+    sec = parameter_report(st, fixed_time(), defect_section(st));
     // clang-format off
     for (const auto& [label, value] : {std::pair{" Loop style", " 6-sided polygonal loop"},
              {" Burgers Vector", " 1.0/3.0[1.0,1.0,1.0]"}, {" g.b", " 0.6666666667"},
@@ -128,7 +130,7 @@ TEST(ParameterReport, RecordsSectionsConditionTextsAndProgressLines) {
     // The edge's section, isotropic as anisotropic: b, the point and the line it was run with.
     dir.write("edge.ini", "{edge}\n====\n1 2 1 0 1\n6.0 0.0 1.0\n0 1 0\n0.34\n1.0\n");
     st.defect = "edge", st.defect_kind = DefectKind::edge, st.f_defect = dir.str() + "edge.ini";
-    sec = parameter_report(st, fixed_time());
+    sec = parameter_report(st, fixed_time(), defect_section(st));
     // clang-format off
     for (const auto& [label, value] : {std::pair{" Burgers Vector", " 1.0/2.0[1.0,0.0,1.0]"},
              {" Position of the dislocation (in Angstrom)", " (6.0,0.0,1.0)"},
@@ -178,7 +180,7 @@ TEST(ResultFiles, ParametersDocumentAndImageNames) {
     st.out = &out;
     RunContext rc;
     rc.now = fixed_time;
-    print_parameters(st, rc);
+    print_parameters(st, rc, {});
     const auto rec = split_lines(dir.read("record.sim"));
     ASSERT_EQ(rec.size(), 7u);
     for (const char* line :
@@ -186,7 +188,7 @@ TEST(ResultFiles, ParametersDocumentAndImageNames) {
           " OUTPUT FILE: run   for beams -1g ~ 1g"})
         EXPECT_EQ(std::count(rec.begin(), rec.end(), line), 1) << line;
     st.f_out = "test";
-    print_parameters(st, rc);
+    print_parameters(st, rc, {});
     EXPECT_TRUE(dir.exists("run.par") && dir.exists("test.par"));
     EXPECT_EQ(split_lines(dir.read("record.sim")).size(), 7u);
 
@@ -195,7 +197,7 @@ TEST(ResultFiles, ParametersDocumentAndImageNames) {
     st.f_out = "run", st.v_g = {2.0, -0.4, 0.5}, rc.condition_text = number_text(1.0);
     st.defect = "no", st.defect_kind = DefectKind::perfect;
     begin_report_document(st, rc);
-    report_page_break(st, rc);
+    report_page_break(st, rc, defect_caption(st));
     end_report_document(st, rc);
     EXPECT_EQ(out.str(), " tex file opened\n");
     auto l = split_lines(dir.read("Imagesrun.tex"));
@@ -218,7 +220,7 @@ TEST(ResultFiles, ParametersDocumentAndImageNames) {
     begin_report_document(st, rc);
     rc.last_layer_name = "run01gml0003";
     report_layer_image(st, rc, 3);
-    report_page_break(st, rc);
+    report_page_break(st, rc, defect_caption(st));
     end_report_document(st, rc);
     l = split_lines(dir.read("Imagesrun.tex"));
     EXPECT_EQ(std::count(l.begin(), l.end(), " \\begin{figure}"), 1);

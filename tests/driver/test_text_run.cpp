@@ -2,10 +2,10 @@
 // systems and outside stops: no write through a link, no partial file left.
 #include "driver/finite_check.hpp"
 #include "driver/slice_blocks.hpp"
-#include "driver/stop_signals.hpp"
 #include "driver/usage.hpp"
 #include "run_kit.hpp"
 #include "solver/fixture.hpp"
+#include "state/stop_signals.hpp"
 
 #include <algorithm>
 #include <csignal>

@@ -1,6 +1,6 @@
-#include "driver/image_export.hpp"
+#include "output/image_export.hpp"
 
-#include "driver/grey_levels.hpp"
+#include "output/grey_levels.hpp"
 #include "state/fmt.hpp"
 #include "state/pending_file.hpp"
 #include "state/textout.hpp"

@@ -2,9 +2,10 @@
 // the middle-slice strain maps and the slice table.
 #pragma once
 
-#include "driver/image_export.hpp"
-#include "driver/run.hpp"
+#include "output/image_export.hpp"
+#include "output/run_files.hpp"
 #include "state/image_file.hpp"
+#include "state/state.hpp"
 
 #include <algorithm>
 #include <string>
@@ -12,15 +13,18 @@
 
 namespace korvex {
 
+// The beam tag of order m: "01g", "00g", "-02g".
+std::string beam_tag(int m);
+
 // Image of beam n of a per-column array (mtx_intensity, s_g_r).
 ImageData beam_image(const State& st, const Array3<double>& a, int n);
 
 // Jobs 1 and 3 after the last slice: one image per beam; last_image_path names the last one.
-void amplitude_contrast_images(const State& st, RunContext& rc);
+void amplitude_contrast_images(const State& st, RunFiles& rc);
 
 // Job 3: the layer image of the beam of order 1 after slice `islice`; sets last_layer_name and
 // last_image_path. Returns false (writing nothing) when the beam row has no beam of order 1.
-bool multi_layer_images(const State& st, RunContext& rc, int islice);
+bool multi_layer_images(const State& st, RunFiles& rc, int islice);
 
 // Middle-slice maps of s_g_r, one per beam: tag//"sgr".
 void print_sgr(const State& st);

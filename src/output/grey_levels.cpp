@@ -1,4 +1,4 @@
-#include "driver/grey_levels.hpp"
+#include "output/grey_levels.hpp"
 
 #include <algorithm>
 #include <cmath>

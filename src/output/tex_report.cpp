@@ -1,6 +1,6 @@
-#include "driver/tex_report.hpp"
+#include "output/tex_report.hpp"
 
-#include "driver/defect_caption.hpp"
+#include "output/result_files.hpp"
 #include "state/fmt.hpp"
 
 #include <cstdio>
@@ -25,8 +25,8 @@ std::string tex_text(const std::string& s) {
 }
 
 // What a caption says of the condition: defect, Burgers vector where it has one, g and (g,ng).
-void caption_lines(const State& st, RunContext& rc, const std::string& opening) {
-    const DefectCaption d = defect_caption(st);
+void caption_lines(const State& st, RunFiles& rc, const DefectCaption& d,
+                   const std::string& opening) {
     std::string b;
     if (!d.burgers.empty()) b = ", {" + SPCS + "bf b}= $" + d.burgers + "$";
     rc.tex.line(" " + opening + tex_text(d.what) + b + " ,");
@@ -49,7 +49,7 @@ std::string image_files(const State& st) {
 
 } // namespace
 
-void begin_report_document(State& st, RunContext& rc) {
+void begin_report_document(State& st, RunFiles& rc) {
     st.console() << " tex file opened\n";
     rc.tex.open(trim(st.datadir) + "Images" + trim(st.f_out) + ".tex");
     rc.tex.line(" " + SPCS + "documentclass[11pt,a4paper]{article}");
@@ -60,7 +60,7 @@ void begin_report_document(State& st, RunContext& rc) {
     rc.report_body = false;
 }
 
-void report_layer_image(const State& st, RunContext& rc, int islice) {
+void report_layer_image(const State& st, RunFiles& rc, int islice) {
     if (rc.figure_images == 0) rc.tex.line(" " + SPCS + "begin{figure}");
     ++rc.figure_images;
     rc.report_body = true;
@@ -75,11 +75,11 @@ void report_layer_image(const State& st, RunContext& rc, int islice) {
     rc.tex.line(" " + SPCS + SPCS + "{" + SPCS + "scriptsize $z$ = " + z + " " + SPCS + "AA}}");
 }
 
-void report_page_break(const State& st, RunContext& rc) {
+void report_page_break(const State& st, RunFiles& rc, const DefectCaption& defect) {
     rc.report_body = true;
     if (rc.figure_images == 0) {
         // No image to caption: the condition's note, in the words of a caption.
-        caption_lines(st, rc, SPCS + "noindent ");
+        caption_lines(st, rc, defect, SPCS + "noindent ");
         const std::string files = image_files(st);
         rc.tex.line(" : no layer images" +
                     (files.empty() ? std::string() : " (" + tex_text(files) + ")") + ".");
@@ -89,7 +89,7 @@ void report_page_break(const State& st, RunContext& rc) {
     }
     rc.tex.line(" " + SPCS + "hspace{10cm}" + SPCS + ",");
     // The caption names the defect, its size and b as the run's configuration gives them.
-    caption_lines(st, rc, SPCS + "caption{ ");
+    caption_lines(st, rc, defect, SPCS + "caption{ ");
     rc.tex.line(" }");
     rc.tex.line(" " + SPCS + "label{}");
     rc.tex.line(" " + SPCS + "end{figure}");
@@ -98,7 +98,7 @@ void report_page_break(const State& st, RunContext& rc) {
     rc.figure_images = 0;
 }
 
-void end_report_document(const State& st, RunContext& rc) {
+void end_report_document(const State& st, RunFiles& rc) {
     if (rc.figure_images > 0) {
         rc.tex.line(" " + SPCS + "hspace{10cm}\\,");
         rc.tex.line(" " + SPCS + "caption{}");

@@ -1,8 +1,8 @@
 // Grey levels; the PNG, TIFF and PostScript copies read back against their text image.
-#include "driver/grey_levels.hpp"
-#include "driver/image_export.hpp"
 #include "driver/image_readback.hpp"
-#include "driver/layer_postscript.hpp"
+#include "output/grey_levels.hpp"
+#include "output/image_export.hpp"
+#include "output/layer_postscript.hpp"
 #include "support/input_files.hpp"
 
 #include <cpgplot.h>

@@ -1,6 +1,6 @@
-#include "driver/layer_postscript.hpp"
+#include "output/layer_postscript.hpp"
 
-#include "driver/grey_levels.hpp"
+#include "output/grey_levels.hpp"
 #include "state/pending_file.hpp"
 
 #include <cpgplot.h>

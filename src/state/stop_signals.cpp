@@ -1,4 +1,4 @@
-#include "driver/stop_signals.hpp"
+#include "state/stop_signals.hpp"
 
 #include "state/error.hpp"
 

@@ -1,8 +1,7 @@
-#include "driver/reports.hpp"
+#include "output/reports.hpp"
 
-#include "driver/defect_sections.hpp"
-#include "driver/record.hpp"
 #include "optics/vectors.hpp"
+#include "output/record.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
 #include "state/textout.hpp"
@@ -146,7 +145,8 @@ std::string bracket(const Vec3& v) {
 }
 } // namespace
 
-std::vector<std::string> parameter_report(const State& st, const std::tm& now) {
+std::vector<std::string> parameter_report(const State& st, const std::tm& now,
+                                          const std::vector<std::string>& defect_lines) {
     std::vector<std::string> r;
     const std::string rule = Rec(std::string(39, '-')).list();
     auto line = [&](const Rec& rec) { r.push_back(rec.list()); };
@@ -241,11 +241,11 @@ std::vector<std::string> parameter_report(const State& st, const std::tm& now) {
     titled("Absorption", absorption_name(st.absorption));
     text("Style of defect");
     text(pad(st.defect, 30));
-    for (auto& l : defect_section(st)) r.push_back(std::move(l));
+    for (const auto& l : defect_lines) r.push_back(l);
     return r;
 }
 
-void print_parameters(State& st, const RunContext& rc) {
+void print_parameters(State& st, const RunFiles& rc, const std::vector<std::string>& defect_lines) {
     const std::tm now = rc.now();
     st.file_parameter = trim(st.datadir) + trim(st.f_out) + ".par";
     if (trim(st.f_out) != "test") {
@@ -254,7 +254,7 @@ void print_parameters(State& st, const RunContext& rc) {
         append_text_file(trim(st.simrecdir) + "record.sim", entry);
     }
     std::string text;
-    for (const auto& l : parameter_report(st, now)) text += l + "\n";
+    for (const auto& l : parameter_report(st, now, defect_lines)) text += l + "\n";
     write_text_file(st.file_parameter, text);
 }
 

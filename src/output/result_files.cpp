@@ -1,10 +1,10 @@
-#include "driver/result_files.hpp"
+#include "output/result_files.hpp"
 
-#include "driver/image_export.hpp"
-#include "driver/layer_postscript.hpp"
-#include "driver/stop_signals.hpp"
+#include "output/image_export.hpp"
+#include "output/layer_postscript.hpp"
 #include "state/fmt.hpp"
 #include "state/pending_file.hpp"
+#include "state/stop_signals.hpp"
 #include "state/textout.hpp"
 
 #include <algorithm>
@@ -138,14 +138,14 @@ void beam_image_files(const State& st, const Array3<double>& a, RowFormat fmt, N
 
 } // namespace
 
-void amplitude_contrast_images(const State& st, RunContext& rc) {
+void amplitude_contrast_images(const State& st, RunFiles& rc) {
     beam_image_files(
         st, st.mtx_intensity, RowFormat::es12_3,
         [&](int n) { return trim(st.datadir) + trim(st.f_out) + beam_tag(st.mtx_beams(n)); },
         nullptr, &rc.last_image_path);
 }
 
-bool multi_layer_images(const State& st, RunContext& rc, int islice) {
+bool multi_layer_images(const State& st, RunFiles& rc, int islice) {
     for (int n = 1; n <= st.n_beams; ++n) {
         if (st.mtx_beams(n) != 1) continue;
         char dddd[8];
