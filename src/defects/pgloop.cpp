@@ -193,7 +193,8 @@ void PgLoopSlice::mark_crossings(int j, Array3<double>& sf, Array3<int>& proj) c
         if (kernel_.crosses(Vec3{(i - 0.5) * sx_ / nx_ - f_.position[0], y, z_}, half_slab_)) {
             int& p1 = proj(i, j, 1);
             int& p2 = proj(i, j, 2);
-            // A column takes the jump of a loop once, at its first crossing.
+            // A column takes the jump of a loop once, at its first crossing; the jumps of
+            // faces crossed in one slice (beside a tetrahedron's edge) add up.
             bool jump = false;
             if (p1 == 0) {
                 p1 = marker_;
@@ -203,7 +204,7 @@ void PgLoopSlice::mark_crossings(int j, Array3<double>& sf, Array3<int>& proj) c
                 jump = true;
             }
             if (jump)
-                for (int c = 1; c <= 3; ++c) sf(i, j, c) = fault_[static_cast<std::size_t>(c - 1)];
+                for (int c = 1; c <= 3; ++c) sf(i, j, c) += fault_[static_cast<std::size_t>(c - 1)];
         }
     }
     if (style_ == LoopStyle::perfect)
