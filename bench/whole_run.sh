@@ -6,7 +6,9 @@
 # throughput in column-slices per second, with the machine load before each run.
 #   bench/whole_run.sh <build dir> [threads] [engines...]   (engines default: exact table)
 # CA=no (or half) runs it without the column approximation; the run's own line tells what share
-# of the column-slices the table engine solved exactly.
+# of the column-slices the table engine solved exactly. SIZE=512 images 512 x 512 A (the point
+# of the line moves to the centre); BEAMS="-3 3" takes seven beams.
+# bench/engines.sh runs every engine over these cases.
 set -euo pipefail
 build="$(cd "${1:-build}" && pwd)"
 threads="${2:-$(nproc)}"
@@ -17,11 +19,11 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 printf "dirs\n---\n''\n'./'\n'./'\n'./'\n'./'\n" > filesystem.ini
-cat > edge.ini <<'EOT'
+cat > edge.ini <<EOT
              {Data for the edge dislocation in Crystal}
 ===================================================================
  1 2 1 1 0        Burger vector m/n[i,j,k]
- 128.0 128.0 150.0    A point that the edge dislocation passes
+ $(( ${SIZE:-256} / 2 )).0 $(( ${SIZE:-256} / 2 )).0 150.0    A point that the edge dislocation passes
  1 -1 0           Dislocation line
  0.34             Poissons ratio
  1.0              A factor to avoid the singularity
@@ -40,9 +42,9 @@ Voltage
 Defect
 edge
 Width x
-256
+${SIZE:-256}
 Width y
-256
+${SIZE:-256}
 Thickness
 300
 Zone axis
@@ -50,7 +52,7 @@ Zone axis
 Diffraction vector
 2 0 0
 Beams
--2 2
+${BEAMS:--2 2}
 Condition
 1.0
 Absorption
@@ -63,7 +65,7 @@ for engine in "${engines[@]}"; do
         "$build/app/korvex" --engine="$engine" -t bench.in edge.ini > run.log
     end=$(date +%s.%N)
     awk -v s="$start" -v e="$end" -v t="$threads" -v g="$engine" -v l="$load" 'BEGIN {
-        d = e - s; printf "%-5s engine, ca '"${CA:-yes}"', threads %d: %.2f s, %.3g column-slices per second (load %s)\n",
-        g, t, d, 256*256*300/d, l }'
+        d = e - s; printf "%-5s engine, ca '"${CA:-yes}"', '"${SIZE:-256}"' A, beams '"${BEAMS:--2 2}"', threads %d: %.2f s, %.3g column-slices per second (load %s)\n",
+        g, t, d, '"${SIZE:-256}"' * '"${SIZE:-256}"' * 300 / d, l }'
     grep "Column engine:" run.log || true
 done

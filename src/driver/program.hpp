@@ -46,9 +46,9 @@ struct CommandLine {
     bool text_mode = false;
     bool usage_error = false; // a refused command line: usage printed, the program stops (2)
     std::string f_in, f_defect;
-    std::string engine = "exact";           // --engine=exact|table
-    std::string absorption = "first-order"; // --absorption=exact|first-order
-    bool help = false;                      // --help: the usage lines printed, nothing run
+    std::string engine = "exact";              // --engine=exact|table
+    std::string absorption = "first-order";    // --absorption=exact|first-order
+    bool help = false;                         // --help: the usage lines printed, nothing run
     double pixel_size = 0.0, slice_size = 0.0; // --pixel-size=A, --slice-thickness=A (0: 1 A)
 };
 CommandLine parse_command_line(const std::vector<std::string>& args, std::ostream& out);

@@ -313,7 +313,8 @@ TEST(CommandLine, ModesFilesEnginesAndMessages) {
         EXPECT_EQ(cl.text_mode, c.mode == 't');
         EXPECT_EQ(cl.engine + ' ' + cl.absorption, c.engine + ' ' + c.absorption);
         EXPECT_EQ(cl.f_in + ' ' + cl.f_defect, c.files.empty() ? " " : c.files);
-        EXPECT_EQ(cl.pixel_size + cl.slice_size, !c.args.empty() && c.args[0] == "--pixel-size=2.5" ? 6.5 : 0.0);
+        EXPECT_EQ(cl.pixel_size + cl.slice_size,
+                  !c.args.empty() && c.args[0] == "--pixel-size=2.5" ? 6.5 : 0.0);
     }
     for (std::string bad : {"--engine=bogus", "--absorption=bogus", "-q"}) {
         char prog[] = "korvex", t[] = "-t", in[] = "in";
