@@ -29,8 +29,8 @@ void refuse(std::ostream& out, const std::string& reason) {
     out << " * Program now exiting.....Bye.....\n";
 }
 
-// Takes --engine=NAME, --absorption=NAME and --help out of `args`, wherever they stand. false
-// after a refusal.
+// Takes --engine=NAME, --absorption=NAME, the illumination and --help out of `args`, wherever they
+// stand. false after a refusal.
 bool long_options(std::vector<std::string>& args, CommandLine& cl, std::ostream& out) {
     std::vector<std::string> rest;
     for (const std::string& a : args) {
@@ -49,11 +49,20 @@ bool long_options(std::vector<std::string>& args, CommandLine& cl, std::ostream&
                 return false;
             }
             cl.absorption = a.substr(13);
+        } else if (std::string why; illumination_option(a, cl.illumination, why)) {
+            if (!why.empty()) {
+                refuse(out, why);
+                return false;
+            }
         } else {
             rest.push_back(a);
         }
     }
     args = std::move(rest);
+    if (const std::string why = illumination_conflict(cl.illumination); !why.empty()) {
+        refuse(out, why);
+        return false;
+    }
     return true;
 }
 
@@ -174,6 +183,7 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
     st.text_mode = cl.text_mode;
     st.engine = engine_from_name(cl.engine).value_or(Engine::exact);
     st.absorption = absorption_from_name(cl.absorption).value_or(Absorption::first_order);
+    st.illumination = cl.illumination;
 
     if (cl.text_mode) {
         read_system_parameters(st, cl.f_in);

@@ -49,6 +49,7 @@ struct CommandLine {
     std::string engine = "exact";           // --engine=exact|table
     std::string absorption = "first-order"; // --absorption=exact|first-order
     bool help = false;                      // --help: the usage lines printed, nothing run
+    Illumination illumination;              // --convergence=, --directions=, --detector=
 };
 CommandLine parse_command_line(const std::vector<std::string>& args, std::ostream& out);
 

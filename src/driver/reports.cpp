@@ -1,6 +1,7 @@
 #include "driver/reports.hpp"
 
 #include "driver/defect_sections.hpp"
+#include "driver/probe_report.hpp"
 #include "driver/record.hpp"
 #include "optics/vectors.hpp"
 #include "state/error.hpp"
@@ -239,6 +240,7 @@ std::vector<std::string> parameter_report(const State& st, const std::tm& now) {
     r.push_back(rule);
     titled("Column engine", st.engine_ran.empty() ? engine_name(st.engine) : st.engine_ran);
     titled("Absorption", absorption_name(st.absorption));
+    for (auto& l : illumination_section(st)) r.push_back(std::move(l));
     text("Style of defect");
     text(pad(st.defect, 30));
     for (auto& l : defect_section(st)) r.push_back(std::move(l));
