@@ -26,8 +26,10 @@ ProbeSum::ProbeSum(const State& st) : n_beams_(st.n_beams) {
     for (const ProbeDirection& pd : quadrature_) {
         auto d = std::make_unique<Direction>();
         d->condition = st.condition();
-        direction_excitation_errors(st.n_beams, st.g, st.mtx_g, st.k, st.condition_n, pd,
-                                    d->condition.s_g);
+        // The probe axis keeps the condition's own excitation errors.
+        if (!pd.axis())
+            direction_excitation_errors(st.n_beams, st.g, st.mtx_g, st.k, st.condition_n, pd,
+                                        d->condition.s_g);
         d->phi = st.phi_grid;
         d->h = st.h;
         d->eigenvectors = st.eigenvectors_h;
