@@ -23,7 +23,19 @@ struct ProbeSum::Direction {
 ProbeSum::ProbeSum(const State& st) : n_beams_(st.n_beams) {
     const Illumination& il = st.illumination;
     quadrature_ = probe_directions(il.convergence * 1e-3, il.directions);
+    // In the column approximation a direction and its mirror across the row (along, -across)
+    // have the same excitation errors and exit angles to the last bit: one of them is carried,
+    // with both weights.
     for (const ProbeDirection& pd : quadrature_) {
+        auto twin = std::find_if(carried_.begin(), carried_.end(), [&](const ProbeDirection& c) {
+            return c.along == pd.along && c.across == -pd.across && pd.across != 0.0;
+        });
+        if (twin != carried_.end())
+            twin->weight += pd.weight;
+        else
+            carried_.push_back(pd);
+    }
+    for (const ProbeDirection& pd : carried_) {
         auto d = std::make_unique<Direction>();
         d->condition = st.condition();
         // The probe axis keeps the condition's own excitation errors.
@@ -38,8 +50,8 @@ ProbeSum::ProbeSum(const State& st) : n_beams_(st.n_beams) {
         dirs_.push_back(std::move(d));
     }
     for (const Detector& det : il.detectors)
-        take_.push_back(detector_weights(det.inner * 1e-3, det.outer * 1e-3, quadrature_,
-                                         st.n_beams, st.mtx_g, st.k, st.g, st.condition_n));
+        take_.push_back(detector_weights(det.inner * 1e-3, det.outer * 1e-3, carried_, st.n_beams,
+                                         st.mtx_g, st.k, st.g, st.condition_n));
 }
 
 ProbeSum::~ProbeSum() = default;
@@ -110,7 +122,7 @@ void ProbeSum::detector_images(State& st, Array3<double>& images) {
             bool any = false;
             for (int n = 1; n <= n_beams_; ++n) any = any || take(k, d, n) > 0.0;
             if (!any) continue;
-            const double w = quadrature_[static_cast<std::size_t>(d)].weight;
+            const double w = carried_[static_cast<std::size_t>(d)].weight;
             // The taken beams' intensities summed in beam order, then weighted: one direction of
             // weight 1 gives exactly the beams' sum.
 #pragma omp parallel for schedule(static)
@@ -134,7 +146,7 @@ std::string ProbeSum::engine_report() const {
     std::string s;
     for (std::size_t i = 0; i < seen.size() && i < 3; ++i) s += (i ? "; " : "") + seen[i];
     if (seen.size() > 3) s += "; ...";
-    if (dirs_.size() > 1) s += " (each of " + std::to_string(dirs_.size()) + " directions)";
+    if (dirs_.size() > 1) s += " (each of " + std::to_string(dirs_.size()) + " directions carried)";
     return s;
 }
 

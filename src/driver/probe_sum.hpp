@@ -25,9 +25,13 @@ class ProbeSum {
     ProbeSum(const ProbeSum&) = delete;
     ProbeSum& operator=(const ProbeSum&) = delete;
 
-    int directions() const { return static_cast<int>(dirs_.size()); }
+    // The directions of the quadrature, and those carried: a direction's mirror across the row
+    // is not carried, its weight added to the direction's.
     const std::vector<ProbeDirection>& quadrature() const { return quadrature_; }
-    // The weight direction d gives beam n on detector k (0: not taken); d, k from 0, n from 1.
+    const std::vector<ProbeDirection>& carried() const { return carried_; }
+    int directions() const { return static_cast<int>(dirs_.size()); }
+    // The weight carried direction d gives beam n on detector k (0: not taken); d, k from 0, n
+    // from 1.
     double take(int k, int d, int n) const;
     // How many (direction, beam) pairs detector k takes.
     int pairs_taken(int k) const;
@@ -49,7 +53,7 @@ class ProbeSum {
   private:
     struct Direction;
     void swap_in(State& st, Direction& d);
-    std::vector<ProbeDirection> quadrature_;
+    std::vector<ProbeDirection> quadrature_, carried_;
     std::vector<std::unique_ptr<Direction>> dirs_;
     std::vector<std::vector<double>> take_; // [k][d * n_beams + n - 1]
     int n_beams_ = 0;

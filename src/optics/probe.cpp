@@ -30,9 +30,18 @@ std::vector<ProbeDirection> probe_directions(double alpha, int count) {
         const double r_out2 = alpha * alpha * (inside + c) / count;
         const double rho = std::sqrt(0.5 * (r_in2 + r_out2));
         const double start = i % 2 == 1 ? 0.0 : 0.5;
+        const std::size_t first = dirs.size();
         for (int q = 0; q < c; ++q) {
+            // The mirror of a point across the row is made from it, so that the two agree to the
+            // last bit but for the sign of `across`.
+            const int mirror = start == 0.0 ? (c - q) % c : c - 1 - q;
+            if (mirror < q) {
+                const ProbeDirection& m = dirs[first + static_cast<std::size_t>(mirror)];
+                dirs.push_back({m.along, -m.across, w});
+                continue;
+            }
             const double phi = 2.0 * std::numbers::pi * (q + start) / c;
-            dirs.push_back({rho * std::cos(phi), rho * std::sin(phi), w});
+            dirs.push_back({rho * std::cos(phi), mirror == q ? 0.0 : rho * std::sin(phi), w});
         }
         inside += c;
     }

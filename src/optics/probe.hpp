@@ -37,7 +37,8 @@ struct ProbeDirection {
 // cell is represented by one direction (its centre, and on a ring the radius that halves the
 // ring's area, at even angular steps). Rings i = 1, 2, ... hold about 6 i cells each, the last
 // ring what remains (1 + 6 + 12 = 19 fill two rings exactly); odd rings start at azimuth 0 (along
-// +g), even rings half a step on. Every ring is symmetric under across -> -across. One direction
+// +g), even rings half a step on. Every ring is symmetric under across -> -across, to the last
+// bit (a point on the row, at azimuth 0 or pi, has across exactly 0). One direction
 // (the axis) when `count` is 1 or alpha is 0.
 std::vector<ProbeDirection> probe_directions(double alpha, int count);
 

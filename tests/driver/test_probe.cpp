@@ -176,4 +176,14 @@ TEST(ProbeSum, MirroredDefectGivesMirroredImages) {
             // And the image is not flat: the field shows.
             EXPECT_NE(img(2, 4, 1), img(8, 4, 1));
         }
+    // That symmetry is why a direction's mirror across the row need not be carried: of 16
+    // directions 10 are (the centre, 4 of ring 1's 6, 5 of ring 2's 9), with all the weight.
+    State st = make_state(s);
+    st.illumination = {5.0, 16, {detector(0, 6)}, "", ""};
+    initial_amplitudes(st);
+    const ProbeSum probe(st);
+    double w = 0.0;
+    for (const auto& d : probe.carried()) w += d.weight;
+    EXPECT_EQ(probe.directions(), 10);
+    EXPECT_NEAR(w, 1.0, 1e-15);
 }

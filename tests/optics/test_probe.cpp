@@ -40,7 +40,7 @@ TEST(ProbeQuadrature, EqualCellsOfTheDiscMirroredAcrossTheRow) {
             EXPECT_LT(std::hypot(d.along, d.across), alpha);
             r2 += d.weight * (d.along * d.along + d.across * d.across);
             const bool mirrored = std::any_of(dirs.begin(), dirs.end(), [&](const auto& e) {
-                return std::abs(e.along - d.along) < 1e-15 && std::abs(e.across + d.across) < 1e-15;
+                return e.along == d.along && e.across == -d.across;
             });
             EXPECT_TRUE(mirrored) << count << " " << d.along << " " << d.across;
         }
