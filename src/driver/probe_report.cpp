@@ -21,9 +21,9 @@ std::vector<std::string> illumination_section(const State& st) {
     std::vector<std::string> r;
     auto text = [&](const std::string& s) { r.push_back(Rec(s).list()); };
     text("Illumination: scanning probe, incoherent sum over incident directions");
-    r.push_back((Rec("convergence semi-angle") << il.convergence << " mrad").list());
+    r.push_back((Rec("convergence semi-angle ") << il.convergence << " mrad").list());
     r.push_back(
-        (Rec("incident directions") << il.directions << " (equal weights, centre and rings)")
+        (Rec("incident directions ") << il.directions << " (equal weights, centre and rings)")
             .list());
     const std::vector<std::string> names = detector_names(il);
     for (std::size_t k = 0; k < il.detectors.size(); ++k)
