@@ -41,6 +41,7 @@ class PhasePlotter {
 struct OverviewRow {
     std::string condition;           // "(g,1.0g)"
     std::vector<std::string> images; // full names, in the order of the beams
+    std::vector<std::string> labels; // each image's label where not its beam's (detectors)
 };
 
 class OverviewWriter {

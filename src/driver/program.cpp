@@ -40,8 +40,8 @@ std::optional<double> length_value(const std::string& text) {
     return v;
 }
 
-// Takes --engine=NAME, --absorption=NAME, the grid steps and --help out of `args`, wherever
-// they stand. false after a refusal.
+// Takes --engine=NAME, --absorption=NAME, the grid steps, the illumination and --help out of
+// `args`, wherever they stand. false after a refusal.
 bool long_options(std::vector<std::string>& args, CommandLine& cl, std::ostream& out) {
     std::vector<std::string> rest;
     auto length = [&](const std::string& a, std::size_t at, const char* what, double& into) {
@@ -74,11 +74,20 @@ bool long_options(std::vector<std::string>& args, CommandLine& cl, std::ostream&
                 return false;
             }
             cl.absorption = a.substr(13);
+        } else if (std::string why; illumination_option(a, cl.illumination, why)) {
+            if (!why.empty()) {
+                refuse(out, why);
+                return false;
+            }
         } else {
             rest.push_back(a);
         }
     }
     args = std::move(rest);
+    if (const std::string why = illumination_conflict(cl.illumination); !why.empty()) {
+        refuse(out, why);
+        return false;
+    }
     return true;
 }
 
@@ -201,6 +210,7 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
     st.absorption = absorption_from_name(cl.absorption).value_or(Absorption::first_order);
     st.pixel_size = cl.pixel_size;
     st.slice_size = cl.slice_size;
+    st.illumination = cl.illumination;
 
     if (cl.text_mode) {
         read_system_parameters(st, cl.f_in);

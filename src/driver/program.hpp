@@ -50,6 +50,7 @@ struct CommandLine {
     std::string absorption = "first-order";    // --absorption=exact|first-order
     bool help = false;                         // --help: the usage lines printed, nothing run
     double pixel_size = 0.0, slice_size = 0.0; // --pixel-size=A, --slice-thickness=A (0: 1 A)
+    Illumination illumination;                 // --convergence=, --directions=, --detector=
 };
 CommandLine parse_command_line(const std::vector<std::string>& args, std::ostream& out);
 

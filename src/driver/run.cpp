@@ -9,6 +9,7 @@
 #include "driver/defect_fields.hpp"
 #include "driver/defect_sections.hpp"
 #include "driver/finite_check.hpp"
+#include "driver/probe_run.hpp"
 #include "driver/progress.hpp"
 #include "driver/row_propagation.hpp"
 #include "driver/slice_blocks.hpp"
@@ -126,6 +127,7 @@ void start_run(State& st, RunContext& rc) {
     check_grid(st);
     if (run_core_seconds(st) > 3600) st.console() << " * NOTE: " << run_length_text(st) << "\n";
     cal_wave_quantities(st.input(), st.optics());
+    check_illumination(st, rc);
     if (st.job != Job::reports_only) check_condition_reach(st);
     cal_sample(st.input(), st.grid());
     if (writes_files(rc)) write_slice_table(st);
@@ -311,6 +313,10 @@ void run_condition(State& st, RunContext& rc) {
         rc.job9_finished = true;
         return;
     }
+    if (st.illumination.scanning()) {
+        run_probe_condition(st, rc, *field);
+        return;
+    }
 
     if (rc.display) rc.display->begin_condition(st);
     int flag = 1;
@@ -411,7 +417,7 @@ void run_condition(State& st, RunContext& rc) {
 
     if (st.job == Job::amplitude_images || st.job == Job::layer_images) {
         amplitude_contrast_images(st, rc);
-        OverviewRow row{"(g," + trim(rc.condition_text) + "g)", {}};
+        OverviewRow row{"(g," + trim(rc.condition_text) + "g)", {}, {}};
         for (int n = 1; n <= st.n_beams; ++n)
             row.images.push_back(trim(st.datadir) + trim(st.f_out) + beam_tag(st.mtx_beams(n)));
         rc.overview_rows.push_back(std::move(row));

@@ -14,6 +14,10 @@ const std::vector<OptionHelp>& option_table() {
         {"--absorption=exact", "exponential of the full complex matrix of every slice"},
         {"--pixel-size=A", "columns A Angstrom apart (default: about one per Angstrom)"},
         {"--slice-thickness=A", "slices A Angstrom thick (default: about one per Angstrom)"},
+        {"--detector=bf:B", "probe scan, bright-field detector of 0 .. B mrad"},
+        {"--detector=adf:B1:B2", "probe scan, annular dark field of B1 .. B2 mrad"},
+        {"--convergence=MRAD", "probe convergence semi-angle (default 0)"},
+        {"--directions=N", "incident directions in the probe disc (default 1)"},
         {"--shared-grey", "one grey range for every beam of the overview picture"},
         {"--help, -h", "print this help and exit"},
         {"--version", "print the version and exit"},
@@ -27,6 +31,7 @@ std::string program_version() {
 
 void print_usage(std::ostream& out) {
     out << "Usage: korvex [--engine=exact|table] [--absorption=first-order|exact]\n"
+        << "              [--detector=... [--convergence=MRAD] [--directions=N]]\n"
         << "              -t <input file> [defect configuration file]\n"
         << "       korvex [--engine=exact|table] [--absorption=first-order|exact]\n"
         << "              [-x [input file [defect configuration file]]]\n\n"

@@ -6,6 +6,7 @@
 #include "gui/viewer.hpp"
 #include "output/grey_levels.hpp"
 #include "output/image_export.hpp"
+#include "output/probe_report.hpp"
 #include "state/fmt.hpp"
 
 #include <algorithm>
@@ -155,7 +156,9 @@ void PageWriter::write(const State& st, const std::vector<OverviewRow>& rows,
             const double x0 = p.left + static_cast<double>(c) * p.panel_w + p.pad;
             const double y0 = top + p.pad + p.label_strip;
             ImageView v;
-            v.images = {{rows[r].images[c], beam_label(st.mtx_beams(int(c) + 1), st.v_g)}};
+            v.images = {{rows[r].images[c], c < rows[r].labels.size()
+                                                ? rows[r].labels[c]
+                                                : beam_label(st.mtx_beams(int(c) + 1), st.v_g)}};
             v.g_text = beam_label(1, st.v_g).substr(3); // "DF 2 0 0" -> "2 0 0"
             v.erase = false;
             v.text_height = text;
@@ -290,6 +293,7 @@ std::string overview_caption(const State& st, const std::vector<OverviewRow>& ro
         st.defect_kind == DefectKind::loop ? std::string("loop.ini") : trim(st.f_defect);
     if (st.defect_kind != DefectKind::perfect && !file.empty()) s += "  file " + file;
     if (st.engine != Engine::exact) s += "  engine " + st.engine_ran;
+    if (st.illumination.scanning()) s += "  " + illumination_caption(st);
     return s;
 }
 

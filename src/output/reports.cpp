@@ -1,5 +1,6 @@
 #include "output/reports.hpp"
 
+#include "output/probe_report.hpp"
 #include "optics/vectors.hpp"
 #include "output/record.hpp"
 #include "state/error.hpp"
@@ -239,6 +240,7 @@ std::vector<std::string> parameter_report(const State& st, const std::tm& now,
     r.push_back(rule);
     titled("Column engine", st.engine_ran.empty() ? engine_name(st.engine) : st.engine_ran);
     titled("Absorption", absorption_name(st.absorption));
+    for (auto& l : illumination_section(st)) r.push_back(std::move(l));
     text("Style of defect");
     text(pad(st.defect, 30));
     for (const auto& l : defect_lines) r.push_back(l);

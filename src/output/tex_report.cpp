@@ -1,5 +1,6 @@
 #include "output/tex_report.hpp"
 
+#include "output/probe_report.hpp"
 #include "output/result_files.hpp"
 #include "state/fmt.hpp"
 
@@ -33,10 +34,17 @@ void caption_lines(const State& st, RunFiles& rc, const DefectCaption& d,
     rc.tex.line(" ${" + SPCS + "bf g}=" + SPCS + "langle " + list_int(nint(st.v_g[0])) + " " +
                 list_int(nint(st.v_g[1])) + " " + list_int(nint(st.v_g[2])) + SPCS + "rangle $, ");
     rc.tex.line(" $(g," + pad(rc.condition_text, 20) + "g)$");
+    if (st.illumination.scanning()) rc.tex.line(" , " + tex_text(illumination_caption(st)));
 }
 
 // The image files of a condition without layer images, for its note.
 std::string image_files(const State& st) {
+    if (st.illumination.scanning())
+        return st.job == Job::thickness_fringes
+                   ? "thickness fringes of each detector"
+                   : "detector images " + trim(st.f_out) + "_" +
+                         detector_names(st.illumination).front() +
+                         (st.illumination.detectors.size() > 1 ? " ..." : "");
     if (st.job == Job::amplitude_images || st.job == Job::layer_images) {
         if (st.n_beams < 1) return "";
         const std::string first = trim(st.f_out) + beam_tag(st.mtx_beams(1));

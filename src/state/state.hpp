@@ -11,6 +11,7 @@
 #pragma once
 
 #include "state/array.hpp"
+#include "state/illumination.hpp"
 #include "state/settings.hpp"
 
 #include <array>
@@ -49,8 +50,9 @@ struct InputParameters {
     Engine engine = Engine::exact;                   // column engine of the command line
     Absorption absorption = Absorption::first_order; // absorption of the command line
     std::string slicing_method = "normal";
-    double converangle = 0.0; // always parallel illumination
+    double converangle = 0.0; // the input file's illumination is always parallel
     int ncon = 1;
+    Illumination illumination; // parallel, or the probe and detectors of the command line
     int n_beams = 0;
     int iabs = 0;          // non-zero: absorption included
     Array1<int> mtx_beams; // multiple of g of beam n

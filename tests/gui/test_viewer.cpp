@@ -287,7 +287,7 @@ TEST(Overview, PanelsInRowOrderWithLabelsAndScale) {
     State st;
     st.sample = "Cu", st.v_g = {2, 0, 0};
     st.mtx_beams.resize(3);
-    OverviewRow row{"(g,1.0g)", {}};
+    OverviewRow row{"(g,1.0g)", {}, {}};
     for (int n = 1; n <= 3; ++n) {
         st.mtx_beams(n) = n - 2;
         const auto value = [n](int i, int j) {
@@ -347,8 +347,8 @@ TEST(Overview, EveryExampleKeepsItsLabelsInsideAndSharedGrey) {
         const int nx = std::min(st.n_pixel_x, 48), ny = std::min(st.n_pixel_y, 48);
         std::vector<OverviewRow> rows;
         for (int r = 0; r < (series ? kSeriesLength : 1); ++r) {
-            OverviewRow row{"(g," + std::to_string(series_condition(r + 1)).substr(0, 4) + "g)",
-                            {}};
+            OverviewRow row{
+                "(g," + std::to_string(series_condition(r + 1)).substr(0, 4) + "g)", {}, {}};
             for (int n = 1; n <= st.n_beams; ++n) {
                 const double scale = st.mtx_beams(n) == 0 ? 0.9 : 1e-5 * (1 + r);
                 row.images.push_back(d.str() + "b" + std::to_string(r) + "_" + std::to_string(n));
