@@ -3,8 +3,8 @@
 // and TIFF copies.
 #pragma once
 
-#include "output/image_export.hpp"
 #include "driver/run.hpp"
+#include "output/image_export.hpp"
 
 #include <string>
 #include <vector>

@@ -1,17 +1,19 @@
 #include "driver/probe_run.hpp"
 
+#include "driver/defect_caption.hpp"
+#include "driver/defect_sections.hpp"
 #include "driver/finite_check.hpp"
 #include "driver/probe_files.hpp"
-#include "output/probe_report.hpp"
 #include "driver/probe_sum.hpp"
 #include "driver/progress.hpp"
+#include "optics/probe.hpp"
+#include "output/probe_report.hpp"
 #include "output/reports.hpp"
 #include "output/result_files.hpp"
-#include "state/stop_signals.hpp"
 #include "output/tex_report.hpp"
-#include "optics/probe.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
+#include "state/stop_signals.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -132,9 +134,9 @@ void run_probe_condition(State& st, RunContext& rc, DefectField& field) {
     }
     check_stop_signal();
     st.processing_time = elapsed_seconds(rc);
-    print_parameters(st, rc);
+    print_parameters(st, rc, defect_section(st));
     print_projection(st);
-    report_page_break(st, rc);
+    report_page_break(st, rc, defect_caption(st));
 }
 
 } // namespace korvex

@@ -1,7 +1,7 @@
 #include "output/reports.hpp"
 
-#include "output/probe_report.hpp"
 #include "optics/vectors.hpp"
+#include "output/probe_report.hpp"
 #include "output/record.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
