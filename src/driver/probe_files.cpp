@@ -13,6 +13,7 @@ namespace {
 
 ImageInfo detector_info(const State& st, std::size_t k, const std::string& quantity) {
     ImageInfo info = image_info(st, 0);
+    info.detector = detector_label(st.illumination.detectors.at(k));
     info.quantity = quantity + " on the detector " +
                     detector_label(st.illumination.detectors.at(k)) + " (" +
                     illumination_caption(st) + ")";

@@ -64,7 +64,10 @@ std::string image_description(const ImageInfo& info, const ImageData& img) {
         s += "min=" + num(static_cast<float>(lo)) + "\nmax=" + num(static_cast<float>(hi)) + "\n";
     s += "KORVEX simulated image\n";
     line("quantity", info.quantity);
-    line("beam order", std::to_string(info.beam_order));
+    if (info.detector.empty())
+        line("beam order", std::to_string(info.beam_order));
+    else
+        line("detector", info.detector);
     line("crystal", info.crystal);
     line("voltage", num(info.voltage) + " kV");
     line("g", num(info.g[0]) + " " + num(info.g[1]) + " " + num(info.g[2]));

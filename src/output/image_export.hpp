@@ -34,6 +34,7 @@ struct ImageInfo {
     std::string defect, defect_file;
     double thickness = 0.0; // foil thickness, Angstrom
     int beam_order = 0;     // the beam this image belongs to
+    std::string detector{}; // or the detector (scanning runs), "BF 0-5 mrad"
 };
 
 ImageInfo image_info(const State& st, int beam_order);

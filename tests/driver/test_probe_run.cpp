@@ -90,6 +90,7 @@ TEST(ProbeRun, DetectorImagesProfilesAndReports) {
     EXPECT_TRUE(contains(read_file(probe.file("Imagesin.tex")),
                          " , probe 3 mrad, 7 directions, BF 0-3 mrad"));
     EXPECT_TRUE(contains(read_file(probe.file("in.imi")), "directions carried)"));
+    EXPECT_TRUE(contains(read_file(probe.file("in_adf2.tif")), "\ndetector = ADF 20-40 mrad\n"));
 
     // Job 2: one profile per detector, a column per slice.
     KorvexRun fringes({.job = 2, .ca = "yes", .size_x = 9, .size_y = 3, .size_z = 40});
