@@ -9,6 +9,7 @@
 #include <cassert>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
 
 namespace korvex {
@@ -165,7 +166,9 @@ PgLoopSlice::PgLoopSlice(const State& st, const PgLoopFile& f, int marker, int i
       fault_(lattice_vector(f_.f_m, f_.f_n, f_.f_dir, "stacking-fault vector")),
       tilts_(beam_tilts(st)), nx_(st.n_xyz[0]), ny_(st.n_xyz[1]), nb_(st.n_beams), sx_(st.size[0]),
       sy_(st.size[1]), half_slab_((st.size[2] / st.n_xyz[2]) / 1.9),
-      z_((islice - 0.5) * st.size[2] / st.n_xyz[2] - f_.position[2]) {}
+      z_((islice - 0.5) * st.size[2] / st.n_xyz[2] - f_.position[2]),
+      z_above_(islice > 1 ? z_ - st.size[2] / st.n_xyz[2]
+                          : std::numeric_limits<double>::quiet_NaN()) {}
 
 // The depth rate of g.R of every beam from grad (g . u), stored in (or added to) sgr(i, j, :).
 void PgLoopSlice::store(int i, int j, Vec3 grad, Array3<double>& sgr, bool accumulate) const {
@@ -269,6 +272,48 @@ void PgLoopSlice::column(const std::array<double, 2>& xy, Array3<double>& sgr,
                          bool accumulate) const {
     const Vec3 g = style_ == LoopStyle::pure_fault ? Vec3{} : kernel_.gradient({xy[0], xy[1], z_});
     store(1, 1, g, sgr, accumulate);
+}
+
+void PgLoopSlice::add_terms(int j, int first, int last, Array3<double>& sgr) const {
+    if (style_ == LoopStyle::pure_fault) return;
+    const FieldLanes zero{};
+    const double y = (j - 0.5) * sy_ / ny_ - f_.position[1];
+    for (int i = first; i <= last; i += kFieldLanes) {
+        std::array<FieldLanes, 3> p{};
+        for (int q = 0; q < kFieldLanes; ++q)
+            p[0][q] = (std::min(i + q, last) - 0.5) * sx_ / nx_ - f_.position[0];
+        p[1] = zero + y;
+        p[2] = zero + z_;
+        const std::array<FieldLanes, 3> g = kernel_.gradient_lanes(p);
+        const auto ok = (g[0] - g[0] == zero) & (g[1] - g[1] == zero) & (g[2] - g[2] == zero);
+        const std::array<FieldLanes, 3> grad{ok ? g[0] : zero, zero, ok ? g[2] : zero};
+        const int used = std::min(kFieldLanes, last - i + 1);
+        for (int n = 1; n <= nb_; ++n) {
+            const FieldLanes t = term(n, grad);
+            double* out = &sgr(i, j, n);
+            for (int q = 0; q < used; ++q) out[q] += t[q];
+        }
+    }
+}
+
+void PgLoopSlice::add_jumps(int j, int first, int last, Array3<double>& sf,
+                            Array3<int>& proj) const {
+    const double y = (j - 0.5) * sy_ / ny_ - f_.position[1];
+    const auto band = kernel_.slab_columns(sx_ / nx_, f_.position[0], y, z_, nx_, half_slab_);
+    for (int i = std::max(first, band[0]); i <= std::min(last, band[1]); ++i) {
+        const double x = (i - 0.5) * sx_ / nx_ - f_.position[0];
+        if (!kernel_.crosses(Vec3{x, y, z_}, half_slab_)) continue;
+        // The slice above is NaN for the first slice: no crossing there.
+        if (kernel_.crosses(Vec3{x, y, z_above_}, half_slab_)) continue;
+        int& p1 = proj(i, j, 1);
+        int& p2 = proj(i, j, 2);
+        if (p1 == 0)
+            p1 = marker_;
+        else if (p1 != marker_ && p2 == 0)
+            p2 = marker_;
+        if (style_ != LoopStyle::perfect)
+            for (int c = 1; c <= 3; ++c) sf(i, j, c) += fault_[static_cast<std::size_t>(c - 1)];
+    }
 }
 
 void pgloop(const State& st, Array3<int>& proj, const PgLoopFile& f, int marker, int islice,

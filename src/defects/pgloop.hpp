@@ -101,6 +101,13 @@ class PgLoopSlice {
     // The strain term of the single column at (x, y) from the loop centre, to column (1, 1).
     void column(const std::array<double, 2>& xy, Array3<double>& sgr, bool accumulate) const;
 
+    // One loop of a population, columns first..last of row j only: its strain terms are added
+    // to `sgr`; a column crossing the loop in this slice and not in the slice above takes the
+    // loop's jump, added to `sf`, and its marker in `proj` (the first two markers a column meets).
+    // Nothing is kept between slices, so any number of loops can share the arrays.
+    void add_terms(int j, int first, int last, Array3<double>& sgr) const;
+    void add_jumps(int j, int first, int last, Array3<double>& sf, Array3<int>& proj) const;
+
   private:
     void store(int i, int j, Vec3 grad, Array3<double>& sgr, bool accumulate) const;
     // The jump and marker of the columns of row j that cross this loop in this slice.
@@ -119,6 +126,7 @@ class PgLoopSlice {
     double sx_, sy_;
     double half_slab_; // a column crosses the loop within this distance of the plane
     double z_;         // depth of the slice centre from the loop centre
+    double z_above_;   // that of the slice above, NaN for the first slice
 };
 
 // One slice of the loop `f` marked `marker`: the strain term of every column and beam goes to
