@@ -67,6 +67,42 @@ double BoundedDefect::extent() const {
         config);
 }
 
+namespace {
+
+// The largest |grad g.u| of a loop or tetrahedron on the sphere of radius r about its centre,
+// over kDirections directions spread evenly (a Fibonacci lattice).
+constexpr int kDirections = 256;
+double sampled_gradient(const State& st, const BoundedDefect& d, double r) {
+    std::vector<std::pair<PgLoopKernel, Vec3>> loops; // each with its centre from d's
+    const Vec3 c = d.centre();
+    if (const auto* f = std::get_if<PgLoopFile>(&d.config)) {
+        if (loop_style(f->loopstyle) != LoopStyle::pure_fault)
+            loops.emplace_back(PgLoopKernel(st, *f), Vec3{});
+    } else if (const auto* t = std::get_if<TetrahedronFile>(&d.config)) {
+        for (int face = 0; face < 4; ++face) {
+            const PgLoopFile l = tetrahedron_face_loop(st, *t, face);
+            if (loop_style(l.loopstyle) == LoopStyle::pure_fault) continue;
+            loops.emplace_back(PgLoopKernel(st, l), Vec3{c[0] - l.position[0], c[1] - l.position[1],
+                                                         c[2] - l.position[2]});
+        }
+    }
+    double most = 0.0;
+    for (int k = 0; k < kDirections; ++k) {
+        const double zc = 1.0 - (2.0 * k + 1.0) / kDirections;
+        const double rho = std::sqrt(1.0 - zc * zc), phi = k * 2.399963229728653;
+        const Vec3 p{r * rho * std::cos(phi), r * rho * std::sin(phi), r * zc};
+        Vec3 g{};
+        for (const auto& [kernel, shift] : loops) {
+            const Vec3 q = kernel.gradient({p[0] + shift[0], p[1] + shift[1], p[2] + shift[2]});
+            for (std::size_t a = 0; a < 3; ++a) g[a] += q[a];
+        }
+        most = std::max(most, magnitude(g));
+    }
+    return most;
+}
+
+} // namespace
+
 double influence_radius(const State& st, const BoundedDefect& d, double tolerance) {
     const DefectKind kind = d.kind();
     if (kind == DefectKind::vacancy) return d.extent();
@@ -81,10 +117,19 @@ double influence_radius(const State& st, const BoundedDefect& d, double toleranc
         strength = 2.0 * magnitude(st.v_g) * std::abs(constrained_strain(*c)) * c->radius *
                    c->radius * c->radius / st.lat_c;
     }
-    strength *= largest_weight(st, kind);
+    const double weight = largest_weight(st, kind);
     const double e = d.extent();
     // The far-field bound holds from twice the defect's size on.
-    return std::max(2.0 * e, e + std::cbrt(strength / tolerance));
+    const double bound = std::max(2.0 * e, e + std::cbrt(weight * strength / tolerance));
+    if (kind == DefectKind::inclusion || !(weight > 0.0)) return bound;
+    // A loop's field falls as 1/r^3 beyond a few sizes, its lobes narrower than the bound allows
+    // for (and a tetrahedron's faces largely cancel): its largest gradient at three sizes,
+    // sampled, doubled and carried out as 1/r^3, is where the term falls below the tolerance,
+    // checked there by sampling again.
+    const double r0 = 3.0 * e;
+    double r = std::max(r0, r0 * std::cbrt(2.0 * weight * sampled_gradient(st, d, r0) / tolerance));
+    while (r < bound && weight * sampled_gradient(st, d, r) >= 0.5 * tolerance) r *= 1.25;
+    return std::min(r, bound);
 }
 
 namespace {

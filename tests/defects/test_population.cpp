@@ -122,13 +122,14 @@ TEST(PopulationField, FarDefectsAreEachAloneWithinTheirReach) {
                 only_a += in_a, only_b += in_b, none += !in_a && !in_b;
             }
     }
-    EXPECT_GT(only_a, 1000);
-    EXPECT_GT(only_b, 1000);
+    EXPECT_GT(only_a, 300);
+    EXPECT_GT(only_b, 300);
     EXPECT_GT(none, 1000);
 }
 
 // A dense population of loops, tetrahedra and inclusions: cutting each defect at its reach
-// changes a column's term by less than the tolerance times the defects cut there.
+// changes a column's term by little more than the tolerance (each defect cut drops less
+// than half of it; 40 defects, any one column cut from all).
 TEST(PopulationField, CutOffStaysWithinItsBound) {
     constexpr Grid g{48, 48, 20, 240.0, 240.0, 200.0};
     std::uint64_t seed = 12345;
@@ -158,7 +159,7 @@ TEST(PopulationField, CutOffStaysWithinItsBound) {
                 for (int n = 1; n <= 5; ++n) {
                     const double d = std::abs(cut.st.s_g_r(i, j, n) - whole.st.s_g_r(i, j, n));
                     worst = std::max(worst, d);
-                    ASSERT_LE(d, 40 * tol);
+                    ASSERT_LE(d, 10 * tol);
                 }
     }
     EXPECT_GT(worst, 0.0);
