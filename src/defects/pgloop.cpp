@@ -1,6 +1,7 @@
 #include "defects/pgloop.hpp"
 
 #include "defects/column_rule.hpp"
+#include "defects/loop_iso.hpp"
 #include "state/checks.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
@@ -168,7 +169,18 @@ PgLoopSlice::PgLoopSlice(const State& st, const PgLoopFile& f, int marker, int i
       sy_(st.size[1]), half_slab_((st.size[2] / st.n_xyz[2]) / 1.9),
       z_((islice - 0.5) * st.size[2] / st.n_xyz[2] - f_.position[2]),
       z_above_(islice > 1 ? z_ - st.size[2] / st.n_xyz[2]
-                          : std::numeric_limits<double>::quiet_NaN()) {}
+                          : std::numeric_limits<double>::quiet_NaN()) {
+    const Mat3 t = coordinates_transfer({1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}, st.co_x,
+                                        cross_product(st.foil, st.co_x), st.foil);
+    const Vec3 n = mul(t, f_.normal);
+    const Vec3 b = mul(t, lattice_vector(f_.b_m, f_.b_n, f_.b_dir, "Burgers vector"));
+    const double bl = magnitude(b);
+    far_n_ = scaled(n, 1.0 / magnitude(n));
+    far_b_ = scaled(b, 1.0 / bl);
+    constexpr double pi = 3.141592653589793;
+    const double area = 0.5 * f_.nsides * f_.radius * f_.radius * std::sin(2.0 * pi / f_.nsides);
+    far_cb_ = -area / pi * bl / (8.0 * (1.0 - f_.poissonsratio)) * magnitude(st.v_g);
+}
 
 // The depth rate of g.R of every beam from grad (g . u), stored in (or added to) sgr(i, j, :).
 void PgLoopSlice::store(int i, int j, Vec3 grad, Array3<double>& sgr, bool accumulate) const {
@@ -274,8 +286,50 @@ void PgLoopSlice::column(const std::array<double, 2>& xy, Array3<double>& sgr,
     store(1, 1, g, sgr, accumulate);
 }
 
+Vec3 PgLoopSlice::far_gradient(const Vec3& p) const {
+    const LoopDerivatives d =
+        infinitesimal_loop_terms(p[0], p[1], p[2], far_n_, far_b_, f_.poissonsratio, far_cb_);
+    return {d.dx, 0.0, d.dz};
+}
+
 void PgLoopSlice::add_terms(int j, int first, int last, Array3<double>& sgr) const {
-    if (style_ == LoopStyle::pure_fault) return;
+    if (style_ == LoopStyle::pure_fault || first > last) return;
+    if (!std::isfinite(near_)) {
+        add_exact_terms(j, first, last, sgr);
+        return;
+    }
+    // The columns within `near` of the centre: one stretch of the row.
+    const double y = (j - 0.5) * sy_ / ny_ - f_.position[1];
+    const double h2 = near_ * near_ - y * y - z_ * z_;
+    int n0 = last + 1, n1 = last;
+    if (h2 > 0.0) {
+        const double h = std::sqrt(h2), dx = sx_ / nx_;
+        n0 = std::max(first, static_cast<int>(std::floor((f_.position[0] - h) / dx + 0.5)));
+        n1 = std::min(last, static_cast<int>(std::ceil((f_.position[0] + h) / dx + 0.5)));
+    }
+    if (n0 > n1) {
+        add_far_terms(j, first, last, sgr);
+        return;
+    }
+    add_far_terms(j, first, n0 - 1, sgr);
+    add_exact_terms(j, n0, n1, sgr);
+    add_far_terms(j, n1 + 1, last, sgr);
+}
+
+void PgLoopSlice::add_far_terms(int j, int first, int last, Array3<double>& sgr) const {
+    const double y = (j - 0.5) * sy_ / ny_ - f_.position[1];
+    for (int i = first; i <= last; ++i) {
+        const Vec3 g = far_gradient({(i - 0.5) * sx_ / nx_ - f_.position[0], y, z_});
+        for (int n = 1; n <= nb_; ++n) {
+            const int m = tilts_.order(n);
+            sgr(i, j, n) += m == 0     ? 0.0
+                            : lateral_ ? m * (g[0] * tilts_.tan_tilt(n) + g[2])
+                                       : m * g[2];
+        }
+    }
+}
+
+void PgLoopSlice::add_exact_terms(int j, int first, int last, Array3<double>& sgr) const {
     const FieldLanes zero{};
     const double y = (j - 0.5) * sy_ / ny_ - f_.position[1];
     for (int i = first; i <= last; i += kFieldLanes) {

@@ -72,6 +72,12 @@ namespace {
 // The largest |grad g.u| of a loop or tetrahedron on the sphere of radius r about its centre,
 // over kDirections directions spread evenly (a Fibonacci lattice).
 constexpr int kDirections = 256;
+Vec3 direction(int k) {
+    const double zc = 1.0 - (2.0 * k + 1.0) / kDirections;
+    const double rho = std::sqrt(1.0 - zc * zc), phi = k * 2.399963229728653;
+    return {rho * std::cos(phi), rho * std::sin(phi), zc};
+}
+
 double sampled_gradient(const State& st, const BoundedDefect& d, double r) {
     std::vector<std::pair<PgLoopKernel, Vec3>> loops; // each with its centre from d's
     const Vec3 c = d.centre();
@@ -88,9 +94,7 @@ double sampled_gradient(const State& st, const BoundedDefect& d, double r) {
     }
     double most = 0.0;
     for (int k = 0; k < kDirections; ++k) {
-        const double zc = 1.0 - (2.0 * k + 1.0) / kDirections;
-        const double rho = std::sqrt(1.0 - zc * zc), phi = k * 2.399963229728653;
-        const Vec3 p{r * rho * std::cos(phi), r * rho * std::sin(phi), r * zc};
+        const Vec3 p = scaled(direction(k), r);
         Vec3 g{};
         for (const auto& [kernel, shift] : loops) {
             const Vec3 q = kernel.gradient({p[0] + shift[0], p[1] + shift[1], p[2] + shift[2]});
@@ -132,12 +136,36 @@ double influence_radius(const State& st, const BoundedDefect& d, double toleranc
     return std::min(r, bound);
 }
 
+std::vector<double> near_radii(const State& st, const BoundedDefect& d, double tolerance) {
+    std::vector<PgLoopFile> loops;
+    if (const auto* f = std::get_if<PgLoopFile>(&d.config)) loops.push_back(*f);
+    if (const auto* t = std::get_if<TetrahedronFile>(&d.config))
+        for (int face = 0; face < 4; ++face) loops.push_back(tetrahedron_face_loop(st, *t, face));
+    std::vector<double> near(loops.size(), kInfinity);
+    const double weight = largest_weight(st, d.kind());
+    if (!(tolerance > 0.0) || !(weight > 0.0)) return near;
+    for (std::size_t k = 0; k < loops.size(); ++k) {
+        if (loop_style(loops[k].loopstyle) == LoopStyle::pure_fault) continue;
+        const PgLoopSlice loop(st, loops[k], 1, 1);
+        const double r1 = 3.0 * loops[k].radius;
+        double most = 0.0;
+        for (int q = 0; q < kDirections; ++q) {
+            const Vec3 p = scaled(direction(q), r1);
+            const Vec3 a = loop.kernel().gradient(p), b = loop.far_gradient(p);
+            most = std::max(most, std::hypot(a[0] - b[0], a[2] - b[2]));
+        }
+        near[k] = r1 * std::max(1.0, std::pow(4.0 * weight * most / tolerance, 0.2));
+    }
+    return near;
+}
+
 namespace {
 
 // The terms of one bounded defect in one slice, over the columns its sphere of influence cuts.
 class SliceDefect {
   public:
-    SliceDefect(const State& st, const BoundedDefect& d, double reach, int islice)
+    SliceDefect(const State& st, const BoundedDefect& d, double reach, int islice,
+                const std::vector<double>& near = {})
         : kind_(d.kind()), c_(d.centre()), nx_(st.n_xyz[0]), ny_(st.n_xyz[1]),
           dx_(st.size[0] / st.n_xyz[0]), dy_(st.size[1] / st.n_xyz[1]),
           z_((islice - 0.5) * st.size[2] / st.n_xyz[2] - c_[2]) {
@@ -152,6 +180,10 @@ class SliceDefect {
         };
         cols_ = span(c_[0], half, dx_, nx_);
         rows_ = span(c_[1], half, dy_, ny_);
+        const auto set_near = [this, &near] {
+            for (std::size_t k = 0; k < loops_.size() && k < near.size(); ++k)
+                loops_[k].set_near(near[k]);
+        };
         if (const auto* f = std::get_if<PgLoopFile>(&d.config)) {
             loops_.emplace_back(st, *f, d.marker, islice);
         } else if (const auto* t = std::get_if<TetrahedronFile>(&d.config)) {
@@ -170,6 +202,7 @@ class SliceDefect {
             wx_ = std::move(tw.wx);
             wz_ = std::move(tw.wz);
         }
+        set_near();
     }
 
     bool reaches() const { return cols_[0] <= cols_[1] && rows_[0] <= rows_[1]; }
@@ -324,8 +357,10 @@ class PopulationField final : public DefectField {
         prepared_ = true;
         reach_.resize(pop_.bounded.size());
         top_.resize(pop_.bounded.size());
+        near_.resize(pop_.bounded.size());
         for (std::size_t k = 0; k < pop_.bounded.size(); ++k) {
             reach_[k] = influence_radius(st, pop_.bounded[k], pop_.tolerance);
+            near_[k] = near_radii(st, pop_.bounded[k], pop_.tolerance);
             top_[k] = pop_.bounded[k].centre()[2] - reach_[k];
         }
         std::stable_sort(order_.begin(), order_.end(),
@@ -340,7 +375,7 @@ class PopulationField final : public DefectField {
             if (top_[k] > z) break;
             const BoundedDefect& d = pop_.bounded[k];
             if (d.centre()[2] + reach_[k] < z) continue;
-            SliceDefect sd(st, d, reach_[k], islice);
+            SliceDefect sd(st, d, reach_[k], islice, near_[k]);
             if (sd.reaches()) out.push_back(std::move(sd));
         }
         return out;
@@ -365,6 +400,7 @@ class PopulationField final : public DefectField {
     Population pop_;
     std::vector<std::size_t> order_;
     std::vector<double> reach_, top_;
+    std::vector<std::vector<double>> near_; // of each loop of each defect
     bool prepared_ = false;
     std::vector<Workspace> whole_;
 };

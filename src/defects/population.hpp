@@ -62,6 +62,13 @@ struct Population {
 // there confirms half of it).
 double influence_radius(const State& st, const BoundedDefect& d, double tolerance);
 
+// The distance from the centre of each loop of a bounded defect (a polygonal loop, the four
+// faces of a tetrahedron) beyond which its field is taken as that of the infinitesimal loop of
+// the same area and Burgers vector: where the difference, sampled at three times the loop's
+// radius and carried out as 1/r^5, falls below a quarter of the tolerance; infinity for a
+// tolerance of 0.
+std::vector<double> near_radii(const State& st, const BoundedDefect& d, double tolerance);
+
 // The field of a population.
 std::unique_ptr<DefectField> make_population_field(Population pop);
 
