@@ -317,14 +317,41 @@ void PgLoopSlice::add_terms(int j, int first, int last, Array3<double>& sgr) con
 }
 
 void PgLoopSlice::add_far_terms(int j, int first, int last, Array3<double>& sgr) const {
-    const double y = (j - 0.5) * sy_ / ny_ - f_.position[1];
-    for (int i = first; i <= last; ++i) {
-        const Vec3 g = far_gradient({(i - 0.5) * sx_ / nx_ - f_.position[0], y, z_});
+    if (first > last) return;
+    // infinitesimal_loop_terms, written out here for a whole stretch so that it vectorises:
+    // the gradients first, then each beam's term.
+    constexpr int kStretch = 64;
+    double gx[kStretch], gz[kStretch];
+    const double y = (j - 0.5) * sy_ / ny_ - f_.position[1], z = z_, nu = f_.poissonsratio;
+    const Vec3 N = far_n_, B = far_b_;
+    const double cb = far_cb_;
+    const double delta = B[0] * N[0] + B[1] * N[1] + B[2] * N[2];
+    const double K27 = B[0] * N[2] + B[2] * N[0], K1 = 2.0 * N[0] * B[0] - delta;
+    for (int i0 = first; i0 <= last; i0 += kStretch) {
+        const int m = std::min(kStretch, last - i0 + 1);
+        for (int k = 0; k < m; ++k) {
+            const double x = (i0 + k - 0.5) * sx_ / nx_ - f_.position[0];
+            const double r2 = x * x + y * y + z * z;
+            const double r = std::sqrt(r2);
+            const double inv3 = 1.0 / (r2 * r), inv5 = inv3 / r2, inv7 = inv5 / r2;
+            const double rn = x * N[0] + y * N[1] + z * N[2];
+            const double rb = x * B[0] + y * B[1] + z * B[2];
+            const double P = rn * rb;
+            const double F1 = (1.0 - 2.0 * nu) * inv3;
+            const double F4 = 3.0 * x * inv5;
+            const double Q9 = B[0] * rn + N[0] * rb - x * delta;
+            const double Q29 = N[2] * rb + B[2] * rn;
+            gz[k] = cb * (Q29 * F4 - 15.0 * x * z * inv7 * P + K27 * F1 +
+                          (6.0 * nu - 3.0) * z * inv5 * Q9);
+            gx[k] = cb * ((N[0] * rb + B[0] * rn) * F4 + K1 * F1 +
+                          (3.0 * inv5 - 15.0 * x * x * inv7) * P + Q9 * (6.0 * nu - 3.0) * x * inv5);
+        }
         for (int n = 1; n <= nb_; ++n) {
-            const int m = tilts_.order(n);
-            sgr(i, j, n) += m == 0     ? 0.0
-                            : lateral_ ? m * (g[0] * tilts_.tan_tilt(n) + g[2])
-                                       : m * g[2];
+            const int order = tilts_.order(n);
+            if (order == 0) continue;
+            const double wx = lateral_ ? order * tilts_.tan_tilt(n) : 0.0, wz = order;
+            double* out = &sgr(i0, j, n);
+            for (int k = 0; k < m; ++k) out[k] += wx * gx[k] + wz * gz[k];
         }
     }
 }
