@@ -3,8 +3,10 @@
 #include "driver/run_kit.hpp"
 #include "support/testing.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -117,4 +119,52 @@ TEST(PopulationRuns, BadFilesStopBeforeAnythingIsWritten) {
     EXPECT_FALSE(half.run(population("defect void\n1.0\n1 1 1\n" + tetra)));
     EXPECT_TRUE(contains(half.output, "\"defect.ini\", entry 2 (record 7) is a tetrahedron"))
         << half.output;
+}
+
+// korvex_population: one seed, the same files (another seed, others); every column the run
+// marks as crossing a fault lies in the ground-truth box of a faulted defect, and every
+// defect's centre in its own box.
+TEST(PopulationTool, SameSeedSameFilesEveryDefectInItsBox) {
+    KorvexRun r(InputSpec{.defect = "population", .size_x = 64, .size_y = 48, .size_z = 40});
+    const std::string tool = "cd '" + r.dir.str() + "' && '" KORVEX_TOOLS_DIR +
+                             "/korvex_population' --input in --count 8 --kinds 1 0 1 0.5 0 " +
+                             "--size uniform 8 16 --seed ";
+    for (const char* run : {"5 a", "5 b", "6 c"}) ASSERT_TRUE(shell(tool + run + " > /dev/null"));
+    EXPECT_EQ(r.dir.read("a.ini"), r.dir.read("b.ini"));
+    EXPECT_EQ(r.dir.read("a.csv"), r.dir.read("b.csv"));
+    EXPECT_NE(r.dir.read("a.ini"), r.dir.read("c.ini"));
+    ASSERT_TRUE(r.run(r.dir.read("a.ini"))) << r.output;
+
+    struct Box {
+        bool faulted;
+        double x0, x1, y0, y1;
+    };
+    std::vector<Box> boxes;
+    const auto lines = split_lines(r.dir.read("a.csv"));
+    ASSERT_EQ(lines.size(), 9u);
+    for (std::size_t k = 1; k < lines.size(); ++k) {
+        std::vector<std::string> f;
+        std::stringstream s(lines[k]);
+        for (std::string v; std::getline(s, v, ',');) f.push_back(v);
+        ASSERT_GE(f.size(), 17u) << lines[k];
+        const Box b{f[1] != "void", std::stod(f[13]), std::stod(f[14]), std::stod(f[15]),
+                    std::stod(f[16])};
+        const double ci = std::stod(f[2]) + 0.5, cj = std::stod(f[3]) + 0.5; // 1 A per column
+        EXPECT_TRUE(b.x0 <= ci && ci <= b.x1 + 1 && b.y0 <= cj && cj <= b.y1 + 1) << lines[k];
+        boxes.push_back(b);
+    }
+    const ImageData pjt = r.image("_pjt");
+    int marked = 0;
+    for (int j = 1; j <= 48; ++j)
+        for (int i = 1; i <= 64; ++i) {
+            if (pjt.values(i, j) == 0.0) continue;
+            ++marked;
+            EXPECT_TRUE(std::any_of(boxes.begin(), boxes.end(),
+                                    [&](const Box& b) {
+                                        return b.faulted && b.x0 <= i && i <= b.x1 && b.y0 <= j &&
+                                               j <= b.y1;
+                                    }))
+                << "column " << i << ' ' << j;
+        }
+    EXPECT_GT(marked, 20);
 }
