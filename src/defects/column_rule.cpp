@@ -32,6 +32,12 @@ Rule rule(DefectKind kind) {
 
 } // namespace
 
+bool column_approx_taken(DefectKind kind, ColumnApprox ca) {
+    const Rule r = rule(kind);
+    return ca == ColumnApprox::yes || ca == ColumnApprox::no ||
+           (ca == ColumnApprox::half && r.half != Term::refused);
+}
+
 bool lateral_derivative(DefectKind kind, ColumnApprox ca) {
     const Rule r = rule(kind);
     const Term t = ca == ColumnApprox::yes    ? r.yes

@@ -18,5 +18,7 @@ namespace korvex {
 // The perfect crystal and the void have no strain term; an unknown `ca` never reaches a model
 // (the condition set-up refuses it first).
 bool lateral_derivative(DefectKind kind, ColumnApprox ca);
+// Whether model `kind` takes `ca` at all (lateral_derivative would not stop).
+bool column_approx_taken(DefectKind kind, ColumnApprox ca);
 
 } // namespace korvex

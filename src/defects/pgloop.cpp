@@ -1,6 +1,7 @@
 #include "defects/pgloop.hpp"
 
 #include "defects/column_rule.hpp"
+#include "defects/loop_iso.hpp"
 #include "state/checks.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
@@ -9,6 +10,7 @@
 #include <cassert>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
 
 namespace korvex {
@@ -165,7 +167,20 @@ PgLoopSlice::PgLoopSlice(const State& st, const PgLoopFile& f, int marker, int i
       fault_(lattice_vector(f_.f_m, f_.f_n, f_.f_dir, "stacking-fault vector")),
       tilts_(beam_tilts(st)), nx_(st.n_xyz[0]), ny_(st.n_xyz[1]), nb_(st.n_beams), sx_(st.size[0]),
       sy_(st.size[1]), half_slab_((st.size[2] / st.n_xyz[2]) / 1.9),
-      z_((islice - 0.5) * st.size[2] / st.n_xyz[2] - f_.position[2]) {}
+      z_((islice - 0.5) * st.size[2] / st.n_xyz[2] - f_.position[2]),
+      z_above_(islice > 1 ? z_ - st.size[2] / st.n_xyz[2]
+                          : std::numeric_limits<double>::quiet_NaN()) {
+    const Mat3 t = coordinates_transfer({1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}, st.co_x,
+                                        cross_product(st.foil, st.co_x), st.foil);
+    const Vec3 n = mul(t, f_.normal);
+    const Vec3 b = mul(t, lattice_vector(f_.b_m, f_.b_n, f_.b_dir, "Burgers vector"));
+    const double bl = magnitude(b);
+    far_n_ = scaled(n, 1.0 / magnitude(n));
+    far_b_ = scaled(b, 1.0 / bl);
+    constexpr double pi = 3.141592653589793;
+    const double area = 0.5 * f_.nsides * f_.radius * f_.radius * std::sin(2.0 * pi / f_.nsides);
+    far_cb_ = -area / pi * bl / (8.0 * (1.0 - f_.poissonsratio)) * magnitude(st.v_g);
+}
 
 // The depth rate of g.R of every beam from grad (g . u), stored in (or added to) sgr(i, j, :).
 void PgLoopSlice::store(int i, int j, Vec3 grad, Array3<double>& sgr, bool accumulate) const {
@@ -270,6 +285,117 @@ void PgLoopSlice::column(const std::array<double, 2>& xy, Array3<double>& sgr,
                          bool accumulate) const {
     const Vec3 g = style_ == LoopStyle::pure_fault ? Vec3{} : kernel_.gradient({xy[0], xy[1], z_});
     store(1, 1, g, sgr, accumulate);
+}
+
+Vec3 PgLoopSlice::far_gradient(const Vec3& p) const {
+    const LoopDerivatives d =
+        infinitesimal_loop_terms(p[0], p[1], p[2], far_n_, far_b_, f_.poissonsratio, far_cb_);
+    return {d.dx, 0.0, d.dz};
+}
+
+void PgLoopSlice::add_terms(int j, int first, int last, Array3<double>& sgr) const {
+    if (style_ == LoopStyle::pure_fault || first > last) return;
+    if (!std::isfinite(near_)) {
+        add_exact_terms(j, first, last, sgr);
+        return;
+    }
+    // The columns within `near` of the centre: one stretch of the row.
+    const double y = (j - 0.5) * sy_ / ny_ - f_.position[1];
+    const double h2 = near_ * near_ - y * y - z_ * z_;
+    int n0 = last + 1, n1 = last;
+    if (h2 > 0.0) {
+        const double h = std::sqrt(h2), dx = sx_ / nx_;
+        n0 = std::max(first, static_cast<int>(std::floor((f_.position[0] - h) / dx + 0.5)));
+        n1 = std::min(last, static_cast<int>(std::ceil((f_.position[0] + h) / dx + 0.5)));
+    }
+    if (n0 > n1) {
+        add_far_terms(j, first, last, sgr);
+        return;
+    }
+    add_far_terms(j, first, n0 - 1, sgr);
+    add_exact_terms(j, n0, n1, sgr);
+    add_far_terms(j, n1 + 1, last, sgr);
+}
+
+void PgLoopSlice::add_far_terms(int j, int first, int last, Array3<double>& sgr) const {
+    if (first > last) return;
+    // infinitesimal_loop_terms, written out here for a whole stretch so that it vectorises:
+    // the gradients first, then each beam's term.
+    constexpr int kStretch = 64;
+    double gx[kStretch], gz[kStretch];
+    const double y = (j - 0.5) * sy_ / ny_ - f_.position[1], z = z_, nu = f_.poissonsratio;
+    const Vec3 N = far_n_, B = far_b_;
+    const double cb = far_cb_;
+    const double delta = B[0] * N[0] + B[1] * N[1] + B[2] * N[2];
+    const double K27 = B[0] * N[2] + B[2] * N[0], K1 = 2.0 * N[0] * B[0] - delta;
+    for (int i0 = first; i0 <= last; i0 += kStretch) {
+        const int m = std::min(kStretch, last - i0 + 1);
+        for (int k = 0; k < m; ++k) {
+            const double x = (i0 + k - 0.5) * sx_ / nx_ - f_.position[0];
+            const double r2 = x * x + y * y + z * z;
+            const double r = std::sqrt(r2);
+            const double inv3 = 1.0 / (r2 * r), inv5 = inv3 / r2, inv7 = inv5 / r2;
+            const double rn = x * N[0] + y * N[1] + z * N[2];
+            const double rb = x * B[0] + y * B[1] + z * B[2];
+            const double P = rn * rb;
+            const double F1 = (1.0 - 2.0 * nu) * inv3;
+            const double F4 = 3.0 * x * inv5;
+            const double Q9 = B[0] * rn + N[0] * rb - x * delta;
+            const double Q29 = N[2] * rb + B[2] * rn;
+            gz[k] = cb * (Q29 * F4 - 15.0 * x * z * inv7 * P + K27 * F1 +
+                          (6.0 * nu - 3.0) * z * inv5 * Q9);
+            gx[k] = cb * ((N[0] * rb + B[0] * rn) * F4 + K1 * F1 +
+                          (3.0 * inv5 - 15.0 * x * x * inv7) * P + Q9 * (6.0 * nu - 3.0) * x * inv5);
+        }
+        for (int n = 1; n <= nb_; ++n) {
+            const int order = tilts_.order(n);
+            if (order == 0) continue;
+            const double wx = lateral_ ? order * tilts_.tan_tilt(n) : 0.0, wz = order;
+            double* out = &sgr(i0, j, n);
+            for (int k = 0; k < m; ++k) out[k] += wx * gx[k] + wz * gz[k];
+        }
+    }
+}
+
+void PgLoopSlice::add_exact_terms(int j, int first, int last, Array3<double>& sgr) const {
+    const FieldLanes zero{};
+    const double y = (j - 0.5) * sy_ / ny_ - f_.position[1];
+    for (int i = first; i <= last; i += kFieldLanes) {
+        std::array<FieldLanes, 3> p{};
+        for (int q = 0; q < kFieldLanes; ++q)
+            p[0][q] = (std::min(i + q, last) - 0.5) * sx_ / nx_ - f_.position[0];
+        p[1] = zero + y;
+        p[2] = zero + z_;
+        const std::array<FieldLanes, 3> g = kernel_.gradient_lanes(p);
+        const auto ok = (g[0] - g[0] == zero) & (g[1] - g[1] == zero) & (g[2] - g[2] == zero);
+        const std::array<FieldLanes, 3> grad{ok ? g[0] : zero, zero, ok ? g[2] : zero};
+        const int used = std::min(kFieldLanes, last - i + 1);
+        for (int n = 1; n <= nb_; ++n) {
+            const FieldLanes t = term(n, grad);
+            double* out = &sgr(i, j, n);
+            for (int q = 0; q < used; ++q) out[q] += t[q];
+        }
+    }
+}
+
+void PgLoopSlice::add_jumps(int j, int first, int last, Array3<double>& sf,
+                            Array3<int>& proj) const {
+    const double y = (j - 0.5) * sy_ / ny_ - f_.position[1];
+    const auto band = kernel_.slab_columns(sx_ / nx_, f_.position[0], y, z_, nx_, half_slab_);
+    for (int i = std::max(first, band[0]); i <= std::min(last, band[1]); ++i) {
+        const double x = (i - 0.5) * sx_ / nx_ - f_.position[0];
+        if (!kernel_.crosses(Vec3{x, y, z_}, half_slab_)) continue;
+        // The slice above is NaN for the first slice: no crossing there.
+        if (kernel_.crosses(Vec3{x, y, z_above_}, half_slab_)) continue;
+        int& p1 = proj(i, j, 1);
+        int& p2 = proj(i, j, 2);
+        if (p1 == 0)
+            p1 = marker_;
+        else if (p1 != marker_ && p2 == 0)
+            p2 = marker_;
+        if (style_ != LoopStyle::perfect)
+            for (int c = 1; c <= 3; ++c) sf(i, j, c) += fault_[static_cast<std::size_t>(c - 1)];
+    }
 }
 
 void pgloop(const State& st, Array3<int>& proj, const PgLoopFile& f, int marker, int islice,

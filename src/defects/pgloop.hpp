@@ -12,6 +12,7 @@
 #include "state/state.hpp"
 
 #include <array>
+#include <limits>
 #include <span>
 #include <string>
 #include <vector>
@@ -101,6 +102,20 @@ class PgLoopSlice {
     // The strain term of the single column at (x, y) from the loop centre, to column (1, 1).
     void column(const std::array<double, 2>& xy, Array3<double>& sgr, bool accumulate) const;
 
+    // One loop of a population, columns first..last of row j only: its strain terms are added
+    // to `sgr`; a column crossing the loop in this slice and not in the slice above takes the
+    // loop's jump, added to `sf`, and its marker in `proj` (the first two markers a column meets).
+    // Nothing is kept between slices, so any number of loops can share the arrays.
+    // Beyond `near` from the loop's centre add_terms takes the field of the infinitesimal loop of
+    // the same area and Burgers vector (the far field; set by the population from the error it
+    // allows), at a small part of the cost.
+    void add_terms(int j, int first, int last, Array3<double>& sgr) const;
+    void set_near(double near) { near_ = near; }
+    // grad (g . u) of that infinitesimal loop at p from the centre (sample frame, 1/Angstrom).
+    Vec3 far_gradient(const Vec3& p) const;
+    const PgLoopKernel& kernel() const { return kernel_; }
+    void add_jumps(int j, int first, int last, Array3<double>& sf, Array3<int>& proj) const;
+
   private:
     void store(int i, int j, Vec3 grad, Array3<double>& sgr, bool accumulate) const;
     // The jump and marker of the columns of row j that cross this loop in this slice.
@@ -119,6 +134,12 @@ class PgLoopSlice {
     double sx_, sy_;
     double half_slab_; // a column crosses the loop within this distance of the plane
     double z_;         // depth of the slice centre from the loop centre
+    double z_above_;   // that of the slice above, NaN for the first slice
+    double near_ = std::numeric_limits<double>::infinity();
+    Vec3 far_n_{}, far_b_{}; // unit normal and Burgers direction, sample frame
+    double far_cb_ = 0.0;    // -A |b| / (8 pi (1 - nu)), times |g|
+    void add_exact_terms(int j, int first, int last, Array3<double>& sgr) const;
+    void add_far_terms(int j, int first, int last, Array3<double>& sgr) const;
 };
 
 // One slice of the loop `f` marked `marker`: the strain term of every column and beam goes to

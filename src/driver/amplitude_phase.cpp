@@ -52,7 +52,7 @@ void amplitude_phase_job(State& st, RunContext& rc, DefectField& field) {
     if (st.n_beams < 2)
         halt("The amplitude-phase job needs at least two beams (it diagrams a diffracted beam)");
     const std::string filetemp = trim(st.f_out);
-    const bool screw = st.defect_kind == DefectKind::screw;
+    const bool screw = terms_kind(st) == DefectKind::screw;
     const int nb = diagrammed_beam(st);
     const double s_g = st.s_g(nb);
     const int nz = st.n_slice;

@@ -16,7 +16,7 @@ namespace korvex {
 std::unique_ptr<DefectField> make_defect_field(State& st);
 
 // The strain field of an atomistic calculation, streamed from its gradient files
-// (driver/strain_field.cpp).
-std::unique_ptr<DefectField> make_strain_field();
+// (driver/strain_field.cpp): the base name of the files `base`, or record 3 of st.f_defect.
+std::unique_ptr<DefectField> make_strain_field(std::string base = "");
 
 } // namespace korvex

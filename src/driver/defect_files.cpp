@@ -292,9 +292,13 @@ TetrahedronFile read_tetrahedron_file(const std::string& path, Notes* notes) {
 }
 
 LoopIniFile read_loop_ini(const std::string& path, Notes* notes) {
-    LoopIniFile f;
     RecordReader r(path);
     if (notes) r.collect_notes(*notes);
+    return read_loop_ini(r);
+}
+
+LoopIniFile read_loop_ini(RecordReader& r) {
+    LoopIniFile f;
     r.skip(2);
     r.read(f.b_m, f.b_n, f.b_dir);
     check_fraction(r, "Burgers vector", f.b_m, f.b_n, f.b_dir);

@@ -66,6 +66,7 @@ TetrahedronFile read_tetrahedron_file(RecordReader& r); // the same from a reade
 
 // "loop.ini", records 3 to 8 (the model name kept to 30 characters).
 LoopIniFile read_loop_ini(const std::string& path = "loop.ini", Notes* notes = nullptr);
+LoopIniFile read_loop_ini(RecordReader& r); // the same from a reader at record 1
 
 // One loop-integral table file: a header record, then one record per v holding v and the
 // kLoopTableSize values along |u|.

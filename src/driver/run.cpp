@@ -9,6 +9,7 @@
 #include "driver/defect_fields.hpp"
 #include "driver/defect_sections.hpp"
 #include "driver/finite_check.hpp"
+#include "driver/population_file.hpp"
 #include "driver/probe_run.hpp"
 #include "driver/progress.hpp"
 #include "driver/row_propagation.hpp"
@@ -104,11 +105,14 @@ void check_defect_style(const State& st) {
         halt({"SYSTEM HALT, the style of defect given is wrong",
               "Read: \"" + trim(st.defect) +
                   "\" (known: no, edge, screw, loop, void, pg_loop, tetrahedron, 3D-strain, "
-                  "inclusion, dissociated)"});
+                  "inclusion, dissociated, population)"});
     if (needs_configuration_file(st.defect_kind) && trim(st.f_defect).empty())
         halt({"No defect configuration file is given, but the defect \"" + trim(st.defect) +
                   "\" needs one.",
               "Usage: korvex -t <input file> <defect configuration file>"});
+    // A population is read whole before anything is written.
+    if (st.defect_kind == DefectKind::population)
+        check_population_columns(read_population_file(st.f_defect), st.ca);
 }
 
 void start_run(State& st, RunContext& rc) {
@@ -362,7 +366,7 @@ void run_condition(State& st, RunContext& rc) {
         }
         // The engine checks the strain terms as it reads them, except those of the middle
         // slice's maps (written before the slice is carried).
-        const bool maps = islice == middle && strained_model(st.defect_kind);
+        const bool maps = islice == middle && strained_model(terms_kind(st));
         const bool by_engine = !maps && rows.count() > 0 && ColumnEngine::checks_strain(st);
         // A whole image's slice may be filled row by row as the engine carries the rows: each
         // row's terms are then computed on the thread that uses them, while still in its cache.

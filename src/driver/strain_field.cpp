@@ -38,6 +38,7 @@ constexpr std::array<const char*, 3> kCannotOpen{
 
 class StrainField final : public DefectField {
   public:
+    explicit StrainField(std::string base) : base_(std::move(base)) {}
     void fill_slice(const State& st, Workspace& w, int islice) override {
         if (next_ == 0 || islice < next_) open(st, w);
         // Slices before the one wanted are read all the same: their records must be valid.
@@ -55,8 +56,8 @@ class StrainField final : public DefectField {
     // Base name from the configuration file, the three files opened, their headers read and
     // checked against the grid.
     void open(const State& st, Workspace& w) {
-        std::string base;
-        {
+        std::string base = base_;
+        if (base.empty()) {
             RecordReader cfg(st.f_defect);
             cfg.skip(2);
             cfg.read(base);
@@ -165,13 +166,14 @@ class StrainField final : public DefectField {
     std::array<std::vector<Vec3>, 3> slice_; // d/dx, d/dy, d/dz of the displacement, per column
     int first_ = 0, last_ = 0;               // the rows kept (0: all, set at open)
     std::size_t before_ = 0, after_ = 0;     // records of a slice before and after them
-    int next_ = 0; // slice whose records come next in the streams; 0 before the files are open
+    int next_ = 0;     // slice whose records come next in the streams; 0 before the files are open
+    std::string base_; // base name of the files, or "" to take it from st.f_defect
 };
 
 } // namespace
 
-std::unique_ptr<DefectField> make_strain_field() {
-    return std::make_unique<StrainField>();
+std::unique_ptr<DefectField> make_strain_field(std::string base) {
+    return std::make_unique<StrainField>(std::move(base));
 }
 
 } // namespace korvex

@@ -222,8 +222,9 @@ SliceChecks run_slice(State& st, double dz, int& flag, bool shared, bool is_void
 // the columns are not carried row by row (one slice only, then).
 SliceChecks propagate(State& st, int islice, int& flag, ColumnEngine::Tables* tables,
                       std::span<const RowFill> fills, RowBlock rows) {
-    const bool is_void = st.defect_kind == DefectKind::vacancy;
-    const bool shared = is_void || st.defect_kind == DefectKind::perfect;
+    const bool is_void = holds_voids(st);
+    const DefectKind kind = terms_kind(st);
+    const bool shared = kind == DefectKind::vacancy || kind == DefectKind::perfect;
     const double dz = st.slicethickness(islice);
     if (!fills.empty() && (st.absorption == Absorption::exact || shared || flag == 0)) {
         assert(fills.size() == 1);
@@ -298,7 +299,7 @@ void ColumnEngine::tally() {
 }
 
 std::string ColumnEngine::prepare(State& st) {
-    shared_ = st.defect_kind == DefectKind::perfect || st.defect_kind == DefectKind::vacancy;
+    shared_ = terms_kind(st) == DefectKind::perfect || terms_kind(st) == DefectKind::vacancy;
     if (!tables_ || shared_ || st.phi_grid.plane() == 0 || st.effslicenumber < 1) return "";
     solver::with_beam_count(st.n_beams, [&]<int N>() {
         SliceHolder<N> holder(st.n_beams);
@@ -326,8 +327,8 @@ bool ColumnEngine::carries_blocks(const State& st) {
 }
 
 bool ColumnEngine::checks_strain(const State& st) {
-    return st.absorption != Absorption::exact && st.defect_kind != DefectKind::perfect &&
-           st.defect_kind != DefectKind::vacancy;
+    return st.absorption != Absorption::exact && terms_kind(st) != DefectKind::perfect &&
+           terms_kind(st) != DefectKind::vacancy;
 }
 
 void propagate_slice(State& st, int islice, int& flag) {

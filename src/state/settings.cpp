@@ -24,7 +24,7 @@ ColumnApprox column_approx_from_text(std::string_view text) {
 }
 
 DefectKind defect_kind_from_name(std::string_view name) {
-    static constexpr std::array<std::pair<std::string_view, DefectKind>, 10> kNames{{
+    static constexpr std::array<std::pair<std::string_view, DefectKind>, 11> kNames{{
         {"no", DefectKind::perfect},
         {"edge", DefectKind::edge},
         {"screw", DefectKind::screw},
@@ -35,6 +35,7 @@ DefectKind defect_kind_from_name(std::string_view name) {
         {"3D-strain", DefectKind::strain},
         {"inclusion", DefectKind::inclusion},
         {"dissociated", DefectKind::dissociated},
+        {"population", DefectKind::population},
     }};
     const std::string_view t = trimmed(name);
     for (const auto& [text, kind] : kNames)

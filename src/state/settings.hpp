@@ -33,7 +33,8 @@ inline int job_number(Job job) {
 }
 
 // The defect model of the input's name: "no", "edge", "screw", "loop", "void", "pg_loop",
-// "tetrahedron", "3D-strain" (case matters); `unknown` for anything else, refused before a run.
+// "tetrahedron", "3D-strain", "inclusion", "dissociated", "population" (case matters); `unknown`
+// for anything else, refused before a run.
 enum class DefectKind {
     perfect,
     edge,
@@ -45,6 +46,7 @@ enum class DefectKind {
     strain,
     inclusion,
     dissociated,
+    population,
     unknown
 };
 DefectKind defect_kind_from_name(std::string_view name);

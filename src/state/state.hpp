@@ -117,6 +117,11 @@ struct BeamCondition {
     Array1<double> mtx_bg;         // per-beam wave-number divisor of the structure matrix
     Array1<double> s_g;            // excitation errors, 1/Angstrom
     Array1<double> kg_z;           // z component of each beam's wave vector
+    // What the defect field of the condition gives the column engines where a population makes
+    // it differ from defect_kind (set with the field): the kind of its one entry, "void" for
+    // voids alone, else population; and whether voids stand among its strained defects.
+    DefectKind field_kind = DefectKind::unknown; // unknown: as defect_kind
+    bool field_voids = false;
 };
 
 // ---- the working arrays of a run: the defect terms of a slice and the amplitudes ---------------
@@ -175,6 +180,15 @@ struct State : InputParameters, RunOptics, SampleGrid, BeamCondition, Workspace,
     Reporting& reporting() { return *this; }
     const Reporting& reporting() const { return *this; }
 };
+
+// The kind whose terms the slices of the condition carry (see BeamCondition::field_kind).
+inline DefectKind terms_kind(const State& st) {
+    return st.field_kind == DefectKind::unknown ? st.defect_kind : st.field_kind;
+}
+// Whether the columns of a slice inside a void pass it unchanged.
+inline bool holds_voids(const State& st) {
+    return terms_kind(st) == DefectKind::vacancy || st.field_voids;
+}
 
 // Creates the working arrays for n_pixel_x, n_pixel_y, n_slice and n_beams. A second call on
 // the same state is a programming error and throws std::logic_error.
