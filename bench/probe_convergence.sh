@@ -16,7 +16,8 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cp "$here/examples/probe_bf5/"{cu200_probe.in,edge.ini,filesystem.ini} "$work"
 cd "$work"
-sed -i '16s/.*/4/' cu200_probe.in # width along y: 4 A
+sed -i '14s/.*/96/; 16s/.*/4/' cu200_probe.in # 96 x 4 A
+sed -i 's/^32.0 0.0 500.0 /48.0 0.0 500.0 /' edge.ini # the dislocation in the middle
 run() {
     mkdir -p "n$1" && cp cu200_probe.in edge.ini filesystem.ini "n$1/"
     (cd "n$1" && "$build/app/korvex" --engine=table --detector=bf:5 --detector=adf:8:20 \

@@ -5,12 +5,21 @@
 
 namespace korvex {
 
+namespace {
+
+// The directions the probe has: one (the axis) without convergence.
+int directions(const Illumination& il) {
+    return il.convergence > 0.0 ? il.directions : 1;
+}
+
+} // namespace
+
 std::string illumination_caption(const State& st) {
     const Illumination& il = st.illumination;
     if (!il.scanning()) return "";
-    std::string s = "probe " + short_number(il.convergence) + " mrad, " +
-                    std::to_string(il.directions) +
-                    (il.directions == 1 ? " direction" : " directions");
+    const int n = directions(il);
+    std::string s = "probe " + short_number(il.convergence) + " mrad, " + std::to_string(n) +
+                    (n == 1 ? " direction" : " directions");
     for (const Detector& d : il.detectors) s += ", " + detector_label(d);
     return s;
 }
@@ -23,7 +32,7 @@ std::vector<std::string> illumination_section(const State& st) {
     text("Illumination: scanning probe, incoherent sum over incident directions");
     r.push_back((Rec("convergence semi-angle ") << il.convergence << " mrad").list());
     r.push_back(
-        (Rec("incident directions ") << il.directions << " (equal weights, centre and rings)")
+        (Rec("incident directions ") << directions(il) << " (equal weights, centre and rings)")
             .list());
     const std::vector<std::string> names = detector_names(il);
     for (std::size_t k = 0; k < il.detectors.size(); ++k)

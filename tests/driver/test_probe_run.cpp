@@ -66,6 +66,7 @@ TEST(ProbeRun, DetectorImagesProfilesAndReports) {
     ASSERT_TRUE(none.run(kMidEdge, "", "--detector=bf:1 --detector=adf:10:20 --directions=7"))
         << none.output;
     EXPECT_EQ(differing_columns(none.image("_bf"), parallel.image("00g")), 0);
+    EXPECT_TRUE(contains(none.output, " Probe: probe 0 mrad, 1 direction, BF 0-1 mrad,"));
     const ImageData m1 = parallel.image("-01g"), p1 = parallel.image("01g");
     const ImageData adf = none.image("_adf");
     for (int j = 1; j <= 7; ++j)
