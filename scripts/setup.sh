@@ -26,7 +26,7 @@ esac
 KORVEX_BUILD_PACKAGES=(build-essential cmake pkg-config giza-dev libcpgplot0 libgiza0 libx11-dev libgif-dev
                        libpng-dev libtiff-dev libgtest-dev libbenchmark-dev libeigen3-dev
                        fonts-dejavu-core
-                       libopenmpi-dev openmpi-bin)
+                       libopenmpi-dev openmpi-bin libhdf5-dev)
 
 korvex_install() {
     local missing=()

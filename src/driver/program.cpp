@@ -29,13 +29,15 @@ void refuse(std::ostream& out, const std::string& reason) {
     out << " * Program now exiting.....Bye.....\n";
 }
 
-// Takes --engine=NAME, --absorption=NAME and --help out of `args`, wherever they stand. false
-// after a refusal.
+// Takes --engine=NAME, --absorption=NAME, --hdf5 and --help out of `args`, wherever they stand.
+// false after a refusal.
 bool long_options(std::vector<std::string>& args, CommandLine& cl, std::ostream& out) {
     std::vector<std::string> rest;
     for (const std::string& a : args) {
         if (a == "--help") {
             cl.help = true;
+        } else if (a == "--hdf5") {
+            cl.hdf5 = true;
         } else if (a.rfind("--engine=", 0) == 0) {
             if (!engine_from_name(a.substr(9))) {
                 refuse(out, "Unknown engine \"" + a.substr(9) + "\": use exact or table");
@@ -126,9 +128,6 @@ CommandLine parse_command_line(const std::vector<std::string>& all_args, std::os
     return cl;
 }
 
-namespace {
-
-// One run from the potential coefficients to the closing records.
 void simulate(State& st, RunContext& rc) {
     // A series and job 9 rename f_out and step the condition: a rerun from the RUN panel starts
     // again from the parameters as entered.
@@ -149,6 +148,8 @@ void simulate(State& st, RunContext& rc) {
     st.condition_n = condition_n;
     check_late_signal();
 }
+
+namespace {
 
 int run_program(int argc, char** argv, const GraphicFactory& gui,
                 const PlotterFactory& file_plotter, const OverviewFactory& overview,
@@ -174,6 +175,11 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
     st.text_mode = cl.text_mode;
     st.engine = engine_from_name(cl.engine).value_or(Engine::exact);
     st.absorption = absorption_from_name(cl.absorption).value_or(Absorption::first_order);
+    RunResults results;
+    if (cl.hdf5) {
+        rc.hdf5 = true;
+        rc.results = &results;
+    }
 
     if (cl.text_mode) {
         read_system_parameters(st, cl.f_in);

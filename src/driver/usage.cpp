@@ -13,6 +13,7 @@ const std::vector<OptionHelp>& option_table() {
         {"--absorption=first-order", "absorption to first order (the default)"},
         {"--absorption=exact", "exponential of the full complex matrix of every slice"},
         {"--shared-grey", "one grey range for every beam of the overview picture"},
+        {"--hdf5", "the results also in one HDF5 file, <out>.h5"},
         {"--help, -h", "print this help and exit"},
         {"--version", "print the version and exit"},
     };
