@@ -1,8 +1,9 @@
 """The HDF5 results of `korvex --hdf5`, read back with h5py against the run's text files."""
+import os
 import pathlib
+import shutil
 import signal
 import subprocess
-import time
 
 import h5py
 import numpy as np
@@ -96,3 +97,19 @@ def test_a_link_under_its_name_is_refused(scratch):
     assert result.returncode != 0 and '"./in.h5"' in result.stdout
     assert (scratch / "elsewhere").read_text() == "keep"
     assert not (scratch / "in.imi").exists()
+
+
+@pytest.mark.skipif(not shutil.which("mpirun"), reason="mpirun is not installed")
+@pytest.mark.parametrize("n", [999, 1.0])  # a series split by condition, an image by rows
+def test_a_split_run_writes_the_same_values(scratch, n):
+    args = write_run(scratch, n=n, x=20, z=30)
+    run_korvex(scratch, args, ["--hdf5"])
+    (scratch / "in.h5").rename(scratch / "one.h5")
+    env = dict(os.environ, OMP_NUM_THREADS="1", OMPI_ALLOW_RUN_AS_ROOT="1",
+               OMPI_ALLOW_RUN_AS_ROOT_CONFIRM="1", OMPI_MCA_btl="self,vader")
+    subprocess.run(["mpirun", "--oversubscribe", "-np", "2", BINARY, "--hdf5", "-t", *args],
+                   cwd=scratch, env=env, check=True, capture_output=True)
+    with h5py.File(scratch / "one.h5", "r") as one, h5py.File(scratch / "in.h5", "r") as split:
+        assert sorted(one["data"]) == sorted(split["data"]) and len(one["data"]) >= 8
+        for name in one["data"]:
+            assert np.array_equal(one["data"][name]["data_double"], split["data"][name]["data_double"])
