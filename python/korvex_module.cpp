@@ -59,7 +59,8 @@ py::dict signal_dict(const Signal& s) {
 
 py::dict value_dict(const std::vector<std::pair<std::string, ParameterValue>>& values) {
     py::dict d;
-    for (const auto& [name, v] : values)
+    for (const auto& entry : values) {
+        const std::string& name = entry.first; // a plain name: lambdas take no bindings (C++17)
         std::visit(
             [&](const auto& x) {
                 using T = std::decay_t<decltype(x)>;
@@ -68,7 +69,8 @@ py::dict value_dict(const std::vector<std::pair<std::string, ParameterValue>>& v
                 else
                     d[name.c_str()] = x;
             },
-            v);
+            entry.second);
+    }
     return d;
 }
 
