@@ -26,7 +26,8 @@ esac
 KORVEX_BUILD_PACKAGES=(build-essential cmake pkg-config giza-dev libcpgplot0 libgiza0 libx11-dev libgif-dev
                        libpng-dev libtiff-dev libgtest-dev libbenchmark-dev libeigen3-dev
                        fonts-dejavu-core
-                       libopenmpi-dev openmpi-bin)
+                       libopenmpi-dev openmpi-bin libhdf5-dev
+                       python3-dev pybind11-dev python3-numpy python3-h5py python3-matplotlib)
 
 korvex_install() {
     local missing=()

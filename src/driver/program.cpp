@@ -40,8 +40,8 @@ std::optional<double> length_value(const std::string& text) {
     return v;
 }
 
-// Takes --engine=NAME, --absorption=NAME, the grid steps, the illumination and --help out of
-// `args`, wherever they stand. false after a refusal.
+// Takes --engine=NAME, --absorption=NAME, --hdf5, the grid steps, the illumination and --help
+// out of `args`, wherever they stand. false after a refusal.
 bool long_options(std::vector<std::string>& args, CommandLine& cl, std::ostream& out) {
     std::vector<std::string> rest;
     auto length = [&](const std::string& a, std::size_t at, const char* what, double& into) {
@@ -61,6 +61,8 @@ bool long_options(std::vector<std::string>& args, CommandLine& cl, std::ostream&
             if (!length(a, 18, "slice thickness", cl.slice_size)) return false;
         } else if (a == "--help") {
             cl.help = true;
+        } else if (a == "--hdf5") {
+            cl.hdf5 = true;
         } else if (a.rfind("--engine=", 0) == 0) {
             if (!engine_from_name(a.substr(9))) {
                 refuse(out, "Unknown engine \"" + a.substr(9) + "\": use exact or table");
@@ -160,9 +162,6 @@ CommandLine parse_command_line(const std::vector<std::string>& all_args, std::os
     return cl;
 }
 
-namespace {
-
-// One run from the potential coefficients to the closing records.
 void simulate(State& st, RunContext& rc) {
     // A series and job 9 rename f_out and step the condition: a rerun from the RUN panel starts
     // again from the parameters as entered.
@@ -183,6 +182,8 @@ void simulate(State& st, RunContext& rc) {
     st.condition_n = condition_n;
     check_late_signal();
 }
+
+namespace {
 
 int run_program(int argc, char** argv, const GraphicFactory& gui,
                 const PlotterFactory& file_plotter, const OverviewFactory& overview,
@@ -211,6 +212,11 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
     st.pixel_size = cl.pixel_size;
     st.slice_size = cl.slice_size;
     st.illumination = cl.illumination;
+    RunResults results;
+    if (cl.hdf5) {
+        rc.hdf5 = true;
+        rc.results = &results;
+    }
 
     if (cl.text_mode) {
         read_system_parameters(st, cl.f_in);

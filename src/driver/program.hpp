@@ -40,6 +40,11 @@ using OverviewFactory = std::function<std::unique_ptr<OverviewWriter>()>;
 int program_main(int argc, char** argv, const GraphicFactory& gui = {},
                  const PlotterFactory& file_plotter = {}, const OverviewFactory& overview = {});
 
+struct RunContext;
+// One run from the potential coefficients to the closing records, under StopSignals: the
+// parameters read (and the arrays made), the defect file named in `st`.
+void simulate(State& st, RunContext& rc);
+
 // Run mode and files from the command line, with the messages the parsing prints.
 struct CommandLine {
     std::string option; // first two characters of the first argument
@@ -51,6 +56,7 @@ struct CommandLine {
     bool help = false;                         // --help: the usage lines printed, nothing run
     double pixel_size = 0.0, slice_size = 0.0; // --pixel-size=A, --slice-thickness=A (0: 1 A)
     Illumination illumination;                 // --convergence=, --directions=, --detector=
+    bool hdf5 = false;                         // --hdf5: the results also in <out>.h5
 };
 CommandLine parse_command_line(const std::vector<std::string>& args, std::ostream& out);
 

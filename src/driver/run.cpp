@@ -15,9 +15,11 @@
 #include "driver/row_propagation.hpp"
 #include "driver/slice_blocks.hpp"
 #include "driver/slice_outputs.hpp"
+#include "driver/usage.hpp"
 #include "optics/crystal.hpp"
 #include "optics/geometry.hpp"
 #include "optics/potential.hpp"
+#include "output/hdf5_results.hpp"
 #include "output/record.hpp"
 #include "output/reports.hpp"
 #include "output/result_files.hpp"
@@ -32,6 +34,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 namespace korvex {
@@ -94,6 +98,16 @@ void check_condition_reach(const State& st) {
     }
 }
 
+// The text of the defect configuration file the run reads ("" when there is none).
+std::string defect_configuration_text(const State& st) {
+    const std::string path = st.defect_kind == DefectKind::loop ? "loop.ini" : trim(st.f_defect);
+    if (st.defect_kind == DefectKind::perfect || path.empty()) return {};
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
 bool needs_configuration_file(DefectKind kind) {
     return kind != DefectKind::perfect && kind != DefectKind::loop;
 }
@@ -139,6 +153,8 @@ void start_run(State& st, RunContext& rc) {
     rc.output_base_at_start = st.f_out;
     rc.nominal_condition_n = st.condition_n;
     rc.n_layer = 0;
+    if (rc.results && holds_results(rc))
+        begin_run(*rc.results, st, defect_configuration_text(st), program_version());
     if (!writes_files(rc)) return;
     begin_report_document(st, rc);
     open_run_record(st, rc);
@@ -180,6 +196,14 @@ void end_run(State& st, RunContext& rc) {
         rc.overview->write(st, rc.overview_rows,
                            trim(st.datadir) + trim(rc.output_base_at_start) + "_overview.png");
     rc.overview_rows.clear();
+    if (rc.results && holds_results(rc)) {
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - rc.run_start;
+        rc.results->seconds = took.count();
+        // Before the run record and the document appear: a failure leaves none of them.
+        if (rc.hdf5 && writes_files(rc))
+            write_hdf5_results(*rc.results,
+                               trim(st.datadir) + trim(rc.output_base_at_start) + ".h5");
+    }
     if (rc.tex.is_open()) end_report_document(st, rc);
     close_run_record(rc);
     if (writes_files(rc)) print_run_summary(st, rc);
@@ -293,7 +317,9 @@ void run_condition(State& st, RunContext& rc) {
     ConditionTape* const tape = rc.tape;
     const bool replay = tape && tape->replaying(), record = tape && !replay;
     Communicator* const split = rc.whole_conditions ? nullptr : rc.comm;
-    const bool writer = !record && writes_files(rc);
+    const bool holder = !record && holds_results(rc), writer = holder && rc.files;
+    RunResults* const keep = holder ? rc.results : nullptr;
+    const auto condition_start = std::chrono::steady_clock::now();
     std::ostream* const console = st.out;
     std::ostream quiet(nullptr);
     if (replay) st.out = &quiet; // the computing process's lines are printed instead
@@ -306,6 +332,7 @@ void run_condition(State& st, RunContext& rc) {
     if (auto w = first_order_absorption_warning(st)) st.console() << *w;
     initial_amplitudes(st);
     check_defect_style(st);
+    if (keep) begin_condition(*keep, st);
     std::unique_ptr<DefectField> field =
         with_slice_outputs(make_defect_field(st), st, writes_files(rc));
     st.out = console;
@@ -345,7 +372,7 @@ void run_condition(State& st, RunContext& rc) {
         if (tape && !whole && first_order_beam(st) > 0)
             tape->plane(st.mtx_intensity, first_order_beam(st));
     };
-    if (st.job == Job::thickness_fringes && writer) fringes.open_files(st);
+    if (st.job == Job::thickness_fringes && holder) fringes.open_files(st);
     st.s_f.fill(0.0);
     st.projection.fill(0);
     const int middle = std::max(1, st.n_slice / 2);
@@ -383,6 +410,7 @@ void run_condition(State& st, RunContext& rc) {
             if (split) split->gather_rows(st.s_g_r);
             if (tape) tape->values(st.s_g_r);
             if (writer) print_sgr(st);
+            if (keep) add_strain_maps(*keep, st);
         }
         if (!replay) {
             if (fill)
@@ -402,10 +430,11 @@ void run_condition(State& st, RunContext& rc) {
             if (!replay) intensities(st);
             if (split) split->gather_column(st.mtx_intensity, column);
             if (tape) tape->column(st.mtx_intensity, column);
-            if (writer) fringes.thickness_fringes(st, islice);
+            if (holder) fringes.thickness_fringes(st, islice);
         } else if (st.job == Job::layer_images && layer_saved(st, islice, every)) {
             collect(false);
             if (writer) save_layer(st, rc, islice, every, warned);
+            if (keep) add_layer(*keep, st, islice);
         }
     }
     if (!replay) st.engine_ran = engine.report();
@@ -417,6 +446,15 @@ void run_condition(State& st, RunContext& rc) {
     // Each process marks the crossings of the rows it fills: in blocks, its own rows alone.
     if (split) gather_marks(*split, st.projection);
     if (tape) tape->values(st.projection);
+    if (!holder) return;
+    if (keep) {
+        if (st.job == Job::amplitude_images || st.job == Job::layer_images)
+            add_beam_images(*keep, st);
+        if (st.job == Job::thickness_fringes) add_fringes(*keep, st, fringes.images());
+        const std::chrono::duration<double> took =
+            std::chrono::steady_clock::now() - condition_start;
+        end_condition(*keep, st, took.count());
+    }
     if (!writer) return;
 
     if (st.job == Job::amplitude_images || st.job == Job::layer_images) {

@@ -57,9 +57,14 @@ void select_condition(State& st, RunContext& rc, int s);
 // One beam condition with the current condition_n and f_out.
 void run_condition(State& st, RunContext& rc);
 
-// Whether this process writes the run's files (the only one, or the writer of a split run).
-inline bool writes_files(const RunContext& rc) {
+// Whether this process holds the run's results (the only one, or the writer of a split run).
+inline bool holds_results(const RunContext& rc) {
     return !rc.comm || rc.comm->writer();
+}
+
+// Whether this process writes the run's files: it holds the results and the run writes files.
+inline bool writes_files(const RunContext& rc) {
+    return holds_results(rc) && rc.files;
 }
 
 // Seconds since start-up, whole.

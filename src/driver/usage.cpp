@@ -19,6 +19,7 @@ const std::vector<OptionHelp>& option_table() {
         {"--convergence=MRAD", "probe convergence semi-angle (default 0)"},
         {"--directions=N", "incident directions in the probe disc (default 1)"},
         {"--shared-grey", "one grey range for every beam of the overview picture"},
+        {"--hdf5", "the results also in one HDF5 file, <out>.h5"},
         {"--help, -h", "print this help and exit"},
         {"--version", "print the version and exit"},
     };

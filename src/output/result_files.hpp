@@ -38,6 +38,8 @@ class ThicknessFringes {
     // The column of the image whose intensities the profiles take after slice `islice`.
     static int column(const State& st, int islice) { return std::min(islice, st.n_pixel_x); }
     void close_files();
+    // The profiles as images (x = slice), until close_files.
+    const std::vector<ImageData>& images() const { return images_; }
 
   private:
     std::vector<std::string> names_, texts_;

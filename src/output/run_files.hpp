@@ -3,6 +3,7 @@
 // The driver's RunContext holds it; the writers take it, never the driver's own context.
 #pragma once
 
+#include "output/run_results.hpp"
 #include "state/textout.hpp"
 
 #include <ctime>
@@ -19,6 +20,10 @@ struct RunFiles {
     bool report_body = false;    // the report document holds a figure or note
     RecordFile imi;              // run record (.imi)
     RecordFile tex;              // report document (.tex)
+    // Where the run's results are collected (--hdf5, a run from Python); none: not kept.
+    RunResults* results = nullptr;
+    bool hdf5 = false; // --hdf5: the collected results go to <out>.h5 at the end of the run
+    bool files = true; // false: the run writes no file at all (a run from Python)
     // Local date and time used by the reports (replaceable in tests).
     std::function<std::tm()> now = [] {
         std::time_t t = std::time(nullptr);

@@ -161,13 +161,11 @@ void check_grid(const InputParameters& st) {
               "This run: " + run_length_text(st)});
 }
 
-void read_system_parameters(State& st, const std::string& file_name, bool make_arrays) {
-    read_filesystem_ini(st);
-    st.f_in = file_name;
+namespace {
 
-    // The run directory is put before a relative name; an absolute one names the file itself.
-    const std::string name = trim(file_name);
-    RecordReader r(name.starts_with('/') ? name : trim(st.rundir) + name);
+// The records of an input parameter file from `r`; the results are named after `file_name`.
+void read_input_records(State& st, RecordReader& r, const std::string& file_name,
+                        bool make_arrays) {
     std::vector<std::string> notes;
     r.collect_notes(notes);
     // Each value record follows one label record, read as one text item and discarded.
@@ -260,6 +258,25 @@ void read_system_parameters(State& st, const std::string& file_name, bool make_a
     if (!make_arrays) return;
     allocate_arrays(st);
     for (int n = 1; n <= st.n_beams; ++n) st.mtx_beams(n) = first + n - 1;
+}
+
+} // namespace
+
+void read_system_parameters(State& st, const std::string& file_name, bool make_arrays) {
+    read_filesystem_ini(st);
+    st.f_in = file_name;
+
+    // The run directory is put before a relative name; an absolute one names the file itself.
+    const std::string name = trim(file_name);
+    RecordReader r(name.starts_with('/') ? name : trim(st.rundir) + name);
+    read_input_records(st, r, file_name, make_arrays);
+}
+
+void read_input_text(State& st, const std::string& name, const std::string& text,
+                     bool make_arrays) {
+    st.f_in = name;
+    RecordReader r(name, text);
+    read_input_records(st, r, name, make_arrays);
 }
 
 } // namespace korvex

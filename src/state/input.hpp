@@ -15,6 +15,10 @@ void read_filesystem_ini(InputParameters& st, const std::string& path = "filesys
 // grid and beam quantities, checks them, and calls allocate_arrays (unless `make_arrays` is
 // false: a program that needs only the grid and the crystal).
 void read_system_parameters(State& st, const std::string& file_name, bool make_arrays = true);
+// The same records from a text in memory (the directories stay as they are); `name` stands for
+// the file in messages and names the results.
+void read_input_text(State& st, const std::string& name, const std::string& text,
+                     bool make_arrays = true);
 
 // Checks made on every parameter set before arrays are made (also used by the entry form):
 // grid sizes that round to no column or slice, and the array-size guard.
