@@ -138,7 +138,8 @@ void save_tiff(const PyRun& run, const std::string& dir) {
 // one in messages. No file is written; the console lines go to standard output when `verbose`.
 std::shared_ptr<PyRun> run(const std::string& input, const std::optional<std::string>& text,
                            const std::string& defect_file, const std::string& engine,
-                           const std::string& absorption, int threads, bool verbose) {
+                           const std::string& absorption, int threads, bool verbose,
+                           double pixel_size, double slice_thickness) {
     auto out = std::make_shared<PyRun>();
     std::ostream quiet(nullptr);
     State st;
@@ -153,6 +154,13 @@ std::shared_ptr<PyRun> run(const std::string& input, const std::optional<std::st
     if (!a) halt("Unknown absorption \"" + absorption + "\": use exact or first-order");
     st.engine = *e;
     st.absorption = *a;
+    for (const auto& [what, value] :
+         {std::pair{"pixel_size", pixel_size}, std::pair{"slice_thickness", slice_thickness}})
+        if (!std::isfinite(value) || value < 0.0)
+            halt(std::string("The ") + what + " " + list_real(value) +
+                 " is not a length in Angstrom above zero");
+    st.pixel_size = pixel_size;
+    st.slice_size = slice_thickness;
     if (text)
         read_input_text(st, input, *text);
     else
@@ -209,7 +217,7 @@ PYBIND11_MODULE(_korvex, m) {
         .def("save_tiff", &save_tiff, py::arg("dir"));
     m.def("run", &run, py::arg("input"), py::arg("text") = std::nullopt,
           py::arg("defect_file") = "", py::arg("engine") = "exact",
-          py::arg("absorption") = "first-order", py::arg("threads") = 0,
-          py::arg("verbose") = false);
+          py::arg("absorption") = "first-order", py::arg("threads") = 0, py::arg("verbose") = false,
+          py::arg("pixel_size") = 0.0, py::arg("slice_thickness") = 0.0);
     m.def("version", &program_version);
 }

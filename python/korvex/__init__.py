@@ -278,7 +278,7 @@ def simulate(input_file=None, defect_file=None, *, crystal="Cu", voltage=200, g=
              zone=(0, 0, 1), beams=(-1, 3), condition=1.0, size=(64, 64), thickness=100,
              defect=None, job=1, column_approximation="no", absorption=True, label="python",
              name="korvex", engine="exact", absorption_model="first-order", threads=None,
-             verbose=False):
+             verbose=False, pixel_size=None, slice_thickness=None):
     """Runs KORVEX in this process and returns a Result; writes no file.
 
     Either an input parameter file (and a defect configuration file), read as `korvex -t`
@@ -289,7 +289,8 @@ def simulate(input_file=None, defect_file=None, *, crystal="Cu", voltage=200, g=
     threads of the run (default: as the environment says).
     """
     threads = int(threads or 0)
-    options = dict(engine=engine, absorption=absorption_model, threads=threads, verbose=verbose)
+    options = dict(engine=engine, absorption=absorption_model, threads=threads, verbose=verbose,
+                   pixel_size=float(pixel_size or 0.0), slice_thickness=float(slice_thickness or 0.0))
     if input_file is not None:
         return Result(_korvex.run(os.fspath(input_file), None,
                                   os.fspath(defect_file) if defect_file else "", **options))

@@ -10,12 +10,14 @@
 #include "output/probe_report.hpp"
 #include "output/reports.hpp"
 #include "output/result_files.hpp"
+#include "output/run_results.hpp"
 #include "output/tex_report.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
 #include "state/stop_signals.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace korvex {
@@ -86,6 +88,7 @@ void check_illumination(const State& st, const RunContext& rc) {
 
 void run_probe_condition(State& st, RunContext& rc, DefectField& field) {
     const bool writer = writes_files(rc);
+    const auto start = std::chrono::steady_clock::now();
     if (rc.display) rc.display->begin_condition(st);
     ProbeSum probe(st);
     st.console() << " Probe: " << illumination_caption(st) << '\n';
@@ -121,9 +124,15 @@ void run_probe_condition(State& st, RunContext& rc, DefectField& field) {
         st.console() << " Column engine: " << st.engine_ran << '\n';
         if (writer) rc.imi.line(" engine " + st.engine_ran);
     }
+    if (st.job == Job::amplitude_images) probe.detector_images(st, images);
+    if (rc.results && holds_results(rc)) {
+        if (st.job == Job::amplitude_images)
+            add_detector_images(*rc.results, st, images, detector_names(st.illumination));
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        end_condition(*rc.results, st, took.count());
+    }
     if (!writer) return;
     if (st.job == Job::amplitude_images) {
-        probe.detector_images(st, images);
         OverviewRow row{
             "(g," + trim(rc.condition_text) + "g)", detector_image_files(st, rc, images), {}};
         for (const Detector& d : st.illumination.detectors) row.labels.push_back(detector_label(d));

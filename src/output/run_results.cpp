@@ -129,6 +129,21 @@ void add_beam_images(RunResults& r, const State& st) {
     }
 }
 
+void add_detector_images(RunResults& r, const State& st, const Array3<double>& images,
+                         const std::vector<std::string>& names) {
+    auto& c = current(r);
+    for (std::size_t k = 0; k < names.size() && int(k) < images.n3(); ++k) {
+        Signal s;
+        s.axes = {centres("y", st.n_pixel_y, st.unit_y), centres("x", st.n_pixel_x, st.unit_x)};
+        for (int j = 1; j <= st.n_pixel_y; ++j)
+            for (int i = 1; i <= st.n_pixel_x; ++i) s.values.push_back(images(i, j, int(k) + 1));
+        s.name = names[k];
+        s.quantity = "detector intensity";
+        s.file = trim(st.f_out) + "_" + names[k];
+        c.images.push_back(std::move(s));
+    }
+}
+
 void add_strain_maps(RunResults& r, const State& st) {
     auto& c = current(r);
     for (int n = 1; n <= st.n_beams; ++n) {

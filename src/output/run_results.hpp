@@ -65,6 +65,9 @@ void begin_run(RunResults& r, const State& st, std::string defect_configuration,
 void begin_condition(RunResults& r, const State& st);
 void add_beam_images(RunResults& r, const State& st);
 void add_strain_maps(RunResults& r, const State& st);
+// A scanning run: images(i, j, k) is the image of the detector named names[k] (its file's tag).
+void add_detector_images(RunResults& r, const State& st, const Array3<double>& images,
+                         const std::vector<std::string>& names);
 // Job 2: `profiles` are the fringe images of every beam (x = slice).
 void add_fringes(RunResults& r, const State& st, const std::vector<ImageData>& profiles);
 // Job 3: the layer image of the beam of order 1 after slice `islice`.
