@@ -344,8 +344,9 @@ void PgLoopSlice::add_far_terms(int j, int first, int last, Array3<double>& sgr)
             const double Q29 = N[2] * rb + B[2] * rn;
             gz[k] = cb * (Q29 * F4 - 15.0 * x * z * inv7 * P + K27 * F1 +
                           (6.0 * nu - 3.0) * z * inv5 * Q9);
-            gx[k] = cb * ((N[0] * rb + B[0] * rn) * F4 + K1 * F1 +
-                          (3.0 * inv5 - 15.0 * x * x * inv7) * P + Q9 * (6.0 * nu - 3.0) * x * inv5);
+            gx[k] =
+                cb * ((N[0] * rb + B[0] * rn) * F4 + K1 * F1 +
+                      (3.0 * inv5 - 15.0 * x * x * inv7) * P + Q9 * (6.0 * nu - 3.0) * x * inv5);
         }
         for (int n = 1; n <= nb_; ++n) {
             const int order = tilts_.order(n);

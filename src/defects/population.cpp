@@ -19,6 +19,7 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr int kRowBlock = 16; // image rows per bin
 
 template <class... F> struct Overloaded : F... { using F::operator()...; };
+template <class... F> Overloaded(F...) -> Overloaded<F...>;
 
 // Circumradius of a regular tetrahedron of unit edge: sqrt(6) / 4.
 constexpr double kTetrahedronCircumradius = 0.6123724356957945;

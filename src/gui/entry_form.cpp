@@ -2,6 +2,7 @@
 
 #include "defects/column_rule.hpp"
 #include "driver/defect_files.hpp"
+#include "driver/population_file.hpp"
 #include "driver/usage.hpp"
 #include "gui/form_notes.hpp"
 #include "gui/input_box.hpp"
@@ -417,6 +418,9 @@ void check_defect_file(DefectKind kind, const std::string& path) {
         break;
     case DefectKind::dissociated:
         read_dissociated_config(path);
+        break;
+    case DefectKind::population:
+        read_population_file(path);
         break;
     default:
         if (!std::ifstream(path)) bad_value(at, "the file cannot be read", "\"" + path + "\"");

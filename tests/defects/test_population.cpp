@@ -171,3 +171,28 @@ TEST(PopulationField, CutOffStaysWithinItsBound) {
     EXPECT_GT(worst, 0.0);
     std::cout << "largest change of a term by the cut-off: " << worst << " per Angstrom\n";
 }
+
+// The amplitude-phase job's column, measured from the first entry: the sum of each defect's
+// column at the same point of the foil. A defect reaching every column is refused there.
+TEST(PopulationField, AmplitudePhaseColumnIsTheSum) {
+    const std::string loop = loop_at("20 20 20"), inc = inclusion_at("30 26 24");
+    DefectRun a = alone(DefectKind::pg_loop, loop), b = alone(DefectKind::inclusion, inc);
+    DefectRun pop(kPopulation, "p.ini",
+                  population(0.0, {"defect pg_loop\n" + loop, "defect inclusion\n" + inc}), "no",
+                  kGrid);
+    for (const auto& [x, y] : {std::pair{3.0, -4.0}, {12.5, 7.0}, {-9.0, 2.0}})
+        for (int l : {5, 11, 12, 18}) {
+            a.column(l, x, y), b.column(l, 20 + x - 30, 20 + y - 26), pop.column(l, x, y);
+            for (int n = 1; n <= 5; ++n) {
+                const double sum = a.st.s_g_r(1, 1, n) + b.st.s_g_r(1, 1, n);
+                EXPECT_NEAR(pop.st.s_g_r(1, 1, n), sum, 1e-14 + 1e-12 * std::abs(sum));
+            }
+        }
+    DefectRun mixed(kPopulation, "p.ini",
+                    population(0.0, {"defect inclusion\n" + inc,
+                                     "defect edge\n1 2 1 0 1\n30 30 20\n0 1 0\n0.34\n1.0\n"}),
+                    "no", kGrid);
+    const auto lines = stop_lines<Fatal>([&] { mixed.column(3, 0.0, 0.0); });
+    EXPECT_TRUE(contains(lines.back(), "p.ini\", entry 2 is a defect reaching every column"))
+        << lines.back();
+}
