@@ -8,6 +8,7 @@
 #include "output/image_export.hpp"
 #include "output/run_results.hpp"
 #include "state/error.hpp"
+#include "state/fmt.hpp"
 #include "state/input.hpp"
 #include "state/stop_signals.hpp"
 

@@ -75,6 +75,20 @@ def test_every_value_round_trips_finite_with_calibrated_axes(scratch, job):
             assert np.allclose(read_text_image(last), layers[-1], rtol=6e-4)
 
 
+def test_a_scanning_run_holds_its_detector_images(scratch):
+    args = write_run(scratch, job=1)
+    text = (scratch / args[0]).read_text().split("\n")
+    text[7] = "yes"  # the probe takes the column approximation
+    (scratch / args[0]).write_text("\n".join(text))
+    run_korvex(scratch, args, ["--hdf5", "--detector=bf:5", "--detector=adf:8:40",
+                               "--convergence=3", "--directions=7"])
+    with h5py.File(scratch / "in.h5", "r") as f:
+        for tag in ["bf", "adf"]:
+            g = f[f"data/c01_{tag}"]
+            assert np.allclose(read_text_image(scratch / g.attrs["file"]), g["data_double"][()],
+                               rtol=6e-4)
+
+
 def test_a_stopped_run_leaves_no_file(scratch):
     args = write_run(scratch, x=96, y=96, z=400)
     proc = subprocess.Popen([BINARY, "--hdf5", "-t", *args], cwd=scratch, stdout=subprocess.PIPE,

@@ -82,6 +82,17 @@ def test_keywords_run_as_the_same_input_file_and_save_what_is_asked(scratch):
                                                                       "korvex-01gsgr.tif"]
 
 
+def test_a_coarser_grid_keeps_the_columns_it_meets():
+    edge = korvex.Edge(b="1/2[1 0 1]", line=(0, 1, 0), point=(16, 0, 20))
+    fine = korvex.simulate(size=(36, 24), thickness=40, defect=edge, column_approximation="yes")
+    coarse = korvex.simulate(size=(36, 24), thickness=40, defect=edge, column_approximation="yes",
+                             pixel_size=3, slice_thickness=1)
+    assert coarse.image(0).shape == (8, 12)
+    assert np.array_equal(coarse.image(0), fine.image(0)[1::3, 1::3])
+    with pytest.raises(korvex.Error, match="pixel_size -2"):
+        korvex.simulate(size=(36, 24), thickness=40, pixel_size=-2)
+
+
 KINDS = [
     korvex.Screw(b="1/2[1 1 0]", point=(16, 12, 20), cut_plane=(1, -1, 1)),
     korvex.Void(radius=6, centre=(16, 12, 20)),
