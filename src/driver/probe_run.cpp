@@ -1,12 +1,10 @@
 #include "driver/probe_run.hpp"
 
-#include "driver/defect_caption.hpp"
-#include "driver/defect_sections.hpp"
 #include "driver/finite_check.hpp"
-#include "driver/probe_files.hpp"
 #include "driver/probe_sum.hpp"
 #include "driver/progress.hpp"
 #include "optics/probe.hpp"
+#include "output/probe_files.hpp"
 #include "output/probe_report.hpp"
 #include "output/reports.hpp"
 #include "output/result_files.hpp"
@@ -141,11 +139,7 @@ void run_probe_condition(State& st, RunContext& rc, DefectField& field) {
     } else if (st.job == Job::thickness_fringes) {
         fringes.close();
     }
-    check_stop_signal();
-    st.processing_time = elapsed_seconds(rc);
-    print_parameters(st, rc, defect_section(st));
-    print_projection(st);
-    report_page_break(st, rc, defect_caption(st));
+    close_condition_reports(st, rc);
 }
 
 } // namespace korvex

@@ -470,6 +470,10 @@ void run_condition(State& st, RunContext& rc) {
         st.console() << " * WARNING: job " << job_number(st.job) << " writes no images\n";
     }
 
+    close_condition_reports(st, rc);
+}
+
+void close_condition_reports(State& st, RunContext& rc) {
     check_stop_signal();
     st.processing_time = elapsed_seconds(rc);
     print_parameters(st, rc, defect_section(st));

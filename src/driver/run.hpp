@@ -70,4 +70,8 @@ inline bool writes_files(const RunContext& rc) {
 // Seconds since start-up, whole.
 int elapsed_seconds(const RunContext& rc);
 
+// After a condition's images: its processing time, parameter report, projection file and the
+// report document's page break.
+void close_condition_reports(State& st, RunContext& rc);
+
 } // namespace korvex

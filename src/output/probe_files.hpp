@@ -3,8 +3,8 @@
 // and TIFF copies.
 #pragma once
 
-#include "driver/run.hpp"
 #include "output/image_export.hpp"
+#include "output/run_files.hpp"
 
 #include <string>
 #include <vector>
@@ -13,7 +13,7 @@ namespace korvex {
 
 // images(i, j, k): the image of detector k + 1. Writes detector_path(st, k) for every detector;
 // returns their names (the last is also last_image_path).
-std::vector<std::string> detector_image_files(const State& st, RunContext& rc,
+std::vector<std::string> detector_image_files(const State& st, RunFiles& rc,
                                               const Array3<double>& images);
 
 // Job 2: the detectors' intensities of column min(islice, n_pixel_x) of every row after each

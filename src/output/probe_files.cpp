@@ -1,4 +1,4 @@
-#include "driver/probe_files.hpp"
+#include "output/probe_files.hpp"
 
 #include "output/probe_report.hpp"
 #include "output/result_files.hpp"
@@ -22,7 +22,7 @@ ImageInfo detector_info(const State& st, std::size_t k, const std::string& quant
 
 } // namespace
 
-std::vector<std::string> detector_image_files(const State& st, RunContext& rc,
+std::vector<std::string> detector_image_files(const State& st, RunFiles& rc,
                                               const Array3<double>& images) {
     std::vector<std::string> paths;
     for (std::size_t k = 0; k < st.illumination.detectors.size(); ++k) {
