@@ -114,8 +114,8 @@ void tetrahedron(const State& st, Workspace& w, const TetrahedronFile& t, int is
                  bool single_column) {
     const std::vector<PgLoopSlice> faces = tetrahedron_faces(st, t, islice);
 
-    // The faces' strain terms add up; a column crossing two faces in one slice keeps the jump
-    // of the later face.
+    // The faces' strain terms add up, and so do the jumps of two faces a column crosses in one
+    // slice.
     if (single_column) {
         // The column's terms stand at (1, 1); the rest of the arrays is not read.
         for (int n = 1; n <= w.s_g_r.n3(); ++n) w.s_g_r(1, 1, n) = 0.0;
