@@ -1,11 +1,15 @@
 // phi <- S phi with S = w0 S_0 + w1 S_1 + w2 S_2 + w3 S_3 interpolated column by column from
 // four consecutive table nodes, without storing S. A node holds its n columns 2 n doubles
-// apart (real parts of the rows, then imaginary parts), each read as whole vectors of 8.
+// apart (real parts of the rows, then imaginary parts), each read as whole vectors of the
+// machine's register width: 8 doubles with AVX-512, 4 with AVX, 2 otherwise. (A vector wider
+// than the registers is split by the compiler through memory: on an AVX2 machine 8-double
+// vectors made the table engine five times slower.)
 //
-// Where 2 n is no multiple of 8, a column alone leaves lanes of its last vector idle (5 beams:
-// 10 doubles in 16 lanes). Two neighbouring columns then go together (20 doubles in 24 lanes),
-// and the second is moved down to lane 0 in registers. Every element of S and of the sums takes
-// the same operations in the same order either way, so the results are the same bits.
+// Where 2 n is no multiple of the width, a column alone leaves lanes of its last vector idle
+// (5 beams, 8 lanes: 10 doubles in 16 lanes). Two neighbouring columns then go together (20
+// doubles in 24 lanes), and the second is moved down to lane 0 in registers. Every element of S
+// and of the sums takes the same operations in the same order whatever the width and the
+// grouping, so the results are the same bits on every machine.
 #pragma once
 
 #include "solver/rotations.hpp"
@@ -15,7 +19,14 @@
 
 namespace korvex::solver::detail {
 
-using NodeLanes = double __attribute__((vector_size(64)));
+#if defined(__AVX512F__)
+inline constexpr int kNodeWidth = 8;
+#elif defined(__AVX__)
+inline constexpr int kNodeWidth = 4;
+#else
+inline constexpr int kNodeWidth = 2;
+#endif
+using NodeLanes = double __attribute__((vector_size(8 * kNodeWidth)));
 
 KORVEX_HOT NodeLanes node_lanes(const double* p) {
     NodeLanes v;
@@ -23,13 +34,23 @@ KORVEX_HOT NodeLanes node_lanes(const double* p) {
     return v;
 }
 
-// Lanes r .. r + 7 of the 16 lanes of (lo, hi).
+// Lanes r .. r + kNodeWidth - 1 of the 2 kNodeWidth lanes of (lo, hi).
 template <int R> KORVEX_HOT NodeLanes lanes_from(NodeLanes lo, NodeLanes hi) {
 #if defined(__clang__)
-    return __builtin_shufflevector(lo, hi, R, R + 1, R + 2, R + 3, R + 4, R + 5, R + 6, R + 7);
+    if constexpr (kNodeWidth == 8)
+        return __builtin_shufflevector(lo, hi, R, R + 1, R + 2, R + 3, R + 4, R + 5, R + 6, R + 7);
+    else if constexpr (kNodeWidth == 4)
+        return __builtin_shufflevector(lo, hi, R, R + 1, R + 2, R + 3);
+    else
+        return __builtin_shufflevector(lo, hi, R, R + 1);
 #else
-    using Index = long long __attribute__((vector_size(64)));
-    return __builtin_shuffle(lo, hi, Index{R, R + 1, R + 2, R + 3, R + 4, R + 5, R + 6, R + 7});
+    using Index = long long __attribute__((vector_size(8 * kNodeWidth)));
+    if constexpr (kNodeWidth == 8)
+        return __builtin_shuffle(lo, hi, Index{R, R + 1, R + 2, R + 3, R + 4, R + 5, R + 6, R + 7});
+    else if constexpr (kNodeWidth == 4)
+        return __builtin_shuffle(lo, hi, Index{R, R + 1, R + 2, R + 3});
+    else
+        return __builtin_shuffle(lo, hi, Index{R, R + 1});
 #endif
 }
 
@@ -37,16 +58,17 @@ template <int R> KORVEX_HOT NodeLanes lanes_from(NodeLanes lo, NodeLanes hi) {
 // whole vectors; `re`, `im`: the column's amplitudes, replaced by the new ones.
 template <int N, class Element>
 KORVEX_HOT void apply_elements(const Element& element, double* re, double* im) {
-    constexpr int V = (2 * N + 7) / 8;  // vectors of one column
-    constexpr int VP = (4 * N + 7) / 8; // of two neighbouring columns
+    constexpr int W = kNodeWidth;
+    constexpr int V = (2 * N + W - 1) / W;  // vectors of one column
+    constexpr int VP = (4 * N + W - 1) / W; // of two neighbouring columns
     NodeLanes ya[V] = {}, yb[V] = {};
     int col = 0;
     if constexpr (VP < 2 * V) {
-        constexpr int shift = 2 * N % 8, first = 2 * N / 8;
+        constexpr int shift = 2 * N % W, first = 2 * N / W;
         for (; col + 1 < N; col += 2) {
             const std::size_t o = static_cast<std::size_t>(2 * N * col);
             NodeLanes e[VP];
-            for (int q = 0; q < VP; ++q) e[q] = element(o + static_cast<std::size_t>(8 * q));
+            for (int q = 0; q < VP; ++q) e[q] = element(o + static_cast<std::size_t>(W * q));
             const double xr0 = re[col], xi0 = im[col], xr1 = re[col + 1], xi1 = im[col + 1];
             for (int j = 0; j < V; ++j) {
                 ya[j] += e[j] * xr0;
@@ -64,12 +86,12 @@ KORVEX_HOT void apply_elements(const Element& element, double* re, double* im) {
         const std::size_t o = static_cast<std::size_t>(2 * N * col);
         const double xr = re[col], xi = im[col];
         for (int j = 0; j < V; ++j) {
-            const NodeLanes e = element(o + static_cast<std::size_t>(8 * j));
+            const NodeLanes e = element(o + static_cast<std::size_t>(W * j));
             ya[j] += e * xr;
             yb[j] += e * xi;
         }
     }
-    double ra[8 * V], rb[8 * V];
+    double ra[W * V], rb[W * V];
     std::memcpy(ra, ya, sizeof ra);
     std::memcpy(rb, yb, sizeof rb);
     for (int r = 0; r < N; ++r) {
