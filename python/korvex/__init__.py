@@ -28,7 +28,7 @@ from ._korvex import Error  # noqa: E402
 
 __version__ = _korvex.version()
 __all__ = ["simulate", "Result", "Beam", "Error", "Edge", "Screw", "Void", "Inclusion",
-           "Dissociated", "PolygonalLoop", "Tetrahedron", "DefectFile", "__version__"]
+           "Dissociated", "PolygonalLoop", "Tetrahedron", "Population", "DefectFile", "__version__"]
 
 
 def _vector(v, what, n=3):
@@ -174,6 +174,42 @@ class DefectFile(Defect):
         self.kind, self.path = kind, str(path)
 
 
+class Population(Defect):
+    """Many defects in one foil: `entries` are keyword defects (Edge, Tetrahedron, Void, ...)
+    or DefectFile(kind, path) entries, imaged together with their strain terms added;
+    `tolerance` is the strain term (1/A) below which a bounded defect's field is left out.
+    Written as a population file and read with that file's checks: a bad value names its entry.
+
+        pop = korvex.Population([korvex.Tetrahedron((60, 60, 150), 40),
+                                 korvex.Void(12, (180, 190, 100)),
+                                 korvex.DefectFile("pg_loop", "frank.ini")])
+    """
+    kind = "population"
+
+    def __init__(self, entries, tolerance=1e-4):
+        self.entries, self.tolerance = list(entries), tolerance
+
+    def text(self):
+        if not self.entries:
+            raise ValueError("a population needs one entry or more")
+        lines = ["{population}", "===", repr(float(self.tolerance))]
+        for k, e in enumerate(self.entries, 1):
+            if isinstance(e, Population):
+                raise TypeError(f"entry {k}: a population cannot hold a population")
+            if isinstance(e, DefectFile):
+                path = os.path.abspath(e.path) if e.path else ""
+                if not path or len(path.split()) != 1 or path != path.strip():
+                    raise ValueError(f"entry {k}: a DefectFile in a population needs a path "
+                                     f"without spaces, not {e.path!r}")
+                lines.append(f"defect {e.kind} {path}")
+            elif isinstance(e, Defect):
+                lines.append(f"defect {e.kind}")
+                lines += e.text().rstrip("\n").split("\n")[2:]
+            else:
+                raise TypeError(f"entry {k} must be a korvex.Edge, Void, ..., DefectFile, not {e!r}")
+        return "\n".join(lines) + "\n"
+
+
 class Beam:
     """One beam of a condition: its order (a multiple of g), its image (n_y, n_x) and s_g."""
 
@@ -284,7 +320,8 @@ def simulate(input_file=None, defect_file=None, *, crystal="Cu", voltage=200, g=
     Either an input parameter file (and a defect configuration file), read as `korvex -t`
     reads them, or the parameters as keywords: size = (x, y) and thickness in Angstrom (about
     one column per Angstrom), beams = (first, last) multiples of g, condition = n of (g, ng)
-    (999: the series of twelve), defect = a korvex.Edge, Screw, Void, ... or a DefectFile.
+    (999: the series of twelve), defect = a korvex.Edge, Screw, Void, ..., a Population of
+    them or a DefectFile.
     engine "exact" or "table"; absorption_model "first-order" or "exact"; threads: OpenMP
     threads of the run (default: as the environment says).
     """

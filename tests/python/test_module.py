@@ -175,3 +175,24 @@ def test_ctrl_c_stops_a_run_cleanly_and_the_next_runs(scratch):
     assert p.returncode == 0
     assert "interrupted: The run was stopped by signal SIGINT." in out and "after: (8, 8)" in out
     assert list(scratch.iterdir()) == []
+
+
+def test_a_population_of_keyword_defects_runs_as_its_file(scratch):
+    tet, void = korvex.Tetrahedron((16, 12, 20), 12), korvex.Void(4, (6, 6, 10))
+    kw = dict(size=(32, 24), thickness=40, beams=(-1, 2), column_approximation="yes", threads=1)
+
+    def same(a, b):
+        return all(np.array_equal(x.image, y.image) for x, y in zip(a.beams, b.beams))
+
+    assert same(korvex.simulate(defect=tet, **kw), korvex.simulate(defect=korvex.Population([tet]), **kw))
+    both = korvex.simulate(defect=korvex.Population([tet, void]), **kw)
+    (scratch / "pop.ini").write_text(korvex.Population([tet, void]).text())
+    (scratch / "tet.ini").write_text(tet.text())
+    entry_file = korvex.Population([korvex.DefectFile("tetrahedron", scratch / "tet.ini"), void])
+    for other in (korvex.DefectFile("population", scratch / "pop.ini"), entry_file):
+        assert same(both, korvex.simulate(defect=other, **kw))
+    with pytest.raises(korvex.Error, match=r"entry 2[\s\S]*void radius[\s\S]*-3"):
+        korvex.simulate(defect=korvex.Population([tet, korvex.Void(-3, (6, 6, 10))]), **kw)
+    for bad in ([], [korvex.Population([tet])], [korvex.DefectFile("edge", "a b.ini")], ["edge"]):
+        with pytest.raises((ValueError, TypeError)):
+            korvex.Population(bad).text()
