@@ -9,6 +9,7 @@
 #include "output/run_results.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
+#include "state/illumination.hpp"
 #include "state/input.hpp"
 #include "state/stop_signals.hpp"
 
@@ -140,7 +141,8 @@ void save_tiff(const PyRun& run, const std::string& dir) {
 std::shared_ptr<PyRun> run(const std::string& input, const std::optional<std::string>& text,
                            const std::string& defect_file, const std::string& engine,
                            const std::string& absorption, int threads, bool verbose,
-                           double pixel_size, double slice_thickness) {
+                           double pixel_size, double slice_thickness,
+                           const std::vector<std::string>& illumination) {
     auto out = std::make_shared<PyRun>();
     std::ostream quiet(nullptr);
     State st;
@@ -162,6 +164,14 @@ std::shared_ptr<PyRun> run(const std::string& input, const std::optional<std::st
                  " is not a length in Angstrom above zero");
     st.pixel_size = pixel_size;
     st.slice_size = slice_thickness;
+    // The probe and detectors, as the program's options give them ("--detector=bf:5", ...).
+    for (const std::string& option : illumination) {
+        std::string why;
+        if (!illumination_option(option, st.illumination, why))
+            halt("Unknown illumination option \"" + option + "\"");
+        if (!why.empty()) halt(why);
+    }
+    if (const std::string why = illumination_conflict(st.illumination); !why.empty()) halt(why);
     if (text)
         read_input_text(st, input, *text);
     else
@@ -219,6 +229,7 @@ PYBIND11_MODULE(_korvex, m) {
     m.def("run", &run, py::arg("input"), py::arg("text") = std::nullopt,
           py::arg("defect_file") = "", py::arg("engine") = "exact",
           py::arg("absorption") = "first-order", py::arg("threads") = 0, py::arg("verbose") = false,
-          py::arg("pixel_size") = 0.0, py::arg("slice_thickness") = 0.0);
+          py::arg("pixel_size") = 0.0, py::arg("slice_thickness") = 0.0,
+          py::arg("illumination") = std::vector<std::string>{});
     m.def("version", &program_version);
 }

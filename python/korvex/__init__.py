@@ -229,7 +229,7 @@ class Beam:
 
 class Condition:
     """What one condition (g, ng) gave: beams (jobs 1 and 3), middle-slice maps, fringes (job 2),
-    layer images (job 3)."""
+    layer images (job 3); with a probe, the detectors' images (by name) instead of the beams."""
 
     def __init__(self, c):
         self.n = c["condition_n"]
@@ -237,7 +237,9 @@ class Condition:
         self.engine, self.seconds = c["engine"], c["seconds"]
         s_g = dict(zip(c["beam_orders"], c["s_g"]))
         self.s_g = s_g
-        self.beams = [Beam(s, s_g[s["beam_order"]]) for s in c["images"]]
+        scanned = [s for s in c["images"] if s["quantity"] == "detector intensity"]
+        self.beams = [Beam(s, s_g[s["beam_order"]]) for s in c["images"] if s not in scanned]
+        self.detectors = {s["name"]: s["values"] for s in scanned}  # "bf", "adf", "adf2", ...
         self.maps = {s["beam_order"]: s["values"] for s in c["maps"]}
         self.fringes = {s["beam_order"]: s["values"] for s in c["fringes"]}
         self.fringe_depths_nm = c["fringes"][0]["axes"][1][2] if c["fringes"] else None
@@ -257,6 +259,7 @@ class Result:
         self.version, self.engine, self.seconds = d["program_version"], d["engine"], d["seconds"]
         self.conditions = [Condition(c) for c in d["conditions"]]
         self.beams = self.conditions[0].beams if self.conditions else []
+        self.detectors = self.conditions[0].detectors if self.conditions else {}
 
     def image(self, order, condition=0):
         """The image of the beam of this order (0 the bright field) of a condition."""
@@ -314,7 +317,8 @@ def simulate(input_file=None, defect_file=None, *, crystal="Cu", voltage=200, g=
              zone=(0, 0, 1), beams=(-1, 3), condition=1.0, size=(64, 64), thickness=100,
              defect=None, job=1, column_approximation="no", absorption=True, label="python",
              name="korvex", engine="exact", absorption_model="first-order", threads=None,
-             verbose=False, pixel_size=None, slice_thickness=None):
+             verbose=False, pixel_size=None, slice_thickness=None, detector=None,
+             convergence=None, directions=None):
     """Runs KORVEX in this process and returns a Result; writes no file.
 
     Either an input parameter file (and a defect configuration file), read as `korvex -t`
@@ -324,10 +328,21 @@ def simulate(input_file=None, defect_file=None, *, crystal="Cu", voltage=200, g=
     them or a DefectFile.
     engine "exact" or "table"; absorption_model "first-order" or "exact"; threads: OpenMP
     threads of the run (default: as the environment says).
+    A scanning (convergent-probe) run: detector = "bf:B" or "adf:B1:B2" (mrad), or a list of
+    them, convergence = the probe's semi-angle (mrad), directions = incident directions across
+    the disc; the result's `detectors` then hold one image per detector.
     """
     threads = int(threads or 0)
+    illumination = []
+    for d in [detector] if isinstance(detector, str) else list(detector or []):
+        illumination.append(f"--detector={d}")
+    if convergence is not None:
+        illumination.append(f"--convergence={float(convergence)!r}")
+    if directions is not None:
+        illumination.append(f"--directions={directions}")
     options = dict(engine=engine, absorption=absorption_model, threads=threads, verbose=verbose,
-                   pixel_size=float(pixel_size or 0.0), slice_thickness=float(slice_thickness or 0.0))
+                   pixel_size=float(pixel_size or 0.0), slice_thickness=float(slice_thickness or 0.0),
+                   illumination=illumination)
     if input_file is not None:
         return Result(_korvex.run(os.fspath(input_file), None,
                                   os.fspath(defect_file) if defect_file else "", **options))

@@ -196,3 +196,23 @@ def test_a_population_of_keyword_defects_runs_as_its_file(scratch):
     for bad in ([], [korvex.Population([tet])], [korvex.DefectFile("edge", "a b.ini")], ["edge"]):
         with pytest.raises((ValueError, TypeError)):
             korvex.Population(bad).text()
+
+
+def test_a_scanning_run_equals_the_programs_and_refuses_what_it_refuses(scratch):
+    args = write_run(scratch, job=1, x=32, y=24, z=40)
+    path = scratch / args[0]
+    path.write_text(path.read_text().replace("Column approximation\nno", "Column approximation\nyes"))
+    probe = dict(detector=["bf:3", "adf:4:40"], convergence=2, directions=7, threads=2)
+    cli = cli_signals(scratch, args, ["--detector=bf:3", "--detector=adf:4:40", "--convergence=2",
+                                      "--directions=7"])
+    r = korvex.simulate(path, scratch / args[1], **probe)
+    assert sorted(r.detectors) == ["adf", "bf"] and r.beams == []
+    for name, image in r.detectors.items():
+        assert np.array_equal(image, cli["c01_" + name]), name
+    # A probe of one direction on the axis: the bright field of the parallel beam.
+    axis = korvex.simulate(path, scratch / args[1], detector="bf:3")
+    assert np.array_equal(axis.detectors["bf"], korvex.simulate(path, scratch / args[1]).image(0))
+    for bad, words in [(dict(detector="bf:3", convergence=-1), "-1"), (dict(detector="xx:3"), "xx"),
+                       (dict(convergence=2), "detector")]:
+        with pytest.raises(korvex.Error, match=words):
+            korvex.simulate(path, scratch / args[1], **bad)
