@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The error of coarser grids: each example below is run with the column approximation "yes" and
-# "no" on the 1 Angstrom grid and again with thicker slices (2, 5, 10 A) and wider pixels (2,
-# 5 A); prints the largest and the root-mean-square difference over every pixel of every beam
+# "no" on the 1 Angstrom grid and again with thicker slices (2, 5, 10 A), wider pixels (2, 5 A)
+# and, with "yes", automatic slices (tolerances 0.01, 0.1 and 1 rad); prints the largest and the root-mean-square difference over every pixel of every beam
 # from a run of 1 A slices whose columns include the coarse run's (1 A pixels, or 2/3 A for
 # 2 A pixels), and the run times.
 #   bench/grid_steps.sh <build dir> [engine [examples...]]   (default: table; edge tetrahedron frank_loop)
@@ -42,7 +42,9 @@ for ex in "${cases[@]}"; do
         read -r ref seconds < <(run "$ex" "$ca" "")
         printf "%-12s %-3s %-20s %9s %9s %8.1f\n" "$ex" "$ca" "1 A" - - "$seconds"
         read -r third _ < <(run "$ex" "$ca" "--pixel-size=0.6666666666666666")
-        for grid in --slice-thickness=2 --slice-thickness=5 --slice-thickness=10 --pixel-size=2 --pixel-size=5; do
+        grids=(--slice-thickness=2 --slice-thickness=5 --slice-thickness=10 --pixel-size=2 --pixel-size=5)
+        [ "$ca" = no ] || grids+=(--slice-thickness=auto:0.01 --slice-thickness=auto:0.1 --slice-thickness=auto:1)
+        for grid in "${grids[@]}"; do
             read -r dir seconds < <(run "$ex" "$ca" "$grid")
             against="$ref"
             [ "$grid" != --pixel-size=2 ] || against="$third"

@@ -3,6 +3,7 @@
 // turns keywords into the records of an input file and wraps the results.
 #include "driver/program.hpp"
 #include "driver/run.hpp"
+#include "driver/slice_plan.hpp"
 #include "driver/usage.hpp"
 #include "output/hdf5_results.hpp"
 #include "output/image_export.hpp"
@@ -142,7 +143,8 @@ std::shared_ptr<PyRun> run(const std::string& input, const std::optional<std::st
                            const std::string& defect_file, const std::string& engine,
                            const std::string& absorption, int threads, bool verbose,
                            double pixel_size, double slice_thickness,
-                           const std::vector<std::string>& illumination) {
+                           const std::vector<std::string>& illumination,
+                           const std::string& slicing) {
     auto out = std::make_shared<PyRun>();
     std::ostream quiet(nullptr);
     State st;
@@ -164,6 +166,15 @@ std::shared_ptr<PyRun> run(const std::string& input, const std::optional<std::st
                  " is not a length in Angstrom above zero");
     st.pixel_size = pixel_size;
     st.slice_size = slice_thickness;
+    if (!slicing.empty()) { // "auto" or "auto:T", as --slice-thickness takes it
+        const auto tol =
+            slicing.starts_with("auto") ? auto_slice_tolerance(slicing.substr(4)) : std::nullopt;
+        if (!tol)
+            halt(
+                "The slice thickness \"" + slicing +
+                "\" is not a length in Angstrom, \"auto\" or \"auto:T\" (T in radians above zero)");
+        st.slice_tolerance = *tol;
+    }
     // The probe and detectors, as the program's options give them ("--detector=bf:5", ...).
     for (const std::string& option : illumination) {
         std::string why;
@@ -230,6 +241,6 @@ PYBIND11_MODULE(_korvex, m) {
           py::arg("defect_file") = "", py::arg("engine") = "exact",
           py::arg("absorption") = "first-order", py::arg("threads") = 0, py::arg("verbose") = false,
           py::arg("pixel_size") = 0.0, py::arg("slice_thickness") = 0.0,
-          py::arg("illumination") = std::vector<std::string>{});
+          py::arg("illumination") = std::vector<std::string>{}, py::arg("slicing") = "");
     m.def("version", &program_version);
 }

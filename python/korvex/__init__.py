@@ -340,9 +340,11 @@ def simulate(input_file=None, defect_file=None, *, crystal="Cu", voltage=200, g=
         illumination.append(f"--convergence={float(convergence)!r}")
     if directions is not None:
         illumination.append(f"--directions={directions}")
+    slicing = slice_thickness if isinstance(slice_thickness, str) else ""
     options = dict(engine=engine, absorption=absorption_model, threads=threads, verbose=verbose,
-                   pixel_size=float(pixel_size or 0.0), slice_thickness=float(slice_thickness or 0.0),
-                   illumination=illumination)
+                   pixel_size=float(pixel_size or 0.0),
+                   slice_thickness=0.0 if slicing else float(slice_thickness or 0.0),
+                   illumination=illumination, slicing=slicing)
     if input_file is not None:
         return Result(_korvex.run(os.fspath(input_file), None,
                                   os.fspath(defect_file) if defect_file else "", **options))

@@ -4,8 +4,10 @@
 #include "defects/row_field.hpp"
 #include "state/error.hpp"
 
+#include <array>
 #include <cmath>
 #include <numbers>
+#include <optional>
 #include <utility>
 
 namespace korvex {
@@ -96,7 +98,8 @@ class DissociatedRows {
         TermWeights tw = term_weights(st, DefectKind::dissociated);
         wx_ = std::move(tw.wx);
         wz_ = std::move(tw.wz);
-        z_ = (islice - 0.5) * dz_;
+        z_ = st.slice_centre(islice);
+        if (st.graded) top_ = {z_ - 0.5 * st.slice_step(islice), st.slice_step(islice)};
     }
 
     void fill(int j) const {
@@ -139,6 +142,7 @@ class DissociatedRows {
         const double zc = c_.point[2] - (n_[0] * dx + n_[1] * dy) / n_[2];
         const double across = s_[0] * dx + s_[1] * dy + s_[2] * (zc - c_.point[2]);
         if (!(std::abs(across) < 0.5 * c_.separation)) return false;
+        if (top_) return zc >= (*top_)[0] && zc - (*top_)[0] < (*top_)[1];
         const double l = std::floor(zc / dz_) + 1.0;
         return l == islice_ && l >= 1.0 && l <= nz_;
     }
@@ -147,6 +151,7 @@ class DissociatedRows {
     Array3<double>& sf_;
     int nx_, ny_, nz_, islice_;
     double sx_, sy_, dz_, z_ = 0.0;
+    std::optional<std::array<double, 2>> top_; // graded slices: the slice's top and thickness
     DissociatedConfig c_;
     MixedDislocation lead_, trail_;
     Vec3 n_{}, s_{};

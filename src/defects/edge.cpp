@@ -140,7 +140,7 @@ EdgeRows::EdgeRows(const State& st, Workspace& w, const EdgeConfig& cfg, int isl
         wz_(n) = bt.order(n);
         wx_(n) = s_.column_approx ? 0.0 : bt.order(n) * bt.tan_tilt(n);
     }
-    z_ = (islice - 0.5) * st.size[2] / st.n_xyz[2] - s_.origin[2];
+    z_ = st.slice_centre(islice) - s_.origin[2];
 }
 
 void EdgeRows::column(double x, double y) const {

@@ -55,7 +55,7 @@ class InclusionRows {
         TermWeights tw = term_weights(st, DefectKind::inclusion);
         wx_ = std::move(tw.wx);
         wz_ = std::move(tw.wz);
-        z_ = (islice - 0.5) * st.size[2] / st.n_xyz[2] - c.centre[2];
+        z_ = st.slice_centre(islice) - c.centre[2];
     }
 
     void fill(int j) const {

@@ -210,7 +210,7 @@ void cal_loop_iso(const State& st, Workspace& w, const LoopInput& in, int islice
     const Vec3 nrm = scaled(f.normal, 1.0 / magnitude(f.normal));
     const double ghkl = magnitude(st.v_g);
     const BeamTilts tilts = beam_tilts(st);
-    const int nx = st.n_xyz[0], ny = st.n_xyz[1], nz = st.n_xyz[2], nb = st.n_beams;
+    const int nx = st.n_xyz[0], ny = st.n_xyz[1], nb = st.n_beams;
 
     LoopSlice ls;
     ls.wz.resize(nb);
@@ -243,7 +243,7 @@ void cal_loop_iso(const State& st, Workspace& w, const LoopInput& in, int islice
         ls.lg.c3 = -dot(nrm, ez);
     }
 
-    const double z = (islice - 0.5) * st.size[2] / nz - f.position[2];
+    const double z = st.slice_centre(islice) - f.position[2];
     Array3<double>& sgr = w.s_g_r;
     if (single_column) {
         sgr.fill(0.0);

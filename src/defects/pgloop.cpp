@@ -166,9 +166,10 @@ PgLoopSlice::PgLoopSlice(const State& st, const PgLoopFile& f, int marker, int i
       lateral_(lateral_derivative(DefectKind::pg_loop, st.ca)), kernel_(st, f_),
       fault_(lattice_vector(f_.f_m, f_.f_n, f_.f_dir, "stacking-fault vector")),
       tilts_(beam_tilts(st)), nx_(st.n_xyz[0]), ny_(st.n_xyz[1]), nb_(st.n_beams), sx_(st.size[0]),
-      sy_(st.size[1]), half_slab_((st.size[2] / st.n_xyz[2]) / 1.9),
-      z_((islice - 0.5) * st.size[2] / st.n_xyz[2] - f_.position[2]),
-      z_above_(islice > 1 ? z_ - st.size[2] / st.n_xyz[2]
+      sy_(st.size[1]), half_slab_(st.slice_step(islice) / 1.9),
+      z_(st.slice_centre(islice) - f_.position[2]),
+      z_above_(islice > 1 ? (st.graded ? st.centre_above(islice) - f_.position[2]
+                                       : z_ - st.size[2] / st.n_xyz[2])
                           : std::numeric_limits<double>::quiet_NaN()) {
     const Mat3 t = coordinates_transfer({1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}, st.co_x,
                                         cross_product(st.foil, st.co_x), st.foil);

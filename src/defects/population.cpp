@@ -169,7 +169,7 @@ class SliceDefect {
                 const std::vector<double>& near = {})
         : kind_(d.kind()), c_(d.centre()), nx_(st.n_xyz[0]), ny_(st.n_xyz[1]),
           dx_(st.size[0] / st.n_xyz[0]), dy_(st.size[1] / st.n_xyz[1]),
-          z_((islice - 0.5) * st.size[2] / st.n_xyz[2] - c_[2]) {
+          z_(st.slice_centre(islice) - c_[2]) {
         // The disc the sphere of influence cuts from the slice.
         const double half = std::sqrt(std::max(0.0, reach * reach - z_ * z_));
         const auto span = [](double centre, double h, double step, int n) {
@@ -370,7 +370,7 @@ class PopulationField final : public DefectField {
 
     // The defects whose reach cuts slice `islice`.
     std::vector<SliceDefect> slice_defects(const State& st, int islice) const {
-        const double z = (islice - 0.5) * st.size[2] / st.n_xyz[2];
+        const double z = st.slice_centre(islice);
         std::vector<SliceDefect> out;
         for (const std::size_t k : order_) {
             if (top_[k] > z) break;

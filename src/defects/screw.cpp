@@ -218,11 +218,10 @@ class ScrewRows {
   public:
     ScrewRows(const State& st, Workspace& w, const ScrewConfig& cfg, int islice, bool distortion,
               bool displacement, StrohCache* cache)
-        : s_(ScrewSlice::make(st, cfg, (islice - 0.5) * st.size[2] / st.n_xyz[2] - cfg.position[2],
-                              cache)),
-          w_(w), z_((islice - 0.5) * st.size[2] / st.n_xyz[2] - cfg.position[2]),
-          distortion_(distortion), displacement_(displacement), nb_(st.n_beams), nx_(st.n_xyz[0]),
-          ny_(st.n_xyz[1]), sx_(st.size[0]), sy_(st.size[1]) {
+        : s_(ScrewSlice::make(st, cfg, st.slice_centre(islice) - cfg.position[2], cache)), w_(w),
+          z_(st.slice_centre(islice) - cfg.position[2]), distortion_(distortion),
+          displacement_(displacement), nb_(st.n_beams), nx_(st.n_xyz[0]), ny_(st.n_xyz[1]),
+          sx_(st.size[0]), sy_(st.size[1]) {
         const BeamTilts bt = beam_tilts(st);
         // The distortion of beam n is wx(n) * G1 + wz(n) * G3 and its displacement
         // wz(n) * (g.R), G the gradient of g.R per unit beam order; wx vanishes under the

@@ -21,11 +21,11 @@ class VoidField final : public DefectField {
   private:
     void mark(const State& st, Workspace& w, int islice) {
         const VoidConfig cfg = source_();
-        const int nx = st.n_xyz[0], ny = st.n_xyz[1], nz = st.n_xyz[2];
+        const int nx = st.n_xyz[0], ny = st.n_xyz[1];
         const double sx = st.size[0], sy = st.size[1];
         const double radius = cfg.radius;
         const Vec3 c = cfg.position;
-        const double dz = (islice - 0.5) * st.size[2] / nz - c[2];
+        const double dz = st.slice_centre(islice) - c[2];
         Array2<int>& flag = w.flag_vacancy;
 #pragma omp parallel for schedule(static)
         for (int j = 1; j <= ny; ++j) {

@@ -3,6 +3,7 @@
 #include "driver/communicator.hpp"
 #include "driver/run.hpp"
 #include "driver/same_inputs.hpp"
+#include "driver/slice_plan.hpp"
 #include "driver/usage.hpp"
 #include "output/reports.hpp"
 #include "solver/propagation.hpp"
@@ -58,7 +59,21 @@ bool long_options(std::vector<std::string>& args, CommandLine& cl, std::ostream&
         if (a.rfind("--pixel-size=", 0) == 0) {
             if (!length(a, 13, "pixel size", cl.pixel_size)) return false;
         } else if (a.rfind("--slice-thickness=", 0) == 0) {
-            if (!length(a, 18, "slice thickness", cl.slice_size)) return false;
+            if (a.rfind("--slice-thickness=auto", 0) == 0) {
+                const std::optional<double> tol = auto_slice_tolerance(a.substr(22));
+                if (!tol) {
+                    refuse(out, "The slice tolerance \"" + a.substr(22) +
+                                    "\" is not \"auto\" or \"auto:T\" with T a phase in "
+                                    "radians above zero");
+                    return false;
+                }
+                cl.slice_tolerance = *tol;
+                cl.slice_size = 0.0;
+            } else if (!length(a, 18, "slice thickness", cl.slice_size)) {
+                return false;
+            } else {
+                cl.slice_tolerance = 0.0;
+            }
         } else if (a == "--help") {
             cl.help = true;
         } else if (a == "--hdf5") {
@@ -211,6 +226,7 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
     st.absorption = absorption_from_name(cl.absorption).value_or(Absorption::first_order);
     st.pixel_size = cl.pixel_size;
     st.slice_size = cl.slice_size;
+    st.slice_tolerance = cl.slice_tolerance;
     st.illumination = cl.illumination;
     RunResults results;
     if (cl.hdf5) {

@@ -15,6 +15,7 @@
 #include "driver/row_propagation.hpp"
 #include "driver/slice_blocks.hpp"
 #include "driver/slice_outputs.hpp"
+#include "driver/slice_plan.hpp"
 #include "driver/usage.hpp"
 #include "optics/crystal.hpp"
 #include "optics/geometry.hpp"
@@ -146,6 +147,8 @@ void start_run(State& st, RunContext& rc) {
     if (run_core_seconds(st) > 3600) st.console() << " * NOTE: " << run_length_text(st) << "\n";
     cal_wave_quantities(st.input(), st.optics());
     check_illumination(st, rc);
+    if (st.slice_tolerance > 0.0)
+        if (const std::string why = graded_slices_refusal(st); !why.empty()) halt(why);
     if (st.job != Job::reports_only) check_condition_reach(st);
     cal_sample(st.input(), st.grid());
     if (writes_files(rc)) write_slice_table(st);
@@ -209,6 +212,7 @@ void end_run(State& st, RunContext& rc) {
     if (writes_files(rc)) print_run_summary(st, rc);
     st.sliceposition.clear();
     st.slicethickness.clear();
+    st.graded = false;
 }
 
 void select_condition(State& st, RunContext& rc, int s) {
@@ -349,6 +353,13 @@ void run_condition(State& st, RunContext& rc) {
         return;
     }
 
+    // Automatic slicing, planned once for the run (the terms do not depend on the condition
+    // under the column approximation), from a field of its own: the run's writes slice files.
+    if (st.slice_tolerance > 0.0 && !st.graded) {
+        const std::unique_ptr<DefectField> planning = make_defect_field(st);
+        st.console() << plan_graded_slices(st, *planning);
+        if (writer) write_slice_table(st);
+    }
     if (rc.display) rc.display->begin_condition(st);
     int flag = 1;
     ColumnEngine engine(st.engine);
@@ -375,7 +386,7 @@ void run_condition(State& st, RunContext& rc) {
     if (st.job == Job::thickness_fringes && holder) fringes.open_files(st);
     st.s_f.fill(0.0);
     st.projection.fill(0);
-    const int middle = std::max(1, st.n_slice / 2);
+    const int middle = middle_slice(st);
     bool warned = false;
     const bool blocks = !replay && !tape && !rc.display && slices_in_blocks(st, *field, rows);
     std::vector<RowFill> fills;

@@ -66,6 +66,9 @@ struct InputParameters {
     // Pixel width and slice thickness the user chose (Angstrom); 0: about one column and one
     // slice per Angstrom
     double pixel_size = 0.0, slice_size = 0.0;
+    // Automatic slicing: slices of 1, 3, 9 or 27 of those steps wherever the strain terms allow
+    // it, the largest phase error they may add to a column over the foil (radians); 0: off.
+    double slice_tolerance = 0.0;
 
     // crystal directions (crystal axes)
     Vec3 foil{}; // zone axis = sample z
@@ -103,6 +106,22 @@ struct SampleGrid {
     int effslicenumber = 0;
     Array1<double> p_x, p_y, p_z;
     Array1<double> sliceposition, slicethickness;
+    // Set when the slices are not all equal (automatic slicing): slice l then spans
+    // sliceposition(l) -+ slicethickness(l) / 2.
+    bool graded = false;
+
+    // Depth of the centre of slice `islice` below the entrance surface, Angstrom.
+    double slice_centre(int islice) const {
+        return graded ? sliceposition(islice) : (islice - 0.5) * size[2] / n_xyz[2];
+    }
+    // The centre of the slice above it (islice > 1).
+    double centre_above(int islice) const {
+        return graded ? sliceposition(islice - 1) : slice_centre(islice) - size[2] / n_xyz[2];
+    }
+    // Thickness of slice `islice`, Angstrom.
+    double slice_step(int islice) const {
+        return graded ? slicethickness(islice) : size[2] / n_xyz[2];
+    }
 };
 
 // ---- the beam condition being computed: set by the driver for each condition ------------------

@@ -70,3 +70,57 @@ TEST(GridSteps, ThickerSlicesKeepTheirMeaning) {
     EXPECT_GT(worst, 1e-6);
     EXPECT_LT(worst, 3e-2); // 0.018 beside the core
 }
+
+// Automatic slicing: a perfect foil goes in the thickest slices (its transfer is the same), an
+// edge dislocation's slices stay thin only about its core's depth and its image within the
+// tolerance's measured reach of the even slices' (the bound is far above the error); faults keep
+// their slices thin. What it cannot serve is refused before anything is written.
+TEST(GridSteps, AutomaticSlicesAreThinOnlyWhereTheStrainChanges) {
+    KorvexRun perfect({.ca = "yes", .size_z = 60}), even({.ca = "yes", .size_z = 60});
+    ASSERT_TRUE(perfect.run("", "", "--slice-thickness=auto")) << perfect.output;
+    ASSERT_TRUE(even.run()) << even.output;
+    EXPECT_TRUE(contains(perfect.output, " 4 slices of 1 to 27 steps of 1.0 A instead of 60"));
+    EXPECT_EQ(read_lines(perfect.file("in.slice")).back(), "    4    58.500     3.000    60.000");
+    const auto worst = [](const KorvexRun& a, const KorvexRun& b, int nx, int ny) {
+        double w = 0.0;
+        for (const std::string beam : {"-01g", "00g", "01g"}) {
+            const Floats f(a, beam), c(b, beam);
+            for (int j = 1; j <= ny; ++j)
+                for (int i = 1; i <= nx; ++i) w = std::max(w, std::abs(c.at(i, j) - f.at(i, j)));
+        }
+        return w;
+    };
+    EXPECT_LT(worst(perfect, even, 8, 8), 1e-6);
+
+    const InputSpec spec{.ca = "yes", .defect = "edge", .size_x = 12, .size_y = 9, .size_z = 120};
+    const std::string edge = "{edge}\n===\n1 2 1 0 1\n6.2 4.4 60.3\n0 1 0\n0.34\n1.0\n0\n";
+    KorvexRun fine(spec), graded(spec);
+    ASSERT_TRUE(fine.run(edge)) << fine.output;
+    ASSERT_TRUE(graded.run(edge, "", "--slice-thickness=auto:0.01")) << graded.output;
+    const std::vector<std::string> table = read_lines(graded.file("in.slice"));
+    ASSERT_LT(table.size(), 80u); // of 120
+    double exit = 0.0, at_core = 0.0;
+    for (const std::string& line : table) {
+        double centre = 0.0, thick = 0.0;
+        std::sscanf(line.c_str(), "%*d %lf %lf %lf", &centre, &thick, &exit);
+        if (std::abs(centre - 60.5) < 0.5 * thick) at_core = thick;
+    }
+    EXPECT_EQ(exit, 120.0);
+    EXPECT_EQ(at_core, 1.0);
+    EXPECT_GT(worst(fine, graded, 12, 9), 0.0);
+    EXPECT_LT(worst(fine, graded, 12, 9), 1e-3);
+
+    KorvexRun faulted({.ca = "yes", .defect = "pg_loop"}),
+        faulted_even({.ca = "yes", .defect = "pg_loop"});
+    ASSERT_TRUE(faulted.run(kMidFault, "", "--slice-thickness=auto:1")) << faulted.output;
+    ASSERT_TRUE(faulted_even.run(kMidFault)) << faulted_even.output;
+    EXPECT_LT(worst(faulted, faulted_even, 8, 8), 1e-3);
+
+    for (const auto& [in, words] : {std::pair{InputSpec{.ca = "no"}, "column approximation"},
+                                    std::pair{InputSpec{.job = 2, .ca = "yes"}, "job 1"}}) {
+        KorvexRun refused(in);
+        EXPECT_FALSE(refused.run("", "", "--slice-thickness=auto"));
+        EXPECT_TRUE(contains(refused.output, words)) << refused.output;
+        EXPECT_FALSE(std::filesystem::exists(refused.file("in00g"))) << words;
+    }
+}

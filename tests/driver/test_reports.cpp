@@ -301,6 +301,9 @@ TEST(CommandLine, ModesFilesEnginesAndMessages) {
         {{"-t", "in", "--pixel-size=2A"}, 'u', refused + "The pixel size \"2A\" is not a length"},
         {{"-t", "in", "--pixel-size= 2"}, 'u', refused + "The pixel size \" 2\" is not a length"},
         {{"-t", "in", "--pixel-size="}, 'u', refused + "The pixel size \"\" is not a length"},
+        {{"-t", "in", "--slice-thickness=auto:0"}, 'u', refused + "The slice tolerance \":0\" is not"},
+        {{"-t", "in", "--slice-thickness=autox"}, 'u', refused + "The slice tolerance \"x\" is not"},
+        {{"-t", "in", "--slice-thickness=auto:-1"}, 'u', refused + "The slice tolerance \":-1\""},
     };
     // clang-format on
     for (const Case& c : cases) {

@@ -91,6 +91,12 @@ def test_a_coarser_grid_keeps_the_columns_it_meets():
     assert np.array_equal(coarse.image(0), fine.image(0)[1::3, 1::3])
     with pytest.raises(korvex.Error, match="pixel_size -2"):
         korvex.simulate(size=(36, 24), thickness=40, pixel_size=-2)
+    deep = dict(size=(36, 24), thickness=200, column_approximation="yes",
+                defect=korvex.Edge(b="1/2[1 0 1]", line=(0, 1, 0), point=(16, 0, 100)))
+    graded = korvex.simulate(slice_thickness="auto:0.01", **deep)
+    assert 0 < np.abs(graded.image(0) - korvex.simulate(**deep).image(0)).max() < 1e-3
+    with pytest.raises(korvex.Error, match="auto:x"):
+        korvex.simulate(size=(36, 24), thickness=40, slice_thickness="auto:x")
 
 
 KINDS = [
