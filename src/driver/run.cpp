@@ -213,6 +213,7 @@ void end_run(State& st, RunContext& rc) {
     st.sliceposition.clear();
     st.slicethickness.clear();
     st.graded = false;
+    st.slice_reach.clear();
 }
 
 void select_condition(State& st, RunContext& rc, int s) {

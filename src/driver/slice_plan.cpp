@@ -134,19 +134,28 @@ std::string plan_graded_slices(State& st, DefectField& field) {
         return fits;
     };
     std::vector<int> joined;
+    std::array<double, kJoined.size()> reach{};
     int sampled = 0;
     for (int first = 1; first <= n;) {
         check_stop_signal();
         while (sampled < std::min(n, first + kWindow - 1)) sample(++sampled);
         int take = 1;
-        for (const int s : kJoined)
-            if (first + s - 1 <= n && joinable(first, s)) {
-                take = s;
-                break;
-            }
+        for (std::size_t k = 0; k < kJoined.size(); ++k) {
+            const int s = kJoined[k];
+            if (first + s - 1 > n || !joinable(first, s)) continue;
+            take = s;
+            const double* c =
+                &terms[static_cast<std::size_t>((first + s / 2 - 1) % kWindow) * cols];
+            for (std::size_t q = 0; q < cols; ++q) reach[k] = std::max(reach[k], std::abs(c[q]));
+            break;
+        }
         joined.push_back(take);
         first += take;
     }
+    st.slice_reach.clear();
+    for (std::size_t k = 0; k < kJoined.size(); ++k)
+        st.slice_reach.push_back(
+            {kJoined[k] * step, 2.0 * reach[k] / std::abs(st.mtx_beams(top)) + 1e-9});
     // Each slice's centre is that of its middle step, as the even slicing places it.
     st.graded = false;
     st.effslicenumber = static_cast<int>(joined.size());

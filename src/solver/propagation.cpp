@@ -78,6 +78,11 @@ const solver::TransferTable* table_for(const State& st, const SliceData<N>& sd,
         if (t.dz == sd.dz) return t.serves_small_strains() ? &t : nullptr;
     solver::TransferTable& t = tabs.by_dz.emplace_back();
     const double slice_error = kTableFoilError / std::max(1, st.effslicenumber);
+    // Graded slices thicker than the even step hold only the strains their planner saw there
+    // (farther ones, in rows it did not sample, are solved exactly).
+    double reach = kTableMaxScalar;
+    for (const auto& [dz, scalar] : st.slice_reach)
+        if (dz == sd.dz) reach = std::min(reach, scalar);
     const auto nodes = [&](solver::TransferTable& table) {
         if (exact)
             solver::detail::build_table<N, solver::detail::OneLane<solver::ExactNode<N>>>(
@@ -97,7 +102,7 @@ const solver::TransferTable* table_for(const State& st, const SliceData<N>& sd,
     bool worth = false;
     for (int refine = 1; refine <= 16 && !worth; refine *= 2) {
         solver::TransferTable probe;
-        probe.plan(tabs.form, sd.dz, slice_error, kTableMaxScalar, kTableMaxBytes, refine, 3);
+        probe.plan(tabs.form, sd.dz, slice_error, reach, kTableMaxBytes, refine, 3);
         nodes(probe);
         finer(probe);
         worth = probe.serves_small_strains();
@@ -117,8 +122,7 @@ const solver::TransferTable* table_for(const State& st, const SliceData<N>& sd,
     // their finer tables serve them instead. Cells still rough are solved exactly.
     const int max_refine = tabs.form.dims == 2 ? 1 : 16;
     for (int refine = 1;; refine *= 2) {
-        const bool whole =
-            t.plan(tabs.form, sd.dz, slice_error, kTableMaxScalar, kTableMaxBytes, refine);
+        const bool whole = t.plan(tabs.form, sd.dz, slice_error, reach, kTableMaxBytes, refine);
         nodes(t);
         if (!whole || refine == max_refine || std::count(t.rough.begin(), t.rough.end(), 1) == 0)
             break;

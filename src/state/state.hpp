@@ -109,6 +109,10 @@ struct SampleGrid {
     // Set when the slices are not all equal (automatic slicing): slice l then spans
     // sliceposition(l) -+ slicethickness(l) / 2.
     bool graded = false;
+    // Graded slices: for each thickness above the even step, twice the largest strain scalar
+    // (the term of the beam of largest order over that order) sampled at those slices' centres,
+    // the range a table of that thickness needs (1/Angstrom).
+    std::vector<std::array<double, 2>> slice_reach;
 
     // Depth of the centre of slice `islice` below the entrance surface, Angstrom.
     double slice_centre(int islice) const {
