@@ -128,6 +128,8 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
         // vector in any order, and brought into cache for what follows), every column carried
         // by the table or solved, the new amplitudes summed into `total`. Returns the terms' sum.
         auto carry_row = [&](std::ptrdiff_t first) {
+            // The tabulated columns' new amplitudes, summed where no store can reach the sum.
+            double tabulated = 0.0;
             double row_terms = 0.0;
             for (int r = 0; r < n; ++r) {
                 const double* t = grid.sgr + first + ncol * r;
@@ -153,7 +155,7 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
                                                                                       xi);
                                      return N > 0;
                                  },
-                                 &total))
+                                 &tabulated))
                     continue;
                 if (by_row2 && !grid.passes(c) && fits[i]) {
                     std::size_t apart = 0;
@@ -167,7 +169,7 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
                                              w3, w1, a, apart, xr, xi);
                                      return N > 0;
                                  },
-                                 &total))
+                                 &tabulated))
                         continue;
                 }
                 if (!by_row && !by_row2 && tab && !grid.passes(c) && fits[i] &&
@@ -177,12 +179,13 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
                             return tab->table.template transfer<N>(g3[i], g1[i], xr, xi, ts.s.p(),
                                                                    xi + n);
                         },
-                        &total))
+                        &tabulated))
                     continue;
                 col[count++] = c;
                 if (count == L) flush();
             }
             if (count > 0) flush();
+            total += tabulated;
             carried += npx;
             return row_terms;
         };
