@@ -7,6 +7,7 @@
 #include "state/fmt.hpp"
 #include "state/textout.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -208,6 +209,14 @@ std::vector<std::string> parameter_report(const State& st, const std::tm& now,
     entry("size of each grid (in Angstrom)", Rec() << st.size_x / st.n_pixel_x << " * "
                                                    << st.size_y / st.n_pixel_y << " * "
                                                    << st.size_z / st.n_slice);
+    if (st.graded) { // automatic slicing: the slices made of those grids
+        int thickest = 1;
+        for (int l = 1; l <= st.effslicenumber; ++l)
+            thickest = std::max(thickest, nint(st.slicethickness(l) * st.n_slice / st.size_z));
+        entry("automatic slices (phase tolerance in radians)",
+              Rec() << st.effslicenumber << " of 1 to " << thickest << " grids, "
+                    << st.slice_tolerance);
+    }
     line(Rec("Fourier components of periodical potentials (U(0)-U(")
          << st.n_beams << "g), in Angstrom E(-2))");
     r.push_back(fmt_a("U(  0)=", 7) + fmt_f(st.u0, 14, 10));

@@ -106,6 +106,10 @@ TEST(GridSteps, AutomaticSlicesAreThinOnlyWhereTheStrainChanges) {
         if (std::abs(centre - 60.5) < 0.5 * thick) at_core = thick;
     }
     EXPECT_EQ(exit, 120.0);
+    const std::string par = read_file(graded.file("in.par"));
+    EXPECT_TRUE(contains(par, " " + std::to_string(table.size()) + " of 1 to ") &&
+                contains(par, " grids, 0.01\n"))
+        << par;
     EXPECT_EQ(at_core, 1.0);
     EXPECT_GT(worst(fine, graded, 12, 9), 0.0);
     EXPECT_LT(worst(fine, graded, 12, 9), 1e-3);
