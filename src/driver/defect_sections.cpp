@@ -7,10 +7,15 @@
 #include "defects/tetrahedron.hpp"
 #include "defects/void.hpp"
 #include "driver/defect_files.hpp"
+#include "driver/population_file.hpp"
 #include "optics/crystal.hpp"
 #include "optics/vectors.hpp"
 #include "output/record.hpp"
 #include "state/fmt.hpp"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
 
 namespace korvex {
 
@@ -163,6 +168,27 @@ std::vector<std::string> dissociated_section(const std::string& file) {
     return s.lines;
 }
 
+// The file, its tolerance and how many defects of each kind it holds, in the order of the
+// kinds' first entries.
+std::vector<std::string> population_section(const std::string& file) {
+    const PopulationFile f = read_population_file(file);
+    Section s;
+    s.add_rule();
+    s.entry("Population file", Rec(file));
+    s.entry("Tolerance on a defect's strain term", Rec() << f.tolerance << " 1/Angstrom");
+    s.entry("Number of defects", Rec() << static_cast<int>(f.entries.size()));
+    std::vector<std::pair<DefectKind, int>> kinds;
+    for (const PopulationEntry& e : f.entries) {
+        auto at = std::find_if(kinds.begin(), kinds.end(),
+                               [&](const auto& k) { return k.first == e.kind; });
+        if (at == kinds.end()) at = kinds.insert(kinds.end(), {e.kind, 0});
+        ++at->second;
+    }
+    for (const auto& [kind, count] : kinds)
+        s.entry(std::string("  ") + kind_word(kind), Rec() << count);
+    return s.lines;
+}
+
 } // namespace
 
 std::vector<std::string> defect_section(const State& st) {
@@ -183,6 +209,8 @@ std::vector<std::string> defect_section(const State& st) {
         return inclusion_section(st.f_defect);
     case DefectKind::dissociated:
         return dissociated_section(st.f_defect);
+    case DefectKind::population:
+        return population_section(st.f_defect);
     default:
         return {};
     }

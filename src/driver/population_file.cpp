@@ -57,29 +57,6 @@ decltype(PopulationEntry::config) read_kind(DefectKind kind, RecordReader& r) {
     }
 }
 
-const char* kind_word(DefectKind kind) {
-    switch (kind) {
-    case DefectKind::edge:
-        return "edge";
-    case DefectKind::screw:
-        return "screw";
-    case DefectKind::loop:
-        return "loop";
-    case DefectKind::pg_loop:
-        return "pg_loop";
-    case DefectKind::tetrahedron:
-        return "tetrahedron";
-    case DefectKind::vacancy:
-        return "void";
-    case DefectKind::inclusion:
-        return "inclusion";
-    case DefectKind::dissociated:
-        return "dissociated";
-    default:
-        return "3D-strain";
-    }
-}
-
 [[noreturn]] void bad(const std::string& where, const std::string& what, const std::string& read) {
     throw ReadError(
         std::vector<std::string>{"Error reading " + where + ": " + what, "Read: " + read});
@@ -211,6 +188,29 @@ void check_voids(const PopulationFile& f) {
 }
 
 } // namespace
+
+const char* kind_word(DefectKind kind) {
+    switch (kind) {
+    case DefectKind::edge:
+        return "edge";
+    case DefectKind::screw:
+        return "screw";
+    case DefectKind::loop:
+        return "loop";
+    case DefectKind::pg_loop:
+        return "pg_loop";
+    case DefectKind::tetrahedron:
+        return "tetrahedron";
+    case DefectKind::vacancy:
+        return "void";
+    case DefectKind::inclusion:
+        return "inclusion";
+    case DefectKind::dissociated:
+        return "dissociated";
+    default:
+        return "3D-strain";
+    }
+}
 
 PopulationFile read_population_file(const std::string& path) {
     PopulationFile f;

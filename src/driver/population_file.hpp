@@ -39,6 +39,9 @@ struct PopulationFile {
     std::vector<PopulationEntry> entries;
 };
 
+// The word of a kind in a population file ("edge", "void", "3D-strain", ...).
+const char* kind_word(DefectKind kind);
+
 // Reads and checks the whole file: each entry by its kind's reader, at most one strain
 // background, at most kMaxPopulationEntries entries, no void overlapping another bounded defect.
 PopulationFile read_population_file(const std::string& path);

@@ -139,6 +139,15 @@ TEST(ParameterReport, RecordsSectionsConditionTextsAndProgressLines) {
     // clang-format on
     EXPECT_EQ(std::count(sec.begin(), sec.end(), " Elasticity"), 0);
 
+    // A population's section: its file, tolerance and defects by kind.
+    dir.write("pop.ini", "{p}\n===\n1e-3\ndefect void\n3.0\n10 10 10\ndefect edge " + dir.str() +
+                             "edge.ini\ndefect void\n2.0\n30 30 30\n");
+    st.defect = "population", st.defect_kind = DefectKind::population;
+    st.f_defect = dir.str() + "pop.ini";
+    sec = parameter_report(st, fixed_time(), defect_section(st));
+    EXPECT_EQ(after(sec, " Number of defects", 7),
+              (Lines{" 3", rule, "   void", " 2", rule, "   edge", " 1"}));
+
     // Condition values name the result files of a series: truncated (not rounded) to two decimals
     // in 20 characters, and a stop beyond 1E9; the progress line appears once per whole percent.
     const std::pair<double, const char*> conditions[] = {
