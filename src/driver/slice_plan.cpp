@@ -65,13 +65,14 @@ std::string plan_graded_slices(State& st, DefectField& field) {
     for (int b = 2; b <= st.n_beams; ++b)
         if (std::abs(st.mtx_beams(b)) > std::abs(st.mtx_beams(top))) top = b;
     const std::size_t cols = static_cast<std::size_t>(nx) * rows.size();
-    // The terms of the last kWindow even slices sampled, and whether a sampled column of each
-    // crossed a fault, lay in a void or had a term that is not finite.
-    std::vector<double> terms(kWindow * cols);
+    // The terms of the last kWindow even slices sampled (in single precision, which the
+    // estimate, far above the error, does not need more than: half the memory), and whether a
+    // sampled column of each crossed a fault, lay in a void or had a term that is not finite.
+    std::vector<float> terms(kWindow * cols);
     std::array<bool, kWindow> event{};
     const bool voids = holds_voids(st);
     auto sample = [&](int l) {
-        double* t = &terms[static_cast<std::size_t>((l - 1) % kWindow) * cols];
+        float* t = &terms[static_cast<std::size_t>((l - 1) % kWindow) * cols];
         if (field.fills_rows()) {
             const RowFill fill = field.rows_of_slice(st, st.work(), l);
 #pragma omp parallel for schedule(static)
@@ -85,7 +86,8 @@ std::string plan_graded_slices(State& st, DefectField& field) {
             const int j = rows[k];
             for (int i = 1; i <= nx; ++i) {
                 const double v = st.s_g_r(i, j, top);
-                t[k * static_cast<std::size_t>(nx) + static_cast<std::size_t>(i - 1)] = v;
+                t[k * static_cast<std::size_t>(nx) + static_cast<std::size_t>(i - 1)] =
+                    static_cast<float>(v);
                 ev = ev || !std::isfinite(v) || st.s_f(i, j, 1) != 0.0 || st.s_f(i, j, 2) != 0.0 ||
                      st.s_f(i, j, 3) != 0.0 || (voids && st.flag_vacancy(i, j) == 0);
             }
@@ -113,14 +115,14 @@ std::string plan_graded_slices(State& st, DefectField& field) {
         for (int l = first; l < first + s; ++l)
             if (event[static_cast<std::size_t>((l - 1) % kWindow)]) return false;
         const double allowed = st.slice_tolerance * s / n;
-        auto plane = [&](int l) {
+        auto plane = [&](int l) -> const float* {
             return &terms[static_cast<std::size_t>((l - 1) % kWindow) * cols];
         };
-        std::array<const double*, kWindow> t{};
+        std::array<const float*, kWindow> t{};
         for (int l = first; l < first + s; ++l) t[static_cast<std::size_t>(l - first)] = plane(l);
-        const double* c = t[static_cast<std::size_t>(s / 2)];
-        const double* a = t[0];
-        const double* b = t[static_cast<std::size_t>(s - 1)];
+        const float* c = t[static_cast<std::size_t>(s / 2)];
+        const float* a = t[0];
+        const float* b = t[static_cast<std::size_t>(s - 1)];
         const double thick = s * step;
         const double turn =
             kPi * kPi / 12.0 * thick * thick * thick * commutator / ((s - 1) * step);
@@ -128,8 +130,10 @@ std::string plan_graded_slices(State& st, DefectField& field) {
 #pragma omp parallel for schedule(static) reduction(&& : fits)
         for (std::size_t q = 0; q < cols; ++q) {
             double sum = 0.0;
-            for (int i = 0; i < s; ++i) sum += t[static_cast<std::size_t>(i)][q] - c[q];
-            fits = fits && kTwoPi * step * std::abs(sum) + turn * std::abs(b[q] - a[q]) <= allowed;
+            for (int i = 0; i < s; ++i)
+                sum += static_cast<double>(t[static_cast<std::size_t>(i)][q]) - c[q];
+            const double slope = static_cast<double>(b[q]) - a[q];
+            fits = fits && kTwoPi * step * std::abs(sum) + turn * std::abs(slope) <= allowed;
         }
         return fits;
     };
@@ -144,9 +148,9 @@ std::string plan_graded_slices(State& st, DefectField& field) {
             const int s = kJoined[k];
             if (first + s - 1 > n || !joinable(first, s)) continue;
             take = s;
-            const double* c =
-                &terms[static_cast<std::size_t>((first + s / 2 - 1) % kWindow) * cols];
-            for (std::size_t q = 0; q < cols; ++q) reach[k] = std::max(reach[k], std::abs(c[q]));
+            const float* c = &terms[static_cast<std::size_t>((first + s / 2 - 1) % kWindow) * cols];
+            for (std::size_t q = 0; q < cols; ++q)
+                reach[k] = std::max(reach[k], std::abs(static_cast<double>(c[q])));
             break;
         }
         joined.push_back(take);
