@@ -45,9 +45,7 @@ std::string graded_slices_refusal(const State& st) {
     if (st.illumination.scanning())
         return "Automatic slicing (--slice-thickness=auto) does not serve a scanning probe "
                "(use --slice-thickness=A)";
-    if (st.defect_kind == DefectKind::strain)
-        return "Automatic slicing (--slice-thickness=auto) cannot read strain files: they hold "
-               "the terms of even slices (use --slice-thickness=A)";
+    if (st.defect_kind == DefectKind::strain) return kGradedStrainFiles;
     return "";
 }
 

@@ -34,6 +34,11 @@ inline constexpr int kPlanRowStep = 4;
 // number above zero, the whole text; nothing when `rest` is neither.
 std::optional<double> auto_slice_tolerance(const std::string& rest);
 
+// Why automatic slicing cannot take strain files (alone or as a population's background).
+inline constexpr const char* kGradedStrainFiles =
+    "Automatic slicing (--slice-thickness=auto) cannot read strain files: they hold the terms "
+    "of even slices (use --slice-thickness=A)";
+
 // Why automatic slicing cannot serve the run as set up ("" when it can): it needs the column
 // approximation "yes" and images (job 1) or reports (job 999), no probe and no strain files.
 std::string graded_slices_refusal(const State& st);

@@ -13,6 +13,7 @@
 // Each file may be text or binary (state/gradient_stream.hpp), told apart by its first bytes.
 #include "defects/column_rule.hpp"
 #include "driver/defect_fields.hpp"
+#include "driver/slice_plan.hpp"
 #include "state/fmt.hpp"
 
 #include "optics/vectors.hpp"
@@ -40,6 +41,7 @@ class StrainField final : public DefectField {
   public:
     explicit StrainField(std::string base) : base_(std::move(base)) {}
     void fill_slice(const State& st, Workspace& w, int islice) override {
+        if (st.graded) halt(kGradedStrainFiles); // a population's background
         if (next_ == 0 || islice < next_) open(st, w);
         // Slices before the one wanted are read all the same: their records must be valid.
         while (next_ <= islice) read_slice();

@@ -83,6 +83,11 @@ const solver::TransferTable* table_for(const State& st, const SliceData<N>& sd,
     double reach = kTableMaxScalar;
     for (const auto& [dz, scalar] : st.slice_reach)
         if (dz == sd.dz) reach = std::min(reach, scalar);
+    if (reach < kTableMaxScalar) { // two cells beyond them: a table serves one cell less
+        solver::TransferTable spacing;
+        spacing.plan(tabs.form, sd.dz, slice_error, kTableMaxScalar, kTableMaxBytes, 1, 1);
+        reach = std::min(kTableMaxScalar, reach + 2.0 * spacing.h3);
+    }
     const auto nodes = [&](solver::TransferTable& table) {
         if (exact)
             solver::detail::build_table<N, solver::detail::OneLane<solver::ExactNode<N>>>(

@@ -127,4 +127,17 @@ TEST(GridSteps, AutomaticSlicesAreThinOnlyWhereTheStrainChanges) {
         EXPECT_TRUE(contains(refused.output, words)) << refused.output;
         EXPECT_FALSE(std::filesystem::exists(refused.file("in00g"))) << words;
     }
+    // The table of a thick slice spans the (here tiny) strains it was planned with, and more.
+    KorvexRun far(spec);
+    ASSERT_TRUE(far.run("{edge}\n===\n1 2 1 0 1\n6.2 4.4 900.3\n0 1 0\n0.34\n1.0\n0\n", "",
+                        "--engine=table --slice-thickness=auto"))
+        << far.output;
+    EXPECT_TRUE(contains(far.output, " Column engine: table, 0 % of column-slices solved exactly"))
+        << far.output;
+
+    KorvexRun background({.ca = "yes", .defect = "population", .size_x = 9, .size_y = 7});
+    write_smooth_box(background);
+    EXPECT_FALSE(
+        background.run("{p}\n===\n1e-4\ndefect 3D-strain\n'box'\n", "", "--slice-thickness=auto"));
+    EXPECT_TRUE(contains(background.output, "cannot read strain files")) << background.output;
 }
