@@ -77,7 +77,7 @@ KORVEX_HOT bool tabulated_column(const SliceData<N>& sd, const Grid& grid, Table
     }
     if (!apply(re, im)) return false;
     const double p = grid.jump(c);
-    jump_phase<1>(sd.phase_coef.p(), &p, n, re, im);
+    if (p != 0.0) jump_phase<1>(sd.phase_coef.p(), &p, n, re, im); // most columns have no jump
     double s = 0.0;
     for (int r = 0; r < n; ++r) {
         grid.phi[c + grid.ncol * r] = cplx(re[r], im[r]);
