@@ -12,6 +12,7 @@
 #pragma once
 
 #include "state/state.hpp"
+#include "state/vector_width.hpp"
 
 #include <array>
 #include <cmath>
@@ -195,13 +196,7 @@ struct AngularWeights {
 // Several columns at once, as many as one vector register of the build's machine holds (8 with
 // AVX-512, 4 with AVX, else 2): every operation acts on all lanes with the rounding of the
 // scalar operation, so each lane gives bit for bit what the scalar evaluation gives.
-#if defined(__AVX512F__)
-inline constexpr int kFieldLanes = 8;
-#elif defined(__AVX__)
-inline constexpr int kFieldLanes = 4;
-#else
-inline constexpr int kFieldLanes = 2;
-#endif
+inline constexpr int kFieldLanes = kVectorDoubles;
 using FieldLanes = double __attribute__((vector_size(8 * kFieldLanes)));
 
 inline double lane_sqrt(double v) {

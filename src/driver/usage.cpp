@@ -15,7 +15,7 @@ const std::vector<OptionHelp>& option_table() {
         {"--pixel-size=A", "columns A Angstrom apart (default: about one per Angstrom)"},
         {"--slice-thickness=A", "slices A Angstrom thick (default: about one per Angstrom)"},
         {"--slice-thickness=auto[:T]",
-         "slices of 1 to 27 such steps where the strain allows, phase error T (1e-3 rad)"},
+         "slices of 1 to 27 such steps where the strain allows, phase error T (0.01 rad)"},
         {"--detector=bf:B", "probe scan, bright-field detector of 0 .. B mrad"},
         {"--detector=adf:B1:B2", "probe scan, annular dark field of B1 .. B2 mrad"},
         {"--convergence=MRAD", "probe convergence semi-angle (default 0)"},

@@ -13,19 +13,15 @@
 #pragma once
 
 #include "solver/rotations.hpp"
+#include "state/vector_width.hpp"
 
 #include <cstddef>
 #include <cstring>
+#include <utility>
 
 namespace korvex::solver::detail {
 
-#if defined(__AVX512F__)
-inline constexpr int kNodeWidth = 8;
-#elif defined(__AVX__)
-inline constexpr int kNodeWidth = 4;
-#else
-inline constexpr int kNodeWidth = 2;
-#endif
+inline constexpr int kNodeWidth = kVectorDoubles;
 using NodeLanes = double __attribute__((vector_size(8 * kNodeWidth)));
 
 KORVEX_HOT NodeLanes node_lanes(const double* p) {
@@ -35,23 +31,17 @@ KORVEX_HOT NodeLanes node_lanes(const double* p) {
 }
 
 // Lanes r .. r + kNodeWidth - 1 of the 2 kNodeWidth lanes of (lo, hi).
-template <int R> KORVEX_HOT NodeLanes lanes_from(NodeLanes lo, NodeLanes hi) {
+template <int R, int... I>
+KORVEX_HOT NodeLanes lanes_from(NodeLanes lo, NodeLanes hi, std::integer_sequence<int, I...>) {
 #if defined(__clang__)
-    if constexpr (kNodeWidth == 8)
-        return __builtin_shufflevector(lo, hi, R, R + 1, R + 2, R + 3, R + 4, R + 5, R + 6, R + 7);
-    else if constexpr (kNodeWidth == 4)
-        return __builtin_shufflevector(lo, hi, R, R + 1, R + 2, R + 3);
-    else
-        return __builtin_shufflevector(lo, hi, R, R + 1);
+    return __builtin_shufflevector(lo, hi, (R + I)...);
 #else
     using Index = long long __attribute__((vector_size(8 * kNodeWidth)));
-    if constexpr (kNodeWidth == 8)
-        return __builtin_shuffle(lo, hi, Index{R, R + 1, R + 2, R + 3, R + 4, R + 5, R + 6, R + 7});
-    else if constexpr (kNodeWidth == 4)
-        return __builtin_shuffle(lo, hi, Index{R, R + 1, R + 2, R + 3});
-    else
-        return __builtin_shuffle(lo, hi, Index{R, R + 1});
+    return __builtin_shuffle(lo, hi, Index{(R + I)...});
 #endif
+}
+template <int R> KORVEX_HOT NodeLanes lanes_from(NodeLanes lo, NodeLanes hi) {
+    return lanes_from<R>(lo, hi, std::make_integer_sequence<int, kNodeWidth>{});
 }
 
 // phi <- S phi, `element(at)` giving the 8 doubles of S from `at` (an offset in a node) as
