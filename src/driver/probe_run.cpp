@@ -44,11 +44,7 @@ void check_illumination(const State& st, const RunContext& rc) {
     if (st.ca != ColumnApprox::yes)
         halt({probe + " is computed in the column approximation: the input's column "
                       "approximation must be \"yes\".",
-              "Read: \"" +
-                  std::string(st.ca == ColumnApprox::no     ? "no"
-                              : st.ca == ColumnApprox::half ? "half"
-                                                            : "unknown") +
-                  "\" in \"" + st.f_in + "\""});
+              "Read: \"" + std::string(column_approx_name(st.ca)) + "\" in \"" + st.f_in + "\""});
     if (st.job != Job::amplitude_images && st.job != Job::thickness_fringes &&
         st.job != Job::reports_only)
         halt({probe + " makes detector images (job 1) or thickness fringes (job 2).",

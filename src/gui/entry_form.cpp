@@ -436,10 +436,7 @@ std::string input_file_text(const State& st, int first, int last) {
       << trim(st.sample)
       << "\nJob: 1 images, 2 thickness fringes, 3 layer images, 9 amplitude-phase\n"
       << job_number(st.job) << "\nColumn approximation: yes, no or half\n"
-      << (st.ca == ColumnApprox::yes    ? "yes"
-          : st.ca == ColumnApprox::half ? "half"
-                                        : "no")
-      << "\nAccelerating voltage in kV\n"
+      << ca_text(st.ca) << "\nAccelerating voltage in kV\n"
       << typed(st.voltage)
       << "\nDefect: no, edge, screw, loop, void, pg_loop, tetrahedron or 3D-strain\n"
       << trim(st.defect) << "\nImage width along x in Angstrom\n"

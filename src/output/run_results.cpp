@@ -33,19 +33,6 @@ Signal image(const State& st, const Array3<double>& a, int n) {
     return s;
 }
 
-const char* column_approx_text(ColumnApprox ca) {
-    switch (ca) {
-    case ColumnApprox::yes:
-        return "yes";
-    case ColumnApprox::no:
-        return "no";
-    case ColumnApprox::half:
-        return "half";
-    default:
-        return "unknown";
-    }
-}
-
 std::vector<double> vec(const Vec3& v) {
     return {v[0], v[1], v[2]};
 }
@@ -66,7 +53,7 @@ void begin_run(RunResults& r, const State& st, std::string defect_configuration,
     p.emplace_back("specimen", trim(st.sample_no));
     p.emplace_back("crystal", trim(st.sample));
     p.emplace_back("job", static_cast<long long>(job_number(st.job)));
-    p.emplace_back("column_approximation", std::string(column_approx_text(st.ca)));
+    p.emplace_back("column_approximation", std::string(column_approx_name(st.ca)));
     p.emplace_back("voltage_kV", st.voltage);
     p.emplace_back("defect", trim(st.defect));
     p.emplace_back("defect_file", trim(st.f_defect));

@@ -112,10 +112,7 @@ const solver::TransferTable* table_for(const State& st, const SliceData<N>& sd,
         finer(probe);
         worth = probe.serves_small_strains();
     }
-    const std::string unserved = std::string("column approximation ") +
-                                 (st.ca == ColumnApprox::yes  ? "yes"
-                                  : st.ca == ColumnApprox::no ? "no"
-                                                              : "half") +
+    const std::string unserved = std::string("column approximation ") + column_approx_name(st.ca) +
                                  ": no table serves the strains near zero";
     if (!worth) {
         t.dz = sd.dz; // remembered as "no table" for this slice thickness

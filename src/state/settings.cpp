@@ -66,6 +66,19 @@ std::optional<Engine> engine_from_name(std::string_view name) {
     return value_named<Engine>(name, kEngineNames);
 }
 
+const char* column_approx_name(ColumnApprox ca) {
+    switch (ca) {
+    case ColumnApprox::yes:
+        return "yes";
+    case ColumnApprox::no:
+        return "no";
+    case ColumnApprox::half:
+        return "half";
+    default:
+        return "unknown";
+    }
+}
+
 const char* absorption_name(Absorption a) {
     return kAbsorptionNames[static_cast<std::size_t>(a)];
 }

@@ -13,6 +13,8 @@ namespace korvex {
 // Any other text is kept as `unknown` and refused when a beam condition is set up.
 enum class ColumnApprox { yes, no, half, unknown };
 ColumnApprox column_approx_from_text(std::string_view text);
+// "yes", "no", "half" or "unknown", as reports and messages print it.
+const char* column_approx_name(ColumnApprox ca);
 
 // Whether the beams are tilted and shifted sideways ("no" and "half").
 inline bool tilted_beams(ColumnApprox ca) {
