@@ -143,8 +143,8 @@ std::shared_ptr<PyRun> run(const std::string& input, const std::optional<std::st
                            const std::string& defect_file, const std::string& engine,
                            const std::string& absorption, int threads, bool verbose,
                            double pixel_size, double slice_thickness,
-                           const std::vector<std::string>& illumination,
-                           const std::string& slicing) {
+                           const std::vector<std::string>& illumination, const std::string& slicing,
+                           double field_tolerance) {
     auto out = std::make_shared<PyRun>();
     std::ostream quiet(nullptr);
     State st;
@@ -166,7 +166,11 @@ std::shared_ptr<PyRun> run(const std::string& input, const std::optional<std::st
                  " is not a length in Angstrom above zero");
     st.pixel_size = pixel_size;
     st.slice_size = slice_thickness;
-    if (!slicing.empty()) { // "auto" or "auto:T", as --slice-thickness takes it
+    if (!std::isfinite(field_tolerance) || (field_tolerance < 0.0 && field_tolerance != -1.0))
+        halt("The field tolerance " + list_real(field_tolerance) +
+             " is not 0 or a strain term in 1/Angstrom above zero");
+    st.field_tolerance = field_tolerance; // below 0: not given
+    if (!slicing.empty()) {               // "auto" or "auto:T", as --slice-thickness takes it
         const auto tol =
             slicing.starts_with("auto") ? auto_slice_tolerance(slicing.substr(4)) : std::nullopt;
         if (!tol)
@@ -241,6 +245,7 @@ PYBIND11_MODULE(_korvex, m) {
           py::arg("defect_file") = "", py::arg("engine") = "exact",
           py::arg("absorption") = "first-order", py::arg("threads") = 0, py::arg("verbose") = false,
           py::arg("pixel_size") = 0.0, py::arg("slice_thickness") = 0.0,
-          py::arg("illumination") = std::vector<std::string>{}, py::arg("slicing") = "");
+          py::arg("illumination") = std::vector<std::string>{}, py::arg("slicing") = "",
+          py::arg("field_tolerance") = -1.0);
     m.def("version", &program_version);
 }

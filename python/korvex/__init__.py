@@ -318,7 +318,7 @@ def simulate(input_file=None, defect_file=None, *, crystal="Cu", voltage=200, g=
              defect=None, job=1, column_approximation="no", absorption=True, label="python",
              name="korvex", engine="exact", absorption_model="first-order", threads=None,
              verbose=False, pixel_size=None, slice_thickness=None, detector=None,
-             convergence=None, directions=None):
+             convergence=None, directions=None, field_tolerance=None):
     """Runs KORVEX in this process and returns a Result; writes no file.
 
     Either an input parameter file (and a defect configuration file), read as `korvex -t`
@@ -331,6 +331,9 @@ def simulate(input_file=None, defect_file=None, *, crystal="Cu", voltage=200, g=
     A scanning (convergent-probe) run: detector = "bf:B" or "adf:B1:B2" (mrad), or a list of
     them, convergence = the probe's semi-angle (mrad), directions = incident directions across
     the disc; the result's `detectors` then hold one image per detector.
+    field_tolerance: loops and tetrahedra sampled at every few columns where the error of a
+    strain term stays within it (1/Angstrom; 0: every column; default: every column for a
+    defect alone, a tenth of the population's tolerance for a population).
     """
     threads = int(threads or 0)
     illumination = []
@@ -344,7 +347,8 @@ def simulate(input_file=None, defect_file=None, *, crystal="Cu", voltage=200, g=
     options = dict(engine=engine, absorption=absorption_model, threads=threads, verbose=verbose,
                    pixel_size=float(pixel_size or 0.0),
                    slice_thickness=0.0 if slicing else float(slice_thickness or 0.0),
-                   illumination=illumination, slicing=slicing)
+                   illumination=illumination, slicing=slicing,
+                   field_tolerance=-1.0 if field_tolerance is None else float(field_tolerance))
     if input_file is not None:
         return Result(_korvex.run(os.fspath(input_file), None,
                                   os.fspath(defect_file) if defect_file else "", **options))

@@ -2,6 +2,7 @@
 
 #include "defects/column_rule.hpp"
 #include "defects/loop_iso.hpp"
+#include "defects/row_samples.hpp"
 #include "state/checks.hpp"
 #include "state/error.hpp"
 #include "state/fmt.hpp"
@@ -170,7 +171,8 @@ PgLoopSlice::PgLoopSlice(const State& st, const PgLoopFile& f, int marker, int i
       z_(st.slice_centre(islice) - f_.position[2]),
       z_above_(islice > 1 ? (st.graded ? st.centre_above(islice) - f_.position[2]
                                        : z_ - st.size[2] / st.n_xyz[2])
-                          : std::numeric_limits<double>::quiet_NaN()) {
+                          : std::numeric_limits<double>::quiet_NaN()),
+      sampling_(std::max(0.0, st.field_tolerance)) {
     const Mat3 t = coordinates_transfer({1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}, st.co_x,
                                         cross_product(st.foil, st.co_x), st.foil);
     const Vec3 n = mul(t, f_.normal);
@@ -246,6 +248,12 @@ void PgLoopSlice::row(std::span<const PgLoopSlice> loops, int j, Array3<double>&
     for (int i = 1; i <= nx; ++i)
         for (int c = 1; c <= 3; ++c) sf(i, j, c) = 0.0;
     for (const PgLoopSlice& loop : loops) loop.mark_crossings(j, sf, proj);
+    if (a.sampling_ > 0.0) {
+        std::array<const PgLoopSlice*, kMaxLoops> all{};
+        for (std::size_t k = 0; k < loops.size(); ++k) all[k] = &loops[k];
+        sampled_terms({all.data(), loops.size()}, j, 1, nx, sgr, false);
+        return;
+    }
 
     // kFieldLanes columns at a time (a short last group repeats its last column): the gradient
     // of every loop, a column on a leg of one (where the field is undefined without a core
@@ -280,6 +288,28 @@ void PgLoopSlice::row(std::span<const PgLoopSlice> loops, int j, Array3<double>&
                 for (int q = 0; q < used; ++q) out[q] = sum[q];
         }
     }
+}
+
+std::array<int, 2> PgLoopSlice::sampling_zone(int j) const {
+    const double dx = sx_ / nx_;
+    const double reach = f_.radius + 2.0 * kSampleStep * dx + 1.0;
+    const double y = (j - 0.5) * sy_ / ny_ - f_.position[1];
+    const double h2 = reach * reach - y * y - z_ * z_;
+    if (!(h2 > 0.0)) return {1, 0};
+    const double h = std::sqrt(h2);
+    // Column numbers, clamped before they become integers.
+    const double lo = std::clamp((f_.position[0] - h) / dx + 0.5, -1.0, nx_ + 2.0);
+    const double hi = std::clamp((f_.position[0] + h) / dx + 0.5, -1.0, nx_ + 2.0);
+    return {static_cast<int>(std::floor(lo)), static_cast<int>(std::ceil(hi))};
+}
+
+std::array<double, 2> PgLoopSlice::term_weights() const {
+    double w1 = 0.0, w3 = 0.0;
+    for (int n = 1; n <= nb_; ++n) {
+        w3 = std::max(w3, std::abs(static_cast<double>(tilts_.order(n))));
+        if (lateral_) w1 = std::max(w1, std::abs(tilts_.order(n) * tilts_.tan_tilt(n)));
+    }
+    return {w1, w3};
 }
 
 void PgLoopSlice::column(const std::array<double, 2>& xy, Array3<double>& sgr,
@@ -318,37 +348,49 @@ void PgLoopSlice::add_terms(int j, int first, int last, Array3<double>& sgr) con
     add_far_terms(j, n1 + 1, last, sgr);
 }
 
+namespace {
+
+// The gradient (x and z components) of the infinitesimal loop of unit normal N and Burgers
+// direction B, strength cb, at (x, y, z) from its centre: infinitesimal_loop_terms written out
+// so that a loop over columns vectorises.
+struct FarLoop {
+    Vec3 N, B;
+    double cb, nu, delta, K27, K1;
+    FarLoop(const Vec3& n, const Vec3& b, double c, double poisson)
+        : N(n), B(b), cb(c), nu(poisson), delta(b[0] * n[0] + b[1] * n[1] + b[2] * n[2]),
+          K27(b[0] * n[2] + b[2] * n[0]), K1(2.0 * n[0] * b[0] - delta) {}
+    [[gnu::always_inline]] inline void at(double x, double y, double z, double& gx,
+                                          double& gz) const {
+        const double r2 = x * x + y * y + z * z;
+        const double r = std::sqrt(r2);
+        const double inv3 = 1.0 / (r2 * r), inv5 = inv3 / r2, inv7 = inv5 / r2;
+        const double rn = x * N[0] + y * N[1] + z * N[2];
+        const double rb = x * B[0] + y * B[1] + z * B[2];
+        const double P = rn * rb;
+        const double F1 = (1.0 - 2.0 * nu) * inv3;
+        const double F4 = 3.0 * x * inv5;
+        const double Q9 = B[0] * rn + N[0] * rb - x * delta;
+        const double Q29 = N[2] * rb + B[2] * rn;
+        gz =
+            cb * (Q29 * F4 - 15.0 * x * z * inv7 * P + K27 * F1 + (6.0 * nu - 3.0) * z * inv5 * Q9);
+        gx = cb * ((N[0] * rb + B[0] * rn) * F4 + K1 * F1 + (3.0 * inv5 - 15.0 * x * x * inv7) * P +
+                   Q9 * (6.0 * nu - 3.0) * x * inv5);
+    }
+};
+
+} // namespace
+
 void PgLoopSlice::add_far_terms(int j, int first, int last, Array3<double>& sgr) const {
     if (first > last) return;
-    // infinitesimal_loop_terms, written out here for a whole stretch so that it vectorises:
-    // the gradients first, then each beam's term.
+    // The gradients of a stretch first, then each beam's term.
     constexpr int kStretch = 64;
     double gx[kStretch], gz[kStretch];
-    const double y = (j - 0.5) * sy_ / ny_ - f_.position[1], z = z_, nu = f_.poissonsratio;
-    const Vec3 N = far_n_, B = far_b_;
-    const double cb = far_cb_;
-    const double delta = B[0] * N[0] + B[1] * N[1] + B[2] * N[2];
-    const double K27 = B[0] * N[2] + B[2] * N[0], K1 = 2.0 * N[0] * B[0] - delta;
+    const double y = (j - 0.5) * sy_ / ny_ - f_.position[1], z = z_;
+    const FarLoop far(far_n_, far_b_, far_cb_, f_.poissonsratio);
     for (int i0 = first; i0 <= last; i0 += kStretch) {
         const int m = std::min(kStretch, last - i0 + 1);
-        for (int k = 0; k < m; ++k) {
-            const double x = (i0 + k - 0.5) * sx_ / nx_ - f_.position[0];
-            const double r2 = x * x + y * y + z * z;
-            const double r = std::sqrt(r2);
-            const double inv3 = 1.0 / (r2 * r), inv5 = inv3 / r2, inv7 = inv5 / r2;
-            const double rn = x * N[0] + y * N[1] + z * N[2];
-            const double rb = x * B[0] + y * B[1] + z * B[2];
-            const double P = rn * rb;
-            const double F1 = (1.0 - 2.0 * nu) * inv3;
-            const double F4 = 3.0 * x * inv5;
-            const double Q9 = B[0] * rn + N[0] * rb - x * delta;
-            const double Q29 = N[2] * rb + B[2] * rn;
-            gz[k] = cb * (Q29 * F4 - 15.0 * x * z * inv7 * P + K27 * F1 +
-                          (6.0 * nu - 3.0) * z * inv5 * Q9);
-            gx[k] =
-                cb * ((N[0] * rb + B[0] * rn) * F4 + K1 * F1 +
-                      (3.0 * inv5 - 15.0 * x * x * inv7) * P + Q9 * (6.0 * nu - 3.0) * x * inv5);
-        }
+        for (int k = 0; k < m; ++k)
+            far.at((i0 + k - 0.5) * sx_ / nx_ - f_.position[0], y, z, gx[k], gz[k]);
         for (int n = 1; n <= nb_; ++n) {
             const int order = tilts_.order(n);
             if (order == 0) continue;
@@ -356,6 +398,133 @@ void PgLoopSlice::add_far_terms(int j, int first, int last, Array3<double>& sgr)
             double* out = &sgr(i0, j, n);
             for (int k = 0; k < m; ++k) out[k] += wx * gx[k] + wz * gz[k];
         }
+    }
+}
+
+void PgLoopSlice::sampled_terms(std::span<const PgLoopSlice* const> loops, int j, int first,
+                                int last, Array3<double>& sgr, bool add) {
+    if (loops.empty() || first > last) return;
+    const PgLoopSlice& a = *loops.front();
+    thread_local std::vector<double> g1, g3;
+    const std::size_t len = static_cast<std::size_t>(last - first + 1);
+    g1.assign(len, 0.0);
+    g3.assign(len, 0.0);
+    add_sampled_rates(loops, j, first, last, g1.data(), g3.data());
+    for (int n = 1; n <= a.nb_; ++n) {
+        const int m = a.tilts_.order(n);
+        const double wx = a.lateral_ ? m * a.tilts_.tan_tilt(n) : 0.0, wz = m;
+        double* out = &sgr(first, j, n);
+        if (add) {
+            if (m != 0)
+                for (std::size_t k = 0; k < len; ++k) out[k] += wx * g1[k] + wz * g3[k];
+        } else {
+            for (std::size_t k = 0; k < len; ++k) out[k] = m == 0 ? 0.0 : wx * g1[k] + wz * g3[k];
+        }
+    }
+}
+
+void PgLoopSlice::add_sampled_rates(std::span<const PgLoopSlice* const> loops, int j, int first,
+                                    int last, double* r1, double* r3) {
+    if (loops.empty() || first > last) return;
+    const PgLoopSlice& a = *loops.front();
+    thread_local RowSampleScratch scratch;
+    thread_local std::vector<double> g1, g3, xs, fx, fz;
+    thread_local std::vector<int> near_at;
+    thread_local std::vector<std::array<int, 2>> zones;
+    const std::size_t len = static_cast<std::size_t>(last - first + 1);
+    g1.resize(len);
+    g3.resize(len);
+    const double dx = a.sx_ / a.nx_;
+    zones.clear();
+    std::array<double, 2> w{};
+    for (const PgLoopSlice* l : loops) {
+        if (l->style_ == LoopStyle::pure_fault) continue;
+        const std::array<int, 2> z = l->sampling_zone(j);
+        if (z[0] <= z[1]) zones.push_back(z);
+        const std::array<double, 2> lw = l->term_weights();
+        w = {std::max(w[0], lw[0]), std::max(w[1], lw[1])};
+    }
+    // The zones joined where they overlap or touch, in order.
+    std::sort(zones.begin(), zones.end());
+    std::size_t nz = 0;
+    for (const std::array<int, 2>& z : zones) {
+        if (nz > 0 && z[0] <= zones[nz - 1][1] + 1)
+            zones[nz - 1][1] = std::max(zones[nz - 1][1], z[1]);
+        else
+            zones[nz++] = z;
+    }
+    zones.resize(nz);
+    const FieldLanes zero{};
+    // Every loop's gradient summed: within its `near` the angular dislocations' sum (taken as
+    // zero on a side, where it is not finite: only the zone holds such columns), beyond it the
+    // infinitesimal loop.
+    const auto exact = [&](const int* cols, int count, double* o1, double* o3) {
+        const std::size_t nc = static_cast<std::size_t>(count);
+        std::fill(o1, o1 + nc, 0.0);
+        std::fill(o3, o3 + nc, 0.0);
+        xs.resize(nc);
+        for (const PgLoopSlice* lp : loops) {
+            const PgLoopSlice& l = *lp;
+            if (l.style_ == LoopStyle::pure_fault) continue;
+            const double y = (j - 0.5) * l.sy_ / l.ny_ - l.f_.position[1], z = l.z_;
+            const double near2 = l.near_ * l.near_; // infinite: every column near
+            near_at.clear();
+            for (std::size_t k = 0; k < nc; ++k) xs[k] = (cols[k] - 0.5) * dx - l.f_.position[0];
+            if (std::isfinite(near2)) {
+                // The infinitesimal loop at every column first (a loop that vectorises), kept
+                // where the column is far.
+                const FarLoop far(l.far_n_, l.far_b_, l.far_cb_, l.f_.poissonsratio);
+                fx.resize(nc);
+                fz.resize(nc);
+                for (std::size_t k = 0; k < nc; ++k) far.at(xs[k], y, z, fx[k], fz[k]);
+                for (std::size_t k = 0; k < nc; ++k) {
+                    if (xs[k] * xs[k] + y * y + z * z < near2) {
+                        near_at.push_back(static_cast<int>(k));
+                    } else {
+                        o1[k] += fx[k];
+                        o3[k] += fz[k];
+                    }
+                }
+            } else {
+                for (std::size_t k = 0; k < nc; ++k) near_at.push_back(static_cast<int>(k));
+            }
+            const int nn = static_cast<int>(near_at.size());
+            for (int s0 = 0; s0 < nn; s0 += kFieldLanes) {
+                std::array<FieldLanes, 3> p{};
+                for (int q = 0; q < kFieldLanes; ++q)
+                    p[0][q] = xs[static_cast<std::size_t>(
+                        near_at[static_cast<std::size_t>(std::min(s0 + q, nn - 1))])];
+                p[1] = zero + y;
+                p[2] = zero + z;
+                const std::array<FieldLanes, 3> g = l.kernel_.gradient_lanes(p);
+                const auto ok =
+                    (g[0] - g[0] == zero) & (g[1] - g[1] == zero) & (g[2] - g[2] == zero);
+                const FieldLanes a1 = ok ? g[0] : zero, a3 = ok ? g[2] : zero;
+                for (int q = 0; q < std::min(kFieldLanes, nn - s0); ++q) {
+                    const int k = near_at[static_cast<std::size_t>(s0 + q)];
+                    o1[k] += a1[q];
+                    o3[k] += a3[q];
+                }
+            }
+        }
+    };
+    sampled_rates(first, last, zones, a.sampling_, w[0], w[1], exact, g1.data(), g3.data(),
+                  scratch);
+    for (std::size_t k = 0; k < len; ++k) {
+        r1[k] += g1[k];
+        r3[k] += g3[k];
+    }
+}
+
+void PgLoopSlice::add_rates_as_terms(int j, int first, int last, const double* r1, const double* r3,
+                                     Array3<double>& sgr) const {
+    const std::size_t len = static_cast<std::size_t>(last - first + 1);
+    for (int n = 1; n <= nb_; ++n) {
+        const int m = tilts_.order(n);
+        if (m == 0 || first > last) continue;
+        const double wx = lateral_ ? m * tilts_.tan_tilt(n) : 0.0, wz = m;
+        double* out = &sgr(first, j, n);
+        for (std::size_t k = 0; k < len; ++k) out[k] += wx * r1[k] + wz * r3[k];
     }
 }
 

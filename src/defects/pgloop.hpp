@@ -111,6 +111,23 @@ class PgLoopSlice {
     // allows), at a small part of the cost.
     void add_terms(int j, int first, int last, Array3<double>& sgr) const;
     void set_near(double near) { near_ = near; }
+    // Away from the loop's sides, the field sampled at every kSampleStep-th column and
+    // interpolated between where the error estimated stays within `tol` in a term (1/Angstrom;
+    // 0: every column evaluated). Set from the state's field tolerance when made.
+    void set_sampling(double tol) { sampling_ = tol; }
+    double sampling() const { return sampling_; }
+    // The terms of columns first..last of row j of the loops together, their fields sampled
+    // (each loop's beyond its `near` the infinitesimal loop's): written, or added when `add`.
+    static void sampled_terms(std::span<const PgLoopSlice* const> loops, int j, int first, int last,
+                              Array3<double>& sgr, bool add);
+    // Their G1 and G3 (the gradient's components along sample x and z), so sampled, added to
+    // r1 and r3 (indexed from `first`).
+    static void add_sampled_rates(std::span<const PgLoopSlice* const> loops, int j, int first,
+                                  int last, double* r1, double* r3);
+    // The term of every beam of columns first..last of row j from G1 and G3 (indexed from
+    // `first`), added to sgr.
+    void add_rates_as_terms(int j, int first, int last, const double* r1, const double* r3,
+                            Array3<double>& sgr) const;
     // grad (g . u) of that infinitesimal loop at p from the centre (sample frame, 1/Angstrom).
     Vec3 far_gradient(const Vec3& p) const;
     const PgLoopKernel& kernel() const { return kernel_; }
@@ -136,6 +153,12 @@ class PgLoopSlice {
     double z_;         // depth of the slice centre from the loop centre
     double z_above_;   // that of the slice above, NaN for the first slice
     double near_ = std::numeric_limits<double>::infinity();
+    double sampling_ = 0.0;
+    // The columns of row j within the loop's radius and a margin from its centre: the
+    // sampling's zone (empty when first > last).
+    std::array<int, 2> sampling_zone(int j) const;
+    // The largest weights of G1 and G3 in a beam's term.
+    std::array<double, 2> term_weights() const;
     Vec3 far_n_{}, far_b_{}; // unit normal and Burgers direction, sample frame
     double far_cb_ = 0.0;    // -A |b| / (8 pi (1 - nu)), times |g|
     void add_exact_terms(int j, int first, int last, Array3<double>& sgr) const;

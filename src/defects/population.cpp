@@ -166,7 +166,7 @@ namespace {
 class SliceDefect {
   public:
     SliceDefect(const State& st, const BoundedDefect& d, double reach, int islice,
-                const std::vector<double>& near = {})
+                const std::vector<double>& near = {}, double sampling = 0.0)
         : kind_(d.kind()), c_(d.centre()), nx_(st.n_xyz[0]), ny_(st.n_xyz[1]),
           dx_(st.size[0] / st.n_xyz[0]), dy_(st.size[1] / st.n_xyz[1]),
           z_(st.slice_centre(islice) - c_[2]) {
@@ -181,9 +181,10 @@ class SliceDefect {
         };
         cols_ = span(c_[0], half, dx_, nx_);
         rows_ = span(c_[1], half, dy_, ny_);
-        const auto set_near = [this, &near] {
+        const auto set_near = [this, &near, sampling] {
             for (std::size_t k = 0; k < loops_.size() && k < near.size(); ++k)
                 loops_[k].set_near(near[k]);
+            for (PgLoopSlice& l : loops_) l.set_sampling(sampling);
         };
         if (const auto* f = std::get_if<PgLoopFile>(&d.config)) {
             loops_.emplace_back(st, *f, d.marker, islice);
@@ -210,12 +211,22 @@ class SliceDefect {
     int first_row() const { return rows_[0]; }
     int last_row() const { return rows_[1]; }
 
-    // Adds the defect's terms of row j to w.
+    bool reaches_row(int j) const { return j >= rows_[0] && j <= rows_[1]; }
+    std::array<int, 2> columns() const { return cols_; }
+    // A loop or tetrahedron's loops, with their fields sampled along the rows they reach.
+    const std::vector<PgLoopSlice>& sampled_loops() const {
+        static const std::vector<PgLoopSlice> none;
+        return !loops_.empty() && loops_.front().sampling() > 0.0 ? loops_ : none;
+    }
+
+    // Adds the defect's terms of row j to w (a sampled loop's jumps only: its terms come with
+    // those of the others, see PopulationSlice::add_row).
     void add_row(int j, Workspace& w) const {
         if (j < rows_[0] || j > rows_[1]) return;
         const auto [first, last] = cols_;
         if (!loops_.empty()) {
-            for (const PgLoopSlice& l : loops_) l.add_terms(j, first, last, w.s_g_r);
+            if (loops_.front().sampling() == 0.0)
+                for (const PgLoopSlice& l : loops_) l.add_terms(j, first, last, w.s_g_r);
             for (const PgLoopSlice& l : loops_) l.add_jumps(j, first, last, w.s_f, w.projection);
             return;
         }
@@ -270,9 +281,29 @@ class PopulationSlice {
                 bins_[static_cast<std::size_t>(b)].push_back(static_cast<int>(k));
         }
     }
+    // Row j of every defect reaching it. The loops whose fields are sampled add their G1 and
+    // G3 to those of the row, which then make every beam's term at once.
     void add_row(int j, Workspace& w) const {
-        for (const int k : bins_[static_cast<std::size_t>((j - 1) / kRowBlock)])
-            defects_[static_cast<std::size_t>(k)].add_row(j, w);
+        const std::vector<int>& bin = bins_[static_cast<std::size_t>((j - 1) / kRowBlock)];
+        thread_local std::vector<double> r1, r3;
+        const PgLoopSlice* any = nullptr;
+        for (const int k : bin) {
+            const SliceDefect& d = defects_[static_cast<std::size_t>(k)];
+            if (!d.reaches_row(j) || d.sampled_loops().empty()) continue;
+            if (!any) {
+                any = &d.sampled_loops().front();
+                r1.assign(static_cast<std::size_t>(w.s_g_r.n1()), 0.0);
+                r3.assign(r1.size(), 0.0);
+            }
+            std::array<const PgLoopSlice*, PgLoopSlice::kMaxLoops> loops{};
+            const std::vector<PgLoopSlice>& own = d.sampled_loops();
+            for (std::size_t q = 0; q < own.size(); ++q) loops[q] = &own[q];
+            const auto [first, last] = d.columns();
+            PgLoopSlice::add_sampled_rates({loops.data(), own.size()}, j, first, last,
+                                           r1.data() + first - 1, r3.data() + first - 1);
+        }
+        if (any) any->add_rates_as_terms(j, 1, w.s_g_r.n1(), r1.data(), r3.data(), w.s_g_r);
+        for (const int k : bin) defects_[static_cast<std::size_t>(k)].add_row(j, w);
     }
     const std::vector<SliceDefect>& defects() const { return defects_; }
 
@@ -368,6 +399,12 @@ class PopulationField final : public DefectField {
                          [this](std::size_t a, std::size_t b) { return top_[a] < top_[b]; });
     }
 
+    // The error a loop's sampled field may add to a term: the run's field tolerance where
+    // given, else a tenth of the population's.
+    double sampling(const State& st) const {
+        return st.field_tolerance >= 0.0 ? st.field_tolerance : 0.1 * pop_.tolerance;
+    }
+
     // The defects whose reach cuts slice `islice`.
     std::vector<SliceDefect> slice_defects(const State& st, int islice) const {
         const double z = st.slice_centre(islice);
@@ -376,7 +413,7 @@ class PopulationField final : public DefectField {
             if (top_[k] > z) break;
             const BoundedDefect& d = pop_.bounded[k];
             if (d.centre()[2] + reach_[k] < z) continue;
-            SliceDefect sd(st, d, reach_[k], islice, near_[k]);
+            SliceDefect sd(st, d, reach_[k], islice, near_[k], sampling(st));
             if (sd.reaches()) out.push_back(std::move(sd));
         }
         return out;

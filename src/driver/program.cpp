@@ -74,6 +74,19 @@ bool long_options(std::vector<std::string>& args, CommandLine& cl, std::ostream&
             } else {
                 cl.slice_tolerance = 0.0;
             }
+        } else if (a.rfind("--field-tolerance=", 0) == 0) {
+            const std::string t = a.substr(18);
+            // 0 (every column evaluated) or a tolerance above zero.
+            const std::optional<double> v =
+                t.find_first_not_of("0.") == std::string::npos && t.find('0') != std::string::npos
+                    ? std::optional(0.0)
+                    : length_value(t);
+            if (!v) {
+                refuse(out, "The field tolerance \"" + t +
+                                "\" is not 0 or a strain term in 1/Angstrom above zero");
+                return false;
+            }
+            cl.field_tolerance = *v;
         } else if (a == "--help") {
             cl.help = true;
         } else if (a == "--hdf5") {
@@ -227,6 +240,7 @@ int run_program(int argc, char** argv, const GraphicFactory& gui,
     st.pixel_size = cl.pixel_size;
     st.slice_size = cl.slice_size;
     st.slice_tolerance = cl.slice_tolerance;
+    st.field_tolerance = cl.field_tolerance;
     st.illumination = cl.illumination;
     RunResults results;
     if (cl.hdf5) {

@@ -56,6 +56,7 @@ struct CommandLine {
     bool help = false;                         // --help: the usage lines printed, nothing run
     double pixel_size = 0.0, slice_size = 0.0; // --pixel-size=A, --slice-thickness=A (0: 1 A)
     double slice_tolerance = 0.0;              // --slice-thickness=auto[:T] (0: even slices)
+    double field_tolerance = -1.0;             // --field-tolerance=T (below 0: not given)
     Illumination illumination;                 // --convergence=, --directions=, --detector=
     bool hdf5 = false;                         // --hdf5: the results also in <out>.h5
 };

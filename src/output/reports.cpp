@@ -209,6 +209,9 @@ std::vector<std::string> parameter_report(const State& st, const std::tm& now,
     entry("size of each grid (in Angstrom)", Rec() << st.size_x / st.n_pixel_x << " * "
                                                    << st.size_y / st.n_pixel_y << " * "
                                                    << st.size_z / st.n_slice);
+    if (st.field_tolerance > 0.0)
+        entry("loop fields sampled (tolerance on a strain term, 1/Angstrom)",
+              Rec() << st.field_tolerance);
     if (st.graded) { // automatic slicing: the slices made of those grids
         int thickest = 1;
         for (int l = 1; l <= st.effslicenumber; ++l)

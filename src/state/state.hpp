@@ -69,6 +69,11 @@ struct InputParameters {
     // Automatic slicing: slices of 1, 3, 9 or 27 of those steps wherever the strain terms allow
     // it, the largest phase error they may add to a column over the foil (radians); 0: off.
     double slice_tolerance = 0.0;
+    // Loops and tetrahedra: the error allowed in a strain term (1/Angstrom) where their field is
+    // sampled at every few columns and interpolated between (defects/row_samples.hpp); 0: every
+    // column evaluated; below 0: not given (a population then takes a tenth of its own
+    // tolerance, a defect alone evaluates every column).
+    double field_tolerance = -1.0;
 
     // crystal directions (crystal axes)
     Vec3 foil{}; // zone axis = sample z

@@ -185,7 +185,8 @@ def test_ctrl_c_stops_a_run_cleanly_and_the_next_runs(scratch):
 
 def test_a_population_of_keyword_defects_runs_as_its_file(scratch):
     tet, void = korvex.Tetrahedron((16, 12, 20), 12), korvex.Void(4, (6, 6, 10))
-    kw = dict(size=(32, 24), thickness=40, beams=(-1, 2), column_approximation="yes", threads=1)
+    kw = dict(size=(32, 24), thickness=40, beams=(-1, 2), column_approximation="yes", threads=1,
+              field_tolerance=0)  # every column evaluated, as a defect alone has it
 
     def same(a, b):
         return all(np.array_equal(x.image, y.image) for x, y in zip(a.beams, b.beams))
@@ -202,6 +203,16 @@ def test_a_population_of_keyword_defects_runs_as_its_file(scratch):
     for bad in ([], [korvex.Population([tet])], [korvex.DefectFile("edge", "a b.ini")], ["edge"]):
         with pytest.raises((ValueError, TypeError)):
             korvex.Population(bad).text()
+
+
+def test_a_sampled_field_stays_close_and_a_bad_tolerance_is_refused():
+    kw = dict(size=(96, 64), thickness=60, beams=(-1, 2), column_approximation="yes", threads=2,
+              defect=korvex.Tetrahedron((48, 32, 30), 16))
+    every, sampled = korvex.simulate(**kw), korvex.simulate(field_tolerance=1e-5, **kw)
+    diff = max(np.abs(a.image - b.image).max() for a, b in zip(every.beams, sampled.beams))
+    assert 0 < diff < 1e-4
+    with pytest.raises(korvex.Error, match="field tolerance"):
+        korvex.simulate(field_tolerance=-2, **kw)
 
 
 def test_a_scanning_run_equals_the_programs_and_refuses_what_it_refuses(scratch):
