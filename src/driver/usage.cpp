@@ -16,8 +16,8 @@ const std::vector<OptionHelp>& option_table() {
         {"--slice-thickness=A", "slices A Angstrom thick (default: about one per Angstrom)"},
         {"--slice-thickness=auto[:T]",
          "slices of 1 to 27 such steps where the strain allows, phase error T (0.01 rad)"},
-        {"--field-tolerance=T", "loops, tetrahedra: field interpolated between every 4th column "
-                                "where its error < T (1/A)"},
+        {"--field-tolerance=T",
+         "loops, tetrahedra: field sampled, interpolated where its error < T (1/A); 0: none"},
         {"--detector=bf:B", "probe scan, bright-field detector of 0 .. B mrad"},
         {"--detector=adf:B1:B2", "probe scan, annular dark field of B1 .. B2 mrad"},
         {"--convergence=MRAD", "probe convergence semi-angle (default 0)"},
