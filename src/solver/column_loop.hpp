@@ -117,24 +117,31 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
                 const std::ptrdiff_t c = col[l];
                 if (grid.passes(c)) continue;
                 ++solved;
-                for (int r = 0; r < n; ++r) {
+                for (int r = 0; r < n; ++r)
                     grid.phi[c + ncol * r] = cplx(re[r * L + l], im[r * L + l]);
-                    total += re[r * L + l] + im[r * L + l];
-                }
             }
             count = 0;
         };
         // One slice through the row that starts at column `first`: the row's terms summed (as a
         // vector in any order, and brought into cache for what follows), every column carried
-        // by the table or solved, the new amplitudes summed into `total`. Returns the terms' sum.
+        // by the table or solved, then the row's amplitudes summed into `total` (as a vector,
+        // after the columns: a sum carried through them would wait on each). Returns the terms'
+        // sum.
         auto carry_row = [&](std::ptrdiff_t first) {
-            // The tabulated columns' new amplitudes, summed where no store can reach the sum.
-            double tabulated = 0.0;
             double row_terms = 0.0;
             for (int r = 0; r < n; ++r) {
                 const double* t = grid.sgr + first + ncol * r;
 #pragma omp simd reduction(+ : row_terms)
                 for (std::ptrdiff_t c = 0; c < npx; ++c) row_terms += t[c];
+            }
+            // Whether a column of the row takes a fault's jump in this slice.
+            bool jumps = false;
+            for (int q = 0; q < 3; ++q) {
+                const double* f = grid.sf + first + ncol * q;
+                bool any = false;
+#pragma omp simd reduction(|| : any)
+                for (std::ptrdiff_t c = 0; c < npx; ++c) any = any || f[c] != 0.0;
+                jumps = jumps || any;
             }
             if (tab)
                 tab->form.template recover_row<N>(grid.sgr + first, ncol, static_cast<int>(npx),
@@ -155,7 +162,7 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
                                                                                       xi);
                                      return N > 0;
                                  },
-                                 &tabulated))
+                                 jumps))
                     continue;
                 if (by_row2 && !grid.passes(c) && fits[i]) {
                     std::size_t apart = 0;
@@ -169,7 +176,7 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
                                              w3, w1, a, apart, xr, xi);
                                      return N > 0;
                                  },
-                                 &tabulated))
+                                 jumps))
                         continue;
                 }
                 if (!by_row && !by_row2 && tab && !grid.passes(c) && fits[i] &&
@@ -179,13 +186,19 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
                             return tab->table.template transfer<N>(g3[i], g1[i], xr, xi, ts.s.p(),
                                                                    xi + n);
                         },
-                        &tabulated))
+                        jumps))
                     continue;
                 col[count++] = c;
                 if (count == L) flush();
             }
             if (count > 0) flush();
-            total += tabulated;
+            for (int r = 0; r < n; ++r) {
+                const double* a = reinterpret_cast<const double*>(grid.phi + first + ncol * r);
+                double sum = 0.0;
+#pragma omp simd reduction(+ : sum)
+                for (std::ptrdiff_t c = 0; c < 2 * npx; ++c) sum += a[c];
+                total += sum;
+            }
             carried += npx;
             return row_terms;
         };

@@ -60,11 +60,11 @@ struct SliceTable {
 };
 
 // Carries column c through the slice by `apply(re, im)`, which transfers the column's split
-// amplitudes in place or returns false when the column must be solved exactly. The new
-// amplitudes are added to *sum when given (see `solve_every_column`).
+// amplitudes in place or returns false when the column must be solved exactly. Without
+// `jumps` (no column of its row has one) the fault phase is not looked at.
 template <int N, class Apply>
 KORVEX_HOT bool tabulated_column(const SliceData<N>& sd, const Grid& grid, TableScratch<N>& ts,
-                                 std::ptrdiff_t c, Apply&& apply, double* sum = nullptr) {
+                                 std::ptrdiff_t c, Apply&& apply, bool jumps = true) {
     const int n = N > 0 ? N : sd.n;
     double* re = ts.col.p();
     double* im = re + n;
@@ -76,14 +76,11 @@ KORVEX_HOT bool tabulated_column(const SliceData<N>& sd, const Grid& grid, Table
         im[r] = grid.phi[c + grid.ncol * r].imag();
     }
     if (!apply(re, im)) return false;
-    const double p = grid.jump(c);
-    if (p != 0.0) jump_phase<1>(sd.phase_coef.p(), &p, n, re, im); // most columns have no jump
-    double s = 0.0;
-    for (int r = 0; r < n; ++r) {
-        grid.phi[c + grid.ncol * r] = cplx(re[r], im[r]);
-        s += re[r] + im[r];
+    if (jumps) {
+        const double p = grid.jump(c);
+        if (p != 0.0) jump_phase<1>(sd.phase_coef.p(), &p, n, re, im); // most columns have none
     }
-    if (sum) *sum += s;
+    for (int r = 0; r < n; ++r) grid.phi[c + grid.ncol * r] = cplx(re[r], im[r]);
     return true;
 }
 
