@@ -331,9 +331,9 @@ def simulate(input_file=None, defect_file=None, *, crystal="Cu", voltage=200, g=
     A scanning (convergent-probe) run: detector = "bf:B" or "adf:B1:B2" (mrad), or a list of
     them, convergence = the probe's semi-angle (mrad), directions = incident directions across
     the disc; the result's `detectors` then hold one image per detector.
-    field_tolerance: loops and tetrahedra sampled at every few columns where the error of a
-    strain term stays within it (1/Angstrom; 0: every column; default: every column for a
-    defect alone, a tenth of the population's tolerance for a population).
+    field_tolerance: loops, tetrahedra and edge dislocations sampled at every few columns where
+    the error of a strain term stays within it (1/Angstrom; 0: every column; default: every
+    column for a defect alone, a tenth of the population's tolerance for a population).
     """
     threads = int(threads or 0)
     illumination = []

@@ -1,6 +1,7 @@
 #include "defects/edge.hpp"
 
 #include "defects/column_rule.hpp"
+#include "defects/row_samples.hpp"
 #include "optics/crystal.hpp"
 #include "state/checks.hpp"
 #include "state/error.hpp"
@@ -141,6 +142,7 @@ EdgeRows::EdgeRows(const State& st, Workspace& w, const EdgeConfig& cfg, int isl
         wx_(n) = s_.column_approx ? 0.0 : bt.order(n) * bt.tan_tilt(n);
     }
     z_ = st.slice_centre(islice) - s_.origin[2];
+    sampling_ = std::max(0.0, st.field_tolerance);
 }
 
 void EdgeRows::column(double x, double y) const {
@@ -151,6 +153,10 @@ void EdgeRows::column(double x, double y) const {
 
 void EdgeRows::fill(int j) const {
     const double y = (j - 0.5) * sy_ / ny_ - s_.origin[1];
+    if (sampling_ > 0.0) {
+        fill_sampled(j, y);
+        return;
+    }
     // The rates along sample axes 1 and 3 of a stretch of the row, then every beam's stretch
     // from them.
     constexpr int kStretch = 64;
@@ -174,6 +180,58 @@ void EdgeRows::fill(int j) const {
             const double a = wx_(n), b = wz_(n);
             for (int k = 0; k < m; ++k) row[k] = a * g1[k] + b * g3[k];
         }
+    }
+}
+
+void EdgeRows::fill_sampled(int j, double y) const {
+    thread_local RowSampleScratch scratch;
+    thread_local std::vector<double> g1, g3;
+    g1.resize(static_cast<std::size_t>(nx_));
+    g3.resize(g1.size());
+    const double dx = sx_ / nx_;
+    // The columns within `reach` of the line: rho^2 = A x^2 + 2 B x + C along the row, x from
+    // the line's point.
+    const Mat3& t = s_.t;
+    const double u0 = t(1, 1), u1 = t(2, 1);
+    const double v0 = t(1, 2) * y + t(1, 3) * z_, v1 = t(2, 2) * y + t(2, 3) * z_;
+    const double A = u0 * u0 + u1 * u1, B = u0 * v0 + u1 * v1, C = v0 * v0 + v1 * v1;
+    const double reach = 2.0 * kSampleStep * dx + s_.r0 + 1.0;
+    std::array<int, 2> zone{1, 0};
+    const double disc = B * B - A * (C - reach * reach);
+    if (A < 1e-12) {
+        if (C < reach * reach) zone = {1, nx_};
+    } else if (disc > 0.0) {
+        const double lo = (-B - std::sqrt(disc)) / A, hi = (-B + std::sqrt(disc)) / A;
+        // Column numbers, clamped before they become integers.
+        zone = {static_cast<int>(
+                    std::floor(std::clamp((lo + s_.origin[0]) / dx + 0.5, -1.0, nx_ + 2.0))),
+                static_cast<int>(
+                    std::ceil(std::clamp((hi + s_.origin[0]) / dx + 0.5, -1.0, nx_ + 2.0)))};
+    }
+    const auto exact = [&](const int* cols, int count, double* o1, double* o3) {
+        if (s_.stroh) {
+            for (int k = 0; k < count; ++k) {
+                const Vec3 gr = s_.phase_gradient({(cols[k] - 0.5) * dx - s_.origin[0], y, z_});
+                o1[k] = gr[0];
+                o3[k] = gr[2];
+            }
+            return;
+        }
+#pragma omp simd
+        for (int k = 0; k < count; ++k)
+            isotropic_rates(s_, (cols[k] - 0.5) * dx - s_.origin[0], y, z_, o1[k], o3[k]);
+    };
+    double w1 = 0.0, w3 = 0.0;
+    for (int n = 1; n <= wx_.size(); ++n) {
+        w1 = std::max(w1, std::abs(wx_(n)));
+        w3 = std::max(w3, std::abs(wz_(n)));
+    }
+    const std::array<std::array<int, 2>, 1> zones{zone};
+    sampled_rates(1, nx_, zones, sampling_, w1, w3, exact, g1.data(), g3.data(), scratch);
+    for (int n = 1; n <= wx_.size(); ++n) {
+        double* row = &out_(1, j, n);
+        const double a = wx_(n), b = wz_(n);
+        for (std::size_t k = 0; k < g1.size(); ++k) row[k] = a * g1[k] + b * g3[k];
     }
 }
 

@@ -67,6 +67,9 @@ class EdgeRows {
     EdgeRows(const State& st, Workspace& w, const EdgeConfig& cfg, int islice,
              StrohCache* cache = nullptr);
     void fill(int j) const;
+    // With the state's field tolerance: the row sampled away from the line (see
+    // defects/row_samples.hpp).
+    void fill_sampled(int j, double y) const;
     // The terms of the single column at (x, y) from the line's point, stored at column (1, 1),
     // every other column 0.
     void column(double x, double y) const;
@@ -77,6 +80,7 @@ class EdgeRows {
     Array1<double> wx_, wz_; // the weights of G1 and G3 per beam
     int nx_, ny_;
     double sx_, sy_, z_;
+    double sampling_ = 0.0;
 };
 
 // The slice terms of every column (mesh) or of the single column at st.colxy, stored at

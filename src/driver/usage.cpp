@@ -17,7 +17,7 @@ const std::vector<OptionHelp>& option_table() {
         {"--slice-thickness=auto[:T]",
          "slices of 1 to 27 such steps where the strain allows, phase error T (0.01 rad)"},
         {"--field-tolerance=T",
-         "loops, tetrahedra: field sampled, interpolated where its error < T (1/A); 0: none"},
+         "loops, tetrahedra, edges: field sampled, interpolated where the error < T (1/A)"},
         {"--detector=bf:B", "probe scan, bright-field detector of 0 .. B mrad"},
         {"--detector=adf:B1:B2", "probe scan, annular dark field of B1 .. B2 mrad"},
         {"--convergence=MRAD", "probe convergence semi-angle (default 0)"},
