@@ -8,7 +8,8 @@
 #          (256 x 256 x 300), best of three each;
 #   memory the largest resident size of the field run with 50 and with 200 defects.
 #   bench/population_run.sh <build dir> [threads] [what...]   (what: field one memory, default
-#   all; TOL="1e-4 1e-3" sets the tolerances of "field", SIZE=512 a smaller field)
+#   all; TOL="1e-4 1e-3" sets the tolerances of "field", SIZE=512 a smaller field, PIXEL=2
+#   columns 2 Angstrom apart, FIELD=T the field tolerance: 0 evaluates every column)
 set -euo pipefail
 build="$(cd "${1:-build}" && pwd)"
 threads="${2:-2}"
@@ -43,8 +44,9 @@ for w in "${what[@]}"; do
         for tol in ${TOL:-1e-4}; do
             "$build/tools/korvex_population" --input bench.in --count "$count" \
                 --kinds 0.45 0 0.45 0.1 0 --size uniform 20 60 --tolerance "$tol" pop > /dev/null
-            label="field $size, $count defects, tolerance $tol, threads $threads:"
-            timed "$build/app/korvex" --engine=table -t bench.in pop.ini
+            label="field $size, $count defects, tolerance $tol${PIXEL:+, pixel $PIXEL}${FIELD:+, field $FIELD}, threads $threads:"
+            timed "$build/app/korvex" --engine=table ${PIXEL:+--pixel-size=$PIXEL} \
+                ${FIELD:+--field-tolerance=$FIELD} -t bench.in pop.ini
             grep "Column engine:" run.log || true
             mkdir -p "out$tol" && cp bench.in00g bench.in01g "out$tol/"
         done

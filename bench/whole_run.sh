@@ -62,7 +62,7 @@ for engine in "${engines[@]}"; do
     load="$(uptime | sed 's/.*load average: //')"
     start=$(date +%s.%N)
     OMP_NUM_THREADS="$threads" GOMP_SPINCOUNT=1000 \
-        "$build/app/korvex" --engine="$engine" -t bench.in edge.ini > run.log
+        "$build/app/korvex" --engine="$engine" ${FIELD:+--field-tolerance=$FIELD} -t bench.in edge.ini > run.log
     end=$(date +%s.%N)
     awk -v s="$start" -v e="$end" -v t="$threads" -v g="$engine" -v l="$load" 'BEGIN {
         d = e - s; printf "%-5s engine, ca '"${CA:-yes}"', '"${SIZE:-256}"' A, beams '"${BEAMS:--2 2}"', threads %d: %.2f s, %.3g column-slices per second (load %s)\n",

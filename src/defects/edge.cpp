@@ -195,7 +195,7 @@ void EdgeRows::fill_sampled(int j, double y) const {
     const double u0 = t(1, 1), u1 = t(2, 1);
     const double v0 = t(1, 2) * y + t(1, 3) * z_, v1 = t(2, 2) * y + t(2, 3) * z_;
     const double A = u0 * u0 + u1 * u1, B = u0 * v0 + u1 * v1, C = v0 * v0 + v1 * v1;
-    const double reach = 2.0 * kSampleStep * dx + s_.r0 + 1.0;
+    const double reach = kSampleMargin * dx + s_.r0 + 1.0;
     std::array<int, 2> zone{1, 0};
     const double disc = B * B - A * (C - reach * reach);
     if (A < 1e-12) {

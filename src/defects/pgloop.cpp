@@ -292,7 +292,7 @@ void PgLoopSlice::row(std::span<const PgLoopSlice> loops, int j, Array3<double>&
 
 std::array<int, 2> PgLoopSlice::sampling_zone(int j) const {
     const double dx = sx_ / nx_;
-    const double reach = f_.radius + 2.0 * kSampleStep * dx + 1.0;
+    const double reach = f_.radius + kSampleMargin * dx + 1.0;
     const double y = (j - 0.5) * sy_ / ny_ - f_.position[1];
     const double h2 = reach * reach - y * y - z_ * z_;
     if (!(h2 > 0.0)) return {1, 0};

@@ -1,8 +1,8 @@
-// The depth rates of a stretch of an image row from a field sampled at every kSampleStep-th
-// column where it is smooth. A bounded defect's field away from its lines changes over lengths
-// of the order of the distance to them: a cubic through four samples kSampleStep columns apart
-// then meets the field within a small fraction of it, and the columns between take that cubic
-// instead of their own evaluation (a quarter of the cost, or less).
+// The depth rates of a stretch of an image row from a field sampled at every 16th column where
+// it is smooth, at every 4th or 2nd where that is not smooth enough. A defect's field away from
+// its lines changes over lengths of the order of the distance to them: a cubic through four
+// samples a few columns apart then meets the field within a small fraction of it, and the
+// columns between take that cubic instead of their own evaluation.
 //
 // The error of the cubic in the middle of four samples h apart is at most 9/16 h^4 / 4! times
 // the field's fourth derivative, and the fourth difference of five neighbouring samples is h^4
@@ -22,8 +22,9 @@
 
 namespace korvex {
 
-inline constexpr int kSampleStep = 4;    // the finest sampling
-inline constexpr int kSampleCoarse = 16; // the first sampling, refined where it fails
+inline constexpr int kSampleStep = 2;    // the finest sampling
+inline constexpr int kSampleMargin = 8;  // columns around a defect's lines always evaluated
+inline constexpr int kSampleCoarse = 16; // the first sampling, refined where it fails (16, 4, 2)
 
 struct RowSampleScratch {
     std::vector<int> cols;      // the columns to evaluate
@@ -32,7 +33,7 @@ struct RowSampleScratch {
         std::vector<int> at;
         std::vector<double> c1, c3;
     };
-    std::array<Level, 2> level; // at kSampleCoarse, at kSampleStep
+    std::array<Level, 3> level; // at 16, 4 and 2 columns
 };
 
 namespace detail {
@@ -48,16 +49,22 @@ template <int H> constexpr std::array<std::array<double, 4>, H> cubic_fractions(
     return w;
 }
 inline constexpr auto kFractionsCoarse = cubic_fractions<kSampleCoarse>();
-inline constexpr auto kFractionsFine = cubic_fractions<kSampleStep>();
+inline constexpr auto kFractions4 = cubic_fractions<4>();
+inline constexpr auto kFractions2 = cubic_fractions<2>();
 
-// Columns a..b sampled every h columns, the intervals that fail sampled every h / 4, and so
+// The next finer sampling step after h, 1 (every column) after the finest.
+constexpr int finer(int h) {
+    return h > 4 ? h / 4 : h / 2;
+}
+
+// Columns a..b sampled every h columns, the intervals that fail sampled every finer(h), and so
 // on down to single columns, which go to s.cols to be evaluated.
 template <class Exact>
 void sample_stretch(int a, int b, int h, int depth, int first, double tol, double w1, double w3,
                     Exact& exact, double* g1, double* g3, RowSampleScratch& s) {
     if (h < kSampleStep || b - a + 1 < 2 * h) { // too short to gain
         if (h > kSampleStep) {
-            sample_stretch(a, b, h / 4, depth + 1, first, tol, w1, w3, exact, g1, g3, s);
+            sample_stretch(a, b, finer(h), depth + 1, first, tol, w1, w3, exact, g1, g3, s);
             return;
         }
         for (int i = a; i <= b; ++i) s.cols.push_back(i);
@@ -90,7 +97,7 @@ void sample_stretch(int a, int b, int h, int depth, int first, double tol, doubl
             ok = est <= tol; // false for a NaN
         }
         if (fail_from >= 0 && (ok || k == K)) { // the run ends before sample k
-            sample_stretch(fail_from, std::min(c0 - 1, b), h / 4, depth + 1, first, tol, w1, w3,
+            sample_stretch(fail_from, std::min(c0 - 1, b), finer(h), depth + 1, first, tol, w1, w3,
                            exact, g1, g3, s);
             fail_from = -1;
         }
@@ -103,8 +110,9 @@ void sample_stretch(int a, int b, int h, int depth, int first, double tol, doubl
             continue;
         }
         const int top = std::min(c0 + h - 1, b);
-        const std::array<double, 4>* wq =
-            h == kSampleCoarse ? kFractionsCoarse.data() : kFractionsFine.data();
+        const std::array<double, 4>* wq = h == kSampleCoarse ? kFractionsCoarse.data()
+                                          : h == 4           ? kFractions4.data()
+                                                             : kFractions2.data();
         const double a1 = c1[m - 1], b1 = c1[m], d1 = c1[m + 1], e1 = c1[m + 2];
         const double a3 = c3[m - 1], b3 = c3[m], d3 = c3[m + 1], e3 = c3[m + 2];
         for (int i = c0 + 1; i <= top; ++i) {
