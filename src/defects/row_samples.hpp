@@ -38,13 +38,16 @@ struct RowSampleScratch {
 
 namespace detail {
 
-// The weights of a cubic through samples -1, 0, 1, 2 at the fractions q / h, q = 0 .. h - 1.
-template <int H> constexpr std::array<std::array<double, 4>, H> cubic_fractions() {
-    std::array<std::array<double, 4>, H> w{};
-    for (int q = 0; q < H; ++q) {
+// The weights of a cubic through samples -1, 0, 1, 2 at the fractions q / h, q = 0 .. h - 1:
+// w[j][q] for sample j - 1 (each weight's row contiguous, so that a stretch vectorises).
+template <int H> constexpr std::array<std::array<double, H>, 4> cubic_fractions() {
+    std::array<std::array<double, H>, 4> w{};
+    for (std::size_t q = 0; q < H; ++q) {
         const double f = static_cast<double>(q) / H, fp = f + 1.0, fm = f - 1.0, f2 = f - 2.0;
-        w[static_cast<std::size_t>(q)] = {-f * fm * f2 / 6.0, fp * fm * f2 / 2.0,
-                                          -fp * f * f2 / 2.0, fp * f * fm / 6.0};
+        w[0][q] = -f * fm * f2 / 6.0;
+        w[1][q] = fp * fm * f2 / 2.0;
+        w[2][q] = -fp * f * f2 / 2.0;
+        w[3][q] = fp * f * fm / 6.0;
     }
     return w;
 }
@@ -110,15 +113,21 @@ void sample_stretch(int a, int b, int h, int depth, int first, double tol, doubl
             continue;
         }
         const int top = std::min(c0 + h - 1, b);
-        const std::array<double, 4>* wq = h == kSampleCoarse ? kFractionsCoarse.data()
-                                          : h == 4           ? kFractions4.data()
-                                                             : kFractions2.data();
+        const auto weights = [&](std::size_t j) {
+            return h == kSampleCoarse ? kFractionsCoarse[j].data()
+                   : h == 4           ? kFractions4[j].data()
+                                      : kFractions2[j].data();
+        };
+        const double *W0 = weights(0), *W1 = weights(1), *W2 = weights(2), *W3 = weights(3);
         const double a1 = c1[m - 1], b1 = c1[m], d1 = c1[m + 1], e1 = c1[m + 2];
         const double a3 = c3[m - 1], b3 = c3[m], d3 = c3[m + 1], e3 = c3[m + 2];
-        for (int i = c0 + 1; i <= top; ++i) {
-            const std::array<double, 4>& w = wq[i - c0];
-            g1[i - first] = ((w[0] * a1 + w[1] * b1) + w[2] * d1) + w[3] * e1;
-            g3[i - first] = ((w[0] * a3 + w[1] * b3) + w[2] * d3) + w[3] * e3;
+        double* o1 = g1 + (c0 - first);
+        double* o3 = g3 + (c0 - first);
+        const int nq = top - c0;
+#pragma omp simd
+        for (int q = 1; q <= nq; ++q) {
+            o1[q] = ((W0[q] * a1 + W1[q] * b1) + W2[q] * d1) + W3[q] * e1;
+            o3[q] = ((W0[q] * a3 + W1[q] * b3) + W2[q] * d3) + W3[q] * e3;
         }
     }
 }
