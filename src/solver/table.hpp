@@ -245,21 +245,22 @@ struct TransferTable {
     // table, computed together as vectors (the numbers `transfer` computes column by column);
     // then `at` tells each column where its transfer lies.
     struct RowStencil {
-        std::vector<double> w, ws; // weights in the cell, in the cell's finer table
-        std::vector<int> k, j;     // the cell (INT_MIN: outside), the finer table's interval
+        std::vector<double> w, f; // weights in the cell; the fraction of the cell
+        std::vector<int> k;       // the cell (INT_MIN: outside)
+        // The weights in a rough cell's finer table, formed by `at` for the few columns there.
+        mutable std::vector<double> ws;
     };
     void locate_row(int count, const double* g3, RowStencil& st) const {
         const std::size_t nc = static_cast<std::size_t>(count);
         if (st.k.size() < nc) {
             st.w.resize(4 * nc);
             st.ws.resize(4 * nc);
+            st.f.resize(nc);
             st.k.resize(nc);
-            st.j.resize(nc);
         }
         double* w = st.w.data();
-        double* ws = st.ws.data();
+        double* fr = st.f.data();
         int* kk = st.k.data();
-        int* jj = st.j.data();
         const double lim = K3 - 2;
         KORVEX_LANES
         for (int c = 0; c < count; ++c) {
@@ -269,12 +270,9 @@ struct TransferTable {
             const bool inside = std::abs(u) < lim;
             const double u3 = inside ? u : 0.0;
             const int k3 = static_cast<int>(std::floor(u3));
-            const double f = (u3 - k3) * kSub;
-            const int j = std::min(std::max(static_cast<int>(std::floor(f)), 0), kSub - 1);
             cubic_weights(u3 - k3, w + 4 * c);
-            cubic_weights(f - j, ws + 4 * c);
+            fr[c] = u3 - k3;
             kk[c] = inside ? k3 : std::numeric_limits<int>::min();
-            jj[c] = j;
         }
     }
     // Column c of the row located in `st`: the first of the four consecutive nodes whose
@@ -289,9 +287,12 @@ struct TransferTable {
             return node(k3 - 1, 0);
         }
         if (sub_of[cell] < 0) return nullptr;
+        // The interval of the finer table and the weights in it, as `transfer` finds them.
+        const double f = st.f[c] * kSub;
+        const int j = std::clamp(static_cast<int>(std::floor(f)), 0, kSub - 1);
+        cubic_weights(f - j, &st.ws[4 * c]);
         w = &st.ws[4 * c];
-        return sub_nodes.data() +
-               (sub_of[cell] + st.j[c]) * static_cast<std::ptrdiff_t>(node_size());
+        return sub_nodes.data() + (sub_of[cell] + j) * static_cast<std::ptrdiff_t>(node_size());
     }
 
     // S at (g3, g1) into s (node_size() doubles); false when the stencil leaves the grid.
