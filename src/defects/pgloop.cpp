@@ -251,7 +251,7 @@ void PgLoopSlice::row(std::span<const PgLoopSlice> loops, int j, Array3<double>&
     if (a.sampling_ > 0.0) {
         std::array<const PgLoopSlice*, kMaxLoops> all{};
         for (std::size_t k = 0; k < loops.size(); ++k) all[k] = &loops[k];
-        sampled_terms({all.data(), loops.size()}, j, 1, nx, sgr, false);
+        sampled_terms({all.data(), loops.size()}, j, 1, nx, sgr);
         return;
     }
 
@@ -402,7 +402,7 @@ void PgLoopSlice::add_far_terms(int j, int first, int last, Array3<double>& sgr)
 }
 
 void PgLoopSlice::sampled_terms(std::span<const PgLoopSlice* const> loops, int j, int first,
-                                int last, Array3<double>& sgr, bool add) {
+                                int last, Array3<double>& sgr) {
     if (loops.empty() || first > last) return;
     const PgLoopSlice& a = *loops.front();
     thread_local std::vector<double> g1, g3;
@@ -414,12 +414,7 @@ void PgLoopSlice::sampled_terms(std::span<const PgLoopSlice* const> loops, int j
         const int m = a.tilts_.order(n);
         const double wx = a.lateral_ ? m * a.tilts_.tan_tilt(n) : 0.0, wz = m;
         double* out = &sgr(first, j, n);
-        if (add) {
-            if (m != 0)
-                for (std::size_t k = 0; k < len; ++k) out[k] += wx * g1[k] + wz * g3[k];
-        } else {
-            for (std::size_t k = 0; k < len; ++k) out[k] = m == 0 ? 0.0 : wx * g1[k] + wz * g3[k];
-        }
+        for (std::size_t k = 0; k < len; ++k) out[k] = m == 0 ? 0.0 : wx * g1[k] + wz * g3[k];
     }
 }
 

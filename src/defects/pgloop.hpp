@@ -117,9 +117,9 @@ class PgLoopSlice {
     void set_sampling(double tol) { sampling_ = tol; }
     double sampling() const { return sampling_; }
     // The terms of columns first..last of row j of the loops together, their fields sampled
-    // (each loop's beyond its `near` the infinitesimal loop's): written, or added when `add`.
+    // (each loop's beyond its `near` the infinitesimal loop's), written to sgr.
     static void sampled_terms(std::span<const PgLoopSlice* const> loops, int j, int first, int last,
-                              Array3<double>& sgr, bool add);
+                              Array3<double>& sgr);
     // Their G1 and G3 (the gradient's components along sample x and z), so sampled, added to
     // r1 and r3 (indexed from `first`).
     static void add_sampled_rates(std::span<const PgLoopSlice* const> loops, int j, int first,
