@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -134,15 +135,15 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
 #pragma omp simd reduction(+ : row_terms)
                 for (std::ptrdiff_t c = 0; c < npx; ++c) row_terms += t[c];
             }
-            // Whether a column of the row takes a fault's jump in this slice.
-            bool jumps = false;
+            // Whether a column of the row takes a fault's jump in this slice: any bits but the
+            // sign's set (a NaN counts too), or-ed as integers so that the loop vectorises.
+            std::uint64_t bits = 0;
             for (int q = 0; q < 3; ++q) {
                 const double* f = grid.sf + first + ncol * q;
-                bool any = false;
-#pragma omp simd reduction(|| : any)
-                for (std::ptrdiff_t c = 0; c < npx; ++c) any = any || f[c] != 0.0;
-                jumps = jumps || any;
+#pragma omp simd reduction(| : bits)
+                for (std::ptrdiff_t c = 0; c < npx; ++c) bits |= std::bit_cast<std::uint64_t>(f[c]);
             }
+            const bool jumps = (bits & ~(std::uint64_t{1} << 63)) != 0;
             if (tab)
                 tab->form.template recover_row<N>(grid.sgr + first, ncol, static_cast<int>(npx),
                                                   g3.data(), g1.data(), fits.data());

@@ -36,12 +36,12 @@ KORVEX_HOT void cubic_weights(double f, double* w) {
 }
 
 // A column of S (2 n doubles) rounded up to whole vectors of 8, the widest registers.
-constexpr std::size_t column_doubles(int n) {
+[[gnu::always_inline]] constexpr std::size_t column_doubles(int n) {
     return (2 * static_cast<std::size_t>(n) + 7) / 8 * 8;
 }
 // Doubles of one node of an n-beam table: 2 n^2, padded so that the last column can be read as
 // whole vectors and the next node starts on a vector boundary.
-constexpr std::size_t node_doubles(int n) {
+[[gnu::always_inline]] constexpr std::size_t node_doubles(int n) {
     return n <= 0 ? 0
                   : (2 * static_cast<std::size_t>(n) * static_cast<std::size_t>(n - 1) +
                      column_doubles(n) + 7) /
@@ -245,22 +245,24 @@ struct TransferTable {
     // table, computed together as vectors (the numbers `transfer` computes column by column);
     // then `at` tells each column where its transfer lies.
     struct RowStencil {
-        std::vector<double> w, f; // weights in the cell; the fraction of the cell
-        std::vector<int> k;       // the cell (INT_MIN: outside)
-        // The weights in a rough cell's finer table, formed by `at` for the few columns there.
-        mutable std::vector<double> ws;
+        // Weights in the cell and in the cell's finer table, both formed for every column: at
+        // the Bragg condition half of an edge dislocation's columns lie in the rough cells
+        // around zero strain.
+        std::vector<double> w, ws;
+        std::vector<int> k, j; // the cell (INT_MIN: outside), the finer table's interval
     };
     void locate_row(int count, const double* g3, RowStencil& st) const {
         const std::size_t nc = static_cast<std::size_t>(count);
         if (st.k.size() < nc) {
             st.w.resize(4 * nc);
             st.ws.resize(4 * nc);
-            st.f.resize(nc);
             st.k.resize(nc);
+            st.j.resize(nc);
         }
         double* w = st.w.data();
-        double* fr = st.f.data();
+        double* ws = st.ws.data();
         int* kk = st.k.data();
+        int* jj = st.j.data();
         const double lim = K3 - 2;
         KORVEX_LANES
         for (int c = 0; c < count; ++c) {
@@ -270,9 +272,12 @@ struct TransferTable {
             const bool inside = std::abs(u) < lim;
             const double u3 = inside ? u : 0.0;
             const int k3 = static_cast<int>(std::floor(u3));
+            const double f = (u3 - k3) * kSub;
+            const int j = std::min(std::max(static_cast<int>(std::floor(f)), 0), kSub - 1);
             cubic_weights(u3 - k3, w + 4 * c);
-            fr[c] = u3 - k3;
+            cubic_weights(f - j, ws + 4 * c);
             kk[c] = inside ? k3 : std::numeric_limits<int>::min();
+            jj[c] = j;
         }
     }
     // Column c of the row located in `st`: the first of the four consecutive nodes whose
@@ -287,12 +292,9 @@ struct TransferTable {
             return node(k3 - 1, 0);
         }
         if (sub_of[cell] < 0) return nullptr;
-        // The interval of the finer table and the weights in it, as `transfer` finds them.
-        const double f = st.f[c] * kSub;
-        const int j = std::clamp(static_cast<int>(std::floor(f)), 0, kSub - 1);
-        cubic_weights(f - j, &st.ws[4 * c]);
         w = &st.ws[4 * c];
-        return sub_nodes.data() + (sub_of[cell] + j) * static_cast<std::ptrdiff_t>(node_size());
+        return sub_nodes.data() +
+               (sub_of[cell] + st.j[c]) * static_cast<std::ptrdiff_t>(node_size());
     }
 
     // S at (g3, g1) into s (node_size() doubles); false when the stencil leaves the grid.
