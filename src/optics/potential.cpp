@@ -7,8 +7,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <compare>
 #include <cstdint>
 #include <exception>
+#include <map>
+#include <mutex>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -151,6 +154,49 @@ double structure_ratio(Lattice lattice, int m, const std::array<int, 3>& hkl) {
     return 1.0;
 }
 
+// ---- the integrals of a run's reflections, kept for the process -------------------------------
+
+// U and U' of one reflection depend only on the voltage, the crystal (its built-in constants)
+// and the reflection: a process that runs many simulations (a Python session, a series of
+// conditions) computes each once. Only finished integrals are kept; a stop is raised again.
+struct ReflectionKey {
+    double volts;
+    std::string symbol;
+    int m;
+    std::array<int, 3> hkl;
+    int iabs;
+    auto operator<=>(const ReflectionKey&) const = default;
+};
+struct ReflectionValue {
+    double u = 0.0, ui = 0.0;
+    std::string note;
+};
+
+class ReflectionMemo {
+  public:
+    bool find(const ReflectionKey& k, ReflectionValue& v) const {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const auto it = kept_.find(k);
+        if (it == kept_.end()) return false;
+        v = it->second;
+        return true;
+    }
+    void keep(const ReflectionKey& k, const ReflectionValue& v) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (kept_.size() < kMaxKept) kept_.emplace(k, v);
+    }
+
+  private:
+    static constexpr std::size_t kMaxKept = 4096; // some 100 bytes each
+    mutable std::mutex mutex_;
+    std::map<ReflectionKey, ReflectionValue> kept_;
+};
+
+ReflectionMemo& reflection_memo() {
+    static ReflectionMemo memo;
+    return memo;
+}
+
 } // namespace
 
 double cal_fab(const std::string& symbol, double s, double f_unchanged) {
@@ -200,8 +246,23 @@ BirdKingResult birdking(double voltage_volts, const std::string& symbol,
     // may not leave a parallel loop: the first reflection's stop is raised after it.
     std::vector<std::string> notes(static_cast<std::size_t>(nmax));
     std::vector<std::exception_ptr> stops(static_cast<std::size_t>(nmax));
+    const auto key = [&](int k) {
+        const Reflection& r = reflections[static_cast<std::size_t>(k - 1)];
+        return ReflectionKey{voltage_volts, symbol, r.m, r.hkl, iabs};
+    };
+    std::vector<char> known(static_cast<std::size_t>(nmax), 0);
+    for (int k = 1; k <= nmax; ++k) {
+        const auto idx = static_cast<std::size_t>(k - 1);
+        ReflectionValue kept;
+        if (!reflection_memo().find(key(k), kept)) continue;
+        known[idx] = 1;
+        res.u[idx] = kept.u;
+        res.ui[idx] = kept.ui;
+        notes[idx] = kept.note;
+    }
 #pragma omp parallel for schedule(dynamic)
     for (int k = 1; k <= nmax; ++k) try {
+            if (known[static_cast<std::size_t>(k - 1)]) continue;
             const int m = reflections[static_cast<std::size_t>(k - 1)].m;
             const std::array<int, 3>& hkl = reflections[static_cast<std::size_t>(k - 1)].hkl;
             const double hkl_len = std::sqrt(static_cast<double>(hkl[0]) * hkl[0] +
@@ -233,6 +294,10 @@ BirdKingResult birdking(double voltage_volts, const std::string& symbol,
         }
     for (const auto& stop : stops)
         if (stop) std::rethrow_exception(stop);
+    for (int k = 1; k <= nmax; ++k) {
+        const auto idx = static_cast<std::size_t>(k - 1);
+        if (!known[idx]) reflection_memo().keep(key(k), {res.u[idx], res.ui[idx], notes[idx]});
+    }
     for (const auto& note : notes) res.notes += note;
     return res;
 }

@@ -189,6 +189,20 @@ TEST(Geometry, CrystalTableWaveVectorsSliceCentresAndVectors) {
         EXPECT_EQ(stop_lines([&] { perpendicular_vector(v); }).size(), 1u) << v[1];
 }
 
+// A process keeps the integrals it computed: a later list, in another order and with new
+// reflections, gets each reflection's own values, and a change of voltage or of absorption is
+// computed afresh.
+TEST(BirdKing, KeptIntegralsBelongToTheirReflection) {
+    const std::vector<Reflection> first{{3, {1, 1, 1}}, {1, {1, 1, 1}}};
+    const std::vector<Reflection> later{{1, {1, 1, 1}}, {2, {1, 1, 1}}, {3, {1, 1, 1}}};
+    const auto a = birdking(300000.0, "Ag", first, 1), b = birdking(300000.0, "Ag", later, 1);
+    const auto fresh = birdking(300000.0, "Ag", 2, {1, 1, 1}, 1);
+    EXPECT_EQ(std::tuple(b.u[0], b.ui[0], b.u[2], b.ui[2], b.ui[1]),
+              std::tuple(a.u[1], a.ui[1], a.u[0], a.ui[0], fresh.ui[1]));
+    EXPECT_NE(birdking(200000.0, "Ag", first, 1).ui[0], a.ui[0]);
+    EXPECT_EQ(birdking(300000.0, "Ag", first, 0).ui, std::vector<double>(2, 0.0));
+}
+
 // The absorptive coefficients against independent evaluations of the Bird-King integral.
 TEST(BirdKing, ScatteringCoefficientsAbsorptionAndTheirIntegrals) {
     const auto zero = birdking(200000.0, "Cu", 1, {0, 0, 0}, 1);
