@@ -30,6 +30,13 @@ KORVEX_HOT NodeLanes node_lanes(const double* p) {
     return v;
 }
 
+// x in every lane (a broadcast, where adding x to a zero vector costs an addition).
+KORVEX_HOT NodeLanes splat(double x) {
+    NodeLanes v;
+    for (int i = 0; i < kNodeWidth; ++i) v[i] = x;
+    return v;
+}
+
 // Lanes r .. r + kNodeWidth - 1 of the 2 kNodeWidth lanes of (lo, hi).
 template <int R, int... I>
 KORVEX_HOT NodeLanes lanes_from(NodeLanes lo, NodeLanes hi, std::integer_sequence<int, I...>) {
@@ -51,7 +58,9 @@ KORVEX_HOT void apply_elements(const Element& element, double* re, double* im) {
     constexpr int W = kNodeWidth;
     constexpr int V = (2 * N + W - 1) / W;  // vectors of one column
     constexpr int VP = (4 * N + W - 1) / W; // of two neighbouring columns
-    NodeLanes ya[V] = {}, yb[V] = {};
+    // The sums start from the first column's products (not from zero: one addition less per
+    // vector, and the same values but for the sign of an exact zero).
+    NodeLanes ya[V], yb[V];
     int col = 0;
     if constexpr (VP < 2 * V) {
         constexpr int shift = 2 * N % W, first = 2 * N / W;
@@ -61,8 +70,8 @@ KORVEX_HOT void apply_elements(const Element& element, double* re, double* im) {
             for (int q = 0; q < VP; ++q) e[q] = element(o + static_cast<std::size_t>(W * q));
             const double xr0 = re[col], xi0 = im[col], xr1 = re[col + 1], xi1 = im[col + 1];
             for (int j = 0; j < V; ++j) {
-                ya[j] += e[j] * xr0;
-                yb[j] += e[j] * xi0;
+                ya[j] = col == 0 ? e[j] * xr0 : ya[j] + e[j] * xr0;
+                yb[j] = col == 0 ? e[j] * xi0 : yb[j] + e[j] * xi0;
             }
             for (int j = 0; j < V; ++j) {
                 const int q = first + j;
@@ -77,8 +86,8 @@ KORVEX_HOT void apply_elements(const Element& element, double* re, double* im) {
         const double xr = re[col], xi = im[col];
         for (int j = 0; j < V; ++j) {
             const NodeLanes e = element(o + static_cast<std::size_t>(W * j));
-            ya[j] += e * xr;
-            yb[j] += e * xi;
+            ya[j] = col == 0 ? e * xr : ya[j] + e * xr;
+            yb[j] = col == 0 ? e * xi : yb[j] + e * xi;
         }
     }
     double ra[W * V], rb[W * V];
@@ -97,8 +106,7 @@ KORVEX_HOT void interpolate_and_apply(const double* w, const double* a, std::siz
     const double* b = a + ns;
     const double* c = b + ns;
     const double* d = c + ns;
-    const NodeLanes w0 = NodeLanes{} + w[0], w1 = NodeLanes{} + w[1], w2 = NodeLanes{} + w[2],
-                    w3 = NodeLanes{} + w[3];
+    const NodeLanes w0 = splat(w[0]), w1 = splat(w[1]), w2 = splat(w[2]), w3 = splat(w[3]);
     apply_elements<N>(
         [&](std::size_t at) {
             return ((w0 * node_lanes(a + at) + w1 * node_lanes(b + at)) + w2 * node_lanes(c + at)) +
@@ -120,9 +128,9 @@ KORVEX_HOT void interpolate_and_apply2(const double* w3, const double* w1, const
     const auto row = [&](int r, std::size_t at) {
         const double* p = a + static_cast<std::size_t>(r) * rows_apart + at;
         const double* q = w + 4 * r;
-        return (((NodeLanes{} + q[0]) * node_lanes(p) + (NodeLanes{} + q[1]) * node_lanes(p + ns)) +
-                (NodeLanes{} + q[2]) * node_lanes(p + 2 * ns)) +
-               (NodeLanes{} + q[3]) * node_lanes(p + 3 * ns);
+        return ((splat(q[0]) * node_lanes(p) + splat(q[1]) * node_lanes(p + ns)) +
+                splat(q[2]) * node_lanes(p + 2 * ns)) +
+               splat(q[3]) * node_lanes(p + 3 * ns);
     };
     apply_elements<N>(
         [&](std::size_t at) { return ((row(0, at) + row(1, at)) + row(2, at)) + row(3, at); }, re,
