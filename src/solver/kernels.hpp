@@ -277,12 +277,11 @@ template <int N, int L> class BatchKernel {
 // One column at a time.
 template <int N> using ColumnKernel = BatchKernel<N, 1>;
 
-// Columns carried together by the slice loop: one vector register of doubles per lane group.
-#if defined(__AVX512F__)
+// Columns carried together by the slice loop. The rotations are a chain of dependent divisions
+// and square roots; lanes in two vector registers of AVX2 (or four of SSE2) give the processor
+// two independent chains to interleave (a fifth faster per column than one register, measured;
+// four registers gain nothing more). With AVX-512 one register holds them.
 inline constexpr int kLanes = 8;
-#else
-inline constexpr int kLanes = 4;
-#endif
 
 // Calls f.template operator()<N>() with N the compile-time beam count for 2..10 and N = 0
 // (the run-time kernel) for any other count.
