@@ -16,6 +16,7 @@ struct StrainForm {
     int dims = 0;             // 0: nothing to tabulate, 1: G3 only, 2: G3 and G1
     int a = -1, b = -1;       // beams the scalars are recovered from
     std::vector<double> m, t; // order and tan(tilt) of each beam
+    std::vector<double> s;    // each beam's excitation error (when given)
 
     // Decides the form from the beams' orders and tilts (n values each). With two scalars and
     // the beams' excitation errors `s_g`, G3 is measured from the line of the (G3, G1) plane
@@ -29,6 +30,7 @@ struct StrainForm {
         StrainForm f;
         f.m.assign(order, order + n);
         f.t.assign(tan_tilt, tan_tilt + n);
+        if (s_g) f.s.assign(s_g, s_g + n);
         // G3 from the beam of largest order; G1 from the beam whose tilt differs most from it.
         for (int r = 0; r < n; ++r)
             if (f.m[r] != 0.0 && (f.a < 0 || std::abs(f.m[r]) > std::abs(f.m[f.a]))) f.a = r;
@@ -56,6 +58,27 @@ struct StrainForm {
             for (double& t : f.t) t += c;
         }
         return f;
+    }
+
+    // With two scalars: the slope dG3/dG1 of the line along which the beam pair crossing
+    // nearest to (g3, g1) crosses, G3 = (s_b - s_a) / (m_a - m_b) + sigma G1 with
+    // sigma = (m_b t_b - m_a t_a) / (m_a - m_b) (the pair's terms 2 (s_g + s_g_r) equal there);
+    // 0 without the excitation errors.
+    double crossing_slope(double g3, double g1) const {
+        double nearest = std::numeric_limits<double>::infinity(), slope = 0.0;
+        if (dims != 2 || s.size() != m.size()) return 0.0;
+        for (std::size_t i = 0; i < m.size(); ++i)
+            for (std::size_t j = i + 1; j < m.size(); ++j) {
+                const double dm = m[i] - m[j];
+                if (dm == 0.0) continue;
+                const double sigma = (m[j] * t[j] - m[i] * t[i]) / dm;
+                const double at = std::abs((s[j] - s[i]) / dm + sigma * g1 - g3);
+                if (at < nearest) {
+                    nearest = at;
+                    slope = sigma;
+                }
+            }
+        return slope;
     }
 
     // Recovers (G3, G1) from a column's terms sgr[r * stride]; false when any beam departs from

@@ -9,8 +9,10 @@
 //
 // Two scalars (no column approximation) make the eigen-states of a beam pair cross nearly
 // along a line of the (G3, G1) plane; StrainForm chooses G3 so that this line is G3 = 0, and
-// the rough cells along it get tables finer in G3 over their four rows of G1 nodes. Close to
-// where the pair's coupling vanishes no table serves: those columns are solved exactly.
+// the rough cells along it get tables finer in G3 over their four rows of G1 nodes. Other pairs
+// cross along lines that slope across the rows: a rough cell's finer table is sheared along the
+// line of the pair crossing nearest to it, so that its rows of G1 nodes follow the crossing.
+// Close to where a pair's coupling vanishes no table serves: those columns are solved exactly.
 #pragma once
 
 #include "solver/kernels.hpp"
@@ -115,10 +117,21 @@ struct TransferTable {
     // G3 = (k3 + (i - 1) / sub) h3, i = 0 .. sub + 2, on each of the cell's sub_rows() rows of
     // G1 nodes, row after row. sub_of[cell] is its first
     // node in sub_nodes, or -1 (solved exactly).
-    // With two scalars the crossing is narrower and turns with G1: kSub2 steps per cell in G3,
-    // kSub1 in G1 (rows at G1 = (k1 + (r - 1) / kSub1) h1, r = 0 .. kSub1 + 2).
+    // With two scalars the crossings are narrower (two pairs may cross along one line, one of
+    // them weakly coupled) and slope across the cell: kSub2 steps per cell in G3 (twice as many
+    // where that is not enough), kSub1 in G1 (rows at G1 = (k1 + (r - 1) / kSub1) h1,
+    // r = 0 .. kSub1 + 2). A crossing line G3 = G3_0 + sigma G1 through the cell shears its
+    // table (`SubShape`): node i of row r lies at
+    // G3 = (k3 + (i - 1 - pad) / steps + shear (f1_r - 1/2)) h3 with f1_r = (r - 1) / kSub1 and
+    // shear = sigma h1 / h3, so that each row follows the line with the spacing unchanged, and
+    // holds steps + 3 + 2 pad nodes, pad enough for the shear.
     static constexpr int kSub = 64, kSub2 = 256, kSub1 = 4;
+    struct SubShape {
+        int steps = kSub, pad = 0;
+        double shear = 0.0;
+    };
     std::vector<std::ptrdiff_t> sub_of;
+    std::vector<SubShape> sub_shape;
     std::vector<double, LargePageAllocator<double>> sub_nodes;
     int sub_steps() const { return K1 > 0 ? kSub2 : kSub; }
     int sub_rows() const { return K1 > 0 ? kSub1 + 3 : 1; }
@@ -131,7 +144,17 @@ struct TransferTable {
     }
     // Nodes between two rows: of the grid, of a finer table.
     std::size_t row_nodes() const { return static_cast<std::size_t>(2 * K3 + 1); }
-    std::size_t sub_row_nodes() const { return static_cast<std::size_t>(sub_steps()) + 3; }
+    static std::size_t sub_row_nodes(const SubShape& s) {
+        return static_cast<std::size_t>(s.steps + 2 * s.pad) + 3;
+    }
+    // The interval j of a finer table's row and the fraction f within it for a column at u3
+    // (G3 / h3) and fraction f1 of its cell (k3, .) in G1.
+    KORVEX_HOT static int sub_interval(const SubShape& s, double u3, int k3, double f1, double& f) {
+        const double x = (u3 - s.shear * (f1 - 0.5) - k3) * s.steps + s.pad;
+        const int j = std::clamp(static_cast<int>(std::floor(x)), 0, s.steps + 2 * s.pad - 1);
+        f = x - j;
+        return j;
+    }
 
     // Whether the cells at zero strain are served (smooth, or rough with a finer table): most
     // columns of an image lie there, away from any core. When they are not, the table would
@@ -200,6 +223,7 @@ struct TransferTable {
         nodes.assign(static_cast<std::size_t>(2 * K3 + 1) * (2 * K1 + 1) * node_size(), 0.0);
         rough.assign(static_cast<std::size_t>(2 * K3 + 1) * (2 * K1 + 1), 0);
         sub_of.assign(rough.size(), -1);
+        sub_shape.assign(rough.size(), SubShape{});
         sub_nodes.clear();
         per_slice = slice_error;
         return whole;
@@ -309,19 +333,19 @@ struct TransferTable {
             return true;
         }
         if (sub_of[cell] < 0) return false;
-        const double f = (u3 - k3) * sub_steps();
-        const int j = std::clamp(static_cast<int>(std::floor(f)), 0, sub_steps() - 1);
+        double f = 0.0;
+        const int j = sub_interval(sub_shape[cell], u3, k3, u1 - k1, f);
         sub_interpolate<N>(sub_nodes.data() +
                                sub_of[cell] * static_cast<std::ptrdiff_t>(node_size()),
-                           j, f - j, u1 - k1, s);
+                           sub_row_nodes(sub_shape[cell]), j, f, u1 - k1, s);
         return true;
     }
 
     // S at fraction f of interval j (and fraction f1 between the middle rows of G1 nodes) of the
-    // finer table whose node 0 is at `sub`.
+    // finer table whose node 0 is at `sub`, its rows `along` nodes apart.
     template <int N>
-    KORVEX_HOT void sub_interpolate(const double* sub, int j, double f, double f1,
-                                    double* s) const {
+    KORVEX_HOT void sub_interpolate(const double* sub, std::size_t along, int j, double f,
+                                    double f1, double* s) const {
         const std::size_t ns = N > 0 ? node_doubles(N) : node_size();
         double w3[4];
         cubic_weights(f, w3);
@@ -335,7 +359,8 @@ struct TransferTable {
         for (int r = 0; r < 4; ++r) {
             for (int i = 0; i < 4; ++i) w[i] = w3[i] * w1[r];
             const double* p =
-                sub + (static_cast<std::size_t>(first + r) * sub_row_nodes() + j) * ns;
+                sub +
+                (static_cast<std::size_t>(first + r) * along + static_cast<std::size_t>(j)) * ns;
             combine<N>(w, p, p + ns, p + 2 * ns, p + 3 * ns, s, r > 0);
         }
     }
@@ -345,6 +370,7 @@ struct TransferTable {
     struct RowStencil2 {
         std::vector<double> w3, w1;       // 4 weights per column, in G3 (grid or finer) and G1
         std::vector<std::size_t> at;      // first node, in nodes from the grid's or the finer start
+        std::vector<std::size_t> apart;   // nodes between the rows of G1
         std::vector<unsigned char> where; // 0: solved exactly, 1: grid, 2: finer table
     };
     void locate_row2(int count, const double* g3, const double* g1, RowStencil2& st) const {
@@ -353,6 +379,7 @@ struct TransferTable {
             st.w3.resize(4 * nc);
             st.w1.resize(4 * nc);
             st.at.resize(nc);
+            st.apart.resize(nc);
             st.where.resize(nc);
         }
         const double lim3 = K3 - 2, lim1 = K1 - 2;
@@ -367,15 +394,16 @@ struct TransferTable {
                 cubic_weights(u1 - k1, &st.w1[4 * c]);
                 cubic_weights(u3 - k3, &st.w3[4 * c]);
                 st.at[c] = index(k3 - 1, k1 - 1);
+                st.apart[c] = row_nodes();
                 st.where[c] = 1;
             } else if (sub_of[cell] >= 0) {
-                const double f = (u3 - k3) * sub_steps();
-                const int j = std::clamp(static_cast<int>(std::floor(f)), 0, sub_steps() - 1);
-                cubic_weights(f - j, &st.w3[4 * c]);
+                double f = 0.0;
+                const int j = sub_interval(sub_shape[cell], u3, k3, u1 - k1, f);
+                cubic_weights(f, &st.w3[4 * c]);
                 const int r = sub_row(u1 - k1, &st.w1[4 * c]);
+                st.apart[c] = sub_row_nodes(sub_shape[cell]);
                 st.at[c] = static_cast<std::size_t>(sub_of[cell]) +
-                           static_cast<std::size_t>(r) * sub_row_nodes() +
-                           static_cast<std::size_t>(j);
+                           static_cast<std::size_t>(r) * st.apart[c] + static_cast<std::size_t>(j);
                 st.where[c] = 2;
             }
         }
@@ -388,12 +416,8 @@ struct TransferTable {
         w3 = &st.w3[4 * c];
         w1 = &st.w1[4 * c];
         const std::size_t ns = node_size();
-        if (st.where[c] == 1) {
-            rows_apart = row_nodes() * ns;
-            return nodes.data() + st.at[c] * ns;
-        }
-        rows_apart = sub_row_nodes() * ns;
-        return sub_nodes.data() + st.at[c] * ns;
+        rows_apart = st.apart[c] * ns;
+        return (st.where[c] == 1 ? nodes.data() : sub_nodes.data()) + st.at[c] * ns;
     }
     // phi <- S phi with S interpolated over the 4 x 4 nodes from `a` (rows `rows_apart` doubles
     // apart), as interpolate_in and sub_interpolate form it.

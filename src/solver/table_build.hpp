@@ -176,92 +176,170 @@ void build_table(const solver::SliceData<N>& sd, const solver::StrainForm& f,
 
 // The finer tables of the rough cells of `t` (see TransferTable::sub_of), each checked at a
 // quarter, half and three quarters of every interval (with two scalars, of a G1 step in turn,
-// along the diagonal of the finer cell); a cell still
-// rough keeps no table (solved exactly). With two scalars the cells nearest zero strain come
-// first, as many as `max_bytes` holds.
+// along the diagonal of the finer cell); a cell still rough keeps no table (solved exactly).
+// With two scalars the cells nearest zero strain come first, as many as `max_bytes` holds; the
+// cells still rough then try again in what the budget has left, sheared along the crossing line
+// nearest to their centre (a line steeper than one cell in G3 across the cell's G1 step leaves
+// them unsheared), then sheared and twice as fine in G3.
 template <int N, class Node = FirstOrderNode<N>>
 void build_sub_tables(const solver::SliceData<N>& sd, const solver::StrainForm& f,
                       solver::TransferTable& t, std::size_t max_bytes) {
-    const int kSub = t.sub_steps();
+    using Shape = solver::TransferTable::SubShape;
+    struct Cell {
+        int k3, k1;
+        Shape shape;
+    };
     const int rows = t.sub_rows();
     const std::size_t ns = t.node_size();
-    const std::size_t block = static_cast<std::size_t>(rows) * t.sub_row_nodes() * ns;
-    std::vector<std::array<int, 2>> cells;
-    for (int k1 = t.K1 > 0 ? 1 - t.K1 : 0; k1 <= (t.K1 > 0 ? t.K1 - 3 : 0); ++k1)
-        for (int k3 = -t.K3; k3 <= t.K3; ++k3)
-            if (t.rough[t.index(k3, k1)]) cells.push_back({k3, k1});
-    if (t.K1 > 0) {
-        const auto dist = [&](const std::array<int, 2>& c) {
-            const double a = (c[0] + 0.5) * t.h3, b = (c[1] + 0.5) * t.h1;
-            return a * a + b * b;
-        };
-        std::stable_sort(cells.begin(), cells.end(),
-                         [&](const auto& x, const auto& y) { return dist(x) < dist(y); });
-        cells.resize(std::min(cells.size(), max_bytes / (block * sizeof(double))));
-    }
-    t.sub_nodes.assign(cells.size() * block, 0.0);
-    const int ncell = static_cast<int>(cells.size());
-    std::vector<double> worst(cells.size(), 0.0);
-    const auto sub_of = [&](int c) {
-        return t.sub_nodes.data() + static_cast<std::size_t>(c) * block;
+    const auto block = [&](const Shape& s) {
+        return static_cast<std::size_t>(rows) * t.sub_row_nodes(s) * ns;
+    };
+    const auto shaped = [&](int k3, int k1, int steps, bool sheared) {
+        Shape s{steps, 0, 0.0};
+        if (sheared) {
+            const double sigma =
+                f.crossing_slope((k3 + 0.5) * t.h3, (k1 + 0.5) * t.h1) * t.h1 / t.h3;
+            // A shear that moves the line by less than half a finer step across the cell is none.
+            if (std::abs(sigma) <= 1.0 && std::abs(sigma) * steps >= 0.5) s.shear = sigma;
+            s.pad = static_cast<int>(std::ceil(std::abs(s.shear) * 0.5 * steps));
+        }
+        return s;
+    };
+    // The cells in order while their tables fit in `bytes` (all of them with one scalar).
+    const auto fitting = [&](std::vector<Cell> cells, std::size_t bytes) {
+        std::size_t used = 0, keep = 0;
+        while (keep < cells.size() &&
+               (t.K1 == 0 || (used += block(cells[keep].shape) * sizeof(double)) <= bytes))
+            ++keep;
+        cells.resize(keep);
+        return cells;
     };
     // G1 at `steps` of the finer step from the cell's corner.
     const auto g1_of = [&](int k1, double steps) {
         return t.K1 > 0 ? (k1 + steps / solver::TransferTable::kSub1) * t.h1 : 0.0;
     };
-#pragma omp parallel
-    {
-        Node k(sd);
-        auto none = [](std::ptrdiff_t, const double*) {};
-        NodeQueue<Node, decltype(none)> nodes(k, f, none);
-#pragma omp for schedule(static)
-        for (int c = 0; c < ncell; ++c) {
-            const auto [k3, k1] = cells[static_cast<std::size_t>(c)];
-            for (int r = 0; r < rows; ++r)
-                for (int i = 0; i < kSub + 3; ++i)
-                    nodes.add((k3 + (i - 1) / double(kSub)) * t.h3, g1_of(k1, r - 1.0),
-                              sub_of(c) + (static_cast<std::size_t>(r) * t.sub_row_nodes() +
-                                           static_cast<std::size_t>(i)) *
-                                              ns,
-                              0);
-        }
-        nodes.flush();
-        // The checks read nodes another thread's last batch may still be solving: every node
-        // first.
-#pragma omp barrier
-        // The tag is (cell * kSub + interval) * 4 + quarter.
-        std::vector<double> exact(ns * Node::lanes), interp(ns);
-        auto check = [&](std::ptrdiff_t tag, const double* s) {
-            const std::ptrdiff_t c = tag / (4 * kSub);
-            const int j = static_cast<int>((tag / 4) % kSub);
-            const double q = 0.25 * static_cast<double>(tag % 4);
-            const double f1 = (j % solver::TransferTable::kSub1 + q) / solver::TransferTable::kSub1;
-            t.template sub_interpolate<N>(sub_of(static_cast<int>(c)), j, q, f1, interp.data());
-            double& w = worst[static_cast<std::size_t>(c)];
-            for (std::size_t e = 0; e < ns; ++e) w = std::max(w, std::abs(s[e] - interp[e]));
+    // Builds and checks the tables of `cells` into `store`, from node `first[c]`; the worst miss
+    // of each.
+    const auto build = [&](const std::vector<Cell>& cells, std::vector<double>& store,
+                           std::vector<std::size_t>& first) {
+        first.assign(cells.size() + 1, 0);
+        for (std::size_t c = 0; c < cells.size(); ++c)
+            first[c + 1] = first[c] + block(cells[c].shape) / ns;
+        store.assign(first.back() * ns, 0.0);
+        std::vector<double> worst(cells.size(), 0.0);
+        const int ncell = static_cast<int>(cells.size());
+        const auto sub_of = [&](std::ptrdiff_t c) {
+            return store.data() + first[static_cast<std::size_t>(c)] * ns;
         };
-        NodeQueue<Node, decltype(check)> checks(k, f, check);
-        int slot = 0;
+#pragma omp parallel
+        {
+            Node k(sd);
+            auto none = [](std::ptrdiff_t, const double*) {};
+            NodeQueue<Node, decltype(none)> nodes(k, f, none);
 #pragma omp for schedule(static)
-        for (int c = 0; c < ncell; ++c) {
-            const auto [k3, k1] = cells[static_cast<std::size_t>(c)];
-            for (int j = 0; j < kSub; ++j)
-                for (int a = 1; a <= 3; ++a) {
-                    checks.add((k3 + (j + 0.25 * a) / kSub) * t.h3,
-                               g1_of(k1, j % solver::TransferTable::kSub1 + 0.25 * a),
-                               exact.data() + ns * slot,
-                               (static_cast<std::ptrdiff_t>(c) * kSub + j) * 4 + a);
-                    slot = (slot + 1) % Node::lanes;
-                }
+            for (int c = 0; c < ncell; ++c) {
+                const Cell& cell = cells[static_cast<std::size_t>(c)];
+                const Shape& s = cell.shape;
+                const std::size_t along = t.sub_row_nodes(s);
+                for (int r = 0; r < rows; ++r)
+                    for (int i = 0; i < static_cast<int>(along); ++i)
+                        nodes.add((cell.k3 + (i - 1 - s.pad) / double(s.steps) +
+                                   s.shear * ((r - 1.0) / solver::TransferTable::kSub1 - 0.5)) *
+                                      t.h3,
+                                  g1_of(cell.k1, r - 1.0),
+                                  sub_of(c) + (static_cast<std::size_t>(r) * along +
+                                               static_cast<std::size_t>(i)) *
+                                                  ns,
+                                  0);
+            }
+            nodes.flush();
+            // The checks read nodes another thread's last batch may still be solving: every
+            // node first.
+#pragma omp barrier
+            // The tag is (cell * 4096 + interval) * 4 + quarter (a cell has at most 512
+            // intervals).
+            std::vector<double> exact(ns * Node::lanes), interp(ns);
+            auto check = [&](std::ptrdiff_t tag, const double* x) {
+                const std::size_t c = static_cast<std::size_t>(tag / 4 / 4096);
+                const int j = static_cast<int>((tag / 4) % 4096);
+                const double q = 0.25 * static_cast<double>(tag % 4);
+                const Cell& cell = cells[c];
+                const Shape& s = cell.shape;
+                const double f1 =
+                    (j % solver::TransferTable::kSub1 + q) / solver::TransferTable::kSub1;
+                // Unsheared, the point lies at fraction q of interval j + pad; sheared,
+                // wherever the lookup finds it.
+                double fs = q;
+                const int js = s.shear == 0.0 ? j + s.pad
+                                              : t.sub_interval(s, cell.k3 + (j + q) / s.steps,
+                                                               cell.k3, f1, fs);
+                t.template sub_interpolate<N>(sub_of(static_cast<std::ptrdiff_t>(c)),
+                                              t.sub_row_nodes(s), js, fs, f1, interp.data());
+                double& w = worst[c];
+                for (std::size_t e = 0; e < ns; ++e) w = std::max(w, std::abs(x[e] - interp[e]));
+            };
+            NodeQueue<Node, decltype(check)> checks(k, f, check);
+            int slot = 0;
+#pragma omp for schedule(static)
+            for (int c = 0; c < ncell; ++c) {
+                const Cell& cell = cells[static_cast<std::size_t>(c)];
+                for (int j = 0; j < cell.shape.steps; ++j)
+                    for (int a = 1; a <= 3; ++a) {
+                        checks.add((cell.k3 + (j + 0.25 * a) / cell.shape.steps) * t.h3,
+                                   g1_of(cell.k1, j % solver::TransferTable::kSub1 + 0.25 * a),
+                                   exact.data() + ns * slot,
+                                   (static_cast<std::ptrdiff_t>(c) * 4096 + j) * 4 + a);
+                        slot = (slot + 1) % Node::lanes;
+                    }
+            }
+            checks.flush();
         }
-        checks.flush();
+        return worst;
+    };
+
+    std::vector<Cell> cells;
+    for (int k1 = t.K1 > 0 ? 1 - t.K1 : 0; k1 <= (t.K1 > 0 ? t.K1 - 3 : 0); ++k1)
+        for (int k3 = -t.K3; k3 <= t.K3; ++k3)
+            if (t.rough[t.index(k3, k1)])
+                cells.push_back({k3, k1, shaped(k3, k1, t.sub_steps(), false)});
+    if (t.K1 > 0) {
+        const auto dist = [&](const Cell& c) {
+            const double a = (c.k3 + 0.5) * t.h3, b = (c.k1 + 0.5) * t.h1;
+            return a * a + b * b;
+        };
+        std::stable_sort(cells.begin(), cells.end(),
+                         [&](const Cell& x, const Cell& y) { return dist(x) < dist(y); });
     }
-    for (int c = 0; c < ncell; ++c)
-        if (worst[static_cast<std::size_t>(c)] <= 4.0 * t.per_slice) {
-            const auto [k3, k1] = cells[static_cast<std::size_t>(c)];
-            t.sub_of[t.index(k3, k1)] =
-                static_cast<std::ptrdiff_t>(static_cast<std::size_t>(c) * block / ns);
+    // The tables that pass go to `t` at once; the cells still rough try the next shape in what
+    // the budget has left (one that would repeat the last goes on to the one after).
+    t.sub_nodes.clear();
+    std::size_t left = max_bytes;
+    for (int attempt = 0; attempt < (t.K1 > 0 ? 3 : 1) && !cells.empty(); ++attempt) {
+        const std::vector<Cell> tried = fitting(std::move(cells), left);
+        std::vector<double> store;
+        std::vector<std::size_t> first;
+        const std::vector<double> worst = build(tried, store, first);
+        cells.clear();
+        for (std::size_t c = 0; c < tried.size(); ++c) {
+            const auto [k3, k1, s] = tried[c];
+            if (worst[c] > 4.0 * t.per_slice) {
+                if (t.K1 > 0 && s.steps == t.sub_steps()) {
+                    const Shape sheared = shaped(k3, k1, s.steps, true);
+                    cells.push_back({k3, k1,
+                                     s.shear == 0.0 && sheared.shear != 0.0
+                                         ? sheared
+                                         : shaped(k3, k1, 2 * s.steps, true)});
+                }
+                continue;
+            }
+            const std::size_t cell = t.index(k3, k1);
+            t.sub_of[cell] = static_cast<std::ptrdiff_t>(t.sub_nodes.size() / ns);
+            t.sub_shape[cell] = s;
+            t.sub_nodes.insert(t.sub_nodes.end(), store.begin() + first[c] * ns,
+                               store.begin() + first[c + 1] * ns);
+            left -= std::min(left, block(s) * sizeof(double));
         }
+    }
 }
 
 } // namespace korvex::solver::detail
