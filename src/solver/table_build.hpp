@@ -220,16 +220,12 @@ void build_sub_tables(const solver::SliceData<N>& sd, const solver::StrainForm& 
     };
     // Builds and checks the tables of `cells` into `store`, from node `first[c]`; the worst miss
     // of each.
-    const auto build = [&](const std::vector<Cell>& cells, std::vector<double>& store,
-                           std::vector<std::size_t>& first) {
-        first.assign(cells.size() + 1, 0);
-        for (std::size_t c = 0; c < cells.size(); ++c)
-            first[c + 1] = first[c] + block(cells[c].shape) / ns;
-        store.assign(first.back() * ns, 0.0);
+    const auto build = [&](const std::vector<Cell>& cells, double* store,
+                           const std::vector<std::size_t>& first) {
         std::vector<double> worst(cells.size(), 0.0);
         const int ncell = static_cast<int>(cells.size());
         const auto sub_of = [&](std::ptrdiff_t c) {
-            return store.data() + first[static_cast<std::size_t>(c)] * ns;
+            return store + first[static_cast<std::size_t>(c)] * ns;
         };
 #pragma omp parallel
         {
@@ -310,15 +306,23 @@ void build_sub_tables(const solver::SliceData<N>& sd, const solver::StrainForm& 
         std::stable_sort(cells.begin(), cells.end(),
                          [&](const Cell& x, const Cell& y) { return dist(x) < dist(y); });
     }
-    // The tables that pass go to `t` at once; the cells still rough try the next shape in what
-    // the budget has left (one that would repeat the last goes on to the one after).
+    // Each try's tables are built after those kept so far, and the ones that pass are moved down
+    // over those that do not; the cells still rough try the next shape in what the budget has
+    // left (one that would repeat the last goes on to the one after).
     t.sub_nodes.clear();
+    std::size_t all = 0;
+    for (const Cell& c : cells) all += block(c.shape);
+    t.sub_nodes.reserve(t.K1 > 0 ? std::min(all, max_bytes / sizeof(double)) : all);
     std::size_t left = max_bytes;
     for (int attempt = 0; attempt < (t.K1 > 0 ? 3 : 1) && !cells.empty(); ++attempt) {
         const std::vector<Cell> tried = fitting(std::move(cells), left);
-        std::vector<double> store;
-        std::vector<std::size_t> first;
-        const std::vector<double> worst = build(tried, store, first);
+        std::vector<std::size_t> first(tried.size() + 1, 0);
+        for (std::size_t c = 0; c < tried.size(); ++c)
+            first[c + 1] = first[c] + block(tried[c].shape) / ns;
+        const std::size_t base = t.sub_nodes.size();
+        t.sub_nodes.resize(base + first.back() * ns);
+        const std::vector<double> worst = build(tried, t.sub_nodes.data() + base, first);
+        std::size_t kept = base;
         cells.clear();
         for (std::size_t c = 0; c < tried.size(); ++c) {
             const auto [k3, k1, s] = tried[c];
@@ -333,12 +337,17 @@ void build_sub_tables(const solver::SliceData<N>& sd, const solver::StrainForm& 
                 continue;
             }
             const std::size_t cell = t.index(k3, k1);
-            t.sub_of[cell] = static_cast<std::ptrdiff_t>(t.sub_nodes.size() / ns);
+            t.sub_of[cell] = static_cast<std::ptrdiff_t>(kept / ns);
             t.sub_shape[cell] = s;
-            t.sub_nodes.insert(t.sub_nodes.end(), store.begin() + first[c] * ns,
-                               store.begin() + first[c + 1] * ns);
+            if (kept != base + first[c] * ns)
+                std::copy(t.sub_nodes.begin() + static_cast<std::ptrdiff_t>(base + first[c] * ns),
+                          t.sub_nodes.begin() +
+                              static_cast<std::ptrdiff_t>(base + first[c + 1] * ns),
+                          t.sub_nodes.begin() + static_cast<std::ptrdiff_t>(kept));
+            kept += block(s);
             left -= std::min(left, block(s) * sizeof(double));
         }
+        t.sub_nodes.resize(kept);
     }
 }
 
