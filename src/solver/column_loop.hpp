@@ -168,13 +168,14 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
                 if (by_row2 && !grid.passes(c) && fits[i]) {
                     std::size_t apart = 0;
                     const double *w3 = nullptr, *w1 = nullptr;
-                    const double* a = tab->table.at2(stencil2, i, apart, w3, w1);
+                    bool finer = false;
+                    const double* a = tab->table.at2(stencil2, i, apart, w3, w1, finer);
                     if (a && tabulated_column(
                                  sd, grid, ts, c,
                                  [&](double* xr, double* xi) {
                                      if constexpr (N > 0)
                                          tab->table.template interpolated_transfer2<N>(
-                                             w3, w1, a, apart, xr, xi);
+                                             w3, w1, a, apart, finer, xr, xi);
                                      return N > 0;
                                  },
                                  jumps))

@@ -115,15 +115,16 @@ KORVEX_HOT void interpolate_and_apply(const double* w, const double* a, std::siz
         re, im);
 }
 
-// The same over 4 x 4 nodes: four rows (`rows_apart` doubles apart) of four consecutive nodes
+// The same over R x 4 nodes: R rows (`rows_apart` doubles apart) of four consecutive nodes
 // from `a`, node (i, r) weighted w3[i] w1[r]; the rows are summed in order, as
-// TransferTable::interpolate_in sums them.
-template <int N>
+// TransferTable::interpolate_in (R = 4) and sub_interpolate (R = 3) sum them.
+template <int N, int R>
 KORVEX_HOT void interpolate_and_apply2(const double* w3, const double* w1, const double* a,
                                        std::size_t ns, std::size_t rows_apart, double* re,
                                        double* im) {
+    static_assert(R == 3 || R == 4);
     double w[16];
-    for (int r = 0; r < 4; ++r)
+    for (int r = 0; r < R; ++r)
         for (int i = 0; i < 4; ++i) w[4 * r + i] = w3[i] * w1[r];
     const auto row = [&](int r, std::size_t at) {
         const double* p = a + static_cast<std::size_t>(r) * rows_apart + at;
@@ -133,8 +134,13 @@ KORVEX_HOT void interpolate_and_apply2(const double* w3, const double* w1, const
                splat(q[3]) * node_lanes(p + 3 * ns);
     };
     apply_elements<N>(
-        [&](std::size_t at) { return ((row(0, at) + row(1, at)) + row(2, at)) + row(3, at); }, re,
-        im);
+        [&](std::size_t at) {
+            if constexpr (R == 4)
+                return ((row(0, at) + row(1, at)) + row(2, at)) + row(3, at);
+            else
+                return (row(0, at) + row(1, at)) + row(2, at);
+        },
+        re, im);
 }
 
 } // namespace korvex::solver::detail

@@ -181,7 +181,7 @@ TEST(TableEngine, ShearedFinerTablesServeCrossingsThatSlope) {
     for (std::size_t i = 0; i < amp[0].size(); ++i)
         worst = std::max(worst, std::abs(amp[0].data()[i] - amp[1].data()[i]));
     EXPECT_LT(worst, 1e-5);
-    EXPECT_LT(solved * 20, 16 * 8 * 24) << solved;
+    EXPECT_LT(solved * 10, 16 * 8 * 24) << solved; // unsheared: 78 %
 }
 
 // The engine tells what ran: the table and its share of column-slices solved exactly, or why
