@@ -191,6 +191,8 @@ void build_sub_tables(const solver::SliceData<N>& sd, const solver::StrainForm& 
     };
     const int rows = t.sub_rows();
     const std::size_t ns = t.node_size();
+    // A check's tag is (cell * kSpan + interval) * 4 + quarter: more than any table's intervals.
+    constexpr std::ptrdiff_t kSpan = 4 * solver::TransferTable::kSub2;
     const auto block = [&](const Shape& s) {
         return static_cast<std::size_t>(rows) * t.sub_row_nodes(s) * ns;
     };
@@ -252,12 +254,10 @@ void build_sub_tables(const solver::SliceData<N>& sd, const solver::StrainForm& 
             // The checks read nodes another thread's last batch may still be solving: every
             // node first.
 #pragma omp barrier
-            // The tag is (cell * 4096 + interval) * 4 + quarter (a cell has at most 512
-            // intervals).
             std::vector<double> exact(ns * Node::lanes), interp(ns);
             auto check = [&](std::ptrdiff_t tag, const double* x) {
-                const std::size_t c = static_cast<std::size_t>(tag / 4 / 4096);
-                const int j = static_cast<int>((tag / 4) % 4096);
+                const std::size_t c = static_cast<std::size_t>(tag / 4 / kSpan);
+                const int j = static_cast<int>((tag / 4) % kSpan);
                 const double q = 0.25 * static_cast<double>(tag % 4);
                 const Cell& cell = cells[c];
                 const Shape& s = cell.shape;
@@ -284,7 +284,7 @@ void build_sub_tables(const solver::SliceData<N>& sd, const solver::StrainForm& 
                         checks.add((cell.k3 + (j + 0.25 * a) / cell.shape.steps) * t.h3,
                                    g1_of(cell.k1, j % solver::TransferTable::kSub1 + 0.25 * a),
                                    exact.data() + ns * slot,
-                                   (static_cast<std::ptrdiff_t>(c) * 4096 + j) * 4 + a);
+                                   (static_cast<std::ptrdiff_t>(c) * kSpan + j) * 4 + a);
                         slot = (slot + 1) % Node::lanes;
                     }
             }
