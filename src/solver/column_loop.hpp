@@ -152,18 +152,19 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
                 tab->table.locate_row2(static_cast<int>(npx), g3.data(), g1.data(), stencil2);
             for (std::ptrdiff_t c = first; c < first + npx; ++c) {
                 const std::size_t i = static_cast<std::size_t>(c - first);
-                const double* w = nullptr;
-                const double* nodes =
-                    by_row && !grid.passes(c) && fits[i] ? tab->table.at(stencil, i, w) : nullptr;
-                if (nodes && tabulated_column(
-                                 sd, grid, ts, c,
-                                 [&](double* xr, double* xi) {
-                                     if constexpr (N > 0)
-                                         tab->table.template interpolated_transfer<N>(w, nodes, xr,
-                                                                                      xi);
-                                     return N > 0;
-                                 },
-                                 jumps))
+                const double* coef = nullptr;
+                double f = 0.0;
+                const double* s0 = by_row && !grid.passes(c) && fits[i]
+                                       ? tab->table.at(stencil, i, coef, f)
+                                       : nullptr;
+                if (s0 && tabulated_column(
+                              sd, grid, ts, c,
+                              [&](double* x, std::ptrdiff_t stride) {
+                                  if constexpr (N > 0)
+                                      tab->table.template cubic_transfer<N>(f, s0, coef, x, stride);
+                                  return N > 0;
+                              },
+                              jumps))
                     continue;
                 if (by_row2 && !grid.passes(c) && fits[i]) {
                     std::size_t apart = 0;
@@ -172,10 +173,10 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
                     const double* a = tab->table.at2(stencil2, i, apart, w3, w1, finer);
                     if (a && tabulated_column(
                                  sd, grid, ts, c,
-                                 [&](double* xr, double* xi) {
+                                 [&](double* x, std::ptrdiff_t stride) {
                                      if constexpr (N > 0)
                                          tab->table.template interpolated_transfer2<N>(
-                                             w3, w1, a, apart, finer, xr, xi);
+                                             w3, w1, a, apart, finer, x, stride);
                                      return N > 0;
                                  },
                                  jumps))
@@ -184,9 +185,9 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
                 if (!by_row && !by_row2 && tab && !grid.passes(c) && fits[i] &&
                     tabulated_column(
                         sd, grid, ts, c,
-                        [&](double* xr, double* xi) {
-                            return tab->table.template transfer<N>(g3[i], g1[i], xr, xi, ts.s.p(),
-                                                                   xi + n);
+                        [&](double* x, std::ptrdiff_t stride) {
+                            return tab->table.template transfer<N>(g3[i], g1[i], x, stride,
+                                                                   ts.s.p(), ts.col.p());
                         },
                         jumps))
                     continue;

@@ -91,8 +91,8 @@ template <int Max> class ExactColumns {
 };
 
 // A table node of the table engine with exact absorption: S = exp(i pi dz H) of the slice in
-// `sd` at the strain terms written to sgr(), laid out as a table node (column c: its n real
-// parts, then its n imaginary parts). One per thread.
+// `sd` at the strain terms written to sgr(), laid out as a table node (column c: its n complex
+// numbers, real and imaginary parts in turn). One per thread.
 template <int N> class ExactNode {
   public:
     explicit ExactNode(const SliceData<N>& sd) : sd_(sd), sgr_(sd.n), ex_(sd.n) {}
@@ -108,8 +108,8 @@ template <int N> class ExactNode {
         ex_.compute(sd_.dz);
         for (int c = 0; c < n; ++c)
             for (int r = 0; r < n; ++r) {
-                s[2 * n * c + r] = ex_.t(r, c).real();
-                s[2 * n * c + n + r] = ex_.t(r, c).imag();
+                s[2 * n * c + 2 * r] = ex_.t(r, c).real();
+                s[2 * n * c + 2 * r + 1] = ex_.t(r, c).imag();
             }
     }
 

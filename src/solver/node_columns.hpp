@@ -1,9 +1,15 @@
-// phi <- S phi with S = w0 S_0 + w1 S_1 + w2 S_2 + w3 S_3 interpolated column by column from
-// four consecutive table nodes, without storing S. A node holds its n columns 2 n doubles
-// apart (real parts of the rows, then imaginary parts), each read as whole vectors of the
-// machine's register width: 8 doubles with AVX-512, 4 with AVX, 2 otherwise. (A vector wider
-// than the registers is split by the compiler through memory: on an AVX2 machine 8-double
-// vectors made the table engine five times slower.)
+// phi <- S phi with S interpolated column by column from table nodes (a cubic in powers of the
+// fraction with one scalar, Lagrange weights of 4 x 4 or 4 x 3 nodes with two), without storing
+// S. A node holds its n columns 2 n doubles
+// apart, each column the rows' complex numbers one after another (real, imaginary), as the
+// amplitudes lie in memory; a column is read as whole vectors of the machine's register width:
+// 8 doubles with AVX-512, 4 with AVX, 2 otherwise. (A vector wider than the registers is split
+// by the compiler through memory: on an AVX2 machine 8-double vectors made the table engine
+// five times slower.)
+//
+// The sums of a column's vectors times the real parts of the amplitudes, and times their
+// imaginary parts, give the new amplitudes by one swap of neighbouring lanes and an alternate
+// subtraction and addition, so that they are stored straight back, in their own order.
 //
 // Where 2 n is no multiple of the width, a column alone leaves lanes of its last vector idle
 // (5 beams, 8 lanes: 10 doubles in 16 lanes). Two neighbouring columns then go together (20
@@ -51,11 +57,30 @@ template <int R> KORVEX_HOT NodeLanes lanes_from(NodeLanes lo, NodeLanes hi) {
     return lanes_from<R>(lo, hi, std::make_integer_sequence<int, kNodeWidth>{});
 }
 
+// a - swap(b) in the even lanes, a + swap(b) in the odd ones, swap exchanging each even lane
+// with the odd one above it: with a = sum of S's columns times the real parts and b the same
+// times the imaginary parts, the new complex numbers (real, imaginary) lane by lane.
+template <int... I>
+KORVEX_HOT NodeLanes complex_sum(NodeLanes a, NodeLanes b, std::integer_sequence<int, I...>) {
+    using Index = long long __attribute__((vector_size(8 * kNodeWidth)));
+#if defined(__clang__)
+    const NodeLanes s = __builtin_shufflevector(b, b, (I ^ 1)...);
+    const NodeLanes d = a - s, u = a + s;
+    return __builtin_shufflevector(d, u, (I % 2 == 0 ? I : I + kNodeWidth)...);
+#else
+    const NodeLanes s = __builtin_shuffle(b, Index{(I ^ 1)...});
+    const NodeLanes d = a - s, u = a + s;
+    return __builtin_shuffle(d, u, Index{(I % 2 == 0 ? I : I + kNodeWidth)...});
+#endif
+}
+
 // phi <- S phi, `element(at)` giving the 8 doubles of S from `at` (an offset in a node) as
-// whole vectors; `re`, `im`: the column's amplitudes, replaced by the new ones.
+// whole vectors; `x`: the column's amplitudes, beam r's at x[stride r] (real) and x[stride r + 1]
+// (imaginary), replaced by the new ones.
 template <int N, class Element>
-KORVEX_HOT void apply_elements(const Element& element, double* re, double* im) {
+KORVEX_HOT void apply_elements(const Element& element, double* x, std::ptrdiff_t stride) {
     constexpr int W = kNodeWidth;
+    static_assert(W % 2 == 0, "a complex number per pair of lanes");
     constexpr int V = (2 * N + W - 1) / W;  // vectors of one column
     constexpr int VP = (4 * N + W - 1) / W; // of two neighbouring columns
     // The sums start from the first column's products (not from zero: one addition less per
@@ -68,7 +93,9 @@ KORVEX_HOT void apply_elements(const Element& element, double* re, double* im) {
             const std::size_t o = static_cast<std::size_t>(2 * N * col);
             NodeLanes e[VP];
             for (int q = 0; q < VP; ++q) e[q] = element(o + static_cast<std::size_t>(W * q));
-            const double xr0 = re[col], xi0 = im[col], xr1 = re[col + 1], xi1 = im[col + 1];
+            const double* x0 = x + stride * col;
+            const double* x1 = x0 + stride;
+            const double xr0 = x0[0], xi0 = x0[1], xr1 = x1[0], xi1 = x1[1];
             for (int j = 0; j < V; ++j) {
                 ya[j] = col == 0 ? e[j] * xr0 : ya[j] + e[j] * xr0;
                 yb[j] = col == 0 ? e[j] * xi0 : yb[j] + e[j] * xi0;
@@ -83,45 +110,49 @@ KORVEX_HOT void apply_elements(const Element& element, double* re, double* im) {
     }
     for (; col < N; ++col) {
         const std::size_t o = static_cast<std::size_t>(2 * N * col);
-        const double xr = re[col], xi = im[col];
+        const double xr = x[stride * col], xi = x[stride * col + 1];
         for (int j = 0; j < V; ++j) {
             const NodeLanes e = element(o + static_cast<std::size_t>(W * j));
             ya[j] = col == 0 ? e * xr : ya[j] + e * xr;
             yb[j] = col == 0 ? e * xi : yb[j] + e * xi;
         }
     }
-    double ra[W * V], rb[W * V];
-    std::memcpy(ra, ya, sizeof ra);
-    std::memcpy(rb, yb, sizeof rb);
-    for (int r = 0; r < N; ++r) {
-        re[r] = ra[r] - rb[N + r];
-        im[r] = ra[N + r] + rb[r];
+    for (int j = 0; j < V; ++j) {
+        const NodeLanes y = complex_sum(ya[j], yb[j], std::make_integer_sequence<int, W>{});
+        for (int p = 0; p < W / 2; ++p) {
+            const int r = W / 2 * j + p;
+            if (r < N)
+                std::memcpy(x + stride * r, reinterpret_cast<const double*>(&y) + 2 * p,
+                            2 * sizeof(double));
+        }
     }
 }
 
-// `a`: the first of the four nodes, `ns` doubles each.
+// S = S_0 + f (C_1 + f (C_2 + f C_3)) from the first node `s0` and the coefficients `c`
+// (C_1, C_2, C_3, `ns` doubles apart), applied as above.
 template <int N>
-KORVEX_HOT void interpolate_and_apply(const double* w, const double* a, std::size_t ns, double* re,
-                                      double* im) {
-    const double* b = a + ns;
-    const double* c = b + ns;
-    const double* d = c + ns;
-    const NodeLanes w0 = splat(w[0]), w1 = splat(w[1]), w2 = splat(w[2]), w3 = splat(w[3]);
+KORVEX_HOT void cubic_and_apply(double f, const double* s0, const double* c, std::size_t ns,
+                                double* x, std::ptrdiff_t stride) {
+    const double* c2 = c + ns;
+    const double* c3 = c2 + ns;
+    const NodeLanes fv = splat(f);
     apply_elements<N>(
         [&](std::size_t at) {
-            return ((w0 * node_lanes(a + at) + w1 * node_lanes(b + at)) + w2 * node_lanes(c + at)) +
-                   w3 * node_lanes(d + at);
+            return ((node_lanes(c3 + at) * fv + node_lanes(c2 + at)) * fv + node_lanes(c + at)) *
+                       fv +
+                   node_lanes(s0 + at);
         },
-        re, im);
+        x, stride);
 }
 
-// The same over R x 4 nodes: R rows (`rows_apart` doubles apart) of four consecutive nodes
-// from `a`, node (i, r) weighted w3[i] w1[r]; the rows are summed in order, as
-// TransferTable::interpolate_in (R = 4) and sub_interpolate (R = 3) sum them.
+// Sums of four consecutive nodes from `a` (`ns` doubles each) with weights w3 over R rows of
+// them (`rows_apart` doubles apart), row r weighted w1[r]: node (i, r) weighted w3[i] w1[r]; the
+// rows are summed in order, as TransferTable::interpolate_in (R = 4) and sub_interpolate (R = 3)
+// sum them.
 template <int N, int R>
 KORVEX_HOT void interpolate_and_apply2(const double* w3, const double* w1, const double* a,
-                                       std::size_t ns, std::size_t rows_apart, double* re,
-                                       double* im) {
+                                       std::size_t ns, std::size_t rows_apart, double* x,
+                                       std::ptrdiff_t stride) {
     static_assert(R == 3 || R == 4);
     double w[16];
     for (int r = 0; r < R; ++r)
@@ -140,7 +171,7 @@ KORVEX_HOT void interpolate_and_apply2(const double* w3, const double* w1, const
             else
                 return (row(0, at) + row(1, at)) + row(2, at);
         },
-        re, im);
+        x, stride);
 }
 
 } // namespace korvex::solver::detail

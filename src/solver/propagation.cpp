@@ -130,6 +130,7 @@ const solver::TransferTable* table_for(const State& st, const SliceData<N>& sd,
             break;
     }
     finer(t);
+    t.make_cubics();
     if (t.serves_small_strains()) return &t;
     tabs.why_not = unserved;
     return nullptr;

@@ -3,7 +3,8 @@
 // the column approximation), so within a beam condition and for one slice thickness a column's
 // slice transfer matrix S = V D V^-1 depends on two scalars only (one when all tilts are
 // equal). `TransferTable` holds S, computed by the exact kernel, on a regular grid of (G3, G1)
-// and interpolates it with 4-point Lagrange cubics in each scalar. A column whose terms do not
+// and interpolates it with 4-point Lagrange cubics in each scalar (with one scalar, each
+// interval's cubic is kept in powers of its fraction). A column whose terms do not
 // have that form, or whose scalars lie outside the grid (near a dislocation core), is solved
 // exactly by the caller.
 //
@@ -50,38 +51,17 @@ KORVEX_HOT void cubic_weights(double f, double* w) {
                         8 * 8;
 }
 
-// phi <- S phi for one column (split real and imaginary parts, n beams), S laid out as a
-// table node: the sum over columns c of S's column times re[c], and of the same column times
-// im[c], make the real and imaginary parts with whole-vector operations (a fixed beam count
-// keeps both sums in registers; the lanes past 2 n carry the next column's numbers and are
-// dropped). `y` is scratch of 4 n doubles for the run-time count.
-template <int N>
-KORVEX_HOT void apply_transfer(const double* s, int n_runtime, double* re, double* im, double* y) {
-    if constexpr (N > 0) {
-        constexpr int M = static_cast<int>(column_doubles(N));
-        double ya[M] = {}, yb[M] = {};
-        for (int c = 0; c < N; ++c) {
-            const double xr = re[c], xi = im[c];
-            const double* col = s + 2 * N * c;
-            KORVEX_LANES
-            for (int k = 0; k < M; ++k) {
-                ya[k] += col[k] * xr;
-                yb[k] += col[k] * xi;
-            }
-        }
-        for (int r = 0; r < N; ++r) {
-            re[r] = ya[r] - yb[N + r];
-            im[r] = ya[N + r] + yb[r];
-        }
-        return;
-    }
-    const int n = n_runtime;
+// phi <- S phi for one column of n beams (beam r's amplitude at x[stride r], x[stride r + 1]),
+// S laid out as a table node, for a beam count known only at run time (see apply_elements for
+// a fixed one); `y` is scratch of 4 n doubles.
+KORVEX_HOT void apply_transfer(const double* s, int n, double* x, std::ptrdiff_t stride,
+                               double* y) {
     const int m = 2 * n;
     double* ya = y;
     double* yb = y + m;
     for (int k = 0; k < m; ++k) ya[k] = yb[k] = 0.0;
     for (int c = 0; c < n; ++c) {
-        const double xr = re[c], xi = im[c];
+        const double xr = x[stride * c], xi = x[stride * c + 1];
         const double* col = s + static_cast<std::size_t>(m) * c;
         KORVEX_LANES
         for (int k = 0; k < m; ++k) {
@@ -90,15 +70,16 @@ KORVEX_HOT void apply_transfer(const double* s, int n_runtime, double* re, doubl
         }
     }
     for (int r = 0; r < n; ++r) {
-        re[r] = ya[r] - yb[n + r];
-        im[r] = ya[n + r] + yb[r];
+        x[stride * r] = ya[2 * r] - yb[2 * r + 1];
+        x[stride * r + 1] = ya[2 * r + 1] + yb[2 * r];
     }
 }
 
 // The grid of one slice thickness: node (k3, k1) at G3 = k3 h3, G1 = k1 h1 for |k3| <= K3,
-// |k1| <= K1, each holding S column by column: column c at [2 n c, 2 n c + 2 n), the real parts
-// of its n rows, then their imaginary parts. A column of S is thus one contiguous vector of
-// 2 n doubles, and phi' = S phi is a sum of such vectors times the real and imaginary parts of
+// |k1| <= K1, each holding S column by column: column c at [2 n c, 2 n c + 2 n), the complex
+// numbers of its n rows one after another (real, imaginary). A column of S is thus one
+// contiguous vector of 2 n doubles, and phi' = S phi is a sum of such vectors times the real and
+// imaginary parts of
 // phi (see `apply_transfer`).
 struct TransferTable {
     double dz = 0.0;
@@ -133,6 +114,13 @@ struct TransferTable {
     std::vector<std::ptrdiff_t> sub_of;
     std::vector<SubShape> sub_shape;
     std::vector<double, LargePageAllocator<double>> sub_nodes;
+    // With one scalar, each interval's cubic in powers of its fraction f, S = S_0 + f (C_1 +
+    // f (C_2 + f C_3)) with S_0 its first node: three multiplications and additions per element
+    // where the four nodes' weights take four and three, and no weights to form. The same
+    // polynomial as the nodes' Lagrange cubic; C_1..C_3 of grid cell k3 at
+    // cubic[(k3 + K3) 3 node_size()], of interval j of finer table b (sub_of / (kSub + 3)) at
+    // sub_cubic[(b kSub + j) 3 node_size()]. Made by make_cubics once the table is complete.
+    std::vector<double, LargePageAllocator<double>> cubic, sub_cubic;
     int sub_steps() const { return K1 > 0 ? kSub2 : kSub; }
     int sub_rows() const { return K1 > 0 ? kSub1 + 3 : 1; }
     // In G1 a finer table interpolates quadratically through its three rows nearest to the
@@ -165,6 +153,34 @@ struct TransferTable {
         return j;
     }
 
+    // The coefficients of `cubic` and `sub_cubic` from the nodes (one scalar only; nothing with
+    // two). From nodes a, b, c, d at -1, 0, 1, 2: C_1 = c - (2a + 3b + d) / 6,
+    // C_2 = (a + c) / 2 - b, C_3 = ((d - a) + 3 (b - c)) / 6.
+    void make_cubics() {
+        cubic.clear();
+        sub_cubic.clear();
+        if (K1 != 0 || nodes.empty()) return;
+        const std::size_t ns = node_size();
+        const auto fill = [ns](const double* a, double* out) {
+            const double *b = a + ns, *c = b + ns, *d = c + ns;
+            for (std::size_t e = 0; e < ns; ++e) {
+                out[e] = c[e] - (2.0 * a[e] + 3.0 * b[e] + d[e]) / 6.0;
+                out[ns + e] = (a[e] + c[e]) / 2.0 - b[e];
+                out[2 * ns + e] = ((d[e] - a[e]) + 3.0 * (b[e] - c[e])) / 6.0;
+            }
+        };
+        cubic.assign(row_nodes() * 3 * ns, 0.0);
+        for (int k3 = 1 - K3; k3 <= K3 - 2; ++k3)
+            fill(node(k3 - 1, 0), cubic.data() + static_cast<std::size_t>(k3 + K3) * 3 * ns);
+        const std::size_t per = static_cast<std::size_t>(kSub + 3) * ns;
+        const std::size_t blocks = sub_nodes.size() / per;
+        sub_cubic.assign(blocks * kSub * 3 * ns, 0.0);
+        for (std::size_t b = 0; b < blocks; ++b)
+            for (int j = 0; j < kSub; ++j)
+                fill(sub_nodes.data() + b * per + static_cast<std::size_t>(j) * ns,
+                     sub_cubic.data() + (b * kSub + static_cast<std::size_t>(j)) * 3 * ns);
+    }
+
     // Whether the cells at zero strain are served (smooth, or rough with a finer table): most
     // columns of an image lie there, away from any core. When they are not, the table would
     // solve nearly every column exactly after the cost of its lookups, so the engine solves
@@ -186,6 +202,18 @@ struct TransferTable {
     KORVEX_HOT double* node(int k3, int k1) { return nodes.data() + index(k3, k1) * node_size(); }
     KORVEX_HOT const double* node(int k3, int k1) const {
         return nodes.data() + index(k3, k1) * node_size();
+    }
+    KORVEX_HOT const double* grid_cubic(int k3) const {
+        return cubic.data() + static_cast<std::size_t>(k3 + K3) * 3 * node_size();
+    }
+    // Interval j of the one-scalar finer table of `cell`: its first node (at the interval's
+    // start), its coefficients.
+    KORVEX_HOT const double* sub_first(std::size_t cell, int j) const {
+        return sub_nodes.data() + (sub_of[cell] + j + 1) * static_cast<std::ptrdiff_t>(node_size());
+    }
+    KORVEX_HOT const double* sub_cubic_of(std::size_t cell, int j) const {
+        const std::ptrdiff_t interval = sub_of[cell] / (kSub + 3) * kSub + j;
+        return sub_cubic.data() + interval * 3 * static_cast<std::ptrdiff_t>(node_size());
     }
 
     // The spacing: a cubic through four nodes misses a function by at most 9/16 h^4 / 4! times
@@ -216,8 +244,10 @@ struct TransferTable {
             h1 = spacing(m1);
             K1 = static_cast<int>(std::min(max_scalar / h1, 1e6)) + 2;
         }
+        // With one scalar each node also starts a cell's three coefficients (make_cubics).
         const auto bytes = [&] {
-            return static_cast<double>(2 * K3 + 1) * (2 * K1 + 1) * node_size() * sizeof(double);
+            return static_cast<double>(2 * K3 + 1) * (2 * K1 + 1) * node_size() * sizeof(double) *
+                   (f.dims == 2 ? 1 : 4);
         };
         bool whole = true;
         while (bytes() > static_cast<double>(max_bytes) && (K3 > 2 || K1 > 2)) {
@@ -238,12 +268,12 @@ struct TransferTable {
         return whole;
     }
 
-    // phi <- S(g3, g1) phi for one column (split parts as in `apply_transfer`; s scratch of
-    // node_size() doubles, y of 4 n); false when the stencil leaves the grid or the cell is solved
-    // exactly. With one scalar each column of S is interpolated in registers and used at once: S is
-    // never stored, and no load waits on a store of a different width.
+    // phi <- S(g3, g1) phi for one column (laid out as in `apply_transfer`; s scratch of
+    // node_size() doubles, y of 4 n); false, with phi untouched, when the stencil leaves the grid
+    // or the cell is solved exactly. With one scalar each column of S is formed in registers from
+    // the interval's cubic and used at once: S is never stored.
     template <int N>
-    KORVEX_HOT bool transfer(double g3, double g1, double* re, double* im, double* s,
+    KORVEX_HOT bool transfer(double g3, double g1, double* x, std::ptrdiff_t stride, double* s,
                              double* y) const {
         if constexpr (N > 0) {
             if (K1 == 0) {
@@ -251,49 +281,46 @@ struct TransferTable {
                 if (!(std::abs(u3) < K3 - 2)) return false;
                 const int k3 = static_cast<int>(std::floor(u3));
                 const std::size_t cell = index(k3, 0);
-                double w[4];
                 if (!rough[cell]) {
-                    cubic_weights(u3 - k3, w);
-                    interpolated_transfer<N>(w, node(k3 - 1, 0), re, im);
+                    cubic_transfer<N>(u3 - k3, node(k3, 0), grid_cubic(k3), x, stride);
                     return true;
                 }
                 if (sub_of[cell] < 0) return false;
                 const double f = (u3 - k3) * kSub;
                 const int j = std::clamp(static_cast<int>(std::floor(f)), 0, kSub - 1);
-                cubic_weights(f - j, w);
-                interpolated_transfer<N>(w,
-                                         sub_nodes.data() +
-                                             (sub_of[cell] + j) *
-                                                 static_cast<std::ptrdiff_t>(node_size()),
-                                         re, im);
+                cubic_transfer<N>(f - j, sub_first(cell, j), sub_cubic_of(cell, j), x, stride);
                 return true;
             }
         }
         if (!interpolate<N>(g3, g1, s)) return false;
-        apply_transfer<N>(s, n, re, im, y);
+        if constexpr (N > 0)
+            detail::apply_elements<N>([&](std::size_t at) { return detail::node_lanes(s + at); }, x,
+                                      stride);
+        else
+            apply_transfer(s, n, x, stride, y);
         return true;
     }
 
-    // The cells and weights of a row of columns, with scalars g3[0, count), in a one-scalar
+    // The cells and fractions of a row of columns, with scalars g3[0, count), in a one-scalar
     // table, computed together as vectors (the numbers `transfer` computes column by column);
     // then `at` tells each column where its transfer lies.
     struct RowStencil {
-        // Weights in the cell and in the cell's finer table, both formed for every column: at
-        // the Bragg condition half of an edge dislocation's columns lie in the rough cells
+        // The fraction in the cell and in the cell's finer table, both formed for every column:
+        // at the Bragg condition half of an edge dislocation's columns lie in the rough cells
         // around zero strain.
-        std::vector<double> w, ws;
+        std::vector<double> f, fs;
         std::vector<int> k, j; // the cell (INT_MIN: outside), the finer table's interval
     };
     void locate_row(int count, const double* g3, RowStencil& st) const {
         const std::size_t nc = static_cast<std::size_t>(count);
         if (st.k.size() < nc) {
-            st.w.resize(4 * nc);
-            st.ws.resize(4 * nc);
+            st.f.resize(nc);
+            st.fs.resize(nc);
             st.k.resize(nc);
             st.j.resize(nc);
         }
-        double* w = st.w.data();
-        double* ws = st.ws.data();
+        double* ff = st.f.data();
+        double* fs = st.fs.data();
         int* kk = st.k.data();
         int* jj = st.j.data();
         const double lim = K3 - 2;
@@ -307,27 +334,38 @@ struct TransferTable {
             const int k3 = static_cast<int>(std::floor(u3));
             const double f = (u3 - k3) * kSub;
             const int j = std::min(std::max(static_cast<int>(std::floor(f)), 0), kSub - 1);
-            cubic_weights(u3 - k3, w + 4 * c);
-            cubic_weights(f - j, ws + 4 * c);
+            ff[c] = u3 - k3;
+            fs[c] = f - j;
             kk[c] = inside ? k3 : std::numeric_limits<int>::min();
             jj[c] = j;
         }
     }
-    // Column c of the row located in `st`: the first of the four consecutive nodes whose
-    // combination with weights `w` is its S (see `interpolated_transfer`), or null when the
-    // column is solved exactly.
-    KORVEX_HOT const double* at(const RowStencil& st, std::size_t c, const double*& w) const {
+    // Column c of the row located in `st`: its interval's first node S_0, with its coefficients
+    // `coef` and the column's fraction `f` (see `cubic_transfer`), or null when the column is
+    // solved exactly.
+    KORVEX_HOT const double* at(const RowStencil& st, std::size_t c, const double*& coef,
+                                double& f) const {
         const int k3 = st.k[c];
         if (k3 == std::numeric_limits<int>::min()) return nullptr;
         const std::size_t cell = index(k3, 0);
         if (!rough[cell]) {
-            w = &st.w[4 * c];
-            return node(k3 - 1, 0);
+            coef = grid_cubic(k3);
+            f = st.f[c];
+            return node(k3, 0);
         }
         if (sub_of[cell] < 0) return nullptr;
-        w = &st.ws[4 * c];
-        return sub_nodes.data() +
-               (sub_of[cell] + st.j[c]) * static_cast<std::ptrdiff_t>(node_size());
+        coef = sub_cubic_of(cell, st.j[c]);
+        f = st.fs[c];
+        return sub_first(cell, st.j[c]);
+    }
+    // phi <- S phi with S = S_0 + f (C_1 + f (C_2 + f C_3)) (see `cubic`).
+    template <int N>
+    KORVEX_HOT void cubic_transfer(double f, const double* s0, const double* coef, double* x,
+                                   std::ptrdiff_t stride) const {
+        // The last pair of columns read together stays within the node.
+        static_assert(N <= 0 || 2 * N * ((N - 2) / 2 * 2) + (4 * N + 7) / 8 * 8 <=
+                                    static_cast<int>(node_doubles(N)));
+        detail::cubic_and_apply<N>(f, s0, coef, node_doubles(N), x, stride);
     }
 
     // S at (g3, g1) into s (node_size() doubles); false when the stencil leaves the grid.
@@ -434,13 +472,13 @@ struct TransferTable {
     // apart), as interpolate_in forms it, or over 4 x 3 of a finer table, as sub_interpolate.
     template <int N>
     KORVEX_HOT void interpolated_transfer2(const double* w3, const double* w1, const double* a,
-                                           std::size_t rows_apart, bool finer, double* re,
-                                           double* im) const {
+                                           std::size_t rows_apart, bool finer, double* x,
+                                           std::ptrdiff_t stride) const {
         if (finer)
             detail::interpolate_and_apply2<N, kSubRowsUsed>(w3, w1, a, node_doubles(N), rows_apart,
-                                                            re, im);
+                                                            x, stride);
         else
-            detail::interpolate_and_apply2<N, 4>(w3, w1, a, node_doubles(N), rows_apart, re, im);
+            detail::interpolate_and_apply2<N, 4>(w3, w1, a, node_doubles(N), rows_apart, x, stride);
     }
 
     // S at fractions (f3, f1) of the cell at node (k3, k1).
@@ -461,16 +499,6 @@ struct TransferTable {
             combine<N>(w, node(k3 - 1, kj), node(k3, kj), node(k3 + 1, kj), node(k3 + 2, kj), s,
                        j > 0);
         }
-    }
-
-    // phi <- (w0 S_0 + w1 S_1 + w2 S_2 + w3 S_3) phi, S_j the consecutive nodes from `a`.
-    template <int N>
-    KORVEX_HOT void interpolated_transfer(const double* w, const double* a, double* re,
-                                          double* im) const {
-        // The last pair of columns read together stays within the node.
-        static_assert(N <= 0 || 2 * N * ((N - 2) / 2 * 2) + (4 * N + 7) / 8 * 8 <=
-                                    static_cast<int>(node_doubles(N)));
-        detail::interpolate_and_apply<N>(w, a, node_doubles(N), re, im);
     }
 
   private:

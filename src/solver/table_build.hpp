@@ -46,7 +46,7 @@ template <int L> struct KernelHolder<0, L> {
 };
 
 // The transfer matrix S = V D V^-1 of lane l of kernel k into s, laid out as a table node
-// (column c: n real parts, then n imaginary parts).
+// (column c: its n complex numbers, real and imaginary parts in turn).
 template <int N, int L>
 void transfer_matrix(const solver::BatchKernel<N, L>& k, int n, int l, double* s) {
     for (int c = 0; c < n; ++c)
@@ -57,8 +57,8 @@ void transfer_matrix(const solver::BatchKernel<N, L>& k, int n, int l, double* s
                 sr += vw * k.prop_re(j, l);
                 si += vw * k.prop_im(j, l);
             }
-            s[2 * n * c + r] = sr;
-            s[2 * n * c + n + r] = si;
+            s[2 * n * c + 2 * r] = sr;
+            s[2 * n * c + 2 * r + 1] = si;
         }
 }
 

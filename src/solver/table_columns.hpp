@@ -59,28 +59,32 @@ struct SliceTable {
     const TransferTable& table;
 };
 
-// Carries column c through the slice by `apply(re, im)`, which transfers the column's split
-// amplitudes in place or returns false when the column must be solved exactly. Without
-// `jumps` (no column of its row has one) the fault phase is not looked at.
+// Carries column c through the slice by `apply(x, stride)`, which transfers the column's
+// amplitudes in place (beam r's at x[stride r], x[stride r + 1]) or returns false, with them
+// untouched, when the column must be solved exactly. Without `jumps` (no column of its row has
+// one) the fault phase is not looked at.
 template <int N, class Apply>
 KORVEX_HOT bool tabulated_column(const SliceData<N>& sd, const Grid& grid, TableScratch<N>& ts,
                                  std::ptrdiff_t c, Apply&& apply, bool jumps = true) {
-    const int n = N > 0 ? N : sd.n;
-    double* re = ts.col.p();
-    double* im = re + n;
     // The amplitudes of a column lie a beam plane apart: fetch those of a later column early.
     constexpr std::ptrdiff_t kAhead = 8;
-    for (int r = 0; r < n; ++r) __builtin_prefetch(grid.phi + c + kAhead + grid.ncol * r, 1);
-    for (int r = 0; r < n; ++r) {
-        re[r] = grid.phi[c + grid.ncol * r].real();
-        im[r] = grid.phi[c + grid.ncol * r].imag();
-    }
-    if (!apply(re, im)) return false;
+    for (int r = 0; r < (N > 0 ? N : sd.n); ++r)
+        __builtin_prefetch(grid.phi + c + kAhead + grid.ncol * r, 1);
+    if (!apply(reinterpret_cast<double*>(grid.phi + c), 2 * grid.ncol)) return false;
     if (jumps) {
         const double p = grid.jump(c);
-        if (p != 0.0) jump_phase<1>(sd.phase_coef.p(), &p, n, re, im); // most columns have none
+        if (p != 0.0) { // most columns have none
+            const int n = N > 0 ? N : sd.n;
+            double* re = ts.col.p();
+            double* im = re + n;
+            for (int r = 0; r < n; ++r) {
+                re[r] = grid.phi[c + grid.ncol * r].real();
+                im[r] = grid.phi[c + grid.ncol * r].imag();
+            }
+            jump_phase<1>(sd.phase_coef.p(), &p, n, re, im);
+            for (int r = 0; r < n; ++r) grid.phi[c + grid.ncol * r] = cplx(re[r], im[r]);
+        }
     }
-    for (int r = 0; r < n; ++r) grid.phi[c + grid.ncol * r] = cplx(re[r], im[r]);
     return true;
 }
 
@@ -88,8 +92,8 @@ KORVEX_HOT bool tabulated_column(const SliceData<N>& sd, const Grid& grid, Table
 template <int N>
 KORVEX_HOT bool table_column(const SliceData<N>& sd, const Grid& grid, const SliceTable& tab,
                              TableScratch<N>& ts, std::ptrdiff_t c, double g3, double g1) {
-    return tabulated_column(sd, grid, ts, c, [&](double* re, double* im) {
-        return tab.table.template transfer<N>(g3, g1, re, im, ts.s.p(), im + (N > 0 ? N : sd.n));
+    return tabulated_column(sd, grid, ts, c, [&](double* x, std::ptrdiff_t stride) {
+        return tab.table.template transfer<N>(g3, g1, x, stride, ts.s.p(), ts.col.p());
     });
 }
 

@@ -2,11 +2,13 @@
 // engine against the exact one (two-scalar fields, exact fallbacks, threads), exact absorption
 // against a Taylor series, an integration of the equations, first order.
 #include "solver/fixture.hpp"
+#include "solver/table.hpp"
 #include "support/testing.hpp"
 
 #include <algorithm>
 #include <numbers>
 #include <omp.h>
+#include <random>
 #include <utility>
 
 using namespace korvex::testing;
@@ -138,6 +140,60 @@ TEST(TableEngine, AgreesWithTheExactEngineAndEnginesVouchOnlyForFiniteValues) {
     core_field(vst, 1, false);
     veng.propagate_slice(vst, 1, vflag);
     EXPECT_FALSE(veng.verified_strain() || veng.verified_finite());
+}
+
+// With one scalar the table evaluates each interval's cubic in powers of its fraction: the same
+// polynomial as the four nodes' Lagrange weights give, in every grid cell and every interval of a
+// finer table, reached column by column and through a located row (nodes of random values).
+TEST(TableEngine, CubicsInPowersAreTheNodesInterpolant) {
+    using korvex::solver::StrainForm, korvex::solver::TransferTable;
+    constexpr int N = 5;
+    const double m[N] = {-2, -1, 0, 1, 2}, t[N] = {};
+    const StrainForm form = StrainForm::make(N, m, t);
+    TransferTable tab;
+    tab.plan(form, 1.0, 1e-8, 0.02, std::size_t(1) << 20);
+    ASSERT_EQ(tab.K1, 0);
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    for (double& v : tab.nodes) v = u(rng);
+    const int rough[] = {-3, 0, 2}; // the second block's cell lies between two others
+    tab.sub_nodes.resize(3 * (TransferTable::kSub + 3) * tab.node_size());
+    for (double& v : tab.sub_nodes) v = u(rng);
+    for (int b = 0; b < 3; ++b) {
+        tab.rough[tab.index(rough[b], 0)] = 1;
+        tab.sub_of[tab.index(rough[b], 0)] = b * (TransferTable::kSub + 3);
+    }
+    tab.rough[tab.index(5, 0)] = 1; // rough, without a finer table: solved exactly
+    tab.make_cubics();
+    std::vector<double> g3;
+    for (int k = 0; k < 4000; ++k) g3.push_back(u(rng) * (tab.K3 - 2) * tab.h3);
+    g3.push_back(5.5 * tab.h3);
+    g3.push_back((tab.K3 - 1.5) * tab.h3); // beyond the grid
+    TransferTable::RowStencil st;
+    tab.locate_row(static_cast<int>(g3.size()), g3.data(), st);
+    std::vector<double> s(tab.node_size()), y(4 * N), x0(2 * N), x1, x2, x3;
+    double worst = 0.0;
+    int served = 0;
+    for (std::size_t c = 0; c < g3.size(); ++c) {
+        for (double& v : x0) v = u(rng);
+        x1 = x2 = x3 = x0;
+        const bool in = tab.interpolate<N>(g3[c], 0.0, s.data());
+        const double* coef = nullptr;
+        double f = -1.0;
+        const double* s0 = tab.at(st, c, coef, f);
+        ASSERT_EQ(tab.transfer<N>(g3[c], 0.0, x1.data(), 2, s.data(), y.data()), s0 != nullptr);
+        EXPECT_EQ(s0 != nullptr, in && c < g3.size() - 2) << c;
+        if (!s0) continue;
+        ++served;
+        ASSERT_TRUE(f >= 0.0 && f <= 1.0) << f;
+        tab.interpolate<N>(g3[c], 0.0, s.data());
+        korvex::solver::apply_transfer(s.data(), N, x2.data(), 2, y.data());
+        tab.cubic_transfer<N>(f, s0, coef, x3.data(), 2);
+        for (int e = 0; e < 2 * N; ++e)
+            worst = std::max({worst, std::abs(x1[e] - x2[e]), std::abs(x3[e] - x2[e])});
+    }
+    EXPECT_GT(served, 3500);
+    EXPECT_LT(worst, 1e-12);
 }
 
 // Without the column approximation other pairs of beams than the one along G3 = 0 cross along
