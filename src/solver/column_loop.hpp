@@ -154,14 +154,16 @@ SliceChecks solve_every_column(State& st, const SliceData<N>& sd, const Grid& gr
                 const std::size_t i = static_cast<std::size_t>(c - first);
                 const double* coef = nullptr;
                 double f = 0.0;
+                bool cubic3 = true;
                 const double* s0 = by_row && !grid.passes(c) && fits[i]
-                                       ? tab->table.at(stencil, i, coef, f)
+                                       ? tab->table.at(stencil, i, coef, cubic3, f)
                                        : nullptr;
                 if (s0 && tabulated_column(
                               sd, grid, ts, c,
                               [&](double* x, std::ptrdiff_t stride) {
                                   if constexpr (N > 0)
-                                      tab->table.template cubic_transfer<N>(f, s0, coef, x, stride);
+                                      tab->table.template cubic_transfer<N>(f, s0, coef, cubic3, x,
+                                                                            stride);
                                   return N > 0;
                               },
                               jumps))

@@ -129,18 +129,19 @@ KORVEX_HOT void apply_elements(const Element& element, double* x, std::ptrdiff_t
 }
 
 // S = S_0 + f (C_1 + f (C_2 + f C_3)) from the first node `s0` and the coefficients `c`
-// (C_1, C_2, C_3, `ns` doubles apart), applied as above.
-template <int N>
+// (C_1, C_2, C_3, `ns` doubles apart), applied as above; with Degree 2 without C_3.
+template <int N, int Degree>
 KORVEX_HOT void cubic_and_apply(double f, const double* s0, const double* c, std::size_t ns,
                                 double* x, std::ptrdiff_t stride) {
+    static_assert(Degree == 2 || Degree == 3);
     const double* c2 = c + ns;
     const double* c3 = c2 + ns;
     const NodeLanes fv = splat(f);
     apply_elements<N>(
         [&](std::size_t at) {
-            return ((node_lanes(c3 + at) * fv + node_lanes(c2 + at)) * fv + node_lanes(c + at)) *
-                       fv +
-                   node_lanes(s0 + at);
+            const NodeLanes q =
+                Degree == 3 ? node_lanes(c3 + at) * fv + node_lanes(c2 + at) : node_lanes(c2 + at);
+            return (q * fv + node_lanes(c + at)) * fv + node_lanes(s0 + at);
         },
         x, stride);
 }

@@ -120,7 +120,12 @@ struct TransferTable {
     // polynomial as the nodes' Lagrange cubic; C_1..C_3 of grid cell k3 at
     // cubic[(k3 + K3) 3 node_size()], of interval j of finer table b (sub_of / (kSub + 3)) at
     // sub_cubic[(b kSub + j) 3 node_size()]. Made by make_cubics once the table is complete.
+    // Where C_3 is below a quarter of the error allowed in a slice in every element (a grid
+    // refined for its rough cells, every finer table) the interval is evaluated as a quadratic,
+    // two multiplications and additions per element: `third` (per grid cell) and `sub_third`
+    // (per finer interval) are 1 where C_3 is needed.
     std::vector<double, LargePageAllocator<double>> cubic, sub_cubic;
+    std::vector<unsigned char> third, sub_third;
     int sub_steps() const { return K1 > 0 ? kSub2 : kSub; }
     int sub_rows() const { return K1 > 0 ? kSub1 + 3 : 1; }
     // In G1 a finer table interpolates quadratically through its three rows nearest to the
@@ -159,26 +164,37 @@ struct TransferTable {
     void make_cubics() {
         cubic.clear();
         sub_cubic.clear();
+        third.clear();
+        sub_third.clear();
         if (K1 != 0 || nodes.empty()) return;
         const std::size_t ns = node_size();
-        const auto fill = [ns](const double* a, double* out) {
+        // The coefficients of the interval whose first node (at -1) is `a`; whether C_3 counts.
+        const auto fill = [ns, this](const double* a, double* out) {
             const double *b = a + ns, *c = b + ns, *d = c + ns;
+            double c3 = 0.0;
             for (std::size_t e = 0; e < ns; ++e) {
                 out[e] = c[e] - (2.0 * a[e] + 3.0 * b[e] + d[e]) / 6.0;
                 out[ns + e] = (a[e] + c[e]) / 2.0 - b[e];
                 out[2 * ns + e] = ((d[e] - a[e]) + 3.0 * (b[e] - c[e])) / 6.0;
+                c3 = std::max(c3, std::abs(out[2 * ns + e]));
             }
+            return static_cast<unsigned char>(!(c3 <= per_slice / 4.0));
         };
         cubic.assign(row_nodes() * 3 * ns, 0.0);
+        third.assign(row_nodes(), 1);
         for (int k3 = 1 - K3; k3 <= K3 - 2; ++k3)
-            fill(node(k3 - 1, 0), cubic.data() + static_cast<std::size_t>(k3 + K3) * 3 * ns);
+            third[static_cast<std::size_t>(k3 + K3)] =
+                fill(node(k3 - 1, 0), cubic.data() + static_cast<std::size_t>(k3 + K3) * 3 * ns);
         const std::size_t per = static_cast<std::size_t>(kSub + 3) * ns;
         const std::size_t blocks = sub_nodes.size() / per;
         sub_cubic.assign(blocks * kSub * 3 * ns, 0.0);
+        sub_third.assign(blocks * kSub, 1);
         for (std::size_t b = 0; b < blocks; ++b)
-            for (int j = 0; j < kSub; ++j)
-                fill(sub_nodes.data() + b * per + static_cast<std::size_t>(j) * ns,
-                     sub_cubic.data() + (b * kSub + static_cast<std::size_t>(j)) * 3 * ns);
+            for (int j = 0; j < kSub; ++j) {
+                const std::size_t i = b * kSub + static_cast<std::size_t>(j);
+                sub_third[i] = fill(sub_nodes.data() + b * per + static_cast<std::size_t>(j) * ns,
+                                    sub_cubic.data() + i * 3 * ns);
+            }
     }
 
     // Whether the cells at zero strain are served (smooth, or rough with a finer table): most
@@ -211,9 +227,11 @@ struct TransferTable {
     KORVEX_HOT const double* sub_first(std::size_t cell, int j) const {
         return sub_nodes.data() + (sub_of[cell] + j + 1) * static_cast<std::ptrdiff_t>(node_size());
     }
+    KORVEX_HOT std::size_t sub_interval_of(std::size_t cell, int j) const {
+        return static_cast<std::size_t>(sub_of[cell] / (kSub + 3) * kSub + j);
+    }
     KORVEX_HOT const double* sub_cubic_of(std::size_t cell, int j) const {
-        const std::ptrdiff_t interval = sub_of[cell] / (kSub + 3) * kSub + j;
-        return sub_cubic.data() + interval * 3 * static_cast<std::ptrdiff_t>(node_size());
+        return sub_cubic.data() + sub_interval_of(cell, j) * 3 * node_size();
     }
 
     // The spacing: a cubic through four nodes misses a function by at most 9/16 h^4 / 4! times
@@ -282,13 +300,15 @@ struct TransferTable {
                 const int k3 = static_cast<int>(std::floor(u3));
                 const std::size_t cell = index(k3, 0);
                 if (!rough[cell]) {
-                    cubic_transfer<N>(u3 - k3, node(k3, 0), grid_cubic(k3), x, stride);
+                    cubic_transfer<N>(u3 - k3, node(k3, 0), grid_cubic(k3),
+                                      third[static_cast<std::size_t>(k3 + K3)], x, stride);
                     return true;
                 }
                 if (sub_of[cell] < 0) return false;
                 const double f = (u3 - k3) * kSub;
                 const int j = std::clamp(static_cast<int>(std::floor(f)), 0, kSub - 1);
-                cubic_transfer<N>(f - j, sub_first(cell, j), sub_cubic_of(cell, j), x, stride);
+                cubic_transfer<N>(f - j, sub_first(cell, j), sub_cubic_of(cell, j),
+                                  sub_third[sub_interval_of(cell, j)], x, stride);
                 return true;
             }
         }
@@ -341,31 +361,37 @@ struct TransferTable {
         }
     }
     // Column c of the row located in `st`: its interval's first node S_0, with its coefficients
-    // `coef` and the column's fraction `f` (see `cubic_transfer`), or null when the column is
-    // solved exactly.
+    // `coef`, whether C_3 counts (`cubic3`) and the column's fraction `f` (see `cubic_transfer`),
+    // or null when the column is solved exactly.
     KORVEX_HOT const double* at(const RowStencil& st, std::size_t c, const double*& coef,
-                                double& f) const {
+                                bool& cubic3, double& f) const {
         const int k3 = st.k[c];
         if (k3 == std::numeric_limits<int>::min()) return nullptr;
         const std::size_t cell = index(k3, 0);
         if (!rough[cell]) {
             coef = grid_cubic(k3);
+            cubic3 = third[static_cast<std::size_t>(k3 + K3)];
             f = st.f[c];
             return node(k3, 0);
         }
         if (sub_of[cell] < 0) return nullptr;
         coef = sub_cubic_of(cell, st.j[c]);
+        cubic3 = sub_third[sub_interval_of(cell, st.j[c])];
         f = st.fs[c];
         return sub_first(cell, st.j[c]);
     }
-    // phi <- S phi with S = S_0 + f (C_1 + f (C_2 + f C_3)) (see `cubic`).
+    // phi <- S phi with S = S_0 + f (C_1 + f (C_2 + f C_3)) (see `cubic`), without C_3 unless
+    // `cubic3`.
     template <int N>
-    KORVEX_HOT void cubic_transfer(double f, const double* s0, const double* coef, double* x,
-                                   std::ptrdiff_t stride) const {
+    KORVEX_HOT void cubic_transfer(double f, const double* s0, const double* coef, bool cubic3,
+                                   double* x, std::ptrdiff_t stride) const {
         // The last pair of columns read together stays within the node.
         static_assert(N <= 0 || 2 * N * ((N - 2) / 2 * 2) + (4 * N + 7) / 8 * 8 <=
                                     static_cast<int>(node_doubles(N)));
-        detail::cubic_and_apply<N>(f, s0, coef, node_doubles(N), x, stride);
+        if (cubic3)
+            detail::cubic_and_apply<N, 3>(f, s0, coef, node_doubles(N), x, stride);
+        else
+            detail::cubic_and_apply<N, 2>(f, s0, coef, node_doubles(N), x, stride);
     }
 
     // S at (g3, g1) into s (node_size() doubles); false when the stencil leaves the grid.

@@ -144,7 +144,8 @@ TEST(TableEngine, AgreesWithTheExactEngineAndEnginesVouchOnlyForFiniteValues) {
 
 // With one scalar the table evaluates each interval's cubic in powers of its fraction: the same
 // polynomial as the four nodes' Lagrange weights give, in every grid cell and every interval of a
-// finer table, reached column by column and through a located row (nodes of random values).
+// finer table, reached column by column and through a located row (nodes of random values); where
+// the nodes lie on a quadratic, as a quadratic.
 TEST(TableEngine, CubicsInPowersAreTheNodesInterpolant) {
     using korvex::solver::StrainForm, korvex::solver::TransferTable;
     constexpr int N = 5;
@@ -155,45 +156,64 @@ TEST(TableEngine, CubicsInPowersAreTheNodesInterpolant) {
     ASSERT_EQ(tab.K1, 0);
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> u(-1.0, 1.0);
-    for (double& v : tab.nodes) v = u(rng);
     const int rough[] = {-3, 0, 2}; // the second block's cell lies between two others
-    tab.sub_nodes.resize(3 * (TransferTable::kSub + 3) * tab.node_size());
-    for (double& v : tab.sub_nodes) v = u(rng);
+    const std::size_t ns = tab.node_size(), per = (TransferTable::kSub + 3) * ns;
+    tab.sub_nodes.resize(3 * per);
     for (int b = 0; b < 3; ++b) {
         tab.rough[tab.index(rough[b], 0)] = 1;
         tab.sub_of[tab.index(rough[b], 0)] = b * (TransferTable::kSub + 3);
     }
     tab.rough[tab.index(5, 0)] = 1; // rough, without a finer table: solved exactly
-    tab.make_cubics();
-    std::vector<double> g3;
-    for (int k = 0; k < 4000; ++k) g3.push_back(u(rng) * (tab.K3 - 2) * tab.h3);
-    g3.push_back(5.5 * tab.h3);
-    g3.push_back((tab.K3 - 1.5) * tab.h3); // beyond the grid
-    TransferTable::RowStencil st;
-    tab.locate_row(static_cast<int>(g3.size()), g3.data(), st);
-    std::vector<double> s(tab.node_size()), y(4 * N), x0(2 * N), x1, x2, x3;
-    double worst = 0.0;
-    int served = 0;
-    for (std::size_t c = 0; c < g3.size(); ++c) {
-        for (double& v : x0) v = u(rng);
-        x1 = x2 = x3 = x0;
-        const bool in = tab.interpolate<N>(g3[c], 0.0, s.data());
-        const double* coef = nullptr;
-        double f = -1.0;
-        const double* s0 = tab.at(st, c, coef, f);
-        ASSERT_EQ(tab.transfer<N>(g3[c], 0.0, x1.data(), 2, s.data(), y.data()), s0 != nullptr);
-        EXPECT_EQ(s0 != nullptr, in && c < g3.size() - 2) << c;
-        if (!s0) continue;
-        ++served;
-        ASSERT_TRUE(f >= 0.0 && f <= 1.0) << f;
-        tab.interpolate<N>(g3[c], 0.0, s.data());
-        korvex::solver::apply_transfer(s.data(), N, x2.data(), 2, y.data());
-        tab.cubic_transfer<N>(f, s0, coef, x3.data(), 2);
-        for (int e = 0; e < 2 * N; ++e)
-            worst = std::max({worst, std::abs(x1[e] - x2[e]), std::abs(x3[e] - x2[e])});
+    for (const bool quadratic : {false, true}) {
+        // Element e of node k: random, or p_e + q_e k + r_e k^2 (finer nodes in their own k).
+        const auto fill = [&](double* v, std::size_t count) {
+            std::vector<double> p(ns), q(ns), r(ns);
+            for (std::size_t e = 0; e < ns; ++e) p[e] = u(rng), q[e] = u(rng), r[e] = u(rng) / 8;
+            for (std::size_t i = 0; i < count; ++i) {
+                const double k = static_cast<double>(i / ns) / 8.0;
+                const std::size_t e = i % ns;
+                v[i] = quadratic ? p[e] + (q[e] + r[e] * k) * k : u(rng);
+            }
+        };
+        fill(tab.nodes.data(), tab.nodes.size());
+        for (int b = 0; b < 3; ++b) fill(tab.sub_nodes.data() + b * per, per);
+        tab.make_cubics();
+        const auto thirds = std::count(tab.third.begin(), tab.third.end(), 1) +
+                            std::count(tab.sub_third.begin(), tab.sub_third.end(), 1);
+        EXPECT_EQ(thirds,
+                  quadratic ? 3 : static_cast<long>(tab.third.size() + tab.sub_third.size()))
+            << "the grid's end cells, which no column reads, keep the flag";
+        std::vector<double> g3;
+        for (int k = 0; k < 4000; ++k) g3.push_back(u(rng) * (tab.K3 - 2) * tab.h3);
+        g3.push_back(5.5 * tab.h3);
+        g3.push_back((tab.K3 - 1.5) * tab.h3); // beyond the grid
+        TransferTable::RowStencil st;
+        tab.locate_row(static_cast<int>(g3.size()), g3.data(), st);
+        std::vector<double> s(ns), y(4 * N), x0(2 * N), x1, x2, x3;
+        double worst = 0.0;
+        int served = 0;
+        for (std::size_t c = 0; c < g3.size(); ++c) {
+            for (double& v : x0) v = u(rng);
+            x1 = x2 = x3 = x0;
+            const bool in = tab.interpolate<N>(g3[c], 0.0, s.data());
+            const double* coef = nullptr;
+            double f = -1.0;
+            bool cubic3 = true;
+            const double* s0 = tab.at(st, c, coef, cubic3, f);
+            ASSERT_EQ(tab.transfer<N>(g3[c], 0.0, x1.data(), 2, s.data(), y.data()), s0 != nullptr);
+            EXPECT_EQ(s0 != nullptr, in && c < g3.size() - 2) << c;
+            if (!s0) continue;
+            ++served;
+            ASSERT_TRUE(f >= 0.0 && f <= 1.0 && cubic3 != quadratic) << f;
+            tab.interpolate<N>(g3[c], 0.0, s.data());
+            korvex::solver::apply_transfer(s.data(), N, x2.data(), 2, y.data());
+            tab.cubic_transfer<N>(f, s0, coef, cubic3, x3.data(), 2);
+            for (int e = 0; e < 2 * N; ++e)
+                worst = std::max({worst, std::abs(x1[e] - x2[e]), std::abs(x3[e] - x2[e])});
+        }
+        EXPECT_GT(served, 3500);
+        EXPECT_LT(worst, 1e-12);
     }
-    EXPECT_GT(served, 3500);
-    EXPECT_LT(worst, 1e-12);
 }
 
 // Without the column approximation other pairs of beams than the one along G3 = 0 cross along
