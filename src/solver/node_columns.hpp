@@ -62,12 +62,12 @@ template <int R> KORVEX_HOT NodeLanes lanes_from(NodeLanes lo, NodeLanes hi) {
 // times the imaginary parts, the new complex numbers (real, imaginary) lane by lane.
 template <int... I>
 KORVEX_HOT NodeLanes complex_sum(NodeLanes a, NodeLanes b, std::integer_sequence<int, I...>) {
-    using Index = long long __attribute__((vector_size(8 * kNodeWidth)));
 #if defined(__clang__)
     const NodeLanes s = __builtin_shufflevector(b, b, (I ^ 1)...);
     const NodeLanes d = a - s, u = a + s;
     return __builtin_shufflevector(d, u, (I % 2 == 0 ? I : I + kNodeWidth)...);
 #else
+    using Index = long long __attribute__((vector_size(8 * kNodeWidth)));
     const NodeLanes s = __builtin_shuffle(b, Index{(I ^ 1)...});
     const NodeLanes d = a - s, u = a + s;
     return __builtin_shuffle(d, u, Index{(I % 2 == 0 ? I : I + kNodeWidth)...});
