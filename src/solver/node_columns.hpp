@@ -1,11 +1,10 @@
 // phi <- S phi with S interpolated column by column from table nodes (a cubic in powers of the
 // fraction with one scalar, Lagrange weights of 4 x 4 or 4 x 3 nodes with two), without storing
-// S. A node holds its n columns 2 n doubles
-// apart, each column the rows' complex numbers one after another (real, imaginary), as the
-// amplitudes lie in memory; a column is read as whole vectors of the machine's register width:
-// 8 doubles with AVX-512, 4 with AVX, 2 otherwise. (A vector wider than the registers is split
-// by the compiler through memory: on an AVX2 machine 8-double vectors made the table engine
-// five times slower.)
+// S. A node holds its n columns 2 n doubles apart, each column the rows' complex numbers one
+// after another (real, imaginary), as the amplitudes lie in memory; a column is read as whole
+// vectors of the machine's register width: 8 doubles with AVX-512, 4 with AVX, 2 otherwise. (A
+// vector wider than the registers is split by the compiler through memory: on an AVX2 machine
+// 8-double vectors made the table engine five times slower.)
 //
 // The sums of a column's vectors times the real parts of the amplitudes, and times their
 // imaginary parts, give the new amplitudes by one swap of neighbouring lanes and an alternate

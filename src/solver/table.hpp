@@ -4,9 +4,9 @@
 // slice transfer matrix S = V D V^-1 depends on two scalars only (one when all tilts are
 // equal). `TransferTable` holds S, computed by the exact kernel, on a regular grid of (G3, G1)
 // and interpolates it with 4-point Lagrange cubics in each scalar (with one scalar, each
-// interval's cubic is kept in powers of its fraction). A column whose terms do not
-// have that form, or whose scalars lie outside the grid (near a dislocation core), is solved
-// exactly by the caller.
+// interval's cubic is kept in powers of its fraction). A column whose terms do not have that
+// form, or whose scalars lie outside the grid (near a dislocation core), is solved exactly by
+// the caller.
 //
 // Two scalars (no column approximation) make the eigen-states of a beam pair cross nearly
 // along a line of the (G3, G1) plane; StrainForm chooses G3 so that this line is G3 = 0, and
@@ -79,8 +79,7 @@ KORVEX_HOT void apply_transfer(const double* s, int n, double* x, std::ptrdiff_t
 // |k1| <= K1, each holding S column by column: column c at [2 n c, 2 n c + 2 n), the complex
 // numbers of its n rows one after another (real, imaginary). A column of S is thus one
 // contiguous vector of 2 n doubles, and phi' = S phi is a sum of such vectors times the real and
-// imaginary parts of
-// phi (see `apply_transfer`).
+// imaginary parts of phi (see `apply_transfer`).
 struct TransferTable {
     double dz = 0.0;
     double h3 = 0.0, h1 = 1.0;
